@@ -1,0 +1,12 @@
+# 32-bit x86 Linux: the deliverable build of the library, loaded by the i386 JVM.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER gcc)
+set(CMAKE_CXX_COMPILER g++)
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+set(PELLUSK_ARCH i386)
+set(PELLUSK_JAVA_HOME /usr/lib/jvm/java-17-openjdk-i386 CACHE PATH "JDK whose JVM loads this build")
