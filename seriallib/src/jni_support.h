@@ -1,0 +1,61 @@
+// The one place where the library talks to Java beyond its exports: the IOException it throws
+// and the calls it makes on a SerialConfig object.
+#pragma once
+
+#include <jni.h>
+
+#include <cstddef>
+
+namespace pellusk {
+
+inline constexpr const char* kIOException = "java/io/IOException";
+
+namespace message {
+inline constexpr const char* kBadPortName = "Port device name not valid";
+inline constexpr const char* kPortNotOpen = "Port not open";
+inline constexpr const char* kInvalidSlot = "Invalid slot number";
+inline constexpr const char* kLookupFailed = "PCMCIA device lookup failed";
+inline constexpr const char* kOpenSocketFailed = "Failed to open card socket";
+inline constexpr const char* kSuspendFailed = "Failed to suspend card";
+inline constexpr const char* kResumeFailed = "Failed to resume card";
+inline constexpr const char* kStatusFailed = "Failed to get card status";
+inline constexpr const char* kApmFailed = "Failed to get APM status";
+}  // namespace message
+
+// Resolves java.io.IOException in the calling native method and records it in ioEx. A class
+// reference kept from an earlier call is a dead local reference, so it is never reused.
+// Null, with FindClass's error pending, when the class cannot be resolved.
+jclass resolveIOException(JNIEnv* env);
+
+// Throws java.io.IOException with the message. False when the class could not be resolved
+// (FindClass's own error is then pending instead).
+bool throwIOException(JNIEnv* env, const char* message);
+
+// A SerialConfig object as the library sees it. Every call checks for a pending Java error,
+// so a class that breaks its contract surfaces as that error instead of crashing the JVM.
+class SerialConfigCalls {
+  public:
+    SerialConfigCalls(JNIEnv* env, jobject config);
+
+    // False once any lookup or call has left a Java error pending.
+    bool ok() const { return ok_; }
+
+    // The int result of a "()I" method; 0 after a failure (ok() then says so).
+    jint getInt(const char* method);
+    // Copies the bytes of a "()[B" method into `out` (capacity `size`), ending them with a zero
+    // byte. Returns the array length, or -1 when the array is null or does not fit with its
+    // terminator; nothing is written past `size` in either case.
+    int getBytes(const char* method, char* out, std::size_t size);
+    void setPortNum(jint portNumber);
+
+  private:
+    jmethodID method(const char* name, const char* signature);
+    bool check();
+
+    JNIEnv* env_;
+    jobject config_;
+    jclass class_ = nullptr;
+    bool ok_ = false;
+};
+
+}  // namespace pellusk

@@ -1,0 +1,164 @@
+#include "open_close.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "jni_support.h"
+#include "port_table.h"
+
+namespace pellusk {
+
+int fillInitialSetting(termios& setting) {
+    setting = termios{};
+    setting.c_iflag = IGNBRK | IGNPAR;
+    setting.c_cflag = CS8 | CREAD | CLOCAL;
+    setting.c_cc[VMIN] = 1;
+    setting.c_cc[VTIME] = 0;
+    if (cfsetispeed(&setting, B9600) != 0) return code::kInputSpeed;
+    if (cfsetospeed(&setting, B9600) != 0) return code::kOutputSpeed;
+    return code::kOk;
+}
+
+int openErrorCode(int error) {
+    switch (error) {
+        case ENOENT:
+            return code::kNoSuchFile;
+        case ENODEV:
+            return code::kNoSuchDevice;
+        case EACCES:
+            return code::kAccessDenied;
+        case EBUSY:
+            return code::kDeviceBusy;
+        default:
+            return error;
+    }
+}
+
+bool formatNumberedPath(std::string_view baseName, int slot, char (&out)[kDevicePathSize]) {
+    out[0] = '\0';
+    char digits[12];
+    auto [end, error] = std::to_chars(digits, digits + sizeof digits, slot);
+    if (error != std::errc{}) return false;
+    const std::size_t digitCount = static_cast<std::size_t>(end - digits);
+    // The base name ends at its first zero byte, as a C string would.
+    baseName = baseName.substr(0, baseName.find('\0'));
+    if (baseName.size() + digitCount >= kDevicePathSize) return false;
+    std::memcpy(out, baseName.data(), baseName.size());
+    std::memcpy(out + baseName.size(), digits, digitCount);
+    out[baseName.size() + digitCount] = '\0';
+    return true;
+}
+
+namespace {
+
+int applyInitialSetting(int fd) {
+    termios setting;
+    if (int result = fillInitialSetting(setting); result != code::kOk) return result;
+    if (tcsetattr(fd, TCSANOW, &setting) != 0) return code::kApplySetting;
+    // Bytes that arrived before the port was ours are not the caller's.
+    if (tcflush(fd, TCIFLUSH) != 0) return code::kFlushInput;
+    return code::kOk;
+}
+
+}  // namespace
+
+OpenResult openPort(const char* path, int slot) {
+    {
+        PortTableLock lock;
+        if (slot == kLowestFreeSlot) {
+            slot = lowestFreeSlot();
+            if (slot < 0) return {code::kNoFreeSlot, -1};
+        } else if (!isSlot(slot)) {
+            return {code::kBadPortNumber, -1};
+        } else if (portDescriptor(slot) != kNoDescriptor) {
+            return {code::kSlotTaken, -1};
+        }
+        const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return {openErrorCode(errno), -1};
+        storeDescriptor(slot, fd);
+    }
+    // The slot is taken from here on, also when a setup step fails.
+    const int setup = applyInitialSetting(portDescriptor(slot));
+    if (setup == code::kOk) installContinueHandler();
+    return {setup, slot};
+}
+
+int closePort(int slot) {
+    PortTableLock lock;
+    const int fd = portDescriptor(slot);
+    // A free slot has no descriptor to close: close(-1) would fail the same way, but a slot
+    // outside the table must not be written.
+    if (fd == kNoDescriptor) {
+        errno = EBADF;
+        return -1;
+    }
+    storeDescriptor(slot, kNoDescriptor);
+    return close(fd);
+}
+
+}  // namespace pellusk
+
+namespace {
+
+using namespace pellusk;
+
+constexpr jint kFirstPortNumber = 1;
+
+jint openByName(SerialConfigCalls& config, const char* path) {
+    OpenResult result = openPort(path, kLowestFreeSlot);
+    // The caller learns the slot only when the port is fully set up.
+    if (result.code == code::kOk) config.setPortNum(result.slot + kFirstPortNumber);
+    return result.code;
+}
+
+jint openByNumber(JNIEnv* env, SerialConfigCalls& config) {
+    const jint portNumber = config.getInt("getPort");
+    if (!config.ok()) return code::kJavaError;
+    if (portNumber < kFirstPortNumber || portNumber > kPortSlots) return code::kBadPortNumber;
+    const int slot = portNumber - kFirstPortNumber;
+    if (portDescriptor(slot) != kNoDescriptor) return code::kSlotTaken;
+
+    char baseName[kDevicePathSize];
+    const int length = config.getBytes("getBaseName", baseName, sizeof baseName);
+    if (!config.ok()) return code::kJavaError;
+    char path[kDevicePathSize];
+    if (length < 0 ||
+        !formatNumberedPath(std::string_view(baseName, static_cast<std::size_t>(length)), slot,
+                            path)) {
+        throwIOException(env, message::kBadPortName);
+        return code::kBadName;
+    }
+    return openPort(path, slot).code;
+}
+
+}  // namespace
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv* env, jobject,
+                                                                     jobject configObject) {
+    atomicRef(firstTime).store(0);
+    SerialConfigCalls config(env, configObject);
+    if (!config.ok()) return code::kJavaError;
+    jclass ioException = resolveIOException(env);
+    if (ioException == nullptr) return code::kJavaError;
+    env->DeleteLocalRef(ioException);
+    showBanner();
+
+    char portName[kDevicePathSize];
+    const int length = config.getBytes("getPortName", portName, sizeof portName);
+    if (!config.ok()) return code::kJavaError;
+    if (length < 0) {
+        throwIOException(env, message::kBadPortName);
+        return code::kBadName;
+    }
+    // A name of 0 or 1 byte selects the port by its number.
+    if (length >= 2) return openByName(config, portName);
+    return openByNumber(env, config);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerClosePort(JNIEnv*, jobject, jint slot) {
+    return closePort(slot);
+}

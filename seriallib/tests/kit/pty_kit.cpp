@@ -1,0 +1,105 @@
+// Test kit for the Java tests: real pseudo-terminals and the termios record of a device,
+// which Java itself cannot reach. Test code only; never part of the library.
+#include <fcntl.h>
+#include <jni.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#define KIT_EXPORT extern "C" JNIEXPORT
+
+namespace {
+
+constexpr int kTermiosFields = 10;
+
+jint pollFor(int fd, short events, int timeoutMs) {
+    pollfd entry{fd, events, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
+}  // namespace
+
+// A new pseudo-terminal master; its slave's name comes from ptsName. The line keeps the
+// kernel's cooked default, so a test sees whatever setting the library gives it.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_openMaster(JNIEnv*, jclass) {
+    int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd < 0) return -1;
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+KIT_EXPORT jstring JNICALL Java_testkit_Pty_ptsName(JNIEnv* env, jclass, jint fd) {
+    char name[128];
+    if (ptsname_r(fd, name, sizeof name) != 0) return nullptr;
+    return env->NewStringUTF(name);
+}
+
+// {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
+// or null when the device cannot be opened or read.
+KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass, jstring path) {
+    const char* chars = env->GetStringUTFChars(path, nullptr);
+    int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    env->ReleaseStringUTFChars(path, chars);
+    if (fd < 0) return nullptr;
+    termios t;
+    int got = tcgetattr(fd, &t);
+    close(fd);
+    if (got != 0) return nullptr;
+    const jint fields[kTermiosFields] = {static_cast<jint>(t.c_iflag),
+                                         static_cast<jint>(t.c_oflag),
+                                         static_cast<jint>(t.c_cflag),
+                                         static_cast<jint>(t.c_lflag),
+                                         static_cast<jint>(cfgetispeed(&t)),
+                                         static_cast<jint>(cfgetospeed(&t)),
+                                         t.c_cc[VMIN],
+                                         t.c_cc[VTIME],
+                                         t.c_cc[VSTART],
+                                         t.c_cc[VSTOP]};
+    jintArray result = env->NewIntArray(kTermiosFields);
+    if (result != nullptr) env->SetIntArrayRegion(result, 0, kTermiosFields, fields);
+    return result;
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_write(JNIEnv* env, jclass, jint fd, jbyteArray data,
+                                               jint offset, jint count) {
+    if (pollFor(fd, POLLOUT, 5000) <= 0) return -1;
+    jbyte* bytes = env->GetByteArrayElements(data, nullptr);
+    ssize_t written = ::write(fd, bytes + offset, static_cast<size_t>(count));
+    env->ReleaseByteArrayElements(data, bytes, JNI_ABORT);
+    return static_cast<jint>(written);
+}
+
+// Reads what is there within the timeout: the count read, 0 on timeout, -1 on error.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_read(JNIEnv* env, jclass, jint fd, jbyteArray buffer,
+                                              jint offset, jint count, jint timeoutMs) {
+    int ready = pollFor(fd, POLLIN, timeoutMs);
+    if (ready <= 0) return ready;
+    jbyte* bytes = env->GetByteArrayElements(buffer, nullptr);
+    ssize_t got = ::read(fd, bytes + offset, static_cast<size_t>(count));
+    env->ReleaseByteArrayElements(buffer, bytes, 0);
+    return static_cast<jint>(got);
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_close(JNIEnv*, jclass, jint fd) {
+    return close(fd);
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
+    return static_cast<jint>(syscall(SYS_gettid));
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
+    return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
+}
