@@ -1,0 +1,55 @@
+# Packaging of all three builds, and the tests of what they ship (label "dist"). Included at
+# the end of the x86_64 tree's top directory, once every target it names exists.
+
+set(PELLUSK_PACKAGES ${CMAKE_BINARY_DIR}/packages)
+foreach(name PELLUSK_CLASSES PELLUSK_JAVA_x86_64 PELLUSK_JAVA_i386)
+  get_directory_property(${name} DIRECTORY ${CMAKE_SOURCE_DIR}/seriallib/tests DEFINITION ${name})
+endforeach()
+set(_make_packages ${CMAKE_COMMAND}
+  -DOUT=${PELLUSK_PACKAGES}
+  -DTREES=${CMAKE_BINARY_DIR},${PELLUSK_I386_BUILD}
+  -DKIT_TREE=${VELMOOR_WINDOWS_BUILD}
+  -P ${CMAKE_CURRENT_LIST_DIR}/MakePackages.cmake)
+
+add_custom_target(packages
+  COMMAND ${_make_packages}
+  DEPENDS Pellusk pellusk_deb_docs pellusk_i386 velmoor_windows
+  COMMENT "Making the Debian packages and the launcher kit in ${PELLUSK_PACKAGES}"
+  USES_TERMINAL VERBATIM)
+
+# --- Tests -------------------------------------------------------------------------------------
+set(_deb_amd64 ${PELLUSK_PACKAGES}/libpellusk-jni_${PROJECT_VERSION}_amd64.deb)
+set(_deb_i386 ${PELLUSK_PACKAGES}/libpellusk-jni_${PROJECT_VERSION}_i386.deb)
+
+add_test(NAME dist.packages COMMAND ${_make_packages})
+set_tests_properties(dist.packages PROPERTIES LABELS dist FIXTURES_SETUP dist_packages)
+
+add_test(NAME dist.deb.contents
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_debs.sh ${_deb_amd64} ${_deb_i386})
+
+add_test(NAME dist.deb.lintian
+  COMMAND lintian --fail-on error,warning --display-info --info ${_deb_amd64} ${_deb_i386})
+
+# A small Java program that loads the library from wherever the JVM finds it by itself.
+set(_probe_classes ${CMAKE_BINARY_DIR}/dist/classes)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dist/probe.stamp
+  COMMAND ${PELLUSK_JAVA_HOME}/bin/javac --release 17 -Xlint:all -Werror
+    -cp ${PELLUSK_CLASSES} -d ${_probe_classes} ${CMAKE_CURRENT_LIST_DIR}/tests/InstalledLibraryProbe.java
+  COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/dist/probe.stamp
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/tests/InstalledLibraryProbe.java pellusk_java_classes
+  COMMENT "Compiling the installed-library probe")
+add_custom_target(dist_probe ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/probe.stamp)
+
+add_test(NAME dist.deb.install_and_load
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/install_and_load.sh
+    ${CMAKE_BINARY_DIR}/dist/root ${_deb_amd64} ${_deb_i386}
+    "${_probe_classes}:${PELLUSK_CLASSES}" ${PELLUSK_JAVA_x86_64} ${PELLUSK_JAVA_i386})
+
+set_tests_properties(dist.deb.contents dist.deb.lintian dist.deb.install_and_load PROPERTIES
+  LABELS dist FIXTURES_REQUIRED dist_packages)
+
+# The launcher kit: skipped (77) while the Windows tree does not build the launcher.
+add_test(NAME dist.kit
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_kit.sh ${PELLUSK_PACKAGES} ${VELMOOR_WINDOWS_BUILD})
+set_tests_properties(dist.kit PROPERTIES LABELS dist FIXTURES_REQUIRED dist_packages
+  SKIP_RETURN_CODE 77)

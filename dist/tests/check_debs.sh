@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# check_debs.sh <amd64 .deb> <i386 .deb>
+# The control data and the files of both library packages.
+set -euo pipefail
+status=0
+fail() { echo "FAILED: $*"; status=1; }
+
+expect_field() {  # deb field pattern
+  local value
+  value=$(dpkg-deb --field "$1" "$2")
+  [[ $value =~ ^$3$ ]] || fail "$(basename "$1"): $2 is '$value', expected /$3/"
+}
+
+for deb in "$@"; do
+  case $deb in
+    *_amd64.deb) arch=amd64 triplet=x86_64-linux-gnu class=ELF64 machine='Advanced Micro Devices X86-64' ;;
+    *_i386.deb) arch=i386 triplet=i386-linux-gnu class=ELF32 machine='Intel 80386' ;;
+    *) fail "unknown architecture: $deb"; continue ;;
+  esac
+  echo "== $(basename "$deb")"
+  dpkg-deb --field "$deb"
+
+  expect_field "$deb" Package libpellusk-jni
+  expect_field "$deb" Version 4.7.0
+  expect_field "$deb" Architecture $arch
+  expect_field "$deb" Multi-Arch same
+  expect_field "$deb" Section java
+  # Computed from the library: its own architecture's C library, nothing else (in particular
+  # not the biarch libc6-i386 of an amd64 machine).
+  expect_field "$deb" Depends 'libc6 \(>= [0-9][0-9.]*\)'
+
+  # Exactly these files, the library not executable, both links pointing down the SONAME chain.
+  jni=./usr/lib/$triplet/jni
+  listing=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $1, $6, $7, $8}' | sort)
+  expected=$(sort <<END
+-rw-r--r-- ./usr/share/doc/libpellusk-jni/changelog.gz  
+-rw-r--r-- ./usr/share/doc/libpellusk-jni/copyright  
+-rw-r--r-- $jni/libPellusk.so.4.7.0  
+lrwxrwxrwx $jni/libPellusk.so -> libPellusk.so.4
+lrwxrwxrwx $jni/libPellusk.so.4 -> libPellusk.so.4.7.0
+END
+)
+  [ "$listing" = "$expected" ] || fail "$arch contents:"$'\n'"$listing"$'\n'"expected:"$'\n'"$expected"
+
+  tree=$(mktemp -d)
+  dpkg-deb --extract "$deb" "$tree"
+  lib=$tree/usr/lib/$triplet/jni/libPellusk.so.4.7.0
+  readelf -h "$lib" | grep -Eq "Class: +$class\$" || fail "$arch: not $class"
+  readelf -h "$lib" | grep -Eq "Machine: +$machine\$" || fail "$arch: not $machine"
+  readelf -d "$lib" | grep -q 'Library soname: \[libPellusk.so.4\]' || fail "$arch: SONAME"
+  [ -z "$(readelf -S "$lib" | grep -E '\.debug_|\.symtab')" ] || fail "$arch: library not stripped"
+  zcat "$tree/usr/share/doc/libpellusk-jni/changelog.gz" | head -1 | grep -q '^libpellusk-jni (4.7.0) ' \
+    || fail "$arch: changelog does not start with this version"
+  rm -rf "$tree"
+done
+exit $status
