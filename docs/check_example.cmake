@@ -1,0 +1,23 @@
+# cmake -DDOC=<markdown> -DEXAMPLE=<java file> -P check_example.cmake
+# The reference quotes its example verbatim: its first ```java block must equal the file that
+# the tests compile and run.
+file(READ ${DOC} doc)
+file(READ ${EXAMPLE} example)
+string(FIND "${doc}" "```java\n" start)
+if(start LESS 0)
+  message(FATAL_ERROR "${DOC} has no java code block")
+endif()
+math(EXPR start "${start} + 8")
+string(SUBSTRING "${doc}" ${start} -1 rest)
+string(FIND "${rest}" "\n```\n" end)
+if(end LESS 0)
+  message(FATAL_ERROR "${DOC}: the java code block does not end")
+endif()
+math(EXPR end "${end} + 1")
+string(SUBSTRING "${rest}" 0 ${end} quoted)
+if(NOT quoted STREQUAL example)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/quoted-example.java "${quoted}")
+  execute_process(COMMAND diff -u ${EXAMPLE} ${CMAKE_CURRENT_BINARY_DIR}/quoted-example.java)
+  message(FATAL_ERROR "The example quoted in ${DOC} differs from ${EXAMPLE} (diff above)")
+endif()
+message(STATUS "The quoted example equals ${EXAMPLE}")
