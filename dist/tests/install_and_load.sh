@@ -16,7 +16,9 @@ dpkg_root=(dpkg --root="$root" --log=/dev/null)
 [ "$(id -u)" -eq 0 ] || dpkg_root+=(--force-not-root)
 "${dpkg_root[@]}" --add-architecture i386
 
-# libc6 lives in the machine's database, not in the throw-away one: only that is forced.
+# libc6 lives in the machine's database, not in the throw-away one: only that is forced. dpkg
+# refuses the second package if a file both ship (the documents) differs between them, so this
+# also proves the two can be co-installed under Multi-Arch: same.
 "${dpkg_root[@]}" --force-depends --install "$deb_amd64" "$deb_i386"
 
 for pkg in libpellusk-jni:amd64 libpellusk-jni:i386; do
