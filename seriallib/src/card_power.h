@@ -78,3 +78,11 @@ int readResumeState(bool clear);
 // The card slot lookup: a read-only descriptor on the card slot's control device, which the
 // caller closes, or a negative slot_lookup value with an IOException pending (except for -1).
 PELLUSK_EXPORT int getSlotHandle(JNIEnv* env, int cardSlot);
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject self,
+                                                                         jint cardSlot, jint mode);
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetPowerMode(JNIEnv* env, jobject self,
+                                                                         jint cardSlot);
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetResumeState(JNIEnv* env,
+                                                                           jobject self,
+                                                                           jboolean clear);
