@@ -193,20 +193,25 @@ extern "C" int open64(const char* path, int flags, ...) {
 }
 
 extern "C" int mknod(const char* path, mode_t mode, dev_t device) noexcept {
-    if (!isCardNode(path)) return real<int (*)(const char*, mode_t, dev_t)>("mknod")(path, mode, device);
+    auto realMknod = real<int (*)(const char*, mode_t, dev_t)>("mknod");
+    if (!isCardNode(path)) return realMknod(path, mode, device);
     Lock lock;
-    int result;
+    // A planted file takes the place of the node in the first directory where one can be made.
+    int result = -1;
     if (plantKind == 1) {
         result = symlink("/dev/null", path);
-        note("planted a symlink at %s\n", path);
+        if (result == 0) note("planted a symlink at %s\n", path);
     } else if (plantKind == 2) {
-        const dev_t other = makedev(major(device), minor(device) ^ 1);
-        result = real<int (*)(const char*, mode_t, dev_t)>("mknod")(path, mode, other);
-        note("planted %u:%u at %s\n", major(other), minor(other), path);
-    } else {
-        result = real<int (*)(const char*, mode_t, dev_t)>("mknod")(path, mode, device);
+        // /dev/zero, or /dev/null in its place: a device that opens, but not the one asked for.
+        const dev_t other = makedev(1, minor(device) == 5 ? 3 : 5);
+        result = realMknod(path, mode, other);
+        if (result == 0) note("planted %u:%u at %s\n", major(other), minor(other), path);
     }
-    plantKind = 0;
+    if (result == 0) {
+        plantKind = 0;
+    } else {
+        result = realMknod(path, mode, device);
+    }
     const int error = errno;
     note("mknod %s %u:%u = %s\n", path, major(device), minor(device), outcome(result, error));
     errno = error;
