@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
-targets=("${@:-devices}")
-[ $# -gt 0 ] || targets=(devices apm)
+targets=(devices apm)
+[ $# -eq 0 ] || targets=("$@")
 scripts/build.sh >/dev/null
 build=build/linux-x86_64/seriallib/tests/fuzz
 for t in "${targets[@]}"; do

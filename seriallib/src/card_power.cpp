@@ -153,8 +153,7 @@ int getSlotHandle(JNIEnv* env, int cardSlot) {
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject,
-                                                                         jint cardSlot,
-                                                                         jint mode) {
+                                                                         jint cardSlot, jint mode) {
     return pellusk::setPowerMode(env, cardSlot, mode);
 }
 

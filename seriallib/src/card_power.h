@@ -40,8 +40,7 @@ static_assert(sizeof(cs_status_t) == 12, "the driver expects a 12-byte status re
 inline constexpr unsigned long DS_SUSPEND_CARD = _IO('d', 12);
 inline constexpr unsigned long DS_RESUME_CARD = _IO('d', 13);
 inline constexpr unsigned long DS_GET_STATUS = _IOWR('d', 9, cs_status_t);
-static_assert(DS_SUSPEND_CARD == 0x640C && DS_RESUME_CARD == 0x640D &&
-              DS_GET_STATUS == 0xC00C6409);
+static_assert(DS_SUSPEND_CARD == 0x640C && DS_RESUME_CARD == 0x640D && DS_GET_STATUS == 0xC00C6409);
 inline constexpr std::uint32_t CS_EVENT_PM_SUSPEND = 0x2000;
 
 // The socket's device node: a character device only its owner may open.

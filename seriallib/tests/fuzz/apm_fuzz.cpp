@@ -9,7 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     pellusk::ApmFields fields;
-    if (!pellusk::parseApmLine(std::string_view(reinterpret_cast<const char*>(data), size), fields)) {
+    if (!pellusk::parseApmLine(std::string_view(reinterpret_cast<const char*>(data), size),
+                               fields)) {
         return 0;
     }
     const auto word = static_cast<std::uint32_t>(pellusk::packApmStatus(fields));

@@ -123,7 +123,8 @@ KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, js
     env->ReleaseStringUTFChars(symbol, name);
     const jsize count = env->GetArrayLength(arguments);
     if (function == nullptr || count > 2 || (count == 0 && !jniPair)) {
-        env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"), "no such export or arity");
+        env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"),
+                      "no such export or arity");
         return nullptr;
     }
     jint a[2] = {0, 0};
@@ -134,7 +135,8 @@ KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, js
     } else if (jniPair && count == 1) {
         result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint)>(function)(env, nullptr, a[0]);
     } else if (jniPair) {
-        result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr, a[0], a[1]);
+        result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr,
+                                                                                    a[0], a[1]);
     } else if (count == 1) {
         result = reinterpret_cast<jint (*)(JNIEnv*, jint)>(function)(env, a[0]);
     } else {
