@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace velmoor {
+
+// One entry of a directory listing, with the attributes that decide whether it counts as an
+// ordinary file.
+struct DirEntry {
+    std::wstring name;
+    bool hidden = false;
+    bool system = false;
+    bool directory = false;
+};
+
+// What the launcher needs from the platform, by role. The Win32 implementation lives in the ui
+// folder; the unit tests supply an in-memory one. Failures that the caller does not expect are
+// thrown as PlatformError.
+class Services {
+public:
+    virtual ~Services() = default;
+
+    // The directory that holds the running executable, as the platform reports it.
+    virtual std::wstring applicationDirectory() = 0;
+
+    virtual void setCurrentDirectory(const std::wstring& directory) = 0;
+
+    // Calls visit for each entry that a listing of the path or wildcard pattern returns, in the
+    // file system's own order, until visit returns false. A pattern that matches nothing, or a
+    // folder that does not exist, is an empty listing rather than a failure.
+    virtual void listDirectory(const std::wstring& pattern,
+                               const std::function<bool(const DirEntry&)>& visit) = 0;
+
+    // A modal message box with an OK button only, titled with the application title.
+    virtual void showMessage(const std::wstring& text) = 0;
+
+    // Starts the program with the command line, its window hidden, without waiting for it and
+    // without keeping a handle to it. Returns false when the start failed.
+    virtual bool startHidden(const std::wstring& program, const std::wstring& commandLine) = 0;
+};
+
+}  // namespace velmoor
