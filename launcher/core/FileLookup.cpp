@@ -4,7 +4,9 @@ namespace velmoor {
 
 namespace {
 
-wchar_t foldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t foldAscii(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
 
 std::wstring_view lastComponent(std::wstring_view path) {
     const auto slash = path.find_last_of(L"\\/");

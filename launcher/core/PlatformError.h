@@ -10,15 +10,16 @@ namespace velmoor {
 // failed, and the description is the system's own text for it, so that a message box can show
 // the user what went wrong without going back to the platform.
 class PlatformError : public std::runtime_error {
-public:
+  public:
     PlatformError(std::uint32_t code, std::wstring description)
-        : std::runtime_error("platform call failed"), code_(code),
+        : std::runtime_error("platform call failed"),
+          code_(code),
           description_(std::move(description)) {}
 
     std::uint32_t code() const { return code_; }
     const std::wstring& description() const { return description_; }
 
-private:
+  private:
     std::uint32_t code_;
     std::wstring description_;
 };

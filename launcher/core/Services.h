@@ -18,7 +18,7 @@ struct DirEntry {
 // folder; the unit tests supply an in-memory one. Failures that the caller does not expect are
 // thrown as PlatformError.
 class Services {
-public:
+  public:
     virtual ~Services() = default;
 
     // The directory that holds the running executable, as the platform reports it.

@@ -8,7 +8,7 @@ namespace velmoor {
 // window closes: 51 ticks after the window is activated, sooner after a failure so that the
 // user is not kept waiting for an application that will not come.
 class SplashCounter {
-public:
+  public:
     struct Tick {
         std::uint8_t red;  // the strip's red level after this tick; green and blue stay 0
         bool close;        // this tick closes the splash window
@@ -20,7 +20,7 @@ public:
 
     Tick tick();
 
-private:
+  private:
     std::int16_t tickCount_ = 0;
     std::int16_t redLevel_ = 0;
     std::int16_t redStep_ = 20;

@@ -19,8 +19,7 @@ SplashLayout layOutSplash(float logoWidth, float logoHeight, float versionLabelW
     layout.logo = {kLogoLeft, kLogoTop, logoWidth, logoHeight};
     layout.versionLabel = {layout.width - versionLabelWidth, kVersionLabelTop, versionLabelWidth,
                            kVersionLabelHeight};
-    layout.progressBar = {0, layout.height - kProgressBarHeight, layout.width,
-                          kProgressBarHeight};
+    layout.progressBar = {0, layout.height - kProgressBarHeight, layout.width, kProgressBarHeight};
     return layout;
 }
 

@@ -2,9 +2,9 @@
 
 #include "OpenWindows.h"
 #include "VersionInfo.h"
-#include "resource.h"
 #include "core/Launch.h"
 #include "core/PlatformError.h"
+#include "resource.h"
 
 namespace velmoor {
 
@@ -53,10 +53,10 @@ bool LaunchForm::show() {
     return true;
 }
 
-LRESULT CALLBACK LaunchForm::windowProc(HWND window, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+LRESULT CALLBACK LaunchForm::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* form = static_cast<LaunchForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* form =
+            static_cast<LaunchForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         form->window_ = window;
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
@@ -107,15 +107,15 @@ void LaunchForm::Form_Load() {
 
     try {
         const auto version = ownFileVersion();
-        versionCaption_ = version ? versionCaption(version->major, version->minor)
-                                  : kDesignedVersionCaption;
+        versionCaption_ =
+            version ? versionCaption(version->major, version->minor) : kDesignedVersionCaption;
     } catch (const PlatformError&) {
         versionCaption_ = kDesignedVersionCaption;
     }
     versionFont_.reset(::CreateFontW(-::MulDiv(9, dotsPerInch_, 72), 0, 0, 0, FW_NORMAL, FALSE,
                                      FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                     FIXED_PITCH | FF_MODERN, L"Fixedsys"));
+                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN,
+                                     L"Fixedsys"));
     SIZE caption{};
     {
         const WindowDc dc(window_);
@@ -170,7 +170,9 @@ void LaunchForm::doFirstTickWork() {
     }
 }
 
-void LaunchForm::checkForUpdate() { loadApplication(); }
+void LaunchForm::checkForUpdate() {
+    loadApplication();
+}
 
 void LaunchForm::loadApplication() {
     if (velmoor::loadApplication(services_) == LaunchResult::failed) {
@@ -212,8 +214,7 @@ void LaunchForm::onPaint() {
         ::SetBkColor(dc, kBackground);
         ::SetTextAlign(dc, TA_RIGHT | TA_TOP);
         ::ExtTextOutW(dc, label.right, label.top, ETO_OPAQUE | ETO_CLIPPED, &label,
-                      versionCaption_.c_str(), static_cast<UINT>(versionCaption_.size()),
-                      nullptr);
+                      versionCaption_.c_str(), static_cast<UINT>(versionCaption_.size()), nullptr);
     }
 
     {

@@ -16,7 +16,7 @@ namespace velmoor {
 // The object lives for the whole run and outlives its window, so the launch stays reachable
 // after the window has closed itself.
 class LaunchForm {
-public:
+  public:
     LaunchForm(HINSTANCE instance, Services& services);
     LaunchForm(const LaunchForm&) = delete;
     LaunchForm& operator=(const LaunchForm&) = delete;
@@ -28,7 +28,7 @@ public:
     // Starts the application, or tells the user why it cannot and lets the window close soon.
     void loadApplication();
 
-private:
+  private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
 

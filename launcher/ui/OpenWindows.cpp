@@ -8,7 +8,9 @@ namespace {
 int openWindows = 0;  // touched only on the user-interface thread
 }
 
-void windowOpened() { ++openWindows; }
+void windowOpened() {
+    ++openWindows;
+}
 
 void windowClosed() {
     if (--openWindows == 0) ::PostQuitMessage(0);

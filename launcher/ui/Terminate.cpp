@@ -4,5 +4,7 @@
 // terminate handler would only add its demangler (a sixth of the executable) for nothing.
 // Defining the handler here keeps the runtime's copy out of the link.
 namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
+void __verbose_terminate_handler() {
+    std::abort();
+}
 }  // namespace __gnu_cxx

@@ -84,8 +84,8 @@ bool Win32Services::startHidden(const std::wstring& program, const std::wstring&
     PROCESS_INFORMATION process{};
     // CreateProcessW may write into the command line, so it gets a copy of its own.
     std::wstring writableLine = commandLine;
-    if (!::CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &process)) {
+    if (!::CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process)) {
         return false;
     }
     const KernelHandle processHandle(process.hProcess);

@@ -6,7 +6,7 @@ namespace velmoor {
 
 // The launcher's services on the Win32 API.
 class Win32Services : public Services {
-public:
+  public:
     std::wstring applicationDirectory() override;
     void setCurrentDirectory(const std::wstring& directory) override;
     void listDirectory(const std::wstring& pattern,

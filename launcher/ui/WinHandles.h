@@ -10,7 +10,7 @@ namespace velmoor {
 // function gives back what it took.
 template <typename Handle, auto Release, Handle Empty = Handle{}>
 class UniqueHandle {
-public:
+  public:
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : handle_(handle) {}
     UniqueHandle(const UniqueHandle&) = delete;
@@ -29,16 +29,28 @@ public:
         handle_ = handle;
     }
 
-private:
+  private:
     Handle handle_ = Empty;
 };
 
-inline void closeKernelHandle(HANDLE handle) { ::CloseHandle(handle); }
-inline void closeFind(HANDLE handle) { ::FindClose(handle); }
-inline void deleteGdiObject(HGDIOBJ object) { ::DeleteObject(object); }
-inline void deleteMemoryDc(HDC dc) { ::DeleteDC(dc); }
-inline void freeLibrary(HMODULE module) { ::FreeLibrary(module); }
-inline void freeLocal(HLOCAL memory) { ::LocalFree(memory); }
+inline void closeKernelHandle(HANDLE handle) {
+    ::CloseHandle(handle);
+}
+inline void closeFind(HANDLE handle) {
+    ::FindClose(handle);
+}
+inline void deleteGdiObject(HGDIOBJ object) {
+    ::DeleteObject(object);
+}
+inline void deleteMemoryDc(HDC dc) {
+    ::DeleteDC(dc);
+}
+inline void freeLibrary(HMODULE module) {
+    ::FreeLibrary(module);
+}
+inline void freeLocal(HLOCAL memory) {
+    ::LocalFree(memory);
+}
 
 using KernelHandle = UniqueHandle<HANDLE, closeKernelHandle>;
 using FindHandle = UniqueHandle<HANDLE, closeFind>;
@@ -51,27 +63,27 @@ using LocalMemory = UniqueHandle<HLOCAL, freeLocal>;
 
 // Selects a GDI object into a device context for one scope and puts the previous one back.
 class SelectedObject {
-public:
+  public:
     SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
     SelectedObject(const SelectedObject&) = delete;
     SelectedObject& operator=(const SelectedObject&) = delete;
     ~SelectedObject() { ::SelectObject(dc_, previous_); }
 
-private:
+  private:
     HDC dc_;
     HGDIOBJ previous_;
 };
 
 // A window's device context for one scope.
 class WindowDc {
-public:
+  public:
     explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
     WindowDc(const WindowDc&) = delete;
     WindowDc& operator=(const WindowDc&) = delete;
     ~WindowDc() { ::ReleaseDC(window_, dc_); }
     HDC get() const { return dc_; }
 
-private:
+  private:
     HWND window_;
     HDC dc_;
 };
