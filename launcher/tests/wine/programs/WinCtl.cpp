@@ -3,8 +3,9 @@
 //   splash         wait for the splash window; prints "splash: LEFT TOP WIDTH HEIGHT"
 //   java           wait for the stand-in java.exe to have started; prints "java: started"
 //   box=BUTTON     wait for a message box; prints "box-title: ..." and "box: TEXT", clicks BUTTON
-//   dialog=BUTTON  wait for the changes dialog; prints "dialog: TEXT" of its text box, clicks BUTTON
-//   closed         wait for the splash window to close; prints "closed-ms: N", the time since
+//   dialog=BUTTON  wait for the changes dialog; prints "dialog: TEXT" of its text box, clicks
+//   BUTTON closed         wait for the splash window to close; prints "closed-ms: N", the time
+//   since
 //                  the previous step
 // Then it waits for the launcher to end and prints "exit-ms: N", the time since the last step.
 // Line breaks in texts are printed as \r and \n. A step or the end that does not come in time
@@ -47,7 +48,8 @@ std::wstring escaped(const std::wstring& text) {
 std::wstring windowText(HWND window) {
     const LRESULT length = ::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT copied = ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT copied =
+        ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(copied));
     return text;
 }
@@ -156,8 +158,8 @@ int wmain(int argc, wchar_t** argv) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION launcher{};
     std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
-    if (!::CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &launcher)) {
+    if (!::CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &launcher)) {
         print(L"start: failed " + std::to_wstring(::GetLastError()));
         return 1;
     }
@@ -208,7 +210,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
 
-    if (::WaitForSingleObject(process, kStepTimeoutMs) != WAIT_OBJECT_0) return fail(process, L"exit");
+    if (::WaitForSingleObject(process, kStepTimeoutMs) != WAIT_OBJECT_0)
+        return fail(process, L"exit");
     print(L"exit-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
     ::CloseHandle(launcher.hThread);
     ::CloseHandle(process);
