@@ -23,4 +23,17 @@ std::wstring launchFailedMessage(std::wstring_view commandLine) {
     return text;
 }
 
+std::wstring updatePrompt() {
+    std::wstring text(kUpdateAvailable);
+    text += L"\r\n";
+    text += kInstallNow;
+    return text;
+}
+
+std::wstring updateFailedMessage(std::wstring_view failureDescription) {
+    std::wstring text = L"An error occured trying to update the application\r\n";
+    text += failureDescription;
+    return text;
+}
+
 }  // namespace velmoor

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace velmoor {
@@ -34,6 +36,25 @@ class Services {
 
     // A modal message box with an OK button only, titled with the application title.
     virtual void showMessage(const std::wstring& text) = 0;
+
+    // A modal message box with Yes (the default) and No; true when the answer is Yes.
+    virtual bool askYesNo(const std::wstring& text) = 0;
+
+    // A file's last-modified date and time in whole seconds, or nothing when it cannot be
+    // read for any reason (no drive, no folder, no file, no access).
+    virtual std::optional<std::int64_t> lastModified(const std::wstring& path) = 0;
+
+    // The whole text of a file, decoded.
+    virtual std::wstring readTextFile(const std::wstring& path) = 0;
+
+    // Copies a file, overwriting the target and keeping the source's last-modified time.
+    virtual void copyFile(const std::wstring& source, const std::wstring& target) = 0;
+
+    // Puts source in the place of target in one step, on the same volume.
+    virtual void moveReplacing(const std::wstring& source, const std::wstring& target) = 0;
+
+    // Removes a file if it is there; a failure is of no interest to the caller.
+    virtual void removeFile(const std::wstring& path) noexcept = 0;
 
     // Starts the program with the command line, its window hidden, without waiting for it and
     // without keeping a handle to it. Returns false when the start failed.
