@@ -171,7 +171,32 @@ void LaunchForm::doFirstTickWork() {
 }
 
 void LaunchForm::checkForUpdate() {
-    loadApplication();
+    UpdateHost& host = *this;
+    velmoor::checkForUpdate(services_, host);
+}
+
+bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
+                                   const std::wstring& remoteJar) {
+    ChangesDialog::Owner& owner = *this;
+    auto dialog = std::make_unique<ChangesDialog>(instance_, services_, owner);
+    if (!dialog->create()) return false;
+    changesDialog_ = std::move(dialog);
+    changesDialog_->setChanges(changes);
+    changesDialog_->setLocalName(localJar);
+    changesDialog_->setRemoteName(remoteJar);
+    changesDialog_->show();
+    return true;
+}
+
+// The splash window becomes active again as the dialog closes. Restarting its count here
+// rather than on activation also covers the case that another program takes the focus, so
+// the splash window is never left stopped with the launcher running.
+void LaunchForm::changesDialogClosed() {
+    if (window_) Form_Activate();
+}
+
+bool LaunchForm::preTranslateMessage(MSG& message) {
+    return changesDialog_ && changesDialog_->isDialogMessage(message);
 }
 
 void LaunchForm::loadApplication() {

@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
+#include "ChangesDialog.h"
 #include "WinHandles.h"
 #include "core/Services.h"
 #include "core/SplashCounter.h"
 #include "core/SplashLayout.h"
+#include "core/Update.h"
 
 namespace velmoor {
 
@@ -15,7 +18,7 @@ namespace velmoor {
 // does the launcher's work; later ticks pulse the strip and count down to closing the window.
 // The object lives for the whole run and outlives its window, so the launch stays reachable
 // after the window has closed itself.
-class LaunchForm {
+class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
   public:
     LaunchForm(HINSTANCE instance, Services& services);
     LaunchForm(const LaunchForm&) = delete;
@@ -26,9 +29,16 @@ class LaunchForm {
     bool show();
 
     // Starts the application, or tells the user why it cannot and lets the window close soon.
-    void loadApplication();
+    void loadApplication() override;
+
+    // Gives the changes dialog the keyboard messages meant for it; true when it took one.
+    bool preTranslateMessage(MSG& message);
 
   private:
+    bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
+                           const std::wstring& remoteJar) override;
+    void changesDialogClosed() override;
+
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -56,6 +66,7 @@ class LaunchForm {
     BitmapHandle logoImage_;
     SIZE logoSize_{};
     FontHandle versionFont_;
+    std::unique_ptr<ChangesDialog> changesDialog_;
 };
 
 }  // namespace velmoor

@@ -11,6 +11,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!launchForm.show()) return 1;
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (launchForm.preTranslateMessage(message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }

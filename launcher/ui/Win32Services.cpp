@@ -93,4 +93,64 @@ bool Win32Services::startHidden(const std::wstring& program, const std::wstring&
     return process.dwProcessId != 0;
 }
 
+bool Win32Services::askYesNo(const std::wstring& text) {
+    const std::wstring title(kApplicationTitle);
+    return ::MessageBoxW(nullptr, text.c_str(), title.c_str(),
+                         MB_YESNO | MB_DEFBUTTON1 | kMessageBoxStyle) == IDYES;
+}
+
+std::optional<std::int64_t> Win32Services::lastModified(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    // Date-time values have whole seconds: the fractions that one file system keeps and
+    // another drops must not make a copied jar look older than its source.
+    const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10'000'000);
+}
+
+std::wstring Win32Services::readTextFile(const std::wstring& path) {
+    const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) throw lastError();
+    const KernelHandle file(opened);
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) throw lastError();
+        if (read == 0) break;
+        bytes.append(buffer, read);
+    }
+    // Text files here are in the ANSI code page unless they say they are UTF-8.
+    UINT codePage = CP_ACP;
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+        bytes.erase(0, 3);
+        codePage = CP_UTF8;
+    }
+    if (bytes.empty()) return {};
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(),
+                                             static_cast<int>(bytes.size()), nullptr, 0);
+    if (length == 0) throw lastError();
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                          length);
+    return text;
+}
+
+void Win32Services::copyFile(const std::wstring& source, const std::wstring& target) {
+    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) throw lastError();
+}
+
+void Win32Services::moveReplacing(const std::wstring& source, const std::wstring& target) {
+    if (!::MoveFileExW(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw lastError();
+    }
+}
+
+void Win32Services::removeFile(const std::wstring& path) noexcept {
+    ::DeleteFileW(path.c_str());
+}
+
 }  // namespace velmoor

@@ -13,6 +13,12 @@ class Win32Services : public Services {
                        const std::function<bool(const DirEntry&)>& visit) override;
     void showMessage(const std::wstring& text) override;
     bool startHidden(const std::wstring& program, const std::wstring& commandLine) override;
+    bool askYesNo(const std::wstring& text) override;
+    std::optional<std::int64_t> lastModified(const std::wstring& path) override;
+    std::wstring readTextFile(const std::wstring& path) override;
+    void copyFile(const std::wstring& source, const std::wstring& target) override;
+    void moveReplacing(const std::wstring& source, const std::wstring& target) override;
+    void removeFile(const std::wstring& path) noexcept override;
 };
 
 // The full path of the running executable.
