@@ -32,6 +32,7 @@ class FakeServices : public Services {
     std::vector<Start> starts;
     bool startSucceeds = true;
     std::optional<PlatformError> listingFailure;
+    std::wstring failingPattern;  // listings of patterns containing this fail
 
     // Adds a file by its full path; attributes as given.
     File& add(const std::wstring& path, std::wstring shortName = L"") {
@@ -50,6 +51,9 @@ class FakeServices : public Services {
                        const std::function<bool(const DirEntry&)>& visit) override {
         listedPatterns.push_back(pattern);
         if (listingFailure) throw *listingFailure;
+        if (!failingPattern.empty() && pattern.find(failingPattern) != std::wstring::npos) {
+            throw PlatformError(64, L"The specified network name is no longer available.");
+        }
         const auto slash = pattern.find_last_of(L'\\');
         const auto folder = folders_.find(folderKey(pattern.substr(0, slash)));
         if (folder == folders_.end()) return;
@@ -67,6 +71,45 @@ class FakeServices : public Services {
     bool startHidden(const std::wstring& program, const std::wstring& commandLine) override {
         starts.push_back({program, commandLine});
         return startSucceeds;
+    }
+
+    // The update side: file contents and times by full path, and the failures to raise.
+    std::map<std::wstring, std::wstring> contents;
+    std::map<std::wstring, std::int64_t> times;
+    bool answerYes = true;
+    std::vector<std::wstring> questions;
+    std::optional<PlatformError> readFailure;
+    std::optional<PlatformError> moveFailure;
+
+    bool askYesNo(const std::wstring& text) override {
+        questions.push_back(text);
+        return answerYes;
+    }
+    std::optional<std::int64_t> lastModified(const std::wstring& path) override {
+        const auto time = times.find(path);
+        if (time == times.end()) return std::nullopt;
+        return time->second;
+    }
+    std::wstring readTextFile(const std::wstring& path) override {
+        if (readFailure) throw *readFailure;
+        return contents.at(path);
+    }
+    void copyFile(const std::wstring& source, const std::wstring& target) override {
+        if (!contents.count(source))
+            throw PlatformError(2, L"The system cannot find the file specified.");
+        contents[target] = contents[source];
+        if (times.count(source)) times[target] = times[source];
+    }
+    void moveReplacing(const std::wstring& source, const std::wstring& target) override {
+        if (moveFailure) throw *moveFailure;
+        contents[target] = contents.at(source);
+        times[target] = times.at(source);
+        contents.erase(source);
+        times.erase(source);
+    }
+    void removeFile(const std::wstring& path) noexcept override {
+        contents.erase(path);
+        times.erase(path);
     }
 
   private:

@@ -128,11 +128,13 @@ HWND child(HWND parent, const std::wstring& windowClass, const std::wstring& tex
     return search.found;
 }
 
-bool click(HWND dialog, const std::wstring& button) {
+// A message box is gone once answered; the changes dialog stays until the message boxes that
+// its buttons show have been answered.
+bool click(HWND dialog, const std::wstring& button, bool waitForClose) {
     const HWND control = child(dialog, L"Button", button);
     if (!control) return false;
     ::PostMessageW(control, BM_CLICK, 0, 0);
-    return waitUntilGone(dialog);
+    return !waitForClose || waitUntilGone(dialog);
 }
 
 int fail(HANDLE process, const std::wstring& what) {
@@ -168,6 +170,7 @@ int wmain(int argc, wchar_t** argv) {
 
     ULONGLONG stepEnded = ::GetTickCount64();
     HWND splash = nullptr;
+    HWND dialog = nullptr;
     for (int i = 2; i < argc; ++i, stepEnded = ::GetTickCount64()) {
         const std::wstring step = argv[i];
         const auto equals = step.find(L'=');
@@ -196,13 +199,27 @@ int wmain(int argc, wchar_t** argv) {
             const HWND text = child(box, L"Static", L"", 0xFFFF);
             print(L"box-title: " + windowText(box));
             print(L"box: " + escaped(text ? windowText(text) : L""));
-            if (!click(box, argument)) return fail(process, step);
+            if (!click(box, argument, true)) return fail(process, step);
         } else if (verb == L"dialog") {
-            const HWND dialog = waitForWindow(process, processId, L"#32770", L"Whats new?");
+            dialog = waitForWindow(process, processId, L"#32770", L"Whats new?");
             if (!dialog) return fail(process, step);
             const HWND text = child(dialog, L"Edit", L"");
             print(L"dialog: " + escaped(text ? windowText(text) : L""));
-            if (!click(dialog, argument)) return fail(process, step);
+            RECT client;
+            ::GetClientRect(dialog, &client);
+            POINT origin{0, 0};
+            ::ClientToScreen(dialog, &origin);
+            print(L"dialog-client: " + std::to_wstring(origin.x) + L" " +
+                  std::to_wstring(origin.y) + L" " + std::to_wstring(client.right) + L" " +
+                  std::to_wstring(client.bottom));
+            if (!argument.empty() && !click(dialog, argument, false)) return fail(process, step);
+        } else if (verb == L"click") {
+            if (!dialog || !click(dialog, argument, false)) return fail(process, step);
+        } else if (verb == L"input") {
+            // Lets the test change files while the launcher waits for the user.
+            char line[64];
+            DWORD read = 0;
+            ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), line, sizeof line, &read, nullptr);
         } else {
             print(L"unknown step: " + step);
             ::TerminateProcess(process, 99);
