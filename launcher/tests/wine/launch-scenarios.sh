@@ -10,7 +10,7 @@ expected_command() {  # JAVA_WINDOWS_PATH JAR_NAME
 scenario_launch() {
     make_install
     use_own_display
-    drive_and_screenshot "java: started" "$work/splash.png" splash java closed
+    drive_with_action "java: started" "import -window root \"$work/splash.png\"" splash java closed
     expect_java_starts 1
     expect_record "$(expected_command "$(winpath "$install")\\jre\\bin\\java.exe" Tarvio.jar)"
     expect_record "directory: $(winpath "$install")"

@@ -106,26 +106,28 @@ use_own_display() {
     export DISPLAY=":$display"
 }
 
-# Like drive, and takes a screenshot of the display into FILE as soon as the driver has
-# printed LINE.   Usage: drive_and_screenshot LINE FILE STEP...
-drive_and_screenshot() {
-    local after=$1 file=$2
+# Like drive, and runs the shell command ACTION as soon as the driver prints a line that
+# starts with LINE; then sends a line to the driver, for steps that wait for "input".
+# Usage: drive_with_action LINE ACTION STEP...
+drive_with_action() {
+    local after=$1 action=$2
     shift 2
     coproc DRIVER {
         wine "$VELMOOR_TEST_PROGRAMS/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" \
-            2>>"$work/wine.log" </dev/null
+            2>>"$work/wine.log"
     }
-    local driver_pid=$DRIVER_PID line shot=0
+    local driver_pid=$DRIVER_PID line done=0
     : >"$driver_output"
     while IFS= read -r line <&"${DRIVER[0]}"; do
         echo "$line" >>"$driver_output"
-        if [ "$line" = "$after" ] && [ $shot -eq 0 ]; then
-            import -window root "$file"
-            shot=1
+        if [[ $done -eq 0 && "$line" == "$after"* ]]; then
+            eval "$action"
+            echo go >&"${DRIVER[1]}" 2>/dev/null || true
+            done=1
         fi
     done
     wait "$driver_pid" || fail "the driver failed"
-    [ $shot -eq 1 ] || fail "never saw: $after"
+    [ $done -eq 1 ] || fail "never saw: $after"
     grep -q '^exit-ms: ' "$driver_output" || fail "the launcher did not end"
 }
 
@@ -138,10 +140,44 @@ pixel() {
 
 # "WIDTH HEIGHT LEFT TOP" of what differs from the white background of a screenshot.
 drawn_area() {
-    convert "$1" -trim -format '%w %h %X %Y' info: | tr -d '+'
+    convert "$1" -trim -format '%w %h %X %Y\n' info: | tr -d '+'
 }
 
 # Whether the colour #RRGGBB occurs in the given area of an image.
 has_colour() {
     convert "$1" -crop "$2" -depth 8 -unique-colors txt:- | grep -qi "#$3"
+}
+
+# The update folder on drive I:, which points into this scenario's folder. Scenarios that map
+# I: hold the prefix's lock on it.
+update_folder="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
+remote_jar="$update_folder/Tarvio.jar"
+changes_file="$update_folder/TarvioChanges.txt"
+
+map_drive_i() {
+    mkdir -p "$update_folder"
+    ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
+}
+
+unmap_drive_i() {
+    rm -f "$WINEPREFIX/dosdevices/i:"
+}
+
+# An installed jar from 2020 and a published one: "newer" (2024), "equal" or "older" (2019).
+publish_jar() {
+    touch -d 2020-01-01 "$install/Tarvio.jar"
+    echo "published jar" >"$remote_jar"
+    case $1 in
+        newer) touch -d 2024-01-01 "$remote_jar" ;;
+        equal) touch -r "$install/Tarvio.jar" "$remote_jar" ;;
+        older) touch -d 2019-01-01 "$remote_jar" ;;
+    esac
+    cp -p "$install/Tarvio.jar" "$work/installed.jar"
+}
+
+expect_installed() {  # old|new
+    local expected="$work/installed.jar"
+    [ "$1" = new ] && expected=$remote_jar
+    cmp -s "$install/Tarvio.jar" "$expected" || fail "the installed jar is not the $1 one"
+    ! ls "$install" | grep -q '\.tmp$' || fail "a temporary file was left: $(ls "$install")"
 }
