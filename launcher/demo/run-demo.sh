@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the launcher under Wine on a virtual X display against a sample install (with a
-# stand-in java.exe) and saves a screenshot of its splash window into OUTPUT_DIR.
+# stand-in java.exe) and saves screenshots into OUTPUT_DIR: splash.png, the splash window of
+# a plain start, and changes-dialog.png, the dialog that offers a newer jar from the update
+# folder with its changes file.
 # Needs scripts/build.sh to have run.   Usage: launcher/demo/run-demo.sh OUTPUT_DIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
@@ -42,29 +44,44 @@ mkdir -p "$install/jre/bin"
 cp "$exe" "$install/Velmoor.exe"
 cp "$programs/java.exe" "$install/jre/bin/java.exe"
 echo "sample application" >"$install/Tarvio.jar"
+touch -d 2024-01-01 "$install/Tarvio.jar"
 export VELMOOR_JAVA_RECORD
 VELMOOR_JAVA_RECORD=$(winpath "$work/java-record.txt")
 
-# The driver prints the splash window's place and size, then that java.exe has started; the
-# splash window stays about 5 s after that, time enough for the screenshot.
-echo "Running the launcher..."
-splash=""
-coproc DRIVER {
-    wine "$programs/winctl.exe" "$(winpath "$install")\\Velmoor.exe" splash java closed \
-        2>>"$work/wine.log" </dev/null
+# Runs the launcher under the test driver with the given steps, echoing what the driver
+# reports; when a line starts with $shot_after, saves the screen's drawn part as $shot_file.
+drive() {
+    coproc DRIVER {
+        wine "$programs/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" \
+            2>>"$work/wine.log"
+    }
+    local driver_pid=$DRIVER_PID line
+    while IFS= read -r line <&"${DRIVER[0]}"; do
+        echo "  $line"
+        if [[ "$line" == "$shot_after"* ]]; then
+            import -window root "$work/screen.png"
+            convert "$work/screen.png" -trim +repage "$output/$shot_file"
+            echo go >&"${DRIVER[1]}" 2>/dev/null || true
+        fi
+    done
+    wait "$driver_pid"
 }
-driver_pid=$DRIVER_PID
-while IFS= read -r line <&"${DRIVER[0]}"; do
-    echo "  $line"
-    case $line in
-        "splash: "*) splash=${line#splash: } ;;
-        "java: started")
-            read -r left top width height <<<"$splash"
-            import -window root -crop "${width}x${height}+${left}+${top}" +repage \
-                "$output/splash.png"
-            ;;
-    esac
-done
-wait "$driver_pid"
-echo "The launcher started: $(sed -n 's/^command: //p' "$work/java-record.txt")"
+
+echo "Starting the launcher with no update folder..."
+shot_after="java: started" shot_file=splash.png drive splash java closed
 echo "Saved $output/splash.png"
+
+echo "Publishing a newer jar with a changes file on drive I: and starting again..."
+update="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
+mkdir -p "$update"
+echo "newer sample application" >"$update/Tarvio.jar"
+touch -d 2025-06-01 "$update/Tarvio.jar"
+printf '%s\r\n' "Version 4.2" "- Reads tags twice as fast" "- New serial port settings page" \
+    >"$update/TarvioChanges.txt"
+ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
+# The dialog is shot once the splash window has closed, so that it is alone on the screen.
+shot_after="closed-ms:" shot_file=changes-dialog.png \
+    drive splash dialog closed input click=Upgrade box=OK java
+echo "Saved $output/changes-dialog.png"
+echo "The launcher started:"
+sed -n 's/^command: /  /p' "$work/java-record.txt"
