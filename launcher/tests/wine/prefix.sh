@@ -5,16 +5,22 @@ set -euo pipefail
 action=$1
 state=$2
 
-if [ "$action" = cleanup ]; then
+cleanup() {
     if [ -d "$state/prefix" ]; then
         WINEPREFIX="$state/prefix" wineserver -k 2>/dev/null || true
     fi
     if [ -f "$state/xvfb.pid" ]; then
         kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
     fi
+}
+
+if [ "$action" = cleanup ]; then
+    cleanup
     exit 0
 fi
 
+# An interrupted run may have left its server and display behind.
+cleanup
 rm -rf "$state"
 mkdir -p "$state"
 # Xvfb picks a free display number itself and writes it once it accepts clients.
