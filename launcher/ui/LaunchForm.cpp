@@ -1,7 +1,10 @@
 #include "LaunchForm.h"
 
+#include <new>
+
 #include "OpenWindows.h"
 #include "VersionInfo.h"
+#include "Win32Error.h"
 #include "core/Launch.h"
 #include "core/PlatformError.h"
 #include "resource.h"
@@ -166,6 +169,10 @@ void LaunchForm::doFirstTickWork() {
         }
     } catch (const PlatformError& error) {
         services_.showMessage(error.description());
+        counter_.shortenAfterLaunchFailure();
+    } catch (const std::bad_alloc&) {
+        // Whatever fails here, the timer must start again or the launcher would never end.
+        services_.showMessage(describeError(ERROR_NOT_ENOUGH_MEMORY));
         counter_.shortenAfterLaunchFailure();
     }
 }
