@@ -109,15 +109,6 @@ TEST(LoadApplication, StartsEachCandidateQuotedWithTheJarPathAfterJar) {
     }
 }
 
-TEST(LoadApplication, StartsAJarFoundUnderAnotherName) {
-    FakeServices services;
-    services.add(kApp + L"\\Other.jar");
-    services.add(kJava1);
-    EXPECT_EQ(loadApplication(services), LaunchResult::started);
-    EXPECT_EQ(services.starts.at(0).commandLine,
-              L"\"" + kJava1 + L"\" -jar \"D:\\Apps\\Tarvio/Other.jar\"");
-}
-
 TEST(LoadApplication, AtADriveRootDoublesTheBackslashAndKeepsTheSlash) {
     EXPECT_EQ(applicationDirectoryOf(L"C:\\Velmoor.exe"), L"C:\\");
     EXPECT_EQ(applicationDirectoryOf(L"D:\\Apps\\Tarvio\\Velmoor.exe"), L"D:\\Apps\\Tarvio");
