@@ -129,8 +129,10 @@ public class TransferTest {
                 }
             });
 
-            group("a negative timeout returns at once with nothing received", () -> {
-                farEndWrites(pty, (byte) 1);
+            group("a negative timeout returns at once with nothing received, even with bytes waiting", () -> {
+                SerialPortLocal.SerSetTimeoutRx(SLOT, 5000);
+                farEndWrites(pty, (byte) 1, (byte) 2);
+                equal(1, SerialPortLocal.SerGetByte(SLOT), "the first byte, after which the second waits");
                 for (int timeout : new int[] {-1, Integer.MIN_VALUE}) {
                     SerialPortLocal.SerSetTimeoutRx(SLOT, timeout);
                     long ms = millis(() -> {
@@ -139,7 +141,8 @@ public class TransferTest {
                     });
                     isTrue(ms < 200, "timeout " + timeout + " returned after " + ms + " ms");
                 }
-                equal(0, SerialPortLocal.SerRxFlush(SLOT), "flush the byte left");
+                equal(1, SerialPortLocal.SerRxReadyCount(SLOT), "the second byte is still there");
+                equal(0, SerialPortLocal.SerRxFlush(SLOT), "flush it");
             });
 
             group("the continue signal ends a long receive wait with nothing received", () -> {
