@@ -17,7 +17,7 @@ public class Bench {
 
     static long blockTotal = 32L << 20;
     static long byteTotal = 256L << 10;
-    static int reps = 5;
+    static int reps = 7;
     static int batches = 50;
     static int timeoutReps = 20;
     static int[] timeouts = {10, 100, 250};

@@ -208,6 +208,7 @@ public class TransferTest {
                 equal(1, SerialPortLocal.SerSetTimeoutRx(SLOT, 1234), "set rx");
                 equal(1, SerialPortLocal.SerSetTimeoutTx(SLOT, -77), "set tx");
                 equal(0, SerialPortLocal.SerClosePort(SLOT), "close");
+                equal(-1, SerialPortLocal.SerTxDrain(SLOT), "drain on the closed port");
                 raisesIOException("Port not open", () -> SerialPortLocal.SerGetTimeoutRx(SLOT));
                 raisesIOException("Port not open", () -> SerialPortLocal.SerGetTimeoutTx(SLOT));
                 equal(1, SerialPortLocal.SerSetTimeoutRx(SLOT, 250), "set rx on a free slot");
