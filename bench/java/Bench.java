@@ -224,13 +224,13 @@ public class Bench {
         System.out.printf(Locale.ROOT, "Pty pair, %s JVM%s; median of %d runs of %d MiB in 4 KiB blocks and %d KiB in single bytes%n",
                 System.getProperty("os.arch"), pinned ? ", side and far end on CPUs 0 and 1" : "", reps,
                 blockTotal >> 20, byteTotal >> 10);
-        System.out.printf(Locale.ROOT, "%-34s %10s %10s %10s %10s %13s%n", "", names[0], names[1], names[2],
+        System.out.printf(Locale.ROOT, "%-46s %10s %10s %10s %10s %13s%n", "", names[0], names[1], names[2],
                 "Pellusk/C", "Pellusk/jSSC");
-        row("4 KiB blocks, send (MB/s)", median(sendBlocks[0]), median(sendBlocks[1]), median(sendBlocks[2]), true);
-        row("4 KiB blocks, receive (MB/s)", median(receiveBlocks[0]), median(receiveBlocks[1]), median(receiveBlocks[2]), true);
-        row("single bytes, send (MB/s)", median(sendBytes[0]), median(sendBytes[1]), median(sendBytes[2]), true);
-        row("single bytes, receive (MB/s)", median(receiveBytes[0]), median(receiveBytes[1]), median(receiveBytes[2]), true);
-        row("one byte read, data waiting (ns)", perRead[0], perRead[1], perRead[2], false);
+        row("4 KiB blocks, send (MB/s)", median(sendBlocks[0]), median(sendBlocks[1]), median(sendBlocks[2]));
+        row("4 KiB blocks, receive (MB/s)", median(receiveBlocks[0]), median(receiveBlocks[1]), median(receiveBlocks[2]));
+        row("single bytes, send (MB/s)", median(sendBytes[0]), median(sendBytes[1]), median(sendBytes[2]));
+        row("single bytes, receive (MB/s)", median(receiveBytes[0]), median(receiveBytes[1]), median(receiveBytes[2]));
+        row("one byte read, data waiting (ns; lower wins)", perRead[0], perRead[1], perRead[2]);
 
         System.out.printf(Locale.ROOT, "%nReceive timeout with nothing arriving, %d waits each (ms)%n", timeoutReps);
         System.out.printf(Locale.ROOT, "%-10s %16s %16s %16s %16s%n", "requested", "Pellusk median", "Pellusk worst",
@@ -263,11 +263,11 @@ public class Bench {
         return worst;
     }
 
-    static void row(String what, double c, double ours, double theirs, boolean higherIsBetter) {
-        // For a cost the ratio is turned round, so above 1 always means Pellusk does better.
-        double vsC = higherIsBetter ? ours / c : c / ours;
-        double vsJssc = higherIsBetter ? ours / theirs : theirs / ours;
-        System.out.printf(Locale.ROOT, "%-34s %10.2f %10.2f %10.2f %10.2f %13.2f%n", what, c, ours, theirs, vsC, vsJssc);
+    /** One line of the table; the ratios are Pellusk's value divided by the other's. */
+    static void row(String what, double c, double ours, double theirs) {
+        System.out.printf(Locale.ROOT, "%-46s %10.2f %10.2f %10.2f %10.2f %13.2f%n", what, c, ours, theirs, ours / c,
+                ours / theirs);
     }
+
 
 }
