@@ -34,37 +34,21 @@ int putData(int slot, const void* data, int count) {
     return static_cast<int>(write(portDescriptor(slot), data, static_cast<std::size_t>(count)));
 }
 
-namespace {
-
-constexpr ssize_t kNothingArrived = -2;
-
-// The bytes of one read, after waiting at most the slot's receive timeout for them. Bytes that
-// wait already are taken at once: the descriptor is non-blocking, so a first read either brings
-// them or reports EAGAIN, and only then does the call wait. That spares the wait's system call
-// on a busy line, which halves the cost of a single-byte receive, and changes no result.
-ssize_t receive(int slot, void* into, std::size_t count) {
+int getByte(int slot) {
     const int fd = portDescriptor(slot);
     // poll ignores a negative descriptor and would sit out the whole timeout.
     if (fd == kNoDescriptor) return -1;
-    const int timeoutMs = receiveTimeout(slot);
-    if (timeoutMs < 0) return kNothingArrived;
-    const ssize_t got = read(fd, into, count);
-    if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return got;
-    if (awaitInput(fd, timeoutMs) <= 0) return kNothingArrived;
-    return read(fd, into, count);
-}
-
-}  // namespace
-
-int getByte(int slot) {
+    if (awaitInput(fd, receiveTimeout(slot)) <= 0) return -1;
     unsigned char byte;
-    return receive(slot, &byte, 1) == 1 ? byte : -1;
+    return read(fd, &byte, 1) == 1 ? byte : -1;
 }
 
 int getData(int slot, void* into, int count) {
     if (count < 1) return -1;
-    const ssize_t got = receive(slot, into, static_cast<std::size_t>(count));
-    return got == kNothingArrived ? 0 : static_cast<int>(got);
+    const int fd = portDescriptor(slot);
+    if (fd == kNoDescriptor) return -1;
+    if (awaitInput(fd, receiveTimeout(slot)) <= 0) return 0;
+    return static_cast<int>(read(fd, into, static_cast<std::size_t>(count)));
 }
 
 int flushReceived(int slot) {

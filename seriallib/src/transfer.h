@@ -23,14 +23,13 @@ int putByte(int slot, int value);
 // One write of `count` bytes (0 or more): the count written, or -1.
 int putData(int slot, const void* data, int count);
 
-// The next byte as 0..255, waiting for it at most the slot's receive timeout; -1 when none came
+// The next byte as 0..255 after waiting at most the slot's receive timeout; -1 when none came
 // or the slot is free (which returns at once).
 int getByte(int slot);
 
-// The bytes of one read of up to `count`, waiting at most the slot's receive timeout for them
-// and nothing when they wait already: the count read, 0 when nothing came in time or at end of
-// file, -1 for a count below 1, a free slot (without waiting) or a failed read. Never more than
-// one read's bytes: what arrives later is left for the next call.
+// One wait of at most the slot's receive timeout, then one read of up to `count` bytes: the
+// count read, 0 when nothing came in time or at end of file, -1 for a count below 1, a free
+// slot (without waiting) or a failed read.
 int getData(int slot, void* into, int count);
 
 // The queue operations: each one call on the slot's descriptor.
