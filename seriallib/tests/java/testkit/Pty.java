@@ -18,6 +18,8 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
+    /** 1 once the thread is blocked in poll, 0 when it was not within the timeout. */
+    public static native int awaitBlockedInPoll(int threadId, int timeoutMs);
 
     public final int master;
     public final String slavePath;
