@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -102,4 +103,20 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
 
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
+}
+
+// Sets, then clears, modem-control bits of a serial device (TIOCMBIS, TIOCMBIC) through a
+// descriptor of its own, and returns the word TIOCMGET reads afterwards, or -1. It drives what
+// the library has no method for, such as a UART's loopback bit (TIOCM_LOOP) and OUT1/OUT2.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv* env, jclass, jstring path, jint set,
+                                                    jint clear) {
+    const char* chars = env->GetStringUTFChars(path, nullptr);
+    int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    env->ReleaseStringUTFChars(path, chars);
+    if (fd < 0) return -1;
+    int word = 0;
+    bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
+                (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) && ioctl(fd, TIOCMGET, &word) == 0;
+    close(fd);
+    return done ? word : -1;
 }

@@ -18,6 +18,8 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
+    /** Sets, then clears, modem-control bits of a serial device; the modem word afterwards, or -1. */
+    public static native int modemLines(String path, int set, int clear);
 
     public final int master;
     public final String slavePath;
