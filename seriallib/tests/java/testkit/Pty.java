@@ -18,8 +18,10 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
-    /** Sets, then clears, modem-control bits of a serial device; the modem word afterwards, or -1. */
-    public static native int modemLines(String path, int set, int clear);
+    /** A serial device opened beside the library (non-blocking, no controlling terminal). */
+    public static native int openDevice(String path);
+    /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
+    public static native int modemLines(int fd, int set, int clear);
 
     public final int master;
     public final String slavePath;
