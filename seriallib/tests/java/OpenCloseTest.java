@@ -74,20 +74,20 @@ public class OpenCloseTest {
 
             group("the port starts raw at 9600 bit/s, 8N1, whatever the device had", () -> {
                 try (Pty fresh = new Pty()) {
-                int[] before = Pty.termios(fresh.slavePath);
-                isTrue(before[Pty.LFLAG] != 0, "a fresh pty starts cooked");
-                equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(fresh.slavePath)), "open");
-                int[] t = Pty.termios(fresh.slavePath);
-                equal(IGNBRK | IGNPAR, t[Pty.IFLAG], "c_iflag");
-                equal(0, t[Pty.OFLAG], "c_oflag");
-                equal(0, t[Pty.LFLAG], "c_lflag");
-                equal(CS8 | CREAD | CLOCAL,
-                        t[Pty.CFLAG] & (CSIZE | CSTOPB | CREAD | PARENB | CLOCAL | CRTSCTS), "c_cflag");
-                equal(B9600, t[Pty.ISPEED], "input speed");
-                equal(B9600, t[Pty.OSPEED], "output speed");
-                equal(1, t[Pty.VMIN], "VMIN");
-                equal(0, t[Pty.VTIME], "VTIME");
-                equal(0, SerialPortLocal.SerClosePort(0), "close");
+                    int[] before = Pty.termios(fresh.slavePath);
+                    isTrue(before[Pty.LFLAG] != 0, "a fresh pty starts cooked");
+                    equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(fresh.slavePath)), "open");
+                    int[] t = Pty.termios(fresh.slavePath);
+                    equal(IGNBRK | IGNPAR, t[Pty.IFLAG], "c_iflag");
+                    equal(0, t[Pty.OFLAG], "c_oflag");
+                    equal(0, t[Pty.LFLAG], "c_lflag");
+                    equal(CS8 | CREAD | CLOCAL,
+                            t[Pty.CFLAG] & (CSIZE | CSTOPB | CREAD | PARENB | CLOCAL | CRTSCTS), "c_cflag");
+                    equal(B9600, t[Pty.ISPEED], "input speed");
+                    equal(B9600, t[Pty.OSPEED], "output speed");
+                    equal(1, t[Pty.VMIN], "VMIN");
+                    equal(0, t[Pty.VTIME], "VTIME");
+                    equal(0, SerialPortLocal.SerClosePort(0), "close");
                 }
             });
 
