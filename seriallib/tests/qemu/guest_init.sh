@@ -1,7 +1,7 @@
 #!/bin/sh
 # The guest's /init: mounts the JDK and the build's outputs over 9p, runs one Java test class
-# in the 32-bit JVM and powers off. The kernel hands PELLUSK_MAIN (and any PELLUSK_ARGS) over
-# from its command line as environment variables. The host reads the result from the console:
+# in the 32-bit JVM and powers off. The kernel hands PELLUSK_MAIN over from its command line
+# as an environment variable. The host reads the result from the console:
 # everything the test prints, then one "pellusk-guest-exit=N" line.
 mount -t proc proc /proc
 mount -t sysfs sys /sys
@@ -25,7 +25,6 @@ mount -t devtmpfs dev /mnt/dev
 mount -t tmpfs tmp /mnt/tmp
 
 [ -n "$PELLUSK_MAIN" ] || finish 124
-# shellcheck disable=SC2086  # the arguments are split on purpose
 chroot /mnt /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xcheck:jni -XX:-UsePerfData \
-  -Djava.library.path=/pellusk/lib -cp /pellusk/classes "$PELLUSK_MAIN" $PELLUSK_ARGS
+  -Djava.library.path=/pellusk/lib -cp /pellusk/classes "$PELLUSK_MAIN"
 finish $?

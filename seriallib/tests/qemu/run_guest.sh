@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # Boots the prepared i386 guest once and runs one Java test class in it:
-#   run_guest.sh <rig> <i386 library dir> <classes dir> <main class> [args...]
+#   run_guest.sh <rig> <i386 library dir> <classes dir> <main class>
 # ttyS0 is the console, which carries the test's output back here. ttyS1 and ttyS2 are the
 # UARTs under test, joined to each other through socat, so a byte sent on one arrives on the
 # other. The exit status is the Java test's own; a guest that hangs is killed by the timeout.
 set -euo pipefail
 
 rig=$1 libdir=$2 classes=$3 main=$4
-shift 4
 limit=${PELLUSK_GUEST_TIMEOUT:-100}
 
 for f in vmlinuz initrd.cpio.gz jroot; do
@@ -33,7 +32,7 @@ status=0
 timeout --kill-after=5 "$limit" qemu-system-i386 -accel tcg -m 1024 -smp 1 \
   -nographic -no-reboot -monitor none -nodefaults -vga none \
   -kernel "$rig/vmlinuz" -initrd "$rig/initrd.cpio.gz" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1 PELLUSK_MAIN=$main PELLUSK_ARGS=$*" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 PELLUSK_MAIN=$main" \
   -serial stdio \
   -chardev "socket,id=s1,path=$tmp/s1.sock,server=on,wait=on" -serial chardev:s1 \
   -chardev "socket,id=s2,path=$tmp/s2.sock,server=on,wait=on" -serial chardev:s2 \
