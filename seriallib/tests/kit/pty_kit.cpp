@@ -123,3 +123,53 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, ji
                 (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) && ioctl(fd, TIOCMGET, &word) == 0;
     return done ? word : -1;
 }
+
+// --- Calling the library's exports the way Java cannot (testkit.Native) ------------------------
+
+#include <dlfcn.h>
+
+// Calls an export of the already loaded library with int arguments, also where the export
+// declares a jboolean, so a test can hand it values no Java boolean can carry. With `jniPair`
+// the export takes (env, class, ...), without it (env, ...). Returns {Integer result, the
+// Throwable the export left pending or null}; the pending Throwable is cleared.
+KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
+                                                         jstring symbol, jboolean jniPair,
+                                                         jintArray arguments) {
+    const char* libraryPath = env->GetStringUTFChars(library, nullptr);
+    void* handle = dlopen(libraryPath, RTLD_NOW | RTLD_NOLOAD);
+    env->ReleaseStringUTFChars(library, libraryPath);
+    const char* name = env->GetStringUTFChars(symbol, nullptr);
+    void* function = handle != nullptr ? dlsym(handle, name) : nullptr;
+    env->ReleaseStringUTFChars(symbol, name);
+    const jsize count = env->GetArrayLength(arguments);
+    if (function == nullptr || count > 2 || (count == 0 && !jniPair)) {
+        env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"),
+                      "no such export or arity");
+        return nullptr;
+    }
+    jint a[2] = {0, 0};
+    env->GetIntArrayRegion(arguments, 0, count, a);
+    jint result;
+    if (jniPair && count == 0) {
+        result = reinterpret_cast<jint (*)(JNIEnv*, jobject)>(function)(env, nullptr);
+    } else if (jniPair && count == 1) {
+        result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint)>(function)(env, nullptr, a[0]);
+    } else if (jniPair) {
+        result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr,
+                                                                                    a[0], a[1]);
+    } else if (count == 1) {
+        result = reinterpret_cast<jint (*)(JNIEnv*, jint)>(function)(env, a[0]);
+    } else {
+        result = reinterpret_cast<jint (*)(JNIEnv*, jint, jint)>(function)(env, a[0], a[1]);
+    }
+    jthrowable pending = env->ExceptionOccurred();
+    if (pending != nullptr) env->ExceptionClear();
+    jclass integer = env->FindClass("java/lang/Integer");
+    jobject boxed = env->CallStaticObjectMethod(
+        integer, env->GetStaticMethodID(integer, "valueOf", "(I)Ljava/lang/Integer;"), result);
+    if (env->ExceptionCheck()) return nullptr;
+    jobjectArray outcome = env->NewObjectArray(2, env->FindClass("java/lang/Object"), nullptr);
+    env->SetObjectArrayElement(outcome, 0, boxed);
+    env->SetObjectArrayElement(outcome, 1, pending);
+    return outcome;
+}

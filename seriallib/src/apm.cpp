@@ -1,0 +1,38 @@
+#include "apm.h"
+
+#include <string_view>
+
+#include "apm_line.h"
+#include "jni_support.h"
+#include "port_table.h"
+#include "proc_file.h"
+
+namespace pellusk {
+
+namespace {
+
+// One line of nine short fields; a longer file holds nothing the status needs.
+constexpr std::size_t kApmTextSize = 512;
+
+}  // namespace
+
+bool readApmStatus(std::int32_t& status) {
+    char text[kApmTextSize];
+    const ssize_t length = readProcFile("/proc/apm", text, sizeof text);
+    ApmFields fields;
+    if (length < 0 ||
+        !parseApmLine(std::string_view(text, static_cast<std::size_t>(length)), fields)) {
+        return false;
+    }
+    status = packApmStatus(fields);
+    return true;
+}
+
+}  // namespace pellusk
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetStatusAPM(JNIEnv* env, jobject) {
+    std::int32_t status;
+    if (pellusk::readApmStatus(status)) return status;
+    pellusk::throwIOException(env, pellusk::message::kApmFailed);
+    return -1;
+}

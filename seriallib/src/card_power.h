@@ -1,0 +1,87 @@
+// Suspending and resuming the PCMCIA card in a card slot through the card-services driver, and
+// the resume flag that tells Java whether the process was continued after a stop.
+#pragma once
+
+#include <jni.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+
+#include "port_table.h"
+
+namespace pellusk {
+
+namespace code {
+inline constexpr int kBadPowerMode = 5000;  // mode neither 0 nor 1; nothing thrown
+inline constexpr int kNoCardSocket = 5001;  // the card slot lookup failed (and threw)
+inline constexpr int kCardRequest = 5002;   // the card-services request failed; thrown
+}  // namespace code
+
+// Card slots are the driver's sockets 0..8; they have nothing to do with the port table.
+inline constexpr int kLastCardSlot = 8;
+
+// What the card slot lookup returns instead of a descriptor.
+namespace slot_lookup {
+inline constexpr int kNoExceptionClass = -1;  // FindClass's own error is pending
+inline constexpr int kInvalidSlot = -2;
+inline constexpr int kNoDriver = -3;
+inline constexpr int kNoSocket = -4;
+}  // namespace slot_lookup
+
+// The card-services status record.
+struct cs_status_t {
+    std::uint8_t Function;  // the socket asked about
+    std::uint32_t CardState;
+    std::uint32_t SocketState;
+};
+static_assert(sizeof(cs_status_t) == 12, "the driver expects a 12-byte status record");
+
+inline constexpr unsigned long DS_SUSPEND_CARD = _IO('d', 12);
+inline constexpr unsigned long DS_RESUME_CARD = _IO('d', 13);
+inline constexpr unsigned long DS_GET_STATUS = _IOWR('d', 9, cs_status_t);
+static_assert(DS_SUSPEND_CARD == 0x640C && DS_RESUME_CARD == 0x640D && DS_GET_STATUS == 0xC00C6409);
+inline constexpr std::uint32_t CS_EVENT_PM_SUSPEND = 0x2000;
+
+// The socket's device node: a character device only its owner may open.
+inline constexpr mode_t kNodeMode = S_IFCHR | S_IRUSR | S_IWUSR;
+static_assert(kNodeMode == 0x2180);
+inline constexpr std::size_t kNodeNameSize = 64;
+
+// Where a node may be made, most fitting first.
+inline constexpr const char* paths[] = {"/var/lib/pcmcia", "/var/run", "/dev", "/tmp"};
+
+// The card-services major number found by the last lookup, carried from the lookup to the node;
+// -1 before the first. Written only under the card slot lookup's lock.
+extern int major;
+
+// The major number of the driver `name` in /proc/devices; minus errno when the file cannot be
+// opened; -19 (minus ENODEV) when the driver is not listed.
+int lookup_dev(const char* name);
+
+// A read-only descriptor on the device (major, slot), from the first directory of `paths` in
+// which a node can be made and opened; -1 when none gave one. The node is removed right after
+// each open attempt, so none outlives the call.
+int open_sock(int slot);
+
+// The native methods, with the JNI environment for the exceptions they throw.
+int setPowerMode(JNIEnv* env, int cardSlot, int mode);
+int getPowerMode(JNIEnv* env, int cardSlot);
+
+// The continue flag before the call; a clearing read takes it in one exchange, so a signal
+// landing during the call is either returned now or kept for the next read, never lost.
+int readResumeState(bool clear);
+
+}  // namespace pellusk
+
+// The card slot lookup: a read-only descriptor on the card slot's control device, which the
+// caller closes, or a negative slot_lookup value with an IOException pending (except for -1).
+PELLUSK_EXPORT int getSlotHandle(JNIEnv* env, int cardSlot);
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject self,
+                                                                         jint cardSlot, jint mode);
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetPowerMode(JNIEnv* env, jobject self,
+                                                                         jint cardSlot);
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetResumeState(JNIEnv* env,
+                                                                           jobject self,
+                                                                           jboolean clear);
