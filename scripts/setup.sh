@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils imagemagick xdotool
   socat attr
+  libjssc-java
   qemu-system-x86 cpio busybox-static
 )
 

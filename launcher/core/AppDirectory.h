@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velmoor {
+
+// The folder part of the executable's full path: no trailing backslash, except at the root of a
+// drive ("C:\"), where the backslash is part of the folder's name. Paths are built from it by
+// plain concatenation, so a launcher at a drive root looks for "C:\\Tarvio.jar".
+std::wstring applicationDirectoryOf(std::wstring_view executablePath);
+
+}  // namespace velmoor

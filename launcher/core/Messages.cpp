@@ -1,0 +1,39 @@
+#include "Messages.h"
+
+namespace velmoor {
+
+std::wstring noJarFoundMessage(std::wstring_view applicationDirectory) {
+    std::wstring text = L"Error: No Java Application File (JAR File) Found in Directory\r\n";
+    text += applicationDirectory;
+    return text;
+}
+
+std::wstring noJavaFoundMessage(const std::array<std::wstring, 3>& candidates) {
+    std::wstring text = L"Error: No Java Executable File Found at:";
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        text += i == 0 ? L"\r\n" : L"\r\nor\r\n";
+        text += candidates[i];
+    }
+    return text;
+}
+
+std::wstring launchFailedMessage(std::wstring_view commandLine) {
+    std::wstring text = L"Error launching application: ";
+    text += commandLine;
+    return text;
+}
+
+std::wstring updatePrompt() {
+    std::wstring text(kUpdateAvailable);
+    text += L"\r\n";
+    text += kInstallNow;
+    return text;
+}
+
+std::wstring updateFailedMessage(std::wstring_view failureDescription) {
+    std::wstring text = L"An error occured trying to update the application\r\n";
+    text += failureDescription;
+    return text;
+}
+
+}  // namespace velmoor

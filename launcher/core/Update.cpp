@@ -1,0 +1,105 @@
+#include "Update.h"
+
+#include "FileLookup.h"
+#include "Launch.h"
+#include "Messages.h"
+#include "PlatformError.h"
+
+namespace velmoor {
+
+bool isUpdateOffered(std::optional<std::int64_t> remoteTime,
+                     std::optional<std::int64_t> localTime) {
+    if (!remoteTime) return false;
+    if (!localTime) return true;
+    return *remoteTime > *localTime;
+}
+
+std::wstring changesText(std::wstring_view fileText) {
+    std::wstring text;
+    text.reserve(fileText.size() + 2);
+    std::size_t start = 0;
+    while (start < fileText.size()) {
+        const std::size_t end = fileText.find_first_of(L"\r\n", start);
+        text += L"\r\n";
+        text += fileText.substr(start, end == std::wstring_view::npos ? end : end - start);
+        if (end == std::wstring_view::npos) break;
+        const bool crlf =
+            fileText[end] == L'\r' && end + 1 < fileText.size() && fileText[end + 1] == L'\n';
+        start = end + (crlf ? 2 : 1);
+    }
+    return text;
+}
+
+void installUpdate(Services& services, const std::wstring& remoteJar,
+                   const std::wstring& localJar) {
+    const std::wstring temporary = localJar + L".update.tmp";
+    try {
+        services.copyFile(remoteJar, temporary);
+        services.moveReplacing(temporary, localJar);
+    } catch (const PlatformError&) {
+        services.removeFile(temporary);
+        throw;
+    }
+}
+
+void updateApplication(Services& services, const std::wstring& remoteJar,
+                       const std::wstring& localJar) {
+    try {
+        installUpdate(services, remoteJar, localJar);
+    } catch (const PlatformError& error) {
+        services.showMessage(updateFailedMessage(error.description()));
+        return;
+    }
+    services.showMessage(std::wstring(kApplicationUpdated));
+}
+
+namespace {
+
+// A changes file that cannot be searched for (the drive dropped after the time check) is
+// as good as none: the user still gets the offer, without the changes.
+bool changesFilePresent(Services& services, const std::wstring& path) {
+    try {
+        return existingFile(services, path).size() > 1;
+    } catch (const PlatformError&) {
+        return false;
+    }
+}
+
+// False when the changes cannot be read or the dialog cannot be shown, so that the caller
+// falls back to asking with a message box rather than leave the application unstarted.
+bool offerWithChangesDialog(Services& services, UpdateHost& host, const std::wstring& changesPath,
+                            const std::wstring& localJar, const std::wstring& remoteJar) {
+    try {
+        const std::wstring changes = changesText(services.readTextFile(changesPath));
+        return host.showChangesDialog(changes, localJar, remoteJar);
+    } catch (const PlatformError&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+void checkForUpdate(Services& services, UpdateHost& host) {
+    const std::wstring jarName = findJarFile(services);
+    if (jarName.size() <= 1) {
+        host.loadApplication();
+        return;
+    }
+    const std::wstring remoteJar = std::wstring(kUpdateFolder) + jarName;
+    const std::wstring localJar = services.applicationDirectory() + L"\\" + jarName;
+    const auto remoteTime = services.lastModified(remoteJar);
+    if (!remoteTime || !isUpdateOffered(remoteTime, services.lastModified(localJar))) {
+        host.loadApplication();
+        return;
+    }
+
+    const std::wstring changesPath = std::wstring(kUpdateFolder) + std::wstring(kChangesFileName);
+    if (changesFilePresent(services, changesPath) &&
+        offerWithChangesDialog(services, host, changesPath, localJar, remoteJar)) {
+        return;
+    }
+    if (services.askYesNo(updatePrompt())) updateApplication(services, remoteJar, localJar);
+    host.loadApplication();
+}
+
+}  // namespace velmoor

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Services.h"
+
+namespace velmoor {
+
+// Where newer copies of the application are published, on a mapped network drive.
+inline constexpr std::wstring_view kUpdateFolder =
+    L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\";
+inline constexpr std::wstring_view kChangesFileName = L"TarvioChanges.txt";
+
+// Whether the published jar is offered: only when it is strictly newer than the installed one.
+// A remote time that cannot be read means no update folder (launch at once, in silence); a
+// local time that cannot be read counts as out of date.
+bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::int64_t> localTime);
+
+// The changes text for the dialog: every line of the file preceded by "\r\n", the first one
+// included. Lines end at CR LF, LF or CR.
+std::wstring changesText(std::wstring_view fileText);
+
+// Replaces the installed jar by the published one. The copy goes to a temporary file beside
+// the installed jar first, named so that no jar lookup picks it up, and then takes the jar's
+// place in one step: on any failure the installed jar is as it was, and the failure is thrown.
+void installUpdate(Services& services, const std::wstring& remoteJar, const std::wstring& localJar);
+
+// installUpdate, then tells the user how it went. Never throws.
+void updateApplication(Services& services, const std::wstring& remoteJar,
+                       const std::wstring& localJar);
+
+// What the update check needs from the launcher's windows.
+class UpdateHost {
+  public:
+    virtual ~UpdateHost() = default;
+    virtual void loadApplication() = 0;
+    // Shows the changes dialog with the text and the two jars, modeless; the dialog's buttons
+    // then do the update and the launch. False when the dialog could not be shown.
+    virtual bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
+                                   const std::wstring& remoteJar) = 0;
+};
+
+// Looks for a newer jar in the update folder, offers it, installs it if the user wants it
+// and launches the application, or leaves that to the changes dialog. Failures of the jar
+// lookup itself are passed on.
+void checkForUpdate(Services& services, UpdateHost& host);
+
+}  // namespace velmoor

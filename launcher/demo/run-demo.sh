@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Runs the launcher under Wine on a virtual X display against a sample install (with a
+# stand-in java.exe) and saves screenshots into OUTPUT_DIR: splash.png, the splash window of
+# a plain start, and changes-dialog.png, the dialog that offers a newer jar from the update
+# folder with its changes file.
+# Needs scripts/build.sh to have run.   Usage: launcher/demo/run-demo.sh OUTPUT_DIR
+set -euo pipefail
+[ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
+root=$(cd "$(dirname "$0")/../.." && pwd)
+mkdir -p "$1"
+output=$(cd "$1" && pwd)
+windows_build="$root/build/mingw-i686/launcher"
+exe="$windows_build/Velmoor.exe"
+programs="$windows_build/tests/wine/programs"
+for file in "$exe" "$programs/java.exe" "$programs/winctl.exe"; do
+    [ -f "$file" ] || { echo "missing $file: run scripts/build.sh first" >&2; exit 1; }
+done
+
+work=$(mktemp -d "$root/build/velmoor-demo.XXXXXX")
+xvfb_pid=""
+cleanup() {
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkfifo "$work/display.fifo"
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp \
+    3>"$work/display.fifo" </dev/null >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r display <"$work/display.fifo"
+export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all
+winpath() { local path=${1//\//\\}; echo "Z:$path"; }
+
+echo "Making a Wine prefix (about 10 s)..."
+mkdir -p "$WINEPREFIX"
+setsid wineserver -p </dev/null >>"$work/wine.log" 2>&1
+wineboot -i </dev/null >>"$work/wine.log" 2>&1
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$work/wine.log" 2>&1
+
+install="$work/Tarvio"
+mkdir -p "$install/jre/bin"
+cp "$exe" "$install/Velmoor.exe"
+cp "$programs/java.exe" "$install/jre/bin/java.exe"
+echo "sample application" >"$install/Tarvio.jar"
+touch -d 2024-01-01 "$install/Tarvio.jar"
+export VELMOOR_JAVA_RECORD
+VELMOOR_JAVA_RECORD=$(winpath "$work/java-record.txt")
+
+# Runs the launcher under the test driver with the given steps, echoing what the driver
+# reports; when a line starts with $shot_after, saves the screen's drawn part as $shot_file.
+drive() {
+    coproc DRIVER {
+        wine "$programs/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" \
+            2>>"$work/wine.log"
+    }
+    local driver_pid=$DRIVER_PID line
+    while IFS= read -r line <&"${DRIVER[0]}"; do
+        echo "  $line"
+        if [[ "$line" == "$shot_after"* ]]; then
+            import -window root "$work/screen.png"
+            convert "$work/screen.png" -trim +repage "$output/$shot_file"
+            echo go >&"${DRIVER[1]}" 2>/dev/null || true
+        fi
+    done
+    wait "$driver_pid"
+}
+
+echo "Starting the launcher with no update folder..."
+shot_after="java: started" shot_file=splash.png drive splash java closed
+echo "Saved $output/splash.png"
+
+echo "Publishing a newer jar with a changes file on drive I: and starting again..."
+update="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
+mkdir -p "$update"
+echo "newer sample application" >"$update/Tarvio.jar"
+touch -d 2025-06-01 "$update/Tarvio.jar"
+printf '%s\r\n' "Version 4.2" "- Reads tags twice as fast" "- New serial port settings page" \
+    >"$update/TarvioChanges.txt"
+ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
+# The dialog is shot once the splash window has closed, so that it is alone on the screen.
+shot_after="closed-ms:" shot_file=changes-dialog.png \
+    drive splash dialog closed input click=Upgrade box=OK java
+echo "Saved $output/changes-dialog.png"
+echo "The launcher started:"
+sed -n 's/^command: /  /p' "$work/java-record.txt"

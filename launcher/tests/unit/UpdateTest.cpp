@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include "FakeServices.h"
+#include "core/Update.h"
+
+namespace velmoor {
+namespace {
+
+using testing::FakeServices;
+
+const std::wstring kApp = L"D:\\Apps\\Tarvio";
+const std::wstring kLocal = kApp + L"\\Tarvio.jar";
+const std::wstring kRemote = L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\Tarvio.jar";
+const std::wstring kChanges = L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\TarvioChanges.txt";
+const std::wstring kPrompt =
+    L"An update is available for this application\r\nDo you want to install this update now ?";
+
+TEST(IsUpdateOffered, OnlyWhenTheRemoteJarIsStrictlyNewer) {
+    EXPECT_TRUE(isUpdateOffered(101, 100));
+    EXPECT_FALSE(isUpdateOffered(100, 100));
+    EXPECT_FALSE(isUpdateOffered(99, 100));
+    EXPECT_FALSE(isUpdateOffered(std::nullopt, 100));
+    EXPECT_FALSE(isUpdateOffered(std::nullopt, std::nullopt));
+    EXPECT_TRUE(isUpdateOffered(100, std::nullopt));
+}
+
+TEST(ChangesText, PutsALineBreakBeforeEveryLineWhateverEndsThem) {
+    EXPECT_EQ(changesText(L""), L"");
+    EXPECT_EQ(changesText(L"A\r\nB"), L"\r\nA\r\nB");
+    EXPECT_EQ(changesText(L"A\r\nB\r\n"), L"\r\nA\r\nB");
+    EXPECT_EQ(changesText(L"A\nB\n"), L"\r\nA\r\nB");
+    EXPECT_EQ(changesText(L"A\rB"), L"\r\nA\r\nB");
+    EXPECT_EQ(changesText(L"A\n\nB"), L"\r\nA\r\n\r\nB");
+}
+
+struct FakeHost : UpdateHost {
+    int launches = 0;
+    bool dialogWorks = true;
+    struct Dialog {
+        std::wstring changes, local, remote;
+    };
+    std::vector<Dialog> dialogs;
+
+    void loadApplication() override { ++launches; }
+    bool showChangesDialog(const std::wstring& changes, const std::wstring& local,
+                           const std::wstring& remote) override {
+        if (!dialogWorks) return false;
+        dialogs.push_back({changes, local, remote});
+        return true;
+    }
+};
+
+// An install with a jar and a newer one in the update folder.
+struct Install {
+    FakeServices services;
+    FakeHost host;
+
+    Install() {
+        services.add(kLocal);
+        services.contents[kLocal] = L"old";
+        services.times[kLocal] = 100;
+        services.contents[kRemote] = L"new";
+        services.times[kRemote] = 200;
+    }
+    void addChangesFile(bool hidden = false) {
+        services.add(kChanges).entry.hidden = hidden;
+        services.contents[kChanges] = L"A\r\nB\r\n";
+    }
+};
+
+struct UpdateCheck : ::testing::Test, Install {};
+
+TEST_F(UpdateCheck, LaunchesAtOnceWithoutANewerJar) {
+    services.times[kRemote] = 100;
+    checkForUpdate(services, host);
+    services.times.erase(kRemote);
+    checkForUpdate(services, host);
+    EXPECT_EQ(host.launches, 2);
+    EXPECT_TRUE(services.questions.empty());
+    EXPECT_TRUE(services.messages.empty());
+}
+
+TEST_F(UpdateCheck, OffersTheChangesDialogAndLeavesTheLaunchToIt) {
+    addChangesFile();
+    checkForUpdate(services, host);
+    ASSERT_EQ(host.dialogs.size(), 1u);
+    EXPECT_EQ(host.dialogs[0].changes, L"\r\nA\r\nB");
+    EXPECT_EQ(host.dialogs[0].local, kLocal);
+    EXPECT_EQ(host.dialogs[0].remote, kRemote);
+    EXPECT_EQ(host.launches, 0);
+    EXPECT_TRUE(services.questions.empty());
+}
+
+TEST_F(UpdateCheck, AsksInAMessageBoxWhenTheChangesCannotBeShown) {
+    struct Case {
+        const char* why;
+        void (*arrange)(Install&);
+    };
+    const Case cases[] = {
+        {"no changes file", [](Install&) {}},
+        {"hidden changes file", [](Install& t) { t.addChangesFile(true); }},
+        {"unreadable changes file",
+         [](Install& t) {
+             t.addChangesFile();
+             t.services.readFailure = PlatformError(5, L"Access is denied.");
+         }},
+        {"search fails", [](Install& t) { t.services.failingPattern = L"TarvioChanges"; }},
+        {"dialog fails",
+         [](Install& t) {
+             t.addChangesFile();
+             t.host.dialogWorks = false;
+         }},
+        {"local time unreadable", [](Install& t) { t.services.times.erase(kLocal); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Install t;
+        c.arrange(t);
+        t.services.answerYes = false;
+        checkForUpdate(t.services, t.host);
+        EXPECT_EQ(t.services.questions, std::vector<std::wstring>{kPrompt});
+        EXPECT_TRUE(t.host.dialogs.empty());
+        EXPECT_EQ(t.host.launches, 1);
+        EXPECT_EQ(t.services.contents[kLocal], L"old");
+    }
+}
+
+TEST_F(UpdateCheck, YesReplacesTheJarKeepingItsTimeThenLaunches) {
+    checkForUpdate(services, host);
+    EXPECT_EQ(services.messages, std::vector<std::wstring>{L"Application Updated !"});
+    EXPECT_EQ(services.contents[kLocal], L"new");
+    EXPECT_EQ(services.times[kLocal], 200);
+    EXPECT_EQ(services.contents.count(kLocal + L".update.tmp"), 0u);
+    EXPECT_EQ(host.launches, 1);
+
+    // The next start finds equal times and offers nothing.
+    checkForUpdate(services, host);
+    EXPECT_EQ(services.questions.size(), 1u);
+    EXPECT_EQ(host.launches, 2);
+}
+
+TEST_F(UpdateCheck, AFailedReplaceLeavesTheJarAndNoTemporaryFileAndStillLaunches) {
+    services.moveFailure = PlatformError(32, L"The process cannot access the file.");
+    checkForUpdate(services, host);
+    EXPECT_EQ(services.messages,
+              std::vector<std::wstring>{L"An error occured trying to update the application\r\n"
+                                        L"The process cannot access the file."});
+    EXPECT_EQ(services.contents[kLocal], L"old");
+    EXPECT_EQ(services.contents.count(kLocal + L".update.tmp"), 0u);
+    EXPECT_EQ(host.launches, 1);
+}
+
+TEST_F(UpdateCheck, LooksForAJarFoundUnderAnotherNameUnderThatName) {
+    FakeServices other;
+    other.add(kApp + L"\\Other.jar");
+    other.times[kApp + L"\\Other.jar"] = 100;
+    other.times[L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\Other.jar"] = 200;
+    other.answerYes = false;
+    checkForUpdate(other, host);
+    EXPECT_EQ(other.questions.size(), 1u);
+}
+
+TEST(UpdateApplication, ReportsAMissingSourceWithoutThrowing) {
+    FakeServices services;
+    updateApplication(services, L"", L"");
+    EXPECT_EQ(services.messages,
+              std::vector<std::wstring>{L"An error occured trying to update the application\r\n"
+                                        L"The system cannot find the file specified."});
+}
+
+}  // namespace
+}  // namespace velmoor

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# End-to-end scenarios of the splash window and the application's launch, one per call.
+# Usage: launch-scenarios.sh SCENARIO
+source "$(dirname "$0")/lib.sh"
+
+expected_command() {  # JAVA_WINDOWS_PATH JAR_NAME
+    echo "command: \"$1\" -jar \"$(winpath "$install")/$2\""
+}
+
+scenario_launch() {
+    make_install
+    use_own_display
+    drive_with_action "java: started" "import -window root \"$work/splash.png\"" splash java closed
+    expect_java_starts 1
+    expect_record "$(expected_command "$(winpath "$install")\\jre\\bin\\java.exe" Tarvio.jar)"
+    expect_record "directory: $(winpath "$install")"
+    expect_record "show: 0"
+    expect_line "splash: 444 303 135 161"
+    # 51 ticks of 100 ms from the window's first showing; the first tick did the launch.
+    expect_ms closed-ms 4800 6500
+
+    # 2030 x 2415 twips at 96 dpi; centred on the 1024 x 768 screen.
+    local area
+    area=$(drawn_area "$work/splash.png")
+    [ "$area" = "135 161 444 303" ] || fail "the splash window covers $area on the screenshot"
+    local r g b
+    read -r r g b < <(pixel "$work/splash.png" 511 460)
+    [ "$g" -eq 0 ] && [ "$b" -eq 0 ] && [ "$r" -ge 10 ] && [ "$r" -le 150 ] ||
+        fail "the strip is RGB($r,$g,$b), expected a dark red"
+    has_colour "$work/splash.png" 70x21+509+305 C00000 || fail "no red version label at the top right"
+}
+
+scenario_no_jar() {
+    make_install
+    rm "$install/Tarvio.jar"
+    echo "not a jar" >"$install/Tarvio.jar_old"
+    drive splash box=OK closed
+    expect_line "box-title: Ostrel Tarvio Launcher"
+    expect_line "box: Error: No Java Application File (JAR File) Found in Directory\\r\\n$(winpath "$install")"
+    expect_java_starts 0
+    # Closed on the 6th tick: five more ticks after the message.
+    expect_ms closed-ms 400 850
+}
+
+scenario_no_java() {
+    make_install
+    rm -r "$install/jre"
+    remove_program_files_javas
+    drive splash box=OK closed
+    expect_line "box: Error: No Java Executable File Found at:\\r\\n$(winpath "$install")\\jre\\bin\\java.exe\\r\\nor\\r\\nC:\\Program Files\\Ostrel RFID\\Tarvio\\jre\\bin\\java.exe\\r\\nor\\r\\nC:\\Program Files\\Ostrel RFID Tarvio\\jre\\bin\\java.exe"
+    expect_java_starts 0
+    # Closed on the 11th tick: ten more ticks after the message.
+    expect_ms closed-ms 900 1900
+}
+
+scenario_java_start_fails() {
+    make_install
+    echo "not a program" >"$install/jre/bin/java.exe"
+    drive splash box=OK closed
+    expect_line "box: Error launching application: \"$(winpath "$install")\\jre\\bin\\java.exe\" -jar \"$(winpath "$install")/Tarvio.jar\""
+    expect_ms closed-ms 900 1900
+}
+
+scenario_own_java_first() {
+    make_install
+    trap remove_program_files_javas EXIT
+    put_java "$java2_dir"
+    put_java "$java3_dir"
+    drive java
+    expect_java_starts 1
+    expect_record "image: $(winpath "$install")\\jre\\bin\\java.exe"
+}
+
+scenario_program_files_order() {
+    make_install
+    rm -r "$install/jre"
+    trap remove_program_files_javas EXIT
+    put_java "$java2_dir"
+    put_java "$java3_dir"
+    drive java
+    expect_java_starts 1
+    expect_record "$(expected_command 'C:\Program Files\Ostrel RFID\Tarvio\jre\bin\java.exe' Tarvio.jar)"
+    expect_record "image: C:\\Program Files\\Ostrel RFID\\Tarvio\\jre\\bin\\java.exe"
+}
+
+scenario_hidden_jar() {
+    make_install
+    set_hidden "$install/Tarvio.jar"
+    echo "other" >"$install/Other.jar"
+    drive java
+    expect_java_starts 1
+    expect_record "$(expected_command "$(winpath "$install")\\jre\\bin\\java.exe" Other.jar)"
+}
+
+"scenario_$scenario"
+echo "PASS [$scenario]"

@@ -1,0 +1,237 @@
+// Test driver for the launcher under Wine. Starts the launcher, then plays the steps given on
+// its command line in order, printing one line per observation:
+//   splash         wait for the splash window; prints "splash: LEFT TOP WIDTH HEIGHT"
+//   java           wait for the stand-in java.exe to have started; prints "java: started"
+//   box=BUTTON     wait for a message box; prints "box-title: ..." and "box: TEXT", clicks BUTTON
+//   dialog=BUTTON  wait for the changes dialog; prints "dialog: TEXT" of its text box, clicks
+//   BUTTON closed         wait for the splash window to close; prints "closed-ms: N", the time
+//   since
+//                  the previous step
+// Then it waits for the launcher to end and prints "exit-ms: N", the time since the last step.
+// Line breaks in texts are printed as \r and \n. A step or the end that does not come in time
+// prints "timeout: STEP", ends the launcher and fails.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kStepTimeoutMs = 20000;
+
+void print(const std::wstring& line) {
+    std::wstring text = line + L"\n";
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string bytes(size, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                          size, nullptr, nullptr);
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
+                &written, nullptr);
+}
+
+std::wstring escaped(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::wstring windowText(HWND window) {
+    const LRESULT length = ::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT copied =
+        ::SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(copied));
+    return text;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[256] = L"";
+    ::GetClassNameW(window, name, 256);
+    return name;
+}
+
+struct Search {
+    DWORD processId;
+    std::wstring className;
+    std::wstring title;  // empty: any
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK matchTopLevel(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !::IsWindowVisible(window)) return TRUE;
+    if (className(window) != search->className) return TRUE;
+    if (!search->title.empty() && windowText(window) != search->title) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// Windows of another process cannot be awaited, so this looks for them every few ms; it gives
+// up early when the launcher has ended.
+HWND waitForWindow(HANDLE process, DWORD processId, const std::wstring& windowClass,
+                   const std::wstring& title = L"") {
+    const ULONGLONG deadline = ::GetTickCount64() + kStepTimeoutMs;
+    while (::GetTickCount64() < deadline) {
+        Search search{processId, windowClass, title};
+        ::EnumWindows(matchTopLevel, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        if (::WaitForSingleObject(process, 10) == WAIT_OBJECT_0) return nullptr;
+    }
+    return nullptr;
+}
+
+bool waitUntilGone(HWND window) {
+    const ULONGLONG deadline = ::GetTickCount64() + kStepTimeoutMs;
+    while (::GetTickCount64() < deadline) {
+        if (!::IsWindow(window) || !::IsWindowVisible(window)) return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
+struct ChildSearch {
+    std::wstring className;
+    std::wstring text;  // compared without '&'
+    int id = -1;        // or by control id
+    HWND found = nullptr;
+};
+
+std::wstring withoutAmpersands(std::wstring text) {
+    std::erase(text, L'&');
+    return text;
+}
+
+BOOL CALLBACK matchChild(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<ChildSearch*>(parameter);
+    if (className(window) != search->className) return TRUE;
+    if (search->id >= 0 && ::GetDlgCtrlID(window) != search->id) return TRUE;
+    if (!search->text.empty() && withoutAmpersands(windowText(window)) != search->text) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND child(HWND parent, const std::wstring& windowClass, const std::wstring& text, int id = -1) {
+    ChildSearch search{windowClass, text, id};
+    ::EnumChildWindows(parent, matchChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A message box is gone once answered; the changes dialog stays until the message boxes that
+// its buttons show have been answered.
+bool click(HWND dialog, const std::wstring& button, bool waitForClose) {
+    const HWND control = child(dialog, L"Button", button);
+    if (!control) return false;
+    ::PostMessageW(control, BM_CLICK, 0, 0);
+    return !waitForClose || waitUntilGone(dialog);
+}
+
+int fail(HANDLE process, const std::wstring& what) {
+    print(L"timeout: " + what);
+    ::TerminateProcess(process, 99);
+    return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        print(L"usage: winctl LAUNCHER [splash|java|box=BUTTON|dialog=BUTTON]...");
+        return 2;
+    }
+    // The stand-in java.exe signals this event; the name is unique to this run, so scenarios
+    // running side by side in one Wine prefix do not see each other's launches.
+    const std::wstring eventName = L"VelmoorJavaStarted" + std::to_wstring(::GetCurrentProcessId());
+    const HANDLE javaStarted = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    ::SetEnvironmentVariableW(L"VELMOOR_JAVA_EVENT", eventName.c_str());
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION launcher{};
+    std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
+    if (!::CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &launcher)) {
+        print(L"start: failed " + std::to_wstring(::GetLastError()));
+        return 1;
+    }
+    const HANDLE process = launcher.hProcess;
+    const DWORD processId = launcher.dwProcessId;
+
+    ULONGLONG stepEnded = ::GetTickCount64();
+    HWND splash = nullptr;
+    HWND dialog = nullptr;
+    for (int i = 2; i < argc; ++i, stepEnded = ::GetTickCount64()) {
+        const std::wstring step = argv[i];
+        const auto equals = step.find(L'=');
+        const std::wstring verb = step.substr(0, equals);
+        const std::wstring argument = equals == std::wstring::npos ? L"" : step.substr(equals + 1);
+        if (verb == L"splash") {
+            splash = waitForWindow(process, processId, L"VelmoorSplash");
+            if (!splash) return fail(process, step);
+            RECT rect;
+            ::GetWindowRect(splash, &rect);
+            print(L"splash: " + std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) +
+                  L" " + std::to_wstring(rect.right - rect.left) + L" " +
+                  std::to_wstring(rect.bottom - rect.top));
+        } else if (verb == L"closed") {
+            if (!splash || !waitUntilGone(splash)) return fail(process, step);
+            print(L"closed-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+        } else if (verb == L"java") {
+            if (::WaitForSingleObject(javaStarted, kStepTimeoutMs) != WAIT_OBJECT_0) {
+                return fail(process, step);
+            }
+            print(L"java: started");
+        } else if (verb == L"box") {
+            const HWND box =
+                waitForWindow(process, processId, L"#32770", L"Ostrel Tarvio Launcher");
+            if (!box) return fail(process, step);
+            const HWND text = child(box, L"Static", L"", 0xFFFF);
+            print(L"box-title: " + windowText(box));
+            print(L"box: " + escaped(text ? windowText(text) : L""));
+            if (!click(box, argument, true)) return fail(process, step);
+        } else if (verb == L"dialog") {
+            dialog = waitForWindow(process, processId, L"#32770", L"Whats new?");
+            if (!dialog) return fail(process, step);
+            const HWND text = child(dialog, L"Edit", L"");
+            print(L"dialog: " + escaped(text ? windowText(text) : L""));
+            RECT client;
+            ::GetClientRect(dialog, &client);
+            POINT origin{0, 0};
+            ::ClientToScreen(dialog, &origin);
+            print(L"dialog-client: " + std::to_wstring(origin.x) + L" " +
+                  std::to_wstring(origin.y) + L" " + std::to_wstring(client.right) + L" " +
+                  std::to_wstring(client.bottom));
+            if (!argument.empty() && !click(dialog, argument, false)) return fail(process, step);
+        } else if (verb == L"click") {
+            if (!dialog || !click(dialog, argument, false)) return fail(process, step);
+        } else if (verb == L"input") {
+            // Lets the test change files while the launcher waits for the user.
+            char line[64];
+            DWORD read = 0;
+            ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), line, sizeof line, &read, nullptr);
+        } else {
+            print(L"unknown step: " + step);
+            ::TerminateProcess(process, 99);
+            return 2;
+        }
+    }
+
+    if (::WaitForSingleObject(process, kStepTimeoutMs) != WAIT_OBJECT_0)
+        return fail(process, L"exit");
+    print(L"exit-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+    ::CloseHandle(launcher.hThread);
+    ::CloseHandle(process);
+    ::CloseHandle(javaStarted);
+    return 0;
+}

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# End-to-end scenarios of the update check, the update and the changes dialog, one per call.
+# Each maps drive I: of the shared prefix to its own update folder.
+# Usage: update-scenarios.sh SCENARIO
+source "$(dirname "$0")/lib.sh"
+
+update_failed='box: An error occured trying to update the application\r\n'
+
+expect_launched() {  # JAR_NAME
+    expect_java_starts 1
+    expect_record "command: \"$(winpath "$install")\\jre\\bin\\java.exe\" -jar \"$(winpath "$install")/$1\""
+}
+
+scenario_drive_not_mapped() {
+    make_install
+    unmap_drive_i
+    drive java
+    expect_launched Tarvio.jar
+}
+
+scenario_not_newer() {
+    make_install
+    map_drive_i
+    publish_jar equal
+    drive java
+    publish_jar older
+    drive java
+    expect_java_starts 2
+    expect_installed old
+}
+
+scenario_newer_yes_then_up_to_date() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    drive box=Yes box=OK java
+    expect_line 'box: An update is available for this application\r\nDo you want to install this update now ?'
+    expect_line "box: Application Updated !"
+    expect_launched Tarvio.jar
+    expect_installed new
+    # The copy kept the published jar's time, so the next start offers nothing.
+    drive java
+    expect_java_starts 2
+}
+
+scenario_newer_no() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    drive box=No java
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
+scenario_hidden_changes_file() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    echo "hidden changes" >"$changes_file"
+    set_hidden "$changes_file"
+    drive box=No java
+    expect_line 'box: An update is available for this application\r\nDo you want to install this update now ?'
+    expect_launched Tarvio.jar
+}
+
+scenario_other_jar_name() {
+    make_install
+    mv "$install/Tarvio.jar" "$install/Other.jar"
+    map_drive_i
+    echo "published" >"$update_folder/Other.jar"
+    touch -d 2020-01-01 "$install/Other.jar"
+    touch -d 2024-01-01 "$update_folder/Other.jar"
+    drive box=No java
+    expect_launched Other.jar
+}
+
+# Upgrade pressed after the splash window has closed itself; the dialog is screenshot alone.
+scenario_dialog_upgrade_after_splash() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    printf 'A\r\nB\r\n' >"$changes_file"
+    use_own_display
+    drive_with_action "closed-ms:" "import -window root \"$work/dialog.png\"" \
+        splash dialog closed input click=Upgrade box=OK java
+    expect_line 'dialog: \r\nA\r\nB'
+    expect_line "box: Application Updated !"
+    expect_launched Tarvio.jar
+    expect_installed new
+
+    local left top width height
+    read -r left top width height < <(sed -n 's/^dialog-client: //p' "$driver_output")
+    # 7785 x 4515 twips at 96 dpi.
+    [ "$width $height" = "519 301" ] || fail "the dialog's client area is $width x $height"
+    local area
+    read -r -a area < <(drawn_area "$work/dialog.png")
+    [ $((area[0] - width)) -ge 0 ] && [ $((area[0] - width)) -le 10 ] ||
+        fail "the dialog is ${area[0]} wide on the screenshot, for a client area of $width"
+    [ "$(pixel "$work/dialog.png" $((left + 5)) $((top + 295)))" = "0 0 0" ] ||
+        fail "the dialog's background is not black"
+    has_colour "$work/dialog.png" "273x17+$((left + 88))+$((top + 8))" 00C000 ||
+        fail "no green text in the first label"
+}
+
+# Skip Upgrade while the splash window is open: the splash window starts its count again.
+scenario_dialog_skip_restarts_splash() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    printf 'A\nB\n' >"$changes_file"
+    drive splash "dialog=Skip Upgrade" java closed
+    expect_line 'dialog: \r\nA\r\nB'
+    expect_launched Tarvio.jar
+    expect_installed old
+    expect_ms closed-ms 4800 6500
+}
+
+scenario_locked_jar() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    coproc HOLD {
+        wine "$VELMOOR_TEST_PROGRAMS/holdopen.exe" "$(winpath "$install")\\Tarvio.jar" \
+            2>>"$work/wine.log"
+    }
+    local held
+    read -r held <&"${HOLD[0]}" || true
+    [ "$held" = held ] || fail "could not hold the installed jar open"
+    drive box=Yes box=OK java
+    echo go >&"${HOLD[1]}"
+    wait "$HOLD_PID" || true
+    grep -q "^${update_failed//\\/\\\\}." "$driver_output" || fail "no update error with a description"
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
+scenario_remote_gone_before_upgrade() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    echo "changes" >"$changes_file"
+    drive_with_action "dialog-client:" "rm \"$remote_jar\"" dialog input click=Upgrade box=OK java
+    grep -q "^${update_failed//\\/\\\\}." "$driver_output" || fail "no update error with a description"
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
+"scenario_$scenario"
+echo "PASS [$scenario]"

@@ -1,0 +1,236 @@
+#include "ChangesDialog.h"
+
+#include <vector>
+
+#include "OpenWindows.h"
+#include "core/Messages.h"
+#include "core/Update.h"
+#include "resource.h"
+
+namespace velmoor {
+
+namespace {
+
+constexpr COLORREF kText = RGB(0, 192, 0);
+constexpr COLORREF kBackground = RGB(0, 0, 0);
+constexpr int kClientWidth = 7785;  // twips
+constexpr int kClientHeight = 4515;
+
+// Not IDOK and IDCANCEL: Enter in the text box must not upgrade, and Escape or the close box
+// close the dialog without starting anything.
+enum ControlId { kOKButton = 101, kCancelButton, kTxtChanges, kLabel1, kLabel2, kLabel3, kImage1 };
+
+constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+
+// A template without controls: they are placed in twips once the dialog knows the screen's
+// resolution, which dialog units cannot express.
+std::vector<WORD> dialogTemplate() {
+    std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
+    auto* header = reinterpret_cast<DLGTEMPLATE*>(words.data());
+    header->style = kDialogStyle;
+    words.push_back(0);  // no menu
+    words.push_back(0);  // the standard dialog class
+    for (const wchar_t* c = L"Whats new?"; *c; ++c) words.push_back(static_cast<WORD>(*c));
+    words.push_back(0);
+    return words;
+}
+
+FontHandle msSansSerif(int dotsPerInch, int weight) {
+    // 8.25 points
+    return FontHandle(::CreateFontW(-::MulDiv(825, dotsPerInch, 7200), 0, 0, 0, weight, FALSE,
+                                    FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                                    L"MS Sans Serif"));
+}
+
+}  // namespace
+
+ChangesDialog::ChangesDialog(HINSTANCE instance, Services& services, Owner& owner)
+    : instance_(instance), services_(services), owner_(owner) {}
+
+ChangesDialog::~ChangesDialog() {
+    if (!window_) return;
+    // Gone with the launcher at its end: no handler is to run for it any more.
+    ::SetWindowLongPtrW(window_, DWLP_USER, 0);
+    ::DestroyWindow(window_);
+}
+
+bool ChangesDialog::create() {
+    const std::vector<WORD> form = dialogTemplate();
+    const HWND window =
+        ::CreateDialogIndirectParamW(instance_, reinterpret_cast<const DLGTEMPLATE*>(form.data()),
+                                     nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+    if (!window) return false;
+    windowOpened();
+    return true;
+}
+
+void ChangesDialog::show() {
+    ::ShowWindow(window_, SW_SHOW);
+    ::SetForegroundWindow(window_);
+}
+
+void ChangesDialog::setChanges(const std::wstring& text) {
+    // The box holds 32K characters unless told otherwise; a long changes file must not be cut.
+    ::SendMessageW(txtChanges_, EM_SETLIMITTEXT, 0, 0);
+    ::SetWindowTextW(txtChanges_, text.c_str());
+}
+
+std::wstring ChangesDialog::changes() const {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(txtChanges_)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(txtChanges_, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void ChangesDialog::Update() {
+    updateApplication(services_, remoteName_, localName_);
+}
+
+bool ChangesDialog::isDialogMessage(MSG& message) {
+    return window_ && ::IsDialogMessageW(window_, &message);
+}
+
+INT_PTR CALLBACK ChangesDialog::dialogProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* dialog = reinterpret_cast<ChangesDialog*>(lParam);
+        dialog->window_ = window;
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+    }
+    auto* dialog = reinterpret_cast<ChangesDialog*>(::GetWindowLongPtrW(window, DWLP_USER));
+    if (!dialog) return FALSE;
+    try {
+        return dialog->onMessage(message, wParam, lParam);
+    } catch (...) {
+        // An exception must not unwind through the system's frames.
+        return FALSE;
+    }
+}
+
+INT_PTR ChangesDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            onInitDialog();
+            return FALSE;  // the focus is set already
+        case WM_COMMAND:
+            onCommand(LOWORD(wParam));
+            return TRUE;
+        case WM_CTLCOLORDLG:
+            return reinterpret_cast<INT_PTR>(::GetStockObject(BLACK_BRUSH));
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT:
+            return onControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_NCDESTROY:
+            onNcDestroy();
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+void ChangesDialog::onInitDialog() {
+    {
+        const WindowDc screen(nullptr);
+        dotsPerInch_ = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
+    }
+    const HICON icon = ::LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VELMOOR));
+    ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    labelFont_ = msSansSerif(dotsPerInch_, FW_BOLD);
+    controlFont_ = msSansSerif(dotsPerInch_, FW_NORMAL);
+
+    // Created in tab order.
+    const HWND okButton = createControl(L"Button", L"Upgrade", WS_TABSTOP | BS_PUSHBUTTON,
+                                        kOKButton, 5640, 120, 1935, 375, controlFont_.get());
+    createControl(L"Button", L"Skip Upgrade", WS_TABSTOP | BS_PUSHBUTTON, kCancelButton, 5640, 600,
+                  1935, 375, controlFont_.get());
+    txtChanges_ = createControl(
+        L"Edit", L"",
+        WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+        kTxtChanges, 120, 1200, 7515, 3135, controlFont_.get());
+    label1_ = createControl(L"Static", std::wstring(kUpdateAvailable).c_str(), SS_LEFT, kLabel1,
+                            1320, 120, 4095, 255, labelFont_.get());
+    createControl(L"Static", std::wstring(kInstallNow).c_str(), SS_LEFT, kLabel2, 1320, 480, 4095,
+                  375, labelFont_.get());
+    createControl(L"Static", std::wstring(kLookBelow).c_str(), SS_LEFT, kLabel3, 1320, 840, 4215,
+                  375, labelFont_.get());
+    const HWND image =
+        createControl(L"Static", L"", SS_BITMAP, kImage1, 240, 240, 825, 825, nullptr);
+    picture_.reset(static_cast<HBITMAP>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_CHANGES_PICTURE), IMAGE_BITMAP, 0, 0, 0)));
+    ::SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
+
+    RECT frame{0, 0, pixels(kClientWidth), pixels(kClientHeight)};
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(window_, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongW(window_, GWL_EXSTYLE)));
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    ::SetWindowPos(window_, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                   (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetFocus(okButton);
+}
+
+HWND ChangesDialog::createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
+                                  int id, int left, int top, int width, int height, HFONT font) {
+    const HWND control =
+        ::CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, pixels(left),
+                          pixels(top), pixels(width), pixels(height), window_,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    if (control && font) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+int ChangesDialog::pixels(int twips) const {
+    return ::MulDiv(twips, dotsPerInch_, 1440);
+}
+
+void ChangesDialog::onCommand(int id) {
+    switch (id) {
+        case kOKButton:
+            OKButton_Click();
+            break;
+        case kCancelButton:
+            CancelButton_Click();
+            break;
+        case IDCANCEL:
+            ::DestroyWindow(window_);
+            break;
+        default:
+            break;
+    }
+}
+
+INT_PTR ChangesDialog::onControlColour(HDC dc, HWND control) {
+    ::SetTextColor(dc, kText);
+    const bool isLabel = ::GetDlgCtrlID(control) >= kLabel1 && ::GetDlgCtrlID(control) <= kLabel3;
+    if (!isLabel) {
+        ::SetBkColor(dc, kBackground);
+        return reinterpret_cast<INT_PTR>(::GetStockObject(BLACK_BRUSH));
+    }
+    const int systemColour = control == label1_ ? COLOR_MENUTEXT : COLOR_BTNTEXT;
+    ::SetBkColor(dc, ::GetSysColor(systemColour));
+    return reinterpret_cast<INT_PTR>(::GetSysColorBrush(systemColour));
+}
+
+void ChangesDialog::OKButton_Click() {
+    Update();
+    owner_.loadApplication();
+    ::DestroyWindow(window_);
+}
+
+void ChangesDialog::CancelButton_Click() {
+    owner_.loadApplication();
+    ::DestroyWindow(window_);
+}
+
+void ChangesDialog::onNcDestroy() {
+    window_ = nullptr;
+    txtChanges_ = nullptr;
+    owner_.changesDialogClosed();
+    windowClosed();
+}
+
+}  // namespace velmoor

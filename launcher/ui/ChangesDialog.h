@@ -1,0 +1,79 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "WinHandles.h"
+#include "core/Services.h"
+
+namespace velmoor {
+
+// The "Whats new?" dialog: offers the published jar with the text of its changes file. It is
+// modeless and may outlive the splash window; its two buttons do the update and the launch.
+class ChangesDialog {
+  public:
+    // The launcher that the dialog's buttons act on.
+    class Owner {
+      public:
+        virtual void loadApplication() = 0;
+        // The dialog's window has gone, whichever way it was closed.
+        virtual void changesDialogClosed() = 0;
+
+      protected:
+        ~Owner() = default;
+    };
+
+    ChangesDialog(HINSTANCE instance, Services& services, Owner& owner);
+    ChangesDialog(const ChangesDialog&) = delete;
+    ChangesDialog& operator=(const ChangesDialog&) = delete;
+    ~ChangesDialog();
+
+    // Creates the dialog's window, not yet shown. False when it cannot be created.
+    bool create();
+    // Shows the dialog centred, without an owner window.
+    void show();
+
+    void setChanges(const std::wstring& text);
+    std::wstring changes() const;
+    const std::wstring& RemoteName() const { return remoteName_; }
+    void setRemoteName(std::wstring name) { remoteName_ = std::move(name); }
+    const std::wstring& LocalName() const { return localName_; }
+    void setLocalName(std::wstring name) { localName_ = std::move(name); }
+
+    // Copies the published jar over the installed one and tells the user how it went.
+    void Update();
+
+    // Lets Tab, Enter and Escape work in the dialog; true when the message was the dialog's.
+    bool isDialogMessage(MSG& message);
+
+  private:
+    static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void onInitDialog();
+    void onCommand(int id);
+    INT_PTR onControlColour(HDC dc, HWND control);
+    void onNcDestroy();
+    void OKButton_Click();
+    void CancelButton_Click();
+
+    HWND createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style, int id,
+                       int left, int top, int width, int height, HFONT font);
+    int pixels(int twips) const;
+
+    HINSTANCE instance_;
+    Services& services_;
+    Owner& owner_;
+    HWND window_ = nullptr;
+    HWND txtChanges_ = nullptr;
+    HWND label1_ = nullptr;
+    int dotsPerInch_ = 96;
+    std::wstring remoteName_;
+    std::wstring localName_;
+    FontHandle labelFont_;
+    FontHandle controlFont_;
+    BitmapHandle picture_;
+};
+
+}  // namespace velmoor

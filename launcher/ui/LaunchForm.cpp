@@ -1,0 +1,266 @@
+#include "LaunchForm.h"
+
+#include <new>
+
+#include "OpenWindows.h"
+#include "VersionInfo.h"
+#include "Win32Error.h"
+#include "core/Launch.h"
+#include "core/PlatformError.h"
+#include "resource.h"
+
+namespace velmoor {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"VelmoorSplash";
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT kTimer1Interval = 100;
+constexpr COLORREF kVersionColour = RGB(192, 0, 0);
+constexpr COLORREF kBackground = RGB(0, 0, 0);
+// Shown when the executable's version resource cannot be read.
+constexpr wchar_t kDesignedVersionCaption[] = L"v 4.1";
+
+bool registerClass(HINSTANCE instance, WNDPROC procedure) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_VELMOOR));
+    windowClass.hIconSm = windowClass.hIcon;
+    windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = kClassName;
+    return ::RegisterClassExW(&windowClass) != 0;
+}
+
+}  // namespace
+
+LaunchForm::LaunchForm(HINSTANCE instance, Services& services)
+    : instance_(instance), services_(services) {}
+
+LaunchForm::~LaunchForm() {
+    if (window_) ::DestroyWindow(window_);
+}
+
+bool LaunchForm::show() {
+    if (!registerClass(instance_, windowProc)) return false;
+    // The window has no border or title bar, so its outer size is its client size.
+    const HWND window = ::CreateWindowExW(0, kClassName, L"Form1", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                          nullptr, instance_, this);
+    if (!window) return false;
+    windowOpened();
+    ::ShowWindow(window, SW_SHOW);
+    ::UpdateWindow(window);
+    Form_Activate();
+    return true;
+}
+
+LRESULT CALLBACK LaunchForm::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* form =
+            static_cast<LaunchForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        form->window_ = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<LaunchForm*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!form) return ::DefWindowProcW(window, message, wParam, lParam);
+    try {
+        return form->onMessage(message, wParam, lParam);
+    } catch (...) {
+        // An exception must not unwind through the system's frames; the handlers report the
+        // failures they expect, and the window still closes by its counter.
+        return 0;
+    }
+}
+
+LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            Form_Load();
+            return 0;
+        case WM_TIMER:
+            if (wParam == kTimer1) Timer1_Timer();
+            return 0;
+        case WM_PAINT:
+            onPaint();
+            return 0;
+        case WM_NCDESTROY:
+            onNcDestroy();
+            return 0;
+        default:
+            return ::DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+void LaunchForm::Form_Load() {
+    progressBarColour_ = kBackground;
+    counter_ = SplashCounter();
+
+    {
+        const WindowDc screen(nullptr);
+        dotsPerInch_ = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
+    }
+    logoImage_.reset(static_cast<HBITMAP>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0)));
+    BITMAP logo{};
+    if (logoImage_ && ::GetObjectW(logoImage_.get(), sizeof logo, &logo)) {
+        logoSize_ = {logo.bmWidth, logo.bmHeight};
+    }
+
+    try {
+        const auto version = ownFileVersion();
+        versionCaption_ =
+            version ? versionCaption(version->major, version->minor) : kDesignedVersionCaption;
+    } catch (const PlatformError&) {
+        versionCaption_ = kDesignedVersionCaption;
+    }
+    versionFont_.reset(::CreateFontW(-::MulDiv(9, dotsPerInch_, 72), 0, 0, 0, FW_NORMAL, FALSE,
+                                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN,
+                                     L"Fixedsys"));
+    SIZE caption{};
+    {
+        const WindowDc dc(window_);
+        const SelectedObject font(dc.get(), versionFont_.get());
+        ::GetTextExtentPoint32W(dc.get(), versionCaption_.c_str(),
+                                static_cast<int>(versionCaption_.size()), &caption);
+    }
+
+    // The label sizes itself to its caption, so its right end, trailing spaces included,
+    // meets the window's right edge.
+    layout_ = layOutSplash(pixelsToTwips(logoSize_.cx, dotsPerInch_),
+                           pixelsToTwips(logoSize_.cy, dotsPerInch_),
+                           pixelsToTwips(caption.cx, dotsPerInch_));
+    const int width = twipsToPixels(layout_.width, dotsPerInch_);
+    const int height = twipsToPixels(layout_.height, dotsPerInch_);
+    const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    ::SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void LaunchForm::Form_Activate() {
+    counter_.restart();
+    startTimer1();
+}
+
+void LaunchForm::Timer1_Timer() {
+    if (!launchStarted_) {
+        // The timer stays off while the first tick's work shows its message boxes, so no tick
+        // runs meanwhile and the work runs once.
+        stopTimer1();
+        launchStarted_ = true;
+        doFirstTickWork();
+        startTimer1();
+    }
+    const SplashCounter::Tick tick = counter_.tick();
+    progressBarColour_ = RGB(tick.red, 0, 0);
+    const RECT strip = toPixels(layout_.progressBar);
+    ::InvalidateRect(window_, &strip, FALSE);
+    if (tick.close) ::DestroyWindow(window_);
+}
+
+void LaunchForm::doFirstTickWork() {
+    try {
+        if (findJarFile(services_).empty()) {
+            counter_.shortenAfterNoJar();
+        } else {
+            checkForUpdate();
+        }
+    } catch (const PlatformError& error) {
+        services_.showMessage(error.description());
+        counter_.shortenAfterLaunchFailure();
+    } catch (const std::bad_alloc&) {
+        // Whatever fails here, the timer must start again or the launcher would never end.
+        services_.showMessage(describeError(ERROR_NOT_ENOUGH_MEMORY));
+        counter_.shortenAfterLaunchFailure();
+    }
+}
+
+void LaunchForm::checkForUpdate() {
+    UpdateHost& host = *this;
+    velmoor::checkForUpdate(services_, host);
+}
+
+bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
+                                   const std::wstring& remoteJar) {
+    ChangesDialog::Owner& owner = *this;
+    auto dialog = std::make_unique<ChangesDialog>(instance_, services_, owner);
+    if (!dialog->create()) return false;
+    changesDialog_ = std::move(dialog);
+    changesDialog_->setChanges(changes);
+    changesDialog_->setLocalName(localJar);
+    changesDialog_->setRemoteName(remoteJar);
+    changesDialog_->show();
+    return true;
+}
+
+// The splash window becomes active again as the dialog closes. Restarting its count here
+// rather than on activation also covers the case that another program takes the focus, so
+// the splash window is never left stopped with the launcher running.
+void LaunchForm::changesDialogClosed() {
+    if (window_) Form_Activate();
+}
+
+bool LaunchForm::preTranslateMessage(MSG& message) {
+    return changesDialog_ && changesDialog_->isDialogMessage(message);
+}
+
+void LaunchForm::loadApplication() {
+    if (velmoor::loadApplication(services_) == LaunchResult::failed) {
+        stopTimer1();
+        counter_.shortenAfterLaunchFailure();
+    }
+}
+
+void LaunchForm::startTimer1() {
+    if (window_) ::SetTimer(window_, kTimer1, kTimer1Interval, nullptr);
+}
+
+void LaunchForm::stopTimer1() {
+    if (window_) ::KillTimer(window_, kTimer1);
+}
+
+RECT LaunchForm::toPixels(const TwipRect& rect) const {
+    return {twipsToPixels(rect.left, dotsPerInch_), twipsToPixels(rect.top, dotsPerInch_),
+            twipsToPixels(rect.left + rect.width, dotsPerInch_),
+            twipsToPixels(rect.top + rect.height, dotsPerInch_)};
+}
+
+void LaunchForm::onPaint() {
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(window_, &paint);
+
+    if (logoImage_) {
+        const MemoryDc logoDc(::CreateCompatibleDC(dc));
+        const SelectedObject logo(logoDc.get(), logoImage_.get());
+        const RECT at = toPixels(layout_.logo);
+        ::BitBlt(dc, at.left, at.top, logoSize_.cx, logoSize_.cy, logoDc.get(), 0, 0, SRCCOPY);
+    }
+
+    // The label lies on the logo and paints its own black background to stay readable there.
+    {
+        const RECT label = toPixels(layout_.versionLabel);
+        const SelectedObject font(dc, versionFont_.get());
+        ::SetTextColor(dc, kVersionColour);
+        ::SetBkColor(dc, kBackground);
+        ::SetTextAlign(dc, TA_RIGHT | TA_TOP);
+        ::ExtTextOutW(dc, label.right, label.top, ETO_OPAQUE | ETO_CLIPPED, &label,
+                      versionCaption_.c_str(), static_cast<UINT>(versionCaption_.size()), nullptr);
+    }
+
+    {
+        const RECT strip = toPixels(layout_.progressBar);
+        const BrushHandle brush(::CreateSolidBrush(progressBarColour_));
+        ::FillRect(dc, &strip, brush.get());
+    }
+
+    ::EndPaint(window_, &paint);
+}
+
+void LaunchForm::onNcDestroy() {
+    window_ = nullptr;
+    windowClosed();
+}
+
+}  // namespace velmoor

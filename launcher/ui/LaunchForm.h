@@ -1,0 +1,72 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "ChangesDialog.h"
+#include "WinHandles.h"
+#include "core/Services.h"
+#include "core/SplashCounter.h"
+#include "core/SplashLayout.h"
+#include "core/Update.h"
+
+namespace velmoor {
+
+// The splash window: the logo, the version label and the pulsing strip. Its first timer tick
+// does the launcher's work; later ticks pulse the strip and count down to closing the window.
+// The object lives for the whole run and outlives its window, so the launch stays reachable
+// after the window has closed itself.
+class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
+  public:
+    LaunchForm(HINSTANCE instance, Services& services);
+    LaunchForm(const LaunchForm&) = delete;
+    LaunchForm& operator=(const LaunchForm&) = delete;
+    ~LaunchForm();
+
+    // Creates the window, lays it out and shows it centred. False when it cannot be created.
+    bool show();
+
+    // Starts the application, or tells the user why it cannot and lets the window close soon.
+    void loadApplication() override;
+
+    // Gives the changes dialog the keyboard messages meant for it; true when it took one.
+    bool preTranslateMessage(MSG& message);
+
+  private:
+    bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
+                           const std::wstring& remoteJar) override;
+    void changesDialogClosed() override;
+
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void Form_Load();
+    void Form_Activate();
+    void Timer1_Timer();
+    void onPaint();
+    void onNcDestroy();
+
+    void doFirstTickWork();
+    void checkForUpdate();
+    void startTimer1();
+    void stopTimer1();
+    RECT toPixels(const TwipRect& rect) const;
+
+    HINSTANCE instance_;
+    Services& services_;
+    HWND window_ = nullptr;
+    bool launchStarted_ = false;
+    SplashCounter counter_;
+    COLORREF progressBarColour_ = RGB(0, 0, 0);
+    int dotsPerInch_ = 96;
+    SplashLayout layout_;
+    std::wstring versionCaption_;
+    BitmapHandle logoImage_;
+    SIZE logoSize_{};
+    FontHandle versionFont_;
+    std::unique_ptr<ChangesDialog> changesDialog_;
+};
+
+}  // namespace velmoor

@@ -1,0 +1,156 @@
+#include "Win32Services.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "Win32Error.h"
+#include "WinHandles.h"
+#include "core/AppDirectory.h"
+#include "core/Messages.h"
+
+namespace velmoor {
+
+namespace {
+
+// Messages boxes are task-modal without an owner: every window of the launcher is disabled
+// while one is open, so neither the splash window nor the changes dialog can be used meanwhile.
+constexpr UINT kMessageBoxStyle = MB_TASKMODAL | MB_SETFOREGROUND;
+
+DirEntry toEntry(const WIN32_FIND_DATAW& data) {
+    DirEntry entry;
+    entry.name = data.cFileName;
+    entry.hidden = (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+    entry.system = (data.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+    entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return entry;
+}
+
+bool meansNothingMatched(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace
+
+std::wstring executablePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), buffer.size());
+        if (length == 0) throw lastError();
+        if (length < buffer.size()) return std::wstring(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring Win32Services::applicationDirectory() {
+    return applicationDirectoryOf(executablePath());
+}
+
+void Win32Services::setCurrentDirectory(const std::wstring& directory) {
+    if (!::SetCurrentDirectoryW(directory.c_str())) throw lastError();
+}
+
+void Win32Services::listDirectory(const std::wstring& pattern,
+                                  const std::function<bool(const DirEntry&)>& visit) {
+    WIN32_FIND_DATAW data;
+    const HANDLE first = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                            FindExSearchNameMatch, nullptr, 0);
+    if (first == INVALID_HANDLE_VALUE) {
+        const PlatformError error = lastError();
+        if (meansNothingMatched(error.code())) return;
+        throw error;
+    }
+    const FindHandle find(first);
+    while (visit(toEntry(data))) {
+        if (!::FindNextFileW(find.get(), &data)) {
+            const PlatformError error = lastError();
+            if (error.code() == ERROR_NO_MORE_FILES) return;
+            throw error;
+        }
+    }
+}
+
+void Win32Services::showMessage(const std::wstring& text) {
+    const std::wstring title(kApplicationTitle);
+    ::MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | kMessageBoxStyle);
+}
+
+bool Win32Services::startHidden(const std::wstring& program, const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process{};
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    std::wstring writableLine = commandLine;
+    if (!::CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process)) {
+        return false;
+    }
+    const KernelHandle processHandle(process.hProcess);
+    const KernelHandle threadHandle(process.hThread);
+    return process.dwProcessId != 0;
+}
+
+bool Win32Services::askYesNo(const std::wstring& text) {
+    const std::wstring title(kApplicationTitle);
+    return ::MessageBoxW(nullptr, text.c_str(), title.c_str(),
+                         MB_YESNO | MB_DEFBUTTON1 | kMessageBoxStyle) == IDYES;
+}
+
+std::optional<std::int64_t> Win32Services::lastModified(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    // Date-time values have whole seconds: the fractions that one file system keeps and
+    // another drops must not make a copied jar look older than its source.
+    const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / 10'000'000);
+}
+
+std::wstring Win32Services::readTextFile(const std::wstring& path) {
+    const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) throw lastError();
+    const KernelHandle file(opened);
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) throw lastError();
+        if (read == 0) break;
+        bytes.append(buffer, read);
+    }
+    // Text files here are in the ANSI code page unless they say they are UTF-8.
+    UINT codePage = CP_ACP;
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+        bytes.erase(0, 3);
+        codePage = CP_UTF8;
+    }
+    if (bytes.empty()) return {};
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(),
+                                             static_cast<int>(bytes.size()), nullptr, 0);
+    if (length == 0) throw lastError();
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                          length);
+    return text;
+}
+
+void Win32Services::copyFile(const std::wstring& source, const std::wstring& target) {
+    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) throw lastError();
+}
+
+void Win32Services::moveReplacing(const std::wstring& source, const std::wstring& target) {
+    if (!::MoveFileExW(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw lastError();
+    }
+}
+
+void Win32Services::removeFile(const std::wstring& path) noexcept {
+    ::DeleteFileW(path.c_str());
+}
+
+}  // namespace velmoor

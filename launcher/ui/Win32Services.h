@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/Services.h"
+
+namespace velmoor {
+
+// The launcher's services on the Win32 API.
+class Win32Services : public Services {
+  public:
+    std::wstring applicationDirectory() override;
+    void setCurrentDirectory(const std::wstring& directory) override;
+    void listDirectory(const std::wstring& pattern,
+                       const std::function<bool(const DirEntry&)>& visit) override;
+    void showMessage(const std::wstring& text) override;
+    bool startHidden(const std::wstring& program, const std::wstring& commandLine) override;
+    bool askYesNo(const std::wstring& text) override;
+    std::optional<std::int64_t> lastModified(const std::wstring& path) override;
+    std::wstring readTextFile(const std::wstring& path) override;
+    void copyFile(const std::wstring& source, const std::wstring& target) override;
+    void moveReplacing(const std::wstring& source, const std::wstring& target) override;
+    void removeFile(const std::wstring& path) noexcept override;
+};
+
+// The full path of the running executable.
+std::wstring executablePath();
+
+}  // namespace velmoor

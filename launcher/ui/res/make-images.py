@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Draws the launcher's logo, window icon and dialog picture and writes them as BMP and ICO.
+
+The images are committed beside this script; run it again only to change them. Nothing in the
+pictures is pure white, so a screenshot against a white desktop shows the windows' full extent.
+"""
+import math
+import struct
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+
+
+def bmp_header(width, height, bits, palette_entries, image_size):
+    offset = 14 + 40 + 4 * palette_entries
+    file_header = struct.pack("<2sIHHI", b"BM", offset + image_size, 0, 0, offset)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, image_size, 2835, 2835,
+                       palette_entries, 0)
+    return file_header + info
+
+
+def row_stride(width, bits):
+    return ((width * bits + 31) // 32) * 4
+
+
+def logo_index(x, y, w, h):
+    """Palette index 0..255: a red ring with a "T" inside, on a dark radial background."""
+    cx, cy = w / 2, h / 2 - 4
+    r = math.hypot(x - cx, y - cy)
+    if 50 <= r <= 58:
+        return 200 + int(40 * (1 - abs(r - 54) / 4))  # the ring: bright reds
+    stem = abs(x - cx) <= 6 and cy - 28 <= y <= cy + 34
+    bar = abs(y - (cy - 28)) <= 6 and abs(x - cx) <= 30
+    if stem or bar:
+        return 160  # the letter: a mid red
+    return max(0, 40 - int(r / 3))  # the background: near-black greys
+
+
+def logo_palette():
+    entries = []
+    for i in range(256):
+        if i < 128:  # greys, dark
+            g = i
+            entries.append((g, g, g))
+        else:  # reds, never above 220
+            entries.append((0, 0, min(220, (i - 128) * 2)))
+    return b"".join(struct.pack("<BBBB", b, g, r, 0) for (b, g, r) in entries)
+
+
+def write_logo():
+    w, h = 134, 144
+    stride = row_stride(w, 8)
+    rows = []
+    for y in reversed(range(h)):  # BMP rows run bottom-up
+        row = bytes(logo_index(x, y, w, h) for x in range(w))
+        rows.append(row + b"\0" * (stride - w))
+    data = b"".join(rows)
+    (HERE / "logo.bmp").write_bytes(bmp_header(w, h, 8, 256, len(data)) + logo_palette() + data)
+
+
+def rgb_picture(size, pixel):
+    stride = row_stride(size, 24)
+    rows = []
+    for y in reversed(range(size)):
+        row = b"".join(struct.pack("<BBB", *reversed(pixel(x, y))) for x in range(size))
+        rows.append(row + b"\0" * (stride - 3 * size))
+    return b"".join(rows)
+
+
+def image1_pixel(x, y):
+    """A green arrow pointing down into the changes, on black."""
+    size = 55
+    cx = size / 2
+    in_shaft = abs(x - cx) <= 6 and 6 <= y <= 30
+    in_head = 30 <= y <= 48 and abs(x - cx) <= (48 - y)
+    return (0, 192, 0) if in_shaft or in_head else (0, 0, 0)
+
+
+def write_image1():
+    data = rgb_picture(55, image1_pixel)
+    (HERE / "image1.bmp").write_bytes(bmp_header(55, 55, 24, 0, len(data)) + data)
+
+
+def icon_pixel(x, y):
+    r = math.hypot(x - 15.5, y - 15.5)
+    if r > 15.5:
+        return None  # transparent
+    if 11 <= r <= 14.5:
+        return (200, 0, 0)
+    if (abs(x - 15.5) <= 2 and 8 <= y <= 23) or (abs(y - 9) <= 1.5 and abs(x - 15.5) <= 7):
+        return (160, 0, 0)
+    return (20, 20, 20)
+
+
+def write_icon():
+    size = 32
+    xor_rows = []
+    and_rows = []
+    for y in reversed(range(size)):
+        xor = b""
+        mask_bits = 0
+        for x in range(size):
+            p = icon_pixel(x, y)
+            if p is None:
+                xor += b"\0\0\0\0"
+                mask_bits |= 1 << (31 - x)
+            else:
+                xor += struct.pack("<BBBB", p[2], p[1], p[0], 255)
+        xor_rows.append(xor)
+        and_rows.append(struct.pack(">I", mask_bits))
+    info = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+    image = info + b"".join(xor_rows) + b"".join(and_rows)
+    header = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(image), 6 + 16)
+    (HERE / "velmoor.ico").write_bytes(header + entry + image)
+
+
+if __name__ == "__main__":
+    write_logo()
+    write_image1()
+    write_icon()

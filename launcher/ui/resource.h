@@ -1,0 +1,5 @@
+#pragma once
+
+#define IDI_VELMOOR 1
+#define IDB_LOGO 101
+#define IDB_CHANGES_PICTURE 102

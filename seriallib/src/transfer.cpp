@@ -1,0 +1,142 @@
+#include "transfer.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "port_table.h"
+#include "timeouts.h"
+
+namespace pellusk {
+
+int awaitInput(int fd, int timeoutMs) {
+    if (timeoutMs < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    // poll rather than select: a descriptor of 1024 or more would overrun an fd_set. poll is
+    // never restarted after a signal handler, so the continue signal ends the wait.
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, timeoutMs);
+}
+
+int putByte(int slot, int value) {
+    const unsigned char byte = static_cast<unsigned char>(value);
+    return write(portDescriptor(slot), &byte, 1) == 1 ? 0 : -1;
+}
+
+int putData(int slot, const void* data, int count) {
+    if (count < 0) return -1;
+    return static_cast<int>(write(portDescriptor(slot), data, static_cast<std::size_t>(count)));
+}
+
+int getByte(int slot) {
+    const int fd = portDescriptor(slot);
+    // poll ignores a negative descriptor and would sit out the whole timeout.
+    if (fd == kNoDescriptor) return -1;
+    if (awaitInput(fd, receiveTimeout(slot)) <= 0) return -1;
+    unsigned char byte;
+    return read(fd, &byte, 1) == 1 ? byte : -1;
+}
+
+int getData(int slot, void* into, int count) {
+    if (count < 1) return -1;
+    const int fd = portDescriptor(slot);
+    if (fd == kNoDescriptor) return -1;
+    if (awaitInput(fd, receiveTimeout(slot)) <= 0) return 0;
+    return static_cast<int>(read(fd, into, static_cast<std::size_t>(count)));
+}
+
+int flushReceived(int slot) {
+    return tcflush(portDescriptor(slot), TCIFLUSH);
+}
+
+int flushUnsent(int slot) {
+    return tcflush(portDescriptor(slot), TCOFLUSH);
+}
+
+int receivedCount(int slot) {
+    int count = 0;
+    return ioctl(portDescriptor(slot), FIONREAD, &count) == 0 ? count : 0;
+}
+
+int unsentCount(int slot) {
+    int count = 0;
+    return ioctl(portDescriptor(slot), TIOCOUTQ, &count) == 0 ? count : 0;
+}
+
+int drainOutput(int slot) {
+    return tcdrain(portDescriptor(slot));
+}
+
+}  // namespace pellusk
+
+namespace {
+
+using namespace pellusk;
+
+// A count that Java may pass for this array: never more than it holds, and never without one.
+bool fitsArray(JNIEnv* env, jbyteArray array, jint count) {
+    return array != nullptr && count >= 0 && count <= env->GetArrayLength(array);
+}
+
+}  // namespace
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutByte(JNIEnv*, jobject, jint slot,
+                                                                    jbyte value) {
+    return putByte(slot, static_cast<unsigned char>(value));
+}
+
+// The bytes are copied into a stack buffer rather than pinned: the copy costs far less than the
+// write itself, and the library allocates nothing and holds no Java array inside a system call.
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject,
+                                                                    jint slot, jbyteArray data,
+                                                                    jint count) {
+    if (!fitsArray(env, data, count)) return -1;
+    jbyte buffer[kTransferChunk];
+    const jint chunk = std::min(count, kTransferChunk);
+    env->GetByteArrayRegion(data, 0, chunk, buffer);
+    return putData(slot, buffer, chunk);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetByte(JNIEnv*, jobject, jint slot) {
+    return getByte(slot);
+}
+
+// Only the bytes read are copied back, so a short read into a large array costs no more than
+// the bytes it brought, and the array is not held while the call waits.
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject,
+                                                                    jint slot, jbyteArray data,
+                                                                    jint count) {
+    if (count < 1 || !fitsArray(env, data, count)) return -1;
+    jbyte buffer[kTransferChunk];
+    const int got = getData(slot, buffer, std::min(count, kTransferChunk));
+    if (got > 0) env->SetByteArrayRegion(data, 0, got, buffer);
+    return got;
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxFlush(JNIEnv*, jobject, jint slot) {
+    return flushReceived(slot);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxFlush(JNIEnv*, jobject, jint slot) {
+    return flushUnsent(slot);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxReadyCount(JNIEnv*, jobject,
+                                                                         jint slot) {
+    return receivedCount(slot);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxBufCount(JNIEnv*, jobject,
+                                                                       jint slot) {
+    return unsentCount(slot);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxDrain(JNIEnv*, jobject, jint slot) {
+    return drainOutput(slot);
+}

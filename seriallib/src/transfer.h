@@ -1,0 +1,42 @@
+// Moving bytes through an open port, and the driver's queues behind it. Every byte goes
+// straight to or from the terminal driver with one system call; the library buffers nothing
+// from one call to the next.
+#pragma once
+
+#include <cstddef>
+
+namespace pellusk {
+
+// The most bytes one SerGetData or SerPutData call moves: it bounds the stack buffer through
+// which Java arrays are copied. A larger send is a partial write, which the caller resends.
+inline constexpr int kTransferChunk = 8192;
+
+// Waits up to `timeoutMs` for input on `fd`: above 0 when a read will not block (data, end
+// of file or an error to collect), 0 when nothing came in time, -1 when the wait failed or a
+// signal ended it. 0 does not wait; a negative timeout fails at once rather than waiting
+// forever.
+int awaitInput(int fd, int timeoutMs);
+
+// Writes the byte once; 0 when exactly that byte was written, -1 otherwise.
+int putByte(int slot, int value);
+
+// One write of `count` bytes (0 or more): the count written, or -1.
+int putData(int slot, const void* data, int count);
+
+// The next byte as 0..255 after waiting at most the slot's receive timeout; -1 when none came
+// or the slot is free (which returns at once).
+int getByte(int slot);
+
+// One wait of at most the slot's receive timeout, then one read of up to `count` bytes: the
+// count read, 0 when nothing came in time or at end of file, -1 for a count below 1, a free
+// slot (without waiting) or a failed read.
+int getData(int slot, void* into, int count);
+
+// The queue operations: each one call on the slot's descriptor.
+int flushReceived(int slot);     // tcflush's result
+int flushUnsent(int slot);       // tcflush's result
+int receivedCount(int slot);     // 0 when the driver cannot say
+int unsentCount(int slot);       // 0 when the driver cannot say
+int drainOutput(int slot);       // tcdrain's result
+
+}  // namespace pellusk
