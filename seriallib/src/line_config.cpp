@@ -97,7 +97,16 @@ int configurePort(int portNumber, const LineRequest& request) {
     // Checked before the subtraction, which would overflow for the most negative number.
     const int slot = (portNumber >= 1 && portNumber <= kPortSlots) ? portNumber - 1 : -1;
     // A free slot, or none, holds no descriptor: tcsetattr refuses it like a closed port.
-    if (tcsetattr(portDescriptor(slot), TCSANOW, &setting) != 0) return code::kApplySetting;
+    const int fd = portDescriptor(slot);
+    if (tcsetattr(fd, TCSANOW, &setting) != 0) return code::kApplySetting;
+    // A UART driver takes the record even when its clock cannot make the speed asked for, and
+    // the line goes on at the old speed; only the record read back tells. Parity and character
+    // size are not compared: a pseudo-terminal rewrites those by design.
+    termios applied;
+    if (tcgetattr(fd, &applied) != 0 || cfgetispeed(&applied) != cfgetispeed(&setting) ||
+        cfgetospeed(&applied) != cfgetospeed(&setting)) {
+        return code::kApplySetting;
+    }
     return code::kOk;
 }
 

@@ -11,7 +11,8 @@ import testkit.Pty;
 
 /**
  * The line setting as a real 8250 driver on a 16550A holds it. Unlike a pseudo-terminal, the
- * driver keeps parity and character size as set, so every field is read back in full.
+ * driver keeps parity and character size as set and refuses speeds the UART cannot make, so
+ * every field is read back in full.
  */
 public class LineSettingTest {
     // B110, B150, B300, B600, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200
@@ -106,6 +107,16 @@ public class LineSettingTest {
                 equal(0, configure(7, 3, 0, 0, c[0]), "configure handshake " + c[0]);
                 expectConfigured(IGNBRK | IGNPAR | c[1], CS8 | c[2], B9600, "handshake " + c[0]);
             }
+        });
+
+        group("230400 bit/s, beyond the UART's 115200 base, is refused and the line keeps its speed", () -> {
+            equal(0, configure(10, 3, 0, 0, 0), "57600 first");
+            equal(5003, configure(12, 3, 0, 0, 0), "230400");
+            int[] t = Pty.termios(S1);
+            equal(B57600, t[Pty.ISPEED], "input speed");
+            equal(B57600, t[Pty.OSPEED], "output speed");
+            equal(0, configure(11, 3, 0, 0, 0), "115200 afterwards");
+            expectConfigured(IGNBRK | IGNPAR, CS8, B115200, "115200 afterwards");
         });
 
         equal(0, SerialPortLocal.SerClosePort(0), "close");
