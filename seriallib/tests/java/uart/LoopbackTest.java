@@ -9,6 +9,8 @@ import Quorvia.SerialConfig;
 import Quorvia.SerialPortLocal;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.Arrays;
+import java.util.Random;
 import java.util.concurrent.CountDownLatch;
 import testkit.Check;
 import testkit.Pty;
@@ -103,7 +105,7 @@ public class LoopbackTest {
             equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing waiting before");
             equal(sent.length, SerialPortLocal.SerPutData(slot, sent, sent.length), "written");
             awaitReadyCount(slot, sent.length);
-            equal(java.util.Arrays.toString(sent), java.util.Arrays.toString(receive(slot, sent.length)),
+            equal(Arrays.toString(sent), Arrays.toString(receive(slot, sent.length)),
                     "bytes back");
             equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing waiting after");
             equal(0, SerialPortLocal.SerPutByte(slot, (byte) 0xff), "one byte 0xff");
@@ -137,7 +139,7 @@ public class LoopbackTest {
 
         group("SerTxDrain waits while the output is held and returns once it has left", () -> {
             byte[] data = new byte[1000];
-            new java.util.Random(3).nextBytes(data);
+            new Random(3).nextBytes(data);
             holdOutput();
             equal(data.length, SerialPortLocal.SerPutData(slot, data, data.length), "written");
             CountDownLatch started = new CountDownLatch(1);
@@ -156,7 +158,7 @@ public class LoopbackTest {
             thread.join(10_000);
             isTrue(!thread.isAlive(), "the drain returned");
             equal(0, drainer[1], "queued when the drain returned");
-            equal(java.util.Arrays.toString(data), java.util.Arrays.toString(receive(slot, data.length)),
+            equal(Arrays.toString(data), Arrays.toString(receive(slot, data.length)),
                     "everything came back");
         });
 
