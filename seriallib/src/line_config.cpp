@@ -5,8 +5,8 @@
 
 namespace pellusk {
 
-const speed_t tbBitRate[kBitRates] = {B110,   B150,   B300,   B600,    B1200,   B2400,  B4800,
-                                      B9600,  B19200, B38400, B57600, B115200, B230400};
+const speed_t tbBitRate[kBitRates] = {B110,  B150,   B300,   B600,   B1200,   B2400,  B4800,
+                                      B9600, B19200, B38400, B57600, B115200, B230400};
 const tcflag_t tbDataBits[kDataBitSizes] = {CS5, CS6, CS7, CS8};
 const tcflag_t tbStopBits[kStopBitSizes] = {0, CSTOPB};
 
@@ -20,8 +20,8 @@ namespace flow {
 constexpr int kSoftwareBothWays = 0xC0;
 constexpr int kHardware = 0x30;
 constexpr int kRtsCts = 0x10 | 0x20;
-constexpr int kSendXonXoff = 0x40;    // we pace the peer
-constexpr int kObeyXonXoff = 0x80;    // the peer paces us
+constexpr int kSendXonXoff = 0x40;  // we pace the peer
+constexpr int kObeyXonXoff = 0x80;  // the peer paces us
 }  // namespace flow
 
 constexpr cc_t kXon = 0x11;
