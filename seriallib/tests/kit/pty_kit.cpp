@@ -118,7 +118,8 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring
 // reads afterwards, or -1. It drives what the library has no method for, such as a UART's
 // loopback bit (TIOCM_LOOP) and OUT1/OUT2. It takes a descriptor kept open by the caller since
 // every open of a tty raises DTR and RTS again.
-KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set, jint clear) {
+KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set,
+                                                    jint clear) {
     int word = 0;
     bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
                 (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) && ioctl(fd, TIOCMGET, &word) == 0;
