@@ -30,7 +30,7 @@ echo "preparing rig in $rig: $kernel_pkg $kernel_ver, busybox $busybox_ver, JDK 
 work=$rig.new
 rm -rf "$work"
 mkdir -p "$work/debs" "$work/unpacked"
-# apt's sandbox user cannot write into a root-owned build tree; the download is unprivileged work.
+# apt's sandbox user (_apt) may not write into the build tree: download as the caller.
 (cd "$work/debs" && apt-get download -q -o APT::Sandbox::User=root \
     "$kernel_pkg:i386=$kernel_ver" "busybox-static:i386=$busybox_ver")
 for deb in "$work"/debs/*.deb; do dpkg -x "$deb" "$work/unpacked"; done
