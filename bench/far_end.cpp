@@ -1,9 +1,9 @@
 // Native half of the benchmark: the far end of the pty pair, and the plain C loops that the
 // library is measured against. Runs whole loops in C so that no JNI cost lands on the baseline.
 #include <fcntl.h>
-#include <sched.h>
 #include <jni.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>

@@ -5,8 +5,8 @@
 
 namespace pellusk {
 
-const speed_t tbBitRate[kBitRates] = {B110,   B150,   B300,   B600,    B1200,   B2400,  B4800,
-                                      B9600,  B19200, B38400, B57600, B115200, B230400};
+const speed_t tbBitRate[kBitRates] = {B110,  B150,   B300,   B600,   B1200,   B2400,  B4800,
+                                      B9600, B19200, B38400, B57600, B115200, B230400};
 const tcflag_t tbDataBits[kDataBitSizes] = {CS5, CS6, CS7, CS8};
 const tcflag_t tbStopBits[kStopBitSizes] = {0, CSTOPB};
 
@@ -20,8 +20,8 @@ namespace flow {
 constexpr int kSoftwareBothWays = 0xC0;
 constexpr int kHardware = 0x30;
 constexpr int kRtsCts = 0x10 | 0x20;
-constexpr int kSendXonXoff = 0x40;    // we pace the peer
-constexpr int kObeyXonXoff = 0x80;    // the peer paces us
+constexpr int kSendXonXoff = 0x40;  // we pace the peer
+constexpr int kObeyXonXoff = 0x80;  // the peer paces us
 }  // namespace flow
 
 constexpr cc_t kXon = 0x11;
@@ -97,7 +97,16 @@ int configurePort(int portNumber, const LineRequest& request) {
     // Checked before the subtraction, which would overflow for the most negative number.
     const int slot = (portNumber >= 1 && portNumber <= kPortSlots) ? portNumber - 1 : -1;
     // A free slot, or none, holds no descriptor: tcsetattr refuses it like a closed port.
-    if (tcsetattr(portDescriptor(slot), TCSANOW, &setting) != 0) return code::kApplySetting;
+    const int fd = portDescriptor(slot);
+    if (tcsetattr(fd, TCSANOW, &setting) != 0) return code::kApplySetting;
+    // A UART driver takes the record even when its clock cannot make the speed asked for, and
+    // the line goes on at the old speed; only the record read back tells. Parity and character
+    // size are not compared: a pseudo-terminal rewrites those by design.
+    termios applied;
+    if (tcgetattr(fd, &applied) != 0 || cfgetispeed(&applied) != cfgetispeed(&setting) ||
+        cfgetospeed(&applied) != cfgetospeed(&setting)) {
+        return code::kApplySetting;
+    }
     return code::kOk;
 }
 

@@ -35,7 +35,8 @@ int buildLineSetting(const LineRequest& request, termios& setting);
 
 // Builds the record and applies it at once to the port with that number (1..128). A port
 // number outside the table, like a closed port, gives kApplySetting; nothing is applied
-// after any failure.
+// after any failure. A record the driver took but whose speed it did not apply also gives
+// kApplySetting, with the rest of the record in force and the line at its old speed.
 int configurePort(int portNumber, const LineRequest& request);
 
 }  // namespace pellusk

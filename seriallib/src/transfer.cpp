@@ -93,9 +93,8 @@ PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutByte(JNIEnv*, job
 
 // The bytes are copied into a stack buffer rather than pinned: the copy costs far less than the
 // write itself, and the library allocates nothing and holds no Java array inside a system call.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject,
-                                                                    jint slot, jbyteArray data,
-                                                                    jint count) {
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject, jint slot,
+                                                                    jbyteArray data, jint count) {
     if (!fitsArray(env, data, count)) return -1;
     jbyte buffer[kTransferChunk];
     const jint chunk = std::min(count, kTransferChunk);
@@ -109,9 +108,8 @@ PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetByte(JNIEnv*, job
 
 // Only the bytes read are copied back, so a short read into a large array costs no more than
 // the bytes it brought, and the array is not held while the call waits.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject,
-                                                                    jint slot, jbyteArray data,
-                                                                    jint count) {
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject, jint slot,
+                                                                    jbyteArray data, jint count) {
     if (count < 1 || !fitsArray(env, data, count)) return -1;
     jbyte buffer[kTransferChunk];
     const int got = getData(slot, buffer, std::min(count, kTransferChunk));

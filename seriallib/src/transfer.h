@@ -33,10 +33,10 @@ int getByte(int slot);
 int getData(int slot, void* into, int count);
 
 // The queue operations: each one call on the slot's descriptor.
-int flushReceived(int slot);     // tcflush's result
-int flushUnsent(int slot);       // tcflush's result
-int receivedCount(int slot);     // 0 when the driver cannot say
-int unsentCount(int slot);       // 0 when the driver cannot say
-int drainOutput(int slot);       // tcdrain's result
+int flushReceived(int slot);  // tcflush's result
+int flushUnsent(int slot);    // tcflush's result
+int receivedCount(int slot);  // 0 when the driver cannot say
+int unsentCount(int slot);    // 0 when the driver cannot say
+int drainOutput(int slot);    // tcdrain's result
 
 }  // namespace pellusk

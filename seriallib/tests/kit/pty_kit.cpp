@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -103,6 +104,26 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
 
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
+}
+
+// A serial device opened beside the library, without waiting for carrier.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring path) {
+    const char* chars = env->GetStringUTFChars(path, nullptr);
+    int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    env->ReleaseStringUTFChars(path, chars);
+    return fd;
+}
+
+// Sets, then clears, modem-control bits (TIOCMBIS, TIOCMBIC) and returns the word TIOCMGET
+// reads afterwards, or -1. It drives what the library has no method for, such as a UART's
+// loopback bit (TIOCM_LOOP) and OUT1/OUT2. It takes a descriptor kept open by the caller since
+// every open of a tty raises DTR and RTS again.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set,
+                                                    jint clear) {
+    int word = 0;
+    bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
+                (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) && ioctl(fd, TIOCMGET, &word) == 0;
+    return done ? word : -1;
 }
 
 // --- Calling the library's exports the way Java cannot (testkit.Native) ------------------------

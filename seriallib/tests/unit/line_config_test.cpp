@@ -42,8 +42,8 @@ TEST(LineSetting, PlainRequestIsTheOpeningSettingPlusXonXoffCharacters) {
 }
 
 TEST(LineSetting, EveryBitRateAndCharacterFormat) {
-    const speed_t rates[] = {B110,   B150,   B300,   B600,   B1200,   B2400,  B4800,
-                             B9600,  B19200, B38400, B57600, B115200, B230400};
+    const speed_t rates[] = {B110,  B150,   B300,   B600,   B1200,   B2400,  B4800,
+                             B9600, B19200, B38400, B57600, B115200, B230400};
     for (int i = 0; i < kBitRates; ++i) {
         termios t = built({i, 3, 0, 0, 0});
         EXPECT_EQ(rates[i], cfgetispeed(&t)) << "index " << i;
@@ -62,13 +62,10 @@ TEST(LineSetting, ParityCodes) {
         int code;
         tcflag_t iflag, cflag;
     } cases[] = {
-        {0, IGNBRK | IGNPAR, 0},
-        {1, IGNBRK | INPCK, PARENB | PARODD},
-        {2, IGNBRK | INPCK, PARENB},
-        {3, IGNBRK, PARENB | CMSPAR | PARODD},  // mark
-        {4, IGNBRK, PARENB | CMSPAR},           // space
-        {5, IGNBRK | IGNPAR, 0},
-        {-1, IGNBRK | IGNPAR, 0},
+        {0, IGNBRK | IGNPAR, 0},      {1, IGNBRK | INPCK, PARENB | PARODD},
+        {2, IGNBRK | INPCK, PARENB},  {3, IGNBRK, PARENB | CMSPAR | PARODD},  // mark
+        {4, IGNBRK, PARENB | CMSPAR},                                         // space
+        {5, IGNBRK | IGNPAR, 0},      {-1, IGNBRK | IGNPAR, 0},
     };
     for (const Case& c : cases) {
         termios t = built(withParity(c.code));

@@ -18,6 +18,10 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
+    /** A serial device opened beside the library (non-blocking, no controlling terminal). */
+    public static native int openDevice(String path);
+    /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
+    public static native int modemLines(int fd, int set, int clear);
     /** 1 once the thread is blocked in poll, 0 when it was not within the timeout. */
     public static native int awaitBlockedInPoll(int threadId, int timeoutMs);
 

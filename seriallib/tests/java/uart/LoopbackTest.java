@@ -1,0 +1,196 @@
+package uart;
+
+import static testkit.Check.equal;
+import static testkit.Check.group;
+import static testkit.Check.isTrue;
+import static uart.Uart.*;
+
+import Quorvia.SerialConfig;
+import Quorvia.SerialPortLocal;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Arrays;
+import java.util.Random;
+import java.util.concurrent.CountDownLatch;
+import testkit.Check;
+import testkit.Pty;
+
+/**
+ * Modem lines, breaks, receive timeouts and data on ttyS1 with the UART in loopback: the
+ * 16550A feeds DTR to DSR, RTS to CTS, OUT1 to RI and OUT2 to CD, and what it sends comes back.
+ * A pseudo-terminal has no modem lines at all, and its output queue always reads as empty.
+ */
+public class LoopbackTest {
+    static int slot;
+    static SerialConfig config;
+    static int lines;  // the kit's own descriptor of ttyS1, for the bits the library leaves alone
+
+    /** The lines the UART reports to the library, as "CTS DSR CD RI" bits 0 or 1. */
+    static String status() {
+        return "" + SerialPortLocal.SerSigCTS(slot) + SerialPortLocal.SerSigDSR(slot)
+                + SerialPortLocal.SerSigCD(slot) + SerialPortLocal.SerSigRing(slot);
+    }
+
+    /** Drops RTS, and with it CTS, then turns on hardware flow control: output stops. */
+    static void holdOutput() {
+        equal(0, SerialPortLocal.SerSetRTS(slot, false), "drop RTS");
+        equal(0, SerialPortLocal.SerConfigure(config.line(11, 3, 0, 0, 2)), "hardware flow control");
+    }
+
+    /** Turns hardware flow control off, which lets the output go, and raises RTS again. */
+    static void releaseOutput() {
+        equal(0, SerialPortLocal.SerConfigure(config.line(11, 3, 0, 0, 0)), "no flow control");
+        equal(0, SerialPortLocal.SerSetRTS(slot, true), "raise RTS");
+    }
+
+    /**
+     * Waits until the thread sleeps in ioctl (a drain is one), as /proc shows it. There is no
+     * event for that, so the record is read again until it says so or the deadline passes.
+     */
+    static void awaitBlockedInIoctl(int threadId) throws Exception {
+        final String ioctlOnI386 = "54";
+        Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
+        long deadline = System.nanoTime() + 10_000_000_000L;
+        while (!Files.readString(record).split(" ")[0].equals(ioctlOnI386)) {
+            isTrue(System.nanoTime() < deadline, "thread " + threadId + " never blocked in ioctl");
+            Thread.yield();
+        }
+    }
+
+    static int outputs() {
+        return Pty.modemLines(lines, 0, 0) & (TIOCM_DTR | TIOCM_RTS);
+    }
+
+    public static void main(String[] args) {
+        slot = open(S1);
+        config = SerialConfig.byNumber("", slot + 1);
+        lines = Pty.openDevice(S1);
+        loopback(lines, true);
+
+        group("DTR shows as DSR, and moving it leaves RTS and CTS alone", () -> {
+            equal("1110", status(), "CTS DSR CD RI after open, which raises DTR, RTS and OUT2");
+            equal(0, SerialPortLocal.SerSetDTR(slot, false), "drop DTR");
+            equal("1010", status(), "DSR follows DTR down");
+            equal(TIOCM_RTS, outputs(), "RTS still up");
+            equal(0, SerialPortLocal.SerSetDTR(slot, false), "drop DTR again");
+            equal("1010", status(), "dropping twice changes nothing");
+            equal(0, SerialPortLocal.SerSetDTR(slot, true), "raise DTR");
+            equal("1110", status(), "DSR follows DTR up");
+        });
+
+        group("RTS shows as CTS, and moving it leaves DTR and DSR alone", () -> {
+            equal(0, SerialPortLocal.SerSetRTS(slot, false), "drop RTS");
+            equal("0110", status(), "CTS follows RTS down");
+            equal(TIOCM_DTR, outputs(), "DTR still up");
+            equal(0, SerialPortLocal.SerSetDTR(slot, false), "drop DTR too");
+            equal("0010", status(), "both down");
+            equal(0, SerialPortLocal.SerSetRTS(slot, true), "raise RTS");
+            equal("1010", status(), "CTS up, DSR still down");
+            equal(TIOCM_RTS, outputs(), "DTR still down");
+            equal(0, SerialPortLocal.SerSetDTR(slot, true), "raise DTR");
+        });
+
+        group("CD follows OUT2 and RING follows OUT1", () -> {
+            isTrue(Pty.modemLines(lines, 0, TIOCM_OUT2) >= 0, "drop OUT2");
+            equal("1100", status(), "CD down");
+            isTrue(Pty.modemLines(lines, TIOCM_OUT1, 0) >= 0, "raise OUT1");
+            equal("1101", status(), "RING up");
+            isTrue(Pty.modemLines(lines, TIOCM_OUT2, TIOCM_OUT1) >= 0, "raise OUT2, drop OUT1");
+            equal("1110", status(), "CD up, RING down");
+        });
+
+        group("what the UART sends comes back, and SerRxReadyCount counts it", () -> {
+            byte[] sent = new byte[1000];
+            for (int i = 0; i < sent.length; i++) sent[i] = (byte) (i * 31 + 7);
+            equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing waiting before");
+            equal(sent.length, SerialPortLocal.SerPutData(slot, sent, sent.length), "written");
+            awaitReadyCount(slot, sent.length);
+            equal(Arrays.toString(sent), Arrays.toString(receive(slot, sent.length)),
+                    "bytes back");
+            equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing waiting after");
+            equal(0, SerialPortLocal.SerPutByte(slot, (byte) 0xff), "one byte 0xff");
+            SerialPortLocal.SerSetTimeoutRx(slot, 2000);
+            equal(255, SerialPortLocal.SerGetByte(slot), "0xff comes back as 255");
+        });
+
+        group("SerRxFlush discards what the UART received", () -> {
+            byte[] sent = new byte[300];
+            equal(sent.length, SerialPortLocal.SerPutData(slot, sent, sent.length), "written");
+            awaitReadyCount(slot, sent.length);
+            equal(0, SerialPortLocal.SerRxFlush(slot), "flush");
+            equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing left");
+            SerialPortLocal.SerSetTimeoutRx(slot, 0);
+            equal(-1, SerialPortLocal.SerGetByte(slot), "nothing to read");
+        });
+
+        group("CRTSCTS holds output while CTS is down; SerTxBufCount counts it, SerTxFlush drops it", () -> {
+            byte[] held = new byte[1000];
+            holdOutput();
+            equal(held.length, SerialPortLocal.SerPutData(slot, held, held.length), "written");
+            equal(held.length, SerialPortLocal.SerTxBufCount(slot), "all of it queued");
+            equal(0, SerialPortLocal.SerTxFlush(slot), "flush");
+            equal(0, SerialPortLocal.SerTxBufCount(slot), "nothing queued");
+            releaseOutput();
+            equal(0, SerialPortLocal.SerPutByte(slot, (byte) 0x42), "a marker");
+            SerialPortLocal.SerSetTimeoutRx(slot, 2000);
+            equal(0x42, SerialPortLocal.SerGetByte(slot), "the marker is the first byte back");
+            equal(0, SerialPortLocal.SerRxReadyCount(slot), "and the only one");
+        });
+
+        group("SerTxDrain waits while the output is held and returns once it has left", () -> {
+            byte[] data = new byte[1000];
+            new Random(3).nextBytes(data);
+            holdOutput();
+            equal(data.length, SerialPortLocal.SerPutData(slot, data, data.length), "written");
+            CountDownLatch started = new CountDownLatch(1);
+            int[] drainer = new int[2];  // its thread id; what was queued when the drain returned
+            Thread thread = new Thread(() -> {
+                drainer[0] = Pty.threadId();
+                started.countDown();
+                SerialPortLocal.SerTxDrain(slot);
+                drainer[1] = SerialPortLocal.SerTxBufCount(slot);
+            });
+            thread.start();
+            started.await();
+            awaitBlockedInIoctl(drainer[0]);
+            equal(data.length, SerialPortLocal.SerTxBufCount(slot), "still queued while the drain waits");
+            releaseOutput();
+            thread.join(10_000);
+            isTrue(!thread.isAlive(), "the drain returned");
+            equal(0, drainer[1], "queued when the drain returned");
+            equal(Arrays.toString(data), Arrays.toString(receive(slot, data.length)),
+                    "everything came back");
+        });
+
+        group("a receive waits for its timeout on an idle line, and not at all for 0", () -> {
+            equal(1, SerialPortLocal.SerSetTimeoutRx(slot, 700), "set 700 ms");
+            long start = System.nanoTime();
+            equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte");
+            long waited = millisSince(start);
+            isTrue(waited >= 690 && waited < 3000, "SerGetByte waited " + waited + " ms");
+            start = System.nanoTime();
+            equal(0, SerialPortLocal.SerGetData(slot, new byte[8], 8), "SerGetData");
+            waited = millisSince(start);
+            isTrue(waited >= 690 && waited < 3000, "SerGetData waited " + waited + " ms");
+            SerialPortLocal.SerSetTimeoutRx(slot, 0);
+            start = System.nanoTime();
+            equal(0, SerialPortLocal.SerGetData(slot, new byte[8], 8), "SerGetData, timeout 0");
+            waited = millisSince(start);
+            isTrue(waited < 500, "timeout 0 waited " + waited + " ms");
+        });
+
+        group("SerSendBreak(0) holds the line for the break, then returns 0", () -> {
+            long start = System.nanoTime();
+            equal(0, SerialPortLocal.SerSendBreak(slot, 0), "break");
+            long held = millisSince(start);
+            // The driver holds the break for 250 ms; POSIX allows up to 500 ms.
+            isTrue(held >= 245 && held < 1500, "the break took " + held + " ms");
+            equal(0, SerialPortLocal.SerSendBreak(slot, 249), "249 counts as 0");
+        });
+
+        loopback(lines, false);
+        Pty.close(lines);
+        equal(0, SerialPortLocal.SerClosePort(slot), "close");
+        Check.finish();
+    }
+}

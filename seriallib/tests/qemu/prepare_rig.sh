@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Prepares, once, what the i386 guest boots from:
+#   vmlinuz         Debian's i386 kernel (the 8250 driver is built in), unpacked, never installed
+#   initrd.cpio.gz  busybox, the 9p and virtio modules and the guest's /init
+#   jroot/          the host's 32-bit JDK 17 with the i386 libraries it loads, shared read-only
+# The result is keyed by the package versions and by this rig's own scripts, so a rebuild of
+# the project reuses it and a change of any of them prepares it afresh.
+set -euo pipefail
+
+rig=$1
+here=$(cd "$(dirname "$0")" && pwd)
+jdk=/usr/lib/jvm/java-17-openjdk-i386
+modules=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci
+         9pnet 9pnet_virtio netfs fscache 9p)
+
+kernel_pkg=$(apt-cache depends linux-image-686:i386 | sed -n 's/^ *Depends: \(linux-image-[^ ]*-686\).*/\1/p' | head -1)
+[ -n "$kernel_pkg" ] || { echo "no i386 kernel package known to apt" >&2; exit 1; }
+kernel_ver=$(apt-cache policy "$kernel_pkg:i386" | sed -n 's/^ *Candidate: //p')
+busybox_ver=$(apt-cache policy busybox-static:i386 | sed -n 's/^ *Candidate: //p')
+jdk_ver=$(dpkg-query -W -f='${Version}' openjdk-17-jre-headless:i386)
+key=$(printf '%s\n' "$kernel_pkg $kernel_ver" "busybox $busybox_ver" "jdk $jdk_ver" \
+        "$(cat "$here/prepare_rig.sh" "$here/guest_init.sh" | sha256sum)" | sha256sum | cut -c1-16)
+
+if [ "$(cat "$rig/key" 2>/dev/null)" = "$key" ]; then
+  echo "rig $rig is up to date ($kernel_pkg, key $key)"
+  exit 0
+fi
+
+echo "preparing rig in $rig: $kernel_pkg $kernel_ver, busybox $busybox_ver, JDK $jdk_ver"
+work=$rig.new
+rm -rf "$work"
+mkdir -p "$work/debs" "$work/unpacked"
+# apt's sandbox user (_apt) may not write into the build tree: download as the caller.
+(cd "$work/debs" && apt-get download -q -o APT::Sandbox::User=root \
+    "$kernel_pkg:i386=$kernel_ver" "busybox-static:i386=$busybox_ver")
+for deb in "$work"/debs/*.deb; do dpkg -x "$deb" "$work/unpacked"; done
+kdir=$(echo "$work"/unpacked/lib/modules/*)
+cp "$work"/unpacked/boot/vmlinuz-* "$work/vmlinuz"
+
+# --- initramfs: busybox, the modules in load order, /init ----------------------------------
+root=$work/initramfs
+mkdir -p "$root"/{bin,dev,proc,sys,mnt,modules}
+cp "$work/unpacked/bin/busybox" "$root/bin/busybox"
+for applet in sh mount umount insmod chroot poweroff cat mkdir echo sed; do
+  ln -s busybox "$root/bin/$applet"
+done
+for m in "${modules[@]}"; do
+  found=$(find "$kdir" -name "$m.ko" | head -1)
+  [ -n "$found" ] || { echo "module $m missing from $kernel_pkg" >&2; exit 1; }
+  cp "$found" "$root/modules/"
+done
+printf '%s\n' "${modules[@]}" >"$root/modules/order"
+install -m 755 "$here/guest_init.sh" "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 >"$work/initrd.cpio.gz"
+
+# --- the JDK's own tree and every i386 library that ldd names for it ------------------------
+# Absolute symbolic links inside the JDK (jvm.cfg, the security files) point into /etc, so the
+# tree keeps host paths and the guest chroots into it.
+jroot=$work/jroot
+mkdir -p "$jroot/usr/lib/i386-linux-gnu" "$jroot/etc" "$jroot"/{proc,sys,dev,tmp} \
+         "$jroot/pellusk/lib" "$jroot/pellusk/classes"
+ln -s usr/lib "$jroot/lib"
+mkdir -p "$jroot$(dirname "$jdk")"
+cp -a "$jdk" "$jroot$jdk"
+rm -rf "$jroot$jdk"/{jmods,include,man,legal,lib/src.zip,lib/ct.sym}
+cp -a /etc/java-17-openjdk "$jroot/etc/"
+libs=$(find -L "$jdk" -type f \( -name '*.so' -o -path '*/bin/*' \) -print0 \
+         | xargs -0 ldd 2>/dev/null | awk '$2 == "=>" && $3 ~ /^\// {print $3}' | sort -u)
+for lib in $libs /lib/ld-linux.so.2; do
+  case $lib in "$jdk"/*) continue ;; esac
+  cp -L "$lib" "$jroot/usr/lib/i386-linux-gnu/$(basename "$lib")"
+done
+mv "$jroot/usr/lib/i386-linux-gnu/ld-linux.so.2" "$jroot/usr/lib/ld-linux.so.2"
+
+rm -rf "$work/debs" "$work/unpacked" "$root"
+echo "$key" >"$work/key"
+rm -rf "$rig"
+mv "$work" "$rig"
+echo "rig ready: $(du -sh "$rig" | cut -f1) in $rig"
