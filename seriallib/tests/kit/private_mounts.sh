@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # private_mounts.sh <command...>: runs the command as root in a mount namespace of its own whose
 # /dev, /run (so /var/run), /tmp and /var/lib are fresh tmpfs, so the card nodes a test makes
-# never reach the host's directories. /dev keeps the few nodes a JVM needs.
+# never reach the host's directories. /dev keeps the few nodes a JVM needs, and the checkout
+# (with its build tree) stays visible even when it lives under one of the covered folders.
 set -euo pipefail
 if [ "${1:-}" != "--inside" ]; then
   exec unshare --mount --propagation private "$0" --inside "$@"
 fi
 shift
+checkout=$(cd "$(dirname "$0")/../../.." && pwd)
+# The host's tree as it was, to bring the checkout back from once its folder is covered.
+mount --rbind / /mnt
 for dir in /tmp /run /var/lib; do mount -t tmpfs tmpfs "$dir"; done
 mount -t tmpfs -o mode=755 tmpfs /dev
 for node in "null 3" "zero 5" "full 7" "random 8" "urandom 9"; do
   read -r name minor <<<"$node"
   mknod -m 666 "/dev/$name" c 1 "$minor"
+done
+for dir in /tmp /run /var/lib /dev; do
+  case "$checkout/" in
+    "$dir"/*)
+      mkdir -p "$checkout"
+      mount --rbind "/mnt$checkout" "$checkout"
+      ;;
+  esac
 done
 exec "$@"
