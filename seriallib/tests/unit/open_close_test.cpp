@@ -1,9 +1,7 @@
 #include "open_close.h"
 
 #include <gtest/gtest.h>
-#include <termios.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <string>
@@ -23,19 +21,6 @@ class PortTable : public ::testing::Test {
     }
     testing::Pty pty_;
 };
-
-TEST(InitialSetting, IsRaw9600EightBitsNoParityNoFlowControl) {
-    termios t;
-    ASSERT_EQ(code::kOk, fillInitialSetting(t));
-    EXPECT_EQ(tcflag_t(IGNBRK | IGNPAR), t.c_iflag);
-    EXPECT_EQ(tcflag_t(0), t.c_oflag);
-    EXPECT_EQ(tcflag_t(0), t.c_lflag);
-    EXPECT_EQ(tcflag_t(CS8 | CREAD | CLOCAL), t.c_cflag & ~tcflag_t(CBAUD));
-    EXPECT_EQ(speed_t(B9600), cfgetispeed(&t));
-    EXPECT_EQ(speed_t(B9600), cfgetospeed(&t));
-    EXPECT_EQ(1, t.c_cc[VMIN]);
-    EXPECT_EQ(0, t.c_cc[VTIME]);
-}
 
 TEST(OpenErrorCode, MapsFourErrorsAndPassesTheRestOn) {
     EXPECT_EQ(1008, openErrorCode(ENOENT));
@@ -65,30 +50,11 @@ TEST(NumberedPath, AppendsTheSlotAndRefusesWhatDoesNotFit) {
     EXPECT_STREQ("/dev/ttyS3", path);
 }
 
-TEST_F(PortTable, OpensIntoTheLowestFreeSlotAndReusesIt) {
-    EXPECT_EQ(0, openPort(pty_.slave(), kLowestFreeSlot).slot);
-    EXPECT_EQ(1, openPort(pty_.slave(), kLowestFreeSlot).slot);
-    EXPECT_EQ(0, closePort(0));
-    EXPECT_EQ(kNoDescriptor, portDescriptor(0));
-    OpenResult again = openPort(pty_.slave(), kLowestFreeSlot);
-    EXPECT_EQ(code::kOk, again.code);
-    EXPECT_EQ(0, again.slot);
-}
-
 TEST_F(PortTable, GivenSlotMustBeFreeAndInsideTheTable) {
     EXPECT_EQ(code::kOk, openPort(pty_.slave(), 127).code);
     EXPECT_EQ(code::kSlotTaken, openPort(pty_.slave(), 127).code);
     EXPECT_EQ(code::kBadPortNumber, openPort(pty_.slave(), 128).code);
     EXPECT_EQ(code::kBadPortNumber, openPort(pty_.slave(), -2).code);
-}
-
-TEST_F(PortTable, FailedOpenLeavesTheSlotFree) {
-    OpenResult missing = openPort("/nonexistent/ttyS0", kLowestFreeSlot);
-    EXPECT_EQ(code::kNoSuchFile, missing.code);
-    EXPECT_EQ(-1, missing.slot);
-    EXPECT_EQ(kNoDescriptor, portDescriptor(0));
-    EXPECT_EQ(EISDIR, openPort("/", 3).code);
-    EXPECT_EQ(kNoDescriptor, portDescriptor(3));
 }
 
 TEST_F(PortTable, FullTableRefusesAndEveryCloseFreesOnce) {
