@@ -15,16 +15,6 @@ public class ExampleTest {
     static final int CSIZE = 0x30, CS8 = 0x30, CSTOPB = 0x40, PARENB = 0x100,
             CRTSCTS = 0x80000000, B115200 = 0x1002;
 
-    static String farEndReads(Pty pty, int count) {
-        byte[] got = new byte[count];
-        for (int n = 0; n < count; ) {
-            int r = Pty.read(pty.master, got, n, count - n, 10000);
-            isTrue(r > 0, "far end read " + r + " after " + n + " bytes");
-            n += r;
-        }
-        return new String(got, StandardCharsets.US_ASCII);
-    }
-
     public static void main(String[] args) throws Exception {
         group("the example sends at 115200 8N1 with RTS/CTS and prints the answer", () -> {
             try (Pty pty = new Pty()) {
@@ -36,7 +26,8 @@ public class ExampleTest {
                         throw new IllegalStateException(e);
                     }
                 });
-                equal("PING\r\n", farEndReads(pty, 6), "what the example sent");
+                equal("PING\r\n", new String(pty.readExactly(6, 10000), StandardCharsets.US_ASCII),
+                        "what the example sent");
 
                 // The example now waits for the answer with the line as it configured it.
                 int[] t = Pty.termios(pty.slavePath);

@@ -34,6 +34,17 @@ public final class Pty implements AutoCloseable {
         slavePath = ptsName(master);
     }
 
+    /** Exactly `count` bytes from the master, each read waiting up to `timeoutMs` for more. */
+    public byte[] readExactly(int count, int timeoutMs) {
+        byte[] got = new byte[count];
+        for (int n = 0; n < count; ) {
+            int r = read(master, got, n, count - n, timeoutMs);
+            if (r <= 0) throw new AssertionError("far end read " + r + " after " + n + " bytes");
+            n += r;
+        }
+        return got;
+    }
+
     @Override
     public void close() {
         close(master);
