@@ -90,13 +90,27 @@ bool rdevOf(int fd, dev_t& device) {
     return true;
 }
 
-AdoptedLines* adoptedFor(int fd) {
-    dev_t device;
-    if (!rdevOf(fd, device)) return nullptr;
+AdoptedLines* adoptedDevice(dev_t device) {
     for (int i = 0; i < adoptedCount; ++i) {
         if (adopted[i].device == device) return &adopted[i];
     }
     return nullptr;
+}
+
+AdoptedLines* adoptedFor(int fd) {
+    dev_t device;
+    return rdevOf(fd, device) ? adoptedDevice(device) : nullptr;
+}
+
+// Records a call on a card node and its outcome, leaving errno as the call left it.
+void noteCardCall(const char* call, const char* path, int result) {
+    if (!isCardNode(path)) return;
+    const int error = errno;
+    {
+        Lock lock;
+        note("%s %s = %s\n", call, path, outcome(result, error));
+    }
+    errno = error;
 }
 
 // -2 when the request is not ours to answer.
@@ -148,11 +162,10 @@ const char* redirected(const char* path) {
     return nullptr;
 }
 
-template <typename Open>
 int openHook(const char* name, const char* path, int flags, va_list args) {
     const bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
     const mode_t mode = needsMode ? va_arg(args, mode_t) : 0;
-    auto realOpen = real<Open>(name);
+    auto realOpen = real<int (*)(const char*, int, ...)>(name);
     if (path != nullptr) {
         if (const char* target = redirected(path)) {
             if (*target == '\0') {
@@ -163,34 +176,22 @@ int openHook(const char* name, const char* path, int flags, va_list args) {
         }
     }
     const int fd = realOpen(path, flags, mode);
-    if (isCardNode(path)) {
-        const int error = errno;
-        Lock lock;
-        note("open %s = %s\n", path, outcome(fd, error));
-        errno = error;
-    }
+    noteCardCall("open", path, fd);
     return fd;
 }
 
 }  // namespace
 
-using OpenFunction = int (*)(const char*, int, ...);
-
-extern "C" int open(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const int fd = openHook<OpenFunction>("open", path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-extern "C" int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const int fd = openHook<OpenFunction>("open64", path, flags, args);
-    va_end(args);
-    return fd;
-}
+#define KIT_OPEN_HOOK(function)                                 \
+    extern "C" int function(const char* path, int flags, ...) { \
+        va_list args;                                           \
+        va_start(args, flags);                                  \
+        const int fd = openHook(#function, path, flags, args);  \
+        va_end(args);                                           \
+        return fd;                                              \
+    }
+KIT_OPEN_HOOK(open)
+KIT_OPEN_HOOK(open64)
 
 extern "C" int mknod(const char* path, mode_t mode, dev_t device) noexcept {
     auto realMknod = real<int (*)(const char*, mode_t, dev_t)>("mknod");
@@ -220,12 +221,7 @@ extern "C" int mknod(const char* path, mode_t mode, dev_t device) noexcept {
 
 extern "C" int unlink(const char* path) noexcept {
     const int result = real<int (*)(const char*)>("unlink")(path);
-    if (isCardNode(path)) {
-        const int error = errno;
-        Lock lock;
-        note("unlink %s = %s\n", path, outcome(result, error));
-        errno = error;
-    }
+    noteCardCall("unlink", path, result);
     return result;
 }
 
@@ -262,6 +258,16 @@ void copyString(JNIEnv* env, jstring from, char* to, std::size_t size) {
     env->ReleaseStringUTFChars(from, chars);
 }
 
+// The device number of the file a test names.
+bool deviceOf(JNIEnv* env, jstring path, dev_t& device) {
+    char name[256];
+    copyString(env, path, name, sizeof name);
+    struct stat st;
+    if (stat(name, &st) != 0) return false;
+    device = st.st_rdev;
+    return true;
+}
+
 }  // namespace
 
 // True when this copy is the one the process was started with, so its hooks are live.
@@ -271,31 +277,25 @@ KIT_EXPORT jboolean JNICALL Java_testkit_KernelFake_preloaded(JNIEnv*, jclass) {
 
 KIT_EXPORT jint JNICALL Java_testkit_KernelFake_adoptLines(JNIEnv* env, jclass, jstring path,
                                                            jint word) {
-    char name[256];
-    copyString(env, path, name, sizeof name);
-    struct stat st;
+    dev_t device;
+    if (!deviceOf(env, path, device)) return -1;
     Lock lock;
-    if (stat(name, &st) != 0 || adoptedCount == 8) return -1;
-    for (int i = 0; i < adoptedCount; ++i) {
-        if (adopted[i].device == st.st_rdev) {
-            adopted[i].word = word;
-            return 0;
-        }
+    if (AdoptedLines* lines = adoptedDevice(device)) {
+        lines->word = word;
+    } else if (adoptedCount < 8) {
+        adopted[adoptedCount++] = {device, word};
+    } else {
+        return -1;
     }
-    adopted[adoptedCount++] = {st.st_rdev, word};
     return 0;
 }
 
 KIT_EXPORT jint JNICALL Java_testkit_KernelFake_lines(JNIEnv* env, jclass, jstring path) {
-    char name[256];
-    copyString(env, path, name, sizeof name);
-    struct stat st;
+    dev_t device;
+    if (!deviceOf(env, path, device)) return -1;
     Lock lock;
-    if (stat(name, &st) != 0) return -1;
-    for (int i = 0; i < adoptedCount; ++i) {
-        if (adopted[i].device == st.st_rdev) return adopted[i].word;
-    }
-    return -1;
+    const AdoptedLines* lines = adoptedDevice(device);
+    return lines != nullptr ? lines->word : -1;
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_releaseLines(JNIEnv*, jclass) {

@@ -48,12 +48,18 @@ KIT_EXPORT jstring JNICALL Java_testkit_Pty_ptsName(JNIEnv* env, jclass, jint fd
     return env->NewStringUTF(name);
 }
 
-// {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
-// or null when the device cannot be opened or read.
-KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass, jstring path) {
+// A serial device opened beside the library, without waiting for carrier.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring path) {
     const char* chars = env->GetStringUTFChars(path, nullptr);
     int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
     env->ReleaseStringUTFChars(path, chars);
+    return fd;
+}
+
+// {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
+// or null when the device cannot be opened or read.
+KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
+    int fd = Java_testkit_Pty_openDevice(env, cls, path);
     if (fd < 0) return nullptr;
     termios t;
     int got = tcgetattr(fd, &t);
@@ -106,14 +112,6 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid,
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
 }
 
-// A serial device opened beside the library, without waiting for carrier.
-KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring path) {
-    const char* chars = env->GetStringUTFChars(path, nullptr);
-    int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    env->ReleaseStringUTFChars(path, chars);
-    return fd;
-}
-
 // Sets, then clears, modem-control bits (TIOCMBIS, TIOCMBIC) and returns the word TIOCMGET
 // reads afterwards, or -1. It drives what the library has no method for, such as a UART's
 // loopback bit (TIOCM_LOOP) and OUT1/OUT2. It takes a descriptor kept open by the caller since
@@ -151,19 +149,12 @@ KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, js
     }
     jint a[2] = {0, 0};
     env->GetIntArrayRegion(arguments, 0, count, a);
-    jint result;
-    if (jniPair && count == 0) {
-        result = reinterpret_cast<jint (*)(JNIEnv*, jobject)>(function)(env, nullptr);
-    } else if (jniPair && count == 1) {
-        result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint)>(function)(env, nullptr, a[0]);
-    } else if (jniPair) {
-        result = reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr,
-                                                                                    a[0], a[1]);
-    } else if (count == 1) {
-        result = reinterpret_cast<jint (*)(JNIEnv*, jint)>(function)(env, a[0]);
-    } else {
-        result = reinterpret_cast<jint (*)(JNIEnv*, jint, jint)>(function)(env, a[0], a[1]);
-    }
+    // Both C calling conventions of these machines let the caller pass arguments the export
+    // does not take, so two signatures serve every arity.
+    const jint result =
+        jniPair ? reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr,
+                                                                                     a[0], a[1])
+                : reinterpret_cast<jint (*)(JNIEnv*, jint, jint)>(function)(env, a[0], a[1]);
     jthrowable pending = env->ExceptionOccurred();
     if (pending != nullptr) env->ExceptionClear();
     jclass integer = env->FindClass("java/lang/Integer");
