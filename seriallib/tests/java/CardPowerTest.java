@@ -67,23 +67,26 @@ public class CardPowerTest {
         }
     }
 
+    /** A group that starts from an empty call log. */
+    static void cardGroup(String name, Check.Body body) {
+        KernelFake.takeLog();
+        group(name, body);
+    }
+
     public static void main(String[] args) throws Exception {
         isTrue(KernelFake.preloaded(), "libKernelFake must be preloaded");
         isTrue(!Files.exists(Path.of("/var/lib/pcmcia")), "run in the private mounts: /var/lib must be empty");
         dir = Files.createTempDirectory("pellusk-card");
         devices("Character devices:\n  1 mem\n  1 pcmcia\n 10 misc\n\nBlock devices:\n  7 pcmcia\n");
         KernelFake.answerCards(1);
-        KernelFake.takeLog();
 
-        group("a mode other than 0 or 1 gives 5000 and reads and makes nothing", () -> {
-            KernelFake.takeLog();
+        cardGroup("a mode other than 0 or 1 gives 5000 and reads and makes nothing", () -> {
             outcome(5000, null, Native.method("SerSetPowerMode", 3, 2), "mode 2");
             outcome(5000, null, Native.method("SerSetPowerMode", 3, -1), "mode -1");
             equal("", KernelFake.takeLog(), "calls");
         });
 
-        group("card slots outside 0..8 are refused before any lookup", () -> {
-            KernelFake.takeLog();
+        cardGroup("card slots outside 0..8 are refused before any lookup", () -> {
             for (int slot : new int[] {9, -1, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
                 outcome(-2, "Invalid slot number", Native.plain("getSlotHandle", slot), "handle of " + slot);
                 outcome(5001, "Invalid slot number", Native.method("SerSetPowerMode", slot, 0), "suspend " + slot);
@@ -92,8 +95,7 @@ public class CardPowerTest {
             equal("", KernelFake.takeLog(), "calls");
         });
 
-        group("suspend then status reads 0, resume then status reads 1, with no node left", () -> {
-            KernelFake.takeLog();
+        cardGroup("suspend then status reads 0, resume then status reads 1, with no node left", () -> {
             int files = openedFiles();
             outcome(0, null, Native.method("SerSetPowerMode", 8, 0), "suspend slot 8");
             equal("read /proc/devices\n" + noDirectory("/var/lib/pcmcia", 1, 8) + opened("/var/run", 1, 8)
@@ -108,8 +110,7 @@ public class CardPowerTest {
             noNodesLeft();
         });
 
-        group("/var/lib/pcmcia is used first once it exists", () -> {
-            KernelFake.takeLog();
+        cardGroup("/var/lib/pcmcia is used first once it exists", () -> {
             Files.createDirectories(Path.of("/var/lib/pcmcia"));
             try {
                 outcome(1, null, Native.method("SerGetPowerMode", 3), "status");
@@ -120,19 +121,16 @@ public class CardPowerTest {
             }
         });
 
-        group("the card slot lookup hands over the open socket device", () -> {
-            KernelFake.takeLog();
+        cardGroup("the card slot lookup hands over the open socket device", () -> {
             Outcome handle = Native.plain("getSlotHandle", 3);
             equal(null, handle.thrown(), "exception");
             isTrue(handle.result() >= 0, "a descriptor: " + handle.result());
             String opened = Files.readSymbolicLink(Path.of("/proc/self/fd/" + handle.result())).toString();
             equal(node("/run") + " (deleted)", opened, "the removed node in /var/run, a link to /run");
             equal(0, Pty.close(handle.result()), "the caller closes it");
-            KernelFake.takeLog();
         });
 
-        group("without a pcmcia driver in /proc/devices the lookup fails", () -> {
-            KernelFake.takeLog();
+        cardGroup("without a pcmcia driver in /proc/devices the lookup fails", () -> {
             devices("Character devices:\n  1 mem\n 10 misc\n\nBlock devices:\n  7 loop\n");
             outcome(-3, "PCMCIA device lookup failed", Native.plain("getSlotHandle", 3), "no entry");
             outcome(5001, "PCMCIA device lookup failed", Native.method("SerGetPowerMode", 3), "status, no entry");
@@ -141,8 +139,7 @@ public class CardPowerTest {
             equal("read /proc/devices\n".repeat(3), KernelFake.takeLog(), "calls");
         });
 
-        group("ENODEV from the kernel ends the search, other open errors go on", () -> {
-            KernelFake.takeLog();
+        cardGroup("ENODEV from the kernel ends the search, other open errors go on", () -> {
             devices("10 pcmcia\n");  // misc: socket 4 is a minor nobody registered
             outcome(-4, "Failed to open card socket", Native.plain("getSlotHandle", 4), "misc minor 4");
             equal("read /proc/devices\n" + noDirectory("/var/lib/pcmcia", 10, 4)
@@ -154,8 +151,7 @@ public class CardPowerTest {
             noNodesLeft();
         });
 
-        group("requests the driver refuses raise their own message and close the descriptor", () -> {
-            KernelFake.takeLog();
+        cardGroup("requests the driver refuses raise their own message and close the descriptor", () -> {
             devices("1 pcmcia\n");
             KernelFake.answerCards(-1);  // the real memory driver answers: ENOTTY
             int files = openedFiles();
@@ -167,11 +163,9 @@ public class CardPowerTest {
                 KernelFake.answerCards(1);
             }
             equal(files, openedFiles(), "open descriptors");
-            KernelFake.takeLog();
         });
 
-        group("something else planted at the node's name is not taken for the card", () -> {
-            KernelFake.takeLog();
+        cardGroup("something else planted at the node's name is not taken for the card", () -> {
             int files = openedFiles();
             KernelFake.plant(KernelFake.PLANT_SYMLINK);
             outcome(1, null, Native.method("SerGetPowerMode", 3), "status past a symbolic link");
@@ -187,8 +181,7 @@ public class CardPowerTest {
             noNodesLeft();
         });
 
-        group("lookups on several threads do not take each other's node", () -> {
-            KernelFake.takeLog();
+        cardGroup("lookups on several threads do not take each other's node", () -> {
             ExecutorService pool = Executors.newFixedThreadPool(8);
             try {
                 List<Future<String>> results = new ArrayList<>();
@@ -204,7 +197,6 @@ public class CardPowerTest {
             } finally {
                 pool.shutdown();
             }
-            KernelFake.takeLog();
             noNodesLeft();
         });
         Check.finish();
