@@ -109,6 +109,7 @@ public class OpenCloseTest {
                 equal(List.of(), last.reported, "no port number reported for port 128");
                 equal(1003, SerialPortLocal.SerOpenPort(SerialConfig.byNumber(base, 0)), "port 0");
                 equal(1003, SerialPortLocal.SerOpenPort(SerialConfig.byNumber(base, 129)), "port 129");
+                equal(1003, SerialPortLocal.SerOpenPort(SerialConfig.byNumber(base, -1)), "port -1");
                 equal(1008, SerialPortLocal.SerOpenPort(SerialConfig.byNumber(base, 5)), "no ttyT4");
                 equal(0, SerialPortLocal.SerClosePort(0), "close port 1");
                 equal(0, SerialPortLocal.SerClosePort(127), "close port 128");

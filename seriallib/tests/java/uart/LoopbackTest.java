@@ -99,28 +99,19 @@ public class LoopbackTest {
             equal("1110", status(), "CD up, RING down");
         });
 
-        group("what the UART sends comes back, and SerRxReadyCount counts it", () -> {
+        // The bytes themselves are compared where the drain lets them go, and across the link.
+        group("what the UART sends comes back: SerRxReadyCount counts it, SerRxFlush discards it", () -> {
             byte[] sent = new byte[1000];
-            for (int i = 0; i < sent.length; i++) sent[i] = (byte) (i * 31 + 7);
             equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing waiting before");
-            equal(sent.length, SerialPortLocal.SerPutData(slot, sent, sent.length), "written");
-            awaitReadyCount(slot, sent.length);
-            equal(Arrays.toString(sent), Arrays.toString(receive(slot, sent.length)),
-                    "bytes back");
-            equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing waiting after");
-            equal(0, SerialPortLocal.SerPutByte(slot, (byte) 0xff), "one byte 0xff");
-            SerialPortLocal.SerSetTimeoutRx(slot, 2000);
-            equal(255, SerialPortLocal.SerGetByte(slot), "0xff comes back as 255");
-        });
-
-        group("SerRxFlush discards what the UART received", () -> {
-            byte[] sent = new byte[300];
             equal(sent.length, SerialPortLocal.SerPutData(slot, sent, sent.length), "written");
             awaitReadyCount(slot, sent.length);
             equal(0, SerialPortLocal.SerRxFlush(slot), "flush");
             equal(0, SerialPortLocal.SerRxReadyCount(slot), "nothing left");
             SerialPortLocal.SerSetTimeoutRx(slot, 0);
             equal(-1, SerialPortLocal.SerGetByte(slot), "nothing to read");
+            equal(0, SerialPortLocal.SerPutByte(slot, (byte) 0xff), "one byte 0xff");
+            SerialPortLocal.SerSetTimeoutRx(slot, 2000);
+            equal(255, SerialPortLocal.SerGetByte(slot), "0xff comes back as 255");
         });
 
         group("CRTSCTS holds output while CTS is down; SerTxBufCount counts it, SerTxFlush drops it", () -> {
