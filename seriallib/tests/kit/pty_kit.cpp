@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #define KIT_EXPORT extern "C" JNIEXPORT
 
@@ -165,40 +164,4 @@ KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, js
     env->SetObjectArrayElement(outcome, 0, boxed);
     env->SetObjectArrayElement(outcome, 1, pending);
     return outcome;
-}
-
-// Waits up to timeoutMs for the thread to be blocked in poll (or ppoll), so that a test can
-// signal a receive wait that has really begun. 1 once it is, 0 when it never was.
-KIT_EXPORT jint JNICALL Java_testkit_Pty_awaitBlockedInPoll(JNIEnv*, jclass, jint tid,
-                                                            jint timeoutMs) {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/self/task/%d/syscall", static_cast<int>(tid));
-    const long waits[] = {
-#ifdef SYS_poll
-        SYS_poll,
-#endif
-#ifdef SYS_ppoll
-        SYS_ppoll,
-#endif
-#ifdef SYS_ppoll_time64
-        SYS_ppoll_time64,
-#endif
-    };
-    // The kernel offers no event for "this thread now sleeps in a system call": look again
-    // every millisecond until it does.
-    for (int waited = 0; waited <= timeoutMs; ++waited) {
-        int fd = open(path, O_RDONLY);
-        if (fd < 0) return 0;
-        char text[32] = {};
-        ssize_t got = ::read(fd, text, sizeof text - 1);
-        close(fd);
-        if (got > 0) {
-            const long number = strtol(text, nullptr, 10);
-            for (long wait : waits) {
-                if (number == wait) return 1;
-            }
-        }
-        usleep(1000);
-    }
-    return 0;
 }

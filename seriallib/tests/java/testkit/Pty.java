@@ -1,5 +1,8 @@
 package testkit;
 
+import java.nio.file.Files;
+import java.nio.file.Path;
+
 /** Real pseudo-terminals and termios read-back for the tests (libPtyKit). */
 public final class Pty implements AutoCloseable {
     static {
@@ -22,8 +25,6 @@ public final class Pty implements AutoCloseable {
     public static native int openDevice(String path);
     /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
     public static native int modemLines(int fd, int set, int clear);
-    /** 1 once the thread is blocked in poll, 0 when it was not within the timeout. */
-    public static native int awaitBlockedInPoll(int threadId, int timeoutMs);
 
     public final int master;
     public final String slavePath;
@@ -43,6 +44,22 @@ public final class Pty implements AutoCloseable {
             n += r;
         }
         return got;
+    }
+
+    /**
+     * Waits up to ten seconds until the thread sleeps in one of these system calls, so that a
+     * test acts on a wait that has really begun. There is no event for that, so the thread's
+     * record in /proc is read again until it says so.
+     */
+    public static void awaitBlockedIn(int threadId, long... syscalls) throws Exception {
+        Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
+        long deadline = System.nanoTime() + 10_000_000_000L;
+        while (true) {
+            String now = Files.readString(record).split(" ")[0];
+            for (long call : syscalls) if (now.equals(Long.toString(call))) return;
+            if (System.nanoTime() > deadline) throw new AssertionError("thread " + threadId + " never blocked");
+            Thread.sleep(1);
+        }
     }
 
     @Override

@@ -7,8 +7,6 @@ import static uart.Uart.*;
 
 import Quorvia.SerialConfig;
 import Quorvia.SerialPortLocal;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.Random;
 import java.util.concurrent.CountDownLatch;
@@ -41,20 +39,6 @@ public class LoopbackTest {
     static void releaseOutput() {
         equal(0, SerialPortLocal.SerConfigure(config.line(11, 3, 0, 0, 0)), "no flow control");
         equal(0, SerialPortLocal.SerSetRTS(slot, true), "raise RTS");
-    }
-
-    /**
-     * Waits until the thread sleeps in ioctl (a drain is one), as /proc shows it. There is no
-     * event for that, so the record is read again until it says so or the deadline passes.
-     */
-    static void awaitBlockedInIoctl(int threadId) throws Exception {
-        final String ioctlOnI386 = "54";
-        Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
-        long deadline = System.nanoTime() + 10_000_000_000L;
-        while (!Files.readString(record).split(" ")[0].equals(ioctlOnI386)) {
-            isTrue(System.nanoTime() < deadline, "thread " + threadId + " never blocked in ioctl");
-            Thread.yield();
-        }
     }
 
     static int outputs() {
@@ -143,7 +127,7 @@ public class LoopbackTest {
             });
             thread.start();
             started.await();
-            awaitBlockedInIoctl(drainer[0]);
+            Pty.awaitBlockedIn(drainer[0], 54);  // ioctl on i386, where a drain waits
             equal(data.length, SerialPortLocal.SerTxBufCount(slot), "still queued while the drain waits");
             releaseOutput();
             thread.join(10_000);
