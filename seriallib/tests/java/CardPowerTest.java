@@ -1,6 +1,7 @@
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
+import static testkit.Check.openedFiles;
 
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -53,12 +54,6 @@ public class CardPowerTest {
     static void outcome(int result, String exception, Outcome actual, String what) {
         equal(result, actual.result(), what + ": result");
         equal(exception == null ? null : IO + exception, actual.message(), what + ": exception");
-    }
-
-    static int openedFiles() throws Exception {
-        try (var entries = Files.list(Path.of("/proc/self/fd"))) {
-            return (int) entries.count();
-        }
     }
 
     static void noNodesLeft() throws Exception {

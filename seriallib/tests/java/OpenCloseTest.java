@@ -1,6 +1,7 @@
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
+import static testkit.Check.openedFiles;
 import static testkit.Check.raisesIOException;
 
 import Quorvia.SerialConfig;
@@ -34,12 +35,6 @@ public class OpenCloseTest {
             Recording config = new Recording();
             config.setPortNameBytes(path.getBytes());
             return config;
-        }
-    }
-
-    static int openedFiles() throws Exception {
-        try (var entries = Files.list(Path.of("/proc/self/fd"))) {
-            return (int) entries.count();
         }
     }
 

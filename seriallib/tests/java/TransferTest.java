@@ -1,6 +1,7 @@
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
+import static testkit.Check.millis;
 import static testkit.Check.raisesIOException;
 
 import Quorvia.SerialConfig;
@@ -28,12 +29,6 @@ public class TransferTest {
 
     static void farEndWrites(Pty pty, byte... data) {
         equal(data.length, Pty.write(pty.master, data, 0, data.length), "far end write");
-    }
-
-    static long millis(Runnable call) {
-        long start = System.nanoTime();
-        call.run();
-        return TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
     }
 
     public static void main(String[] args) throws Exception {

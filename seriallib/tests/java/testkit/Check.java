@@ -58,6 +58,20 @@ public final class Check {
         equal(java.io.IOException.class, t.getClass(), "exception class");
     }
 
+    /** How long the call took, in milliseconds. */
+    public static long millis(Runnable call) {
+        long start = System.nanoTime();
+        call.run();
+        return (System.nanoTime() - start) / 1_000_000;
+    }
+
+    /** How many descriptors this process has open. */
+    public static int openedFiles() throws java.io.IOException {
+        try (var entries = java.nio.file.Files.list(java.nio.file.Path.of("/proc/self/fd"))) {
+            return (int) entries.count();
+        }
+    }
+
     /** Prints the summary line and exits non-zero when a group failed. */
     public static void finish() {
         System.out.println(passed + " passed, " + failures.size() + " failed");

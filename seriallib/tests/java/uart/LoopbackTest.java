@@ -3,6 +3,7 @@ package uart;
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
+import static testkit.Check.millis;
 import static uart.Uart.*;
 
 import Quorvia.SerialConfig;

@@ -82,15 +82,4 @@ final class Uart {
             }
         }
     }
-
-    static long millisSince(long startNanos) {
-        return (System.nanoTime() - startNanos) / 1_000_000;
-    }
-
-    /** How long the call took, in milliseconds. */
-    static long millis(Runnable call) {
-        long start = System.nanoTime();
-        call.run();
-        return millisSince(start);
-    }
 }
