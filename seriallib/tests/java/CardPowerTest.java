@@ -1,7 +1,7 @@
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
-import static testkit.Check.openedFiles;
+import static testkit.Check.openedDevices;
 
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -91,7 +91,7 @@ public class CardPowerTest {
         });
 
         cardGroup("suspend then status reads 0, resume then status reads 1, with no node left", () -> {
-            int files = openedFiles();
+            int files = openedDevices();
             outcome(0, null, Native.method("SerSetPowerMode", 8, 0), "suspend slot 8");
             equal("read /proc/devices\n" + noDirectory("/var/lib/pcmcia", 1, 8) + opened("/var/run", 1, 8)
                     + "DS_SUSPEND_CARD 8\n", KernelFake.takeLog(), "calls of a suspend");
@@ -101,7 +101,7 @@ public class CardPowerTest {
             outcome(1, null, Native.method("SerGetPowerMode", 8), "status after resume");
             outcome(1, null, Native.method("SerGetPowerMode", 3), "status of slot 3");
             isTrue(KernelFake.takeLog().endsWith("DS_GET_STATUS 3 function 3\n"), "the status names socket 3");
-            equal(files, openedFiles(), "open descriptors");
+            equal(files, openedDevices(), "open descriptors");
             noNodesLeft();
         });
 
@@ -149,7 +149,7 @@ public class CardPowerTest {
         cardGroup("requests the driver refuses raise their own message and close the descriptor", () -> {
             devices("1 pcmcia\n");
             KernelFake.answerCards(-1);  // the real memory driver answers: ENOTTY
-            int files = openedFiles();
+            int files = openedDevices();
             try {
                 outcome(5002, "Failed to suspend card", Native.method("SerSetPowerMode", 3, 0), "suspend");
                 outcome(5002, "Failed to resume card", Native.method("SerSetPowerMode", 3, 1), "resume");
@@ -157,11 +157,11 @@ public class CardPowerTest {
             } finally {
                 KernelFake.answerCards(1);
             }
-            equal(files, openedFiles(), "open descriptors");
+            equal(files, openedDevices(), "open descriptors");
         });
 
         cardGroup("something else planted at the node's name is not taken for the card", () -> {
-            int files = openedFiles();
+            int files = openedDevices();
             KernelFake.plant(KernelFake.PLANT_SYMLINK);
             outcome(1, null, Native.method("SerGetPowerMode", 3), "status past a symbolic link");
             equal("read /proc/devices\n" + noDirectory("/var/lib/pcmcia", 1, 3) + "planted a symlink at " + node("/var/run") + "\n"
@@ -172,7 +172,7 @@ public class CardPowerTest {
             equal("read /proc/devices\n" + noDirectory("/var/lib/pcmcia", 1, 3) + "planted 1:5 at " + node("/var/run") + "\n"
                     + opened("/var/run", 1, 3) + opened("/dev", 1, 3) + "DS_GET_STATUS 3 function 3\n",
                     KernelFake.takeLog(), "calls");
-            equal(files, openedFiles(), "open descriptors");
+            equal(files, openedDevices(), "open descriptors");
             noNodesLeft();
         });
 

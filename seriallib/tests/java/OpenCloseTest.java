@@ -1,7 +1,7 @@
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
-import static testkit.Check.openedFiles;
+import static testkit.Check.openedDevices;
 import static testkit.Check.raisesIOException;
 
 import Quorvia.SerialConfig;
@@ -127,7 +127,7 @@ public class OpenCloseTest {
                 equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(fits.toString())), "63 bytes");
                 equal(0, SerialPortLocal.SerClosePort(0), "close");
                 Path tooLong = linkOfLength(dir, 64, a.slavePath);
-                int files = openedFiles();
+                int files = openedDevices();
                 raisesIOException("Port device name not valid",
                         () -> SerialPortLocal.SerOpenPort(SerialConfig.byName(tooLong.toString())));
                 SerialConfig nullName = new SerialConfig();
@@ -141,7 +141,7 @@ public class OpenCloseTest {
                 SerialConfig nullBase = SerialConfig.byNumber(dir + "/ttyT", 1);
                 nullBase.setBaseNameBytes(null);
                 raisesIOException("Port device name not valid", () -> SerialPortLocal.SerOpenPort(nullBase));
-                equal(files, openedFiles(), "nothing was opened");
+                equal(files, openedDevices(), "nothing was opened");
                 equal(-1, SerialPortLocal.SerClosePort(0), "slot 0 is still free");
             });
 
