@@ -47,19 +47,11 @@ class TextScanner {
         return true;
     }
 
-    // A literal byte after optional blanks, as a %% or other plain format character.
-    bool literal(char c) {
-        skipBlanks();
-        if (rest_.empty() || rest_.front() != c) return false;
-        rest_.remove_prefix(1);
-        return true;
-    }
-
+  private:
     static bool isBlank(char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
     }
 
-  private:
     void skipBlanks() {
         while (!rest_.empty() && isBlank(rest_.front())) rest_.remove_prefix(1);
     }
