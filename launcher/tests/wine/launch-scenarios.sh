@@ -63,7 +63,7 @@ scenario_java_start_fails() {
 
 scenario_own_java_first() {
     make_install
-    trap remove_program_files_javas EXIT
+    on_exit remove_program_files_javas
     put_java "$java2_dir"
     put_java "$java3_dir"
     drive java
@@ -74,7 +74,7 @@ scenario_own_java_first() {
 scenario_program_files_order() {
     make_install
     rm -r "$install/jre"
-    trap remove_program_files_javas EXIT
+    on_exit remove_program_files_javas
     put_java "$java2_dir"
     put_java "$java3_dir"
     drive java

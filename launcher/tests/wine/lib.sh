@@ -2,6 +2,7 @@
 # CTest through the environment; each scenario works in a folder of its own under the build
 # tree (a file system with user xattrs, which Wine needs for the hidden attribute).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/mounts.sh"
 
 : "${VELMOOR_WINE_STATE:?}" "${VELMOOR_EXE:?}" "${VELMOOR_TEST_PROGRAMS:?}" "${VELMOOR_SCENARIOS:?}"
 
@@ -14,13 +15,29 @@ driver_output="$work/driver.txt"
 program_files="$WINEPREFIX/drive_c/Program Files"
 java2_dir="$program_files/Ostrel RFID/Tarvio/jre/bin"
 java3_dir="$program_files/Ostrel RFID Tarvio/jre/bin"
+drive_d="$work/drive-d"
+
+# Every scenario may leave a cleanup step; they run in order when the script ends.
+exit_actions=()
+on_exit() {
+    exit_actions+=("$1")
+    trap 'for action in "${exit_actions[@]}"; do eval "$action" || true; done' EXIT
+}
+
+unmount_below "$work"
 rm -rf "$work"
 mkdir -p "$work"
 
-# The Windows name of a Unix path: Wine maps / to drive Z:.
+# The Windows name of a Unix path: Wine maps / to drive Z:, and a scenario may map D: to its
+# folder drive-d.
 winpath() {
-    local path=${1//\//\\}
-    echo "Z:$path"
+    local path=$1 drive=Z:
+    if [[ $path == "$drive_d"/* ]]; then
+        path=${path#"$drive_d"}
+        drive=D:
+    fi
+    path=${path//\//\\}
+    echo "$drive$path"
 }
 
 export VELMOOR_JAVA_RECORD
@@ -100,7 +117,7 @@ use_own_display() {
     setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp \
         3>"$work/display.fifo" </dev/null >"$work/xvfb.log" 2>&1 &
     own_xvfb=$!
-    trap 'kill "$own_xvfb" 2>/dev/null || true' EXIT
+    on_exit 'kill "$own_xvfb" 2>/dev/null'
     local display
     read -r display <"$work/display.fifo"
     export DISPLAY=":$display"
@@ -163,10 +180,28 @@ unmap_drive_i() {
     rm -f "$WINEPREFIX/dosdevices/i:"
 }
 
-# An installed jar from 2020 and a published one: "newer" (2024), "equal" or "older" (2019).
+# Drive D: of the shared prefix, pointing at this scenario's folder drive-d. Given a size, that
+# folder is a tmpfs of its own, so that a copy onto D: can run out of space. It is mounted in
+# the host's namespace because the wineserver, not the launcher, opens the files. Scenarios
+# that map D: hold the prefix's lock on it.
+map_drive_d() {
+    mkdir -p "$drive_d"
+    if [ $# -gt 0 ]; then
+        mount -t tmpfs -o "size=$1" velmoor-test "$drive_d"
+        on_exit 'unmount_below "$work"'
+    fi
+    ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
+}
+
+# An installed jar from 2020 and a published one: "newer" (2024), "equal" or "older" (2019),
+# of SIZE random bytes if given.
 publish_jar() {
     touch -d 2020-01-01 "$install/Tarvio.jar"
-    echo "published jar" >"$remote_jar"
+    if [ $# -gt 1 ]; then
+        head -c "$2" /dev/urandom >"$remote_jar"
+    else
+        echo "published jar" >"$remote_jar"
+    fi
     case $1 in
         newer) touch -d 2024-01-01 "$remote_jar" ;;
         equal) touch -r "$install/Tarvio.jar" "$remote_jar" ;;

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Makes (setup) or removes (cleanup) the throw-away Wine prefix and X display that the Wine
-# tests of one ctest run share.   Usage: prefix.sh setup|cleanup STATE_DIR
+# tests of one ctest run share, and unmounts what the scenarios left mounted in their folder.
+# Usage: prefix.sh setup|cleanup STATE_DIR SCENARIOS_DIR
 set -euo pipefail
+source "$(dirname "$0")/mounts.sh"
 action=$1
 state=$2
+scenarios=$3
 
 cleanup() {
     if [ -d "$state/prefix" ]; then
@@ -12,6 +15,7 @@ cleanup() {
     if [ -f "$state/xvfb.pid" ]; then
         kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
     fi
+    unmount_below "$scenarios"
 }
 
 if [ "$action" = cleanup ]; then

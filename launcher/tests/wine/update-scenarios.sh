@@ -4,7 +4,11 @@
 # Usage: update-scenarios.sh SCENARIO
 source "$(dirname "$0")/lib.sh"
 
-update_failed='box: An error occured trying to update the application\r\n'
+# The failure box, with the system's own description of what went wrong after the fixed text.
+expect_update_failed() {
+    local prefix='box: An error occured trying to update the application\r\n'
+    grep -q "^${prefix//\\/\\\\}." "$driver_output" || fail "no update error with a description"
+}
 
 expect_launched() {  # JAR_NAME
     expect_java_starts 1
@@ -115,10 +119,9 @@ scenario_dialog_skip_restarts_splash() {
     expect_ms closed-ms 4800 6500
 }
 
-scenario_locked_jar() {
-    make_install
-    map_drive_i
-    publish_jar newer
+# Holds the installed jar open without sharing from another Wine program, as a running copy
+# of the application would, until release_installed_jar.
+hold_installed_jar() {
     coproc HOLD {
         wine "$VELMOOR_TEST_PROGRAMS/holdopen.exe" "$(winpath "$install")\\Tarvio.jar" \
             2>>"$work/wine.log"
@@ -126,10 +129,34 @@ scenario_locked_jar() {
     local held
     read -r held <&"${HOLD[0]}" || true
     [ "$held" = held ] || fail "could not hold the installed jar open"
-    drive box=Yes box=OK java
+}
+
+release_installed_jar() {
     echo go >&"${HOLD[1]}"
     wait "$HOLD_PID" || true
-    grep -q "^${update_failed//\\/\\\\}." "$driver_output" || fail "no update error with a description"
+}
+
+scenario_locked_jar() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    hold_installed_jar
+    drive box=Yes box=OK java
+    release_installed_jar
+    expect_update_failed
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
+scenario_locked_jar_dialog() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    echo "changes" >"$changes_file"
+    hold_installed_jar
+    drive dialog=Upgrade box=OK java
+    release_installed_jar
+    expect_update_failed
     expect_launched Tarvio.jar
     expect_installed old
 }
@@ -140,9 +167,55 @@ scenario_remote_gone_before_upgrade() {
     publish_jar newer
     echo "changes" >"$changes_file"
     drive_with_action "dialog-client:" "rm \"$remote_jar\"" dialog input click=Upgrade box=OK java
-    grep -q "^${update_failed//\\/\\\\}." "$driver_output" || fail "no update error with a description"
+    expect_update_failed
     expect_launched Tarvio.jar
     expect_installed old
+}
+
+# The drive of the update folder goes away while the dialog waits for the user.
+scenario_drive_gone_before_upgrade() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    echo "changes" >"$changes_file"
+    drive_with_action "dialog-client:" unmap_drive_i dialog input click=Upgrade box=OK java
+    expect_update_failed
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
+# The install folder on a drive with a few hundred KB free: the copy of a 4 MB jar runs out of
+# space part way.
+scenario_disk_full() {
+    map_drive_d 2M
+    install="$drive_d/Tarvio"
+    make_install
+    local free
+    free=$(df --output=avail -B1 "$drive_d" | tail -1)
+    head -c $((free - 300 * 1024)) /dev/zero >"$drive_d/filler"
+    map_drive_i
+    publish_jar newer 4M
+    drive box=Yes box=OK java
+    expect_update_failed
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
+# An install folder whose path has spaces and letters beyond ASCII, on a drive of its own: the
+# update and the launch find everything, and java gets exactly that path.
+scenario_unicode_install_path() {
+    map_drive_d
+    install="$drive_d/Prog ramme/Tarvio Ünïcode"
+    make_install
+    map_drive_i
+    publish_jar newer
+    drive box=Yes box=OK java
+    expect_line "box: Application Updated !"
+    expect_installed new
+    local folder='D:\Prog ramme\Tarvio Ünïcode'
+    printf '%s\n' "command: \"$folder\\jre\\bin\\java.exe\" -jar \"$folder/Tarvio.jar\"" \
+        "directory: $folder" "show: 0" "image: $folder\\jre\\bin\\java.exe" |
+        cmp -s - "$work/java-record.txt" || fail "java was not started on the install folder"
 }
 
 "scenario_$scenario"

@@ -3,21 +3,28 @@
 //   splash         wait for the splash window; prints "splash: LEFT TOP WIDTH HEIGHT"
 //   java           wait for the stand-in java.exe to have started; prints "java: started"
 //   box=BUTTON     wait for a message box; prints "box-title: ..." and "box: TEXT", clicks BUTTON
-//   dialog=BUTTON  wait for the changes dialog; prints "dialog: TEXT" of its text box, clicks
-//   BUTTON closed         wait for the splash window to close; prints "closed-ms: N", the time
-//   since
+//   dialog=BUTTON  wait for the changes dialog; prints "dialog-ms: N", the time since the
+//                  previous step, then of its text box "dialog: TEXT" (up to 4096 characters),
+//                  "dialog-length: N" and "dialog-tail: TEXT" (the last 60 characters); clicks
+//                  BUTTON if given
+//   click=BUTTON   clicks BUTTON in the changes dialog
+//   input          waits for a line on standard input
+//   closed         wait for the splash window to close; prints "closed-ms: N", the time since
 //                  the previous step
 // Then it waits for the launcher to end and prints "exit-ms: N", the time since the last step.
 // Line breaks in texts are printed as \r and \n. A step or the end that does not come in time
 // prints "timeout: STEP", ends the launcher and fails.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr DWORD kStepTimeoutMs = 20000;
+constexpr std::size_t kLongText = 4096;
+constexpr std::size_t kTail = 60;
 
 void print(const std::wstring& line) {
     std::wstring text = line + L"\n";
@@ -137,6 +144,11 @@ bool click(HWND dialog, const std::wstring& button, bool waitForClose) {
     return !waitForClose || waitUntilGone(dialog);
 }
 
+void printTextEnd(const std::wstring& step, const std::wstring& text) {
+    print(step + L"-length: " + std::to_wstring(text.size()));
+    print(step + L"-tail: " + escaped(text.substr(text.size() - std::min(text.size(), kTail))));
+}
+
 int fail(HANDLE process, const std::wstring& what) {
     print(L"timeout: " + what);
     ::TerminateProcess(process, 99);
@@ -203,8 +215,12 @@ int wmain(int argc, wchar_t** argv) {
         } else if (verb == L"dialog") {
             dialog = waitForWindow(process, processId, L"#32770", L"Whats new?");
             if (!dialog) return fail(process, step);
-            const HWND text = child(dialog, L"Edit", L"");
-            print(L"dialog: " + escaped(text ? windowText(text) : L""));
+            print(L"dialog-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+            const HWND box = child(dialog, L"Edit", L"");
+            const std::wstring text = box ? windowText(box) : L"";
+            // A long text goes by its length and its end only, to keep the output readable.
+            if (text.size() <= kLongText) print(L"dialog: " + escaped(text));
+            printTextEnd(L"dialog", text);
             RECT client;
             ::GetClientRect(dialog, &client);
             POINT origin{0, 0};
