@@ -1,5 +1,7 @@
 #include "Update.h"
 
+#include <algorithm>
+
 #include "FileLookup.h"
 #include "Launch.h"
 #include "Messages.h"
@@ -27,6 +29,7 @@ std::wstring changesText(std::wstring_view fileText) {
             fileText[end] == L'\r' && end + 1 < fileText.size() && fileText[end + 1] == L'\n';
         start = end + (crlf ? 2 : 1);
     }
+    std::replace(text.begin(), text.end(), L'\0', L'\uFFFD');
     return text;
 }
 

@@ -20,7 +20,8 @@ inline constexpr std::wstring_view kChangesFileName = L"TarvioChanges.txt";
 bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::int64_t> localTime);
 
 // The changes text for the dialog: every line of the file preceded by "\r\n", the first one
-// included. Lines end at CR LF, LF or CR.
+// included. Lines end at CR LF, LF or CR. A NUL shows as U+FFFD, as undecodable bytes do: the
+// text box would take the text only up to it.
 std::wstring changesText(std::wstring_view fileText);
 
 // Replaces the installed jar by the published one. The copy goes to a temporary file beside

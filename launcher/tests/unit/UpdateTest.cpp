@@ -33,6 +33,11 @@ TEST(ChangesText, PutsALineBreakBeforeEveryLineWhateverEndsThem) {
     EXPECT_EQ(changesText(L"A\n\nB"), L"\r\nA\r\n\r\nB");
 }
 
+TEST(ChangesText, KeepsWhatFollowsANul) {
+    using namespace std::literals;
+    EXPECT_EQ(changesText(L"A\0B\r\0"sv), L"\r\nA\uFFFDB\r\n\uFFFD");
+}
+
 struct FakeHost : UpdateHost {
     int launches = 0;
     bool dialogWorks = true;

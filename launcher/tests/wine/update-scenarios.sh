@@ -201,6 +201,24 @@ scenario_disk_full() {
     expect_installed old
 }
 
+# A changes file that says it is UTF-8 and is not, with NULs and every line end: nothing after
+# a NUL is lost, and what cannot be decoded shows as U+FFFD.
+scenario_binary_changes() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    {
+        printf '\xef\xbb\xbfbefore\0after\r\n'
+        printf "$(printf '\\x%x' {128..255})"
+        printf '\rA\nB\r\r\n\xc3\x9cn\xc3\xafcode\n\0\0end'
+    } >"$changes_file"
+    drive "dialog=Skip Upgrade" java
+    local bad=$'\xef\xbf\xbd' undecodable
+    undecodable=$(printf "$bad%.0s" {128..255})
+    expect_line "dialog: \\r\\nbefore${bad}after\\r\\n$undecodable\\r\\nA\\r\\nB\\r\\n\\r\\nÜnïcode\\r\\n$bad${bad}end"
+    expect_launched Tarvio.jar
+}
+
 # An install folder whose path has spaces and letters beyond ASCII, on a drive of its own: the
 # update and the launch find everything, and java gets exactly that path.
 scenario_unicode_install_path() {
