@@ -33,6 +33,16 @@ std::wstring changesText(std::wstring_view fileText) {
     return text;
 }
 
+std::size_t changesPartEnd(std::wstring_view text, std::size_t start, std::size_t lineCount) {
+    std::size_t end = start;
+    for (std::size_t line = 0; line < lineCount; ++line) {
+        end = text.find(L'\n', end);
+        if (end == std::wstring_view::npos) return text.size();
+        ++end;
+    }
+    return end;
+}
+
 void installUpdate(Services& services, const std::wstring& remoteJar,
                    const std::wstring& localJar) {
     const std::wstring temporary = localJar + L".update.tmp";

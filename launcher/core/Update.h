@@ -24,6 +24,11 @@ bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::
 // text box would take the text only up to it.
 std::wstring changesText(std::wstring_view fileText);
 
+// Where a part of the changes text that starts at start and holds at most lineCount lines ends:
+// just after its last line break, or at the end of the text. The text box takes a long text in
+// such parts, so that the dialog shows without waiting for all of it.
+std::size_t changesPartEnd(std::wstring_view text, std::size_t start, std::size_t lineCount);
+
 // Replaces the installed jar by the published one. The copy goes to a temporary file beside
 // the installed jar first, named so that no jar lookup picks it up, and then takes the jar's
 // place in one step: on any failure the installed jar is as it was, and the failure is thrown.

@@ -20,6 +20,13 @@ constexpr int kClientHeight = 4515;
 // close the dialog without starting anything.
 enum ControlId { kOKButton = 101, kCancelButton, kTxtChanges, kLabel1, kLabel2, kLabel3, kImage1 };
 
+// Wine lays out about 30,000 lines a second, and each part costs more the longer the text
+// already is: the first part shows at once, and the further parts are as large as keeps the
+// dialog answering within a fifth of a second.
+constexpr std::size_t kFirstChangesLines = 500;
+constexpr std::size_t kChangesLinesPerPart = 5000;
+constexpr UINT_PTR kChangesTimer = 1;
+
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 
 // A template without controls: they are placed in twips once the dialog knows the screen's
@@ -73,7 +80,41 @@ void ChangesDialog::show() {
 void ChangesDialog::setChanges(const std::wstring& text) {
     // The box holds 32K characters unless told otherwise; a long changes file must not be cut.
     ::SendMessageW(txtChanges_, EM_SETLIMITTEXT, 0, 0);
-    ::SetWindowTextW(txtChanges_, text.c_str());
+    changesShown_ = changesPartEnd(text, 0, kFirstChangesLines);
+    if (changesShown_ == text.size()) {
+        ::SetWindowTextW(txtChanges_, text.c_str());
+        return;
+    }
+    pendingChanges_ = text;
+    ::SetWindowTextW(txtChanges_, pendingChanges_.substr(0, changesShown_).c_str());
+    // A timer's turn comes after the user's input, so the dialog stays usable meanwhile.
+    ::SetTimer(window_, kChangesTimer, USER_TIMER_MINIMUM, nullptr);
+}
+
+void ChangesDialog::appendChangesPart() {
+    const std::size_t end = changesPartEnd(pendingChanges_, changesShown_, kChangesLinesPerPart);
+    const std::wstring part = pendingChanges_.substr(changesShown_, end - changesShown_);
+    // Appending moves the selection, and with it the view, to the end: the user's place is
+    // kept, and nothing is drawn until it is back.
+    DWORD selectionStart = 0;
+    DWORD selectionEnd = 0;
+    ::SendMessageW(txtChanges_, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
+                   reinterpret_cast<LPARAM>(&selectionEnd));
+    const LRESULT firstLine = ::SendMessageW(txtChanges_, EM_GETFIRSTVISIBLELINE, 0, 0);
+    ::SendMessageW(txtChanges_, WM_SETREDRAW, FALSE, 0);
+    const int length = ::GetWindowTextLengthW(txtChanges_);
+    ::SendMessageW(txtChanges_, EM_SETSEL, length, length);
+    ::SendMessageW(txtChanges_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(part.c_str()));
+    ::SendMessageW(txtChanges_, EM_SETSEL, selectionStart, selectionEnd);
+    ::SendMessageW(txtChanges_, EM_LINESCROLL, 0,
+                   firstLine - ::SendMessageW(txtChanges_, EM_GETFIRSTVISIBLELINE, 0, 0));
+    ::SendMessageW(txtChanges_, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(txtChanges_, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+
+    changesShown_ = end;
+    if (changesShown_ < pendingChanges_.size()) return;
+    ::KillTimer(window_, kChangesTimer);
+    pendingChanges_ = std::wstring();
 }
 
 std::wstring ChangesDialog::changes() const {
@@ -115,6 +156,9 @@ INT_PTR ChangesDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return FALSE;  // the focus is set already
         case WM_COMMAND:
             onCommand(LOWORD(wParam));
+            return TRUE;
+        case WM_TIMER:
+            if (wParam == kChangesTimer) appendChangesPart();
             return TRUE;
         case WM_CTLCOLORDLG:
             return reinterpret_cast<INT_PTR>(::GetStockObject(BLACK_BRUSH));

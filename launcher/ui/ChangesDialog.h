@@ -34,6 +34,8 @@ class ChangesDialog {
     // Shows the dialog centred, without an owner window.
     void show();
 
+    // Shows the first lines at once and the rest part by part while the dialog is up: the
+    // text box of some systems takes seconds to lay out a text of many thousand lines.
     void setChanges(const std::wstring& text);
     std::wstring changes() const;
     const std::wstring& RemoteName() const { return remoteName_; }
@@ -55,6 +57,7 @@ class ChangesDialog {
     void onCommand(int id);
     INT_PTR onControlColour(HDC dc, HWND control);
     void onNcDestroy();
+    void appendChangesPart();
     void OKButton_Click();
     void CancelButton_Click();
 
@@ -69,6 +72,8 @@ class ChangesDialog {
     HWND txtChanges_ = nullptr;
     HWND label1_ = nullptr;
     int dotsPerInch_ = 96;
+    std::wstring pendingChanges_;
+    std::size_t changesShown_ = 0;
     std::wstring remoteName_;
     std::wstring localName_;
     FontHandle labelFont_;

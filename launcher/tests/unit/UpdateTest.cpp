@@ -38,6 +38,15 @@ TEST(ChangesText, KeepsWhatFollowsANul) {
     EXPECT_EQ(changesText(L"A\0B\r\0"sv), L"\r\nA\uFFFDB\r\n\uFFFD");
 }
 
+TEST(ChangesPartEnd, EndsAfterTheLastWholeLineOrAtTheEnd) {
+    const std::wstring_view text = L"\r\nA\r\nB\r\nC";
+    EXPECT_EQ(changesPartEnd(text, 0, 1), 2u);
+    EXPECT_EQ(changesPartEnd(text, 0, 2), 5u);
+    EXPECT_EQ(changesPartEnd(text, 2, 2), 8u);
+    EXPECT_EQ(changesPartEnd(text, 5, 5), text.size());
+    EXPECT_EQ(changesPartEnd(L"", 0, 3), 0u);
+}
+
 struct FakeHost : UpdateHost {
     int launches = 0;
     bool dialogWorks = true;

@@ -201,6 +201,27 @@ scenario_disk_full() {
     expect_installed old
 }
 
+# A 5 MB changes file: the dialog opens within a second of the update check with the first
+# lines, and goes on to hold the whole text, far past the text box's default 32K characters.
+# Wine's text box lays the text out slowly enough that the whole of it at once took seconds.
+scenario_long_changes() {
+    make_install
+    map_drive_i
+    publish_jar newer
+    seq 80000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' \
+        >"$changes_file"
+    printf 'The last line' >>"$changes_file"
+    # Every line break is CR LF already; the dialog puts one more before the first line.
+    local length=$(($(stat -c %s "$changes_file") + 2))
+    drive splash dialog "filled=$length" "click=Skip Upgrade" java
+    expect_ms dialog-ms 0 1000
+    expect_line "filled-length: $length"
+    expect_line 'filled-tail: quick brown fox jumps over the lazy dog again\r\nThe last line'
+    # The parts added later did not move the view from the first lines.
+    expect_line 'filled-top-line: 0'
+    expect_launched Tarvio.jar
+}
+
 # A changes file that says it is UTF-8 and is not, with NULs and every line end: nothing after
 # a NUL is lost, and what cannot be decoded shows as U+FFFD.
 scenario_binary_changes() {

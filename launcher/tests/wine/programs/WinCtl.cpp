@@ -7,6 +7,9 @@
 //                  previous step, then of its text box "dialog: TEXT" (up to 4096 characters),
 //                  "dialog-length: N" and "dialog-tail: TEXT" (the last 60 characters); clicks
 //                  BUTTON if given
+//   filled=N       wait for the dialog's text box to hold N characters; prints "filled-ms: N",
+//                  "filled-length: N", "filled-tail: TEXT" and "filled-top-line: N", the first
+//                  line in view
 //   click=BUTTON   clicks BUTTON in the changes dialog
 //   input          waits for a line on standard input
 //   closed         wait for the splash window to close; prints "closed-ms: N", the time since
@@ -149,6 +152,19 @@ void printTextEnd(const std::wstring& step, const std::wstring& text) {
     print(step + L"-tail: " + escaped(text.substr(text.size() - std::min(text.size(), kTail))));
 }
 
+// The changes dialog may take a long text in parts after it has opened, for seconds on a busy
+// machine.
+bool waitForLength(HWND box, std::size_t length) {
+    const ULONGLONG deadline = ::GetTickCount64() + 3 * kStepTimeoutMs;
+    while (::GetTickCount64() < deadline) {
+        if (static_cast<std::size_t>(::SendMessageW(box, WM_GETTEXTLENGTH, 0, 0)) >= length) {
+            return true;
+        }
+        ::Sleep(10);
+    }
+    return false;
+}
+
 int fail(HANDLE process, const std::wstring& what) {
     print(L"timeout: " + what);
     ::TerminateProcess(process, 99);
@@ -229,6 +245,13 @@ int wmain(int argc, wchar_t** argv) {
                   std::to_wstring(origin.y) + L" " + std::to_wstring(client.right) + L" " +
                   std::to_wstring(client.bottom));
             if (!argument.empty() && !click(dialog, argument, false)) return fail(process, step);
+        } else if (verb == L"filled") {
+            const HWND box = dialog ? child(dialog, L"Edit", L"") : nullptr;
+            if (!box || !waitForLength(box, std::stoul(argument))) return fail(process, step);
+            print(L"filled-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+            printTextEnd(L"filled", windowText(box));
+            print(L"filled-top-line: " +
+                  std::to_wstring(::SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0)));
         } else if (verb == L"click") {
             if (!dialog || !click(dialog, argument, false)) return fail(process, step);
         } else if (verb == L"input") {
