@@ -187,7 +187,7 @@ unmap_drive_i() {
 map_drive_d() {
     mkdir -p "$drive_d"
     if [ $# -gt 0 ]; then
-        mount -t tmpfs -o "size=$1" velmoor-test "$drive_d"
+        as_root mount -t tmpfs -o "size=$1" velmoor-test "$drive_d"
         on_exit 'unmount_below "$work"'
     fi
     ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
