@@ -15,10 +15,6 @@ import testkit.Pty;
 
 /** What becomes of a port when its far end hangs up, or when another thread closes it under a receive. */
 public class DescriptorFaultTest {
-    static final int SIGCONT = 18;
-    // poll and ppoll on x86_64; poll, ppoll and ppoll_time64 on i386.
-    static final long[] POLL = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
-                                                                             : new long[] {168, 309, 414};
     static final int LONG_WAIT = 20_000;
 
     /** Opens the device by name and returns the slot the library reported. */
@@ -45,7 +41,7 @@ public class DescriptorFaultTest {
                 return receive.getAsInt();
             });
             int thread = tid.get();
-            Pty.awaitBlockedIn(thread, POLL);
+            Pty.awaitBlockedIn(thread, Pty.POLL_CALLS);
             return new Waiting(thread, result);
         }
 
@@ -112,7 +108,7 @@ public class DescriptorFaultTest {
                 equal(0, SerialPortLocal.SerClosePort(slot), "close under the wait");
                 equal(-1, SerialPortLocal.SerClosePort(slot), "a second close finds the slot free");
                 equal(-1, SerialPortLocal.SerGetByte(slot), "a later receive finds the slot free");
-                equal(0, Pty.signalThread(receive.thread(), SIGCONT), "tgkill");
+                equal(0, Pty.signalThread(receive.thread(), Pty.SIGCONT), "tgkill");
                 equal(-1, receive.end(), "the waiting receive");
                 equal(slot, open(first.slavePath), "the slot is free again");
                 oneByteEachWay(first, slot);

@@ -25,7 +25,6 @@ import testkit.Pty;
  * every thread using the library. Runs for pellusk.stormSeconds (30 by default).
  */
 public class StormTest {
-    static final int SIGCONT = 18;
     static final int LINKS = 8, CYCLERS = 2;
     // Far longer than any pause in the streams: a receive that comes back empty before this
     // was cut short by a signal, one that took this long means the data stopped.
@@ -209,7 +208,7 @@ public class StormTest {
                 Future<Long> storm = pool.submit(() -> {
                     long signals = 0;
                     while (!workersDone.get()) {
-                        int sent = Pty.signalStorm(workerThreads.clone(), SIGCONT, 4);
+                        int sent = Pty.signalStorm(workerThreads.clone(), Pty.SIGCONT, 4);
                         isTrue(sent > 0, "signals sent: " + sent);
                         signals += sent;
                         // A pace, not a wait for anything: unpaced, the storm takes one of the
