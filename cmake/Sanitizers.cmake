@@ -10,3 +10,12 @@ function(tarvio_sanitize target)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
 endfunction()
+
+# ThreadSanitizer cannot share a program with AddressSanitizer, so the thread tests have their
+# own build of the sources they exercise. Any report fails the test that caused it.
+function(tarvio_thread_sanitize target)
+  if(TARVIO_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=thread)
+  endif()
+endfunction()

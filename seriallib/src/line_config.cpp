@@ -97,7 +97,8 @@ int configurePort(int portNumber, const LineRequest& request) {
     // Checked before the subtraction, which would overflow for the most negative number.
     const int slot = (portNumber >= 1 && portNumber <= kPortSlots) ? portNumber - 1 : -1;
     // A free slot, or none, holds no descriptor: tcsetattr refuses it like a closed port.
-    const int fd = portDescriptor(slot);
+    PortHold port(slot);
+    const int fd = port.fd();
     if (tcsetattr(fd, TCSANOW, &setting) != 0) return code::kApplySetting;
     // A UART driver takes the record even when its clock cannot make the speed asked for, and
     // the line goes on at the old speed; only the record read back tells. Parity and character

@@ -9,18 +9,21 @@ namespace pellusk {
 
 int setControlLine(int slot, int lineBit, bool raise) {
     int word = lineBit;
-    return ioctl(portDescriptor(slot), raise ? TIOCMBIS : TIOCMBIC, &word);
+    PortHold port(slot);
+    return ioctl(port.fd(), raise ? TIOCMBIS : TIOCMBIC, &word);
 }
 
 int sendBreak(int slot, int duration) {
-    return tcsendbreak(portDescriptor(slot), breakUnits(duration));
+    PortHold port(slot);
+    return tcsendbreak(port.fd(), breakUnits(duration));
 }
 
 int statusLine(int slot, int lineBit) {
     // The word stays 0 when the query fails: a free slot, or a device without modem lines,
     // reads as "not asserted".
     int word = 0;
-    ioctl(portDescriptor(slot), TIOCMGET, &word);
+    PortHold port(slot);
+    ioctl(port.fd(), TIOCMGET, &word);
     return (word & lineBit) != 0 ? 1 : 0;
 }
 

@@ -74,30 +74,30 @@ OpenResult openPort(const char* path, int slot) {
             if (slot < 0) return {code::kNoFreeSlot, -1};
         } else if (!isSlot(slot)) {
             return {code::kBadPortNumber, -1};
-        } else if (portDescriptor(slot) != kNoDescriptor) {
+        } else if (!slotReusable(slot)) {
             return {code::kSlotTaken, -1};
         }
         const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) return {openErrorCode(errno), -1};
-        storeDescriptor(slot, fd);
+        occupySlot(slot, fd);
     }
-    // The slot is taken from here on, also when a setup step fails.
-    const int setup = applyInitialSetting(portDescriptor(slot));
+    // The slot is taken from here on, also when a setup step fails. Another thread may close
+    // it as soon as the lock is gone, hence the hold.
+    PortHold hold(slot);
+    const int setup = applyInitialSetting(hold.fd());
     if (setup == code::kOk) installContinueHandler();
     return {setup, slot};
 }
 
 int closePort(int slot) {
     PortTableLock lock;
-    const int fd = portDescriptor(slot);
     // A free slot has no descriptor to close: close(-1) would fail the same way, but a slot
     // outside the table must not be written.
-    if (fd == kNoDescriptor) {
+    if (portDescriptor(slot) == kNoDescriptor) {
         errno = EBADF;
         return -1;
     }
-    storeDescriptor(slot, kNoDescriptor);
-    return close(fd);
+    return releaseSlot(slot);
 }
 
 }  // namespace pellusk

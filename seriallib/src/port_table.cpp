@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -27,6 +28,29 @@ namespace {
 
 pthread_mutex_t portTableMutex = PTHREAD_MUTEX_INITIALIZER;
 
+// Per slot: the open port's own hold plus one for each call using its descriptor. The slot is
+// not reused before this is back at 0, so while it is above 0 the slot has one descriptor.
+std::int32_t portUsers[kPortSlots] = {};
+// The descriptor that the last hold closes; written only while the slot has no users.
+std::int32_t heldDescriptor[kPortSlots] = {};
+
+// Takes a hold unless nobody holds the slot, which then has no descriptor to lend.
+bool takeHold(int slot) {
+    auto users = atomicRef(portUsers[slot]);
+    std::int32_t count = users.load(std::memory_order_relaxed);
+    do {
+        if (count == 0) return false;
+    } while (!users.compare_exchange_weak(count, count + 1, std::memory_order_acquire,
+                                          std::memory_order_relaxed));
+    return true;
+}
+
+int dropHold(int slot) {
+    const int fd = atomicRef(heldDescriptor[slot]).load(std::memory_order_relaxed);
+    if (atomicRef(portUsers[slot]).fetch_sub(1, std::memory_order_acq_rel) != 1) return 0;
+    return close(fd);
+}
+
 constexpr const char* kVendorTag = "Quorvia ";
 constexpr const char* kNotice = "\nNative serial port support for Quorvia.SerialPortLocal";
 
@@ -44,15 +68,42 @@ int portDescriptor(int slot) {
     return atomicRef(hSerPort[slot]).load(std::memory_order_acquire);
 }
 
-void storeDescriptor(int slot, int fd) {
-    atomicRef(hSerPort[slot]).store(fd, std::memory_order_release);
+PortHold::PortHold(int slot) : slot_(slot), fd_(kNoDescriptor) {
+    if (!isSlot(slot) || !takeHold(slot)) return;
+    fd_ = portDescriptor(slot);
+    // Closed between the look at the count and the hold: the slot counts as free.
+    if (fd_ == kNoDescriptor) dropHold(slot);
+}
+
+PortHold::~PortHold() {
+    if (fd_ != kNoDescriptor) dropHold(slot_);
+}
+
+bool PortHold::stillOpen() const {
+    return fd_ != kNoDescriptor && portDescriptor(slot_) == fd_;
+}
+
+bool slotReusable(int slot) {
+    return portDescriptor(slot) == kNoDescriptor &&
+           atomicRef(portUsers[slot]).load(std::memory_order_acquire) == 0;
 }
 
 int lowestFreeSlot() {
     for (int slot = 0; slot < kPortSlots; ++slot) {
-        if (portDescriptor(slot) == kNoDescriptor) return slot;
+        if (slotReusable(slot)) return slot;
     }
     return -1;
+}
+
+void occupySlot(int slot, int fd) {
+    atomicRef(heldDescriptor[slot]).store(fd, std::memory_order_relaxed);
+    atomicRef(hSerPort[slot]).store(fd, std::memory_order_release);
+    atomicRef(portUsers[slot]).store(1, std::memory_order_release);
+}
+
+int releaseSlot(int slot) {
+    atomicRef(hSerPort[slot]).store(kNoDescriptor, std::memory_order_release);
+    return dropHold(slot);
 }
 
 void showBanner() {

@@ -41,6 +41,28 @@ inline bool isSlot(int slot) {
 // the table, so that a bad slot argument can never index past it.
 int portDescriptor(int slot);
 
+// A call's use of a slot's descriptor, for as long as the call acts on it. Closing the slot
+// frees it at once, but the descriptor itself is closed by whoever lets go of it last: Linux
+// does not wake a poll() when another thread closes its descriptor, and a number closed under
+// a waiting receive could be handed to the next open, whose bytes that receive would then take.
+// Taking and letting go are one atomic step each, with no lock.
+class PortHold {
+  public:
+    explicit PortHold(int slot);
+    ~PortHold();
+    PortHold(const PortHold&) = delete;
+    PortHold& operator=(const PortHold&) = delete;
+
+    // kNoDescriptor when the slot was free: every system call on it then fails with EBADF.
+    int fd() const { return fd_; }
+    // False once the slot has been closed since the hold was taken.
+    bool stillOpen() const;
+
+  private:
+    int slot_;
+    int fd_;
+};
+
 // Serialises every change of the port table: the choice of a slot and the store of its
 // descriptor happen under it, so two opens never take the same slot.
 class PortTableLock {
@@ -52,8 +74,14 @@ class PortTableLock {
 };
 
 // Only to be called with the PortTableLock held.
-void storeDescriptor(int slot, int fd);
+// A slot an open may take: free, with no call still using the descriptor it last held.
+bool slotReusable(int slot);
 int lowestFreeSlot();  // -1 when every slot is taken
+// Puts the descriptor into a reusable slot, which holds it until releaseSlot.
+void occupySlot(int slot, int fd);
+// Frees an occupied slot; close()'s result when no call still uses the descriptor, else 0 and
+// the last such call closes it.
+int releaseSlot(int slot);
 
 // Prints the banner the first time it is called in the process.
 void showBanner();

@@ -26,51 +26,61 @@ int awaitInput(int fd, int timeoutMs) {
 
 int putByte(int slot, int value) {
     const unsigned char byte = static_cast<unsigned char>(value);
-    return write(portDescriptor(slot), &byte, 1) == 1 ? 0 : -1;
+    PortHold port(slot);
+    return write(port.fd(), &byte, 1) == 1 ? 0 : -1;
 }
 
 int putData(int slot, const void* data, int count) {
     if (count < 0) return -1;
-    return static_cast<int>(write(portDescriptor(slot), data, static_cast<std::size_t>(count)));
+    PortHold port(slot);
+    return static_cast<int>(write(port.fd(), data, static_cast<std::size_t>(count)));
 }
 
+// A receive whose slot was closed while it waited reads nothing: the close meant to end it, and
+// the bytes still there were not the caller's any more.
 int getByte(int slot) {
-    const int fd = portDescriptor(slot);
+    PortHold port(slot);
     // poll ignores a negative descriptor and would sit out the whole timeout.
-    if (fd == kNoDescriptor) return -1;
-    if (awaitInput(fd, receiveTimeout(slot)) <= 0) return -1;
+    if (port.fd() == kNoDescriptor) return -1;
+    if (awaitInput(port.fd(), receiveTimeout(slot)) <= 0 || !port.stillOpen()) return -1;
     unsigned char byte;
-    return read(fd, &byte, 1) == 1 ? byte : -1;
+    return read(port.fd(), &byte, 1) == 1 ? byte : -1;
 }
 
 int getData(int slot, void* into, int count) {
     if (count < 1) return -1;
-    const int fd = portDescriptor(slot);
-    if (fd == kNoDescriptor) return -1;
-    if (awaitInput(fd, receiveTimeout(slot)) <= 0) return 0;
-    return static_cast<int>(read(fd, into, static_cast<std::size_t>(count)));
+    PortHold port(slot);
+    if (port.fd() == kNoDescriptor) return -1;
+    if (awaitInput(port.fd(), receiveTimeout(slot)) <= 0) return 0;
+    if (!port.stillOpen()) return -1;
+    return static_cast<int>(read(port.fd(), into, static_cast<std::size_t>(count)));
 }
 
 int flushReceived(int slot) {
-    return tcflush(portDescriptor(slot), TCIFLUSH);
+    PortHold port(slot);
+    return tcflush(port.fd(), TCIFLUSH);
 }
 
 int flushUnsent(int slot) {
-    return tcflush(portDescriptor(slot), TCOFLUSH);
+    PortHold port(slot);
+    return tcflush(port.fd(), TCOFLUSH);
 }
 
 int receivedCount(int slot) {
     int count = 0;
-    return ioctl(portDescriptor(slot), FIONREAD, &count) == 0 ? count : 0;
+    PortHold port(slot);
+    return ioctl(port.fd(), FIONREAD, &count) == 0 ? count : 0;
 }
 
 int unsentCount(int slot) {
     int count = 0;
-    return ioctl(portDescriptor(slot), TIOCOUTQ, &count) == 0 ? count : 0;
+    PortHold port(slot);
+    return ioctl(port.fd(), TIOCOUTQ, &count) == 0 ? count : 0;
 }
 
 int drainOutput(int slot) {
-    return tcdrain(portDescriptor(slot));
+    PortHold port(slot);
+    return tcdrain(port.fd());
 }
 
 }  // namespace pellusk

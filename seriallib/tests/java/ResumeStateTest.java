@@ -13,10 +13,9 @@ import testkit.Pty;
  * returns, so nothing has to wait for them.
  */
 public class ResumeStateTest {
-    static final int SIGCONT = 18;
 
     static void continueSignal() {
-        equal(0, Pty.signalThread(Pty.threadId(), SIGCONT), "tgkill");
+        equal(0, Pty.signalThread(Pty.threadId(), Pty.SIGCONT), "tgkill");
     }
 
     public static void main(String[] args) throws Exception {

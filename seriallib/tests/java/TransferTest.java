@@ -17,10 +17,6 @@ import testkit.Pty;
 
 /** Sending, receiving, the queues and the timeouts, on the slave of a pty; the test is the far end. */
 public class TransferTest {
-    static final int SIGCONT = 18;
-    // poll and ppoll on x86_64; poll, ppoll and ppoll_time64 on i386.
-    static final long[] POLL = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
-                                                                             : new long[] {168, 309, 414};
     static final int SLOT = 0;
 
     static void open(Pty pty) {
@@ -130,8 +126,8 @@ public class TransferTest {
                         return new long[] {got, TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start)};
                     });
                     int thread = tid.get();
-                    Pty.awaitBlockedIn(thread, POLL);
-                    equal(0, Pty.signalThread(thread, SIGCONT), "tgkill");
+                    Pty.awaitBlockedIn(thread, Pty.POLL_CALLS);
+                    equal(0, Pty.signalThread(thread, Pty.SIGCONT), "tgkill");
                     long[] r = result.get(15, TimeUnit.SECONDS);
                     equal(single ? -1 : 0, r[0], single ? "SerGetByte" : "SerGetData");
                     isTrue(r[1] < 15_000, "the wait ended early: " + r[1] + " ms");

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,12 +19,19 @@ namespace {
 
 constexpr int kTermiosFields = 10;
 
+// Waits out the whole timeout across signals, counting it down: restarting it in full after
+// each signal would never end under a steady rain of them.
 jint pollFor(int fd, short events, int timeoutMs) {
     pollfd entry{fd, events, 0};
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + timeoutMs;
     int ready;
-    do {
-        ready = poll(&entry, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
+    while ((ready = poll(&entry, 1, timeoutMs)) < 0 && errno == EINTR) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
+        timeoutMs = left > 0 ? static_cast<int>(left) : 0;
+    }
     return ready;
 }
 
@@ -109,6 +117,32 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
 
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
+}
+
+// `rounds` rounds of a signal storm: the signal to the whole process (the kernel picks a thread
+// that does not block it), then to each listed thread. A listed thread that has not started
+// (id 0) or has ended is passed over. The signals sent, or -1 when a send failed otherwise.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
+                                                     jint signal, jint rounds) {
+    const jsize count = env->GetArrayLength(threads);
+    jint tids[64];
+    if (count > 64) return -1;
+    env->GetIntArrayRegion(threads, 0, count, tids);
+    const pid_t self = getpid();
+    jint sent = 0;
+    for (jint round = 0; round < rounds; ++round) {
+        if (kill(self, signal) != 0) return -1;
+        ++sent;
+        for (jsize i = 0; i < count; ++i) {
+            if (tids[i] <= 0) continue;  // not started yet
+            if (syscall(SYS_tgkill, self, tids[i], signal) == 0) {
+                ++sent;
+            } else if (errno != ESRCH) {
+                return -1;
+            }
+        }
+    }
+    return sent;
 }
 
 // Sets, then clears, modem-control bits (TIOCMBIS, TIOCMBIC) and returns the word TIOCMGET

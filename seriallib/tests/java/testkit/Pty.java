@@ -21,10 +21,17 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
+    /** `rounds` times: the signal to the process, then to each thread; the count sent, or -1. */
+    public static native int signalStorm(int[] threadIds, int signal, int rounds);
     /** A serial device opened beside the library (non-blocking, no controlling terminal). */
     public static native int openDevice(String path);
     /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
     public static native int modemLines(int fd, int set, int clear);
+
+    public static final int SIGCONT = 18;
+    /** The system calls a receive waits in: poll and ppoll on x86_64; also ppoll_time64 on i386. */
+    public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
+                                                                                        : new long[] {168, 309, 414};
 
     public final int master;
     public final String slavePath;
