@@ -7,6 +7,7 @@
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/launcher/tests/wine/driver_session.sh"
 mkdir -p "$1"
 output=$(cd "$1" && pwd)
 windows_build="$root/build/mingw-i686/launcher"
@@ -51,20 +52,16 @@ VELMOOR_JAVA_RECORD=$(winpath "$work/java-record.txt")
 # Runs the launcher under the test driver with the given steps, echoing what the driver
 # reports; when a line starts with $shot_after, saves the screen's drawn part as $shot_file.
 drive() {
-    coproc DRIVER {
-        wine "$programs/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" \
-            2>>"$work/wine.log"
-    }
-    local driver_pid=$DRIVER_PID line
-    while IFS= read -r line <&"${DRIVER[0]}"; do
-        echo "  $line"
-        if [[ "$line" == "$shot_after"* ]]; then
-            import -window root "$work/screen.png"
-            convert "$work/screen.png" -trim +repage "$output/$shot_file"
-            echo go >&"${DRIVER[1]}" 2>/dev/null || true
-        fi
-    done
-    wait "$driver_pid"
+    driver_session show_and_shoot "$work/wine.log" "$programs/winctl.exe" \
+        "$(winpath "$install")\\Velmoor.exe" "$@"
+}
+
+show_and_shoot() {
+    echo "  $1"
+    [[ "$1" == "$shot_after"* ]] || return 1
+    import -window root "$work/screen.png" &&
+        convert "$work/screen.png" -trim +repage "$output/$shot_file" ||
+        { echo "could not save $shot_file" >&2; exit 1; }
 }
 
 echo "Starting the launcher with no update folder..."

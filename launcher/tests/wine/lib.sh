@@ -2,6 +2,7 @@
 # CTest through the environment; each scenario works in a folder of its own under the build
 # tree (a file system with user xattrs, which Wine needs for the hidden attribute).
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/driver_session.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/mounts.sh"
 
 : "${VELMOOR_WINE_STATE:?}" "${VELMOOR_EXE:?}" "${VELMOOR_TEST_PROGRAMS:?}" "${VELMOOR_SCENARIOS:?}"
@@ -127,25 +128,20 @@ use_own_display() {
 # starts with LINE; then sends a line to the driver, for steps that wait for "input".
 # Usage: drive_with_action LINE ACTION STEP...
 drive_with_action() {
-    local after=$1 action=$2
+    action_after=$1 action=$2 action_done=0
     shift 2
-    coproc DRIVER {
-        wine "$VELMOOR_TEST_PROGRAMS/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" \
-            2>>"$work/wine.log"
-    }
-    local driver_pid=$DRIVER_PID line done=0
     : >"$driver_output"
-    while IFS= read -r line <&"${DRIVER[0]}"; do
-        echo "$line" >>"$driver_output"
-        if [[ $done -eq 0 && "$line" == "$after"* ]]; then
-            eval "$action"
-            echo go >&"${DRIVER[1]}" 2>/dev/null || true
-            done=1
-        fi
-    done
-    wait "$driver_pid" || fail "the driver failed"
-    [ $done -eq 1 ] || fail "never saw: $after"
+    driver_session on_driver_line "$work/wine.log" "$VELMOOR_TEST_PROGRAMS/winctl.exe" \
+        "$(winpath "$install")\\Velmoor.exe" "$@" || fail "the driver failed"
+    [ $action_done -eq 1 ] || fail "never saw: $action_after"
     grep -q '^exit-ms: ' "$driver_output" || fail "the launcher did not end"
+}
+
+on_driver_line() {
+    echo "$1" >>"$driver_output"
+    [[ $action_done -eq 0 && "$1" == "$action_after"* ]] || return 1
+    eval "$action" || fail "could not: $action"
+    action_done=1
 }
 
 # "R G B" of one pixel of an image, 0..255 each.
