@@ -8,8 +8,8 @@ packages=(
   gcc g++ gcc-multilib g++-multilib clang libclang-rt-14-dev clang-format
   libgtest-dev googletest
   openjdk-17-jdk-headless:amd64 openjdk-17-jdk-headless:i386
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth x11-utils imagemagick xdotool
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick xdotool
   socat attr
   libjssc-java
   dpkg-dev lintian binutils util-linux unzip
