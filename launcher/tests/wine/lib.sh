@@ -4,11 +4,13 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/driver_session.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/mounts.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/loader.sh"
 
 : "${VELMOOR_WINE_STATE:?}" "${VELMOOR_EXE:?}" "${VELMOOR_TEST_PROGRAMS:?}" "${VELMOOR_SCENARIOS:?}"
 
 scenario=$1
 export WINEPREFIX="$VELMOOR_WINE_STATE/prefix" WINEDEBUG=-all
+use_wine_loader "$VELMOOR_WINE_STATE/bin"
 export DISPLAY=":$(cat "$VELMOOR_WINE_STATE/display")"
 work="$VELMOOR_SCENARIOS/$scenario"
 install="$work/install"

@@ -4,6 +4,7 @@
 # Usage: prefix.sh setup|cleanup STATE_DIR SCENARIOS_DIR
 set -euo pipefail
 source "$(dirname "$0")/mounts.sh"
+source "$(dirname "$0")/loader.sh"
 action=$1
 state=$2
 scenarios=$3
@@ -27,6 +28,7 @@ fi
 cleanup
 rm -rf "$state"
 mkdir -p "$state"
+use_wine_loader "$state/bin"
 # Xvfb picks a free display number itself and writes it once it accepts clients.
 mkfifo "$state/display.fifo"
 setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp \
@@ -44,4 +46,4 @@ wineboot -i </dev/null >>"$state/wine.log" 2>&1
 # There is no window manager on the display. Wine waits up to 2 s for one whenever it hides a
 # window it thinks is managed, which would skew every timing the tests measure.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$state/wine.log" 2>&1
-echo "Wine prefix ready in $WINEPREFIX on display :$display"
+echo "Wine prefix ($WINEARCH) ready in $WINEPREFIX on display :$display"
