@@ -12,6 +12,6 @@ fi
 trap 'cmake --preset linux-x86_64 -DPELLUSK_STORM_SECONDS=30 >/dev/null' EXIT
 cmake --preset linux-x86_64 -DPELLUSK_STORM_SECONDS="$seconds" >/dev/null
 set +e
-ctest --preset all -R '^seriallib\.java\..*\.(Storm|Soak)$' -V |
+ctest --preset all -R '^seriallib\.(java\..*\.(Storm|Soak)|qemu\.java\.(storm|soak))$' -V |
   grep -E '^[0-9]+: (storm|soak|FAILED)|tests passed|tests failed'
 exit "${PIPESTATUS[0]}"

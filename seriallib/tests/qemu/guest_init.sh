@@ -1,8 +1,10 @@
 #!/bin/sh
-# The guest's /init: mounts the JDK and the build's outputs over 9p, runs one Java test class
-# in the 32-bit JVM and powers off. The kernel hands PELLUSK_MAIN over from its command line
-# as an environment variable. The host reads the result from the console:
-# everything the test prints, then one "pellusk-guest-exit=N" line.
+# The guest's /init: mounts the JDK and the host's shares over 9p, runs the Java runs of the
+# host's plan one after another in the 32-bit JVM, and powers off. The plan (the share "plan")
+# holds "mounts", one "tag path" a line for each share to mount under the JDK's root, and "runs",
+# one Java run a line: "fake" (preload the kernel fake), "installed" (no library path: the JVM
+# looks on its own default path) or "-", then the JVM's arguments and main class. The host reads the result from the console: everything the runs print, a
+# "pellusk-guest-run: ... exit N" line after each, and one "pellusk-guest-exit=N" line at the end.
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
@@ -17,14 +19,34 @@ for m in $(cat /modules/order); do
 done
 opts=trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro
 mount -t 9p -o $opts jroot /mnt || finish 121
-mount -t 9p -o $opts pellusklib /mnt/pellusk/lib || finish 122
-mount -t 9p -o $opts pelluskclasses /mnt/pellusk/classes || finish 123
+mount -t 9p -o $opts plan /plan || finish 122
+# Writable, throw-away folders where the tests make files and device nodes; the mount points of
+# the further shares are made in the tmpfs on /pellusk.
+for dir in tmp run var/lib pellusk; do mount -t tmpfs tmpfs "/mnt/$dir"; done
 mount -t proc proc /mnt/proc
 mount -t sysfs sys /mnt/sys
 mount -t devtmpfs dev /mnt/dev
-mount -t tmpfs tmp /mnt/tmp
+mkdir -p /mnt/dev/pts
+mount -t devpts -o ptmxmode=666 devpts /mnt/dev/pts
+while read -r tag path; do
+  mkdir -p "/mnt$path" 2>/dev/null
+  mount -t 9p -o $opts "$tag" "/mnt$path" || finish 123
+done </plan/mounts
 
-[ -n "$PELLUSK_MAIN" ] || finish 124
-chroot /mnt /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xcheck:jni -XX:-UsePerfData \
-  -Djava.library.path=/pellusk/lib -cp /pellusk/classes "$PELLUSK_MAIN"
-finish $?
+java=/usr/lib/jvm/java-17-openjdk-i386/bin/java
+status=0
+while read -r mode args; do
+  [ -n "$args" ] || continue
+  fake= libpath=-Djava.library.path=/pellusk/lib
+  case $mode in
+    fake) fake=/pellusk/lib/libKernelFake.so ;;
+    installed) libpath= ;;  # the JVM finds the library on its own default path
+  esac
+  # shellcheck disable=SC2086 # the JVM's arguments are words of the plan
+  LD_PRELOAD=$fake chroot /mnt $java -Xcheck:jni -XX:-UsePerfData $libpath \
+    -Dpellusk.brokenClasses=/pellusk/classes-broken -cp /pellusk/classes $args </dev/null
+  rc=$?
+  echo "pellusk-guest-run: $args: exit $rc"
+  [ $rc -eq 0 ] || status=$rc
+done </plan/runs
+finish $status

@@ -39,7 +39,7 @@ cp "$work"/unpacked/boot/vmlinuz-* "$work/vmlinuz"
 
 # --- initramfs: busybox, the modules in load order, /init ----------------------------------
 root=$work/initramfs
-mkdir -p "$root"/{bin,dev,proc,sys,mnt,modules}
+mkdir -p "$root"/{bin,dev,proc,sys,mnt,plan,modules}
 cp "$work/unpacked/bin/busybox" "$root/bin/busybox"
 for applet in sh mount umount insmod chroot poweroff cat mkdir echo sed; do
   ln -s busybox "$root/bin/$applet"
@@ -53,19 +53,45 @@ printf '%s\n' "${modules[@]}" >"$root/modules/order"
 install -m 755 "$here/guest_init.sh" "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 >"$work/initrd.cpio.gz"
 
-# --- the JDK's own tree and every i386 library that ldd names for it ------------------------
+# --- the JDK's own tree and every i386 library it needs -------------------------------------
+# The libraries are found from the dynamic sections (readelf reads them on any host; ldd would
+# run the i386 loader, which a host without 32-bit emulation cannot).
+find_i386_lib() {
+  local dir
+  for dir in /lib/i386-linux-gnu /usr/lib/i386-linux-gnu; do
+    [ -e "$dir/$1" ] && { echo "$dir/$1"; return 0; }
+  done
+  return 1  # the JDK's own libraries, found through its run path
+}
+needed_i386_libs() {
+  local -A seen=()
+  local queue=("$@") file lib path
+  while [ ${#queue[@]} -gt 0 ]; do
+    file=${queue[0]}
+    queue=("${queue[@]:1}")
+    for lib in $(readelf -d "$file" 2>/dev/null | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'); do
+      [ -z "${seen[$lib]:-}" ] || continue
+      seen[$lib]=1
+      path=$(find_i386_lib "$lib") || continue
+      echo "$path"
+      queue+=("$path")
+    done
+  done
+}
 # Absolute symbolic links inside the JDK (jvm.cfg, the security files) point into /etc, so the
 # tree keeps host paths and the guest chroots into it.
 jroot=$work/jroot
-mkdir -p "$jroot/usr/lib/i386-linux-gnu" "$jroot/etc" "$jroot"/{proc,sys,dev,tmp} \
-         "$jroot/pellusk/lib" "$jroot/pellusk/classes"
+# The guest mounts tmpfs on tmp, run, var/lib and pellusk (where it makes the shares' mount
+# points), and may lay an installed package's library folder over usr/lib/.../jni.
+mkdir -p "$jroot/usr/lib/i386-linux-gnu/jni" "$jroot/etc" "$jroot"/{proc,sys,dev,tmp,run,var/lib,pellusk}
 ln -s usr/lib "$jroot/lib"
+ln -s ../run "$jroot/var/run"
 mkdir -p "$jroot$(dirname "$jdk")"
 cp -a "$jdk" "$jroot$jdk"
 rm -rf "$jroot$jdk"/{jmods,include,man,legal,lib/src.zip,lib/ct.sym}
 cp -a /etc/java-17-openjdk "$jroot/etc/"
-libs=$(find -L "$jdk" -type f \( -name '*.so' -o -path '*/bin/*' \) -print0 \
-         | xargs -0 ldd 2>/dev/null | awk '$2 == "=>" && $3 ~ /^\// {print $3}' | sort -u)
+mapfile -d '' jdk_files < <(find -L "$jdk" -type f \( -name '*.so' -o -path '*/bin/*' \) -print0)
+libs=$(needed_i386_libs "${jdk_files[@]}" | grep -v '/ld-linux.so.2$' | sort -u)
 for lib in $libs /lib/ld-linux.so.2; do
   case $lib in "$jdk"/*) continue ;; esac
   cp -L "$lib" "$jroot/usr/lib/i386-linux-gnu/$(basename "$lib")"
