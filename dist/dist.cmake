@@ -2,7 +2,7 @@
 # the end of the x86_64 tree's top directory, once every target it names exists.
 
 set(PELLUSK_PACKAGES ${CMAKE_BINARY_DIR}/packages)
-foreach(name PELLUSK_CLASSES PELLUSK_JAVA_x86_64 PELLUSK_JAVA_i386)
+foreach(name PELLUSK_CLASSES PELLUSK_JAVA_x86_64 PELLUSK_JAVA_i386 PELLUSK_LIBDIR_i386)
   get_directory_property(${name} DIRECTORY ${CMAKE_SOURCE_DIR}/seriallib/tests DEFINITION ${name})
 endforeach()
 set(_make_packages ${CMAKE_COMMAND}
@@ -40,13 +40,24 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dist/probe.stamp
   COMMENT "Compiling the installed-library probe")
 add_custom_target(dist_probe ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/probe.stamp)
 
+# Where the host cannot run i386 code, the i386 package is loaded by the JVM in the i386 guest.
+if(TARVIO_I386_NATIVE)
+  set(_java_i386 ${PELLUSK_JAVA_i386})
+else()
+  set(_java_i386 guest)
+endif()
 add_test(NAME dist.deb.install_and_load
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/install_and_load.sh
     ${CMAKE_BINARY_DIR}/dist/root ${_deb_amd64} ${_deb_i386}
-    "${_probe_classes}:${PELLUSK_CLASSES}" ${PELLUSK_JAVA_x86_64} ${PELLUSK_JAVA_i386})
+    "${_probe_classes}:${PELLUSK_CLASSES}" ${PELLUSK_JAVA_x86_64} ${_java_i386})
 
 set_tests_properties(dist.deb.contents dist.deb.lintian dist.deb.install_and_load PROPERTIES
   LABELS dist FIXTURES_REQUIRED dist_packages)
+if(NOT TARVIO_I386_NATIVE)
+  set_tests_properties(dist.deb.install_and_load PROPERTIES
+    FIXTURES_REQUIRED "dist_packages;qemu_rig"
+    ENVIRONMENT "PELLUSK_GUEST_RUNNER=${CMAKE_SOURCE_DIR}/seriallib/tests/qemu/run_guest.sh;PELLUSK_QEMU_RIG=${PELLUSK_QEMU_RIG};PELLUSK_GUEST_LIBDIR=${PELLUSK_LIBDIR_i386};PELLUSK_GUEST_CLASSES=${PELLUSK_CLASSES}")
+endif()
 
 # The launcher kit: skipped (77) while the Windows tree does not build the launcher.
 add_test(NAME dist.kit

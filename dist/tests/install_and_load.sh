@@ -6,6 +6,14 @@
 # namespace whose /usr is the throw-away root's /usr laid over the machine's own (an overlay),
 # so it finds the library exactly where the package put it, as on a machine with the package
 # installed, while the machine itself stays untouched.
+#
+# Two kinds of host need another way:
+# - In a chroot whose root is not a mount point (a package-building chroot) no mount namespace
+#   can be made private. There the probe finds the library through -Djava.library.path in the
+#   throw-away root, and the JVM's default library path is checked to hold the package's folder.
+# - Where the host cannot run i386 code, <java i386> is "guest": the i386 JVM of the QEMU guest
+#   runs the probe, with the package's library folder laid over its own (PELLUSK_GUEST_RUNNER,
+#   PELLUSK_QEMU_RIG, PELLUSK_GUEST_LIBDIR and PELLUSK_GUEST_CLASSES say how to boot it).
 set -euo pipefail
 root=$1 deb_amd64=$2 deb_i386=$3 classpath=$4 java_amd64=$5 java_i386=$6
 
@@ -26,23 +34,63 @@ for pkg in libpellusk-jni:amd64 libpellusk-jni:i386; do
   [ "$state" = "install ok installed" ] || { echo "$pkg: status '$state'"; exit 1; }
 done
 
-run_in_overlay() {
-  local script='mount -t overlay tarvio-dist -o "lowerdir=$0/usr:/usr" /usr && exec "$@"'
+unshare_private() {
   if [ "$(id -u)" -eq 0 ]; then
-    unshare --mount --propagation private sh -c "$script" "$root" "$@"
+    unshare --mount --propagation private "$@"
   else
-    unshare --map-root-user --mount --propagation private sh -c "$script" "$root" "$@"
+    unshare --map-root-user --mount --propagation private "$@"
   fi
 }
+
+run_in_overlay() {
+  unshare_private sh -c 'mount -t overlay tarvio-dist -o "lowerdir=$0/usr:/usr" /usr && exec "$@"' "$root" "$@"
+}
+
+# The folders of the JVM's own default library path, one a line.
+default_library_path() {
+  "$1" -XshowSettings:properties -version 2>&1 |
+    awk '/^ *java.library.path = / { on = 1; print $3; next } on && /^ +\// { print $1; next } { on = 0 }'
+}
+
+run_in_chroot() {  # java triplet classpath
+  local folder=/usr/lib/$2/jni
+  if ! default_library_path "$1" | grep -qxF "$folder"; then
+    echo "FAILED: $folder is not on the JVM's default library path"
+    return 1
+  fi
+  "$1" -Xcheck:jni -Djava.library.path="$root$folder" -cp "$3" InstalledLibraryProbe "$root$folder"
+}
+
+run_in_guest() {  # classpath of the probe, without the library's own classes
+  "$PELLUSK_GUEST_RUNNER" --share "$root/usr/lib/i386-linux-gnu/jni:/usr/lib/i386-linux-gnu/jni" \
+    --share "${1%%:*}:/pellusk/probe" "$PELLUSK_QEMU_RIG" "$PELLUSK_GUEST_LIBDIR" "$PELLUSK_GUEST_CLASSES" \
+    "installed -cp /pellusk/probe:/pellusk/classes InstalledLibraryProbe /usr/lib/i386-linux-gnu/jni"
+}
+
+root=$(realpath "$root")
+if unshare_private true 2>/dev/null; then
+  way=overlay
+else
+  way=chroot
+  echo "no private mount namespace here (a root that is not a mount point): the JVMs get the library path"
+fi
 
 status=0
 for arch in amd64 i386; do
   if [ $arch = amd64 ]; then java=$java_amd64 triplet=x86_64-linux-gnu; else java=$java_i386 triplet=i386-linux-gnu; fi
-  echo "== $arch JVM, no -Djava.library.path"
   for f in libPellusk.so libPellusk.so.4 libPellusk.so.4.7.0; do
     [ -e "$root/usr/lib/$triplet/jni/$f" ] || { echo "missing $f"; status=1; }
   done
-  run_in_overlay "$java" -Xcheck:jni -cp "$classpath" InstalledLibraryProbe "/usr/lib/$triplet/jni" || status=1
+  if [ "$java" = guest ]; then
+    echo "== $arch JVM in the i386 guest, no -Djava.library.path"
+    run_in_guest "$classpath" || status=1
+  elif [ $way = overlay ]; then
+    echo "== $arch JVM, no -Djava.library.path"
+    run_in_overlay "$java" -Xcheck:jni -cp "$classpath" InstalledLibraryProbe "/usr/lib/$triplet/jni" || status=1
+  else
+    echo "== $arch JVM, the library path in the throw-away root"
+    run_in_chroot "$java" "$triplet" "$classpath" || status=1
+  fi
 done
 
 # Removing one architecture leaves the other's library and the shared documents in place.
