@@ -3,14 +3,21 @@
 # stand-in java.exe) and saves screenshots into OUTPUT_DIR: splash.png, the splash window of
 # a plain start, and changes-dialog.png, the dialog that offers a newer jar from the update
 # folder with its changes file.
-# Needs scripts/build.sh to have run.   Usage: launcher/demo/run-demo.sh OUTPUT_DIR
+# Needs scripts/build.sh to have run.   Usage: [VELMOOR_WINE_ARCH=win64] launcher/demo/run-demo.sh OUTPUT_DIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/launcher/tests/wine/driver_session.sh"
+source "$root/launcher/tests/wine/loader.sh"
 mkdir -p "$1"
 output=$(cd "$1" && pwd)
-windows_build="$root/build/mingw-i686/launcher"
+# VELMOOR_WINE_ARCH=win64 runs the x86_64 build under the 64-bit Wine loader, for hosts that
+# cannot run i386 code; by default the i686 build runs under the 32-bit loader.
+if [ "${VELMOOR_WINE_ARCH:-win32}" = win64 ]; then
+    windows_build="$root/build/mingw-x86_64/launcher"
+else
+    windows_build="$root/build/mingw-i686/launcher"
+fi
 exe="$windows_build/Velmoor.exe"
 programs="$windows_build/tests/wine/programs"
 for file in "$exe" "$programs/java.exe" "$programs/winctl.exe"; do
@@ -32,6 +39,7 @@ setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp \
 xvfb_pid=$!
 read -r display <"$work/display.fifo"
 export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all
+use_wine_loader "$work/bin"
 winpath() { local path=${1//\//\\}; echo "Z:$path"; }
 
 echo "Making a Wine prefix (about 10 s)..."
