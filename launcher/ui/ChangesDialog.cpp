@@ -16,8 +16,8 @@ constexpr COLORREF kBackground = RGB(0, 0, 0);
 constexpr int kClientWidth = 7785;  // twips
 constexpr int kClientHeight = 4515;
 
-// Not IDOK and IDCANCEL: Enter in the text box must not upgrade, and Escape or the close box
-// close the dialog without starting anything.
+// Not IDOK and IDCANCEL: Enter in the text box must not upgrade. Escape and the close box send
+// IDCANCEL, which skips the upgrade: whoever started the launcher wants the application.
 enum ControlId { kOKButton = 101, kCancelButton, kTxtChanges, kLabel1, kLabel2, kLabel3, kImage1 };
 
 // Wine lays out about 30,000 lines a second, and each part costs more the longer the text
@@ -194,12 +194,18 @@ void ChangesDialog::onInitDialog() {
         L"Edit", L"",
         WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
         kTxtChanges, 120, 1200, 7515, 3135, controlFont_.get());
-    label1_ = createControl(L"Static", std::wstring(kUpdateAvailable).c_str(), SS_LEFT, kLabel1,
+    // The third label reaches 15 twips into the text box. The labels lie below the text box
+    // and leave out what lies above them, so their opaque background keeps off its border.
+    const DWORD labelStyle = SS_LEFT | WS_CLIPSIBLINGS;
+    label1_ = createControl(L"Static", std::wstring(kUpdateAvailable).c_str(), labelStyle, kLabel1,
                             1320, 120, 4095, 255, labelFont_.get());
-    createControl(L"Static", std::wstring(kInstallNow).c_str(), SS_LEFT, kLabel2, 1320, 480, 4095,
-                  375, labelFont_.get());
-    createControl(L"Static", std::wstring(kLookBelow).c_str(), SS_LEFT, kLabel3, 1320, 840, 4215,
-                  375, labelFont_.get());
+    const HWND label2 = createControl(L"Static", std::wstring(kInstallNow).c_str(), labelStyle,
+                                      kLabel2, 1320, 480, 4095, 375, labelFont_.get());
+    const HWND label3 = createControl(L"Static", std::wstring(kLookBelow).c_str(), labelStyle,
+                                      kLabel3, 1320, 840, 4215, 375, labelFont_.get());
+    for (const HWND label : {label1_, label2, label3}) {
+        ::SetWindowPos(label, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     const HWND image =
         createControl(L"Static", L"", SS_BITMAP, kImage1, 240, 240, 825, 825, nullptr);
     picture_.reset(static_cast<HBITMAP>(
@@ -237,10 +243,8 @@ void ChangesDialog::onCommand(int id) {
             OKButton_Click();
             break;
         case kCancelButton:
-            CancelButton_Click();
-            break;
         case IDCANCEL:
-            ::DestroyWindow(window_);
+            CancelButton_Click();
             break;
         default:
             break;
