@@ -56,6 +56,7 @@ scenario_high_dpi() {
             ring96=$ring box_left96=$box_left box_bottom96=$box_bottom width96=$width height96=$height
             continue
         fi
+        # Within 4 px of the 96 dpi ring, scaled.
         [ $((ring * 96 - ring96 * dpi)) -le 384 ] && [ $((ring96 * dpi - ring * 96)) -le 384 ] ||
             fail "the logo's ring is $ring px wide at $dpi dpi, $ring96 at 96"
         # Within 3 % of the window of where it is at 96 dpi.
