@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the launcher under Wine on a virtual X display against a sample install (with a
 # stand-in java.exe) and saves screenshots into OUTPUT_DIR: splash.png, the splash window of
-# a plain start, and changes-dialog.png, the dialog that offers a newer jar from the update
-# folder with its changes file.
+# a plain start, splash-144dpi.png and splash-192dpi.png, the same on screens of those
+# resolutions, and changes-dialog.png (and changes-dialog-144dpi.png), the dialog that offers
+# a newer jar from the update folder with its changes file.
 # Needs scripts/build.sh to have run.   Usage: [VELMOOR_WINE_ARCH=win64] launcher/demo/run-demo.sh OUTPUT_DIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
@@ -72,9 +73,22 @@ show_and_shoot() {
         { echo "could not save $shot_file" >&2; exit 1; }
 }
 
+# Wine takes the screen's resolution from the prefix's registry when a program starts.
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+        </dev/null >>"$work/wine.log" 2>&1
+}
+
 echo "Starting the launcher with no update folder..."
 shot_after="java: started" shot_file=splash.png drive splash java closed
 echo "Saved $output/splash.png"
+for dpi in 144 192; do
+    echo "Starting it again on a screen of $dpi dpi..."
+    set_dpi $dpi
+    shot_after="java: started" shot_file=splash-${dpi}dpi.png drive splash java
+    echo "Saved $output/splash-${dpi}dpi.png"
+done
+set_dpi 96
 
 echo "Publishing a newer jar with a changes file on drive I: and starting again..."
 update="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
@@ -88,5 +102,12 @@ ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
 shot_after="closed-ms:" shot_file=changes-dialog.png \
     drive splash dialog closed input click=Upgrade box=OK java
 echo "Saved $output/changes-dialog.png"
+echo "Once more on a screen of 144 dpi, skipping the upgrade..."
+set_dpi 144
+touch -d 2026-01-01 "$update/Tarvio.jar"
+shot_after="closed-ms:" shot_file=changes-dialog-144dpi.png \
+    drive splash dialog closed input "click=Skip Upgrade" java
+set_dpi 96
+echo "Saved $output/changes-dialog-144dpi.png"
 echo "The launcher started:"
 sed -n 's/^command: /  /p' "$work/java-record.txt"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the built launcher: a 32-bit x86 Windows GUI program that imports only DLLs every
-# Windows has, carries version 4.1.0.0 and stays under 300 KB.   Usage: check-executable.sh EXE
+# Windows has, carries version 4.1.0.0 and the manifest the system reads, and stays under 300 KB.   Usage: check-executable.sh EXE
 set -euo pipefail
 exe=$1
 failed=0
@@ -29,6 +29,8 @@ else
     [ "$fileMS $fileLS" = "00040001 00000000" ] || fail "file version is $fileMS $fileLS"
     [ "$productMS $productLS" = "00040001 00000000" ] || fail "product version is $productMS $productLS"
 fi
+
+"$(dirname "$0")/check-manifest.py" "$exe" || fail "has not the manifest it needs"
 
 [ $failed -eq 0 ] && echo "ok: $exe ($size bytes)"
 exit $failed

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "Dpi.h"
 #include "OpenWindows.h"
 #include "core/Messages.h"
 #include "core/Update.h"
@@ -16,9 +17,31 @@ constexpr COLORREF kBackground = RGB(0, 0, 0);
 constexpr int kClientWidth = 7785;  // twips
 constexpr int kClientHeight = 4515;
 
-// Not IDOK and IDCANCEL: Enter in the text box must not upgrade, and Escape or the close box
-// close the dialog without starting anything.
+// Not IDOK and IDCANCEL: Enter in the text box must not upgrade. Escape and the close box send
+// IDCANCEL, which skips the upgrade: whoever started the launcher wants the application.
 enum ControlId { kOKButton = 101, kCancelButton, kTxtChanges, kLabel1, kLabel2, kLabel3, kImage1 };
+
+struct Place {
+    int id;
+    int left, top, width, height;  // twips within the client area
+};
+constexpr Place kPlaces[] = {
+    {kOKButton, 5640, 120, 1935, 375},    {kCancelButton, 5640, 600, 1935, 375},
+    {kTxtChanges, 120, 1200, 7515, 3135}, {kLabel1, 1320, 120, 4095, 255},
+    {kLabel2, 1320, 480, 4095, 375},      {kLabel3, 1320, 840, 4215, 375},
+    {kImage1, 240, 240, 825, 825},
+};
+
+const Place& placeOf(int id) {
+    for (const Place& place : kPlaces) {
+        if (place.id == id) return place;
+    }
+    return kPlaces[0];
+}
+
+bool isLabel(int id) {
+    return id >= kLabel1 && id <= kLabel3;
+}
 
 // Wine lays out about 30,000 lines a second, and each part costs more the longer the text
 // already is: the first part shows at once, and the further parts are as large as keeps the
@@ -160,6 +183,9 @@ INT_PTR ChangesDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             if (wParam == kChangesTimer) appendChangesPart();
             return TRUE;
+        case WM_DPICHANGED:
+            onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return TRUE;
         case WM_CTLCOLORDLG:
             return reinterpret_cast<INT_PTR>(::GetStockObject(BLACK_BRUSH));
         case WM_CTLCOLORSTATIC:
@@ -174,10 +200,7 @@ INT_PTR ChangesDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void ChangesDialog::onInitDialog() {
-    {
-        const WindowDc screen(nullptr);
-        dotsPerInch_ = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-    }
+    dotsPerInch_ = windowDpi(window_);
     const HICON icon = ::LoadIconW(instance_, MAKEINTRESOURCEW(IDI_VELMOOR));
     ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -187,21 +210,28 @@ void ChangesDialog::onInitDialog() {
 
     // Created in tab order.
     const HWND okButton = createControl(L"Button", L"Upgrade", WS_TABSTOP | BS_PUSHBUTTON,
-                                        kOKButton, 5640, 120, 1935, 375, controlFont_.get());
-    createControl(L"Button", L"Skip Upgrade", WS_TABSTOP | BS_PUSHBUTTON, kCancelButton, 5640, 600,
-                  1935, 375, controlFont_.get());
+                                        kOKButton, controlFont_.get());
+    createControl(L"Button", L"Skip Upgrade", WS_TABSTOP | BS_PUSHBUTTON, kCancelButton,
+                  controlFont_.get());
     txtChanges_ = createControl(
         L"Edit", L"",
         WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
-        kTxtChanges, 120, 1200, 7515, 3135, controlFont_.get());
-    label1_ = createControl(L"Static", std::wstring(kUpdateAvailable).c_str(), SS_LEFT, kLabel1,
-                            1320, 120, 4095, 255, labelFont_.get());
-    createControl(L"Static", std::wstring(kInstallNow).c_str(), SS_LEFT, kLabel2, 1320, 480, 4095,
-                  375, labelFont_.get());
-    createControl(L"Static", std::wstring(kLookBelow).c_str(), SS_LEFT, kLabel3, 1320, 840, 4215,
-                  375, labelFont_.get());
+        kTxtChanges, controlFont_.get());
+    // The third label reaches 15 twips into the text box. The labels lie below the text box
+    // and leave out what lies above them, so their opaque background keeps off its border.
+    const DWORD labelStyle = SS_LEFT | WS_CLIPSIBLINGS;
+    label1_ = createControl(L"Static", std::wstring(kUpdateAvailable).c_str(), labelStyle, kLabel1,
+                            labelFont_.get());
+    const HWND label2 = createControl(L"Static", std::wstring(kInstallNow).c_str(), labelStyle,
+                                      kLabel2, labelFont_.get());
+    const HWND label3 = createControl(L"Static", std::wstring(kLookBelow).c_str(), labelStyle,
+                                      kLabel3, labelFont_.get());
+    for (const HWND label : {label1_, label2, label3}) {
+        ::SetWindowPos(label, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    // Stretched to its place, which grows with the resolution.
     const HWND image =
-        createControl(L"Static", L"", SS_BITMAP, kImage1, 240, 240, 825, 825, nullptr);
+        createControl(L"Static", L"", SS_BITMAP | SS_REALSIZECONTROL, kImage1, nullptr);
     picture_.reset(static_cast<HBITMAP>(
         ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_CHANGES_PICTURE), IMAGE_BITMAP, 0, 0, 0)));
     ::SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture_.get()));
@@ -218,13 +248,36 @@ void ChangesDialog::onInitDialog() {
 }
 
 HWND ChangesDialog::createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style,
-                                  int id, int left, int top, int width, int height, HFONT font) {
+                                  int id, HFONT font) {
+    const Place& place = placeOf(id);
     const HWND control =
-        ::CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, pixels(left),
-                          pixels(top), pixels(width), pixels(height), window_,
+        ::CreateWindowExW(0, windowClass, text, WS_CHILD | WS_VISIBLE | style, pixels(place.left),
+                          pixels(place.top), pixels(place.width), pixels(place.height), window_,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (control && font) ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
+}
+
+// Moved to a monitor of another resolution: every control and font at that scale, the window
+// where and as large as the system suggests.
+void ChangesDialog::onDpiChanged(int dotsPerInch, const RECT& suggested) {
+    dotsPerInch_ = dotsPerInch;
+    FontHandle labelFont = msSansSerif(dotsPerInch_, FW_BOLD);
+    FontHandle controlFont = msSansSerif(dotsPerInch_, FW_NORMAL);
+    for (const Place& place : kPlaces) {
+        const HWND control = ::GetDlgItem(window_, place.id);
+        ::SetWindowPos(control, nullptr, pixels(place.left), pixels(place.top), pixels(place.width),
+                       pixels(place.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        if (place.id == kImage1) continue;
+        const HFONT font = isLabel(place.id) ? labelFont.get() : controlFont.get();
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    // The controls hold the new fonts before the old ones go.
+    labelFont_ = std::move(labelFont);
+    controlFont_ = std::move(controlFont);
+    ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
+                   suggested.right - suggested.left, suggested.bottom - suggested.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int ChangesDialog::pixels(int twips) const {
@@ -237,10 +290,8 @@ void ChangesDialog::onCommand(int id) {
             OKButton_Click();
             break;
         case kCancelButton:
-            CancelButton_Click();
-            break;
         case IDCANCEL:
-            ::DestroyWindow(window_);
+            CancelButton_Click();
             break;
         default:
             break;
@@ -249,8 +300,7 @@ void ChangesDialog::onCommand(int id) {
 
 INT_PTR ChangesDialog::onControlColour(HDC dc, HWND control) {
     ::SetTextColor(dc, kText);
-    const bool isLabel = ::GetDlgCtrlID(control) >= kLabel1 && ::GetDlgCtrlID(control) <= kLabel3;
-    if (!isLabel) {
+    if (!isLabel(::GetDlgCtrlID(control))) {
         ::SetBkColor(dc, kBackground);
         return reinterpret_cast<INT_PTR>(::GetStockObject(BLACK_BRUSH));
     }

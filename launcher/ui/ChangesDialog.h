@@ -54,6 +54,7 @@ class ChangesDialog {
     INT_PTR onMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     void onInitDialog();
+    void onDpiChanged(int dotsPerInch, const RECT& suggested);
     void onCommand(int id);
     INT_PTR onControlColour(HDC dc, HWND control);
     void onNcDestroy();
@@ -62,7 +63,7 @@ class ChangesDialog {
     void CancelButton_Click();
 
     HWND createControl(const wchar_t* windowClass, const wchar_t* text, DWORD style, int id,
-                       int left, int top, int width, int height, HFONT font);
+                       HFONT font);
     int pixels(int twips) const;
 
     HINSTANCE instance_;

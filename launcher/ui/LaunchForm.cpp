@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "Dpi.h"
 #include "OpenWindows.h"
 #include "VersionInfo.h"
 #include "Win32Error.h"
@@ -20,6 +21,9 @@ constexpr COLORREF kVersionColour = RGB(192, 0, 0);
 constexpr COLORREF kBackground = RGB(0, 0, 0);
 // Shown when the executable's version resource cannot be read.
 constexpr wchar_t kDesignedVersionCaption[] = L"v 4.1";
+// The logo's pixels are its size at 96 dpi; at any other resolution it keeps its size in
+// twips, drawn from the large copy when the screen has more pixels than the small one.
+constexpr int kLogoDotsPerInch = 96;
 
 bool registerClass(HINSTANCE instance, WNDPROC procedure) {
     WNDCLASSEXW windowClass{};
@@ -85,6 +89,9 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT:
             onPaint();
             return 0;
+        case WM_DPICHANGED:
+            onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_NCDESTROY:
             onNcDestroy();
             return 0;
@@ -97,15 +104,16 @@ void LaunchForm::Form_Load() {
     progressBarColour_ = kBackground;
     counter_ = SplashCounter();
 
-    {
-        const WindowDc screen(nullptr);
-        dotsPerInch_ = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-    }
     logoImage_.reset(static_cast<HBITMAP>(
         ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0)));
     BITMAP logo{};
     if (logoImage_ && ::GetObjectW(logoImage_.get(), sizeof logo, &logo)) {
         logoSize_ = {logo.bmWidth, logo.bmHeight};
+    }
+    largeLogoImage_.reset(static_cast<HBITMAP>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO_LARGE), IMAGE_BITMAP, 0, 0, 0)));
+    if (largeLogoImage_ && ::GetObjectW(largeLogoImage_.get(), sizeof logo, &logo)) {
+        largeLogoSize_ = {logo.bmWidth, logo.bmHeight};
     }
 
     try {
@@ -115,6 +123,17 @@ void LaunchForm::Form_Load() {
     } catch (const PlatformError&) {
         versionCaption_ = kDesignedVersionCaption;
     }
+
+    layOut(windowDpi(window_));
+    const int width = twipsToPixels(layout_.width, dotsPerInch_);
+    const int height = twipsToPixels(layout_.height, dotsPerInch_);
+    const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    ::SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void LaunchForm::layOut(int dotsPerInch) {
+    dotsPerInch_ = dotsPerInch;
     versionFont_.reset(::CreateFontW(-::MulDiv(9, dotsPerInch_, 72), 0, 0, 0, FW_NORMAL, FALSE,
                                      FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN,
@@ -129,14 +148,19 @@ void LaunchForm::Form_Load() {
 
     // The label sizes itself to its caption, so its right end, trailing spaces included,
     // meets the window's right edge.
-    layout_ = layOutSplash(pixelsToTwips(logoSize_.cx, dotsPerInch_),
-                           pixelsToTwips(logoSize_.cy, dotsPerInch_),
+    layout_ = layOutSplash(pixelsToTwips(logoSize_.cx, kLogoDotsPerInch),
+                           pixelsToTwips(logoSize_.cy, kLogoDotsPerInch),
                            pixelsToTwips(caption.cx, dotsPerInch_));
-    const int width = twipsToPixels(layout_.width, dotsPerInch_);
-    const int height = twipsToPixels(layout_.height, dotsPerInch_);
-    const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    ::SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Moved to a monitor of another resolution: the same splash, at that monitor's scale, where
+// the system suggests.
+void LaunchForm::onDpiChanged(int dotsPerInch, const RECT& suggested) {
+    layOut(dotsPerInch);
+    ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
+                   twipsToPixels(layout_.width, dotsPerInch_),
+                   twipsToPixels(layout_.height, dotsPerInch_), SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 void LaunchForm::Form_Activate() {
@@ -231,12 +255,7 @@ void LaunchForm::onPaint() {
     PAINTSTRUCT paint;
     const HDC dc = ::BeginPaint(window_, &paint);
 
-    if (logoImage_) {
-        const MemoryDc logoDc(::CreateCompatibleDC(dc));
-        const SelectedObject logo(logoDc.get(), logoImage_.get());
-        const RECT at = toPixels(layout_.logo);
-        ::BitBlt(dc, at.left, at.top, logoSize_.cx, logoSize_.cy, logoDc.get(), 0, 0, SRCCOPY);
-    }
+    drawLogo(dc);
 
     // The label lies on the logo and paints its own black background to stay readable there.
     {
@@ -256,6 +275,26 @@ void LaunchForm::onPaint() {
     }
 
     ::EndPaint(window_, &paint);
+}
+
+void LaunchForm::drawLogo(HDC dc) const {
+    const RECT at = toPixels(layout_.logo);
+    const SIZE size{at.right - at.left, at.bottom - at.top};
+    const bool large = largeLogoImage_ && (size.cx > logoSize_.cx || size.cy > logoSize_.cy);
+    const HBITMAP image = large ? largeLogoImage_.get() : logoImage_.get();
+    const SIZE imageSize = large ? largeLogoSize_ : logoSize_;
+    if (!image) return;
+    const MemoryDc logoDc(::CreateCompatibleDC(dc));
+    const SelectedObject logo(logoDc.get(), image);
+    if (size.cx == imageSize.cx && size.cy == imageSize.cy) {
+        ::BitBlt(dc, at.left, at.top, size.cx, size.cy, logoDc.get(), 0, 0, SRCCOPY);
+        return;
+    }
+    // Averaged rather than sampled, so that a shrunk ring keeps its smooth edge.
+    ::SetStretchBltMode(dc, HALFTONE);
+    ::SetBrushOrgEx(dc, 0, 0, nullptr);
+    ::StretchBlt(dc, at.left, at.top, size.cx, size.cy, logoDc.get(), 0, 0, imageSize.cx,
+                 imageSize.cy, SRCCOPY);
 }
 
 void LaunchForm::onNcDestroy() {

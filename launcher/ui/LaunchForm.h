@@ -45,7 +45,10 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void Form_Load();
     void Form_Activate();
     void Timer1_Timer();
+    void layOut(int dotsPerInch);
+    void onDpiChanged(int dotsPerInch, const RECT& suggested);
     void onPaint();
+    void drawLogo(HDC dc) const;
     void onNcDestroy();
 
     void doFirstTickWork();
@@ -65,6 +68,8 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     std::wstring versionCaption_;
     BitmapHandle logoImage_;
     SIZE logoSize_{};
+    BitmapHandle largeLogoImage_;
+    SIZE largeLogoSize_{};
     FontHandle versionFont_;
     std::unique_ptr<ChangesDialog> changesDialog_;
 };

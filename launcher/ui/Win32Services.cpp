@@ -8,6 +8,7 @@
 #include "WinHandles.h"
 #include "core/AppDirectory.h"
 #include "core/Messages.h"
+#include "core/TextEncoding.h"
 
 namespace velmoor {
 
@@ -110,6 +111,34 @@ std::optional<std::int64_t> Win32Services::lastModified(const std::wstring& path
     return static_cast<std::int64_t>(ticks / 10'000'000);
 }
 
+namespace {
+
+std::wstring fromCodePage(UINT codePage, const std::string& bytes) {
+    if (bytes.empty()) return {};
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(),
+                                             static_cast<int>(bytes.size()), nullptr, 0);
+    if (length == 0) throw lastError();
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                          length);
+    return text;
+}
+
+// A last odd byte, half a character, shows as U+FFFD.
+std::wstring fromUtf16(const std::string& bytes, bool bigEndian) {
+    std::wstring text;
+    text.reserve(bytes.size() / 2 + 1);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        text += static_cast<wchar_t>(bigEndian ? first << 8 | second : second << 8 | first);
+    }
+    if (bytes.size() % 2 != 0) text += L'\uFFFD';
+    return text;
+}
+
+}  // namespace
+
 std::wstring Win32Services::readTextFile(const std::wstring& path) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -123,20 +152,18 @@ std::wstring Win32Services::readTextFile(const std::wstring& path) {
         if (read == 0) break;
         bytes.append(buffer, read);
     }
-    // Text files here are in the ANSI code page unless they say they are UTF-8.
-    UINT codePage = CP_ACP;
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
-        bytes.erase(0, 3);
-        codePage = CP_UTF8;
+    const DetectedEncoding detected = detectEncoding(bytes);
+    bytes.erase(0, detected.markLength);
+    switch (detected.encoding) {
+        case TextEncoding::utf16le:
+        case TextEncoding::utf16be:
+            return fromUtf16(bytes, detected.encoding == TextEncoding::utf16be);
+        case TextEncoding::utf8:
+            return fromCodePage(CP_UTF8, bytes);
+        case TextEncoding::ansi:
+            break;
     }
-    if (bytes.empty()) return {};
-    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(),
-                                             static_cast<int>(bytes.size()), nullptr, 0);
-    if (length == 0) throw lastError();
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
-                          length);
-    return text;
+    return fromCodePage(CP_ACP, bytes);
 }
 
 void Win32Services::copyFile(const std::wstring& source, const std::wstring& target) {

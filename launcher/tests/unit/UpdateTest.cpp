@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeServices.h"
+#include "core/TextEncoding.h"
 #include "core/Update.h"
 
 namespace velmoor {
@@ -36,6 +37,42 @@ TEST(ChangesText, PutsALineBreakBeforeEveryLineWhateverEndsThem) {
 TEST(ChangesText, KeepsWhatFollowsANul) {
     using namespace std::literals;
     EXPECT_EQ(changesText(L"A\0B\r\0"sv), L"\r\nA\uFFFDB\r\n\uFFFD");
+}
+
+// How a changes file is read: byte-order marks first, then well-formed UTF-8, else ANSI.
+TEST(DetectEncoding, MarksThenStrictUtf8ElseAnsi) {
+    using namespace std::literals;
+    const struct {
+        std::string_view bytes;
+        TextEncoding encoding;
+        std::size_t markLength;
+    } cases[] = {
+        {"\xFF\xFE\x41\0"sv, TextEncoding::utf16le, 2},
+        {"\xFE\xFF\0A"sv, TextEncoding::utf16be, 2},
+        {"\xEF\xBB\xBF\xC3"sv, TextEncoding::utf8, 3},  // the mark decides, even for bad UTF-8
+        {"", TextEncoding::utf8, 0},
+        {"plain ASCII\r\n", TextEncoding::utf8, 0},
+        {"\xC3\x9Cn\xC3\xAF \xE2\x82\xAC \xF0\x9F\x98\x80", TextEncoding::utf8, 0},
+        {"\xED\x9F\xBF \xEE\x80\x80 \xF4\x8F\xBF\xBF", TextEncoding::utf8, 0},
+        {"\xDCn\xEF\x63ode", TextEncoding::ansi, 0},  // Latin-1 letters
+        {"\xC3", TextEncoding::ansi, 0},              // cut short at the end
+        {"\xE2\x82", TextEncoding::ansi, 0},
+        {"\xC3\x41", TextEncoding::ansi, 0},  // a lead byte without continuation
+        {"\x80", TextEncoding::ansi, 0},      // a continuation without lead
+        {"\xC0\xAF", TextEncoding::ansi, 0},  // overlong forms
+        {"\xE0\x9F\xBF", TextEncoding::ansi, 0},
+        {"\xF0\x8F\xBF\xBF", TextEncoding::ansi, 0},
+        {"\xED\xA0\x80", TextEncoding::ansi, 0},      // a surrogate
+        {"\xF4\x90\x80\x80", TextEncoding::ansi, 0},  // above U+10FFFF
+        {"\xF5\x80\x80\x80", TextEncoding::ansi, 0},
+        {"\xFF\xFF", TextEncoding::ansi, 0},
+    };
+    for (const auto& c : cases) {
+        const DetectedEncoding detected = detectEncoding(c.bytes);
+        EXPECT_EQ(detected.encoding, c.encoding) << ::testing::PrintToString(std::string(c.bytes));
+        EXPECT_EQ(detected.markLength, c.markLength)
+            << ::testing::PrintToString(std::string(c.bytes));
+    }
 }
 
 TEST(ChangesPartEnd, EndsAfterTheLastWholeLineOrAtTheEnd) {

@@ -104,6 +104,9 @@ scenario_dialog_upgrade_after_splash() {
         fail "the dialog's background is not black"
     has_colour "$work/dialog.png" "273x17+$((left + 88))+$((top + 8))" 00C000 ||
         fail "no green text in the first label"
+    # The third label reaches into the text box, whose top border runs on at 1200 twips.
+    ! has_colour "$work/dialog.png" "280x1+$((left + 89))+$((top + 80))" 000000 ||
+        fail "the third label wipes the text box's top border"
 }
 
 # Skip Upgrade while the splash window is open: the splash window starts its count again.
@@ -222,22 +225,41 @@ scenario_long_changes() {
     expect_launched Tarvio.jar
 }
 
-# A changes file that says it is UTF-8 and is not, with NULs and every line end: nothing after
-# a NUL is lost, and what cannot be decoded shows as U+FFFD.
-scenario_binary_changes() {
+# The changes file as Notepad saves it (UTF-16 either way round, UTF-8 with or without a mark)
+# and in the ANSI code page (Wine's default 1252 here), one start each, each dialog left
+# another way: Escape and the close box skip the upgrade as its button does. First a file that
+# says it is UTF-8 and is not, with NULs and every line end: nothing after a NUL is lost, and
+# what cannot be decoded shows as U+FFFD.
+scenario_changes_encodings() {
     make_install
     map_drive_i
     publish_jar newer
+    local bad=$'\xef\xbf\xbd' undecodable sample='Ünïcode €\r\nB' shown='\r\nÜnïcode €\r\nB'
+    undecodable=$(printf "$bad%.0s" {128..255})
     {
         printf '\xef\xbb\xbfbefore\0after\r\n'
         printf "$(printf '\\x%x' {128..255})"
         printf '\rA\nB\r\r\n\xc3\x9cn\xc3\xafcode\n\0\0end'
     } >"$changes_file"
-    drive "dialog=Skip Upgrade" java
-    local bad=$'\xef\xbf\xbd' undecodable
-    undecodable=$(printf "$bad%.0s" {128..255})
-    expect_line "dialog: \\r\\nbefore${bad}after\\r\\n$undecodable\\r\\nA\\r\\nB\\r\\n\\r\\nÜnïcode\\r\\n$bad${bad}end"
-    expect_launched Tarvio.jar
+    read_as "Skip Upgrade" "\\r\\nbefore${bad}after\\r\\n$undecodable\\r\\nA\\r\\nB\\r\\n\\r\\nÜnïcode\\r\\n$bad${bad}end"
+    { printf '\xff\xfe' && printf "$sample" | iconv -t UTF-16LE; } >"$changes_file"
+    read_as Escape "$shown"
+    { printf '\xfe\xff' && printf "$sample" | iconv -t UTF-16BE; } >"$changes_file"
+    read_as CloseBox "$shown"
+    printf "$sample" >"$changes_file"
+    read_as "Skip Upgrade" "$shown"
+    printf "$sample" | iconv -t CP1252 >"$changes_file"
+    read_as "Skip Upgrade" "$shown"
+    expect_java_starts 5
+    expect_installed old
+}
+
+read_as() {  # WAY_OUT TEXT: the dialog shows TEXT, and leaving it WAY_OUT starts java
+    local starts
+    starts=$(java_starts)
+    drive "dialog=$1" java
+    expect_line "dialog: $2"
+    expect_java_starts $((starts + 1))
 }
 
 # An install folder whose path has spaces and letters beyond ASCII, on a drive of its own: the

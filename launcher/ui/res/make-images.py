@@ -11,11 +11,11 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 
 
-def bmp_header(width, height, bits, palette_entries, image_size):
+def bmp_header(width, height, bits, palette_entries, image_size, compression=0):
     offset = 14 + 40 + 4 * palette_entries
     file_header = struct.pack("<2sIHHI", b"BM", offset + image_size, 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, image_size, 2835, 2835,
-                       palette_entries, 0)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, image_size,
+                       2835, 2835, palette_entries, 0)
     return file_header + info
 
 
@@ -56,6 +56,34 @@ def write_logo():
         rows.append(row + b"\0" * (stride - w))
     data = b"".join(rows)
     (HERE / "logo.bmp").write_bytes(bmp_header(w, h, 8, 256, len(data)) + logo_palette() + data)
+
+
+def rle8_row(row):
+    """One row in BI_RLE8's encoded mode: (count, index) pairs, then the end of the line."""
+    out = bytearray()
+    x = 0
+    while x < len(row):
+        run = 1
+        while x + run < len(row) and run < 255 and row[x + run] == row[x]:
+            run += 1
+        out += bytes((run, row[x]))
+        x += run
+    return bytes(out) + b"\0\0"
+
+
+def write_large_logo():
+    """The same logo drawn at twice the size, for screens above 96 dpi; run-length encoded,
+    since uncompressed it would take a quarter of the launcher's size budget."""
+    scale = 2
+    w, h = 134 * scale, 144 * scale
+    rows = []
+    for y in reversed(range(h)):
+        rows.append(rle8_row(bytes(
+            logo_index((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5, 134, 144)
+            for x in range(w))))
+    data = b"".join(rows) + b"\0\1"  # the end of the bitmap
+    header = bmp_header(w, h, 8, 256, len(data), compression=1)
+    (HERE / "logo-large.bmp").write_bytes(header + logo_palette() + data)
 
 
 def rgb_picture(size, pixel):
@@ -117,5 +145,6 @@ def write_icon():
 
 if __name__ == "__main__":
     write_logo()
+    write_large_logo()
     write_image1()
     write_icon()

@@ -6,7 +6,7 @@
 //   dialog=BUTTON  wait for the changes dialog; prints "dialog-ms: N", the time since the
 //                  previous step, then of its text box "dialog: TEXT" (up to 4096 characters),
 //                  "dialog-length: N" and "dialog-tail: TEXT" (the last 60 characters); clicks
-//                  BUTTON if given
+//                  BUTTON if given (or presses Escape, or clicks the close box: Escape, CloseBox)
 //   filled=N       wait for the dialog's text box to hold N characters; prints "filled-ms: N",
 //                  "filled-length: N", "filled-tail: TEXT" and "filled-top-line: N", the first
 //                  line in view
@@ -140,10 +140,21 @@ HWND child(HWND parent, const std::wstring& windowClass, const std::wstring& tex
 
 // A message box is gone once answered; the changes dialog stays until the message boxes that
 // its buttons show have been answered.
+// "Escape" and "CloseBox" are no buttons: the key goes to the control with the focus, as the
+// keyboard's would, and the close box's click comes as the system command it makes.
 bool click(HWND dialog, const std::wstring& button, bool waitForClose) {
-    const HWND control = child(dialog, L"Button", button);
-    if (!control) return false;
-    ::PostMessageW(control, BM_CLICK, 0, 0);
+    if (button == L"Escape") {
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof thread;
+        ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread);
+        ::PostMessageW(thread.hwndFocus ? thread.hwndFocus : dialog, WM_KEYDOWN, VK_ESCAPE, 1);
+    } else if (button == L"CloseBox") {
+        ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else {
+        const HWND control = child(dialog, L"Button", button);
+        if (!control) return false;
+        ::PostMessageW(control, BM_CLICK, 0, 0);
+    }
     return !waitForClose || waitUntilGone(dialog);
 }
 

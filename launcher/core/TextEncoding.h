@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace velmoor {
+
+enum class TextEncoding { ansi, utf8, utf16le, utf16be };
+
+struct DetectedEncoding {
+    TextEncoding encoding;
+    std::size_t markLength;  // bytes of the byte-order mark to skip, 0 without one
+};
+
+// How a text file's bytes are to be read: a UTF-16 (little or big endian) or UTF-8 byte-order
+// mark decides; without one, bytes that are well-formed UTF-8 throughout are UTF-8 (what
+// Notepad writes by default), and anything else is in the ANSI code page.
+DetectedEncoding detectEncoding(std::string_view bytes);
+
+}  // namespace velmoor
