@@ -18,7 +18,7 @@ public class DescriptorFaultTest {
     static final int LONG_WAIT = 20_000;
 
     /** Opens the device by name and returns the slot the library reported. */
-    static int open(String path) {
+    static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
         equal(0, SerialPortLocal.SerOpenPort(config), "open " + path);
         return config.getPort() - 1;

@@ -46,7 +46,7 @@ public class LoopbackTest {
         return Pty.modemLines(lines, 0, 0) & (TIOCM_DTR | TIOCM_RTS);
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws java.io.IOException {
         slot = open(S1);
         config = SerialConfig.byNumber("", slot + 1);
         lines = Pty.openDevice(S1);
