@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "port_table.h"
 #include "pty.h"
@@ -65,25 +62,6 @@ TEST_F(PortTable, SlotsOutsideTheTableAreFree) {
         EXPECT_EQ(kNoDescriptor, portDescriptor(slot));
         EXPECT_EQ(-1, closePort(slot));
     }
-}
-
-TEST_F(PortTable, ConcurrentOpensNeverShareASlot) {
-    std::vector<int> slots[2];
-    auto opener = [this](std::vector<int>& taken) {
-        for (int i = 0; i < kPortSlots / 2; ++i)
-            taken.push_back(openPort(pty_.slave(), kLowestFreeSlot).slot);
-    };
-    std::thread first(opener, std::ref(slots[0]));
-    std::thread second(opener, std::ref(slots[1]));
-    first.join();
-    second.join();
-    std::set<int> distinct(slots[0].begin(), slots[0].end());
-    distinct.insert(slots[1].begin(), slots[1].end());
-    EXPECT_EQ(size_t(kPortSlots), distinct.size());
-    EXPECT_EQ(0, *distinct.begin());
-    std::set<int> descriptors;
-    for (int slot = 0; slot < kPortSlots; ++slot) descriptors.insert(portDescriptor(slot));
-    EXPECT_EQ(size_t(kPortSlots), descriptors.size()) << "each slot holds its own descriptor";
 }
 
 }  // namespace
