@@ -8,7 +8,7 @@ import testkit.Pty;
  * bytes to the far end, receive its answer within the receive timeout, close.
  */
 public class Demo {
-    public static void main(String[] args) {
+    public static void main(String[] args) throws java.io.IOException {
         System.out.printf("JVM: %s %s (%s-bit)%n", System.getProperty("java.vm.name"),
                 System.getProperty("java.version"), System.getProperty("sun.arch.data.model"));
         int version = SerialPortLocal.SerGetLibVer();

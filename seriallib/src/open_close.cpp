@@ -67,37 +67,25 @@ int applyInitialSetting(int fd) {
 }  // namespace
 
 OpenResult openPort(const char* path, int slot) {
-    {
-        PortTableLock lock;
-        if (slot == kLowestFreeSlot) {
-            slot = lowestFreeSlot();
-            if (slot < 0) return {code::kNoFreeSlot, -1};
-        } else if (!isSlot(slot)) {
-            return {code::kBadPortNumber, -1};
-        } else if (!slotReusable(slot)) {
-            return {code::kSlotTaken, -1};
-        }
-        const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) return {openErrorCode(errno), -1};
-        occupySlot(slot, fd);
-    }
-    // The slot is taken from here on, also when a setup step fails. Another thread may close
-    // it as soon as the lock is gone, hence the hold.
-    PortHold hold(slot);
+    if (slot != kLowestFreeSlot && !isSlot(slot)) return {code::kBadPortNumber, -1};
+    SlotClaim claim = slot == kLowestFreeSlot ? SlotClaim() : SlotClaim(slot);
+    if (!claim.claimed())
+        return {slot == kLowestFreeSlot ? code::kNoFreeSlot : code::kSlotTaken, -1};
+    // Neither a slow open() nor another thread's close waits on the other: the claim keeps
+    // the slot for this open alone, and no lock is held.
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return {openErrorCode(errno), -1};
+    // The slot is taken from here on, also when a setup step fails. Another thread may close it
+    // at once; the hold taken with the store keeps the setting on this port's descriptor.
+    const int taken = claim.slot();
+    const PortHold hold = claim.occupy(fd);
     const int setup = applyInitialSetting(hold.fd());
     if (setup == code::kOk) installContinueHandler();
-    return {setup, slot};
+    return {setup, taken};
 }
 
 int closePort(int slot) {
-    PortTableLock lock;
-    // A free slot has no descriptor to close: close(-1) would fail the same way, but a slot
-    // outside the table must not be written.
-    if (portDescriptor(slot) == kNoDescriptor) {
-        errno = EBADF;
-        return -1;
-    }
-    return releaseSlot(slot);
+    return closeSlot(slot);
 }
 
 }  // namespace pellusk

@@ -1,9 +1,9 @@
 #include "port_table.h"
 
-#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
@@ -26,12 +26,12 @@ const char* libVer = "kdxLuxArm 4.7";
 namespace pellusk {
 namespace {
 
-pthread_mutex_t portTableMutex = PTHREAD_MUTEX_INITIALIZER;
-
-// Per slot: the open port's own hold plus one for each call using its descriptor. The slot is
-// not reused before this is back at 0, so while it is above 0 the slot has one descriptor.
+// Per slot: the open port's own hold plus one for each call using its descriptor. 0 is a free
+// slot; kClaimed a slot that an open has claimed, or whose last descriptor is being closed. The
+// slot has one descriptor while this is above 0, and only a free slot may be claimed.
 std::int32_t portUsers[kPortSlots] = {};
-// The descriptor that the last hold closes; written only while the slot has no users.
+constexpr std::int32_t kClaimed = -1;
+// The descriptor that the last hold closes; written only while the slot is claimed.
 std::int32_t heldDescriptor[kPortSlots] = {};
 
 // Takes a hold unless nobody holds the slot, which then has no descriptor to lend.
@@ -39,29 +39,39 @@ bool takeHold(int slot) {
     auto users = atomicRef(portUsers[slot]);
     std::int32_t count = users.load(std::memory_order_relaxed);
     do {
-        if (count == 0) return false;
+        if (count <= 0) return false;
     } while (!users.compare_exchange_weak(count, count + 1, std::memory_order_acquire,
                                           std::memory_order_relaxed));
     return true;
 }
 
+// The last hold closes the descriptor. The slot stays claimed while close() runs, which may
+// wait for the driver's closing wait, and is free only once close() has returned.
 int dropHold(int slot) {
     const int fd = atomicRef(heldDescriptor[slot]).load(std::memory_order_relaxed);
-    if (atomicRef(portUsers[slot]).fetch_sub(1, std::memory_order_acq_rel) != 1) return 0;
-    return close(fd);
+    auto users = atomicRef(portUsers[slot]);
+    std::int32_t count = users.load(std::memory_order_relaxed);
+    std::int32_t next;
+    do {
+        next = count == 1 ? kClaimed : count - 1;
+    } while (!users.compare_exchange_weak(count, next, std::memory_order_acq_rel,
+                                          std::memory_order_relaxed));
+    if (next != kClaimed) return 0;
+    const int result = close(fd);
+    users.store(0, std::memory_order_release);
+    return result;
+}
+
+bool claim(int slot) {
+    std::int32_t free = 0;
+    return atomicRef(portUsers[slot])
+        .compare_exchange_strong(free, kClaimed, std::memory_order_acquire);
 }
 
 constexpr const char* kVendorTag = "Quorvia ";
 constexpr const char* kNotice = "\nNative serial port support for Quorvia.SerialPortLocal";
 
 }  // namespace
-
-PortTableLock::PortTableLock() {
-    pthread_mutex_lock(&portTableMutex);
-}
-PortTableLock::~PortTableLock() {
-    pthread_mutex_unlock(&portTableMutex);
-}
 
 int portDescriptor(int slot) {
     if (!isSlot(slot)) return kNoDescriptor;
@@ -83,26 +93,41 @@ bool PortHold::stillOpen() const {
     return fd_ != kNoDescriptor && portDescriptor(slot_) == fd_;
 }
 
-bool slotReusable(int slot) {
-    return portDescriptor(slot) == kNoDescriptor &&
-           atomicRef(portUsers[slot]).load(std::memory_order_acquire) == 0;
+SlotClaim::SlotClaim(int slot) {
+    if (isSlot(slot) && claim(slot)) slot_ = slot;
 }
 
-int lowestFreeSlot() {
+SlotClaim::SlotClaim() {
     for (int slot = 0; slot < kPortSlots; ++slot) {
-        if (slotReusable(slot)) return slot;
+        if (claim(slot)) {
+            slot_ = slot;
+            return;
+        }
     }
-    return -1;
 }
 
-void occupySlot(int slot, int fd) {
+SlotClaim::~SlotClaim() {
+    if (claimed()) atomicRef(portUsers[slot_]).store(0, std::memory_order_release);
+}
+
+PortHold SlotClaim::occupy(int fd) {
+    const int slot = slot_;
+    slot_ = -1;
     atomicRef(heldDescriptor[slot]).store(fd, std::memory_order_relaxed);
+    // The port's own hold and the opener's, before the descriptor is there to be closed.
+    atomicRef(portUsers[slot]).store(2, std::memory_order_release);
     atomicRef(hSerPort[slot]).store(fd, std::memory_order_release);
-    atomicRef(portUsers[slot]).store(1, std::memory_order_release);
+    return PortHold(slot, fd);
 }
 
-int releaseSlot(int slot) {
-    atomicRef(hSerPort[slot]).store(kNoDescriptor, std::memory_order_release);
+int closeSlot(int slot) {
+    const int fd =
+        isSlot(slot) ? atomicRef(hSerPort[slot]).exchange(kNoDescriptor, std::memory_order_acq_rel)
+                     : kNoDescriptor;
+    if (fd == kNoDescriptor) {
+        errno = EBADF;
+        return -1;
+    }
     return dropHold(slot);
 }
 

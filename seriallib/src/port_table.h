@@ -42,10 +42,10 @@ inline bool isSlot(int slot) {
 int portDescriptor(int slot);
 
 // A call's use of a slot's descriptor, for as long as the call acts on it. Closing the slot
-// frees it at once, but the descriptor itself is closed by whoever lets go of it last: Linux
-// does not wake a poll() when another thread closes its descriptor, and a number closed under
-// a waiting receive could be handed to the next open, whose bytes that receive would then take.
-// Taking and letting go are one atomic step each, with no lock.
+// frees it at once for every later call, but the descriptor itself is closed by whoever lets go
+// of it last: Linux does not wake a poll() when another thread closes its descriptor, and a
+// number closed under a waiting receive could be handed to the next open, whose bytes that
+// receive would then take. Taking and letting go are one atomic step each, with no lock.
 class PortHold {
   public:
     explicit PortHold(int slot);
@@ -59,29 +59,44 @@ class PortHold {
     bool stillOpen() const;
 
   private:
+    friend class SlotClaim;
+    PortHold(int slot, int fd) : slot_(slot), fd_(fd) {}
+
     int slot_;
     int fd_;
 };
 
-// Serialises every change of the port table: the choice of a slot and the store of its
-// descriptor happen under it, so two opens never take the same slot.
-class PortTableLock {
+// An open's claim on a slot. The port table has no lock: a slot is claimed with one atomic
+// step, only from the free state, so two opens never take the same slot, and a slot whose
+// descriptor is still in use or still being closed is not free. Nothing but the claim's owner
+// touches a claimed slot until it is occupied or given back.
+class SlotClaim {
   public:
-    PortTableLock();
-    ~PortTableLock();
-    PortTableLock(const PortTableLock&) = delete;
-    PortTableLock& operator=(const PortTableLock&) = delete;
+    // Claims the slot if it is free; claimed() says whether it was.
+    explicit SlotClaim(int slot);
+    // Claims the lowest free slot, if any.
+    SlotClaim();
+    // Gives the slot back unless it was occupied.
+    ~SlotClaim();
+    SlotClaim(const SlotClaim&) = delete;
+    SlotClaim& operator=(const SlotClaim&) = delete;
+
+    bool claimed() const { return slot_ >= 0; }
+    int slot() const { return slot_; }
+
+    // Puts the descriptor into the slot, which holds it until closeSlot, and returns the
+    // opener's own hold on it, taken in the same step: the port cannot be closed and another
+    // opened in its slot before the opener has finished setting it up.
+    PortHold occupy(int fd);
+
+  private:
+    int slot_ = -1;
 };
 
-// Only to be called with the PortTableLock held.
-// A slot an open may take: free, with no call still using the descriptor it last held.
-bool slotReusable(int slot);
-int lowestFreeSlot();  // -1 when every slot is taken
-// Puts the descriptor into a reusable slot, which holds it until releaseSlot.
-void occupySlot(int slot, int fd);
-// Frees an occupied slot; close()'s result when no call still uses the descriptor, else 0 and
-// the last such call closes it.
-int releaseSlot(int slot);
+// Frees an open slot at once. Returns close()'s result when no call still uses the descriptor,
+// else 0 (the last such call closes it); -1 with EBADF for a free slot. The close runs without
+// any lock, and the slot is not given to a new open until it has returned.
+int closeSlot(int slot);
 
 // Prints the banner the first time it is called in the process.
 void showBanner();

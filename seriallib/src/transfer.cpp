@@ -21,7 +21,8 @@ int awaitInput(int fd, int timeoutMs) {
     // poll rather than select: a descriptor of 1024 or more would overrun an fd_set. poll is
     // never restarted after a signal handler, so the continue signal ends the wait.
     pollfd entry{fd, POLLIN, 0};
-    return poll(&entry, 1, timeoutMs);
+    const int ready = poll(&entry, 1, timeoutMs);
+    return ready > 0 ? entry.revents : ready;
 }
 
 int putByte(int slot, int value) {
@@ -36,24 +37,48 @@ int putData(int slot, const void* data, int count) {
     return static_cast<int>(write(port.fd(), data, static_cast<std::size_t>(count)));
 }
 
-// A receive whose slot was closed while it waited reads nothing: the close meant to end it, and
-// the bytes still there were not the caller's any more.
-int getByte(int slot) {
+namespace {
+
+constexpr int kNothing = 0;
+constexpr int kFailed = -1;
+
+// Up to `count` bytes: read first, and wait only when nothing is there, then read once more.
+// The count read; kNothing when nothing came in time, the wait was ended by a signal, or the
+// timeout is negative; kFailed for a free slot (at once), a hang-up, a failed read, and a slot
+// closed while the call waited, whatever then ended the wait: the close meant to end it, and
+// bytes still there were not the caller's any more.
+int receive(int slot, void* into, int count) {
     PortHold port(slot);
     // poll ignores a negative descriptor and would sit out the whole timeout.
-    if (port.fd() == kNoDescriptor) return -1;
-    if (awaitInput(port.fd(), receiveTimeout(slot)) <= 0 || !port.stillOpen()) return -1;
+    if (port.fd() == kNoDescriptor) return kFailed;
+    const int timeoutMs = receiveTimeout(slot);
+    if (timeoutMs < 0) return kNothing;
+    const std::size_t size = static_cast<std::size_t>(count);
+    ssize_t got = read(port.fd(), into, size);
+    if (got > 0) return static_cast<int>(got);
+    // 0 is end of file: the wait below tells a hang-up from a line that could yet deliver.
+    if (got < 0 && errno != EAGAIN) return kFailed;
+    const int ready = awaitInput(port.fd(), timeoutMs);
+    if (!port.stillOpen()) return kFailed;
+    if (ready <= 0) return kNothing;
+    got = read(port.fd(), into, size);
+    if (got > 0) return static_cast<int>(got);
+    // Readable, yet nothing to read: a line that has hung up, unless another reader took the
+    // bytes first.
+    if (got < 0 && errno == EAGAIN && (ready & (POLLHUP | POLLERR)) == 0) return kNothing;
+    return kFailed;
+}
+
+}  // namespace
+
+int getByte(int slot) {
     unsigned char byte;
-    return read(port.fd(), &byte, 1) == 1 ? byte : -1;
+    return receive(slot, &byte, 1) == 1 ? byte : -1;
 }
 
 int getData(int slot, void* into, int count) {
     if (count < 1) return -1;
-    PortHold port(slot);
-    if (port.fd() == kNoDescriptor) return -1;
-    if (awaitInput(port.fd(), receiveTimeout(slot)) <= 0) return 0;
-    if (!port.stillOpen()) return -1;
-    return static_cast<int>(read(port.fd(), into, static_cast<std::size_t>(count)));
+    return receive(slot, into, count);
 }
 
 int flushReceived(int slot) {

@@ -11,10 +11,10 @@ namespace pellusk {
 // which Java arrays are copied. A larger send is a partial write, which the caller resends.
 inline constexpr int kTransferChunk = 8192;
 
-// Waits up to `timeoutMs` for input on `fd`: above 0 when a read will not block (data, end
-// of file or an error to collect), 0 when nothing came in time, -1 when the wait failed or a
-// signal ended it. 0 does not wait; a negative timeout fails at once rather than waiting
-// forever.
+// Waits up to `timeoutMs` for input on `fd`: poll's events (above 0) when a read will not
+// block (data, end of file or an error to collect), 0 when nothing came in time, -1 when the
+// wait failed or a signal ended it. 0 does not wait; a negative timeout fails at once rather
+// than waiting forever.
 int awaitInput(int fd, int timeoutMs);
 
 // Writes the byte once; 0 when exactly that byte was written, -1 otherwise.
@@ -23,13 +23,16 @@ int putByte(int slot, int value);
 // One write of `count` bytes (0 or more): the count written, or -1.
 int putData(int slot, const void* data, int count);
 
-// The next byte as 0..255 after waiting at most the slot's receive timeout; -1 when none came
-// or the slot is free (which returns at once).
+// A receive reads first and waits at most the slot's receive timeout only when nothing is
+// there, then reads once more. A negative timeout returns "nothing" at once, unread.
+
+// The next byte as 0..255; -1 when none came in time, the line has hung up, the read failed,
+// the slot is free (which returns at once) or was closed while the call waited.
 int getByte(int slot);
 
-// One wait of at most the slot's receive timeout, then one read of up to `count` bytes: the
-// count read, 0 when nothing came in time or at end of file, -1 for a count below 1, a free
-// slot (without waiting) or a failed read.
+// Up to `count` bytes: the count read; 0 when nothing came in time or a signal ended the wait;
+// -1 for a count below 1, a free slot (without waiting), a hang-up, a failed read, or a slot
+// closed while the call waited.
 int getData(int slot, void* into, int count);
 
 // The queue operations: each one call on the slot's descriptor.

@@ -3,7 +3,7 @@ import Quorvia.SerialPortLocal;
 
 /** Run in a fresh JVM whose SerialConfig lacks getPort and getBaseName. */
 public class ContractProbe {
-    public static void main(String[] args) {
+    public static void main(String[] args) throws java.io.IOException {
         try {
             int result = SerialPortLocal.SerOpenPort(SerialConfig.byNumber("/dev/ttyS", 1));
             System.out.println("returned " + result + " without an error");

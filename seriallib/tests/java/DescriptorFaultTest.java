@@ -18,7 +18,7 @@ public class DescriptorFaultTest {
     static final int LONG_WAIT = 20_000;
 
     /** Opens the device by name and returns the slot the library reported. */
-    static int open(String path) {
+    static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
         equal(0, SerialPortLocal.SerOpenPort(config), "open " + path);
         return config.getPort() - 1;
@@ -51,20 +51,23 @@ public class DescriptorFaultTest {
     }
 
     public static void main(String[] args) throws Exception {
-        group("far end hung up mid-transfer: every call fails at once, the slot closes and opens again", () -> {
+        group("far end hung up mid-transfer: receives fail with -1, sends fail, the slot closes and opens again", () -> {
             Pty far = new Pty();
             int slot = open(far.slavePath);
             oneByteEachWay(far, slot);
             equal(1, SerialPortLocal.SerSetTimeoutRx(slot, LONG_WAIT), "receive timeout");
             Waiting receive = Waiting.start(() -> SerialPortLocal.SerGetData(slot, new byte[64], 64));
             equal(0, Pty.close(far.master), "hang-up");
-            equal(0, receive.end(), "the waiting SerGetData: end of file");
+            equal(-1, receive.end(), "the waiting SerGetData");
             byte[] data = new byte[100];
             long ms = millis(() -> {
                 equal(-1, SerialPortLocal.SerPutData(slot, data, 100), "SerPutData");
                 equal(-1, SerialPortLocal.SerPutByte(slot, (byte) 1), "SerPutByte");
-                equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte");
-                equal(0, SerialPortLocal.SerGetData(slot, data, 100), "SerGetData");
+                equal(-1, SerialPortLocal.SerTxDrain(slot), "SerTxDrain: sending is over for good");
+                for (int i = 0; i < 3; i++) {
+                    equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte, not a timeout");
+                    equal(-1, SerialPortLocal.SerGetData(slot, data, 100), "SerGetData, not a timeout");
+                }
             });
             isTrue(ms < LONG_WAIT / 2, "calls after the hang-up took " + ms + " ms");
             equal(0, SerialPortLocal.SerClosePort(slot), "close");
@@ -101,16 +104,26 @@ public class DescriptorFaultTest {
                 equal(0, SerialPortLocal.SerClosePort(other), "close");
             });
 
-            group("closed under a waiting SerGetByte: the continue signal ends the wait with -1", () -> {
+            group("closed under a waiting receive: -1 whether a continue signal or the timeout ends the wait", () -> {
+                record Case(String receive, boolean bySignal, IntSupplier call) {}
+                byte[] into = new byte[16];
                 int slot = open(first.slavePath);
-                equal(1, SerialPortLocal.SerSetTimeoutRx(slot, LONG_WAIT), "receive timeout");
-                Waiting receive = Waiting.start(() -> SerialPortLocal.SerGetByte(slot));
-                equal(0, SerialPortLocal.SerClosePort(slot), "close under the wait");
-                equal(-1, SerialPortLocal.SerClosePort(slot), "a second close finds the slot free");
-                equal(-1, SerialPortLocal.SerGetByte(slot), "a later receive finds the slot free");
-                equal(0, Pty.signalThread(receive.thread(), Pty.SIGCONT), "tgkill");
-                equal(-1, receive.end(), "the waiting receive");
-                equal(slot, open(first.slavePath), "the slot is free again");
+                Case[] cases = {
+                    new Case("SerGetData", false, () -> SerialPortLocal.SerGetData(slot, into, 16)),
+                    new Case("SerGetData", true, () -> SerialPortLocal.SerGetData(slot, into, 16)),
+                    new Case("SerGetByte", true, () -> SerialPortLocal.SerGetByte(slot)),
+                };
+                for (Case c : cases) {
+                    String what = c.receive() + (c.bySignal() ? " ended by SIGCONT" : " ended by its timeout");
+                    equal(1, SerialPortLocal.SerSetTimeoutRx(slot, c.bySignal() ? LONG_WAIT : 2000), "receive timeout");
+                    Waiting receive = Waiting.start(c.call());
+                    equal(0, SerialPortLocal.SerClosePort(slot), "close under the wait");
+                    equal(-1, SerialPortLocal.SerClosePort(slot), "a second close finds the slot free");
+                    equal(-1, SerialPortLocal.SerGetByte(slot), "a later receive finds the slot free");
+                    if (c.bySignal()) equal(0, Pty.signalThread(receive.thread(), Pty.SIGCONT), "tgkill");
+                    equal(-1, receive.end(), what);
+                    equal(slot, open(first.slavePath), "the slot is free again after " + what);
+                }
                 oneByteEachWay(first, slot);
                 equal(0, SerialPortLocal.SerClosePort(slot), "close");
             });

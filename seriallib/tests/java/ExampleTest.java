@@ -44,6 +44,11 @@ public class ExampleTest {
                 isTrue(result.stdout().contains("answer: PONG\n"), "printed answer:\n" + result.stdout());
             }
         });
+        group("a device that is no terminal: the example frees the slot its open kept, and fails", () -> {
+            Jvm.Result result = Jvm.run(System.getProperty("java.class.path"), "SerialExample", "/dev/null");
+            equal(1, result.exitCode(), "exit status; output:\n" + result.stdout());
+            isTrue(result.stdout().contains("cannot open /dev/null: code 5003"), "output:\n" + result.stdout());
+        });
         Check.finish();
     }
 }

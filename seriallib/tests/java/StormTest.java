@@ -53,7 +53,7 @@ public class StormTest {
         }
     }
 
-    static int open(SerialConfig config, int worker) {
+    static int open(SerialConfig config, int worker) throws java.io.IOException {
         equal(0, SerialPortLocal.SerOpenPort(config), "open");
         int slot = config.getPort() - 1;
         int other = holders.getAndSet(slot, worker);
@@ -83,7 +83,7 @@ public class StormTest {
         }
 
         /** The library side: sends without blocking, receives with a long timeout. */
-        Void library(int worker, long deadline) throws InterruptedException {
+        Void library(int worker, long deadline) throws InterruptedException, java.io.IOException {
             workerThreads[worker - 1] = Pty.threadId();
             int slot;
             try {
@@ -169,7 +169,7 @@ public class StormTest {
     }
 
     /** Opens and closes a port of its own until the deadline, checking each time that it leads there. */
-    static Long cycle(int worker, long deadline) {
+    static Long cycle(int worker, long deadline) throws java.io.IOException {
         workerThreads[worker - 1] = Pty.threadId();
         long cycles = 0;
         try (Pty pty = new Pty()) {

@@ -19,7 +19,7 @@ import testkit.Pty;
 public class TransferTest {
     static final int SLOT = 0;
 
-    static void open(Pty pty) {
+    static void open(Pty pty) throws java.io.IOException {
         equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)), "open into slot 0");
     }
 

@@ -2,6 +2,7 @@
 // which Java itself cannot reach. Test code only; never part of the library.
 #include <fcntl.h>
 #include <jni.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -155,6 +156,16 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, ji
     bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
                 (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) && ioctl(fd, TIOCMGET, &word) == 0;
     return done ? word : -1;
+}
+
+// Sets how long the driver's close() waits for unsent output (the closing wait, in hundredths of
+// a second; root only); the value set, or -1. A UART driver's own setting, per port.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, jint centiseconds) {
+    serial_struct port;
+    if (ioctl(fd, TIOCGSERIAL, &port) != 0) return -1;
+    port.closing_wait = static_cast<unsigned short>(centiseconds);
+    if (ioctl(fd, TIOCSSERIAL, &port) != 0 || ioctl(fd, TIOCGSERIAL, &port) != 0) return -1;
+    return port.closing_wait;
 }
 
 // --- Calling the library's exports the way Java cannot (testkit.Native) ------------------------

@@ -2,21 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
-
 #include <cerrno>
-#include <future>
-#include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "port_table.h"
 #include "pty.h"
-#include "timeouts.h"
-#include "transfer.h"
 
 namespace pellusk {
 namespace {
@@ -72,60 +62,6 @@ TEST_F(PortTable, SlotsOutsideTheTableAreFree) {
         EXPECT_EQ(kNoDescriptor, portDescriptor(slot));
         EXPECT_EQ(-1, closePort(slot));
     }
-}
-
-TEST_F(PortTable, ConcurrentOpensNeverShareASlot) {
-    std::vector<int> slots[2];
-    auto opener = [this](std::vector<int>& taken) {
-        for (int i = 0; i < kPortSlots / 2; ++i)
-            taken.push_back(openPort(pty_.slave(), kLowestFreeSlot).slot);
-    };
-    std::thread first(opener, std::ref(slots[0]));
-    std::thread second(opener, std::ref(slots[1]));
-    first.join();
-    second.join();
-    std::set<int> distinct(slots[0].begin(), slots[0].end());
-    distinct.insert(slots[1].begin(), slots[1].end());
-    EXPECT_EQ(size_t(kPortSlots), distinct.size());
-    EXPECT_EQ(0, *distinct.begin());
-    std::set<int> descriptors;
-    for (int slot = 0; slot < kPortSlots; ++slot) descriptors.insert(portDescriptor(slot));
-    EXPECT_EQ(size_t(kPortSlots), descriptors.size()) << "each slot holds its own descriptor";
-}
-
-// A close does not wake a poll() on the descriptor in another thread, and the next open may be
-// given the same descriptor number: a receive still waiting on the closed port must not then
-// take the bytes of the port opened after it.
-TEST_F(PortTable, AReceiveWaitingThroughACloseLeavesTheNextPortsBytesAlone) {
-    testing::Pty next;
-    const int first = openPort(pty_.slave(), kLowestFreeSlot).slot;
-    ASSERT_EQ(kTimeoutStored, setReceiveTimeout(first, 20000));
-    std::promise<int> waiterId;
-    auto received = std::async(std::launch::async, [&] {
-        waiterId.set_value(testing::threadId());
-        unsigned char into[16];
-        return getData(first, into, sizeof into);
-    });
-    const int waiter = waiterId.get_future().get();
-    ASSERT_TRUE(testing::awaitBlockedInPoll(waiter));
-    ASSERT_EQ(0, closePort(first));
-    const int second = openPort(next.slave(), kLowestFreeSlot).slot;
-    ASSERT_LE(0, second);
-    const char bytes[] = "for the next port";
-    ASSERT_EQ(ssize_t(sizeof bytes), write(next.master(), bytes, sizeof bytes));
-    // Once the bytes are there to take, the continue signal ends the wait, and the waiting call
-    // looks at its descriptor number again.
-    pollfd ready{portDescriptor(second), POLLIN, 0};
-    ASSERT_EQ(1, poll(&ready, 1, 5000));
-    ASSERT_EQ(0, syscall(SYS_tgkill, getpid(), waiter, SIGCONT));
-    EXPECT_GE(0, received.get()) << "the closed port received nothing";
-
-    ASSERT_EQ(kTimeoutStored, setReceiveTimeout(second, 5000));
-    char into[sizeof bytes] = {};
-    EXPECT_EQ(int(sizeof bytes), getData(second, into, sizeof into));
-    EXPECT_STREQ(bytes, into);
-    setReceiveTimeout(first, 0);
-    setReceiveTimeout(second, 0);
 }
 
 }  // namespace

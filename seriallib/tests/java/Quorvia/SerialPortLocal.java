@@ -1,5 +1,7 @@
 package Quorvia;
 
+import java.io.IOException;
+
 /** The Java half of the serial library: each native method is one export of libPellusk. */
 public class SerialPortLocal {
     static {
@@ -7,7 +9,7 @@ public class SerialPortLocal {
     }
 
     public static native int SerGetLibVer();
-    public static native int SerOpenPort(SerialConfig config);
+    public static native int SerOpenPort(SerialConfig config) throws IOException;
     public static native int SerClosePort(int slot);
     public static native int SerConfigure(SerialConfig config);
     public static native int SerPutByte(int slot, byte value);
@@ -19,8 +21,8 @@ public class SerialPortLocal {
     public static native int SerRxReadyCount(int slot);
     public static native int SerTxBufCount(int slot);
     public static native int SerTxDrain(int slot);
-    public static native int SerGetTimeoutRx(int slot);
-    public static native int SerGetTimeoutTx(int slot);
+    public static native int SerGetTimeoutRx(int slot) throws IOException;
+    public static native int SerGetTimeoutTx(int slot) throws IOException;
     public static native int SerSetTimeoutRx(int slot, int milliseconds);
     public static native int SerSetTimeoutTx(int slot, int milliseconds);
     public static native int SerSetDTR(int slot, boolean raise);
@@ -30,8 +32,8 @@ public class SerialPortLocal {
     public static native int SerSigDSR(int slot);
     public static native int SerSigCD(int slot);
     public static native int SerSigRing(int slot);
-    public static native int SerSetPowerMode(int cardSlot, int mode);
-    public static native int SerGetPowerMode(int cardSlot);
+    public static native int SerSetPowerMode(int cardSlot, int mode) throws IOException;
+    public static native int SerGetPowerMode(int cardSlot) throws IOException;
     public static native int SerGetResumeState(boolean clear);
-    public static native int SerGetStatusAPM();
+    public static native int SerGetStatusAPM() throws IOException;
 }

@@ -27,6 +27,8 @@ public final class Pty implements AutoCloseable {
     public static native int openDevice(String path);
     /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
     public static native int modemLines(int fd, int set, int clear);
+    /** Sets a UART's closing wait, in hundredths of a second (root only); the value set, or -1. */
+    public static native int closingWait(int fd, int centiseconds);
 
     public static final int SIGCONT = 18;
     /** The system calls a receive waits in: poll and ppoll on x86_64; also ppoll_time64 on i386. */

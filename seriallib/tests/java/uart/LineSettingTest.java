@@ -45,7 +45,7 @@ public class LineSettingTest {
         equal(0x13, t[Pty.VSTOP], what + ": VSTOP");
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws java.io.IOException {
         group("open leaves the line raw at 9600 bit/s, 8N1, whatever the device had", () -> {
             SerialConfig first = SerialConfig.byName(S1);
             equal(0, SerialPortLocal.SerOpenPort(first), "first open");

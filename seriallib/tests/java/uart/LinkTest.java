@@ -30,7 +30,7 @@ public class LinkTest {
         return data;
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws java.io.IOException {
         int s1 = open(S1);
         int s2 = open(S2);
 

@@ -46,7 +46,7 @@ public class LoopbackTest {
         return Pty.modemLines(lines, 0, 0) & (TIOCM_DTR | TIOCM_RTS);
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws java.io.IOException {
         slot = open(S1);
         config = SerialConfig.byNumber("", slot + 1);
         lines = Pty.openDevice(S1);
@@ -156,9 +156,46 @@ public class LoopbackTest {
             equal(0, SerialPortLocal.SerSendBreak(slot, 249), "249 counts as 0");
         });
 
-        loopback(lines, false);
-        Pty.close(lines);
-        equal(0, SerialPortLocal.SerClosePort(slot), "close");
+        // Last, since it closes ttyS1: the driver's close() waits up to the closing wait for
+        // output that flow control holds back. Only the closing thread may wait.
+        group("a close waiting out the closing wait holds up no open or transfer on another port", () -> {
+            holdOutput();
+            equal(300, Pty.closingWait(lines, 300), "closing wait 3 s");
+            equal(0, Pty.close(lines), "the kit's descriptor, so that the library's close is the last");
+            byte[] held = new byte[100];
+            equal(held.length, SerialPortLocal.SerPutData(slot, held, held.length), "output held back");
+            int[] closer = new int[1];
+            long[] closed = new long[2];  // when the close returned; its result
+            CountDownLatch started = new CountDownLatch(1);
+            Thread thread = new Thread(() -> {
+                closer[0] = Pty.threadId();
+                started.countDown();
+                long start = System.nanoTime();
+                closed[1] = SerialPortLocal.SerClosePort(slot);
+                closed[0] = System.nanoTime();
+                System.out.println("close of ttyS1: " + (closed[0] - start) / 1_000_000 + " ms");
+            });
+            thread.start();
+            started.await();
+            Pty.awaitBlockedIn(closer[0], 6);  // close on i386
+
+            int other = open(S2);
+            int otherLines = Pty.openDevice(S2);
+            loopback(otherLines, true);
+            byte[] data = "through ttyS2 while ttyS1 closes".getBytes(java.nio.charset.StandardCharsets.US_ASCII);
+            send(other, data);
+            equal(new String(data, java.nio.charset.StandardCharsets.US_ASCII),
+                    new String(receive(other, data.length), java.nio.charset.StandardCharsets.US_ASCII),
+                    "came back on ttyS2");
+            long transferred = System.nanoTime();
+            thread.join(20_000);
+            isTrue(!thread.isAlive(), "the close returned");
+            equal(0, closed[1], "close");
+            isTrue(transferred < closed[0], "the open and transfer on ttyS2 finished while ttyS1 was closing");
+            loopback(otherLines, false);
+            Pty.close(otherLines);
+            equal(0, SerialPortLocal.SerClosePort(other), "close ttyS2");
+        });
         Check.finish();
     }
 }

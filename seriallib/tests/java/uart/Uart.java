@@ -21,7 +21,7 @@ final class Uart {
             TIOCM_LOOP = 0x8000;
 
     /** Opens the device into the lowest free slot at 115200 bit/s, 8N1; returns the slot. */
-    static int open(String path) {
+    static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
         int opened = SerialPortLocal.SerOpenPort(config);
         if (opened != 0) throw new AssertionError("open " + path + ": " + opened);
