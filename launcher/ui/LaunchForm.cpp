@@ -3,6 +3,7 @@
 #include <new>
 
 #include "OpenWindows.h"
+#include "UpdateWorker.h"
 #include "VersionInfo.h"
 #include "Win32Error.h"
 #include "core/Launch.h"
@@ -16,6 +17,10 @@ namespace {
 constexpr wchar_t kClassName[] = L"VelmoorSplash";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1Interval = 100;
+// Looks for the update check's answer often enough that a prompt answer starts the
+// application hardly later than a check on the spot would.
+constexpr UINT_PTR kUpdateCheckTimer = 2;
+constexpr UINT kUpdateCheckInterval = 20;
 constexpr COLORREF kVersionColour = RGB(192, 0, 0);
 constexpr COLORREF kBackground = RGB(0, 0, 0);
 // Shown when the executable's version resource cannot be read.
@@ -81,6 +86,7 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_TIMER:
             if (wParam == kTimer1) Timer1_Timer();
+            if (wParam == kUpdateCheckTimer) onUpdateCheckPoll();
             return 0;
         case WM_PAINT:
             onPaint();
@@ -161,25 +167,58 @@ void LaunchForm::Timer1_Timer() {
 }
 
 void LaunchForm::doFirstTickWork() {
-    try {
-        if (findJarFile(services_).empty()) {
+    reportingFailures([this] {
+        const std::wstring jarName = findJarFile(services_);
+        if (jarName.empty()) {
             counter_.shortenAfterNoJar();
         } else {
-            checkForUpdate();
+            checkForUpdate(jarName);
         }
+    });
+}
+
+// Whatever fails here, the caller starts the timer again, or the launcher would never end.
+template <typename Work>
+void LaunchForm::reportingFailures(Work work) {
+    try {
+        work();
     } catch (const PlatformError& error) {
         services_.showMessage(error.description());
         counter_.shortenAfterLaunchFailure();
     } catch (const std::bad_alloc&) {
-        // Whatever fails here, the timer must start again or the launcher would never end.
         services_.showMessage(describeError(ERROR_NOT_ENOUGH_MEMORY));
         counter_.shortenAfterLaunchFailure();
     }
 }
 
-void LaunchForm::checkForUpdate() {
-    UpdateHost& host = *this;
-    velmoor::checkForUpdate(services_, host);
+// The update folder is looked into on a worker thread, so that a drive that does not answer
+// leaves the splash window pulsing; the offer and the launch follow on this thread once the
+// answer is in, or once the wait for it has run out.
+void LaunchForm::checkForUpdate(const std::wstring& jarName) {
+    auto run = std::make_shared<UpdateCheckRun>(services_.applicationDirectory(), jarName);
+    updateCheckStarted_ = ::GetTickCount64();
+    // Without a thread the check runs here, at the risk of the wait it is meant to avoid.
+    if (!startUpdateWorker(run)) run->run(services_);
+    updateCheck_ = std::move(run);
+    ::SetTimer(window_, kUpdateCheckTimer, kUpdateCheckInterval, nullptr);
+}
+
+void LaunchForm::onUpdateCheckPoll() {
+    if (!updateCheck_) return;
+    const auto elapsed = static_cast<std::int64_t>(::GetTickCount64() - updateCheckStarted_);
+    const UpdateCheckRun::Outcome outcome = updateCheck_->poll(elapsed);
+    if (outcome == UpdateCheckRun::Outcome::pending) return;
+    ::KillTimer(window_, kUpdateCheckTimer);
+    const std::shared_ptr<UpdateCheckRun> run = std::move(updateCheck_);
+    const std::optional<UpdateFindings> none;
+    const auto& findings = outcome == UpdateCheckRun::Outcome::answered ? run->findings() : none;
+    // As on the first tick, no tick runs while the offer's message boxes are open.
+    stopTimer1();
+    reportingFailures([&] {
+        UpdateHost& host = *this;
+        offerUpdate(services_, host, findings);
+    });
+    startTimer1();
 }
 
 bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstring& localJar,

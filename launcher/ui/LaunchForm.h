@@ -11,6 +11,7 @@
 #include "core/SplashCounter.h"
 #include "core/SplashLayout.h"
 #include "core/Update.h"
+#include "core/UpdateCheckRun.h"
 
 namespace velmoor {
 
@@ -49,7 +50,10 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void onNcDestroy();
 
     void doFirstTickWork();
-    void checkForUpdate();
+    void checkForUpdate(const std::wstring& jarName);
+    void onUpdateCheckPoll();
+    template <typename Work>
+    void reportingFailures(Work work);
     void startTimer1();
     void stopTimer1();
     RECT toPixels(const TwipRect& rect) const;
@@ -67,6 +71,9 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     SIZE logoSize_{};
     FontHandle versionFont_;
     std::unique_ptr<ChangesDialog> changesDialog_;
+    // The update check under way on its worker thread, and when it started.
+    std::shared_ptr<UpdateCheckRun> updateCheck_;
+    ULONGLONG updateCheckStarted_ = 0;
 };
 
 }  // namespace velmoor
