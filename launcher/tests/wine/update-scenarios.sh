@@ -22,6 +22,34 @@ scenario_drive_not_mapped() {
     expect_launched Tarvio.jar
 }
 
+# The update folder's drive no longer answers (a mapped drive whose server has gone): the folder
+# below the drive's root lies on a file system that holds every lookup back. The splash window
+# pulses on, java starts once the wait for the folder has run out, the launcher ends with the
+# lookup still held, and the installed jar is as it was.
+scenario_drive_stalled() {
+    make_install
+    cp -p "$install/Tarvio.jar" "$work/installed.jar"
+    mkdir -p "$work/drive-i" "$work/stalled"
+    coproc STALL { exec "$VELMOOR_STALLFS" "$work/stalled" 2>>"$work/stallfs.log"; }
+    on_exit 'kill "$STALL_PID"; wait "$STALL_PID"'
+    local line
+    read -r line <&"${STALL[0]}" && [ "$line" = mounted ] || fail "the stalled file system did not mount"
+    ln -s "$work/stalled" "$work/drive-i/Brantholm"
+    ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
+    drive splash java closed
+    read -r -t 5 line <&"${STALL[0]}" && [ "$line" = "stalled: Kelvanor" ] ||
+        fail "the update folder was never looked up"
+    # 2 s of waiting from the first tick, plus a tick on either side.
+    expect_ms java-ms 1900 2400
+    local changes
+    changes=$(sed -n 's/^strip-changes: //p' "$driver_output")
+    [ "${changes:-0}" -ge 15 ] || fail "the strip changed colour ${changes:-0} times while java was awaited"
+    expect_ms strip-still-ms 0 400
+    expect_ms exit-ms 0 500
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
 scenario_not_newer() {
     make_install
     map_drive_i
