@@ -50,12 +50,15 @@ LaunchForm::~LaunchForm() {
 
 bool LaunchForm::show() {
     if (!registerClass(instance_, windowProc)) return false;
-    // The window has no border or title bar, so its outer size is its client size.
-    const HWND window = ::CreateWindowExW(0, kClassName, L"Form1", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                          nullptr, instance_, this);
+    // The window has no border or title bar, so its outer size is its client size. A tool
+    // window: the taskbar and Alt+Tab do not list a splash that goes by itself. It takes no
+    // activation: nothing in it takes input, the focus stays where the user left it, and
+    // Wine leaves it to no window manager, so that closing it is not held up waiting for one.
+    const HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kClassName, L"Form1",
+                                          WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
     if (!window) return false;
     windowOpened();
-    ::ShowWindow(window, SW_SHOW);
+    ::ShowWindow(window, SW_SHOWNOACTIVATE);
     ::UpdateWindow(window);
     Form_Activate();
     return true;
@@ -157,6 +160,7 @@ void LaunchForm::Timer1_Timer() {
         stopTimer1();
         launchStarted_ = true;
         doFirstTickWork();
+        comeBackOnTop();
         startTimer1();
     }
     const SplashCounter::Tick tick = counter_.tick();
@@ -218,6 +222,7 @@ void LaunchForm::onUpdateCheckPoll() {
         UpdateHost& host = *this;
         offerUpdate(services_, host, findings);
     });
+    comeBackOnTop();
     startTimer1();
 }
 
@@ -238,7 +243,18 @@ bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstri
 // rather than on activation also covers the case that another program takes the focus, so
 // the splash window is never left stopped with the launcher running.
 void LaunchForm::changesDialogClosed() {
-    if (window_) Form_Activate();
+    if (!window_) return;
+    comeBackOnTop();
+    Form_Activate();
+}
+
+// The window takes no activation, so when a message box or the dialog closes the system
+// activates another program's window, which may come over the splash window for its last
+// seconds; it goes back on top, leaving the activation where it is.
+void LaunchForm::comeBackOnTop() {
+    if (window_) {
+        ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
 }
 
 bool LaunchForm::preTranslateMessage(MSG& message) {

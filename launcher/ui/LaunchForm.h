@@ -54,6 +54,7 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void onUpdateCheckPoll();
     template <typename Work>
     void reportingFailures(Work work);
+    void comeBackOnTop();
     void startTimer1();
     void stopTimer1();
     RECT toPixels(const TwipRect& rect) const;
