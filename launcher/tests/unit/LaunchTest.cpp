@@ -123,6 +123,14 @@ TEST(LoadApplication, AtADriveRootDoublesTheBackslashAndKeepsTheSlash) {
     EXPECT_EQ(services.starts.at(0).commandLine, L"\"" + kJava3 + L"\" -jar \"C:\\/Tarvio.jar\"");
 }
 
+TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
+    const std::wstring name = installClaimName(L"D:\\Apps\\Tarvio");
+    EXPECT_EQ(name, installClaimName(L"d:\\APPS\\tarvio"));
+    EXPECT_NE(name, installClaimName(L"D:\\Apps\\Tarvio2"));
+    EXPECT_EQ(name.find(L'\\'), std::wstring::npos);
+    EXPECT_EQ(name.size(), installClaimName(std::wstring(4000, L'x')).size());
+}
+
 TEST(LoadApplication, ReportsAFailedStartWithTheCommandLineInMessageThree) {
     FakeServices services;
     services.add(kApp + L"\\Tarvio.jar");

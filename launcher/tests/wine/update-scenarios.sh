@@ -75,11 +75,15 @@ scenario_newer_yes_then_up_to_date() {
     expect_java_starts 2
 }
 
+# A second launcher, started while the first asks, brings the first's question to the front
+# and ends: one question, one start of java.
 scenario_newer_no() {
     make_install
     map_drive_i
     publish_jar newer
-    drive box=No java
+    drive box second box=No java
+    expect_ms second-ms 0 3000
+    expect_line "second-front: #32770 first"
     expect_launched Tarvio.jar
     expect_installed old
 }

@@ -8,10 +8,11 @@
 //                  is known, "strip-changes: N", how often the colour of its strip changed
 //                  meanwhile, and "strip-still-ms: N", the longest time it kept one colour
 //   box=BUTTON     wait for a message box; prints "box-title: ..." and "box: TEXT", clicks BUTTON;
-//                  the next step's time counts from the click
-//   second         start a second launcher from the same place and wait for it to end; prints
-//                  "second-ms: N" and "second-front: CLASS first|other", the class of the
-//                  foreground window then and whose it is
+//                  the next step's time counts from the click. Without =BUTTON it only waits.
+//   second         put a window of the driver's own in front, start a second launcher from the
+//                  same place and wait for it to end; prints "second-ms: N" and
+//                  "second-front: CLASS first|other", the class of the foreground window then
+//                  and whose it is
 //   dialog=BUTTON  wait for the changes dialog; prints "dialog-ms: N", the time since the
 //                  previous step, then of its text box "dialog: TEXT" (up to 4096 characters),
 //                  "dialog-length: N" and "dialog-tail: TEXT" (the last 60 characters); clicks
@@ -304,8 +305,10 @@ int wmain(int argc, wchar_t** argv) {
             const HWND text = child(box, L"Static", L"", 0xFFFF);
             print(L"box-title: " + windowText(box));
             print(L"box: " + escaped(text ? windowText(text) : L""));
-            clicked = ::GetTickCount64();
-            if (!click(box, argument, true)) return fail(process, step);
+            if (equals != std::wstring::npos) {
+                clicked = ::GetTickCount64();
+                if (!click(box, argument, true)) return fail(process, step);
+            }
         } else if (verb == L"dialog") {
             dialog = waitForWindow(process, processId, L"#32770", L"Whats new?");
             if (!dialog) return fail(process, step);
@@ -333,6 +336,10 @@ int wmain(int argc, wchar_t** argv) {
         } else if (verb == L"click") {
             if (!dialog || !click(dialog, argument, false)) return fail(process, step);
         } else if (verb == L"second") {
+            // Something else in front, as when the user has gone on working meanwhile.
+            const HWND cover = ::CreateWindowExW(0, L"Static", L"cover", WS_POPUP | WS_VISIBLE, 0,
+                                                 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+            ::SetForegroundWindow(cover);
             PROCESS_INFORMATION second{};
             std::wstring secondLine = commandLine;
             if (!::CreateProcessW(argv[1], secondLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -351,6 +358,7 @@ int wmain(int argc, wchar_t** argv) {
             ::GetWindowThreadProcessId(front, &frontProcess);
             print(L"second-front: " + className(front) +
                   (frontProcess == processId ? L" first" : L" other"));
+            ::DestroyWindow(cover);
         } else if (verb == L"input") {
             // Lets the test change files while the launcher waits for the user.
             char line[64];
