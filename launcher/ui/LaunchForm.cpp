@@ -7,6 +7,7 @@
 #include "VersionInfo.h"
 #include "Win32Error.h"
 #include "core/Launch.h"
+#include "core/Messages.h"
 #include "core/PlatformError.h"
 #include "resource.h"
 
@@ -187,7 +188,7 @@ void LaunchForm::reportingFailures(Work work) {
     try {
         work();
     } catch (const PlatformError& error) {
-        services_.showMessage(error.description());
+        services_.showMessage(unexpectedFailureMessage(error.description(), error.subject()));
         counter_.shortenAfterLaunchFailure();
     } catch (const std::bad_alloc&) {
         services_.showMessage(describeError(ERROR_NOT_ENOUGH_MEMORY));

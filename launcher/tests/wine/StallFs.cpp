@@ -1,7 +1,9 @@
 // A file system that stands for a network drive whose server has stopped answering: its root
-// answers, every name looked up below it waits for good. Speaks the kernel's FUSE protocol on
-// /dev/fuse directly (root only), so it needs no FUSE library.
-// Usage: stallfs MOUNTPOINT
+// answers, every name looked up below it waits for good. With --deny it stands for a folder
+// that may not be read instead: lookups and listings below its root are refused at once.
+// Speaks the kernel's FUSE protocol on /dev/fuse directly (root only), so it needs no FUSE
+// library.
+// Usage: stallfs [--deny] MOUNTPOINT
 // Prints "mounted" once the mount is there and "stalled: NAME" for each lookup it holds back.
 // SIGTERM detaches the mount and ends it; the lookups held back then fail.
 #include <fcntl.h>
@@ -40,10 +42,12 @@ void reply(int fuse, const fuse_in_header& request, int error, const void* body 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: stallfs MOUNTPOINT\n");
+    const bool deny = argc == 3 && std::strcmp(argv[1], "--deny") == 0;
+    if (argc != 2 && !deny) {
+        std::fprintf(stderr, "usage: stallfs [--deny] MOUNTPOINT\n");
         return 2;
     }
+    const char* mountPoint = argv[argc - 1];
     const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
     if (fuse < 0) {
         std::perror("stallfs: /dev/fuse");
@@ -51,7 +55,7 @@ int main(int argc, char** argv) {
     }
     const std::string options =
         "fd=" + std::to_string(fuse) + ",rootmode=40000,user_id=0,group_id=0,allow_other";
-    if (mount("stallfs", argv[1], "fuse.stallfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+    if (mount("stallfs", mountPoint, "fuse.stallfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
         std::perror("stallfs: mount");
         return 1;
     }
@@ -94,9 +98,16 @@ int main(int argc, char** argv) {
                 break;
             }
             case FUSE_LOOKUP:
+                if (deny) {
+                    reply(fuse, request, EACCES);
+                    break;
+                }
                 // Held back: the caller waits until the mount goes.
                 std::printf("stalled: %s\n", body);
                 std::fflush(stdout);
+                break;
+            case FUSE_OPENDIR:
+                reply(fuse, request, deny ? EACCES : ENOSYS);
                 break;
             case FUSE_FORGET:
             case FUSE_BATCH_FORGET:
@@ -106,7 +117,7 @@ int main(int argc, char** argv) {
                 reply(fuse, request, ENOSYS);
         }
     }
-    umount2(argv[1], MNT_DETACH);
+    umount2(mountPoint, MNT_DETACH);
     close(fuse);
     return 0;
 }

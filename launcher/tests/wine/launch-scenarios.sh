@@ -68,6 +68,20 @@ scenario_no_java() {
     expect_ms enabled-ms 0 300
     expect_ms closed-ms 900 1900
     expect_ms exit-ms 0 300
+
+    # A runtime folder that may not be read: the box names the file beside the system's text.
+    mkdir "$work/denied"
+    coproc DENY { exec "$VELMOOR_STALLFS" --deny "$work/denied" 2>>"$work/stallfs.log"; }
+    on_exit 'kill "$DENY_PID"; wait "$DENY_PID"'
+    local line
+    read -r line <&"${DENY[0]}" && [ "$line" = mounted ] || fail "the refusing file system did not mount"
+    ln -s "$work/denied" "$program_files/Ostrel RFID"
+    on_exit remove_program_files_javas
+    drive box=OK
+    # Whose text it is varies: "Access denied." (Wine), "Access is denied." (Windows).
+    grep -qF 'box: C:\Program Files\Ostrel RFID\Tarvio\jre\bin\java.exe\r\nAccess' "$driver_output" ||
+        fail "the box does not name the runtime that could not be read"
+    expect_java_starts 0
 }
 
 scenario_java_start_fails() {
