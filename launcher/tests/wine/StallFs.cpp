@@ -1,13 +1,17 @@
 // A file system that stands for a network drive whose server has stopped answering: its root
-// answers, every name looked up below it waits for good. With --deny it stands for a folder
-// that may not be read instead: lookups and listings below its root are refused at once.
+// answers, every name looked up below it waits. On SIGUSR1 the server comes back: the lookups
+// held back and all later ones are answered from an update folder that publishes a newer jar,
+// Kelvanor\DevKit\lastest update\Tarvio.jar of 2024. With --deny it stands for a folder that
+// may not be read instead: lookups and listings below its root are refused at once.
 // Speaks the kernel's FUSE protocol on /dev/fuse directly (root only), so it needs no FUSE
 // library.
 // Usage: stallfs [--deny] MOUNTPOINT
-// Prints "mounted" once the mount is there and "stalled: NAME" for each lookup it holds back.
-// SIGTERM detaches the mount and ends it; the lookups held back then fail.
+// Prints "mounted" once the mount is there, "stalled: NAME" for each lookup it holds back and
+// "answered: NAME" for each name it finds once answering. SIGTERM detaches the mount and ends
+// it; the lookups still held back then fail.
 #include <fcntl.h>
 #include <linux/fuse.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -22,21 +26,72 @@
 namespace {
 
 volatile sig_atomic_t stopping = 0;
+volatile sig_atomic_t answering = 0;
 
 void stop(int) {
     stopping = 1;
 }
 
-void reply(int fuse, const fuse_in_header& request, int error, const void* body = nullptr,
+void answer(int) {
+    answering = 1;
+}
+
+// The published update folder; a node's id is its index + 1, the root first.
+struct Node {
+    std::uint64_t parent;
+    const char* name;
+    bool directory;
+};
+constexpr Node kTree[] = {{0, "", true},
+                          {1, "Kelvanor", true},
+                          {2, "DevKit", true},
+                          {3, "lastest update", true},
+                          {4, "Tarvio.jar", false}};
+constexpr std::uint64_t kPublished = 1704067200;  // 2024-01-01
+
+fuse_attr attributes(std::uint64_t node) {
+    fuse_attr attr{};
+    attr.ino = node;
+    const bool directory = node == FUSE_ROOT_ID || kTree[node - 1].directory;
+    attr.mode = directory ? S_IFDIR | 0755 : S_IFREG | 0644;
+    attr.nlink = directory ? 2 : 1;
+    attr.size = directory ? 0 : 14;
+    attr.mtime = attr.ctime = attr.atime = kPublished;
+    return attr;
+}
+
+void reply(int fuse, std::uint64_t unique, int error, const void* body = nullptr,
            std::size_t size = 0) {
     fuse_out_header header{};
     header.len = static_cast<std::uint32_t>(sizeof header + size);
     header.error = -error;
-    header.unique = request.unique;
+    header.unique = unique;
     std::vector<char> message(header.len);
     std::memcpy(message.data(), &header, sizeof header);
     if (size) std::memcpy(message.data() + sizeof header, body, size);
     if (write(fuse, message.data(), message.size()) < 0) std::perror("stallfs: reply");
+}
+
+struct Lookup {
+    std::uint64_t unique;
+    std::uint64_t parent;
+    std::string name;
+};
+
+void answerLookup(int fuse, const Lookup& lookup) {
+    for (std::uint64_t node = 2; node <= std::size(kTree); ++node) {
+        if (kTree[node - 1].parent != lookup.parent || lookup.name != kTree[node - 1].name) {
+            continue;
+        }
+        fuse_entry_out entry{};
+        entry.nodeid = node;
+        entry.attr = attributes(node);
+        reply(fuse, lookup.unique, 0, &entry, sizeof entry);
+        std::printf("answered: %s\n", lookup.name.c_str());
+        std::fflush(stdout);
+        return;
+    }
+    reply(fuse, lookup.unique, ENOENT);
 }
 
 }  // namespace
@@ -59,16 +114,32 @@ int main(int argc, char** argv) {
         std::perror("stallfs: mount");
         return 1;
     }
-    // No SA_RESTART: the signal must interrupt the read below.
+    // The signals are let in only while waiting for a request, so none goes unseen between the
+    // check of the flags and the wait.
     struct sigaction action {};
     action.sa_handler = stop;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = answer;
+    sigaction(SIGUSR1, &action, nullptr);
+    sigset_t signals, waiting;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &signals, &waiting);
     std::printf("mounted\n");
     std::fflush(stdout);
 
+    std::vector<Lookup> held;
     std::vector<char> buffer(FUSE_MIN_READ_BUFFER + 128 * 1024);
     while (!stopping) {
+        if (answering) {
+            for (const Lookup& lookup : held) answerLookup(fuse, lookup);
+            held.clear();
+        }
+        pollfd readable{fuse, POLLIN, 0};
+        if (ppoll(&readable, 1, nullptr, &waiting) < 0) continue;
         const ssize_t length = read(fuse, buffer.data(), buffer.size());
         if (length < static_cast<ssize_t>(sizeof(fuse_in_header))) {
             if (length < 0 && (errno == EINTR || errno == ENOENT)) continue;
@@ -86,35 +157,38 @@ int main(int argc, char** argv) {
                 out.minor =
                     in.minor < FUSE_KERNEL_MINOR_VERSION ? in.minor : FUSE_KERNEL_MINOR_VERSION;
                 out.max_write = 4096;
-                reply(fuse, request, 0, &out, sizeof out);
+                reply(fuse, request.unique, 0, &out, sizeof out);
                 break;
             }
             case FUSE_GETATTR: {
                 fuse_attr_out out{};
-                out.attr.ino = request.nodeid;
-                out.attr.mode = S_IFDIR | 0755;
-                out.attr.nlink = 2;
-                reply(fuse, request, 0, &out, sizeof out);
+                out.attr = attributes(request.nodeid);
+                reply(fuse, request.unique, 0, &out, sizeof out);
                 break;
             }
-            case FUSE_LOOKUP:
+            case FUSE_LOOKUP: {
+                const Lookup lookup{request.unique, request.nodeid, body};
                 if (deny) {
-                    reply(fuse, request, EACCES);
-                    break;
+                    reply(fuse, request.unique, EACCES);
+                } else if (answering) {
+                    answerLookup(fuse, lookup);
+                } else {
+                    // Held back: the caller waits until the server comes back or the mount goes.
+                    held.push_back(lookup);
+                    std::printf("stalled: %s\n", body);
+                    std::fflush(stdout);
                 }
-                // Held back: the caller waits until the mount goes.
-                std::printf("stalled: %s\n", body);
-                std::fflush(stdout);
                 break;
+            }
             case FUSE_OPENDIR:
-                reply(fuse, request, deny ? EACCES : ENOSYS);
+                reply(fuse, request.unique, deny ? EACCES : ENOSYS);
                 break;
             case FUSE_FORGET:
             case FUSE_BATCH_FORGET:
             case FUSE_INTERRUPT:
                 break;  // these take no reply
             default:
-                reply(fuse, request, ENOSYS);
+                reply(fuse, request.unique, ENOSYS);
         }
     }
     umount2(mountPoint, MNT_DETACH);

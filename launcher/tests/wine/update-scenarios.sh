@@ -24,8 +24,9 @@ scenario_drive_not_mapped() {
 
 # The update folder's drive no longer answers (a mapped drive whose server has gone): the folder
 # below the drive's root lies on a file system that holds every lookup back. The splash window
-# pulses on, java starts once the wait for the folder has run out, the launcher ends with the
-# lookup still held, and the installed jar is as it was.
+# pulses on, java starts once the wait for the folder has run out, and then the server comes
+# back with a newer jar: the lookup held back completes, but the launcher has decided, so no
+# offer and no copy follow, and the installed jar is as it was.
 scenario_drive_stalled() {
     make_install
     cp -p "$install/Tarvio.jar" "$work/installed.jar"
@@ -36,9 +37,12 @@ scenario_drive_stalled() {
     read -r line <&"${STALL[0]}" && [ "$line" = mounted ] || fail "the stalled file system did not mount"
     ln -s "$work/stalled" "$work/drive-i/Brantholm"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
-    drive splash java closed
+    drive_with_action "java: started" 'kill -USR1 "$STALL_PID"' splash java closed
     read -r -t 5 line <&"${STALL[0]}" && [ "$line" = "stalled: Kelvanor" ] ||
         fail "the update folder was never looked up"
+    while [ "$line" != "answered: Tarvio.jar" ]; do
+        read -r -t 5 line <&"${STALL[0]}" || fail "the lookup held back did not complete"
+    done
     # 2 s of waiting from the first tick, plus a tick on either side.
     expect_ms java-ms 1900 2400
     local changes
