@@ -1,14 +1,15 @@
 // A file system that stands for a network drive whose server has stopped answering: its root
-// answers, every name looked up below it waits. On SIGUSR1 the server comes back: the lookups
-// held back and all later ones are answered from an update folder that publishes a newer jar,
-// Kelvanor\DevKit\lastest update\Tarvio.jar of 2024. With --deny it stands for a folder that
-// may not be read instead: lookups and listings below its root are refused at once.
-// Speaks the kernel's FUSE protocol on /dev/fuse directly (root only), so it needs no FUSE
-// library.
+// answers, every name looked up below it waits 5 s and then fails, as a network lookup finally
+// does (so a launcher that waits for it still ends, late). On SIGUSR1 the server comes back:
+// the lookups held back and all later ones are answered from an update folder that publishes
+// a newer jar, Kelvanor\DevKit\lastest update\Tarvio.jar of 2024. With --deny it stands for a
+// folder that may not be read instead: lookups and listings below its root are refused at
+// once. Speaks the kernel's FUSE protocol on /dev/fuse directly (root only), so it needs no
+// FUSE library.
 // Usage: stallfs [--deny] MOUNTPOINT
-// Prints "mounted" once the mount is there, "stalled: NAME" for each lookup it holds back and
-// "answered: NAME" for each name it finds once answering. SIGTERM detaches the mount and ends
-// it; the lookups still held back then fail.
+// Prints "mounted" once the mount is there, "stalled: NAME" for each lookup it holds back,
+// "failed: NAME" for each it gives up on and "answered: NAME" for each name it finds once
+// answering. SIGTERM detaches the mount and ends it; the lookups still held back then fail.
 #include <fcntl.h>
 #include <linux/fuse.h>
 #include <poll.h>
@@ -18,12 +19,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kHoldLimit = std::chrono::seconds(5);
 
 volatile sig_atomic_t stopping = 0;
 volatile sig_atomic_t answering = 0;
@@ -76,6 +81,7 @@ struct Lookup {
     std::uint64_t unique;
     std::uint64_t parent;
     std::string name;
+    Clock::time_point held;
 };
 
 void answerLookup(int fuse, const Lookup& lookup) {
@@ -138,8 +144,21 @@ int main(int argc, char** argv) {
             for (const Lookup& lookup : held) answerLookup(fuse, lookup);
             held.clear();
         }
+        while (!held.empty() && Clock::now() - held.front().held >= kHoldLimit) {
+            reply(fuse, held.front().unique, EIO);
+            std::printf("failed: %s\n", held.front().name.c_str());
+            std::fflush(stdout);
+            held.erase(held.begin());
+        }
+        timespec wait{};
+        if (!held.empty()) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                held.front().held + kHoldLimit - Clock::now());
+            wait.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+            wait.tv_nsec = static_cast<long>(left.count() % 1000000000);
+        }
         pollfd readable{fuse, POLLIN, 0};
-        if (ppoll(&readable, 1, nullptr, &waiting) < 0) continue;
+        if (ppoll(&readable, 1, held.empty() ? nullptr : &wait, &waiting) <= 0) continue;
         const ssize_t length = read(fuse, buffer.data(), buffer.size());
         if (length < static_cast<ssize_t>(sizeof(fuse_in_header))) {
             if (length < 0 && (errno == EINTR || errno == ENOENT)) continue;
@@ -167,7 +186,7 @@ int main(int argc, char** argv) {
                 break;
             }
             case FUSE_LOOKUP: {
-                const Lookup lookup{request.unique, request.nodeid, body};
+                const Lookup lookup{request.unique, request.nodeid, body, Clock::now()};
                 if (deny) {
                     reply(fuse, request.unique, EACCES);
                 } else if (answering) {

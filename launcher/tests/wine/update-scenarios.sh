@@ -38,11 +38,6 @@ scenario_drive_stalled() {
     ln -s "$work/stalled" "$work/drive-i/Brantholm"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     drive_with_action "java: started" 'kill -USR1 "$STALL_PID"' splash java closed
-    read -r -t 5 line <&"${STALL[0]}" && [ "$line" = "stalled: Kelvanor" ] ||
-        fail "the update folder was never looked up"
-    while [ "$line" != "answered: Tarvio.jar" ]; do
-        read -r -t 5 line <&"${STALL[0]}" || fail "the lookup held back did not complete"
-    done
     # 2 s of waiting from the first tick, plus a tick on either side.
     expect_ms java-ms 1900 2400
     local changes
@@ -50,6 +45,11 @@ scenario_drive_stalled() {
     [ "${changes:-0}" -ge 15 ] || fail "the strip changed colour ${changes:-0} times while java was awaited"
     expect_ms strip-still-ms 0 400
     expect_ms exit-ms 0 500
+    read -r -t 5 line <&"${STALL[0]}" && [ "$line" = "stalled: Kelvanor" ] ||
+        fail "the update folder was never looked up"
+    while [ "$line" != "answered: Tarvio.jar" ]; do
+        read -r -t 5 line <&"${STALL[0]}" || fail "the lookup held back did not complete"
+    done
     expect_launched Tarvio.jar
     expect_installed old
 }
