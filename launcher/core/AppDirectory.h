@@ -10,4 +10,9 @@ namespace velmoor {
 // plain concatenation, so a launcher at a drive root looks for "C:\\Tarvio.jar".
 std::wstring applicationDirectoryOf(std::wstring_view executablePath);
 
+// The name of the system object that one running launcher holds for its install, the same for
+// every spelling of the folder that the file system takes as the same (ASCII letters in either
+// case). Object names take no backslash and have a length limit, so the folder goes in hashed.
+std::wstring installClaimName(std::wstring_view applicationDirectory);
+
 }  // namespace velmoor

@@ -1,5 +1,7 @@
 #include "FileLookup.h"
 
+#include "AppDirectory.h"
+
 namespace velmoor {
 
 namespace {
@@ -30,6 +32,12 @@ bool sameFileName(std::wstring_view a, std::wstring_view b) {
 bool hasJarExtension(std::wstring_view name) {
     constexpr std::wstring_view jar = L".jar";
     return name.size() > jar.size() && sameFileName(name.substr(name.size() - jar.size()), jar);
+}
+
+std::wstring listingSubject(std::wstring_view pattern) {
+    const std::wstring_view name = lastComponent(pattern);
+    if (name.find_first_of(L"*?") == std::wstring_view::npos) return std::wstring(pattern);
+    return applicationDirectoryOf(pattern);
 }
 
 std::wstring firstOrdinaryFile(Services& services, const std::wstring& pattern,

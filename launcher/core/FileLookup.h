@@ -18,6 +18,9 @@ bool hasJarExtension(std::wstring_view name);
 // Compares file names the way the file system does for the ASCII letters.
 bool sameFileName(std::wstring_view a, std::wstring_view b);
 
+// What a listing is about, for the user: the folder of a wildcard pattern, else the path.
+std::wstring listingSubject(std::wstring_view pattern);
+
 // The name of the first ordinary file in the listing of the pattern that passes accept, or an
 // empty string. The listing goes on past entries that do not qualify.
 std::wstring firstOrdinaryFile(Services& services, const std::wstring& pattern,

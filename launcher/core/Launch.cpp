@@ -56,7 +56,7 @@ LaunchResult loadApplication(Services& services) {
         services.showMessage(launchFailedMessage(commandLine));
         return LaunchResult::failed;
     } catch (const PlatformError& error) {
-        services.showMessage(error.description());
+        services.showMessage(unexpectedFailureMessage(error.description(), error.subject()));
         return LaunchResult::failed;
     }
 }

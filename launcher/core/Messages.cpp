@@ -23,6 +23,13 @@ std::wstring launchFailedMessage(std::wstring_view commandLine) {
     return text;
 }
 
+std::wstring unexpectedFailureMessage(std::wstring_view description, std::wstring_view subject) {
+    std::wstring text(subject);
+    if (!text.empty()) text += L"\r\n";
+    text += description;
+    return text;
+}
+
 std::wstring updatePrompt() {
     std::wstring text(kUpdateAvailable);
     text += L"\r\n";

@@ -19,6 +19,10 @@ inline constexpr std::wstring_view kInstallNow = L"Do you want to install this u
 inline constexpr std::wstring_view kLookBelow = L"Look below for the changes/enhancements:";
 inline constexpr std::wstring_view kApplicationUpdated = L"Application Updated !";
 
+// A failure that no message of the launcher's own covers: the file or folder it concerns, if
+// known, over the system's text for it.
+std::wstring unexpectedFailureMessage(std::wstring_view description, std::wstring_view subject);
+
 std::wstring updatePrompt();
 std::wstring updateFailedMessage(std::wstring_view failureDescription);
 

@@ -78,40 +78,47 @@ bool changesFilePresent(Services& services, const std::wstring& path) {
     }
 }
 
-// False when the changes cannot be read or the dialog cannot be shown, so that the caller
-// falls back to asking with a message box rather than leave the application unstarted.
-bool offerWithChangesDialog(Services& services, UpdateHost& host, const std::wstring& changesPath,
-                            const std::wstring& localJar, const std::wstring& remoteJar) {
+std::optional<std::wstring> readChanges(Services& services, const std::wstring& path) {
+    if (!changesFilePresent(services, path)) return std::nullopt;
     try {
-        const std::wstring changes = changesText(services.readTextFile(changesPath));
-        return host.showChangesDialog(changes, localJar, remoteJar);
+        return changesText(services.readTextFile(path));
     } catch (const PlatformError&) {
-        return false;
+        return std::nullopt;
     }
 }
 
 }  // namespace
 
-void checkForUpdate(Services& services, UpdateHost& host) {
-    const std::wstring jarName = findJarFile(services);
-    if (jarName.size() <= 1) {
-        host.loadApplication();
-        return;
+UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applicationDirectory,
+                                   std::wstring_view jarName) {
+    UpdateFindings findings;
+    findings.remoteJar = std::wstring(kUpdateFolder) + std::wstring(jarName);
+    findings.localJar = std::wstring(applicationDirectory) + L"\\" + std::wstring(jarName);
+    const auto remoteTime = services.lastModified(findings.remoteJar);
+    if (!remoteTime) return findings;
+    findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar));
+    if (findings.newer) {
+        findings.changes =
+            readChanges(services, std::wstring(kUpdateFolder) + std::wstring(kChangesFileName));
     }
-    const std::wstring remoteJar = std::wstring(kUpdateFolder) + jarName;
-    const std::wstring localJar = services.applicationDirectory() + L"\\" + jarName;
-    const auto remoteTime = services.lastModified(remoteJar);
-    if (!remoteTime || !isUpdateOffered(remoteTime, services.lastModified(localJar))) {
-        host.loadApplication();
-        return;
-    }
+    return findings;
+}
 
-    const std::wstring changesPath = std::wstring(kUpdateFolder) + std::wstring(kChangesFileName);
-    if (changesFilePresent(services, changesPath) &&
-        offerWithChangesDialog(services, host, changesPath, localJar, remoteJar)) {
+void offerUpdate(Services& services, UpdateHost& host,
+                 const std::optional<UpdateFindings>& findings) {
+    if (!findings || !findings->newer) {
+        host.loadApplication();
         return;
     }
-    if (services.askYesNo(updatePrompt())) updateApplication(services, remoteJar, localJar);
+    // A dialog that cannot be shown falls back to asking with a message box rather than
+    // leave the application unstarted.
+    if (findings->changes &&
+        host.showChangesDialog(*findings->changes, findings->localJar, findings->remoteJar)) {
+        return;
+    }
+    if (services.askYesNo(updatePrompt())) {
+        updateApplication(services, findings->remoteJar, findings->localJar);
+    }
     host.loadApplication();
 }
 

@@ -49,9 +49,26 @@ class UpdateHost {
                                    const std::wstring& remoteJar) = 0;
 };
 
-// Looks for a newer jar in the update folder, offers it, installs it if the user wants it
-// and launches the application, or leaves that to the changes dialog. Failures of the jar
-// lookup itself are passed on.
-void checkForUpdate(Services& services, UpdateHost& host);
+// What the update folder holds for the installed jar.
+struct UpdateFindings {
+    std::wstring localJar;
+    std::wstring remoteJar;
+    bool newer = false;  // the published jar is to be offered
+    // The changes text for the dialog, when the changes file is there and could be read.
+    std::optional<std::wstring> changes;
+};
+
+// The file-system half of the update check: reads the two jars' times and, for a newer jar,
+// the changes file. It only reads and shows nothing, so it may run on a worker thread that the
+// launcher stops waiting for. A changes file that cannot be searched for or read (the drive
+// dropped after the time check) counts as none.
+UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applicationDirectory,
+                                   std::wstring_view jarName);
+
+// The user-facing half: offers a newer jar with the changes dialog, else with a yes/no box,
+// installs it if the user wants it and launches the application, or leaves that to the
+// dialog. No findings (the update folder did not answer) means a launch in silence.
+void offerUpdate(Services& services, UpdateHost& host,
+                 const std::optional<UpdateFindings>& findings);
 
 }  // namespace velmoor

@@ -4,9 +4,11 @@
 
 #include "Dpi.h"
 #include "OpenWindows.h"
+#include "UpdateWorker.h"
 #include "VersionInfo.h"
 #include "Win32Error.h"
 #include "core/Launch.h"
+#include "core/Messages.h"
 #include "core/PlatformError.h"
 #include "resource.h"
 
@@ -17,6 +19,10 @@ namespace {
 constexpr wchar_t kClassName[] = L"VelmoorSplash";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1Interval = 100;
+// Looks for the update check's answer often enough that a prompt answer starts the
+// application hardly later than a check on the spot would.
+constexpr UINT_PTR kUpdateCheckTimer = 2;
+constexpr UINT kUpdateCheckInterval = 20;
 constexpr COLORREF kVersionColour = RGB(192, 0, 0);
 constexpr COLORREF kBackground = RGB(0, 0, 0);
 // Shown when the executable's version resource cannot be read.
@@ -49,12 +55,15 @@ LaunchForm::~LaunchForm() {
 
 bool LaunchForm::show() {
     if (!registerClass(instance_, windowProc)) return false;
-    // The window has no border or title bar, so its outer size is its client size.
-    const HWND window = ::CreateWindowExW(0, kClassName, L"Form1", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                          nullptr, instance_, this);
+    // The window has no border or title bar, so its outer size is its client size. A tool
+    // window: the taskbar and Alt+Tab do not list a splash that goes by itself. It takes no
+    // activation: nothing in it takes input, the focus stays where the user left it, and
+    // Wine leaves it to no window manager, so that closing it is not held up waiting for one.
+    const HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kClassName, L"Form1",
+                                          WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
     if (!window) return false;
     windowOpened();
-    ::ShowWindow(window, SW_SHOW);
+    ::ShowWindow(window, SW_SHOWNOACTIVATE);
     ::UpdateWindow(window);
     Form_Activate();
     return true;
@@ -85,6 +94,7 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_TIMER:
             if (wParam == kTimer1) Timer1_Timer();
+            if (wParam == kUpdateCheckTimer) onUpdateCheckPoll();
             return 0;
         case WM_PAINT:
             onPaint();
@@ -175,6 +185,7 @@ void LaunchForm::Timer1_Timer() {
         stopTimer1();
         launchStarted_ = true;
         doFirstTickWork();
+        comeBackOnTop();
         startTimer1();
     }
     const SplashCounter::Tick tick = counter_.tick();
@@ -185,25 +196,59 @@ void LaunchForm::Timer1_Timer() {
 }
 
 void LaunchForm::doFirstTickWork() {
-    try {
-        if (findJarFile(services_).empty()) {
+    reportingFailures([this] {
+        const std::wstring jarName = findJarFile(services_);
+        if (jarName.empty()) {
             counter_.shortenAfterNoJar();
         } else {
-            checkForUpdate();
+            checkForUpdate(jarName);
         }
+    });
+}
+
+// Whatever fails here, the caller starts the timer again, or the launcher would never end.
+template <typename Work>
+void LaunchForm::reportingFailures(Work work) {
+    try {
+        work();
     } catch (const PlatformError& error) {
-        services_.showMessage(error.description());
+        services_.showMessage(unexpectedFailureMessage(error.description(), error.subject()));
         counter_.shortenAfterLaunchFailure();
     } catch (const std::bad_alloc&) {
-        // Whatever fails here, the timer must start again or the launcher would never end.
         services_.showMessage(describeError(ERROR_NOT_ENOUGH_MEMORY));
         counter_.shortenAfterLaunchFailure();
     }
 }
 
-void LaunchForm::checkForUpdate() {
-    UpdateHost& host = *this;
-    velmoor::checkForUpdate(services_, host);
+// The update folder is looked into on a worker thread, so that a drive that does not answer
+// leaves the splash window pulsing; the offer and the launch follow on this thread once the
+// answer is in, or once the wait for it has run out.
+void LaunchForm::checkForUpdate(const std::wstring& jarName) {
+    auto run = std::make_shared<UpdateCheckRun>(services_.applicationDirectory(), jarName);
+    updateCheckStarted_ = ::GetTickCount64();
+    // Without a thread the check runs here, at the risk of the wait it is meant to avoid.
+    if (!startUpdateWorker(run)) run->run(services_);
+    updateCheck_ = std::move(run);
+    ::SetTimer(window_, kUpdateCheckTimer, kUpdateCheckInterval, nullptr);
+}
+
+void LaunchForm::onUpdateCheckPoll() {
+    if (!updateCheck_) return;
+    const auto elapsed = static_cast<std::int64_t>(::GetTickCount64() - updateCheckStarted_);
+    const UpdateCheckRun::Outcome outcome = updateCheck_->poll(elapsed);
+    if (outcome == UpdateCheckRun::Outcome::pending) return;
+    ::KillTimer(window_, kUpdateCheckTimer);
+    const std::shared_ptr<UpdateCheckRun> run = std::move(updateCheck_);
+    const std::optional<UpdateFindings> none;
+    const auto& findings = outcome == UpdateCheckRun::Outcome::answered ? run->findings() : none;
+    // As on the first tick, no tick runs while the offer's message boxes are open.
+    stopTimer1();
+    reportingFailures([&] {
+        UpdateHost& host = *this;
+        offerUpdate(services_, host, findings);
+    });
+    comeBackOnTop();
+    startTimer1();
 }
 
 bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
@@ -223,7 +268,18 @@ bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstri
 // rather than on activation also covers the case that another program takes the focus, so
 // the splash window is never left stopped with the launcher running.
 void LaunchForm::changesDialogClosed() {
-    if (window_) Form_Activate();
+    if (!window_) return;
+    comeBackOnTop();
+    Form_Activate();
+}
+
+// The window takes no activation, so when a message box or the dialog closes the system
+// activates another program's window, which may come over the splash window for its last
+// seconds; it goes back on top, leaving the activation where it is.
+void LaunchForm::comeBackOnTop() {
+    if (window_) {
+        ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
 }
 
 bool LaunchForm::preTranslateMessage(MSG& message) {

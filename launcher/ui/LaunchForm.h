@@ -11,6 +11,7 @@
 #include "core/SplashCounter.h"
 #include "core/SplashLayout.h"
 #include "core/Update.h"
+#include "core/UpdateCheckRun.h"
 
 namespace velmoor {
 
@@ -52,7 +53,11 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void onNcDestroy();
 
     void doFirstTickWork();
-    void checkForUpdate();
+    void checkForUpdate(const std::wstring& jarName);
+    void onUpdateCheckPoll();
+    template <typename Work>
+    void reportingFailures(Work work);
+    void comeBackOnTop();
     void startTimer1();
     void stopTimer1();
     RECT toPixels(const TwipRect& rect) const;
@@ -72,6 +77,9 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     SIZE largeLogoSize_{};
     FontHandle versionFont_;
     std::unique_ptr<ChangesDialog> changesDialog_;
+    // The update check under way on its worker thread, and when it started.
+    std::shared_ptr<UpdateCheckRun> updateCheck_;
+    ULONGLONG updateCheckStarted_ = 0;
 };
 
 }  // namespace velmoor

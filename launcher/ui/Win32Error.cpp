@@ -27,9 +27,9 @@ std::wstring describeError(DWORD code) {
     return text;
 }
 
-PlatformError lastError() {
+PlatformError lastError(std::wstring subject) {
     const DWORD code = ::GetLastError();
-    return PlatformError(code, describeError(code));
+    return PlatformError(code, describeError(code), std::move(subject));
 }
 
 }  // namespace velmoor

@@ -11,8 +11,8 @@ namespace velmoor {
 // The system's own description of an error, without the trailing line break.
 std::wstring describeError(DWORD code);
 
-// The error of the call that has just failed. Call it first thing after the failure, before
-// anything else can overwrite the thread's last error.
-PlatformError lastError();
+// The error of the call that has just failed, about the file or folder given if any. Call it
+// first thing after the failure, before anything else can overwrite the thread's last error.
+PlatformError lastError(std::wstring subject = {});
 
 }  // namespace velmoor

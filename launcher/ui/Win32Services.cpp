@@ -7,6 +7,7 @@
 #include "Win32Error.h"
 #include "WinHandles.h"
 #include "core/AppDirectory.h"
+#include "core/FileLookup.h"
 #include "core/Messages.h"
 #include "core/TextEncoding.h"
 
@@ -50,7 +51,7 @@ std::wstring Win32Services::applicationDirectory() {
 }
 
 void Win32Services::setCurrentDirectory(const std::wstring& directory) {
-    if (!::SetCurrentDirectoryW(directory.c_str())) throw lastError();
+    if (!::SetCurrentDirectoryW(directory.c_str())) throw lastError(directory);
 }
 
 void Win32Services::listDirectory(const std::wstring& pattern,
@@ -59,14 +60,14 @@ void Win32Services::listDirectory(const std::wstring& pattern,
     const HANDLE first = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                             FindExSearchNameMatch, nullptr, 0);
     if (first == INVALID_HANDLE_VALUE) {
-        const PlatformError error = lastError();
+        const PlatformError error = lastError(listingSubject(pattern));
         if (meansNothingMatched(error.code())) return;
         throw error;
     }
     const FindHandle find(first);
     while (visit(toEntry(data))) {
         if (!::FindNextFileW(find.get(), &data)) {
-            const PlatformError error = lastError();
+            const PlatformError error = lastError(listingSubject(pattern));
             if (error.code() == ERROR_NO_MORE_FILES) return;
             throw error;
         }
@@ -142,7 +143,7 @@ std::wstring fromUtf16(const std::string& bytes, bool bigEndian) {
 std::wstring Win32Services::readTextFile(const std::wstring& path) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) throw lastError();
+    if (opened == INVALID_HANDLE_VALUE) throw lastError(path);
     const KernelHandle file(opened);
     std::string bytes;
     char buffer[16384];

@@ -123,6 +123,14 @@ TEST(LoadApplication, AtADriveRootDoublesTheBackslashAndKeepsTheSlash) {
     EXPECT_EQ(services.starts.at(0).commandLine, L"\"" + kJava3 + L"\" -jar \"C:\\/Tarvio.jar\"");
 }
 
+TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
+    const std::wstring name = installClaimName(L"D:\\Apps\\Tarvio");
+    EXPECT_EQ(name, installClaimName(L"d:\\APPS\\tarvio"));
+    EXPECT_NE(name, installClaimName(L"D:\\Apps\\Tarvio2"));
+    EXPECT_EQ(name.find(L'\\'), std::wstring::npos);
+    EXPECT_EQ(name.size(), installClaimName(std::wstring(4000, L'x')).size());
+}
+
 TEST(LoadApplication, ReportsAFailedStartWithTheCommandLineInMessageThree) {
     FakeServices services;
     services.add(kApp + L"\\Tarvio.jar");
@@ -148,13 +156,18 @@ TEST(LoadApplication, StartsNothingWhenJarOrJavaIsMissing) {
     EXPECT_EQ(noJava.messages.size(), 1u);
 }
 
-TEST(LoadApplication, ReportsAnUnexpectedPlatformFailureInsteadOfPassingItOn) {
+TEST(LoadApplication, ReportsAnUnexpectedPlatformFailureWithWhatItConcerns) {
     FakeServices services;
+    services.listingFailure = PlatformError(5, L"Access is denied.", kApp);
+    EXPECT_EQ(loadApplication(services), LaunchResult::failed);
     services.listingFailure = PlatformError(21, L"The device is not ready.");
     EXPECT_EQ(loadApplication(services), LaunchResult::failed);
     EXPECT_TRUE(services.starts.empty());
-    ASSERT_EQ(services.messages.size(), 1u);
-    EXPECT_EQ(services.messages[0], L"The device is not ready.");
+    EXPECT_EQ(services.messages, (std::vector<std::wstring>{kApp + L"\r\nAccess is denied.",
+                                                            L"The device is not ready."}));
+    EXPECT_EQ(listingSubject(kApp + L"\\*.jar"), kApp);
+    EXPECT_EQ(listingSubject(L"C:\\*.jar"), L"C:\\");
+    EXPECT_EQ(listingSubject(kJava1), kJava1);
 }
 
 }  // namespace

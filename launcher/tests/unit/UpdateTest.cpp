@@ -3,6 +3,7 @@
 #include "FakeServices.h"
 #include "core/TextEncoding.h"
 #include "core/Update.h"
+#include "core/UpdateCheckRun.h"
 
 namespace velmoor {
 namespace {
@@ -15,15 +16,6 @@ const std::wstring kRemote = L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\
 const std::wstring kChanges = L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\TarvioChanges.txt";
 const std::wstring kPrompt =
     L"An update is available for this application\r\nDo you want to install this update now ?";
-
-TEST(IsUpdateOffered, OnlyWhenTheRemoteJarIsStrictlyNewer) {
-    EXPECT_TRUE(isUpdateOffered(101, 100));
-    EXPECT_FALSE(isUpdateOffered(100, 100));
-    EXPECT_FALSE(isUpdateOffered(99, 100));
-    EXPECT_FALSE(isUpdateOffered(std::nullopt, 100));
-    EXPECT_FALSE(isUpdateOffered(std::nullopt, std::nullopt));
-    EXPECT_TRUE(isUpdateOffered(100, std::nullopt));
-}
 
 TEST(ChangesText, PutsALineBreakBeforeEveryLineWhateverEndsThem) {
     EXPECT_EQ(changesText(L""), L"");
@@ -119,16 +111,50 @@ struct Install {
     }
 };
 
+// The update check as the splash window makes it: the folder examined, then the offer.
+void checkForUpdate(FakeServices& services, UpdateHost& host,
+                    const std::wstring& jarName = L"Tarvio.jar") {
+    offerUpdate(services, host, examineUpdateFolder(services, services.appDirectory, jarName));
+}
+
 struct UpdateCheck : ::testing::Test, Install {};
 
-TEST_F(UpdateCheck, LaunchesAtOnceWithoutANewerJar) {
-    services.times[kRemote] = 100;
-    checkForUpdate(services, host);
+TEST_F(UpdateCheck, LaunchesAtOnceInSilenceWithoutANewerJarOrAnAnswer) {
+    // Equal times count as up to date: only a strictly newer jar is offered.
+    for (const std::int64_t remote : {100, 99}) {
+        services.times[kRemote] = remote;
+        checkForUpdate(services, host);
+    }
     services.times.erase(kRemote);
     checkForUpdate(services, host);
-    EXPECT_EQ(host.launches, 2);
+    offerUpdate(services, host, std::nullopt);
+    EXPECT_EQ(host.launches, 4);
     EXPECT_TRUE(services.questions.empty());
     EXPECT_TRUE(services.messages.empty());
+}
+
+// The worker's run and the splash window's polls, in the orders the two threads can take.
+TEST(UpdateCheckRun, AnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn) {
+    constexpr auto patience = UpdateCheckRun::kPatienceMs;
+    {
+        Install t;
+        UpdateCheckRun run(kApp, L"Tarvio.jar");
+        EXPECT_EQ(run.poll(0), UpdateCheckRun::Outcome::pending);
+        run.run(t.services);
+        ASSERT_EQ(run.poll(patience + 500), UpdateCheckRun::Outcome::answered);
+        ASSERT_TRUE(run.findings());
+        EXPECT_TRUE(run.findings()->newer);
+    }
+    {
+        // Given up on: the worker finishes later, and its findings never come out.
+        Install t;
+        UpdateCheckRun run(kApp, L"Tarvio.jar");
+        EXPECT_EQ(run.poll(patience - 1), UpdateCheckRun::Outcome::pending);
+        EXPECT_EQ(run.poll(patience), UpdateCheckRun::Outcome::unreachable);
+        run.run(t.services);
+        EXPECT_EQ(run.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
+        EXPECT_FALSE(run.findings());
+    }
 }
 
 TEST_F(UpdateCheck, OffersTheChangesDialogAndLeavesTheLaunchToIt) {
@@ -203,11 +229,10 @@ TEST_F(UpdateCheck, AFailedReplaceLeavesTheJarAndNoTemporaryFileAndStillLaunches
 
 TEST_F(UpdateCheck, LooksForAJarFoundUnderAnotherNameUnderThatName) {
     FakeServices other;
-    other.add(kApp + L"\\Other.jar");
     other.times[kApp + L"\\Other.jar"] = 100;
     other.times[L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\Other.jar"] = 200;
     other.answerYes = false;
-    checkForUpdate(other, host);
+    checkForUpdate(other, host, L"Other.jar");
     EXPECT_EQ(other.questions.size(), 1u);
 }
 

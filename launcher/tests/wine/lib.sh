@@ -19,6 +19,8 @@ program_files="$WINEPREFIX/drive_c/Program Files"
 java2_dir="$program_files/Ostrel RFID/Tarvio/jre/bin"
 java3_dir="$program_files/Ostrel RFID Tarvio/jre/bin"
 drive_d="$work/drive-d"
+# The launcher's file name in the install folder; Wine keeps settings per program name.
+launcher_exe=Velmoor.exe
 
 # Every scenario may leave a cleanup step; they run in order when the script ends.
 exit_actions=()
@@ -62,7 +64,7 @@ fail() {
 # An install folder with the launcher, Tarvio.jar and a runtime in its own jre\bin.
 make_install() {
     mkdir -p "$install/jre/bin"
-    cp "$VELMOOR_EXE" "$install/Velmoor.exe"
+    cp "$VELMOOR_EXE" "$install/$launcher_exe"
     cp "$VELMOOR_TEST_PROGRAMS/java.exe" "$install/jre/bin/java.exe"
     echo "installed jar" >"$install/Tarvio.jar"
 }
@@ -83,7 +85,7 @@ set_hidden() {
 # Runs the launcher from the install folder under the test driver with the given steps.
 drive() {
     local status=0
-    wine "$VELMOOR_TEST_PROGRAMS/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" \
+    wine "$VELMOOR_TEST_PROGRAMS/winctl.exe" "$(winpath "$install")\\$launcher_exe" "$@" \
         >"$driver_output" 2>>"$work/wine.log" </dev/null || status=$?
     [ "$status" -eq 0 ] || fail "the driver failed ($status)"
     grep -q '^exit-ms: ' "$driver_output" || fail "the launcher did not end"
@@ -134,7 +136,7 @@ drive_with_action() {
     shift 2
     : >"$driver_output"
     driver_session on_driver_line "$work/wine.log" "$VELMOOR_TEST_PROGRAMS/winctl.exe" \
-        "$(winpath "$install")\\Velmoor.exe" "$@" || fail "the driver failed"
+        "$(winpath "$install")\\$launcher_exe" "$@" || fail "the driver failed"
     [ $action_done -eq 1 ] || fail "never saw: $action_after"
     grep -q '^exit-ms: ' "$driver_output" || fail "the launcher did not end"
 }

@@ -22,6 +22,38 @@ scenario_drive_not_mapped() {
     expect_launched Tarvio.jar
 }
 
+# The update folder's drive no longer answers (a mapped drive whose server has gone): the folder
+# below the drive's root lies on a file system that holds every lookup back. The splash window
+# pulses on, java starts once the wait for the folder has run out, and then the server comes
+# back with a newer jar: the lookup held back completes, but the launcher has decided, so no
+# offer and no copy follow, and the installed jar is as it was.
+scenario_drive_stalled() {
+    make_install
+    cp -p "$install/Tarvio.jar" "$work/installed.jar"
+    mkdir -p "$work/drive-i" "$work/stalled"
+    coproc STALL { exec "$VELMOOR_STALLFS" "$work/stalled" 2>>"$work/stallfs.log"; }
+    on_exit 'kill "$STALL_PID"; wait "$STALL_PID"'
+    local line
+    read -r line <&"${STALL[0]}" && [ "$line" = mounted ] || fail "the stalled file system did not mount"
+    ln -s "$work/stalled" "$work/drive-i/Brantholm"
+    ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
+    drive_with_action "java: started" 'kill -USR1 "$STALL_PID"' splash java closed
+    # 2 s of waiting from the first tick, plus a tick on either side.
+    expect_ms java-ms 1900 2400
+    local changes
+    changes=$(sed -n 's/^strip-changes: //p' "$driver_output")
+    [ "${changes:-0}" -ge 15 ] || fail "the strip changed colour ${changes:-0} times while java was awaited"
+    expect_ms strip-still-ms 0 400
+    expect_ms exit-ms 0 500
+    read -r -t 5 line <&"${STALL[0]}" && [ "$line" = "stalled: Kelvanor" ] ||
+        fail "the update folder was never looked up"
+    while [ "$line" != "answered: Tarvio.jar" ]; do
+        read -r -t 5 line <&"${STALL[0]}" || fail "the lookup held back did not complete"
+    done
+    expect_launched Tarvio.jar
+    expect_installed old
+}
+
 scenario_not_newer() {
     make_install
     map_drive_i
@@ -47,11 +79,15 @@ scenario_newer_yes_then_up_to_date() {
     expect_java_starts 2
 }
 
+# A second launcher, started while the first asks, brings the first's question to the front
+# and ends: one question, one start of java.
 scenario_newer_no() {
     make_install
     map_drive_i
     publish_jar newer
-    drive box=No java
+    drive box second box=No java
+    expect_ms second-ms 0 3000
+    expect_line "second-front: #32770 first"
     expect_launched Tarvio.jar
     expect_installed old
 }

@@ -1,8 +1,18 @@
 // Test driver for the launcher under Wine. Starts the launcher, then plays the steps given on
 // its command line in order, printing one line per observation:
-//   splash         wait for the splash window; prints "splash: LEFT TOP WIDTH HEIGHT"
-//   java           wait for the stand-in java.exe to have started; prints "java: started"
-//   box=BUTTON     wait for a message box; prints "box-title: ..." and "box: TEXT", clicks BUTTON
+//   splash         wait for the splash window; prints "splash: LEFT TOP WIDTH HEIGHT" and
+//                  "splash-taskbar: none" for a tool window, "entry" for one the taskbar and
+//                  Alt+Tab would list
+//   java           wait for the stand-in java.exe to have started; prints "java: started",
+//                  "java-ms: N", the time since the previous step, and, once the splash window
+//                  is known, "strip-changes: N", how often the colour of its strip changed
+//                  meanwhile, and "strip-still-ms: N", the longest time it kept one colour
+//   box=BUTTON     wait for a message box; prints "box-title: ..." and "box: TEXT", clicks BUTTON;
+//                  the next step's time counts from the click. Without =BUTTON it only waits.
+//   second         put a window of the driver's own in front, start a second launcher from the
+//                  same place and wait for it to end; prints "second-ms: N" and
+//                  "second-front: CLASS first|other", the class of the foreground window then
+//                  and whose it is
 //   dialog=BUTTON  wait for the changes dialog; prints "dialog-ms: N", the time since the
 //                  previous step, then of its text box "dialog: TEXT" (up to 4096 characters),
 //                  "dialog-length: N" and "dialog-tail: TEXT" (the last 60 characters); clicks
@@ -13,7 +23,7 @@
 //   click=BUTTON   clicks BUTTON in the changes dialog
 //   input          waits for a line on standard input
 //   closed         wait for the splash window to close; prints "closed-ms: N", the time since
-//                  the previous step
+//                  the previous step, and "enabled-ms: N", when it was first seen enabled
 // Then it waits for the launcher to end and prints "exit-ms: N", the time since the last step.
 // Line breaks in texts are printed as \r and \n. A step or the end that does not come in time
 // prints "timeout: STEP", ends the launcher and fails.
@@ -21,6 +31,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -176,6 +187,57 @@ bool waitForLength(HWND box, std::size_t length) {
     return false;
 }
 
+// Watches the colour of the splash window's strip, read from the screen, while a step waits.
+class StripWatch {
+  public:
+    explicit StripWatch(HWND splash) : splash_(splash), screen_(::GetDC(nullptr)) {}
+    StripWatch(const StripWatch&) = delete;
+    StripWatch& operator=(const StripWatch&) = delete;
+    ~StripWatch() { ::ReleaseDC(nullptr, screen_); }
+
+    void sample() {
+        const ULONGLONG now = ::GetTickCount64();
+        if (!splash_ || !::IsWindowVisible(splash_)) return;
+        RECT rect;
+        ::GetWindowRect(splash_, &rect);
+        const COLORREF colour = ::GetPixel(screen_, (rect.left + rect.right) / 2, rect.bottom - 3);
+        if (started_ == 0) {
+            started_ = lastChange_ = now;
+        } else if (colour != colour_) {
+            ++changes_;
+            longestStill_ = std::max(longestStill_, now - lastChange_);
+            lastChange_ = now;
+        }
+        colour_ = colour;
+        lastSample_ = now;
+    }
+
+    void print() const {
+        if (started_ == 0) return;
+        ::print(L"strip-changes: " + std::to_wstring(changes_));
+        ::print(L"strip-still-ms: " +
+                std::to_wstring(std::max(longestStill_, lastSample_ - lastChange_)));
+    }
+
+  private:
+    HWND splash_;
+    HDC screen_;
+    COLORREF colour_ = CLR_INVALID;
+    ULONGLONG started_ = 0;
+    ULONGLONG lastChange_ = 0;
+    ULONGLONG lastSample_ = 0;
+    ULONGLONG longestStill_ = 0;
+    int changes_ = 0;
+};
+
+// Whether the taskbar and Alt+Tab list a top-level window: tool windows and owned windows
+// they leave out, unless the window asks to be listed.
+bool listedInTaskbar(HWND window) {
+    const LONG_PTR style = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
+    if (style & WS_EX_APPWINDOW) return true;
+    return !(style & WS_EX_TOOLWINDOW) && !::GetWindow(window, GW_OWNER);
+}
+
 int fail(HANDLE process, const std::wstring& what) {
     print(L"timeout: " + what);
     ::TerminateProcess(process, 99);
@@ -208,9 +270,11 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD processId = launcher.dwProcessId;
 
     ULONGLONG stepEnded = ::GetTickCount64();
+    ULONGLONG clicked = 0;  // when a box step clicked its button: what the user waits from
     HWND splash = nullptr;
     HWND dialog = nullptr;
-    for (int i = 2; i < argc; ++i, stepEnded = ::GetTickCount64()) {
+    for (int i = 2; i < argc;
+         ++i, stepEnded = clicked ? std::exchange(clicked, 0) : ::GetTickCount64()) {
         const std::wstring step = argv[i];
         const auto equals = step.find(L'=');
         const std::wstring verb = step.substr(0, equals);
@@ -223,14 +287,28 @@ int wmain(int argc, wchar_t** argv) {
             print(L"splash: " + std::to_wstring(rect.left) + L" " + std::to_wstring(rect.top) +
                   L" " + std::to_wstring(rect.right - rect.left) + L" " +
                   std::to_wstring(rect.bottom - rect.top));
+            print(L"splash-taskbar: " + std::wstring(listedInTaskbar(splash) ? L"entry" : L"none"));
         } else if (verb == L"closed") {
-            if (!splash || !waitUntilGone(splash)) return fail(process, step);
+            if (!splash) return fail(process, step);
+            const ULONGLONG deadline = ::GetTickCount64() + kStepTimeoutMs;
+            ULONGLONG enabled = 0;
+            while (::IsWindow(splash) && ::IsWindowVisible(splash)) {
+                if (!enabled && ::IsWindowEnabled(splash)) enabled = ::GetTickCount64();
+                if (::GetTickCount64() > deadline) return fail(process, step);
+                ::Sleep(5);
+            }
             print(L"closed-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+            if (enabled) print(L"enabled-ms: " + std::to_wstring(enabled - stepEnded));
         } else if (verb == L"java") {
-            if (::WaitForSingleObject(javaStarted, kStepTimeoutMs) != WAIT_OBJECT_0) {
-                return fail(process, step);
+            StripWatch strip(splash);
+            const ULONGLONG deadline = ::GetTickCount64() + kStepTimeoutMs;
+            while (::WaitForSingleObject(javaStarted, 10) != WAIT_OBJECT_0) {
+                if (::GetTickCount64() > deadline) return fail(process, step);
+                strip.sample();
             }
             print(L"java: started");
+            print(L"java-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+            strip.print();
         } else if (verb == L"box") {
             const HWND box =
                 waitForWindow(process, processId, L"#32770", L"Ostrel Tarvio Launcher");
@@ -238,7 +316,10 @@ int wmain(int argc, wchar_t** argv) {
             const HWND text = child(box, L"Static", L"", 0xFFFF);
             print(L"box-title: " + windowText(box));
             print(L"box: " + escaped(text ? windowText(text) : L""));
-            if (!click(box, argument, true)) return fail(process, step);
+            if (equals != std::wstring::npos) {
+                clicked = ::GetTickCount64();
+                if (!click(box, argument, true)) return fail(process, step);
+            }
         } else if (verb == L"dialog") {
             dialog = waitForWindow(process, processId, L"#32770", L"Whats new?");
             if (!dialog) return fail(process, step);
@@ -265,6 +346,30 @@ int wmain(int argc, wchar_t** argv) {
                   std::to_wstring(::SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0)));
         } else if (verb == L"click") {
             if (!dialog || !click(dialog, argument, false)) return fail(process, step);
+        } else if (verb == L"second") {
+            // Something else in front, as when the user has gone on working meanwhile.
+            const HWND cover = ::CreateWindowExW(0, L"Static", L"cover", WS_POPUP | WS_VISIBLE, 0,
+                                                 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+            ::SetForegroundWindow(cover);
+            PROCESS_INFORMATION second{};
+            std::wstring secondLine = commandLine;
+            if (!::CreateProcessW(argv[1], secondLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &second)) {
+                return fail(process, step);
+            }
+            ::CloseHandle(second.hThread);
+            const bool ended =
+                ::WaitForSingleObject(second.hProcess, kStepTimeoutMs) == WAIT_OBJECT_0;
+            if (!ended) ::TerminateProcess(second.hProcess, 99);
+            ::CloseHandle(second.hProcess);
+            if (!ended) return fail(process, step);
+            print(L"second-ms: " + std::to_wstring(::GetTickCount64() - stepEnded));
+            const HWND front = ::GetForegroundWindow();
+            DWORD frontProcess = 0;
+            ::GetWindowThreadProcessId(front, &frontProcess);
+            print(L"second-front: " + className(front) +
+                  (frontProcess == processId ? L" first" : L" other"));
+            ::DestroyWindow(cover);
         } else if (verb == L"input") {
             // Lets the test change files while the launcher waits for the user.
             char line[64];
