@@ -93,7 +93,6 @@ cp -a /etc/java-17-openjdk "$jroot/etc/"
 mapfile -d '' jdk_files < <(find -L "$jdk" -type f \( -name '*.so' -o -path '*/bin/*' \) -print0)
 libs=$(needed_i386_libs "${jdk_files[@]}" | grep -v '/ld-linux.so.2$' | sort -u)
 for lib in $libs /lib/ld-linux.so.2; do
-  case $lib in "$jdk"/*) continue ;; esac
   cp -L "$lib" "$jroot/usr/lib/i386-linux-gnu/$(basename "$lib")"
 done
 mv "$jroot/usr/lib/i386-linux-gnu/ld-linux.so.2" "$jroot/usr/lib/ld-linux.so.2"
