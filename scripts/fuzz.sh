@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Fuzzes the /proc text parsers and the JNI boundary of the serial library for longer than the
-# test run does.
-# Usage: scripts/fuzz.sh [seconds per target, default 600] [devices|apm|jni ...]
+# Fuzzes the /proc text parsers of the serial library for longer than the test run does.
+# Usage: scripts/fuzz.sh [seconds per target, default 600] [devices|apm ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
-targets=(devices apm jni)
+targets=(devices apm)
 [ $# -eq 0 ] || targets=("$@")
 scripts/build.sh >/dev/null
 build=build/linux-x86_64/seriallib/tests/fuzz
