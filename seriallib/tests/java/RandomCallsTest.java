@@ -8,12 +8,9 @@ import java.util.stream.IntStream;
 import testkit.Check;
 import testkit.Pty;
 
-/**
- * The native methods in random order, with arguments where faults hide (the table's edges, counts
- * around the array's length, null arrays), on ptys, /dev/null and /dev/zero. Checks what holds after
- * any sequence: the documented results and exceptions, the port table, and bytes sent reaching
- * their far end only. -Dpellusk.seed replays a run, -Dpellusk.randomSeconds sets its length.
- */
+// The native methods in random order with arguments where faults hide, on ptys, /dev/null and
+// /dev/zero, checking what holds after any sequence: the documented results and exceptions, the
+// port table, bytes sent reaching their far end only. -Dpellusk.seed replays a run.
 public class RandomCallsTest {
     interface Call { int run() throws IOException; }
 
@@ -61,7 +58,13 @@ public class RandomCallsTest {
                 expect((r = SerClosePort(slot)) == (open ? 0 : -1));
                 if (open) held[slot] = FREE;
             }
-            case 2 -> configure(slot, pty);
+            case 2 -> {
+                int rate = pick(-1, 0, 7, 12, 13, MIN), bits = pick(-1, 0, 3, 3, 4), stop = pick(-1, 0, 1, 2), parity = random.nextInt(7) - 1;
+                r = SerConfigure(SerialConfig.byNumber("", slot + 1).line(rate, bits, stop, parity, pick(0, 1, 2, 0x10, 0x80, -1)));
+                boolean inTables = bits >= 0 && bits <= 3 && stop >= 0 && stop <= 1, rewritten = bits != 3 || (parity >= 1 && parity <= 4);
+                // A pty drops the parity bit and short characters, which the C library reports on read-back.
+                expect(rate < 0 || rate > 12 ? r == 5001 : !inTables || !pty ? r == 5003 : r == 0 || (r == 5003 && rewritten));
+            }
             case 3 -> {
                 expect((r = SerPutByte(slot, (byte) count)) == (open ? 0 : -1));
                 if (pty) farEndGets(h, new byte[] {(byte) count}, 1);
@@ -128,14 +131,6 @@ public class RandomCallsTest {
                 held[slot] = device;  // a file that is no terminal keeps its slot
             }
         }
-    }
-
-    static void configure(int slot, boolean pty) {
-        int rate = pick(-1, 0, 7, 12, 13, MIN), bits = pick(-1, 0, 3, 3, 4), stop = pick(-1, 0, 1, 2), parity = random.nextInt(7) - 1;
-        r = SerConfigure(SerialConfig.byNumber("", slot + 1).line(rate, bits, stop, parity, pick(0, 1, 2, 0x10, 0x80, -1)));
-        boolean inTables = bits >= 0 && bits <= 3 && stop >= 0 && stop <= 1, rewritten = bits != 3 || (parity >= 1 && parity <= 4);
-        // A pty drops the parity bit and short characters, which the C library reports on read-back.
-        expect(rate < 0 || rate > 12 ? r == 5001 : !inTables || !pty ? r == 5003 : r == 0 || (r == 5003 && rewritten));
     }
 
     // Every slot the model holds is taken, and no other: a free slot's timeout getter throws.

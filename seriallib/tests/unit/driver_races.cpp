@@ -86,7 +86,7 @@ TEST(TableRaces, AnOpenSetsUpItsOwnPortWhenItIsClosedAndAnotherOpenedMeanwhile) 
     tcgetattr(fd, &line);
     cfsetspeed(&line, B115200);
     EXPECT_EQ(0, tcsetattr(fd, TCSANOW, &line));
-    EXPECT_EQ(3, write(third.master(), "abc", 3));
+    EXPECT_EQ(3, write(third.master, "abc", 3));
     pollfd input{fd, POLLIN, 0};
     EXPECT_EQ(1, poll(&input, 1, 5000));
 

@@ -9,25 +9,15 @@
 
 namespace pellusk::testing {
 
-class Pty {
-  public:
-    Pty() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        char name[128];
-        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
-            ptsname_r(master_, name, sizeof name) == 0)
-            slave_ = name;
+struct Pty {
+    Pty() : master(posix_openpt(O_RDWR | O_NOCTTY)) {
+        if (grantpt(master) == 0 && unlockpt(master) == 0) path = ptsname(master);
     }
-    ~Pty() { close(master_); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
+    ~Pty() { close(master); }
+    const char* slave() const { return path.c_str(); }
 
-    int master() const { return master_; }
-    const char* slave() const { return slave_.c_str(); }
-
-  private:
-    int master_;
-    std::string slave_;
+    const int master;
+    std::string path;
 };
 
 }  // namespace pellusk::testing
