@@ -54,10 +54,7 @@ public class RandomCallsTest {
         int card = pick(-1, 0, 8, 9, MIN), mode = pick(0, 1, 2, -1), which = random.nextInt(25);
         switch (which) {
             case 0 -> { if (taken.length < 8) openPort(); }
-            case 1 -> {
-                expect((r = SerClosePort(slot)) == (open ? 0 : -1));
-                if (open) held[slot] = FREE;
-            }
+            case 1 -> { expect((r = SerClosePort(slot)) == (open ? 0 : -1)); if (open) held[slot] = FREE; }
             case 2 -> {
                 int rate = pick(-1, 0, 7, 12, 13, MIN), bits = pick(-1, 0, 3, 3, 4), stop = pick(-1, 0, 1, 2), parity = random.nextInt(7) - 1;
                 r = SerConfigure(SerialConfig.byNumber("", slot + 1).line(rate, bits, stop, parity, pick(0, 1, 2, 0x10, 0x80, -1)));
@@ -65,10 +62,7 @@ public class RandomCallsTest {
                 // A pty drops the parity bit and short characters, which the C library reports on read-back.
                 expect(rate < 0 || rate > 12 ? r == 5001 : !inTables || !pty ? r == 5003 : r == 0 || (r == 5003 && rewritten));
             }
-            case 3 -> {
-                expect((r = SerPutByte(slot, (byte) count)) == (open ? 0 : -1));
-                if (pty) farEndGets(h, new byte[] {(byte) count}, 1);
-            }
+            case 3 -> { expect((r = SerPutByte(slot, (byte) count)) == (open ? 0 : -1)); if (pty) farEndGets(h, new byte[] {(byte) count}, 1); }
             case 4 -> {
                 r = SerPutData(slot, data, count);
                 if (!open || !fits(data, count, 0)) expect(r == -1);
@@ -87,27 +81,17 @@ public class RandomCallsTest {
             }
             case 7, 8, 9 -> expect((r = which == 7 ? SerRxFlush(slot) : which == 8 ? SerTxFlush(slot) : SerTxDrain(slot)) == (pty ? 0 : -1));
             case 10, 11 -> expect((r = which == 10 ? SerRxReadyCount(slot) : SerTxBufCount(slot)) == 0 || (open && r > 0));
-            case 12, 13, 14 -> {
-                r = which == 12 ? SerSetDTR(slot, flag) : which == 13 ? SerSetRTS(slot, flag) : SerSendBreak(slot, pick(0, 250, -1, MAX));
-                expect(r == -1 || (open && r == 0));
-            }
-            case 15, 16, 17, 18 -> {
-                r = which == 15 ? SerSigCTS(slot) : which == 16 ? SerSigDSR(slot) : which == 17 ? SerSigCD(slot) : SerSigRing(slot);
-                expect(r == 0 || (open && r == 1));
-            }
-            case 19 -> {
-                expect((r = flag ? SerSetTimeoutRx(slot, ms) : SerSetTimeoutTx(slot, ms)) == (inTable ? 1 : -1));
-                if (inTable) timeout[slot + (flag ? 0 : 128)] = ms;
-            }
+            case 12, 13, 14 -> expect((r = which == 12 ? SerSetDTR(slot, flag) : which == 13 ? SerSetRTS(slot, flag)
+                    : SerSendBreak(slot, pick(0, 250, -1, MAX))) == -1 || (open && r == 0));
+            case 15, 16, 17, 18 -> expect((r = which == 15 ? SerSigCTS(slot) : which == 16 ? SerSigDSR(slot)
+                    : which == 17 ? SerSigCD(slot) : SerSigRing(slot)) == 0 || (open && r == 1));
+            case 19 -> { expect((r = flag ? SerSetTimeoutRx(slot, ms) : SerSetTimeoutTx(slot, ms)) == (inTable ? 1 : -1)); if (inTable) timeout[slot + (flag ? 0 : 128)] = ms; }
             case 20 -> {
                 String message = thrown(() -> flag ? SerGetTimeoutRx(slot) : SerGetTimeoutTx(slot));
                 expect(open ? message == null && r == timeout[slot + (flag ? 0 : 128)] : "Port not open".equals(message));
             }
             case 21 -> expect((r = SerGetLibVer()) == 0x40007 && ((r = SerGetResumeState(flag)) == 0 || r == 1));
-            case 22 -> {
-                String message = thrown(() -> SerGetStatusAPM());
-                expect(message == null ? r >= 0 : message.equals("Failed to get APM status"));
-            }
+            case 22 -> { String message = thrown(() -> SerGetStatusAPM()); expect(message == null ? r >= 0 : message.equals("Failed to get APM status")); }
             default -> {
                 String message = thrown(() -> flag ? SerSetPowerMode(card, mode) : SerGetPowerMode(card));
                 if (flag && mode != 0 && mode != 1) expect(message == null && r == 5000);
