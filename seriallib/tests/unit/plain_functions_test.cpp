@@ -1,0 +1,118 @@
+// The library's plain functions, where the Java tests cannot look: the open error codes, the
+// numbered device path, the port table when full, the line-setting record (a pty rewrites its
+// parity and character size) and the edges of the two /proc parsers.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <array>
+#include <cerrno>
+#include <string>
+#include <tuple>
+
+#include "apm_line.h"
+#include "line_config.h"
+#include "open_close.h"
+#include "port_table.h"
+#include "proc_devices.h"
+#include "pty.h"
+
+namespace pellusk {
+namespace {
+
+TEST(OpenErrorCode, MapsFourErrorsAndPassesTheRestOn) {
+    const std::pair<int, int> cases[] = {{ENOENT, 1008}, {ENODEV, 1004}, {EACCES, 1006},
+                                         {EBUSY, 1007},  {ENXIO, ENXIO}, {EISDIR, EISDIR}};
+    for (auto [error, code] : cases) EXPECT_EQ(code, openErrorCode(error)) << error;
+}
+
+TEST(NumberedPath, AppendsTheSlotAndRefusesWhatDoesNotFit) {
+    char path[kDevicePathSize];
+    ASSERT_TRUE(formatNumberedPath("/dev/ttyUSB", 127, path));
+    EXPECT_STREQ("/dev/ttyUSB127", path);
+    const std::string base60(60, 'b');
+    ASSERT_TRUE(formatNumberedPath(base60, 127, path));  // 63 bytes: the largest that fits
+    EXPECT_EQ(base60 + "127", path);
+    EXPECT_FALSE(formatNumberedPath(base60 + "b", 127, path));
+    EXPECT_STREQ("", path);
+    // Bytes after a zero in the Java array are not part of the name.
+    ASSERT_TRUE(formatNumberedPath(std::string_view("/dev/ttyS\0junk", 14), 0, path));
+    EXPECT_STREQ("/dev/ttyS0", path);
+}
+
+TEST(PortTable, FullTableRefusesAndEveryCloseFreesOnce) {
+    testing::Pty pty;
+    for (int i = 0; i < kPortSlots; ++i)
+        ASSERT_EQ(code::kOk, openPort(pty.slave(), kLowestFreeSlot).code);
+    EXPECT_EQ(1005, openPort(pty.slave(), kLowestFreeSlot).code) << "the code Java sees";
+    for (int slot = 0; slot < kPortSlots; ++slot) {
+        ASSERT_EQ(0, closePort(slot));
+        ASSERT_EQ(-1, closePort(slot));
+    }
+}
+
+termios built(int dataBits, int stopBits, int parity) {
+    termios t;
+    EXPECT_EQ(code::kOk, buildLineSetting({7, dataBits, stopBits, parity, 0}, t));
+    return t;
+}
+
+TEST(LineSetting, APlainRequestIsTheOpeningSettingWithXonXoff) {
+    termios opening;
+    ASSERT_EQ(code::kOk, fillInitialSetting(opening));
+    opening.c_cc[VSTART] = 0x11;
+    opening.c_cc[VSTOP] = 0x13;
+    const auto fields = [](const termios& t) {
+        return std::tuple(t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line,
+                          std::to_array(t.c_cc), cfgetispeed(&t), cfgetospeed(&t));
+    };
+    EXPECT_EQ(fields(opening), fields(built(3, 0, 0)));
+    EXPECT_EQ(tcflag_t(CS5), built(0, 0, 0).c_cflag & CSIZE);
+    EXPECT_EQ(tcflag_t(CS7 | CSTOPB), built(2, 1, 0).c_cflag & (CSIZE | CSTOPB));
+}
+
+TEST(LineSetting, ParityCodes) {
+    const struct {
+        int code;
+        tcflag_t iflag, cflag;
+    } cases[] = {
+        {0, IGNBRK | IGNPAR, 0},      {1, IGNBRK | INPCK, PARENB | PARODD},
+        {2, IGNBRK | INPCK, PARENB},  {3, IGNBRK, PARENB | CMSPAR | PARODD},  // mark
+        {4, IGNBRK, PARENB | CMSPAR}, {5, IGNBRK | IGNPAR, 0},                // space, none
+        {-1, IGNBRK | IGNPAR, 0},
+    };
+    for (const auto& c : cases) {
+        const termios t = built(3, 0, c.code);
+        EXPECT_EQ(c.iflag, t.c_iflag) << "parity " << c.code;
+        EXPECT_EQ(c.cflag, t.c_cflag & (PARENB | PARODD | CMSPAR)) << "parity " << c.code;
+    }
+}
+
+TEST(FindMajor, ReadsANumberAndExactlyThatNameInPiecesOf31Bytes) {
+    EXPECT_EQ(-19, findMajor(" 12 pcmcia_core\n 13 xpcmcia\npcmcia 14\n 15 pcmci\n", "pcmcia"));
+    EXPECT_EQ(42, findMajor(" 1 mem\n\t42\tpcmcia", "pcmcia"));  // tabs, no last line break
+    EXPECT_EQ(-19, findMajor("99999999999 pcmcia\n", "pcmcia"));
+    // The second piece of this line starts with "7 pcmcia" and counts as an entry of its own.
+    EXPECT_EQ(7, findMajor("  1 " + std::string(27, 'x') + "7 pcmcia\n", "pcmcia"));
+    EXPECT_EQ(-19, findMajor(std::string(26, ' ') + "5 pcmcia\n", "pcmcia"));  // a cut name
+}
+
+int packed(const std::string& line) {
+    ApmFields fields;
+    return parseApmLine(line, fields) ? packApmStatus(fields) : -1;
+}
+
+TEST(ApmStatus, MapsEveryBatteryStatusAndRefusesFieldsOfTheWrongKind) {
+    const std::pair<const char*, int> cases[] = {{"0x00", 0x00}, {"0x01", 0x01}, {"0x02", 0x04},
+                                                 {"0x03", 0x08}, {"0x7f", 0x02}, {"0x04", 0xFF}};
+    for (auto [status, bits] : cases)
+        EXPECT_EQ(bits << 8, packed(std::string("1 1 0x03 0x00 ") + status + " 0x80 0% 0 min"));
+    for (const char* line : {"1 1 0x03 0x01 zz 0x09 85%", "1 1 0x03 0x01 0x03 0x09 %85",
+                             "1 1 0x03 0x1ffffffff 0x03 0x09 85%"})
+        EXPECT_EQ(-1, packed(line)) << line;
+    // The skipped words are taken into 32-byte buffers: a word of 32 bytes is refused, not split.
+    EXPECT_EQ(0x108D5, packed(std::string(31, 'v') + " 1.2 0x03 0x01 0x03 0x09 85% 1 min"));
+    EXPECT_EQ(-1, packed(std::string(32, 'v') + " 1.2 0x03 0x01 0x03 0x09 85% 1 min"));
+}
+
+}  // namespace
+}  // namespace pellusk
