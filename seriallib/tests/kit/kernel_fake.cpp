@@ -1,9 +1,9 @@
 // Test code: the kernel side that these machines cannot provide, preloaded (LD_PRELOAD) into a
-// test JVM. It answers modem-line requests and breaks on the devices a test adopts, the
+// test JVM. It answers modem-line requests and breaks on the device a test adopts, the
 // card-services requests on devices of one chosen major, and opens of /proc files a test
-// redirects; it records the calls the card slot lookup makes on its nodes. Everything else
-// goes to the real C library untouched, since the JVM opens and controls many files itself.
-// The same file is also loaded as the JNI library of testkit.KernelFake, which steers it.
+// redirects, and records those calls.
+// Everything else goes to the real C library untouched, since the JVM opens and controls many
+// files itself. The same file is also the JNI library of testkit.KernelFake, which steers it.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <jni.h>
@@ -33,26 +33,16 @@ struct CardStatus {
     std::uint32_t SocketState;
 };
 
-struct AdoptedLines {
-    dev_t device;
-    int word;
-};
-
-struct Redirect {
-    char from[128];
-    char to[256];  // empty: the file is missing
-};
-
-pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-AdoptedLines adopted[8];
-int adoptedCount = 0;
+// Recursive: a hook that holds it may note its call.
+pthread_mutex_t mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+dev_t linesDevice = 0;  // the adopted device; 0 for none
+int linesWord = 0;
 int cardMajor = -1;
 bool suspended[256];
-Redirect redirects[4];
-int redirectCount = 0;
-int plantKind = 0;  // what the next card node mknod puts there instead: 1 symlink, 2 other device
+// Plain arrays, which no static destructor frees under a JVM thread that is still running.
+char redirects[2][2][256];  // {from, to}; an empty target: the file is missing
+bool planted = false;       // the next card node gets another device
 char callLog[16384];
-std::size_t logLength = 0;
 
 struct Lock {
     Lock() { pthread_mutex_lock(&mutex); }
@@ -67,117 +57,63 @@ F real(const char* name) {
 void note(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    if (logLength < sizeof callLog) {
-        int n = vsnprintf(callLog + logLength, sizeof callLog - logLength, format, args);
-        if (n > 0) logLength += static_cast<std::size_t>(n);
-        if (logLength > sizeof callLog) logLength = sizeof callLog;
+    {
+        Lock lock;
+        const std::size_t used = strlen(callLog);
+        vsnprintf(callLog + used, sizeof callLog - used, format, args);
     }
     va_end(args);
 }
 
-const char* outcome(int result, int error) {
-    return result >= 0 ? "ok" : strerrorname_np(error);
-}
-
-bool isCardNode(const char* path) {
-    return path != nullptr && strstr(path, "/cc-") != nullptr;
-}
-
-bool rdevOf(int fd, dev_t& device) {
+dev_t deviceOf(int fd) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    device = st.st_rdev;
-    return true;
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
 }
 
-AdoptedLines* adoptedDevice(dev_t device) {
-    for (int i = 0; i < adoptedCount; ++i) {
-        if (adopted[i].device == device) return &adopted[i];
-    }
-    return nullptr;
-}
-
-AdoptedLines* adoptedFor(int fd) {
-    dev_t device;
-    return rdevOf(fd, device) ? adoptedDevice(device) : nullptr;
-}
-
-// Records a call on a card node and its outcome, leaving errno as the call left it.
-void noteCardCall(const char* call, const char* path, int result) {
-    if (!isCardNode(path)) return;
-    const int error = errno;
-    {
-        Lock lock;
-        note("%s %s = %s\n", call, path, outcome(result, error));
-    }
-    errno = error;
-}
-
-// -2 when the request is not ours to answer.
+// -1 when the request is not the fake's to answer.
 int answerIoctl(int fd, unsigned long request, void* arg) {
-    Lock lock;
-    if (request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC) {
-        AdoptedLines* lines = adoptedFor(fd);
-        if (lines == nullptr) return -2;
-        int* word = static_cast<int*>(arg);
-        if (request == TIOCMGET) {
-            note("TIOCMGET\n");
-            *word = lines->word;
-        } else if (request == TIOCMBIS) {
-            note("TIOCMBIS 0x%x\n", *word);
-            lines->word |= *word;
-        } else {
-            note("TIOCMBIC 0x%x\n", *word);
-            lines->word &= ~*word;
-        }
+    const dev_t device = deviceOf(fd);
+    int* word = static_cast<int*>(arg);
+    if ((request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC) && device != 0 &&
+        device == linesDevice) {
+        if (request == TIOCMGET) *word = linesWord;
+        if (request == TIOCMBIS) linesWord |= *word;
+        if (request == TIOCMBIC) linesWord &= ~*word;
+        note(request == TIOCMGET ? "TIOCMGET\n" : "%s 0x%x\n",
+             request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", *word);
         return 0;
     }
-    if (request == kSuspendCard || request == kResumeCard || request == kCardStatus) {
-        dev_t device;
-        if (cardMajor < 0 || !rdevOf(fd, device) || static_cast<int>(major(device)) != cardMajor) {
-            return -2;
-        }
-        const unsigned socket = minor(device) & 0xFF;
-        if (request == kCardStatus) {
-            auto* status = static_cast<CardStatus*>(arg);
-            note("DS_GET_STATUS %u function %u\n", socket, status->Function);
-            status->CardState = suspended[socket] ? kSuspendedState : 0;
-        } else {
-            suspended[socket] = request == kSuspendCard;
-            note("%s %u\n", request == kSuspendCard ? "DS_SUSPEND_CARD" : "DS_RESUME_CARD", socket);
-        }
-        return 0;
+    if ((request != kSuspendCard && request != kResumeCard && request != kCardStatus) ||
+        device == 0 || static_cast<int>(major(device)) != cardMajor) {
+        return -1;
     }
-    return -2;
-}
-
-const char* redirected(const char* path) {
-    Lock lock;
-    for (int i = 0; i < redirectCount; ++i) {
-        if (strcmp(path, redirects[i].from) == 0) {
-            note("read %s\n", path);
-            return redirects[i].to;
-        }
+    const unsigned socket = minor(device) & 0xFF;
+    if (request == kCardStatus) {
+        auto* status = static_cast<CardStatus*>(arg);
+        note("DS_GET_STATUS %u function %u\n", socket, status->Function);
+        status->CardState = suspended[socket] ? kSuspendedState : 0;
+    } else {
+        suspended[socket] = request == kSuspendCard;
+        note("%s %u\n", request == kSuspendCard ? "DS_SUSPEND_CARD" : "DS_RESUME_CARD", socket);
     }
-    return nullptr;
+    return 0;
 }
 
 int openHook(const char* name, const char* path, int flags, va_list args) {
-    const bool needsMode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    const mode_t mode = needsMode ? va_arg(args, mode_t) : 0;
+    const mode_t mode =
+        (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
     auto realOpen = real<int (*)(const char*, int, ...)>(name);
-    if (path != nullptr) {
-        if (const char* target = redirected(path)) {
-            if (*target == '\0') {
-                errno = ENOENT;
-                return -1;
-            }
-            return realOpen(target, flags, mode);
+    {
+        Lock lock;
+        for (const auto& [from, to] : redirects) {
+            if (path == nullptr || strcmp(from, path) != 0) continue;
+            note("read %s\n", path);
+            if (*to != '\0') return realOpen(to, flags, mode);
+            errno = ENOENT;
+            return -1;
         }
     }
-    const int fd = realOpen(path, flags, mode);
-    noteCardCall("open", path, fd);
-    return fd;
+    return realOpen(path, flags, mode);
 }
 
 }  // namespace
@@ -193,36 +129,13 @@ int openHook(const char* name, const char* path, int flags, va_list args) {
 KIT_OPEN_HOOK(open)
 KIT_OPEN_HOOK(open64)
 
+// A planted device (/dev/zero, or /dev/null in its place) opens, but is not the one asked for.
 extern "C" int mknod(const char* path, mode_t mode, dev_t device) noexcept {
-    auto realMknod = real<int (*)(const char*, mode_t, dev_t)>("mknod");
-    if (!isCardNode(path)) return realMknod(path, mode, device);
-    Lock lock;
-    // A planted file takes the place of the node in the first directory where one can be made.
-    int result = -1;
-    if (plantKind == 1) {
-        result = symlink("/dev/null", path);
-        if (result == 0) note("planted a symlink at %s\n", path);
-    } else if (plantKind == 2) {
-        // /dev/zero, or /dev/null in its place: a device that opens, but not the one asked for.
-        const dev_t other = makedev(1, minor(device) == 5 ? 3 : 5);
-        result = realMknod(path, mode, other);
-        if (result == 0) note("planted %u:%u at %s\n", major(other), minor(other), path);
+    if (planted && strstr(path, "/cc-") != nullptr) {
+        planted = false;
+        device = makedev(1, minor(device) == 5 ? 3 : 5);
     }
-    if (result == 0) {
-        plantKind = 0;
-    } else {
-        result = realMknod(path, mode, device);
-    }
-    const int error = errno;
-    note("mknod %s %u:%u = %s\n", path, major(device), minor(device), outcome(result, error));
-    errno = error;
-    return result;
-}
-
-extern "C" int unlink(const char* path) noexcept {
-    const int result = real<int (*)(const char*)>("unlink")(path);
-    noteCardCall("unlink", path, result);
-    return result;
+    return real<int (*)(const char*, mode_t, dev_t)>("mknod")(path, mode, device);
 }
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
@@ -230,111 +143,80 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
-    const int answer = answerIoctl(fd, request, arg);
-    if (answer != -2) return answer;
+    {
+        Lock lock;
+        if (answerIoctl(fd, request, arg) == 0) return 0;
+    }
     return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 
 extern "C" int tcsendbreak(int fd, int duration) noexcept {
-    {
-        Lock lock;
-        if (adoptedFor(fd) != nullptr) {
-            note("break %d\n", duration);
-            return 0;
-        }
-    }
-    return real<int (*)(int, int)>("tcsendbreak")(fd, duration);
+    if (linesDevice == 0 || deviceOf(fd) != linesDevice)
+        return real<int (*)(int, int)>("tcsendbreak")(fd, duration);
+    note("break %d\n", duration);
+    return 0;
 }
 
 // --- Steering, for testkit.KernelFake ----------------------------------------------------------
 
 namespace {
 
-void copyString(JNIEnv* env, jstring from, char* to, std::size_t size) {
+void copyText(JNIEnv* env, jstring from, char (&to)[256]) {
     to[0] = '\0';
     if (from == nullptr) return;
     const char* chars = env->GetStringUTFChars(from, nullptr);
-    snprintf(to, size, "%s", chars);
+    snprintf(to, sizeof to, "%s", chars);
     env->ReleaseStringUTFChars(from, chars);
-}
-
-// The device number of the file a test names.
-bool deviceOf(JNIEnv* env, jstring path, dev_t& device) {
-    char name[256];
-    copyString(env, path, name, sizeof name);
-    struct stat st;
-    if (stat(name, &st) != 0) return false;
-    device = st.st_rdev;
-    return true;
 }
 
 }  // namespace
 
-// True when this copy is the one the process was started with, so its hooks are live.
 KIT_EXPORT jboolean JNICALL Java_testkit_KernelFake_preloaded(JNIEnv*, jclass) {
     return dlsym(RTLD_DEFAULT, "tcsendbreak") == reinterpret_cast<void*>(&tcsendbreak);
 }
 
-KIT_EXPORT jint JNICALL Java_testkit_KernelFake_adoptLines(JNIEnv* env, jclass, jstring path,
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_adoptLines(JNIEnv* env, jclass, jstring path,
                                                            jint word) {
-    dev_t device;
-    if (!deviceOf(env, path, device)) return -1;
-    Lock lock;
-    if (AdoptedLines* lines = adoptedDevice(device)) {
-        lines->word = word;
-    } else if (adoptedCount < 8) {
-        adopted[adoptedCount++] = {device, word};
-    } else {
-        return -1;
-    }
-    return 0;
+    char name[256];
+    copyText(env, path, name);
+    struct stat st;
+    const bool found = stat(name, &st) == 0;
+    linesDevice = found ? st.st_rdev : 0;
+    linesWord = word;
 }
 
-KIT_EXPORT jint JNICALL Java_testkit_KernelFake_lines(JNIEnv* env, jclass, jstring path) {
-    dev_t device;
-    if (!deviceOf(env, path, device)) return -1;
-    Lock lock;
-    const AdoptedLines* lines = adoptedDevice(device);
-    return lines != nullptr ? lines->word : -1;
-}
-
-KIT_EXPORT void JNICALL Java_testkit_KernelFake_releaseLines(JNIEnv*, jclass) {
-    Lock lock;
-    adoptedCount = 0;
+KIT_EXPORT jint JNICALL Java_testkit_KernelFake_lines(JNIEnv*, jclass) {
+    return linesWord;
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_redirect(JNIEnv* env, jclass, jstring from,
                                                          jstring to) {
-    Redirect entry;
-    copyString(env, from, entry.from, sizeof entry.from);
-    copyString(env, to, entry.to, sizeof entry.to);
+    char name[256];
+    copyText(env, from, name);
     Lock lock;
-    for (int i = 0; i < redirectCount; ++i) {
-        if (strcmp(redirects[i].from, entry.from) == 0) {
-            redirects[i] = entry;
+    for (auto& entry : redirects) {
+        if (entry[0][0] == '\0' || strcmp(entry[0], name) == 0) {
+            copyText(env, from, entry[0]);
+            copyText(env, to, entry[1]);
             return;
         }
     }
-    if (redirectCount < 4) redirects[redirectCount++] = entry;
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_answerCards(JNIEnv*, jclass, jint majorNumber) {
-    Lock lock;
     cardMajor = majorNumber;
 }
 
-KIT_EXPORT void JNICALL Java_testkit_KernelFake_plant(JNIEnv*, jclass, jint kind) {
-    Lock lock;
-    plantKind = kind;
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_plant(JNIEnv*, jclass) {
+    planted = true;
 }
 
 KIT_EXPORT jstring JNICALL Java_testkit_KernelFake_takeLog(JNIEnv* env, jclass) {
-    char copy[sizeof callLog + 1];
+    char taken[sizeof callLog];
     {
         Lock lock;
-        memcpy(copy, callLog, logLength);
-        copy[logLength] = '\0';
-        logLength = 0;
+        memcpy(taken, callLog, sizeof taken);
+        callLog[0] = '\0';
     }
-    return env->NewStringUTF(copy);
+    return env->NewStringUTF(taken);
 }

@@ -1,5 +1,6 @@
-// Test kit for the Java tests: real pseudo-terminals and the termios record of a device,
-// which Java itself cannot reach. Test code only; never part of the library.
+// Test kit for the Java tests: pseudo-terminals, termios read-back, signals, UART controls and
+// calls into the library's exports, which Java itself cannot reach. Never part of the library.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <jni.h>
 #include <linux/serial.h>
@@ -9,7 +10,6 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,48 +18,32 @@
 
 namespace {
 
-constexpr int kTermiosFields = 10;
-
-// Waits out the whole timeout across signals, counting it down: restarting it in full after
-// each signal would never end under a steady rain of them.
-jint pollFor(int fd, short events, int timeoutMs) {
+// A signal restarts the whole wait: the storm's far ends wait only for bytes that are coming.
+int pollFor(int fd, short events, int timeoutMs) {
     pollfd entry{fd, events, 0};
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + timeoutMs;
     int ready;
     while ((ready = poll(&entry, 1, timeoutMs)) < 0 && errno == EINTR) {
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long left = deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
-        timeoutMs = left > 0 ? static_cast<int>(left) : 0;
     }
     return ready;
 }
 
 }  // namespace
 
-// A new pseudo-terminal master; its slave's name comes from ptsName. The line keeps the
-// kernel's cooked default, so a test sees whatever setting the library gives it.
+// The line keeps the kernel's cooked default, so a test sees whatever setting the library gives it.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_openMaster(JNIEnv*, jclass) {
-    int fd = posix_openpt(O_RDWR | O_NOCTTY);
-    if (fd < 0) return -1;
-    if (grantpt(fd) != 0 || unlockpt(fd) != 0) {
-        close(fd);
-        return -1;
-    }
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd >= 0 && (grantpt(fd) != 0 || unlockpt(fd) != 0)) return close(fd), -1;
     return fd;
 }
 
 KIT_EXPORT jstring JNICALL Java_testkit_Pty_ptsName(JNIEnv* env, jclass, jint fd) {
     char name[128];
-    if (ptsname_r(fd, name, sizeof name) != 0) return nullptr;
-    return env->NewStringUTF(name);
+    return ptsname_r(fd, name, sizeof name) == 0 ? env->NewStringUTF(name) : nullptr;
 }
 
-// A serial device opened beside the library, without waiting for carrier.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring path) {
     const char* chars = env->GetStringUTFChars(path, nullptr);
-    int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
     env->ReleaseStringUTFChars(path, chars);
     return fd;
 }
@@ -67,24 +51,24 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring
 // {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
 // or null when the device cannot be opened or read.
 KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
-    int fd = Java_testkit_Pty_openDevice(env, cls, path);
-    if (fd < 0) return nullptr;
+    const int fd = Java_testkit_Pty_openDevice(env, cls, path);
     termios t;
-    int got = tcgetattr(fd, &t);
-    close(fd);
+    const int got = fd < 0 ? -1 : tcgetattr(fd, &t);
+    if (fd >= 0) close(fd);
     if (got != 0) return nullptr;
-    const jint fields[kTermiosFields] = {static_cast<jint>(t.c_iflag),
-                                         static_cast<jint>(t.c_oflag),
-                                         static_cast<jint>(t.c_cflag),
-                                         static_cast<jint>(t.c_lflag),
-                                         static_cast<jint>(cfgetispeed(&t)),
-                                         static_cast<jint>(cfgetospeed(&t)),
-                                         t.c_cc[VMIN],
-                                         t.c_cc[VTIME],
-                                         t.c_cc[VSTART],
-                                         t.c_cc[VSTOP]};
-    jintArray result = env->NewIntArray(kTermiosFields);
-    if (result != nullptr) env->SetIntArrayRegion(result, 0, kTermiosFields, fields);
+    const jint fields[] = {static_cast<jint>(t.c_iflag),
+                           static_cast<jint>(t.c_oflag),
+                           static_cast<jint>(t.c_cflag),
+                           static_cast<jint>(t.c_lflag),
+                           static_cast<jint>(cfgetispeed(&t)),
+                           static_cast<jint>(cfgetospeed(&t)),
+                           t.c_cc[VMIN],
+                           t.c_cc[VTIME],
+                           t.c_cc[VSTART],
+                           t.c_cc[VSTOP]};
+    jintArray result = env->NewIntArray(sizeof fields / sizeof fields[0]);
+    if (result != nullptr)
+        env->SetIntArrayRegion(result, 0, sizeof fields / sizeof fields[0], fields);
     return result;
 }
 
@@ -92,18 +76,17 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_write(JNIEnv* env, jclass, jint fd, jby
                                                jint offset, jint count) {
     if (pollFor(fd, POLLOUT, 5000) <= 0) return -1;
     jbyte* bytes = env->GetByteArrayElements(data, nullptr);
-    ssize_t written = ::write(fd, bytes + offset, static_cast<size_t>(count));
+    const ssize_t written = write(fd, bytes + offset, static_cast<size_t>(count));
     env->ReleaseByteArrayElements(data, bytes, JNI_ABORT);
     return static_cast<jint>(written);
 }
 
-// Reads what is there within the timeout: the count read, 0 on timeout, -1 on error.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_read(JNIEnv* env, jclass, jint fd, jbyteArray buffer,
                                               jint offset, jint count, jint timeoutMs) {
-    int ready = pollFor(fd, POLLIN, timeoutMs);
+    const int ready = pollFor(fd, POLLIN, timeoutMs);
     if (ready <= 0) return ready;
     jbyte* bytes = env->GetByteArrayElements(buffer, nullptr);
-    ssize_t got = ::read(fd, bytes + offset, static_cast<size_t>(count));
+    const ssize_t got = read(fd, bytes + offset, static_cast<size_t>(count));
     env->ReleaseByteArrayElements(buffer, bytes, 0);
     return static_cast<jint>(got);
 }
@@ -120,23 +103,21 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid,
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
 }
 
-// `rounds` rounds of a signal storm: the signal to the whole process (the kernel picks a thread
-// that does not block it), then to each listed thread. A listed thread that has not started
-// (id 0) or has ended is passed over. The signals sent, or -1 when a send failed otherwise.
+// The signal to the whole process (the kernel picks a thread that does not block it), then to
+// each listed thread, `rounds` times. A thread not started yet (id 0) or ended is passed over.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
                                                      jint signal, jint rounds) {
-    const jsize count = env->GetArrayLength(threads);
     jint tids[64];
+    const jsize count = env->GetArrayLength(threads);
     if (count > 64) return -1;
     env->GetIntArrayRegion(threads, 0, count, tids);
-    const pid_t self = getpid();
     jint sent = 0;
     for (jint round = 0; round < rounds; ++round) {
-        if (kill(self, signal) != 0) return -1;
+        if (kill(getpid(), signal) != 0) return -1;
         ++sent;
         for (jsize i = 0; i < count; ++i) {
-            if (tids[i] <= 0) continue;  // not started yet
-            if (syscall(SYS_tgkill, self, tids[i], signal) == 0) {
+            if (tids[i] <= 0) continue;
+            if (syscall(SYS_tgkill, getpid(), tids[i], signal) == 0) {
                 ++sent;
             } else if (errno != ESRCH) {
                 return -1;
@@ -146,20 +127,17 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintAr
     return sent;
 }
 
-// Sets, then clears, modem-control bits (TIOCMBIS, TIOCMBIC) and returns the word TIOCMGET
-// reads afterwards, or -1. It drives what the library has no method for, such as a UART's
-// loopback bit (TIOCM_LOOP) and OUT1/OUT2. It takes a descriptor kept open by the caller since
-// every open of a tty raises DTR and RTS again.
+// What the library has no method for, such as a UART's loopback bit and OUT1/OUT2, on a
+// descriptor the caller keeps open (every open of a tty raises DTR and RTS again).
 KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set,
                                                     jint clear) {
     int word = 0;
-    bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
-                (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) && ioctl(fd, TIOCMGET, &word) == 0;
+    const bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
+                      (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) &&
+                      ioctl(fd, TIOCMGET, &word) == 0;
     return done ? word : -1;
 }
 
-// Sets how long the driver's close() waits for unsent output (the closing wait, in hundredths of
-// a second; root only); the value set, or -1. A UART driver's own setting, per port.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, jint centiseconds) {
     serial_struct port;
     if (ioctl(fd, TIOCGSERIAL, &port) != 0) return -1;
@@ -168,14 +146,9 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, j
     return port.closing_wait;
 }
 
-// --- Calling the library's exports the way Java cannot (testkit.Native) ------------------------
-
-#include <dlfcn.h>
-
-// Calls an export of the already loaded library with int arguments, also where the export
-// declares a jboolean, so a test can hand it values no Java boolean can carry. With `jniPair`
-// the export takes (env, class, ...), without it (env, ...). Returns {Integer result, the
-// Throwable the export left pending or null}; the pending Throwable is cleared.
+// Calls an export of the loaded library with int arguments, also where it declares a jboolean,
+// so a test can pass values no Java boolean carries. With `jniPair` the export takes (env, class,
+// ...), else (env, ...). Returns {Integer result, the Throwable it left pending (cleared) or null}.
 KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
                                                          jstring symbol, jboolean jniPair,
                                                          jintArray arguments) {
@@ -186,21 +159,20 @@ KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, js
     void* function = handle != nullptr ? dlsym(handle, name) : nullptr;
     env->ReleaseStringUTFChars(symbol, name);
     const jsize count = env->GetArrayLength(arguments);
-    if (function == nullptr || count > 2 || (count == 0 && !jniPair)) {
+    if (function == nullptr || count > 2) {
         env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"),
                       "no such export or arity");
         return nullptr;
     }
     jint a[2] = {0, 0};
     env->GetIntArrayRegion(arguments, 0, count, a);
-    // Both C calling conventions of these machines let the caller pass arguments the export
-    // does not take, so two signatures serve every arity.
+    // Both C calling conventions here let a caller pass arguments the callee does not take.
     const jint result =
         jniPair ? reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr,
                                                                                      a[0], a[1])
                 : reinterpret_cast<jint (*)(JNIEnv*, jint, jint)>(function)(env, a[0], a[1]);
     jthrowable pending = env->ExceptionOccurred();
-    if (pending != nullptr) env->ExceptionClear();
+    env->ExceptionClear();
     jclass integer = env->FindClass("java/lang/Integer");
     jobject boxed = env->CallStaticObjectMethod(
         integer, env->GetStaticMethodID(integer, "valueOf", "(I)Ljava/lang/Integer;"), result);
