@@ -11,7 +11,6 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.function.IntUnaryOperator;
 import testkit.Check;
-import testkit.Jvm;
 import testkit.Pty;
 
 /**
@@ -135,7 +134,7 @@ public class BadInputTest {
         }
 
         group("a SerialConfig without its methods raises the lookup error, not a crash", () -> {
-            Jvm.Result result = Jvm.run(System.getProperty("pellusk.brokenClasses") + ":" + System.getProperty("java.class.path"),
+            Check.Result result = Check.jvm(System.getProperty("pellusk.brokenClasses") + ":" + System.getProperty("java.class.path"),
                     "BadInputTest", "contract");
             equal(0, result.exitCode(), "exit status; output:\n" + result.stdout());
         });

@@ -6,7 +6,6 @@ import java.nio.charset.StandardCharsets;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
 import testkit.Check;
-import testkit.Jvm;
 import testkit.Pty;
 
 /** The example of docs/serial-library.md, run as a user runs it, against a pty that answers. */
@@ -18,9 +17,9 @@ public class ExampleTest {
     public static void main(String[] args) throws Exception {
         group("the example sends at 115200 8N1 with RTS/CTS and prints the answer", () -> {
             try (Pty pty = new Pty()) {
-                CompletableFuture<Jvm.Result> example = CompletableFuture.supplyAsync(() -> {
+                CompletableFuture<Check.Result> example = CompletableFuture.supplyAsync(() -> {
                     try {
-                        return Jvm.run(System.getProperty("java.class.path"), "SerialExample",
+                        return Check.jvm(System.getProperty("java.class.path"), "SerialExample",
                                 pty.slavePath);
                     } catch (Exception e) {
                         throw new IllegalStateException(e);
@@ -39,13 +38,13 @@ public class ExampleTest {
 
                 byte[] answer = "PONG\r\n".getBytes(StandardCharsets.US_ASCII);
                 equal(answer.length, Pty.write(pty.master, answer, 0, answer.length), "far end write");
-                Jvm.Result result = example.get(30, TimeUnit.SECONDS);
+                Check.Result result = example.get(30, TimeUnit.SECONDS);
                 equal(0, result.exitCode(), "exit status; output:\n" + result.stdout());
                 isTrue(result.stdout().contains("answer: PONG\n"), "printed answer:\n" + result.stdout());
             }
         });
         group("a device that is no terminal: the example frees the slot its open kept, and fails", () -> {
-            Jvm.Result result = Jvm.run(System.getProperty("java.class.path"), "SerialExample", "/dev/null");
+            Check.Result result = Check.jvm(System.getProperty("java.class.path"), "SerialExample", "/dev/null");
             equal(1, result.exitCode(), "exit status; output:\n" + result.stdout());
             isTrue(result.stdout().contains("cannot open /dev/null: code 5003"), "output:\n" + result.stdout());
         });

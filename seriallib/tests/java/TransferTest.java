@@ -11,6 +11,7 @@ import java.nio.file.Files;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Random;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
 import java.util.function.IntSupplier;
@@ -40,29 +41,22 @@ public class TransferTest {
         equal(0x5A, SerialPortLocal.SerGetByte(slot), "received");
     }
 
-    /** A receive started on its own thread, once that thread waits in poll. */
-    record Waiting(int thread, CompletableFuture<Integer> result) {
-        static Waiting start(IntSupplier receive) throws Exception {
-            CompletableFuture<Integer> tid = new CompletableFuture<>();
-            CompletableFuture<Integer> result = CompletableFuture.supplyAsync(() -> {
-                tid.complete(Pty.threadId());
-                return receive.getAsInt();
-            });
-            Pty.awaitBlockedIn(tid.get(), Pty.POLL_CALLS);
-            return new Waiting(tid.get(), result);
-        }
-
-        int end() throws Exception {
-            return result.get(10, TimeUnit.SECONDS);
-        }
+    /** Starts the receive on a thread of its own and returns its thread id once it waits in poll. */
+    static int waiting(IntSupplier receive, CompletableFuture<Integer> result) throws Exception {
+        CompletableFuture<Integer> thread = new CompletableFuture<>();
+        new Thread(() -> {
+            thread.complete(Pty.threadId());
+            result.complete(receive.getAsInt());
+        }).start();
+        Pty.awaitBlockedIn(thread.get(), Pty.POLL_CALLS);
+        return thread.get();
     }
 
     public static void main(String[] args) throws Exception {
         try (Pty pty = new Pty()) {
             final int slot = open(pty.slavePath);
-
             group("every byte value both ways; a receive fills only what arrived", () -> {
-                byte[] all = new byte[256];
+                byte[] all = new byte[256], into = new byte[100_000], expected = new byte[100_000];
                 for (int i = 0; i < 256; i++) all[i] = (byte) i;
                 equal(256, SerialPortLocal.SerPutData(slot, all, 256), "SerPutData");
                 isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "the far end got 0..255 in order");
@@ -70,16 +64,16 @@ public class TransferTest {
                 farEndWrites(pty, all);
                 for (int i = 0; i < 256; i++) equal(i, SerialPortLocal.SerGetByte(slot), "SerGetByte");
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 0xFF);
-                byte[] into = new byte[100_000];
                 Arrays.fill(into, (byte) 0x77);
+                Arrays.fill(expected, 3, expected.length, (byte) 0x77);
+                expected[0] = 1;
+                expected[1] = 2;
+                expected[2] = -1;
                 equal(3, SerialPortLocal.SerGetData(slot, into, 10), "bytes read");
-                byte[] expected = new byte[100_000];
-                Arrays.fill(expected, (byte) 0x77);
-                System.arraycopy(new byte[] {1, 2, -1}, 0, expected, 0, 3);
                 isTrue(Arrays.equals(expected, into), "the three bytes and nothing else changed");
             });
 
-            group("receive timeouts: negative ones do not read waiting bytes, 0 does not wait, 300 waits that long", () -> {
+            group("receive timeouts: negative ones leave waiting bytes unread, 0 does not wait, 300 waits that long", () -> {
                 SerialPortLocal.SerSetTimeoutRx(slot, 5000);
                 farEndWrites(pty, (byte) 1, (byte) 2);
                 equal(1, SerialPortLocal.SerGetByte(slot), "the first byte, after which the second waits");
@@ -91,9 +85,7 @@ public class TransferTest {
                     });
                     isTrue(ms < 1000, "timeout " + timeout + " returned after " + ms + " ms");
                 }
-                farEndWrites(pty, (byte) 2);
                 SerialPortLocal.SerSetTimeoutRx(slot, 300);
-                equal(2, SerialPortLocal.SerGetByte(slot), "the byte");
                 long waited = millis(() -> equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte"));
                 waited += millis(() -> equal(0, SerialPortLocal.SerGetData(slot, new byte[8], 8), "SerGetData"));
                 isTrue(waited >= 590 && waited < 2600, "two waits of 300 ms took " + waited);
@@ -103,9 +95,9 @@ public class TransferTest {
                 SerialPortLocal.SerSetTimeoutRx(slot, 20_000);
                 for (IntSupplier receive : new IntSupplier[] {() -> SerialPortLocal.SerGetByte(slot) + 1,
                                                               () -> SerialPortLocal.SerGetData(slot, new byte[4], 4)}) {
-                    Waiting waiting = Waiting.start(receive);
-                    equal(0, Pty.signalThread(waiting.thread(), Pty.SIGCONT), "tgkill");
-                    equal(0, waiting.end(), "nothing received");
+                    CompletableFuture<Integer> result = new CompletableFuture<>();
+                    equal(0, Pty.signalThread(waiting(receive, result), Pty.SIGCONT), "tgkill");
+                    equal(0, (int) result.get(10, TimeUnit.SECONDS), "nothing received");
                 }
             });
 
@@ -113,42 +105,35 @@ public class TransferTest {
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 3, (byte) 4, (byte) 5);
                 SerialPortLocal.SerSetTimeoutRx(slot, 5000);
                 equal(1, SerialPortLocal.SerGetByte(slot), "first byte, after which the rest is there");
-                equal(4, SerialPortLocal.SerRxReadyCount(slot), "ready count");
-                equal(0, SerialPortLocal.SerTxBufCount(slot), "a pty sends at once, whatever waits to be read");
-                equal(0, SerialPortLocal.SerRxFlush(slot), "SerRxFlush");
-                equal(0, SerialPortLocal.SerRxReadyCount(slot), "ready count after the flush");
-                equal(0, SerialPortLocal.SerTxFlush(slot), "SerTxFlush");
-                equal(0, SerialPortLocal.SerTxDrain(slot), "SerTxDrain");
+                equal(List.of(4, 0, 0, 0, 0, 0), List.of(SerialPortLocal.SerRxReadyCount(slot), SerialPortLocal.SerTxBufCount(slot),
+                        SerialPortLocal.SerRxFlush(slot), SerialPortLocal.SerRxReadyCount(slot), SerialPortLocal.SerTxFlush(slot),
+                        SerialPortLocal.SerTxDrain(slot)), "ready, unsent (a pty sends at once), flush, ready, flush, drain");
             });
 
-            group("timeouts stay with the slot across close and reopen", () -> {
+            group("timeouts stay with the slot across close and reopen; a descriptor above 1024 serves", () -> {
                 equal(1, SerialPortLocal.SerSetTimeoutTx(slot, -77), "set tx");
                 equal(0, SerialPortLocal.SerClosePort(slot), "close");
                 equal(1, SerialPortLocal.SerSetTimeoutRx(slot, 250), "set rx on the free slot");
                 List<FileInputStream> filler = new ArrayList<>();
                 for (int i = 0; i < 1100; i++) filler.add(new FileInputStream("/dev/null"));
-                equal(slot, open(pty.slavePath), "reopen, on a descriptor above 1024");
-                equal(250, SerialPortLocal.SerGetTimeoutRx(slot), "rx after reopen");
-                equal(-77, SerialPortLocal.SerGetTimeoutTx(slot), "tx after reopen");
+                equal(slot, open(pty.slavePath), "reopen");
+                equal(List.of(250, -77), List.of(SerialPortLocal.SerGetTimeoutRx(slot), SerialPortLocal.SerGetTimeoutTx(slot)), "timeouts");
                 long waited = millis(() -> equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte"));
                 isTrue(waited >= 245, "the stored timeout applies: " + waited + " ms");
                 oneByteEachWay(pty, slot);
                 for (FileInputStream f : filler) f.close();
             });
 
-            group("a file takes the slot, though no line can be set; at most 8192 bytes go each way a call", () -> {
-                byte[] data = new byte[3 * 8192];
-                new java.util.Random(5).nextBytes(data);
+            group("a file takes a slot, though no line can be set; at most 8192 bytes go each way a call", () -> {
+                byte[] data = new byte[3 * 8192], into = new byte[data.length];
+                new Random(5).nextBytes(data);
                 var file = Files.write(Files.createTempFile("pellusk", ".bin"), data);
-                SerialConfig config = SerialConfig.byName(file.toString());
-                equal(5003, SerialPortLocal.SerOpenPort(config), "open a file");
-                int fileSlot = slot + 1;  // the lowest free one, which the failed setup does not report
+                equal(5003, SerialPortLocal.SerOpenPort(SerialConfig.byName(file.toString())), "open a file");
+                int fileSlot = slot + 1;  // the lowest free one, which a failed setup does not report
                 equal(1, SerialPortLocal.SerSetTimeoutRx(fileSlot, 1000), "receive timeout");
-                byte[] into = new byte[data.length];
                 for (int n = 0, got; n < data.length; n += got) {
                     got = SerialPortLocal.SerGetData(fileSlot, into, into.length);
-                    isTrue(got > 0 && got <= 8192, "SerGetData read " + got);
-                    isTrue(Arrays.equals(data, n, n + got, into, 0, got), "bytes from " + n);
+                    isTrue(got > 0 && got <= 8192 && Arrays.equals(data, n, n + got, into, 0, got), "SerGetData read " + got);
                 }
                 equal(8192, SerialPortLocal.SerPutData(fileSlot, data, data.length), "a partial send");
                 equal(0, SerialPortLocal.SerClosePort(fileSlot), "close");
@@ -161,18 +146,13 @@ public class TransferTest {
             Pty far = new Pty();
             int slot = open(far.slavePath);
             equal(1, SerialPortLocal.SerSetTimeoutRx(slot, 20_000), "receive timeout");
-            Waiting receive = Waiting.start(() -> SerialPortLocal.SerGetData(slot, new byte[64], 64));
+            CompletableFuture<Integer> result = new CompletableFuture<>();
+            waiting(() -> SerialPortLocal.SerGetData(slot, new byte[64], 64), result);
             equal(0, Pty.close(far.master), "hang-up");
-            equal(-1, receive.end(), "the waiting SerGetData");
-            long ms = millis(() -> {
-                equal(-1, SerialPortLocal.SerPutData(slot, new byte[100], 100), "SerPutData");
-                equal(-1, SerialPortLocal.SerPutByte(slot, (byte) 1), "SerPutByte");
-                equal(-1, SerialPortLocal.SerTxDrain(slot), "SerTxDrain");
-                for (int i = 0; i < 3; i++) {
-                    equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte");
-                    equal(-1, SerialPortLocal.SerGetData(slot, new byte[100], 100), "SerGetData");
-                }
-            });
+            equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the waiting SerGetData");
+            long ms = millis(() -> equal(List.of(-1, -1, -1, -1, -1), List.of(SerialPortLocal.SerPutData(slot, new byte[9], 9),
+                    SerialPortLocal.SerPutByte(slot, (byte) 1), SerialPortLocal.SerTxDrain(slot), SerialPortLocal.SerGetByte(slot),
+                    SerialPortLocal.SerGetData(slot, new byte[9], 9)), "send, send, drain, receive, receive"));
             isTrue(ms < 5000, "calls after the hang-up took " + ms + " ms");
             equal(0, SerialPortLocal.SerClosePort(slot), "close");
             try (Pty next = new Pty()) {
@@ -187,27 +167,23 @@ public class TransferTest {
         try (Pty first = new Pty(); Pty second = new Pty()) {
             group("closed under a waiting receive: -1 whatever ends the wait, no byte taken, no slot shared", () -> {
                 byte[] into = new byte[16];
-                record Case(String ending, int timeout, boolean single) {}
-                for (Case c : new Case[] {new Case("input", 20_000, false), new Case("its timeout", 1000, false),
-                                          new Case("SIGCONT", 20_000, false), new Case("SIGCONT", 20_000, true)}) {
-                    String what = (c.single() ? "SerGetByte" : "SerGetData") + " ended by " + c.ending();
-                    int devices = openedDevices();
-                    int slot = open(first.slavePath);
-                    equal(1, SerialPortLocal.SerSetTimeoutRx(slot, c.timeout()), "receive timeout");
-                    Waiting receive = Waiting.start(() -> c.single() ? SerialPortLocal.SerGetByte(slot)
-                                                                     : SerialPortLocal.SerGetData(slot, into, 16));
+                for (String ending : new String[] {"input", "its timeout", "SIGCONT to SerGetData", "SIGCONT to SerGetByte"}) {
+                    int devices = openedDevices(), slot = open(first.slavePath);
+                    equal(1, SerialPortLocal.SerSetTimeoutRx(slot, ending.equals("its timeout") ? 1000 : 20_000), "receive timeout");
+                    CompletableFuture<Integer> result = new CompletableFuture<>();
+                    int thread = waiting(() -> ending.endsWith("GetByte") ? SerialPortLocal.SerGetByte(slot)
+                                                                          : SerialPortLocal.SerGetData(slot, into, 16), result);
                     equal(0, SerialPortLocal.SerClosePort(slot), "close under the wait");
                     equal(-1, SerialPortLocal.SerClosePort(slot), "a second close finds the slot free");
                     int other = open(second.slavePath);
                     isTrue(other != slot, "a slot still in use is not given to the next open");
-                    if (c.ending().equals("input")) farEndWrites(first, (byte) 1, (byte) 2, (byte) 3);
-                    if (c.ending().equals("SIGCONT")) equal(0, Pty.signalThread(receive.thread(), Pty.SIGCONT), "tgkill");
-                    equal(-1, receive.end(), what);
+                    if (ending.equals("input")) farEndWrites(first, (byte) 1, (byte) 2, (byte) 3);
+                    if (ending.startsWith("SIGCONT")) equal(0, Pty.signalThread(thread, Pty.SIGCONT), "tgkill");
+                    equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the receive ended by " + ending);
                     isTrue(Arrays.equals(new byte[16], into), "nothing was copied into the array");
                     equal(devices + 1, openedDevices(), "the closed port's descriptor went with the receive");
-                    equal(slot, open(first.slavePath), "the slot is free again after " + what);
+                    equal(slot, open(first.slavePath), "the slot is free again after " + ending);
                     oneByteEachWay(second, other);
-                    equal(0, SerialPortLocal.SerRxFlush(slot), "flush what the closed port left");
                     equal(0, SerialPortLocal.SerClosePort(slot), "close");
                     equal(0, SerialPortLocal.SerClosePort(other), "close");
                 }

@@ -3,6 +3,8 @@ package testkit;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.Objects;
 
 /** A minimal test runner: named groups of checks, a summary line, and the exit status. */
@@ -77,6 +79,19 @@ public final class Check {
             }
         }
         return devices;
+    }
+
+    public record Result(int exitCode, String stdout) {}
+
+    /** Runs a main class in a fresh JVM of this one's kind, echoing its output for the checks on ours. */
+    public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
+        List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
+                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
+        command.addAll(List.of(args));
+        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String out = new String(process.getInputStream().readAllBytes());
+        System.out.print(out);
+        return new Result(process.waitFor(), out);
     }
 
     public static void finish() {
