@@ -68,19 +68,12 @@ KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, j
     const int got = fd < 0 ? -1 : tcgetattr(fd, &t);
     if (fd >= 0) close(fd);
     if (got != 0) return nullptr;
-    const jint fields[] = {static_cast<jint>(t.c_iflag),
-                           static_cast<jint>(t.c_oflag),
-                           static_cast<jint>(t.c_cflag),
-                           static_cast<jint>(t.c_lflag),
-                           static_cast<jint>(cfgetispeed(&t)),
-                           static_cast<jint>(cfgetospeed(&t)),
-                           t.c_cc[VMIN],
-                           t.c_cc[VTIME],
-                           t.c_cc[VSTART],
+    const jint fields[] = {jint(t.c_iflag), jint(t.c_oflag),       jint(t.c_cflag),
+                           jint(t.c_lflag), jint(cfgetispeed(&t)), jint(cfgetospeed(&t)),
+                           t.c_cc[VMIN],    t.c_cc[VTIME],         t.c_cc[VSTART],
                            t.c_cc[VSTOP]};
-    jintArray result = env->NewIntArray(sizeof fields / sizeof fields[0]);
-    if (result != nullptr)
-        env->SetIntArrayRegion(result, 0, sizeof fields / sizeof fields[0], fields);
+    jintArray result = env->NewIntArray(10);
+    if (result != nullptr) env->SetIntArrayRegion(result, 0, 10, fields);
     return result;
 }
 
@@ -160,39 +153,30 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, j
 
 // Calls an export of the loaded library with int arguments, also where it declares a jboolean,
 // so a test can pass values no Java boolean carries. With `jniPair` the export takes (env, class,
-// ...), else (env, ...). Returns {Integer result, the Throwable it left pending (cleared) or null}.
-KIT_EXPORT jobjectArray JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
-                                                         jstring symbol, jboolean jniPair,
-                                                         jintArray arguments) {
+// ...), else (env, ...). Returns its result; the Throwable it left pending goes to thrown[0].
+KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
+                                                 jstring symbol, jboolean jniPair,
+                                                 jintArray arguments, jobjectArray thrown) {
     const char* libraryPath = env->GetStringUTFChars(library, nullptr);
     void* handle = dlopen(libraryPath, RTLD_NOW | RTLD_NOLOAD);
     env->ReleaseStringUTFChars(library, libraryPath);
     const char* name = env->GetStringUTFChars(symbol, nullptr);
     void* function = handle != nullptr ? dlsym(handle, name) : nullptr;
-    env->ReleaseStringUTFChars(symbol, name);
-    const jsize count = env->GetArrayLength(arguments);
-    if (function == nullptr || count > 2) {
-        env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"),
-                      "no such export or arity");
-        return nullptr;
-    }
     jint a[2] = {0, 0};
-    env->GetIntArrayRegion(arguments, 0, count, a);
+    env->GetIntArrayRegion(arguments, 0, env->GetArrayLength(arguments), a);
+    if (function == nullptr)
+        env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"), name);
+    env->ReleaseStringUTFChars(symbol, name);
+    if (env->ExceptionCheck()) return 0;
     // Both C calling conventions here let a caller pass arguments the callee does not take.
-    const jint result =
-        jniPair ? reinterpret_cast<jint (*)(JNIEnv*, jobject, jint, jint)>(function)(env, nullptr,
-                                                                                     a[0], a[1])
-                : reinterpret_cast<jint (*)(JNIEnv*, jint, jint)>(function)(env, a[0], a[1]);
+    using WithClass = jint (*)(JNIEnv*, jobject, jint, jint);
+    using Plain = jint (*)(JNIEnv*, jint, jint);
+    const jint result = jniPair ? reinterpret_cast<WithClass>(function)(env, nullptr, a[0], a[1])
+                                : reinterpret_cast<Plain>(function)(env, a[0], a[1]);
     jthrowable pending = env->ExceptionOccurred();
     env->ExceptionClear();
-    jclass integer = env->FindClass("java/lang/Integer");
-    jobject boxed = env->CallStaticObjectMethod(
-        integer, env->GetStaticMethodID(integer, "valueOf", "(I)Ljava/lang/Integer;"), result);
-    if (env->ExceptionCheck()) return nullptr;
-    jobjectArray outcome = env->NewObjectArray(2, env->FindClass("java/lang/Object"), nullptr);
-    env->SetObjectArrayElement(outcome, 0, boxed);
-    env->SetObjectArrayElement(outcome, 1, pending);
-    return outcome;
+    env->SetObjectArrayElement(thrown, 0, pending);
+    return result;
 }
 
 // --- The kernel fake, in libKernelFake alone: the JVM binds a native method to the first library

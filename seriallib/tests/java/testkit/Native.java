@@ -18,7 +18,7 @@ public final class Native {
         }
     }
 
-    private static native Object[] call(String library, String symbol, boolean jniPair, int[] arguments);
+    private static native int call(String library, String symbol, boolean jniPair, int[] arguments, Throwable[] thrown);
 
     /** A native method of SerialPortLocal, by its method name, with int arguments. */
     public static Outcome method(String name, int... arguments) {
@@ -31,15 +31,15 @@ public final class Native {
     }
 
     private static Outcome call(String symbol, boolean jniPair, int[] arguments) {
-        // The library the JVM loaded, wherever it found it.
-        String library;
+        String library;  // the one the JVM loaded, wherever it found it
         try (var maps = Files.lines(Path.of("/proc/self/maps"))) {
             Class.forName("Quorvia.SerialPortLocal");
             library = maps.filter(line -> line.contains("/libPellusk")).findFirst().orElseThrow();
         } catch (Exception e) {
             throw new IllegalStateException(e);
         }
-        Object[] pair = call(library.substring(library.indexOf('/')), symbol, jniPair, arguments);
-        return new Outcome((Integer) pair[0], (Throwable) pair[1]);
+        Throwable[] thrown = new Throwable[1];
+        int result = call(library.substring(library.indexOf('/')), symbol, jniPair, arguments, thrown);
+        return new Outcome(result, thrown[0]);
     }
 }
