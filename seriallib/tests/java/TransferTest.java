@@ -175,6 +175,7 @@ public class TransferTest {
                                                                           : SerialPortLocal.SerGetData(slot, into, 16), result);
                     equal(0, SerialPortLocal.SerClosePort(slot), "close under the wait");
                     equal(-1, SerialPortLocal.SerClosePort(slot), "a second close finds the slot free");
+                    equal(devices + 1, openedDevices(), "the waiting receive still holds the port");
                     int other = open(second.slavePath);
                     isTrue(other != slot, "a slot still in use is not given to the next open");
                     if (ending.equals("input")) farEndWrites(first, (byte) 1, (byte) 2, (byte) 3);
