@@ -289,13 +289,14 @@ int openHook(const char* name, const char* path, int flags, va_list args) {
 KIT_OPEN_HOOK(open)
 KIT_OPEN_HOOK(open64)
 
-// A planted device (/dev/zero, or /dev/null in its place) opens, but is not the one asked for.
+// A planted device (/dev/zero, or /dev/null in its place) opens, but is not the one asked for. It
+// takes the place of the node in the first directory where one can be made.
 extern "C" int mknod(const char* path, mode_t mode, dev_t device) noexcept {
-    if (planted && strstr(path, "/cc-") != nullptr) {
-        planted = false;
-        device = makedev(1, minor(device) == 5 ? 3 : 5);
-    }
-    return real<int (*)(const char*, mode_t, dev_t)>("mknod")(path, mode, device);
+    auto realMknod = real<int (*)(const char*, mode_t, dev_t)>("mknod");
+    if (!planted || strstr(path, "/cc-") == nullptr) return realMknod(path, mode, device);
+    const int result = realMknod(path, mode, makedev(1, minor(device) == 5 ? 3 : 5));
+    if (result == 0) planted = false;
+    return result;
 }
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
