@@ -24,7 +24,7 @@ done
 
 tmp=$(mktemp -d)
 link=
-trap '[ -z "$link" ] || kill "$link" 2>/dev/null; rm -rf "$tmp"' EXIT
+trap '[ -z "$link" ] || kill "$link" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 mkdir "$tmp/plan"
 shares=("$libdir:/pellusk/lib" "$classes:/pellusk/classes" "${shares[@]}")
 [ -d "$classes-broken" ] && shares+=("$classes-broken:/pellusk/classes-broken")
