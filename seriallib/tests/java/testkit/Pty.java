@@ -17,8 +17,8 @@ public final class Pty implements AutoCloseable {
     public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
                                                                                         : new long[] {168, 309, 414};
 
-    private static native int openMaster();
-    private static native String ptsName(int master);
+    public static native int openMaster();
+    public static native String ptsName(int master);
     public static native int[] termios(String path);
     /** Waits up to 5 s until the descriptor takes bytes: the count written, or -1. */
     public static native int write(int fd, byte[] data, int offset, int count);
