@@ -8,7 +8,10 @@ import Quorvia.SerialPortLocal;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.Executors;
 import java.util.function.IntUnaryOperator;
 import testkit.Check;
 import testkit.KernelFake;
@@ -185,6 +188,22 @@ public class FakeKernelTest {
             noNodesLeft();
         });
 
+        group("card power: lookups on several threads do not take each other's node", () -> {
+            List<CompletableFuture<String>> threads = new ArrayList<>();
+            var pool = Executors.newFixedThreadPool(8);
+            for (int t = 0; t < 8; t++) {
+                threads.add(CompletableFuture.supplyAsync(() -> {
+                    for (int i = 0; i < 300; i++) {
+                        Outcome o = Native.method("SerGetPowerMode", 3);
+                        if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
+                    }
+                    return "ok";
+                }, pool));
+            }
+            for (CompletableFuture<String> r : threads) equal("ok", r.get(), "every status of a thread");
+            pool.shutdown();
+            noNodesLeft();
+        });
         Check.finish();
     }
 }
