@@ -121,7 +121,7 @@ public class FakeKernelTest {
             outcome(0x108D5, null, Native.method("SerGetStatusAPM"), "charging at 85%");
             fakeFile("/proc/apm", "1.16 1.2 0x03 0xff 0x04 0xff -1% -1 ?\n");
             equal(0xFFFF7F, SerialPortLocal.SerGetStatusAPM(), "nothing known, no battery");
-            for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n"}) {
+            for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n", "x".repeat(600) + " 1.2 0x03 0x01 0x03 0x09 85%\n"}) {
                 fakeFile("/proc/apm", line);
                 outcome(-1, "Failed to get APM status", Native.method("SerGetStatusAPM"), "/proc/apm of " + line);
             }

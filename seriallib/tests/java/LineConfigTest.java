@@ -3,6 +3,7 @@ import static testkit.Check.group;
 
 import Quorvia.SerialConfig;
 import Quorvia.SerialPortLocal;
+import java.util.List;
 import testkit.Check;
 import testkit.Pty;
 
@@ -43,6 +44,8 @@ public class LineConfigTest {
                     String what = "handshake " + c[0] + ", stop bits " + c[1] + ", parity " + c[2];
                     equal(c[3], t[Pty.IFLAG] & (IXON | IXOFF | INPCK | IGNPAR), what + ": c_iflag");
                     equal(c[4], t[Pty.CFLAG] & (CRTSCTS | CSTOPB | PARODD | CMSPAR), what + ": c_cflag");
+                    equal(List.of(0, 0, 1, 0, 0x11, 0x13), List.of(t[Pty.OFLAG], t[Pty.LFLAG], t[Pty.VMIN], t[Pty.VTIME],
+                            t[Pty.VSTART], t[Pty.VSTOP]), what + ": raw, XON and XOFF");
                 }
             });
 

@@ -60,6 +60,8 @@ public class TransferTest {
                 for (int i = 0; i < 256; i++) all[i] = (byte) i;
                 equal(256, SerialPortLocal.SerPutData(slot, all, 256), "SerPutData");
                 isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "the far end got 0..255 in order");
+                for (int i = 0; i < 256; i++) equal(0, SerialPortLocal.SerPutByte(slot, (byte) i), "SerPutByte " + i);
+                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "the far end got 0..255 byte by byte");
                 SerialPortLocal.SerSetTimeoutRx(slot, 5000);
                 farEndWrites(pty, all);
                 for (int i = 0; i < 256; i++) equal(i, SerialPortLocal.SerGetByte(slot), "SerGetByte");
