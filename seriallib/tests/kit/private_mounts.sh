@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # private_mounts.sh <command...>: runs the command as root in a mount namespace of its own whose
 # /dev, /run (so /var/run), /tmp and /var/lib are fresh tmpfs, so the card nodes a test makes
-# never reach the host's directories. /dev keeps the few nodes a JVM needs, and the checkout
-# (with its build tree) stays visible even when it lives under one of the covered folders.
+# never reach the host's directories. /dev keeps the few nodes a JVM needs and the host's
+# pseudo-terminals, and the checkout (with its build tree) stays visible even when it lives under
+# one of the covered folders.
 set -euo pipefail
 if [ "${1:-}" != "--inside" ]; then
   exec unshare --mount --propagation private "$0" --inside "$@"
@@ -13,10 +14,12 @@ checkout=$(cd "$(dirname "$0")/../../.." && pwd)
 mount --rbind / /mnt
 for dir in /tmp /run /var/lib; do mount -t tmpfs tmpfs "$dir"; done
 mount -t tmpfs -o mode=755 tmpfs /dev
-for node in "null 3" "zero 5" "full 7" "random 8" "urandom 9"; do
-  read -r name minor <<<"$node"
-  mknod -m 666 "/dev/$name" c 1 "$minor"
+for node in "null 1 3" "zero 1 5" "full 1 7" "random 1 8" "urandom 1 9" "ptmx 5 2"; do
+  read -r name major minor <<<"$node"
+  mknod -m 666 "/dev/$name" c "$major" "$minor"
 done
+# The host's pseudo-terminals, which /dev/ptmx finds beside it.
+mkdir /dev/pts && mount --bind /mnt/dev/pts /dev/pts
 for dir in /tmp /run /var/lib /dev; do
   case "$checkout/" in
     "$dir"/*)

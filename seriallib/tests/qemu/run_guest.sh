@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # Boots the prepared i386 guest once and runs Java in its 32-bit JVM, one run after another:
 #   run_guest.sh [--share HOST_DIR:GUEST_DIR]... <rig> <i386 library dir> <classes dir> <run>...
-# A run is the JVM's arguments and main class as one word ("uart.LinkTest",
-# "-Dx=1 StormTest"); "fake " before them preloads the i386 kernel fake, and "installed " leaves
-# the library path to the JVM's default. The library folder is
-# /pellusk/lib in the guest, the classes /pellusk/classes (and the classes beside them that
-# break the SerialConfig contract /pellusk/classes-broken); --share adds a read-only folder.
-# ttyS0 is the console, which carries the output back here. ttyS1 and ttyS2 are the UARTs under
-# test, joined to each other through socat, so a byte sent on one arrives on the other. The exit
-# status is that of the last run that failed, else 0; a guest that hangs is killed by the timeout
-# (PELLUSK_GUEST_TIMEOUT seconds, 100 by default).
+# A run is the JVM's arguments and main class as one word ("uart.UartTest", "-Dx=1 StormTest");
+# "fake " before them preloads the i386 kernel fake, and "installed " leaves the library path to
+# the JVM's default. The library folder is /pellusk/lib in the guest, the classes
+# /pellusk/classes (and the classes beside them that break the SerialConfig contract
+# /pellusk/classes-broken); --share adds a read-only folder. ttyS0 is the console, which carries
+# the output back here; ttyS1 and ttyS2 are the UARTs under test, joined to each other through
+# socat. The exit status is that of the last run that failed, else 0; a guest that hangs is
+# killed after PELLUSK_GUEST_TIMEOUT seconds (100 by default).
 set -euo pipefail
 
 shares=()
@@ -19,20 +18,13 @@ while [ "${1:-}" = --share ]; do
 done
 rig=$1 libdir=$2 classes=$3
 shift 3
-limit=${PELLUSK_GUEST_TIMEOUT:-100}
-
 for f in vmlinuz initrd.cpio.gz jroot; do
   [ -e "$rig/$f" ] || { echo "no $f in $rig: the rig fixture has not run" >&2; exit 1; }
 done
 
 tmp=$(mktemp -d)
 link=
-cleanup() {
-  [ -z "$link" ] || kill "$link" 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
+trap '[ -z "$link" ] || kill "$link" 2>/dev/null || true; rm -rf "$tmp"' EXIT
 mkdir "$tmp/plan"
 shares=("$libdir:/pellusk/lib" "$classes:/pellusk/classes" "${shares[@]}")
 [ -d "$classes-broken" ] && shares+=("$classes-broken:/pellusk/classes-broken")
@@ -50,32 +42,27 @@ done >"$tmp/plan/runs"
 
 # QEMU waits for a client on each socket before it starts the guest (wait=on), in order; socat
 # connects to both, retrying until QEMU has created each, and then carries bytes both ways.
-socat "UNIX-CONNECT:$tmp/s1.sock,retry=600,interval=0.05" \
-      "UNIX-CONNECT:$tmp/s2.sock,retry=600,interval=0.05" &
+socat "UNIX-CONNECT:$tmp/s1.sock,retry=600,interval=0.05" "UNIX-CONNECT:$tmp/s2.sock,retry=600,interval=0.05" &
 link=$!
-
+limit=${PELLUSK_GUEST_TIMEOUT:-100}
 status=0
 timeout --kill-after=5 "$limit" qemu-system-i386 -accel tcg -m 1024 -smp 1 \
   -nographic -no-reboot -monitor none -nodefaults -vga none \
-  -kernel "$rig/vmlinuz" -initrd "$rig/initrd.cpio.gz" \
-  -append "console=ttyS0 quiet loglevel=3 panic=-1" \
+  -kernel "$rig/vmlinuz" -initrd "$rig/initrd.cpio.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -serial stdio \
   -chardev "socket,id=s1,path=$tmp/s1.sock,server=on,wait=on" -serial chardev:s1 \
   -chardev "socket,id=s2,path=$tmp/s2.sock,server=on,wait=on" -serial chardev:s2 \
   -virtfs "local,path=$rig/jroot,mount_tag=jroot,security_model=none,readonly=on" \
   -virtfs "local,path=$tmp/plan,mount_tag=plan,security_model=none,readonly=on" \
-  "${virtfs[@]}" \
-  </dev/null 2>"$tmp/qemu.log" | tr -d '\r' | tee "$tmp/console" |
+  "${virtfs[@]}" </dev/null 2>"$tmp/qemu.log" | tr -d '\r' | tee "$tmp/console" |
   sed -u -e 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g' -e '/^SeaBIOS (version/d; /^Booting from ROM\.*$/d' \
-    -e 's/^Booting from ROM\.*//' ||
-  status=$?
+    -e 's/^Booting from ROM\.*//' || status=$?
 
-if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
-  cat "$tmp/qemu.log" >&2
-  echo "the guest did not finish within $limit s" >&2
-  exit 1
-fi
 # The firmware's screen codes may stand before the line when nothing else was printed.
 result=$(sed -n 's/^.*pellusk-guest-exit=\([0-9]*\)$/\1/p' "$tmp/console" | tail -1)
-[ -n "$result" ] || { cat "$tmp/qemu.log" >&2; echo "the guest ended without reporting a result" >&2; exit 1; }
+if [ "$status" -eq 124 ] || [ "$status" -eq 137 ] || [ -z "$result" ]; then
+  cat "$tmp/qemu.log" >&2
+  echo "the guest did not finish within $limit s, or ended without reporting a result" >&2
+  exit 1
+fi
 exit "$result"

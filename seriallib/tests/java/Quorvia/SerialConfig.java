@@ -4,14 +4,9 @@ import java.nio.charset.StandardCharsets;
 
 /** A port's settings as the serial library reads them: plain fields behind the nine methods. */
 public class SerialConfig {
-    private byte[] portName = new byte[0];
-    private byte[] baseName = new byte[0];
-    private int port = 1;
-    private int bitRate = 7;    // 9600 bit/s
-    private int parity = 0;     // none
-    private int dataBits = 3;   // 8
-    private int stopBits = 0;   // 1
-    private int handshake = 0;  // none
+    private byte[] portName = new byte[0], baseName = new byte[0];
+    // Port 1 at 9600 bit/s, 8N1, no handshake, as codes.
+    private int port = 1, bitRate = 7, parity = 0, dataBits = 3, stopBits = 0, handshake = 0;
 
     /** A port opened by its device path. */
     public static SerialConfig byName(String path) {
@@ -23,7 +18,7 @@ public class SerialConfig {
     /** A port opened by number: the base name followed by the slot (port - 1). */
     public static SerialConfig byNumber(String baseName, int port) {
         SerialConfig config = new SerialConfig();
-        config.baseName = baseName.getBytes(StandardCharsets.UTF_8);
+        config.baseName = baseName == null ? null : baseName.getBytes(StandardCharsets.UTF_8);
         config.port = port;
         return config;
     }
@@ -39,7 +34,6 @@ public class SerialConfig {
 
     public void setPortNameBytes(byte[] bytes) { portName = bytes; }
     public void setBaseNameBytes(byte[] bytes) { baseName = bytes; }
-
     public byte[] getPortName() { return portName; }
     public byte[] getBaseName() { return baseName; }
     public int getPort() { return port; }

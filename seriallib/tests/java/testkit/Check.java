@@ -1,7 +1,11 @@
 package testkit;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Objects;
 
 /** A minimal test runner: named groups of checks, a summary line, and the exit status. */
 public final class Check {
@@ -9,8 +13,7 @@ public final class Check {
         void run() throws Exception;
     }
 
-    private static int passed;
-    private static final List<String> failures = new ArrayList<>();
+    private static int passed, failed;
 
     private Check() {}
 
@@ -19,29 +22,25 @@ public final class Check {
             body.run();
             passed++;
         } catch (Throwable t) {
-            failures.add(name + ": " + t);
+            failed++;
             System.out.println("FAILED " + name + ": " + t);
             t.printStackTrace(System.out);
         }
     }
 
-    public static void equal(long expected, long actual, String what) {
-        if (expected != actual) {
-            throw new AssertionError(what + ": expected " + expected + ", got " + actual);
-        }
+    public static void equal(Object expected, Object actual, String what) {
+        if (!Objects.equals(expected, actual)) throw new AssertionError(what + ": expected " + expected + ", got " + actual);
     }
 
-    public static void equal(Object expected, Object actual, String what) {
-        if (!java.util.Objects.equals(expected, actual)) {
-            throw new AssertionError(what + ": expected " + expected + ", got " + actual);
-        }
+    public static void equal(long expected, long actual, String what) {
+        equal((Object) expected, (Object) actual, what);
     }
 
     public static void isTrue(boolean condition, String what) {
         if (!condition) throw new AssertionError(what);
     }
 
-    /** Runs the body and returns the Throwable it raised; fails when it raised none. */
+    /** Runs the body and returns what it threw; fails when it threw nothing or something else. */
     public static Throwable raises(Class<? extends Throwable> type, Body body) {
         try {
             body.run();
@@ -53,12 +52,10 @@ public final class Check {
     }
 
     public static void raisesIOException(String message, Body body) {
-        Throwable t = raises(java.io.IOException.class, body);
-        equal(message, t.getMessage(), "exception message");
-        equal(java.io.IOException.class, t.getClass(), "exception class");
+        Throwable t = raises(IOException.class, body);
+        equal(IOException.class.getName() + ": " + message, t.toString(), "exception");
     }
 
-    /** How long the call took, in milliseconds. */
     public static long millis(Runnable call) {
         long start = System.nanoTime();
         call.run();
@@ -66,30 +63,40 @@ public final class Check {
     }
 
     /**
-     * How many descriptors this process has open on devices and card nodes. Only those count:
-     * the JVM opens and closes files of its own (cgroup and /proc files) on other threads at any
-     * time, so a count of every descriptor would change under a test's feet.
+     * Descriptors this process has open on devices and card nodes. Only those: the JVM opens and
+     * closes files of its own on other threads at any time.
      */
-    public static int openedDevices() throws java.io.IOException {
+    public static int openedDevices() throws IOException {
         int devices = 0;
-        try (var entries = java.nio.file.Files.list(java.nio.file.Path.of("/proc/self/fd"))) {
-            for (var entry : (Iterable<java.nio.file.Path>) entries::iterator) {
-                String target;
+        try (var entries = Files.list(Path.of("/proc/self/fd"))) {
+            for (Path entry : (Iterable<Path>) entries::iterator) {
                 try {
-                    target = java.nio.file.Files.readSymbolicLink(entry).toString();
-                } catch (java.io.IOException closedMeanwhile) {
-                    continue;
+                    String target = Files.readSymbolicLink(entry).toString();
+                    if (target.startsWith("/dev/") || target.contains("/cc-")) devices++;
+                } catch (IOException closedMeanwhile) {
+                    // not counted
                 }
-                if (target.startsWith("/dev/") || target.contains("/cc-")) devices++;
             }
         }
         return devices;
     }
 
-    /** Prints the summary line and exits non-zero when a group failed. */
+    public record Result(int exitCode, String stdout) {}
+
+    /** Runs a main class in a fresh JVM of this one's kind, echoing its output for the checks on ours. */
+    public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
+        List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
+                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
+        command.addAll(List.of(args));
+        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String out = new String(process.getInputStream().readAllBytes());
+        System.out.print(out);
+        return new Result(process.waitFor(), out);
+    }
+
     public static void finish() {
-        System.out.println(passed + " passed, " + failures.size() + " failed");
+        System.out.println(passed + " passed, " + failed + " failed");
         System.out.flush();
-        System.exit(failures.isEmpty() ? 0 : 1);
+        System.exit(failed == 0 ? 0 : 1);
     }
 }

@@ -1,6 +1,9 @@
 package testkit;
 
-/** Calls libPellusk's exports directly (libPtyKit), for arguments and results Java cannot see. */
+import java.nio.file.Files;
+import java.nio.file.Path;
+
+/** Calls libPellusk's exports directly (libPtyKit), with arguments Java cannot pass. */
 public final class Native {
     static {
         System.loadLibrary("PtyKit");
@@ -11,32 +14,32 @@ public final class Native {
     /** The int an export returned and the exception it left pending, if any. */
     public record Outcome(int result, Throwable thrown) {
         public String message() {
-            return thrown == null ? null : thrown.getClass().getName() + ": " + thrown.getMessage();
+            return thrown == null ? null : thrown.toString();
         }
     }
 
-    private static native Object[] call(String library, String symbol, boolean jniPair, int[] arguments);
+    private static native int call(String library, String symbol, boolean jniPair, int[] arguments, Throwable[] thrown);
 
     /** A native method of SerialPortLocal, by its method name, with int arguments. */
     public static Outcome method(String name, int... arguments) {
-        return outcome(call(library(), "Java_Quorvia_SerialPortLocal_" + name, true, arguments));
+        return call("Java_Quorvia_SerialPortLocal_" + name, true, arguments);
     }
 
     /** A plain export that takes the JNI environment and then int arguments. */
     public static Outcome plain(String symbol, int... arguments) {
-        return outcome(call(library(), symbol, false, arguments));
+        return call(symbol, false, arguments);
     }
 
-    private static Outcome outcome(Object[] pair) {
-        return new Outcome((Integer) pair[0], (Throwable) pair[1]);
-    }
-
-    private static String library() {
-        try {
-            Class.forName("Quorvia.SerialPortLocal");  // loads libPellusk
-        } catch (ClassNotFoundException e) {
+    private static Outcome call(String symbol, boolean jniPair, int[] arguments) {
+        String library;  // the one the JVM loaded, wherever it found it
+        try (var maps = Files.lines(Path.of("/proc/self/maps"))) {
+            Class.forName("Quorvia.SerialPortLocal");
+            library = maps.filter(line -> line.contains("/libPellusk")).findFirst().orElseThrow();
+        } catch (Exception e) {
             throw new IllegalStateException(e);
         }
-        return System.getProperty("java.library.path") + "/" + System.mapLibraryName("Pellusk");
+        Throwable[] thrown = new Throwable[1];
+        int result = call(library.substring(library.indexOf('/')), symbol, jniPair, arguments, thrown);
+        return new Outcome(result, thrown[0]);
     }
 }

@@ -3,7 +3,7 @@ package testkit;
 import java.nio.file.Files;
 import java.nio.file.Path;
 
-/** Real pseudo-terminals and termios read-back for the tests (libPtyKit). */
+/** Real pseudo-terminals, termios read-back, signals and UART controls for the tests (libPtyKit). */
 public final class Pty implements AutoCloseable {
     static {
         System.loadLibrary("PtyKit");
@@ -12,11 +12,17 @@ public final class Pty implements AutoCloseable {
     // Indexes into the array that termios() returns.
     public static final int IFLAG = 0, OFLAG = 1, CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5,
             VMIN = 6, VTIME = 7, VSTART = 8, VSTOP = 9;
+    public static final int SIGCONT = 18;
+    /** The system calls a receive waits in: poll and ppoll on x86_64; also ppoll_time64 on i386. */
+    public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
+                                                                                        : new long[] {168, 309, 414};
 
     public static native int openMaster();
     public static native String ptsName(int master);
     public static native int[] termios(String path);
+    /** Waits up to 5 s until the descriptor takes bytes: the count written, or -1. */
     public static native int write(int fd, byte[] data, int offset, int count);
+    /** What arrives within the timeout: the count read, 0 when nothing came, -1 on error. */
     public static native int read(int fd, byte[] buffer, int offset, int count, int timeoutMs);
     public static native int close(int fd);
     public static native int threadId();
@@ -30,11 +36,6 @@ public final class Pty implements AutoCloseable {
     /** Sets a UART's closing wait, in hundredths of a second (root only); the value set, or -1. */
     public static native int closingWait(int fd, int centiseconds);
 
-    public static final int SIGCONT = 18;
-    /** The system calls a receive waits in: poll and ppoll on x86_64; also ppoll_time64 on i386. */
-    public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
-                                                                                        : new long[] {168, 309, 414};
-
     public final int master;
     public final String slavePath;
 
@@ -47,28 +48,25 @@ public final class Pty implements AutoCloseable {
     /** Exactly `count` bytes from the master, each read waiting up to `timeoutMs` for more. */
     public byte[] readExactly(int count, int timeoutMs) {
         byte[] got = new byte[count];
-        for (int n = 0; n < count; ) {
-            int r = read(master, got, n, count - n, timeoutMs);
+        for (int n = 0, r; n < count; n += r) {
+            r = read(master, got, n, count - n, timeoutMs);
             if (r <= 0) throw new AssertionError("far end read " + r + " after " + n + " bytes");
-            n += r;
         }
         return got;
     }
 
     /**
      * Waits up to ten seconds until the thread sleeps in one of these system calls, so that a
-     * test acts on a wait that has really begun. There is no event for that, so the thread's
-     * record in /proc is read again until it says so.
+     * test acts on a wait that has really begun. No event says so: the thread's record in /proc
+     * is read again until it does.
      */
     public static void awaitBlockedIn(int threadId, long... syscalls) throws Exception {
         Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
-        long deadline = System.nanoTime() + 10_000_000_000L;
-        while (true) {
+        for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
             String now = Files.readString(record).split(" ")[0];
             for (long call : syscalls) if (now.equals(Long.toString(call))) return;
-            if (System.nanoTime() > deadline) throw new AssertionError("thread " + threadId + " never blocked");
-            Thread.sleep(1);
         }
+        throw new AssertionError("thread " + threadId + " never blocked");
     }
 
     @Override

@@ -1,0 +1,209 @@
+import static testkit.Check.equal;
+import static testkit.Check.group;
+import static testkit.Check.isTrue;
+import static testkit.Check.openedDevices;
+
+import Quorvia.SerialConfig;
+import Quorvia.SerialPortLocal;
+import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.CompletableFuture;
+import java.util.concurrent.Executors;
+import java.util.function.IntUnaryOperator;
+import testkit.Check;
+import testkit.KernelFake;
+import testkit.Native;
+import testkit.Native.Outcome;
+import testkit.Pty;
+
+/**
+ * What the kernel here cannot provide, answered by the preloaded fake: modem lines and breaks on
+ * a pty, /proc/apm, and card-services requests, for which the memory devices (major 1) stand in
+ * as card sockets, so /dev/null is socket 3. Run as root in a mount namespace whose /dev, /run,
+ * /tmp and /var/lib are private: the card nodes are real, and the real kernel answers their opens.
+ */
+public class FakeKernelTest {
+    static final int DTR = 0x002, RTS = 0x004, CTS = 0x020, CAR = 0x040, RNG = 0x080, DSR = 0x100;
+    static final String IO = "java.io.IOException: ";
+    static Path dir;
+
+    static void fakeFile(String path, String text) throws Exception {
+        Path file = dir.resolve(Path.of(path).getFileName());
+        KernelFake.redirect(path, text == null ? null : Files.writeString(file, text).toString());
+    }
+
+    static void outcome(int result, String exception, Outcome actual, String what) {
+        equal(result, actual.result(), what + ": result");
+        equal(exception == null ? null : IO + exception, actual.message(), what + ": exception");
+    }
+
+    static void noNodesLeft() {
+        for (String d : new String[] {"/var/lib/pcmcia", "/var/run", "/dev", "/tmp"}) {
+            Path node = Path.of(d + "/cc-" + ProcessHandle.current().pid());
+            isTrue(!Files.exists(node, LinkOption.NOFOLLOW_LINKS), node + " is left");
+        }
+    }
+
+    static void continueSignal() {
+        equal(0, Pty.signalThread(Pty.threadId(), Pty.SIGCONT), "tgkill");
+    }
+
+    public static void main(String[] args) throws Exception {
+        isTrue(KernelFake.preloaded(), "libKernelFake must be preloaded");
+        dir = Files.createTempDirectory("pellusk-fake");
+
+        // First: a process in which no port was opened yet. The signals go to the calling thread
+        // itself, which takes them before tgkill returns.
+        group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1", () -> {
+            continueSignal();
+            equal(0, SerialPortLocal.SerGetResumeState(false), "before the first open");
+            try (Pty pty = new Pty()) {
+                equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
+                equal(0, SerialPortLocal.SerClosePort(0), "close");
+            }
+            continueSignal();
+            continueSignal();
+            equal(1, SerialPortLocal.SerGetResumeState(false), "first look");
+            equal(1, Native.method("SerGetResumeState", 2).result(), "a boolean byte of 2");
+            equal(1, Native.method("SerGetResumeState", 0x100).result(), "a boolean byte of 0");
+            equal(1, Native.method("SerGetResumeState", 0x101).result(), "a boolean byte of 1 clears");
+            equal(0, SerialPortLocal.SerGetResumeState(true), "after the clearing read");
+        });
+
+        try (Pty pty = new Pty()) {
+            equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
+            group("each control line moves alone with one request; a boolean counts by its low byte", () -> {
+                KernelFake.adoptLines(pty.slavePath, RTS | CTS);
+                int[][] steps = {  // DTR (0) or RTS (1), the boolean as an int, the lines after the call
+                    {0, 1, RTS | CTS | DTR}, {0, 0, RTS | CTS}, {1, 0, CTS}, {1, 1, RTS | CTS},
+                    {0, 0x101, RTS | CTS | DTR}, {0, 0x100, RTS | CTS}, {1, 0x200, CTS},
+                };
+                for (int[] step : steps) {
+                    equal(0, Native.method(step[0] == 0 ? "SerSetDTR" : "SerSetRTS", 0, step[1]).result(), "result");
+                    equal(step[2], KernelFake.lines(), "lines after " + step[0] + " " + step[1]);
+                }
+                isTrue(!KernelFake.takeLog().contains("TIOCMGET"), "nothing read first");
+            });
+
+            group("a break lasts the duration in quarter seconds, truncated", () -> {
+                StringBuilder expected = new StringBuilder();
+                for (int[] c : new int[][] {{0, 0}, {249, 0}, {-249, 0}, {250, 1}, {1000, 4}, {-600, -2}}) {
+                    equal(0, SerialPortLocal.SerSendBreak(0, c[0]), "break of " + c[0]);
+                    expected.append("break ").append(c[1]).append('\n');
+                }
+                equal(expected.toString(), KernelFake.takeLog(), "durations handed to tcsendbreak");
+            });
+
+            group("each status method reads its own line as 1 or 0; a device without lines reads 0 and refuses", () -> {
+                IntUnaryOperator[] reads = {SerialPortLocal::SerSigCTS, SerialPortLocal::SerSigDSR, SerialPortLocal::SerSigCD,
+                                            SerialPortLocal::SerSigRing};
+                int[] bits = {CTS, DSR, CAR, RNG};
+                for (int i = 0; i < reads.length; i++) {
+                    for (int lines : new int[] {bits[i], ~bits[i], 0}) {
+                        KernelFake.adoptLines(pty.slavePath, lines);
+                        for (int j = 0; j < reads.length; j++) {
+                            equal((lines & bits[j]) != 0 ? 1 : 0, reads[j].applyAsInt(0), "line " + j + " of " + lines);
+                        }
+                    }
+                }
+                KernelFake.adoptLines(null, 0);
+                equal(-1, SerialPortLocal.SerSetDTR(0, true), "DTR on a bare pty");
+                equal(-1, SerialPortLocal.SerSetRTS(0, false), "RTS on a bare pty");
+            });
+            equal(0, SerialPortLocal.SerClosePort(0), "close");
+        }
+
+        group("/proc/apm comes back packed; a missing file or a short line raises", () -> {
+            fakeFile("/proc/apm", "1.16 1.2 0x03 0x01 0x03 0x09 85% 180 min\n");
+            outcome(0x108D5, null, Native.method("SerGetStatusAPM"), "charging at 85%");
+            fakeFile("/proc/apm", "1.16 1.2 0x03 0xff 0x04 0xff -1% -1 ?\n");
+            equal(0xFFFF7F, SerialPortLocal.SerGetStatusAPM(), "nothing known, no battery");
+            for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n", "x".repeat(600) + " 1.2 0x03 0x01 0x03 0x09 85%\n"}) {
+                fakeFile("/proc/apm", line);
+                outcome(-1, "Failed to get APM status", Native.method("SerGetStatusAPM"), "/proc/apm of " + line);
+            }
+        });
+
+        isTrue(!Files.exists(Path.of("/var/lib/pcmcia")), "run in the private mounts: /var/lib must be empty");
+        fakeFile("/proc/devices", "Character devices:\n  1 mem\n  1 pcmcia\n 10 misc\n\nBlock devices:\n  7 pcmcia\n");
+        KernelFake.answerCards(1);
+        KernelFake.takeLog();
+        group("card power: a bad mode or card slot is refused before any lookup", () -> {
+            outcome(5000, null, Native.method("SerSetPowerMode", 3, 2), "mode 2");
+            outcome(5000, null, Native.method("SerSetPowerMode", 3, -1), "mode -1");
+            for (int slot : new int[] {9, -1, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
+                outcome(-2, "Invalid slot number", Native.plain("getSlotHandle", slot), "handle of " + slot);
+                outcome(5001, "Invalid slot number", Native.method("SerSetPowerMode", slot, 0), "suspend " + slot);
+                outcome(5001, "Invalid slot number", Native.method("SerGetPowerMode", slot), "status of " + slot);
+            }
+            equal("", KernelFake.takeLog(), "calls");
+        });
+
+        group("card power: suspend, status 0, resume, status 1, each on its socket's own node, leaving nothing", () -> {
+            int files = openedDevices();
+            outcome(0, null, Native.method("SerSetPowerMode", 8, 0), "suspend 8");
+            outcome(0, null, Native.method("SerGetPowerMode", 8), "status 8");
+            outcome(0, null, Native.method("SerSetPowerMode", 8, 1), "resume 8");
+            outcome(1, null, Native.method("SerGetPowerMode", 8), "status 8");
+            outcome(1, null, Native.method("SerGetPowerMode", 3), "status 3");
+            equal("DS_SUSPEND_CARD 8|DS_GET_STATUS 8 function 8|DS_RESUME_CARD 8|DS_GET_STATUS 8 function 8|DS_GET_STATUS 3 function 3|",
+                    KernelFake.takeLog().replace("read /proc/devices\n", "").replace('\n', '|'), "requests");
+            Outcome handle = Native.plain("getSlotHandle", 3);
+            equal("/run/cc-" + ProcessHandle.current().pid() + " (deleted)",
+                    Files.readSymbolicLink(Path.of("/proc/self/fd/" + handle.result())).toString(), "the handle, made in /var/run");
+            equal(0, Pty.close(handle.result()), "the caller closes it");
+            equal(files, openedDevices(), "open descriptors");
+            noNodesLeft();
+        });
+
+        group("card power: another device planted at the node's name is not taken for the card", () -> {
+            outcome(0, null, Native.method("SerSetPowerMode", 3, 0), "suspend socket 3");
+            KernelFake.plant();
+            outcome(0, null, Native.method("SerGetPowerMode", 3), "status past another device");
+            outcome(0, null, Native.method("SerSetPowerMode", 3, 1), "resume socket 3");
+            noNodesLeft();
+        });
+
+        group("card power: no driver, no socket, or a refused request raises its own message", () -> {
+            int files = openedDevices();
+            fakeFile("/proc/devices", "Character devices:\n  1 mem\n 10 misc\n\nBlock devices:\n  7 loop\n");
+            outcome(-3, "PCMCIA device lookup failed", Native.plain("getSlotHandle", 3), "no entry");
+            outcome(5001, "PCMCIA device lookup failed", Native.method("SerGetPowerMode", 3), "status, no entry");
+            fakeFile("/proc/devices", null);
+            outcome(5001, "PCMCIA device lookup failed", Native.method("SerSetPowerMode", 3, 1), "no file");
+            fakeFile("/proc/devices", "10 pcmcia\n");  // misc: socket 4 is a minor nobody registered
+            outcome(-4, "Failed to open card socket", Native.plain("getSlotHandle", 4), "misc minor 4");
+            fakeFile("/proc/devices", "60 pcmcia\n");  // a major without a driver
+            outcome(5001, "Failed to open card socket", Native.method("SerGetPowerMode", 0), "major 60");
+            fakeFile("/proc/devices", "1 pcmcia\n");
+            KernelFake.answerCards(-1);  // the real memory driver answers: ENOTTY
+            outcome(5002, "Failed to suspend card", Native.method("SerSetPowerMode", 3, 0), "suspend");
+            outcome(5002, "Failed to resume card", Native.method("SerSetPowerMode", 3, 1), "resume");
+            outcome(5002, "Failed to get card status", Native.method("SerGetPowerMode", 3), "status");
+            KernelFake.answerCards(1);
+            equal(files, openedDevices(), "open descriptors");
+            noNodesLeft();
+        });
+
+        group("card power: lookups on several threads do not take each other's node", () -> {
+            List<CompletableFuture<String>> threads = new ArrayList<>();
+            var pool = Executors.newFixedThreadPool(8);
+            for (int t = 0; t < 8; t++) {
+                threads.add(CompletableFuture.supplyAsync(() -> {
+                    for (int i = 0; i < 300; i++) {
+                        Outcome o = Native.method("SerGetPowerMode", 3);
+                        if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
+                    }
+                    return "ok";
+                }, pool));
+            }
+            for (CompletableFuture<String> r : threads) equal("ok", r.get(), "every status of a thread");
+            pool.shutdown();
+            noNodesLeft();
+        });
+        Check.finish();
+    }
+}

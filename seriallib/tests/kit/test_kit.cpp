@@ -1,0 +1,377 @@
+// Test code, never part of the library. As libPtyKit, the JNI library of the test kit:
+// pseudo-terminals, termios read-back, signals, UART controls and calls into the library's exports,
+// which Java itself cannot reach. As libKernelFake, preloaded (LD_PRELOAD) into a test JVM, also
+// the kernel side that these machines cannot provide: modem lines and breaks on the device a test
+// adopts, card-services requests on devices of one chosen major, and opens of a /proc file a test
+// redirects, each recorded. Everything else goes to the real C library untouched, since the JVM
+// opens and controls many files itself; testkit.KernelFake steers the fake.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <jni.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#define KIT_EXPORT extern "C" JNIEXPORT
+
+namespace {
+
+// A signal restarts the whole wait: the storm's far ends wait only for bytes that are coming.
+int pollFor(int fd, short events, int timeoutMs) {
+    pollfd entry{fd, events, 0};
+    int ready;
+    while ((ready = poll(&entry, 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
+    return ready;
+}
+
+}  // namespace
+
+// The line keeps the kernel's cooked default, so a test sees whatever setting the library gives it.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_openMaster(JNIEnv*, jclass) {
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd >= 0 && (grantpt(fd) != 0 || unlockpt(fd) != 0)) return close(fd), -1;
+    return fd;
+}
+
+KIT_EXPORT jstring JNICALL Java_testkit_Pty_ptsName(JNIEnv* env, jclass, jint fd) {
+    char name[128];
+    return ptsname_r(fd, name, sizeof name) == 0 ? env->NewStringUTF(name) : nullptr;
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring path) {
+    const char* chars = env->GetStringUTFChars(path, nullptr);
+    const int fd = open(chars, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    env->ReleaseStringUTFChars(path, chars);
+    return fd;
+}
+
+// {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
+// or null when the device cannot be opened or read.
+KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
+    const int fd = Java_testkit_Pty_openDevice(env, cls, path);
+    termios t;
+    const int got = fd < 0 ? -1 : tcgetattr(fd, &t);
+    if (fd >= 0) close(fd);
+    if (got != 0) return nullptr;
+    const jint fields[] = {jint(t.c_iflag), jint(t.c_oflag),       jint(t.c_cflag),
+                           jint(t.c_lflag), jint(cfgetispeed(&t)), jint(cfgetospeed(&t)),
+                           t.c_cc[VMIN],    t.c_cc[VTIME],         t.c_cc[VSTART],
+                           t.c_cc[VSTOP]};
+    jintArray result = env->NewIntArray(10);
+    if (result != nullptr) env->SetIntArrayRegion(result, 0, 10, fields);
+    return result;
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_write(JNIEnv* env, jclass, jint fd, jbyteArray data,
+                                               jint offset, jint count) {
+    if (pollFor(fd, POLLOUT, 5000) <= 0) return -1;
+    jbyte* bytes = env->GetByteArrayElements(data, nullptr);
+    const ssize_t written = write(fd, bytes + offset, static_cast<size_t>(count));
+    env->ReleaseByteArrayElements(data, bytes, JNI_ABORT);
+    return static_cast<jint>(written);
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_read(JNIEnv* env, jclass, jint fd, jbyteArray buffer,
+                                              jint offset, jint count, jint timeoutMs) {
+    const int ready = pollFor(fd, POLLIN, timeoutMs);
+    if (ready <= 0) return ready;
+    jbyte* bytes = env->GetByteArrayElements(buffer, nullptr);
+    const ssize_t got = read(fd, bytes + offset, static_cast<size_t>(count));
+    env->ReleaseByteArrayElements(buffer, bytes, 0);
+    return static_cast<jint>(got);
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_close(JNIEnv*, jclass, jint fd) {
+    return close(fd);
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
+    return static_cast<jint>(syscall(SYS_gettid));
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
+    return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
+}
+
+// The signal to the whole process (the kernel picks a thread that does not block it), then to
+// each listed thread, `rounds` times. A thread not started yet (id 0) or ended is passed over.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
+                                                     jint signal, jint rounds) {
+    jint tids[64];
+    const jsize count = env->GetArrayLength(threads);
+    if (count > 64) return -1;
+    env->GetIntArrayRegion(threads, 0, count, tids);
+    jint sent = 0;
+    for (jint round = 0; round < rounds; ++round) {
+        if (kill(getpid(), signal) != 0) return -1;
+        ++sent;
+        for (jsize i = 0; i < count; ++i) {
+            if (tids[i] <= 0) continue;
+            if (syscall(SYS_tgkill, getpid(), tids[i], signal) == 0) {
+                ++sent;
+            } else if (errno != ESRCH) {
+                return -1;
+            }
+        }
+    }
+    return sent;
+}
+
+// What the library has no method for, such as a UART's loopback bit and OUT1/OUT2, on a
+// descriptor the caller keeps open (every open of a tty raises DTR and RTS again).
+KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set,
+                                                    jint clear) {
+    int word = 0;
+    const bool done = (set == 0 || ioctl(fd, TIOCMBIS, &set) == 0) &&
+                      (clear == 0 || ioctl(fd, TIOCMBIC, &clear) == 0) &&
+                      ioctl(fd, TIOCMGET, &word) == 0;
+    return done ? word : -1;
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, jint centiseconds) {
+    serial_struct port;
+    if (ioctl(fd, TIOCGSERIAL, &port) != 0) return -1;
+    port.closing_wait = static_cast<unsigned short>(centiseconds);
+    if (ioctl(fd, TIOCSSERIAL, &port) != 0 || ioctl(fd, TIOCGSERIAL, &port) != 0) return -1;
+    return port.closing_wait;
+}
+
+// Calls an export of the loaded library with int arguments, also where it declares a jboolean,
+// so a test can pass values no Java boolean carries. With `jniPair` the export takes (env, class,
+// ...), else (env, ...). Returns its result; the Throwable it left pending goes to thrown[0].
+KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
+                                                 jstring symbol, jboolean jniPair,
+                                                 jintArray arguments, jobjectArray thrown) {
+    const char* libraryPath = env->GetStringUTFChars(library, nullptr);
+    void* handle = dlopen(libraryPath, RTLD_NOW | RTLD_NOLOAD);
+    env->ReleaseStringUTFChars(library, libraryPath);
+    const char* name = env->GetStringUTFChars(symbol, nullptr);
+    void* function = handle != nullptr ? dlsym(handle, name) : nullptr;
+    jint a[2] = {0, 0};
+    env->GetIntArrayRegion(arguments, 0, env->GetArrayLength(arguments), a);
+    if (function == nullptr)
+        env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"), name);
+    env->ReleaseStringUTFChars(symbol, name);
+    if (env->ExceptionCheck()) return 0;
+    // Both C calling conventions here let a caller pass arguments the callee does not take.
+    using WithClass = jint (*)(JNIEnv*, jobject, jint, jint);
+    using Plain = jint (*)(JNIEnv*, jint, jint);
+    const jint result = jniPair ? reinterpret_cast<WithClass>(function)(env, nullptr, a[0], a[1])
+                                : reinterpret_cast<Plain>(function)(env, a[0], a[1]);
+    jthrowable pending = env->ExceptionOccurred();
+    env->ExceptionClear();
+    env->SetObjectArrayElement(thrown, 0, pending);
+    return result;
+}
+
+// --- The kernel fake, in libKernelFake alone: the JVM binds a native method to the first library
+// that has it, and the fake's state must be the preloaded copy's --------------------------------
+#ifdef KIT_KERNEL_FAKE
+
+namespace {
+
+constexpr unsigned long kSuspendCard = 0x640C, kResumeCard = 0x640D, kCardStatus = 0xC00C6409;
+constexpr std::uint32_t kSuspendedState = 0x2000;
+
+struct CardStatus {
+    std::uint8_t Function;
+    std::uint32_t CardState;
+    std::uint32_t SocketState;
+};
+
+// Recursive: a hook that holds it may note its call.
+pthread_mutex_t mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+dev_t linesDevice = 0;  // the adopted device; 0 for none
+int linesWord = 0;
+int cardMajor = -1;
+bool suspended[256];
+// Plain arrays, which no static destructor frees under a JVM thread that is still running.
+char redirectFrom[256], redirectTo[256];  // an empty target: the file is missing
+bool planted = false;                     // the next card node gets another device
+char callLog[16384];
+
+struct Lock {
+    Lock() { pthread_mutex_lock(&mutex); }
+    ~Lock() { pthread_mutex_unlock(&mutex); }
+};
+
+template <typename F>
+F real(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+void note(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    {
+        Lock lock;
+        const std::size_t used = strlen(callLog);
+        vsnprintf(callLog + used, sizeof callLog - used, format, args);
+    }
+    va_end(args);
+}
+
+dev_t deviceOf(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+}
+
+// -1 when the request is not the fake's to answer.
+int answerIoctl(int fd, unsigned long request, void* arg) {
+    const dev_t device = deviceOf(fd);
+    int* word = static_cast<int*>(arg);
+    if ((request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC) && device != 0 &&
+        device == linesDevice) {
+        if (request == TIOCMGET) *word = linesWord;
+        if (request == TIOCMBIS) linesWord |= *word;
+        if (request == TIOCMBIC) linesWord &= ~*word;
+        note(request == TIOCMGET ? "TIOCMGET\n" : "%s 0x%x\n",
+             request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", *word);
+        return 0;
+    }
+    if ((request != kSuspendCard && request != kResumeCard && request != kCardStatus) ||
+        device == 0 || static_cast<int>(major(device)) != cardMajor) {
+        return -1;
+    }
+    const unsigned socket = minor(device) & 0xFF;
+    if (request == kCardStatus) {
+        auto* status = static_cast<CardStatus*>(arg);
+        note("DS_GET_STATUS %u function %u\n", socket, status->Function);
+        status->CardState = suspended[socket] ? kSuspendedState : 0;
+    } else {
+        suspended[socket] = request == kSuspendCard;
+        note("%s %u\n", request == kSuspendCard ? "DS_SUSPEND_CARD" : "DS_RESUME_CARD", socket);
+    }
+    return 0;
+}
+
+int openHook(const char* name, const char* path, int flags, va_list args) {
+    const mode_t mode =
+        (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    auto realOpen = real<int (*)(const char*, int, ...)>(name);
+    {
+        Lock lock;
+        if (path != nullptr && strcmp(path, redirectFrom) == 0) {
+            note("read %s\n", path);
+            if (*redirectTo != '\0') return realOpen(redirectTo, flags, mode);
+            errno = ENOENT;
+            return -1;
+        }
+    }
+    return realOpen(path, flags, mode);
+}
+
+}  // namespace
+
+#define KIT_OPEN_HOOK(function)                                 \
+    extern "C" int function(const char* path, int flags, ...) { \
+        va_list args;                                           \
+        va_start(args, flags);                                  \
+        const int fd = openHook(#function, path, flags, args);  \
+        va_end(args);                                           \
+        return fd;                                              \
+    }
+KIT_OPEN_HOOK(open)
+KIT_OPEN_HOOK(open64)
+
+// A planted device (/dev/zero, or /dev/null in its place) opens, but is not the one asked for. It
+// takes the place of the node in the first directory where one can be made.
+extern "C" int mknod(const char* path, mode_t mode, dev_t device) noexcept {
+    auto realMknod = real<int (*)(const char*, mode_t, dev_t)>("mknod");
+    if (!planted || strstr(path, "/cc-") == nullptr) return realMknod(path, mode, device);
+    const int result = realMknod(path, mode, makedev(1, minor(device) == 5 ? 3 : 5));
+    if (result == 0) planted = false;
+    return result;
+}
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    {
+        Lock lock;
+        if (answerIoctl(fd, request, arg) == 0) return 0;
+    }
+    return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
+}
+
+extern "C" int tcsendbreak(int fd, int duration) noexcept {
+    if (linesDevice == 0 || deviceOf(fd) != linesDevice)
+        return real<int (*)(int, int)>("tcsendbreak")(fd, duration);
+    note("break %d\n", duration);
+    return 0;
+}
+
+// --- Steering, for testkit.KernelFake ----------------------------------------------------------
+
+namespace {
+
+void copyText(JNIEnv* env, jstring from, char (&to)[256]) {
+    to[0] = '\0';
+    if (from == nullptr) return;
+    const char* chars = env->GetStringUTFChars(from, nullptr);
+    snprintf(to, sizeof to, "%s", chars);
+    env->ReleaseStringUTFChars(from, chars);
+}
+
+}  // namespace
+
+KIT_EXPORT jboolean JNICALL Java_testkit_KernelFake_preloaded(JNIEnv*, jclass) {
+    return dlsym(RTLD_DEFAULT, "tcsendbreak") == reinterpret_cast<void*>(&tcsendbreak);
+}
+
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_adoptLines(JNIEnv* env, jclass, jstring path,
+                                                           jint word) {
+    char name[256];
+    copyText(env, path, name);
+    struct stat st;
+    const bool found = stat(name, &st) == 0;
+    linesDevice = found ? st.st_rdev : 0;
+    linesWord = word;
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_KernelFake_lines(JNIEnv*, jclass) {
+    return linesWord;
+}
+
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_redirect(JNIEnv* env, jclass, jstring from,
+                                                         jstring to) {
+    Lock lock;
+    copyText(env, from, redirectFrom);
+    copyText(env, to, redirectTo);
+}
+
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_answerCards(JNIEnv*, jclass, jint majorNumber) {
+    cardMajor = majorNumber;
+}
+
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_plant(JNIEnv*, jclass) {
+    planted = true;
+}
+
+KIT_EXPORT jstring JNICALL Java_testkit_KernelFake_takeLog(JNIEnv* env, jclass) {
+    char taken[sizeof callLog];
+    {
+        Lock lock;
+        memcpy(taken, callLog, sizeof taken);
+        callLog[0] = '\0';
+    }
+    return env->NewStringUTF(taken);
+}
+#endif
