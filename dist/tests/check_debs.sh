@@ -13,8 +13,8 @@ expect_field() {  # deb field pattern
 
 for deb in "$@"; do
   case $deb in
-    *_amd64.deb) arch=amd64 triplet=x86_64-linux-gnu class=ELF64 machine='Advanced Micro Devices X86-64' ;;
-    *_i386.deb) arch=i386 triplet=i386-linux-gnu class=ELF32 machine='Intel 80386' ;;
+    *_amd64.deb) arch=amd64 triplet=x86_64-linux-gnu ;;
+    *_i386.deb) arch=i386 triplet=i386-linux-gnu ;;
     *) fail "unknown architecture: $deb"; continue ;;
   esac
   echo "== $(basename "$deb")"
@@ -45,10 +45,7 @@ END
   tree=$(mktemp -d)
   dpkg-deb --extract "$deb" "$tree"
   lib=$tree/usr/lib/$triplet/jni/libPellusk.so.4.7.0
-  readelf -h "$lib" | grep -Eq "Class: +$class\$" || fail "$arch: not $class"
-  readelf -h "$lib" | grep -Eq "Machine: +$machine\$" || fail "$arch: not $machine"
   readelf -d "$lib" | grep -q 'Library soname: \[libPellusk.so.4\]' || fail "$arch: SONAME"
-  [ -z "$(readelf -S "$lib" | grep -E '\.debug_|\.symtab')" ] || fail "$arch: library not stripped"
   zcat "$tree/usr/share/doc/libpellusk-jni/changelog.gz" | head -1 | grep -q '^libpellusk-jni (4.7.0) ' \
     || fail "$arch: changelog does not start with this version"
   rm -rf "$tree"
