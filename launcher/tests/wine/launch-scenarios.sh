@@ -1,11 +1,11 @@
-# The splash window and the application's launch; sourced by scenarios.sh.
+# The splash window and the launch; sourced by scenarios.sh.
 
-# The install's own runtime goes before those under Program Files; a hidden jar is passed over;
-# drive I: is not mapped. The splash is a tool window that closes 51 ticks of 100 ms after
-# its first showing, the first tick having done the launch, and the launcher goes with it.
+# The install's own runtime goes first, a hidden jar is passed over, drive I: is not mapped.
+# The splash is a tool window that closes 51 ticks of 100 ms after its first showing, the first
+# tick having launched, and the launcher goes with it.
 scenario_launch() {
     make_install
-    unmap_drive_i
+    rm -f "$WINEPREFIX/dosdevices/i:"
     put_java "$program_files/Ostrel RFID/Tarvio/jre/bin"
     put_java "$program_files/Ostrel RFID Tarvio/jre/bin"
     set_hidden "$install/Tarvio.jar"
@@ -18,27 +18,24 @@ scenario_launch() {
         "image: $(winpath "$install")\\jre\\bin\\java.exe"
 }
 
-# The splash at 96 and 144 dpi is the same picture, half as large again. The resolution is the
-# prefix's (Wine has none per monitor), so this scenario runs alone and puts 96 back.
+# At 144 dpi the splash is the one at 96, half as large again. The resolution is the prefix's
+# (Wine has none per monitor), so this scenario runs alone and puts 96 back.
 scenario_high_dpi() {
     make_install
     use_own_display
     on_exit 'set_dpi 96'
-    local dpi size
     for dpi in 96 144; do
         set_dpi $dpi
         drive splash java "run=import -window root -trim +repage $work/$dpi.png"
     done
-    read -r size < <(convert "$work/96.png" -format '%wx%h\n' info:)
-    read -r width height < <(convert "$work/144.png" -format '%w %h\n' info:)
-    [ $((${size%x*} * 3 - width * 2)) -ge -4 ] && [ $((${size%x*} * 3 - width * 2)) -le 4 ] &&
-        [ $((${size#*x} * 3 - height * 2)) -ge -4 ] && [ $((${size#*x} * 3 - height * 2)) -le 4 ] ||
-        fail "the splash is $size at 96 dpi and ${width}x$height at 144"
+    local width height width144 height144 whole label
+    read -r width height width144 height144 < <(convert "$work/96.png" "$work/144.png" -format '%w %h ' info:; echo)
+    (( (width * 3 - width144 * 2) ** 2 <= 16 && (height * 3 - height144 * 2) ** 2 <= 16 )) ||
+        fail "the splash is ${width}x$height at 96 dpi and ${width144}x$height144 at 144"
     # Above the strip, whose colour pulses, and around the version label, which lies on the logo.
-    convert "$work/144.png" -resize "$size!" "$work/144-as-96.png"
-    local whole label
-    whole=$(difference "${size%x*}x$((${size#*x} * 85 / 100))+0+0")
-    label=$(difference "$((${size%x*} * 35 / 100))x$((${size#*x} / 8))+$((${size%x*} * 65 / 100))+0")
+    convert "$work/144.png" -resize "${width}x$height!" "$work/144-as-96.png"
+    whole=$(difference "${width}x$((height * 85 / 100))+0+0")
+    label=$(difference "$((width * 35 / 100))x$((height / 8))+$((width * 65 / 100))+0")
     echo "differences from the splash at 96 dpi: $whole, at the label: $label"
     awk -v w="$whole" -v l="$label" 'BEGIN { exit !(w < 0.06 && l < 0.15) }' ||
         fail "the splash at 144 dpi is not the one at 96 scaled: differences $whole, $label"
@@ -50,10 +47,10 @@ set_dpi() {
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >>"$work/wine.log" 2>&1
 }
 
-# Run under a name for which Wine hands the windows to a window manager, as it does by default
-# (the prefix turns that off), on a display without one: Wine then holds the hiding of each such
-# window up to 2 s for a manager's answer, and the launcher must not wait for that. The box names
-# the folder; a name that is a jar only by its short name is none.
+# Under a name for which Wine hands the windows to a window manager, as it does by default (the
+# prefix turns that off), on a display without one, Wine holds the hiding of each such window up
+# to 2 s for the manager's answer: the launcher must not wait for that. The box names the folder;
+# a jar only by its short name is none.
 scenario_no_jar() {
     launcher_exe=VelmoorWm.exe
     wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$launcher_exe\\X11 Driver" /v Managed /d Y /f \
@@ -66,7 +63,7 @@ scenario_no_jar() {
     # Closed on the 6th tick: five more once the box has given the splash window back.
     local closed enabled
     closed=$(sed -n 's/^closed-ms: //p' "$out") enabled=$(sed -n 's/^enabled-ms: //p' "$out")
-    [ $((closed - enabled)) -ge 400 ] && [ $((closed - enabled)) -le 850 ] ||
+    (( closed - enabled >= 400 && closed - enabled <= 850 )) ||
         fail "closed $((closed - enabled)) ms after the box gave the splash window back"
     expect_ms exit-ms 0 300
 }

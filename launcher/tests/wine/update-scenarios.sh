@@ -1,9 +1,10 @@
 # The update check, the update and the changes dialog; sourced by scenarios.sh. Each maps drive
 # I: of the shared prefix to its own update folder.
+prompt='box: An update is available for this application\r\nDo you want to install this update now ?'
+sample='Ünïcode €\r\nB' shown='dialog: \r\nÜnïcode €\r\nB'
 
-# The folder below the update drive's root is on a drive whose server has gone, and holds every
-# lookup back: the splash pulses on, and java starts once the 2 s wait for the folder has run
-# out. Then the lookup fails, and the installed jar is as it was.
+# The update folder is on a drive whose server has gone: the splash pulses on, and java starts
+# once the 2 s wait for the folder has run out, with the installed jar as it was.
 scenario_drive_stalled() {
     make_install
     cp -p "$install/Tarvio.jar" "$work/installed.jar"
@@ -12,11 +13,8 @@ scenario_drive_stalled() {
     ln -s "$work/dead" "$work/drive-i/Brantholm"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     drive splash java "run=kill $dead_holder" closed
-    # 2 s from the first tick, give or take a tick.
-    expect_ms java-ms 1900 2400
-    local changes
-    changes=$(sed -n 's/^strip-changes: //p' "$out")
-    [ "${changes:-0}" -ge 15 ] || fail "the strip changed colour ${changes:-0} times while java was awaited"
+    expect_ms java-ms 1900 2400  # from the first tick, give or take a tick
+    expect_ms strip-changes 15 100
     expect_ms strip-still-ms 0 400
     expect_ms exit-ms 0 500
     expect_java 1 "$(java_command Tarvio.jar)"
@@ -42,13 +40,11 @@ scenario_newer_yes() {
     make_install
     publish newer
     drive box=Yes box=OK java
-    expect 'box: An update is available for this application\r\nDo you want to install this update now ?' \
-        "box: Application Updated !"
+    expect "$prompt" "box: Application Updated !"
     expect_installed new
     local folder='D:\Prog ramme\Tarvio Ünïcode'
-    printf '%s\n' "command: \"$folder\\jre\\bin\\java.exe\" -jar \"$folder/Other.jar\"" \
-        "directory: $folder" "show: 0" "image: $folder\\jre\\bin\\java.exe" |
-        cmp -s - "$record" || fail "java was not started on the install folder"
+    printf '%s\n' "command: \"$folder\\jre\\bin\\java.exe\" -jar \"$folder/Other.jar\"" "directory: $folder" \
+        "show: 0" "image: $folder\\jre\\bin\\java.exe" | cmp -s - "$record" || fail "java was not started on the install"
     drive java
     expect_java 2
 }
@@ -62,33 +58,32 @@ scenario_newer_no() {
     set_hidden "$update_folder/TarvioChanges.txt"
     drive box second box=No java
     expect_ms second-ms 0 3000
-    expect "second-front: #32770 first" 'box: An update is available for this application\r\nDo you want to install this update now ?'
+    expect "second-front: #32770 first" "$prompt"
     expect_java 1 "$(java_command Tarvio.jar)"
     expect_installed old
 }
 
-# Upgrade after the splash window has closed itself; the dialog alone on a screenshot, its labels
-# beside the text box, not over its border.
+# Upgrade after the splash has closed itself; on a screenshot of the dialog alone, its labels
+# lie beside the text box, not over its border.
 scenario_dialog_upgrade_after_splash() {
     make_install
     publish newer
-    changes 'Ünïcode €\r\nB'
+    changes "$sample"
     use_own_display
     drive splash dialog closed "run=import -window root $work/dialog.png" click=Upgrade box=OK java
-    expect 'dialog: \r\nÜnïcode €\r\nB' "box: Application Updated !"
+    expect "$shown" "box: Application Updated !"
     expect_java 1
     expect_installed new
     local left top width height
     read -r left top width height < <(sed -n 's/^dialog-edit: //p' "$out")
-    convert "$work/dialog.png" -crop "$((width - 4))x1+$((left + 2))+$top" -depth 8 -unique-colors txt:- |
-        grep -qi '#000000' && fail "a label covers the text box's top border"
-    [ "$(convert "$work/dialog.png" -crop "1x1+$((left + 2))+$((top - 3))" -depth 8 txt:- |
-        grep -o '#[0-9A-F]\{6\}')" = "#000000" ] || fail "no black dialog above the text box"
+    [ "$(colours "1x1+$((left + 2))+$((top - 3))")" = "#000000" ] || fail "no dialog above the text box"
+    ! colours "$((width - 4))x1+$((left + 2))+$top" | grep -q '#000000' || fail "a label covers the text box's border"
 }
+colours() { convert "$work/dialog.png" -crop "$1" -depth 8 -unique-colors txt:- | grep -o '#[0-9A-F]\{6\}'; }
 
-# Escape while the splash window is open skips the upgrade, and the splash window starts its
-# count again. The changes file says it is UTF-8 and is not, with NULs and every line end:
-# nothing after a NUL is lost, and what cannot be decoded shows as U+FFFD.
+# Escape while the splash is open skips the upgrade, and the splash starts its count again. The
+# changes file says it is UTF-8 and is not, with NULs and every line end: nothing after a NUL is
+# lost, and what cannot be decoded shows as U+FFFD.
 scenario_dialog_skip_restarts_splash() {
     make_install
     publish newer
@@ -96,12 +91,12 @@ scenario_dialog_skip_restarts_splash() {
     changes "\xef\xbb\xbfbefore\0after\r\n$(printf '\\x%x' {128..255})\rA\nB\r\r\n\xc3\x9cn\xc3\xafcode\n\0\0end"
     drive splash dialog=Escape java closed
     expect "dialog: \\r\\nbefore${bad}after\\r\\n$(printf "$bad%.0s" {128..255})\\r\\nA\\r\\nB\\r\\n\\r\\nÜnïcode\\r\\n$bad${bad}end"
+    expect_ms closed-ms 4800 6500
     expect_java 1
     expect_installed old
-    expect_ms closed-ms 4800 6500
 }
 
-# The installed jar held open by a running copy of the application.
+# The installed jar is held open by a running copy of the application.
 scenario_locked_jar() {
     make_install
     publish newer
@@ -111,14 +106,13 @@ scenario_locked_jar() {
     expect_installed old
 }
 
-# The update drive goes away while the dialog shows the changes, written in the ANSI code page
-# (Wine's default 1252 here).
+# The update drive goes while the dialog shows the changes, in the ANSI code page (1252 here).
 scenario_drive_gone_before_upgrade() {
     make_install
     publish newer
-    printf 'Ünïcode €\r\nB' | iconv -t CP1252 >"$update_folder/TarvioChanges.txt"
+    printf "$sample" | iconv -t CP1252 >"$update_folder/TarvioChanges.txt"
     drive dialog "run=rm $WINEPREFIX/dosdevices/i:" click=Upgrade box=OK java
-    expect 'dialog: \r\nÜnïcode €\r\nB'
+    expect "$shown"
     expect_update_failed
     expect_java 1
     expect_installed old
@@ -137,16 +131,14 @@ scenario_disk_full() {
     expect_installed old
 }
 
-# 5 MB of changes in UTF-16 LE: the dialog opens within a second with the first lines, and goes
-# on to hold the whole text, far past the text box's default 32K characters, with the first
-# lines still in view.
+# 5 MB of changes in UTF-16 LE: the dialog opens within a second with the first lines in view,
+# and goes on to hold the whole text, far past the text box's default 32K characters.
 scenario_long_changes() {
     make_install
     publish newer
-    { printf '\xff\xfe'; seq 80000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' |
-        iconv -t UTF-16LE; printf 'The last line' | iconv -t UTF-16LE; } >"$update_folder/TarvioChanges.txt"
-    # The dialog puts one more line break before the first line.
-    local length=$((($(stat -c %s "$update_folder/TarvioChanges.txt") - 2) / 2 + 2))
+    { printf '\xff\xfe' && { seq 80000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' &&
+        printf 'The last line'; } | iconv -t UTF-16LE; } >"$update_folder/TarvioChanges.txt"
+    local length=$((($(stat -c %s "$update_folder/TarvioChanges.txt") - 2) / 2 + 2))  # and one more line break
     drive splash dialog "filled=$length" "click=Skip Upgrade" java
     expect_ms dialog-ms 0 1000
     expect "filled-length: $length" 'filled-tail: quick brown fox jumps over the lazy dog again\r\nThe last line' \
@@ -158,9 +150,9 @@ scenario_long_changes() {
 scenario_changes_encodings() {
     make_install
     publish newer
-    { printf '\xfe\xff' && printf 'Ünïcode €\r\nB' | iconv -t UTF-16BE; } >"$update_folder/TarvioChanges.txt"
+    { printf '\xfe\xff' && printf "$sample" | iconv -t UTF-16BE; } >"$update_folder/TarvioChanges.txt"
     drive dialog=CloseBox java
-    expect 'dialog: \r\nÜnïcode €\r\nB'
+    expect "$shown"
     expect_java 1
     expect_installed old
 }
