@@ -1,24 +1,21 @@
-// Test driver for the launcher under Wine: starts it, then plays the user through the steps on
-// its command line, printing what it sees, one "name: value" line each:
-//   splash         waits for the splash window; "splash-taskbar: none|entry"
-//   java           waits for the stand-in java.exe to start; "java-ms" and, with the splash
-//                  known, "strip-changes" and "strip-still-ms", how often the strip changed
-//                  colour meanwhile and the longest it kept one
-//   box[=BUTTON]   waits for a message box; "box: TEXT"; clicks BUTTON, the next step's time
-//                  counting from the click
-//   dialog[=WAY]   waits for the changes dialog; "dialog-ms", "dialog: TEXT" (if short),
-//                  "dialog-length", "dialog-tail", "dialog-edit: LEFT TOP WIDTH HEIGHT" of its text
-//                  box; then leaves it by WAY: a button, Escape or CloseBox
-//   filled=N       waits for the dialog's text box to hold N characters; "filled-length",
-//                  "filled-tail", "filled-top-line"
-//   click=BUTTON   clicks a button of the changes dialog
-//   closed         waits for the splash window to close; "closed-ms" and "enabled-ms"
-//   second         starts a second launcher from the same place with another window in front,
-//                  waits for it to end; "second-ms", "second-front: CLASS first|other"
-//   lock=PATH      opens PATH without sharing, as a running application holds its jar
-//   run=COMMAND    runs the Unix COMMAND with /bin/sh and waits for it
-// Then "exit-ms", once the launcher has ended. Times are ms since the previous step. A step
-// that does not come in time prints "timeout: STEP" and fails.
+// Test driver for the launcher under Wine: starts it, plays the user through the steps on its
+// command line, and prints what it sees as "name: value" lines, times in ms since the step before:
+//   splash        the splash window; "splash-taskbar: none|entry"
+//   java          the stand-in java.exe started; "java-ms", and with the splash known
+//                 "strip-changes" and "strip-still-ms", how often its strip changed colour
+//                 meanwhile and the longest it kept one
+//   box[=BUTTON]  a message box; "box: TEXT"; clicks BUTTON, the next time counting from then
+//   dialog[=WAY]  the changes dialog; "dialog-ms", "dialog: TEXT" (if short), "dialog-edit: LEFT
+//                 TOP WIDTH HEIGHT" of its text box; leaves it by WAY: a button, Escape, CloseBox
+//   filled=N      the text box holding N characters; "filled-length", "filled-tail" (the last 60
+//                 characters), "filled-top-line"
+//   click=BUTTON  clicks a button of the changes dialog
+//   closed        the splash window closed; "closed-ms", "enabled-ms"
+//   second        a second launcher from the same place, started with another window in front,
+//                 has ended; "second-ms", "second-front: CLASS first|other"
+//   lock=PATH     opens PATH without sharing, as a running application holds its jar
+//   run=COMMAND   runs the Unix COMMAND with /bin/sh
+// and "exit-ms" once the launcher has ended. A step that does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -125,12 +122,6 @@ bool click(HWND dialog, const std::wstring& button) {
     return control && ::PostMessageW(control, BM_CLICK, 0, 0);
 }
 
-void printText(const std::wstring& step, const std::wstring& value) {
-    if (value.size() <= 4096) print(step, value);
-    print(step + L"-length", std::to_wstring(value.size()));
-    print(step + L"-tail", value.substr(value.size() - std::min<size_t>(value.size(), 60)));
-}
-
 bool run(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -229,7 +220,8 @@ int wmain(int argc, wchar_t** argv) {
         } else if (verb == L"dialog") {
             done = (dialog = waitForWindow(L"#32770", L"Whats new?"));
             print(L"dialog-ms", ms());
-            printText(L"dialog", dialog ? text(find(dialog, L"Edit")) : L"");
+            const std::wstring changes = dialog ? text(find(dialog, L"Edit")) : L"";
+            if (changes.size() <= 4096) print(L"dialog", changes);
             RECT edit{};
             ::GetWindowRect(find(dialog, L"Edit"), &edit);
             print(L"dialog-edit", std::to_wstring(edit.left) + L" " + std::to_wstring(edit.top) +
@@ -241,7 +233,10 @@ int wmain(int argc, wchar_t** argv) {
             const HWND box = dialog ? find(dialog, L"Edit") : nullptr;
             done = box && waitFor([&] { return text(box).size() >= std::stoul(argument); },
                                   3 * kStepTimeoutMs);
-            printText(L"filled", box ? text(box) : L"");
+            const std::wstring changes = box ? text(box) : L"";
+            print(L"filled-length", std::to_wstring(changes.size()));
+            print(L"filled-tail",
+                  changes.substr(changes.size() - std::min<size_t>(changes.size(), 60)));
             print(L"filled-top-line",
                   std::to_wstring(::SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0)));
         } else if (verb == L"click") {
@@ -264,13 +259,8 @@ int wmain(int argc, wchar_t** argv) {
                                  nullptr) != INVALID_HANDLE_VALUE;
         } else if (verb == L"run") {
             // Wine gives no handle to a Unix program it starts: it leaves a mark when done.
-            wchar_t folder[MAX_PATH] = L"";
-            ::GetCurrentDirectoryW(MAX_PATH, folder);
-            const std::wstring mark =
-                folder + (L"\\winctl-ran-" + std::to_wstring(::GetCurrentProcessId()));
-            std::wstring unixMark = mark.substr(2);
-            std::replace(unixMark.begin(), unixMark.end(), L'\\', L'/');
-            done = run(L"/bin/sh -c \"" + argument + L"; touch " + unixMark + L"\"") &&
+            const std::wstring mark = L"winctl-ran-" + std::to_wstring(::GetCurrentProcessId());
+            done = run(L"/bin/sh -c \"" + argument + L"; touch " + mark + L"\"") &&
                    waitFor([&] { return ::DeleteFileW(mark.c_str()); });
         } else {
             done = false;
