@@ -136,7 +136,7 @@ scenario_disk_full() {
 scenario_long_changes() {
     make_install
     publish newer
-    { printf '\xff\xfe' && { seq 80000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' &&
+    { printf '\xff\xfe' && { seq 40000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' &&
         printf 'The last line'; } | iconv -t UTF-16LE; } >"$update_folder/TarvioChanges.txt"
     local length=$((($(stat -c %s "$update_folder/TarvioChanges.txt") - 2) / 2 + 2))  # and one more line break
     drive splash dialog "filled=$length" "click=Skip Upgrade" java
