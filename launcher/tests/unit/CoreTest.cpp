@@ -9,6 +9,7 @@
 #include "core/Launch.h"
 #include "core/Messages.h"
 #include "core/PlatformError.h"
+#include "core/SplashCounter.h"
 #include "core/TextEncoding.h"
 #include "core/Update.h"
 #include "core/UpdateCheckRun.h"
@@ -276,6 +277,20 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
     givenUp.run(t);
     EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
     EXPECT_FALSE(givenUp.findings());
+}
+
+// The strip pulses a dark red: up and down in small steps between black and a capped red.
+TEST(SplashCounter, PulsesADarkRedStrip) {
+    SplashCounter counter;
+    int previous = 0, highest = 0, lowest = 255;
+    for (int i = 0; i < 40; ++i) {
+        const int red = counter.tick().red;
+        EXPECT_TRUE(red != previous && std::abs(red - previous) <= 20)
+            << red << " after " << previous;
+        highest = std::max(highest, red), lowest = std::min(lowest, red), previous = red;
+    }
+    EXPECT_EQ(highest, 150);
+    EXPECT_EQ(lowest, 0);
 }
 
 }  // namespace
