@@ -8,7 +8,6 @@
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/launcher/tests/wine/driver_session.sh"
 source "$root/launcher/tests/wine/loader.sh"
 mkdir -p "$1"
 output=$(cd "$1" && pwd)
@@ -58,19 +57,15 @@ touch -d 2024-01-01 "$install/Tarvio.jar"
 export VELMOOR_JAVA_RECORD
 VELMOOR_JAVA_RECORD=$(winpath "$work/java-record.txt")
 
-# Runs the launcher under the test driver with the given steps, echoing what the driver
-# reports; when a line starts with $shot_after, saves the screen's drawn part as $shot_file.
+# Runs the launcher under the test driver with the given steps, echoing what the driver reports.
 drive() {
-    driver_session show_and_shoot "$work/wine.log" "$programs/winctl.exe" \
-        "$(winpath "$install")\\Velmoor.exe" "$@"
+    wine "$programs/winctl.exe" "$(winpath "$install")\\Velmoor.exe" "$@" </dev/null 2>>"$work/wine.log" |
+        sed 's/^/  /'
 }
 
-show_and_shoot() {
-    echo "  $1"
-    [[ "$1" == "$shot_after"* ]] || return 1
-    import -window root "$work/screen.png" &&
-        convert "$work/screen.png" -trim +repage "$output/$shot_file" ||
-        { echo "could not save $shot_file" >&2; exit 1; }
+# The driver's step that saves the screen's drawn part as FILE.
+shoot() {
+    echo "run=import -window root '$work/screen.png' && convert '$work/screen.png' -trim +repage '$output/$1'"
 }
 
 # Wine takes the screen's resolution from the prefix's registry when a program starts.
@@ -80,12 +75,12 @@ set_dpi() {
 }
 
 echo "Starting the launcher with no update folder..."
-shot_after="java: started" shot_file=splash.png drive splash java closed
+drive splash java "$(shoot splash.png)" closed
 echo "Saved $output/splash.png"
 for dpi in 144 192; do
     echo "Starting it again on a screen of $dpi dpi..."
     set_dpi $dpi
-    shot_after="java: started" shot_file=splash-${dpi}dpi.png drive splash java
+    drive splash java "$(shoot splash-${dpi}dpi.png)"
     echo "Saved $output/splash-${dpi}dpi.png"
 done
 set_dpi 96
@@ -99,14 +94,12 @@ printf '%s\r\n' "Version 4.2" "- Reads tags twice as fast" "- New serial port se
     >"$update/TarvioChanges.txt"
 ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
 # The dialog is shot once the splash window has closed, so that it is alone on the screen.
-shot_after="closed-ms:" shot_file=changes-dialog.png \
-    drive splash dialog closed input click=Upgrade box=OK java
+drive splash dialog closed "$(shoot changes-dialog.png)" click=Upgrade box=OK java
 echo "Saved $output/changes-dialog.png"
 echo "Once more on a screen of 144 dpi, skipping the upgrade..."
 set_dpi 144
 touch -d 2026-01-01 "$update/Tarvio.jar"
-shot_after="closed-ms:" shot_file=changes-dialog-144dpi.png \
-    drive splash dialog closed input "click=Skip Upgrade" java
+drive splash dialog closed "$(shoot changes-dialog-144dpi.png)" "click=Skip Upgrade" java
 set_dpi 96
 echo "Saved $output/changes-dialog-144dpi.png"
 echo "The launcher started:"

@@ -1,0 +1,297 @@
+// The launcher's platform-free decisions, on an in-memory file system.
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <map>
+
+#include "core/AppDirectory.h"
+#include "core/FileLookup.h"
+#include "core/Launch.h"
+#include "core/Messages.h"
+#include "core/PlatformError.h"
+#include "core/SplashCounter.h"
+#include "core/TextEncoding.h"
+#include "core/Update.h"
+#include "core/UpdateCheckRun.h"
+
+namespace velmoor {
+namespace {
+
+using namespace std::literals;
+
+// An in-memory file system: folders list their entries in the order added, and a "*.ext"
+// pattern also matches short names, as on Windows.
+struct FakeServices : Services {
+    struct File {
+        DirEntry entry;
+        std::wstring shortName;
+    };
+    std::wstring appDirectory = L"D:\\Apps\\Tarvio", currentDirectory;
+    std::map<std::wstring, std::vector<File>> folders;
+    std::map<std::wstring, std::wstring> contents;
+    std::map<std::wstring, std::int64_t> times;
+    std::vector<std::wstring> messages, questions, commandLines;
+    std::optional<PlatformError> listingFailure, readFailure;
+    bool startSucceeds = true, answerYes = true;
+
+    DirEntry& add(const std::wstring& path, std::wstring shortName = L"") {
+        const auto slash = path.rfind(L'\\');
+        auto& files = folders[path.substr(0, slash)];
+        return files.emplace_back(File{{path.substr(slash + 1)}, std::move(shortName)}).entry;
+    }
+    static bool matches(std::wstring mask, std::wstring name) {
+        for (auto* text : {&mask, &name})
+            for (auto& c : *text) c = static_cast<wchar_t>(std::towlower(c));
+        if (mask[0] == L'*') return name.ends_with(mask.substr(1));
+        return mask == name;
+    }
+    void listDirectory(const std::wstring& pattern,
+                       const std::function<bool(const DirEntry&)>& visit) override {
+        if (listingFailure) throw *listingFailure;
+        const auto slash = pattern.rfind(L'\\');
+        // "C:\\Tarvio.jar" lists the root folder, as it does on Windows.
+        const auto folder = pattern.find_last_not_of(L'\\', slash);
+        for (const File& file : folders[pattern.substr(0, folder + 1)]) {
+            const std::wstring mask = pattern.substr(slash + 1);
+            if ((matches(mask, file.entry.name) ||
+                 (!file.shortName.empty() && matches(mask, file.shortName))) &&
+                !visit(file.entry)) {
+                return;
+            }
+        }
+    }
+    std::wstring applicationDirectory() override { return appDirectory; }
+    void setCurrentDirectory(const std::wstring& directory) override {
+        currentDirectory = directory;
+    }
+    void showMessage(const std::wstring& text) override { messages.push_back(text); }
+    bool askYesNo(const std::wstring& text) override {
+        questions.push_back(text);
+        return answerYes;
+    }
+    bool startHidden(const std::wstring& program, const std::wstring& commandLine) override {
+        commandLines.push_back(program + L" | " + commandLine);
+        return startSucceeds;
+    }
+    std::optional<std::int64_t> lastModified(const std::wstring& path) override {
+        return times.count(path) ? std::optional(times[path]) : std::nullopt;
+    }
+    std::wstring readTextFile(const std::wstring& path) override {
+        if (readFailure) throw *readFailure;
+        return contents.at(path);
+    }
+    void copyFile(const std::wstring&, const std::wstring&) override {}
+    void moveReplacing(const std::wstring&, const std::wstring&) override {}
+    void removeFile(const std::wstring&) noexcept override {}
+};
+
+const std::wstring kApp = L"D:\\Apps\\Tarvio";
+
+TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
+    struct Entry {
+        const wchar_t* name;
+        bool hidden = false, system = false, directory = false;
+        const wchar_t* shortName = L"";
+    };
+    const struct {
+        std::vector<Entry> entries;
+        std::wstring expected;
+    } cases[] = {
+        {{{L"Alpha.jar"}, {L"Tarvio.jar"}}, L"Tarvio.jar"},
+        {{{L"Zulu.jar"}, {L"Alpha.jar"}}, L"Zulu.jar"},
+        {{{L"Tarvio.jar", true},
+          {L"S.jar", false, true},
+          {L"F.jar", false, false, true},
+          {L"P.jar"}},
+         L"P.jar"},
+        // Wildcards match short names too: a name that matches only through one is no jar.
+        {{{L"Tarvio.jar_old", false, false, false, L"TARVIO~1.JAR"}, {L"Real.JAR"}}, L"Real.JAR"},
+        {{{L"readme.txt"}, {L"Hidden.jar", true}}, L""},
+    };
+    for (const auto& c : cases) {
+        FakeServices services;
+        for (const Entry& e : c.entries) {
+            services.add(kApp + L"\\" + e.name, e.shortName) = {e.name, e.hidden, e.system,
+                                                                e.directory};
+        }
+        EXPECT_EQ(findJarFile(services), c.expected);
+        EXPECT_EQ(services.currentDirectory, kApp);
+        // None found: the message names the folder.
+        EXPECT_EQ(services.messages.size(), c.expected.empty() ? 1u : 0u);
+        EXPECT_TRUE(c.expected.size() || services.messages.at(0).ends_with(L"\r\n" + kApp));
+    }
+}
+
+TEST(FindJavaExecutable, TheInstallsOwnFirstThenProgramFilesInOrder) {
+    const auto java = javaCandidates(kApp);
+    EXPECT_TRUE(java[0].starts_with(kApp + L"\\"));
+    const struct {
+        std::vector<std::wstring> present, hidden;
+        std::wstring expected;
+    } cases[] = {
+        {{java[0], java[1], java[2]}, {}, java[0]},
+        {{java[2], java[1]}, {}, java[1]},
+        {{java[2]}, {java[0], java[1]}, java[2]},
+        {{}, {java[0]}, L""},
+    };
+    for (const auto& c : cases) {
+        FakeServices services;
+        for (const auto& path : c.present) services.add(path);
+        for (const auto& path : c.hidden) services.add(path).hidden = true;
+        EXPECT_EQ(findJavaExecutable(services), c.expected);
+        EXPECT_EQ(services.messages.size(), c.expected.empty() ? 1u : 0u);
+        for (const auto& path : java) {
+            EXPECT_TRUE(c.expected.size() ||
+                        services.messages.at(0).find(path) != std::wstring::npos);
+        }
+    }
+}
+
+TEST(LoadApplication, StartsTheRuntimeQuotedWithTheJarOrSaysWhyNot) {
+    for (const std::wstring& app : {kApp, std::wstring(L"C:\\")}) {
+        FakeServices services;
+        services.appDirectory = app;
+        const std::wstring java = javaCandidates(app)[1];
+        services.add(java);
+        services.add(app + (app.ends_with(L"\\") ? L"" : L"\\") + L"Tarvio.jar");
+        EXPECT_EQ(loadApplication(services), LaunchResult::started);
+        // At a drive's root the jar's path keeps the backslash before the slash.
+        const std::wstring line = L"\"" + java + L"\" -jar \"" + app + L"/Tarvio.jar\"";
+        EXPECT_EQ(services.commandLines, std::vector<std::wstring>{java + L" | " + line});
+        services.startSucceeds = false;
+        EXPECT_EQ(loadApplication(services), LaunchResult::failed);
+        EXPECT_TRUE(services.messages.at(0).ends_with(line));
+    }
+    FakeServices services;
+    services.listingFailure = PlatformError(5, L"Access is denied.", kApp);
+    EXPECT_EQ(loadApplication(services), LaunchResult::failed);
+    EXPECT_EQ(services.messages, std::vector<std::wstring>{kApp + L"\r\nAccess is denied."});
+    EXPECT_EQ(listingSubject(kApp + L"\\*.jar"), kApp);
+    EXPECT_EQ(listingSubject(L"C:\\*.jar"), L"C:\\");
+    EXPECT_EQ(listingSubject(kApp + L"\\a.exe"), kApp + L"\\a.exe");
+    EXPECT_EQ(applicationDirectoryOf(L"C:\\Velmoor.exe"), L"C:\\");
+}
+
+TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
+    const std::wstring name = installClaimName(kApp);
+    EXPECT_EQ(name, installClaimName(L"d:\\APPS\\tarvio"));
+    EXPECT_NE(name, installClaimName(kApp + L"2"));
+    EXPECT_EQ(name.find(L'\\'), std::wstring::npos);
+    EXPECT_EQ(name.size(), installClaimName(std::wstring(4000, L'x')).size());
+}
+
+TEST(ChangesText, ALineBreakBeforeEveryLineWhateverEndsThemAndNothingLostAfterANul) {
+    EXPECT_EQ(changesText(L"A\r\nB\rC\n\nD\0E\n"sv), L"\r\nA\r\nB\r\nC\r\n\r\nD\uFFFDE");
+    EXPECT_EQ(changesText(L""), L"");
+    const std::wstring_view text = L"\r\nA\r\nB\r\nC";
+    EXPECT_EQ(changesPartEnd(text, 0, 2), 5u);
+    EXPECT_EQ(changesPartEnd(text, 2, 2), 8u);
+    EXPECT_EQ(changesPartEnd(text, 5, 5), text.size());
+}
+
+// Byte-order marks first, then well-formed UTF-8, else ANSI.
+TEST(DetectEncoding, MarksThenStrictUtf8ElseAnsi) {
+    const auto detect = [](std::string_view bytes) {
+        const DetectedEncoding detected = detectEncoding(bytes);
+        return std::pair(detected.encoding, detected.markLength);
+    };
+    EXPECT_EQ(detect("\xFF\xFE\x41\0"sv), std::pair(TextEncoding::utf16le, std::size_t{2}));
+    EXPECT_EQ(detect("\xFE\xFF\0A"sv), std::pair(TextEncoding::utf16be, std::size_t{2}));
+    EXPECT_EQ(detect("\xEF\xBB\xBF\xC3"),
+              std::pair(TextEncoding::utf8, std::size_t{3}));  // even if bad
+    for (const auto* utf8 :
+         {"plain\r\n", "\xC3\x9C \xE2\x82\xAC \xF0\x9F\x98\x80 \xED\x9F\xBF \xF4\x8F\xBF\xBF"}) {
+        EXPECT_EQ(detect(utf8), std::pair(TextEncoding::utf8, std::size_t{0})) << utf8;
+    }
+    // Latin-1; cut short; no continuation; no lead; overlong; a surrogate; above U+10FFFF.
+    for (const auto* ansi :
+         {"\xDCn\xEF\x63ode", "\xE2\x82", "\xC3\x41", "\x80", "\xC0\xAF", "\xE0\x9F\xBF",
+          "\xF0\x8F\xBF\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80"}) {
+        EXPECT_EQ(detect(ansi), std::pair(TextEncoding::ansi, std::size_t{0})) << ansi;
+    }
+}
+
+const std::wstring kLocal = L"D:\\Apps\\Tarvio\\Tarvio.jar";
+const std::wstring kRemote = std::wstring(kUpdateFolder) + L"Tarvio.jar";
+const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChangesFileName);
+
+// An install with a jar and a newer one in the update folder; the host counts launches and
+// records the changes dialogs.
+struct Install : FakeServices, UpdateHost {
+    int launches = 0;
+    bool dialogWorks = true;
+    std::vector<std::wstring> dialogs;
+    Install() { times = {{kLocal, 100}, {kRemote, 200}}; }
+    void loadApplication() override { ++launches; }
+    bool showChangesDialog(const std::wstring& changes, const std::wstring& local,
+                           const std::wstring& remote) override {
+        if (dialogWorks) dialogs.push_back(changes + L"|" + local + L"|" + remote);
+        return dialogWorks;
+    }
+    void addChanges(bool hidden = false) {
+        add(kChanges).hidden = hidden;
+        contents[kChanges] = L"A\nB";
+    }
+    void check(const std::wstring& jar = L"Tarvio.jar") {
+        offerUpdate(*this, *this, examineUpdateFolder(*this, appDirectory, jar));
+    }
+};
+
+TEST(UpdateCheck, TheChangesDialogOrElseABoxAsks) {
+    Install withChanges;
+    withChanges.addChanges();
+    withChanges.check();
+    EXPECT_EQ(withChanges.dialogs,
+              std::vector<std::wstring>{L"\r\nA\r\nB|" + kLocal + L"|" + kRemote});
+    EXPECT_EQ(withChanges.launches + withChanges.questions.size(), 0u);
+
+    const std::pair<const char*, void (*)(Install&)> cases[] = {
+        {"no changes file", [](Install&) {}},
+        {"hidden changes file", [](Install& t) { t.addChanges(true); }},
+        {"unreadable", [](Install& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }},
+        {"dialog fails", [](Install& t) { t.addChanges(), t.dialogWorks = false; }},
+        {"no local time", [](Install& t) { t.times.erase(kLocal); }},
+    };
+    for (const auto& [why, arrange] : cases) {
+        SCOPED_TRACE(why);
+        Install t;
+        arrange(t);
+        t.answerYes = false;
+        t.check();
+        EXPECT_EQ(t.questions, std::vector<std::wstring>{updatePrompt()});
+        EXPECT_TRUE(t.dialogs.empty());
+        EXPECT_EQ(t.launches, 1);
+    }
+}
+
+TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn) {
+    constexpr auto patience = UpdateCheckRun::kPatienceMs;
+    Install t;
+    UpdateCheckRun answered(t.appDirectory, L"Tarvio.jar"), givenUp(t.appDirectory, L"Tarvio.jar");
+    EXPECT_EQ(answered.poll(0), UpdateCheckRun::Outcome::pending);
+    answered.run(t);
+    ASSERT_EQ(answered.poll(patience + 500), UpdateCheckRun::Outcome::answered);
+    EXPECT_TRUE(answered.findings() && answered.findings()->newer);
+    EXPECT_EQ(givenUp.poll(patience - 1), UpdateCheckRun::Outcome::pending);
+    EXPECT_EQ(givenUp.poll(patience), UpdateCheckRun::Outcome::unreachable);
+    givenUp.run(t);
+    EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
+    EXPECT_FALSE(givenUp.findings());
+}
+
+// The strip pulses a dark red: up and down in small steps between black and a capped red.
+TEST(SplashCounter, PulsesADarkRedStrip) {
+    SplashCounter counter;
+    int previous = 0, highest = 0, lowest = 255;
+    for (int i = 0; i < 40; ++i) {
+        const int red = counter.tick().red;
+        EXPECT_TRUE(red != previous && std::abs(red - previous) <= 20)
+            << red << " after " << previous;
+        highest = std::max(highest, red), lowest = std::min(lowest, red), previous = red;
+    }
+    EXPECT_EQ(highest, 150);
+    EXPECT_EQ(lowest, 0);
+}
+
+}  // namespace
+}  // namespace velmoor

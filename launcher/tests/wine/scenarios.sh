@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# End-to-end scenarios of the launcher under Wine, one per call: the real Velmoor.exe on an Xvfb
+# display, played by the test driver winctl.exe, with a stand-in java.exe that records how it
+# was started. Each works in a folder of its own under the build tree (a file system with user
+# xattrs, which Wine needs for the hidden attribute); the prefix, display and programs come
+# from CTest through the environment. Usage: scenarios.sh SCENARIO
+set -euo pipefail
+here=$(dirname "$0")
+source "$here/mounts.sh"
+source "$here/loader.sh"
+scenario=$1 state=${VELMOOR_WINE_STATE:?} programs=${VELMOOR_TEST_PROGRAMS:?}
+export WINEPREFIX="$state/prefix" WINEDEBUG=-all DISPLAY=":$(cat "$state/display")"
+use_wine_loader "$state/bin"
+work="${VELMOOR_SCENARIOS:?}/$scenario"
+install="$work/install" out="$work/driver.txt" record="$work/java-record.txt" drive_d="$work/drive-d"
+program_files="$WINEPREFIX/drive_c/Program Files"
+update_folder="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
+launcher_exe=Velmoor.exe jar=Tarvio.jar
+unmount_below "$work"
+rm -rf "$work"
+mkdir -p "$work"
+
+exit_actions=()
+on_exit() {  # ACTION: run when the scenario ends, after those given before it
+    exit_actions+=("$1")
+    trap 'for action in "${exit_actions[@]}"; do eval "$action" || true; done' EXIT
+}
+
+winpath() {  # UNIX_PATH: its Windows name; / is drive Z:, and drive-d may be D:
+    local path=$1 drive=Z:
+    [[ $path == "$drive_d"/* ]] && path=${path#"$drive_d"} drive=D:
+    echo "$drive${path//\//\\}"
+}
+export VELMOOR_JAVA_RECORD
+VELMOOR_JAVA_RECORD=$(winpath "$record")
+
+fail() {
+    echo "FAIL [$scenario]: $*" >&2
+    for file in "$out" "$record"; do [ ! -f "$file" ] || { echo "--- $file:" && cat "$file"; } >&2; done
+    exit 1
+}
+
+make_install() {  # the launcher, the jar, and a runtime in the install's own jre\bin
+    mkdir -p "$install/jre/bin"
+    cp "$VELMOOR_EXE" "$install/$launcher_exe"
+    cp "$programs/java.exe" "$install/jre/bin/"
+    echo "installed jar" >"$install/$jar"
+}
+
+put_java() {  # FOLDER [CONTENT]: a runtime, or a file of that content, under Program Files
+    mkdir -p "$1"
+    on_exit 'rm -rf "$program_files/Ostrel RFID" "$program_files/Ostrel RFID Tarvio"'
+    if [ $# -gt 1 ]; then echo "$2" >"$1/java.exe"; else cp "$programs/java.exe" "$1/"; fi
+}
+
+drive() {  # STEP...: runs the launcher from the install folder under the test driver
+    wine "$programs/winctl.exe" "$(winpath "$install")\\$launcher_exe" "$@" >"$out" 2>>"$work/wine.log" \
+        </dev/null || fail "the driver failed"
+}
+
+expect() {  # LINE...: each a line of the driver's output
+    for line in "$@"; do grep -qxF -- "$line" "$out" || fail "expected the line: $line"; done
+}
+
+expect_ms() {  # NAME LOW HIGH: a time the driver printed lies within [LOW, HIGH] ms
+    local value
+    value=$(sed -n "s/^$1: //p" "$out")
+    [ -n "$value" ] && [ "$value" -ge "$2" ] && [ "$value" -le "$3" ] || fail "$1 is '$value', expected $2..$3"
+}
+
+expect_java() {  # STARTS [LINE...]: java started STARTS times in all, and recorded each LINE
+    local starts
+    starts=$(grep -sc '^command: ' "$record" || true)
+    [ "${starts:-0}" -eq "$1" ] || fail "expected $1 start(s) of java, saw ${starts:-0}"
+    for line in "${@:2}"; do grep -qxF -- "$line" "$record" || fail "expected in the java record: $line"; done
+}
+
+java_command() {  # JAR: the command line java gets from the install's own runtime
+    echo "command: \"$(winpath "$install")\\jre\\bin\\java.exe\" -jar \"$(winpath "$install")/$1\""
+}
+
+# FOLDER on a drive whose server has gone: lookups there wait until release_dead_drive, then
+# fail. A FUSE mount that nobody serves does just that, with nothing but the kernel.
+dead_drive() {
+    mkdir -p "$1"
+    coproc DEAD {
+        exec 3<>/dev/fuse && as_root mount -i -t fuse -o fd=3,rootmode=40000,user_id=0,group_id=0,allow_other \
+            dead "$1" && echo mounted
+        exec sleep infinity
+    }
+    dead_holder=$DEAD_PID
+    on_exit 'release_dead_drive; unmount_below "$work"'
+    local line
+    read -r line <&"${DEAD[0]}" && [ "$line" = mounted ] || fail "could not mount a dead drive"
+}
+release_dead_drive() { kill "$dead_holder" 2>/dev/null; }
+
+set_hidden() { setfattr -n user.DOSATTRIB -v '"0x2"' "$1"; }
+
+use_own_display() {  # so that a screenshot holds this scenario's windows only
+    DISPLAY=":$(start_xvfb "$work")"
+    on_exit 'kill "$(cat "$work/xvfb.pid")"'
+}
+
+# Drive I: of the shared prefix, the update folder's, and D:, at drive-d, a tmpfs of the size
+# given if any (mounted in the host's namespace: the wineserver opens the files), point into
+# this scenario's folder. Scenarios that map them hold a lock on each.
+map_drive_i() {
+    mkdir -p "$update_folder"
+    ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
+}
+map_drive_d() {
+    mkdir -p "$drive_d"
+    [ $# -eq 0 ] || as_root mount -t tmpfs -o "size=$1" velmoor-test "$drive_d"
+    on_exit 'unmount_below "$work"'
+    ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
+}
+
+# The installed jar from 2020, the published one "newer" (2024), "equal" or "older" (2019), of
+# SIZE random bytes if given.
+publish() {  # newer|equal|older [SIZE]
+    map_drive_i
+    touch -d 2020-01-01 "$install/$jar"
+    cp -p "$install/$jar" "$work/installed.jar"
+    if [ $# -gt 1 ]; then head -c "$2" /dev/urandom; else echo "published jar"; fi >"$update_folder/$jar"
+    touch -d "$(sed 's/newer/2024-01-01/; s/older/2019-01-01/; s/equal/2020-01-01/' <<<"$1")" "$update_folder/$jar"
+}
+changes() { printf "$1" >"$update_folder/TarvioChanges.txt"; }
+
+expect_installed() {  # old|new, and no temporary file left
+    local expected="$work/installed.jar"
+    [ "$1" = old ] || expected="$update_folder/$jar"
+    cmp -s "$install/$jar" "$expected" || fail "the installed jar is not the $1 one"
+    ! ls "$install" | grep -q '\.tmp$' || fail "a temporary file was left: $(ls "$install")"
+}
+
+expect_update_failed() {  # the fixed text, then the system's description of what went wrong
+    grep -q '^box: An error occured trying to update the application\\r\\n.' "$out" ||
+        fail "no update error with a description"
+}
+
+source "$here/launch-scenarios.sh"
+source "$here/update-scenarios.sh"
+"scenario_$scenario"
+echo "PASS [$scenario]"
