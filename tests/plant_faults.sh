@@ -1,28 +1,24 @@
 #!/usr/bin/env bash
 # Plants known faults in a scratch copy of the committed tree, one at a time, and runs the tests
-# that should catch each. A fault that no test catches means the suite has lost a check; a fault
-# that no longer plants means the code it names has moved, and its entry needs mending.
-#
-# Usage: tests/plant_faults.sh [--full] [--list] [NAME...]
-#   NAME     only the faults whose names contain it
-#   --full   run the whole suite for each fault instead of the tests named in its entry
-#   --list   print the faults and the tests that should catch them
-# Scratch tree: build/plant/src, a copy of the committed tree kept between runs.
+# that should catch each. MISSED means the suite has lost a check; NOT PLANTED means the code the
+# entry names has moved, and the entry needs mending.
+#   tests/plant_faults.sh [--full] [NAME...]   NAME: only faults whose names contain it;
+#   --full: the whole suite for each fault instead of the tests its entry names.
+# The scratch tree (build/plant/src) is kept between runs: only changed files are copied in, so a
+# new commit costs an incremental build.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-scratch=$root/build/plant
-full=0 list=0 only=()
-for arg; do
-  case $arg in
-    --full) full=1 ;;
-    --list) list=1 ;;
-    *) only+=("$arg") ;;
-  esac
-done
+scratch=$root/build/plant src=$root/build/plant/src
+full=0 only=()
+for arg; do if [[ $arg == --full ]]; then full=1; else only+=("$arg"); fi; done
 
 names=() files=() edits=() catchers=()
-# fault NAME FILE PERL-SUBSTITUTION CTEST-REGEX: the substitution must change FILE.
-fault() { names+=("$1"); files+=("$2"); edits+=("$3"); catchers+=("$4"); }
+# fault NAME FILE PERL-SUBSTITUTION CTEST-REGEX
+fault() {
+  local word
+  for word in "${only[@]}"; do [[ $1 == *"$word"* ]] && break; word=; done
+  [[ ${#only[@]} -eq 0 || -n $word ]] && names+=("$1") files+=("$2") edits+=("$3") catchers+=("$4")
+}
 
 # --- The serial library --------------------------------------------------------------------------
 S=seriallib/src J='seriallib\.java\.(x86_64|i386)' X='seriallib\.java\.x86_64' G='seriallib\.qemu\.guest'
@@ -77,23 +73,46 @@ fault card-lookup-unlocked $S/card_power.cpp 's/    CardLookupLock lock;\n//' "$
 fault apm-packing $S/apm_line.cpp 's/acLine << 16/acLine << 8/' "$J\.FakeKernel|seriallib\.unit\.ApmStatus"
 
 # --- The launcher --------------------------------------------------------------------------------
+L=launcher W=velmoor_wine_
+fault java-path-unquoted $L/core/Launch.cpp \
+  's/std::wstring line = L"\\"";\n    line \+= javaPath;\n    line \+= L"\\" -jar/std::wstring line;\n    line += javaPath;\n    line += L" -jar/' \
+  "velmoor_core_tests|${W}launch\$"
+fault update-copied-in-place $L/core/Update.cpp \
+  's/services.copyFile\(remoteJar, temporary\);\n        services.moveReplacing\(temporary, localJar\);/services.copyFile(remoteJar, localJar);/' \
+  "${W}disk_full"
+fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(locked_jar|disk_full)"
+fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
+  's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}(dialog_skip|changes_enc)"
+fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
+  's/void ChangesDialog::CancelButton_Click\(\) \{\n    owner_.loadApplication\(\);\n/void ChangesDialog::CancelButton_Click() {\n/' \
+  "${W}long_changes"
+fault upgrade-starts-nothing $L/ui/ChangesDialog.cpp 's/    Update\(\);\n    owner_.loadApplication\(\);\n/    Update();\n/' \
+  "${W}dialog_upgrade"
+fault labels-over-text-box $L/ui/ChangesDialog.cpp \
+  's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
+fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
+  's/if \(!startUpdateWorker\(run\)\) run->run\(services_\);/run->run(services_);/' "${W}drive_stalled"
+fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
+fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
+fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}high_dpi"
+fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
+fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\)\) \{/if (false) {/' "${W}newer_no"
+fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \
+  "velmoor_core_tests|${W}java_lookup"
+fault outlives-last-window $L/ui/OpenWindows.cpp \
+  's/if \(--openWindows == 0\) ::PostQuitMessage\(0\);/if (--openWindows == 0) {\n        ::Sleep(2000);\n        ::PostQuitMessage(0);\n    }/' \
+  "${W}no_jar"
+fault utf16-byte-order $L/core/TextEncoding.cpp 's/return \{TextEncoding::utf16le, 2\}/return {TextEncoding::utf16be, 2}/' \
+  "velmoor_core_tests|${W}long_changes"
+fault program-files-order $L/core/Launch.cpp \
+  's/(L"C:\\\\Program Files\\\\Ostrel RFID\\\\Tarvio\\\\jre\\\\bin\\\\java.exe"),\n            (L"C:\\\\Program Files\\\\Ostrel RFID Tarvio\\\\jre\\\\bin\\\\java.exe")/\2,\n            \1/' \
+  "${W}java_lookup"
+fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
+fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
+  "${W}(not_newer|newer_yes)"
 
-if ((list)); then
-  for i in "${!names[@]}"; do printf '%-34s %s\n' "${names[$i]}" "${catchers[$i]}"; done
-  exit 0
-fi
-
-wanted() {
-  ((${#only[@]} == 0)) && return 0
-  local word
-  for word in "${only[@]}"; do [[ $1 == *"$word"* ]] && return 0; done
-  return 1
-}
-
-# The scratch tree is the committed tree: uncommitted changes are not planted in.
-# Files that did not change keep their time stamps, so a new commit costs an incremental build.
-src=$scratch/src
-mkdir -p "$src" && rm -rf "$scratch/head" && mkdir "$scratch/head"
+((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
+mkdir -p "$src" "$scratch/logs" && rm -rf "$scratch/head" && mkdir "$scratch/head"
 git -C "$root" archive HEAD | tar -x -C "$scratch/head" || exit 2
 (cd "$scratch/head" && find . -type f) | while IFS= read -r f; do
   cmp -s "$scratch/head/$f" "$src/$f" || { mkdir -p "$(dirname "$src/$f")" && cp "$scratch/head/$f" "$src/$f"; }
@@ -101,50 +120,36 @@ done
 (cd "$src" && find . -path ./build -prune -o -type f -print) | while IFS= read -r f; do
   [[ -e $scratch/head/$f ]] || rm -f "$src/$f"
 done
-build=$src/build/linux-x86_64
-log=$scratch/logs && mkdir -p "$log"
-
-build_tree() { (cd "$src" && cmake --preset linux-x86_64 >/dev/null && cmake --build --preset linux-x86_64) >"$log/build.txt" 2>&1; }
-run_tests() {  # regex (empty: everything) -> ctest's status
-  local args=(--test-dir "$build" -j2 --timeout 600 --output-on-failure)
+log=$scratch/logs
+build() { (cd "$src" && cmake --preset linux-x86_64 && cmake --build --preset linux-x86_64) >"$log/build.txt" 2>&1; }
+run_tests() {  # regex -> ctest's status
+  local args=(--test-dir "$src/build/linux-x86_64" -j2 --timeout 600 --output-on-failure)
   ((full)) || args+=(-R "$1")
   ctest "${args[@]}"
 }
 
-echo "Building the scratch copy ($src)..."
-build_tree || { echo "The scratch copy does not build: see $log/build.txt"; exit 2; }
-
-# The tests must pass on the unplanted tree, or a failure would prove nothing.
-selected=()
-for i in "${!names[@]}"; do wanted "${names[$i]}" && selected+=("$i"); done
-((${#selected[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
-union=$(for i in "${selected[@]}"; do echo "${catchers[$i]}"; done | sort -u | paste -sd'|')
-echo "Checking that the tests pass unplanted..."
-run_tests "$union" >"$log/clean.txt" 2>&1 || { echo "The tests fail unplanted: see $log/clean.txt"; exit 2; }
+echo "Building the scratch copy ($src)"
+build || { echo "The scratch copy does not build: see $log/build.txt"; exit 2; }
+# A failure proves something only if the same tests pass unplanted.
+run_tests "$(printf '%s\n' "${catchers[@]}" | sort -u | paste -sd'|')" >"$log/clean.txt" 2>&1 ||
+  { echo "The tests fail unplanted: see $log/clean.txt"; exit 2; }
 
 missed=0
-for i in "${selected[@]}"; do
+for i in "${!names[@]}"; do
   name=${names[$i]} file=$src/${files[$i]}
   cp "$file" "$scratch/original"
   perl -0pi -e "${edits[$i]}" "$file"
   if cmp -s "$file" "$scratch/original"; then
-    printf 'NOT PLANTED  %-34s (the code it names has moved)\n' "$name"
-    missed=1
-    continue
-  fi
-  if ! build_tree; then
-    printf 'NO BUILD     %-34s (see %s)\n' "$name" "$log/$name.txt"
-    cp "$log/build.txt" "$log/$name.txt"
+    printf 'NOT PLANTED  %s\n' "$name" && missed=1
+  elif ! build; then
+    printf 'NO BUILD     %s (%s)\n' "$name" "$log/$name.txt" && cp "$log/build.txt" "$log/$name.txt" && missed=1
   elif run_tests "${catchers[$i]}" >"$log/$name.txt" 2>&1; then
-    printf 'MISSED       %-34s no test failed\n' "$name"
-    missed=1
+    printf 'MISSED       %s\n' "$name" && missed=1
   else
-    caught=$(grep -oE '[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)\)' "$log/$name.txt" |
-      sed -E 's/^[0-9]+ - //; s/ \(.*//' | paste -sd' ')
-    printf 'caught       %-34s by %s\n' "$name" "$caught"
+    printf 'caught       %-34s by %s\n' "$name" "$(grep -oE '[0-9]+ - [^ ]+ \([A-Z][a-zA-Z ]*\)$' "$log/$name.txt" |
+      sed -E 's/^[0-9]+ - //; s/ \(.*//' | paste -sd' ')"
   fi
-  # Copied back with a new time stamp, so that the next build recompiles it.
-  cp "$scratch/original" "$file"
+  cp "$scratch/original" "$file"  # a new time stamp: the next build recompiles it
 done
-build_tree >/dev/null 2>&1
+build
 exit $missed
