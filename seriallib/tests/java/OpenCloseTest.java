@@ -2,10 +2,11 @@ import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
 import static testkit.Check.openedDevices;
-import static testkit.Check.raisesIOException;
+import static testkit.Check.raises;
 
 import Quorvia.SerialConfig;
 import Quorvia.SerialPortLocal;
+import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -99,7 +100,7 @@ public class OpenCloseTest {
                 String base61 = dir + "/" + "b".repeat(61 - dir.toString().length() - 1);
                 for (SerialConfig refused : new SerialConfig[] {SerialConfig.byName(tooLong), nullName,
                         SerialConfig.byNumber(base61, 128), SerialConfig.byNumber(null, 1)}) {
-                    raisesIOException("Port device name not valid", () -> SerialPortLocal.SerOpenPort(refused));
+                    equal("Port device name not valid", raises(IOException.class, () -> SerialPortLocal.SerOpenPort(refused)).getMessage(), "");
                 }
                 equal(1008, SerialPortLocal.SerOpenPort(SerialConfig.byNumber(base61, 1)), "short suffix fits");
                 equal(files, openedDevices(), "nothing was opened");

@@ -51,21 +51,13 @@ public final class Check {
         throw new AssertionError("expected " + type.getName() + ", nothing raised");
     }
 
-    public static void raisesIOException(String message, Body body) {
-        Throwable t = raises(IOException.class, body);
-        equal(IOException.class.getName() + ": " + message, t.toString(), "exception");
-    }
-
     public static long millis(Runnable call) {
         long start = System.nanoTime();
         call.run();
         return (System.nanoTime() - start) / 1_000_000;
     }
 
-    /**
-     * Descriptors this process has open on devices and card nodes. Only those: the JVM opens and
-     * closes files of its own on other threads at any time.
-     */
+    /** Descriptors open on devices and card nodes: the JVM opens and closes files of its own at any time. */
     public static int openedDevices() throws IOException {
         int devices = 0;
         try (var entries = Files.list(Path.of("/proc/self/fd"))) {

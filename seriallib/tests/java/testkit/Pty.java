@@ -27,8 +27,8 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
-    /** `rounds` times: the signal to the process, then to each thread; the count sent, or -1. */
-    public static native int signalStorm(int[] threadIds, int signal, int rounds);
+    /** The signal to the process, then to each thread: 0, or -1. */
+    public static native int signalStorm(int[] threadIds, int signal);
     /** A serial device opened beside the library (non-blocking, no controlling terminal). */
     public static native int openDevice(String path);
     /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
