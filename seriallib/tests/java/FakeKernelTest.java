@@ -1,10 +1,11 @@
+import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
 import static testkit.Check.openedDevices;
 
 import Quorvia.SerialConfig;
-import Quorvia.SerialPortLocal;
+
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -57,25 +58,25 @@ public class FakeKernelTest {
         // itself, which takes them before tgkill returns.
         group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1", () -> {
             continueSignal();
-            equal(0, SerialPortLocal.SerGetResumeState(false), "before the first open");
+            equal(0, SerGetResumeState(false), "before the first open");
             try (Pty pty = new Pty()) {
-                equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
-                equal(0, SerialPortLocal.SerClosePort(0), "close");
+                equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
+                equal(0, SerClosePort(0), "close");
             }
             continueSignal();
             continueSignal();
-            equal(1, SerialPortLocal.SerGetResumeState(false), "first look");
+            equal(1, SerGetResumeState(false), "first look");
             equal(1, Native.method("SerGetResumeState", 2).result(), "a boolean byte of 2");
             equal(1, Native.method("SerGetResumeState", 0x100).result(), "a boolean byte of 0");
             equal(1, Native.method("SerGetResumeState", 0x101).result(), "a boolean byte of 1 clears");
-            equal(0, SerialPortLocal.SerGetResumeState(true), "after the clearing read");
+            equal(0, SerGetResumeState(true), "after the clearing read");
         });
 
         group("/proc/apm comes back packed; a missing file or a short line raises", () -> {
             fakeFile("/proc/apm", "1.16 1.2 0x03 0x01 0x03 0x09 85% 180 min\n");
             outcome(0x108D5, null, Native.method("SerGetStatusAPM"), "charging at 85%");
             fakeFile("/proc/apm", "1.16 1.2 0x03 0xff 0x04 0xff -1% -1 ?\n");
-            equal(0xFFFF7F, SerialPortLocal.SerGetStatusAPM(), "nothing known, no battery");
+            equal(0xFFFF7F, SerGetStatusAPM(), "nothing known, no battery");
             for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n", "x".repeat(600) + " 1.2 0x03 0x01 0x03 0x09 85%\n"}) {
                 fakeFile("/proc/apm", line);
                 outcome(-1, "Failed to get APM status", Native.method("SerGetStatusAPM"), "/proc/apm of " + line);
