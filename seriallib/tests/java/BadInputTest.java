@@ -7,7 +7,6 @@ import static testkit.Check.raises;
 
 import Quorvia.SerialConfig;
 import java.io.IOException;
-import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Random;
@@ -53,30 +52,6 @@ public class BadInputTest {
         new Row("SerSigCD", 0, 0, 1, slot -> SerSigCD(slot)),
         new Row("SerSigRing", 0, 0, 1, slot -> SerSigRing(slot)),
     };
-
-    /** A SerialConfig that records the getters called, in order, and throws from one of them. */
-    static class Recording extends SerialConfig {
-        final List<String> calls = new ArrayList<>();
-        final String throwing;
-
-        Recording(String throwing) {
-            this.throwing = throwing;
-        }
-
-        int call(String getter, int value) {
-            calls.add(getter);
-            if (getter.equals(throwing)) throw new IllegalStateException("no " + getter);
-            return value;
-        }
-
-        @Override public byte[] getPortName() { call("getPortName", 0); return super.getPortName(); }
-        @Override public int getPort() { return call("getPort", super.getPort()); }
-        @Override public int getBitRate() { return call("getBitRate", super.getBitRate()); }
-        @Override public int getParity() { return call("getParity", super.getParity()); }
-        @Override public int getDataBits() { return call("getDataBits", super.getDataBits()); }
-        @Override public int getStopBits() { return call("getStopBits", super.getStopBits()); }
-        @Override public int getHandshake() { return call("getHandshake", super.getHandshake()); }
-    }
 
     static final Pty[] ptys = {new Pty(), new Pty(), new Pty()};
     static final int[] held = new int[128], timeout = new int[256];  // receive, then transmit
@@ -214,19 +189,21 @@ public class BadInputTest {
         });
 
         group("SerConfigure calls each getter once, in order, and stops at the first that throws", () -> {
-            Recording all = new Recording(null);
+            SerialConfig all = new SerialConfig();
             equal(0, SerConfigure(all), "configure");
             List<String> order = List.of("getPort", "getBitRate", "getParity", "getDataBits", "getStopBits", "getHandshake");
             equal(order, all.calls, "calls");
-            Recording throwing = new Recording("getStopBits");
-            throwing.line(12, 3, 0, 0, 0);
+            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0);
+            throwing.throwing = "getStopBits";
             equal("no getStopBits", raises(IllegalStateException.class, () -> SerConfigure(throwing)).getMessage(), "thrown");
             equal(order.subList(0, 5), throwing.calls, "calls");
             isTrue(Pty.termios(pty.slavePath)[Pty.OSPEED] != 0x1003, "nothing was applied");
         });
 
         group("SerOpenPort hands on what a getter throws, and a null config is 5000", () -> {
-            raises(IllegalStateException.class, () -> SerOpenPort(new Recording("getPortName")));
+            SerialConfig throwing = new SerialConfig();
+            throwing.throwing = "getPortName";
+            raises(IllegalStateException.class, () -> SerOpenPort(throwing));
             equal(5000, SerOpenPort(null), "open with null");
             equal(5000, SerConfigure(null), "configure with null");
             equal(-1, SerClosePort(1), "nothing was opened");

@@ -10,7 +10,6 @@ import Quorvia.SerialConfig;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.ArrayList;
 import java.util.List;
 import testkit.Check;
 import testkit.Pty;
@@ -20,26 +19,10 @@ public class OpenCloseTest {
     // termios values as Linux defines them on both i386 and x86_64.
     static final int IGNBRK = 0x1, IGNPAR = 0x4, CS8 = 0x30, CREAD = 0x80, CLOCAL = 0x800, B9600 = 13, EISDIR = 21;
 
-    /** A SerialConfig that remembers every port number the library reported. */
-    static class Recording extends SerialConfig {
-        final List<Integer> reported = new ArrayList<>();
-
-        Recording(String path, String base, int port) {
-            setPortNameBytes(path.getBytes());
-            setBaseNameBytes(base.getBytes());
-            super.setPortNum(port);
-        }
-
-        @Override
-        public void setPortNum(int port) {
-            reported.add(port);
-            super.setPortNum(port);
-        }
-    }
-
     /** The result of the open and the port numbers it reported. */
     static List<Object> open(String path, String base, int port) throws java.io.IOException {
-        Recording config = new Recording(path, base, port);
+        SerialConfig config = SerialConfig.byNumber(base, port);
+        config.setPortNameBytes(path.getBytes());
         return List.of(SerOpenPort(config), config.reported);
     }
 

@@ -9,9 +9,7 @@ import java.util.Objects;
 
 /** A minimal test runner: named groups of checks, a summary line, and the exit status. */
 public final class Check {
-    public interface Body {
-        void run() throws Exception;
-    }
+    public interface Body { void run() throws Exception; }
 
     private static int passed, failed;
 
@@ -36,9 +34,7 @@ public final class Check {
         equal((Object) expected, (Object) actual, what);
     }
 
-    public static void isTrue(boolean condition, String what) {
-        if (!condition) throw new AssertionError(what);
-    }
+    public static void isTrue(boolean condition, String what) { if (!condition) throw new AssertionError(what); }
 
     /** Runs the body and returns what it threw; fails when it threw nothing or something else. */
     public static Throwable raises(Class<? extends Throwable> type, Body body) {

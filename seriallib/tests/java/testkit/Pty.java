@@ -55,11 +55,7 @@ public final class Pty implements AutoCloseable {
         return got;
     }
 
-    /**
-     * Waits up to ten seconds until the thread sleeps in one of these system calls, so that a
-     * test acts on a wait that has really begun. No event says so: the thread's record in /proc
-     * is read again until it does.
-     */
+    /** Waits up to 10 s until the thread sleeps in one of these system calls: no event says so but /proc. */
     public static void awaitBlockedIn(int threadId, long... syscalls) throws Exception {
         Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
         for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
