@@ -149,7 +149,7 @@ public class FakeKernelTest {
             var pool = Executors.newFixedThreadPool(8);
             for (int t = 0; t < 8; t++) {
                 threads.add(CompletableFuture.supplyAsync(() -> {
-                    for (int i = 0; i < 300; i++) {
+                    for (int i = 0; i < 1000; i++) {
                         Outcome o = Native.method("SerGetPowerMode", 3);
                         if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
                     }
