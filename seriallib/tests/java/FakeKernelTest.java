@@ -1,10 +1,11 @@
+import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
 import static testkit.Check.openedDevices;
 
 import Quorvia.SerialConfig;
-import Quorvia.SerialPortLocal;
+
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -12,7 +13,6 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.Executors;
-import java.util.function.IntUnaryOperator;
 import testkit.Check;
 import testkit.KernelFake;
 import testkit.Native;
@@ -20,13 +20,12 @@ import testkit.Native.Outcome;
 import testkit.Pty;
 
 /**
- * What the kernel here cannot provide, answered by the preloaded fake: modem lines and breaks on
- * a pty, /proc/apm, and card-services requests, for which the memory devices (major 1) stand in
+ * What the kernel here cannot provide, answered by the preloaded fake: /proc/apm, /proc/devices
+ * and card-services requests, for which the memory devices (major 1) stand in
  * as card sockets, so /dev/null is socket 3. Run as root in a mount namespace whose /dev, /run,
  * /tmp and /var/lib are private: the card nodes are real, and the real kernel answers their opens.
  */
 public class FakeKernelTest {
-    static final int DTR = 0x002, RTS = 0x004, CTS = 0x020, CAR = 0x040, RNG = 0x080, DSR = 0x100;
     static final String IO = "java.io.IOException: ";
     static Path dir;
 
@@ -59,68 +58,25 @@ public class FakeKernelTest {
         // itself, which takes them before tgkill returns.
         group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1", () -> {
             continueSignal();
-            equal(0, SerialPortLocal.SerGetResumeState(false), "before the first open");
+            equal(0, SerGetResumeState(false), "before the first open");
             try (Pty pty = new Pty()) {
-                equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
-                equal(0, SerialPortLocal.SerClosePort(0), "close");
+                equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
+                equal(0, SerClosePort(0), "close");
             }
             continueSignal();
             continueSignal();
-            equal(1, SerialPortLocal.SerGetResumeState(false), "first look");
+            equal(1, SerGetResumeState(false), "first look");
             equal(1, Native.method("SerGetResumeState", 2).result(), "a boolean byte of 2");
             equal(1, Native.method("SerGetResumeState", 0x100).result(), "a boolean byte of 0");
             equal(1, Native.method("SerGetResumeState", 0x101).result(), "a boolean byte of 1 clears");
-            equal(0, SerialPortLocal.SerGetResumeState(true), "after the clearing read");
+            equal(0, SerGetResumeState(true), "after the clearing read");
         });
-
-        try (Pty pty = new Pty()) {
-            equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
-            group("each control line moves alone with one request; a boolean counts by its low byte", () -> {
-                KernelFake.adoptLines(pty.slavePath, RTS | CTS);
-                int[][] steps = {  // DTR (0) or RTS (1), the boolean as an int, the lines after the call
-                    {0, 1, RTS | CTS | DTR}, {0, 0, RTS | CTS}, {1, 0, CTS}, {1, 1, RTS | CTS},
-                    {0, 0x101, RTS | CTS | DTR}, {0, 0x100, RTS | CTS}, {1, 0x200, CTS},
-                };
-                for (int[] step : steps) {
-                    equal(0, Native.method(step[0] == 0 ? "SerSetDTR" : "SerSetRTS", 0, step[1]).result(), "result");
-                    equal(step[2], KernelFake.lines(), "lines after " + step[0] + " " + step[1]);
-                }
-                isTrue(!KernelFake.takeLog().contains("TIOCMGET"), "nothing read first");
-            });
-
-            group("a break lasts the duration in quarter seconds, truncated", () -> {
-                StringBuilder expected = new StringBuilder();
-                for (int[] c : new int[][] {{0, 0}, {249, 0}, {-249, 0}, {250, 1}, {1000, 4}, {-600, -2}}) {
-                    equal(0, SerialPortLocal.SerSendBreak(0, c[0]), "break of " + c[0]);
-                    expected.append("break ").append(c[1]).append('\n');
-                }
-                equal(expected.toString(), KernelFake.takeLog(), "durations handed to tcsendbreak");
-            });
-
-            group("each status method reads its own line as 1 or 0; a device without lines reads 0 and refuses", () -> {
-                IntUnaryOperator[] reads = {SerialPortLocal::SerSigCTS, SerialPortLocal::SerSigDSR, SerialPortLocal::SerSigCD,
-                                            SerialPortLocal::SerSigRing};
-                int[] bits = {CTS, DSR, CAR, RNG};
-                for (int i = 0; i < reads.length; i++) {
-                    for (int lines : new int[] {bits[i], ~bits[i], 0}) {
-                        KernelFake.adoptLines(pty.slavePath, lines);
-                        for (int j = 0; j < reads.length; j++) {
-                            equal((lines & bits[j]) != 0 ? 1 : 0, reads[j].applyAsInt(0), "line " + j + " of " + lines);
-                        }
-                    }
-                }
-                KernelFake.adoptLines(null, 0);
-                equal(-1, SerialPortLocal.SerSetDTR(0, true), "DTR on a bare pty");
-                equal(-1, SerialPortLocal.SerSetRTS(0, false), "RTS on a bare pty");
-            });
-            equal(0, SerialPortLocal.SerClosePort(0), "close");
-        }
 
         group("/proc/apm comes back packed; a missing file or a short line raises", () -> {
             fakeFile("/proc/apm", "1.16 1.2 0x03 0x01 0x03 0x09 85% 180 min\n");
             outcome(0x108D5, null, Native.method("SerGetStatusAPM"), "charging at 85%");
             fakeFile("/proc/apm", "1.16 1.2 0x03 0xff 0x04 0xff -1% -1 ?\n");
-            equal(0xFFFF7F, SerialPortLocal.SerGetStatusAPM(), "nothing known, no battery");
+            equal(0xFFFF7F, SerGetStatusAPM(), "nothing known, no battery");
             for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n", "x".repeat(600) + " 1.2 0x03 0x01 0x03 0x09 85%\n"}) {
                 fakeFile("/proc/apm", line);
                 outcome(-1, "Failed to get APM status", Native.method("SerGetStatusAPM"), "/proc/apm of " + line);
@@ -193,7 +149,7 @@ public class FakeKernelTest {
             var pool = Executors.newFixedThreadPool(8);
             for (int t = 0; t < 8; t++) {
                 threads.add(CompletableFuture.supplyAsync(() -> {
-                    for (int i = 0; i < 300; i++) {
+                    for (int i = 0; i < 1000; i++) {
                         Outcome o = Native.method("SerGetPowerMode", 3);
                         if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
                     }

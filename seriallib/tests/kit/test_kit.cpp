@@ -1,10 +1,10 @@
 // Test code, never part of the library. As libPtyKit, the JNI library of the test kit:
 // pseudo-terminals, termios read-back, signals, UART controls and calls into the library's exports,
 // which Java itself cannot reach. As libKernelFake, preloaded (LD_PRELOAD) into a test JVM, also
-// the kernel side that these machines cannot provide: modem lines and breaks on the device a test
-// adopts, card-services requests on devices of one chosen major, and opens of a /proc file a test
-// redirects, each recorded. Everything else goes to the real C library untouched, since the JVM
-// opens and controls many files itself; testkit.KernelFake steers the fake.
+// the kernel side that these machines cannot provide: card-services requests on devices of one
+// chosen major, and opens of a /proc file a test redirects, each recorded. Everything else goes to
+// the real C library untouched, since the JVM opens and controls many files itself;
+// testkit.KernelFake steers the fake.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <jni.h>
@@ -109,27 +109,18 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid,
 }
 
 // The signal to the whole process (the kernel picks a thread that does not block it), then to
-// each listed thread, `rounds` times. A thread not started yet (id 0) or ended is passed over.
+// each listed thread; one not started yet (id 0) or ended is passed over. 0, or -1.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
-                                                     jint signal, jint rounds) {
+                                                     jint signal) {
     jint tids[64];
     const jsize count = env->GetArrayLength(threads);
-    if (count > 64) return -1;
+    if (count > 64 || kill(getpid(), signal) != 0) return -1;
     env->GetIntArrayRegion(threads, 0, count, tids);
-    jint sent = 0;
-    for (jint round = 0; round < rounds; ++round) {
-        if (kill(getpid(), signal) != 0) return -1;
-        ++sent;
-        for (jsize i = 0; i < count; ++i) {
-            if (tids[i] <= 0) continue;
-            if (syscall(SYS_tgkill, getpid(), tids[i], signal) == 0) {
-                ++sent;
-            } else if (errno != ESRCH) {
-                return -1;
-            }
-        }
+    for (jsize i = 0; i < count; ++i) {
+        if (tids[i] > 0 && syscall(SYS_tgkill, getpid(), tids[i], signal) != 0 && errno != ESRCH)
+            return -1;
     }
-    return sent;
+    return 0;
 }
 
 // What the library has no method for, such as a UART's loopback bit and OUT1/OUT2, on a
@@ -196,8 +187,6 @@ struct CardStatus {
 
 // Recursive: a hook that holds it may note its call.
 pthread_mutex_t mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
-dev_t linesDevice = 0;  // the adopted device; 0 for none
-int linesWord = 0;
 int cardMajor = -1;
 bool suspended[256];
 // Plain arrays, which no static destructor frees under a JVM thread that is still running.
@@ -234,16 +223,6 @@ dev_t deviceOf(int fd) {
 // -1 when the request is not the fake's to answer.
 int answerIoctl(int fd, unsigned long request, void* arg) {
     const dev_t device = deviceOf(fd);
-    int* word = static_cast<int*>(arg);
-    if ((request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC) && device != 0 &&
-        device == linesDevice) {
-        if (request == TIOCMGET) *word = linesWord;
-        if (request == TIOCMBIS) linesWord |= *word;
-        if (request == TIOCMBIC) linesWord &= ~*word;
-        note(request == TIOCMGET ? "TIOCMGET\n" : "%s 0x%x\n",
-             request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", *word);
-        return 0;
-    }
     if ((request != kSuspendCard && request != kResumeCard && request != kCardStatus) ||
         device == 0 || static_cast<int>(major(device)) != cardMajor) {
         return -1;
@@ -311,13 +290,6 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 
-extern "C" int tcsendbreak(int fd, int duration) noexcept {
-    if (linesDevice == 0 || deviceOf(fd) != linesDevice)
-        return real<int (*)(int, int)>("tcsendbreak")(fd, duration);
-    note("break %d\n", duration);
-    return 0;
-}
-
 // --- Steering, for testkit.KernelFake ----------------------------------------------------------
 
 namespace {
@@ -333,21 +305,7 @@ void copyText(JNIEnv* env, jstring from, char (&to)[256]) {
 }  // namespace
 
 KIT_EXPORT jboolean JNICALL Java_testkit_KernelFake_preloaded(JNIEnv*, jclass) {
-    return dlsym(RTLD_DEFAULT, "tcsendbreak") == reinterpret_cast<void*>(&tcsendbreak);
-}
-
-KIT_EXPORT void JNICALL Java_testkit_KernelFake_adoptLines(JNIEnv* env, jclass, jstring path,
-                                                           jint word) {
-    char name[256];
-    copyText(env, path, name);
-    struct stat st;
-    const bool found = stat(name, &st) == 0;
-    linesDevice = found ? st.st_rdev : 0;
-    linesWord = word;
-}
-
-KIT_EXPORT jint JNICALL Java_testkit_KernelFake_lines(JNIEnv*, jclass) {
-    return linesWord;
+    return dlsym(RTLD_DEFAULT, "mknod") == reinterpret_cast<void*>(&mknod);
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_redirect(JNIEnv* env, jclass, jstring from,

@@ -1,10 +1,8 @@
 #!/bin/sh
-# The guest's /init: mounts the JDK and the host's shares over 9p, runs the Java runs of the
-# host's plan one after another in the 32-bit JVM, and powers off. The plan (the share "plan")
-# holds "mounts", one "tag path" a line for each share to mount under the JDK's root, and "runs",
-# one Java run a line: "fake" (preload the kernel fake), "installed" (no library path: the JVM
-# looks on its own default path) or "-", then the JVM's arguments and main class. The host reads the result from the console: everything the runs print, a
-# "pellusk-guest-run: ... exit N" line after each, and one "pellusk-guest-exit=N" line at the end.
+# The guest's /init: mounts the JDK and the host's shares over 9p, runs the plan's Java runs in
+# the 32-bit JVM and powers off. The plan share holds "mounts" ("tag path" lines) and "runs"
+# ("fake", "installed" or "-", then the JVM's arguments and main class). The console gets what the
+# runs print, a "pellusk-guest-run: ... exit N" line after each, and "pellusk-guest-exit=N" last.
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev

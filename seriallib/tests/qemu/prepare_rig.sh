@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Prepares, once, what the i386 guest boots from:
-#   vmlinuz         Debian's i386 kernel (the 8250 driver is built in), unpacked, never installed
-#   initrd.cpio.gz  busybox, the 9p and virtio modules and the guest's /init
-#   jroot/          the host's 32-bit JDK 17 with the i386 libraries it loads, shared read-only
-# The result is keyed by the package versions and by this rig's own scripts, so a rebuild of
-# the project reuses it and a change of any of them prepares it afresh.
+# Prepares, once, what the i386 guest boots from: vmlinuz (Debian's i386 kernel, unpacked, never
+# installed), initrd.cpio.gz (busybox, the 9p and virtio modules, the guest's /init) and jroot/
+# (the host's 32-bit JDK 17 with the i386 libraries it loads). Keyed by the package versions and
+# these scripts, so a rebuild reuses it and a change of any of them prepares it afresh.
 set -euo pipefail
 
 rig=$1
@@ -37,7 +35,6 @@ for deb in "$work"/debs/*.deb; do dpkg -x "$deb" "$work/unpacked"; done
 kdir=$(echo "$work"/unpacked/lib/modules/*)
 cp "$work"/unpacked/boot/vmlinuz-* "$work/vmlinuz"
 
-# --- initramfs: busybox, the modules in load order, /init ----------------------------------
 root=$work/initramfs
 mkdir -p "$root"/{bin,dev,proc,sys,mnt,plan,modules}
 cp "$work/unpacked/bin/busybox" "$root/bin/busybox"
@@ -53,9 +50,8 @@ printf '%s\n' "${modules[@]}" >"$root/modules/order"
 install -m 755 "$here/guest_init.sh" "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 >"$work/initrd.cpio.gz"
 
-# --- the JDK's own tree and every i386 library it needs -------------------------------------
-# The libraries are found from the dynamic sections (readelf reads them on any host; ldd would
-# run the i386 loader, which a host without 32-bit emulation cannot).
+# The JDK's libraries, from the dynamic sections: ldd would run the i386 loader, which a host
+# without 32-bit emulation cannot.
 find_i386_lib() {
   local dir
   for dir in /lib/i386-linux-gnu /usr/lib/i386-linux-gnu; do
@@ -78,11 +74,9 @@ needed_i386_libs() {
     done
   done
 }
-# Absolute symbolic links inside the JDK (jvm.cfg, the security files) point into /etc, so the
-# tree keeps host paths and the guest chroots into it.
+# The JDK's links point into /etc, so the tree keeps host paths and the guest chroots into it;
+# it mounts tmpfs on tmp, run, var/lib and pellusk, and may lay a package's jni folder over ours.
 jroot=$work/jroot
-# The guest mounts tmpfs on tmp, run, var/lib and pellusk (where it makes the shares' mount
-# points), and may lay an installed package's library folder over usr/lib/.../jni.
 mkdir -p "$jroot/usr/lib/i386-linux-gnu/jni" "$jroot/etc" "$jroot"/{proc,sys,dev,tmp,run,var/lib,pellusk}
 ln -s usr/lib "$jroot/lib"
 ln -s ../run "$jroot/var/run"

@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Boots the prepared i386 guest once and runs Java in its 32-bit JVM, one run after another:
-#   run_guest.sh [--share HOST_DIR:GUEST_DIR]... <rig> <i386 library dir> <classes dir> <run>...
-# A run is the JVM's arguments and main class as one word ("uart.UartTest", "-Dx=1 StormTest");
-# "fake " before them preloads the i386 kernel fake, and "installed " leaves the library path to
-# the JVM's default. The library folder is /pellusk/lib in the guest, the classes
-# /pellusk/classes (and the classes beside them that break the SerialConfig contract
-# /pellusk/classes-broken); --share adds a read-only folder. ttyS0 is the console, which carries
-# the output back here; ttyS1 and ttyS2 are the UARTs under test, joined to each other through
-# socat. The exit status is that of the last run that failed, else 0; a guest that hangs is
-# killed after PELLUSK_GUEST_TIMEOUT seconds (100 by default).
+# run_guest.sh [--share HOST_DIR:GUEST_DIR]... <rig> <i386 library dir> <classes dir> <run>...
+# Boots the prepared i386 guest once and runs each run (the JVM's arguments and main class as one
+# word; "fake " before them preloads the kernel fake, "installed " leaves the library path to the
+# JVM) in its 32-bit JVM, with the library in /pellusk/lib and the classes in /pellusk/classes.
+# The console (ttyS0) carries the output back; ttyS1 and ttyS2, the UARTs under test, are joined
+# through socat. Exits with the last failed run's status; a hung guest is killed after
+# PELLUSK_GUEST_TIMEOUT seconds (100 by default).
 set -euo pipefail
 
 shares=()
@@ -18,9 +15,7 @@ while [ "${1:-}" = --share ]; do
 done
 rig=$1 libdir=$2 classes=$3
 shift 3
-for f in vmlinuz initrd.cpio.gz jroot; do
-  [ -e "$rig/$f" ] || { echo "no $f in $rig: the rig fixture has not run" >&2; exit 1; }
-done
+[ -e "$rig/key" ] || { echo "no guest in $rig: the rig fixture has not run" >&2; exit 1; }
 
 tmp=$(mktemp -d)
 link=

@@ -1,9 +1,17 @@
 package Quorvia;
 
 import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
 
-/** A port's settings as the serial library reads them: plain fields behind the nine methods. */
+/**
+ * A port's settings as the serial library reads them: plain fields behind the nine methods, which
+ * note the getters called and the port numbers reported, and throw from the getter named `throwing`.
+ */
 public class SerialConfig {
+    public final List<String> calls = new ArrayList<>();
+    public final List<Integer> reported = new ArrayList<>();
+    public String throwing;
     private byte[] portName = new byte[0], baseName = new byte[0];
     // Port 1 at 9600 bit/s, 8N1, no handshake, as codes.
     private int port = 1, bitRate = 7, parity = 0, dataBits = 3, stopBits = 0, handshake = 0;
@@ -34,13 +42,19 @@ public class SerialConfig {
 
     public void setPortNameBytes(byte[] bytes) { portName = bytes; }
     public void setBaseNameBytes(byte[] bytes) { baseName = bytes; }
-    public byte[] getPortName() { return portName; }
-    public byte[] getBaseName() { return baseName; }
-    public int getPort() { return port; }
-    public void setPortNum(int port) { this.port = port; }
-    public int getBitRate() { return bitRate; }
-    public int getParity() { return parity; }
-    public int getDataBits() { return dataBits; }
-    public int getStopBits() { return stopBits; }
-    public int getHandshake() { return handshake; }
+    public byte[] getPortName() { return got("getPortName", portName); }
+    public byte[] getBaseName() { return got("getBaseName", baseName); }
+    public int getPort() { return got("getPort", port); }
+    public void setPortNum(int port) { reported.add(this.port = port); }
+    public int getBitRate() { return got("getBitRate", bitRate); }
+    public int getParity() { return got("getParity", parity); }
+    public int getDataBits() { return got("getDataBits", dataBits); }
+    public int getStopBits() { return got("getStopBits", stopBits); }
+    public int getHandshake() { return got("getHandshake", handshake); }
+
+    private <T> T got(String getter, T value) {
+        calls.add(getter);
+        if (getter.equals(throwing)) throw new IllegalStateException("no " + getter);
+        return value;
+    }
 }

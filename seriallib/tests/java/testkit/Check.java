@@ -9,9 +9,7 @@ import java.util.Objects;
 
 /** A minimal test runner: named groups of checks, a summary line, and the exit status. */
 public final class Check {
-    public interface Body {
-        void run() throws Exception;
-    }
+    public interface Body { void run() throws Exception; }
 
     private static int passed, failed;
 
@@ -36,9 +34,7 @@ public final class Check {
         equal((Object) expected, (Object) actual, what);
     }
 
-    public static void isTrue(boolean condition, String what) {
-        if (!condition) throw new AssertionError(what);
-    }
+    public static void isTrue(boolean condition, String what) { if (!condition) throw new AssertionError(what); }
 
     /** Runs the body and returns what it threw; fails when it threw nothing or something else. */
     public static Throwable raises(Class<? extends Throwable> type, Body body) {
@@ -51,21 +47,13 @@ public final class Check {
         throw new AssertionError("expected " + type.getName() + ", nothing raised");
     }
 
-    public static void raisesIOException(String message, Body body) {
-        Throwable t = raises(IOException.class, body);
-        equal(IOException.class.getName() + ": " + message, t.toString(), "exception");
-    }
-
     public static long millis(Runnable call) {
         long start = System.nanoTime();
         call.run();
         return (System.nanoTime() - start) / 1_000_000;
     }
 
-    /**
-     * Descriptors this process has open on devices and card nodes. Only those: the JVM opens and
-     * closes files of its own on other threads at any time.
-     */
+    /** Descriptors open on devices and card nodes: the JVM opens and closes files of its own at any time. */
     public static int openedDevices() throws IOException {
         int devices = 0;
         try (var entries = Files.list(Path.of("/proc/self/fd"))) {

@@ -11,12 +11,6 @@ public final class KernelFake {
     /** True when the process was started with the fake preloaded, so its answers are live. */
     public static native boolean preloaded();
 
-    /** The fake answers the modem-line requests on this device from now on, starting with `lines`; null hands it back. */
-    public static native void adoptLines(String devicePath, int lines);
-
-    /** The modem line word of the adopted device. */
-    public static native int lines();
-
     /** Opens of `path` open `target` instead; a null target makes the file missing. */
     public static native void redirect(String path, String target);
 

@@ -13,9 +13,7 @@ public final class Native {
 
     /** The int an export returned and the exception it left pending, if any. */
     public record Outcome(int result, Throwable thrown) {
-        public String message() {
-            return thrown == null ? null : thrown.toString();
-        }
+        public String message() { return thrown == null ? null : thrown.toString(); }
     }
 
     private static native int call(String library, String symbol, boolean jniPair, int[] arguments, Throwable[] thrown);

@@ -27,8 +27,8 @@ public final class Pty implements AutoCloseable {
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
-    /** `rounds` times: the signal to the process, then to each thread; the count sent, or -1. */
-    public static native int signalStorm(int[] threadIds, int signal, int rounds);
+    /** The signal to the process, then to each thread: 0, or -1. */
+    public static native int signalStorm(int[] threadIds, int signal);
     /** A serial device opened beside the library (non-blocking, no controlling terminal). */
     public static native int openDevice(String path);
     /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
@@ -55,11 +55,7 @@ public final class Pty implements AutoCloseable {
         return got;
     }
 
-    /**
-     * Waits up to ten seconds until the thread sleeps in one of these system calls, so that a
-     * test acts on a wait that has really begun. No event says so: the thread's record in /proc
-     * is read again until it does.
-     */
+    /** Waits up to 10 s until the thread sleeps in one of these system calls: no event says so but /proc. */
     public static void awaitBlockedIn(int threadId, long... syscalls) throws Exception {
         Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
         for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
