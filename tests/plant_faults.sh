@@ -4,8 +4,7 @@
 # entry names has moved, and the entry needs mending.
 #   tests/plant_faults.sh [--full] [NAME...]   NAME: only faults whose names contain it;
 #   --full: the whole suite for each fault instead of the tests its entry names.
-# The scratch tree (build/plant/src) is kept between runs: only changed files are copied in, so a
-# new commit costs an incremental build.
+# The scratch tree, build/plant/src, is the committed tree: uncommitted changes are not planted in.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$root/build/plant src=$root/build/plant/src
@@ -112,14 +111,12 @@ fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;
   "${W}(not_newer|newer_yes)"
 
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
-mkdir -p "$src" "$scratch/logs" && rm -rf "$scratch/head" && mkdir "$scratch/head"
-git -C "$root" archive HEAD | tar -x -C "$scratch/head" || exit 2
-(cd "$scratch/head" && find . -type f) | while IFS= read -r f; do
-  cmp -s "$scratch/head/$f" "$src/$f" || { mkdir -p "$(dirname "$src/$f")" && cp "$scratch/head/$f" "$src/$f"; }
-done
-(cd "$src" && find . -path ./build -prune -o -type f -print) | while IFS= read -r f; do
-  [[ -e $scratch/head/$f ]] || rm -f "$src/$f"
-done
+# A worktree of its own: checking out a new commit rewrites only the files that changed, so the
+# build after it is incremental.
+git -C "$root" worktree prune
+[[ -e $src/.git ]] || git -C "$root" worktree add -q --detach "$src" HEAD || exit 2
+git -C "$src" checkout -q -f --detach "$(git -C "$root" rev-parse HEAD)" || exit 2
+mkdir -p "$scratch/logs"
 log=$scratch/logs
 build() { (cd "$src" && cmake --preset linux-x86_64 && cmake --build --preset linux-x86_64) >"$log/build.txt" 2>&1; }
 run_tests() {  # regex -> ctest's status
