@@ -52,8 +52,7 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring
     return fd;
 }
 
-// {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
-// or null when the device cannot be opened or read.
+// In the order of testkit.Pty's indexes; null when the device cannot be read.
 KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
     const int fd = Java_testkit_Pty_openDevice(env, cls, path);
     termios t;
@@ -100,7 +99,7 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid,
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
 }
 
-// The signal to the process, then to each listed thread not yet started (0) or ended.
+// The signal to the process, then to each listed thread, passing over any not started (0) or ended.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
                                                      jint signal) {
     jint tids[64];
