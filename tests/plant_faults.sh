@@ -30,12 +30,12 @@ fault descriptor-closed-under-receive $S/port_table.cpp \
   's/    return dropHold\(slot\);\n\}/    close(fd);\n    return dropHold(slot);\n}/' "$J\.Transfer"
 fault nothing-after-hang-up $S/transfer.cpp \
   's/return kNothing;\n    return kFailed;/return kNothing;\n    return kNothing;/' "$J\.Transfer"
-fault mark-space-without-parenb $S/line_config.cpp 's/PARENB \| CMSPAR \| PARODD/CMSPAR | PARODD/' "$G"
+fault mark-space-without-parenb $S/line_config.cpp 's/PARENB \| CMSPAR \| PARODD/CMSPAR | PARODD/' 'seriallib\.unit\.LineSetting'
 fault unsent-count-from-input-queue $S/transfer.cpp 's/TIOCOUTQ/TIOCINQ/' "$J\.Transfer"
 fault send-chunk-unbounded $S/transfer.cpp \
-  's/const jint chunk = std::min\(count, kTransferChunk\);/const jint chunk = count;/' "$X\.(Transfer|BadInput)"
+  's/const jint chunk = std::min\(count, kTransferChunk\);/const jint chunk = count;/' "$X\.BadInput"
 fault receive-chunk-unbounded $S/transfer.cpp \
-  's/getData\(slot, buffer, std::min\(count, kTransferChunk\)\)/getData(slot, buffer, count)/' "$X\.(Transfer|BadInput)"
+  's/getData\(slot, buffer, std::min\(count, kTransferChunk\)\)/getData(slot, buffer, count)/' "$X\.BadInput"
 fault getters-out-of-order $S/line_config.cpp \
   's/(    request.parity = config.getInt\("getParity"\);\n)(    request.dataBits = config.getInt\("getDataBits"\);\n)/$2$1/' \
   "$J\.BadInput"

@@ -1,13 +1,8 @@
-import static testkit.Check.equal;
-import static testkit.Check.group;
-import static testkit.Check.isTrue;
-
-import java.nio.charset.StandardCharsets;
-import java.util.List;
-import java.util.concurrent.CompletableFuture;
-import java.util.concurrent.TimeUnit;
-import testkit.Check;
-import testkit.Pty;
+import static testkit.Check.*;
+import java.nio.charset.*;
+import java.util.*;
+import java.util.concurrent.*;
+import testkit.*;
 
 /** The example of docs/serial-library.md, run as a user runs it, against a pty that answers. */
 public class ExampleTest {

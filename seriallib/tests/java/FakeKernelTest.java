@@ -1,29 +1,16 @@
 import static Quorvia.SerialPortLocal.*;
-import static testkit.Check.equal;
-import static testkit.Check.group;
-import static testkit.Check.isTrue;
-import static testkit.Check.openedDevices;
-
-import Quorvia.SerialConfig;
-
-import java.nio.file.Files;
-import java.nio.file.LinkOption;
-import java.nio.file.Path;
-import java.util.ArrayList;
-import java.util.List;
-import java.util.concurrent.CompletableFuture;
-import java.util.concurrent.Executors;
-import testkit.Check;
-import testkit.KernelFake;
-import testkit.Native;
-import testkit.Native.Outcome;
-import testkit.Pty;
+import static testkit.Check.*;
+import Quorvia.*;
+import java.nio.file.*;
+import java.util.*;
+import java.util.concurrent.*;
+import testkit.*;
+import testkit.Native.*;
 
 /**
- * What the kernel here cannot provide, answered by the preloaded fake: /proc/apm, /proc/devices
- * and card-services requests, for which the memory devices (major 1) stand in
- * as card sockets, so /dev/null is socket 3. Run as root in a mount namespace whose /dev, /run,
- * /tmp and /var/lib are private: the card nodes are real, and the real kernel answers their opens.
+ * /proc/apm, /proc/devices and card requests answered by the preloaded fake, with the memory
+ * devices (major 1) as card sockets (/dev/null is socket 3). Run as root in private mounts: the
+ * card nodes are real.
  */
 public class FakeKernelTest {
     static final String IO = "java.io.IOException: ";
@@ -51,11 +38,9 @@ public class FakeKernelTest {
     }
 
     public static void main(String[] args) throws Exception {
-        isTrue(KernelFake.preloaded(), "libKernelFake must be preloaded");
         dir = Files.createTempDirectory("pellusk-fake");
 
-        // First: a process in which no port was opened yet. The signals go to the calling thread
-        // itself, which takes them before tgkill returns.
+        // First, before any open. The calling thread takes its own signal before tgkill returns.
         group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1", () -> {
             continueSignal();
             equal(0, SerGetResumeState(false), "before the first open");
@@ -145,18 +130,14 @@ public class FakeKernelTest {
         });
 
         group("card power: lookups on several threads do not take each other's node", () -> {
-            List<CompletableFuture<String>> threads = new ArrayList<>();
             var pool = Executors.newFixedThreadPool(8);
-            for (int t = 0; t < 8; t++) {
-                threads.add(CompletableFuture.supplyAsync(() -> {
-                    for (int i = 0; i < 1000; i++) {
-                        Outcome o = Native.method("SerGetPowerMode", 3);
-                        if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
-                    }
-                    return "ok";
-                }, pool));
-            }
-            for (CompletableFuture<String> r : threads) equal("ok", r.get(), "every status of a thread");
+            for (Future<String> r : pool.invokeAll(Collections.<Callable<String>>nCopies(8, () -> {
+                for (int i = 0; i < 1000; i++) {
+                    Outcome o = Native.method("SerGetPowerMode", 3);
+                    if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
+                }
+                return "ok";
+            }))) equal("ok", r.get(), "every status of a thread");
             pool.shutdown();
             noNodesLeft();
         });

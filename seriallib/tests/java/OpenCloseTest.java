@@ -1,18 +1,10 @@
 import static Quorvia.SerialPortLocal.*;
-import static testkit.Check.equal;
-import static testkit.Check.group;
-import static testkit.Check.isTrue;
-import static testkit.Check.openedDevices;
-import static testkit.Check.raises;
-
-import Quorvia.SerialConfig;
-
-import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.util.List;
-import testkit.Check;
-import testkit.Pty;
+import static testkit.Check.*;
+import Quorvia.*;
+import java.io.*;
+import java.nio.file.*;
+import java.util.*;
+import testkit.*;
 
 /** Opening and closing ports, in a real JVM on real pseudo-terminals. */
 public class OpenCloseTest {

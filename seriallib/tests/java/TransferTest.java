@@ -1,27 +1,14 @@
 import static Quorvia.SerialPortLocal.*;
-import static testkit.Check.equal;
-import static testkit.Check.group;
-import static testkit.Check.isTrue;
-import static testkit.Check.millis;
-import static testkit.Check.openedDevices;
+import static testkit.Check.*;
+import Quorvia.*;
+import java.io.*;
+import java.nio.file.*;
+import java.util.*;
+import java.util.concurrent.*;
+import java.util.function.*;
+import testkit.*;
 
-import Quorvia.SerialConfig;
-import java.io.FileInputStream;
-import java.nio.file.Files;
-import java.util.ArrayList;
-import java.util.Arrays;
-import java.util.List;
-import java.util.Random;
-import java.util.concurrent.CompletableFuture;
-import java.util.concurrent.TimeUnit;
-import java.util.function.IntSupplier;
-import testkit.Check;
-import testkit.Pty;
-
-/**
- * Sending, receiving, the queues and the timeouts on the slave of a pty whose master is the far
- * end; what becomes of a receive when the far end hangs up or another thread closes its port.
- */
+/** Transfers, queues and timeouts on a pty; a receive whose far end hangs up or whose port is closed. */
 public class TransferTest {
     static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
@@ -111,21 +98,6 @@ public class TransferTest {
                 for (FileInputStream f : filler) f.close();
             });
 
-            group("a file takes a slot, though no line can be set; at most 8192 bytes go each way a call", () -> {
-                byte[] data = new byte[3 * 8192], into = new byte[data.length];
-                new Random(5).nextBytes(data);
-                var file = Files.write(Files.createTempFile("pellusk", ".bin"), data);
-                equal(5003, SerOpenPort(SerialConfig.byName(file.toString())), "open a file");
-                int fileSlot = slot + 1;  // the lowest free one, which a failed setup does not report
-                equal(1, SerSetTimeoutRx(fileSlot, 1000), "receive timeout");
-                for (int n = 0, got; n < data.length; n += got) {
-                    got = SerGetData(fileSlot, into, into.length);
-                    isTrue(got > 0 && got <= 8192 && Arrays.equals(data, n, n + got, into, 0, got), "SerGetData read " + got);
-                }
-                equal(8192, SerPutData(fileSlot, data, data.length), "a partial send");
-                equal(0, SerClosePort(fileSlot), "close");
-                isTrue(Arrays.equals(data, 0, 8192, Files.readAllBytes(file), data.length, data.length + 8192), "sent");
-            });
             equal(0, SerClosePort(slot), "close");
         }
 

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# private_mounts.sh <command...>: runs the command as root in a mount namespace of its own whose
-# /dev, /run (so /var/run), /tmp and /var/lib are fresh tmpfs, so the card nodes a test makes
-# never reach the host's directories. /dev keeps the few nodes a JVM needs and the host's
-# pseudo-terminals, and the checkout (with its build tree) stays visible even when it lives under
-# one of the covered folders.
+# private_mounts.sh <command...>: the command as root with fresh /dev, /run, /tmp and /var/lib, so
+# card nodes never reach the host's; /dev keeps a JVM's few nodes and the host's ptys, and the
+# checkout stays visible even under a covered folder.
 set -euo pipefail
 if [ "${1:-}" != "--inside" ]; then
   exec unshare --mount --propagation private "$0" --inside "$@"

@@ -1,10 +1,6 @@
-// Test code, never part of the library. As libPtyKit, the JNI library of the test kit:
-// pseudo-terminals, termios read-back, signals, UART controls and calls into the library's exports,
-// which Java itself cannot reach. As libKernelFake, preloaded (LD_PRELOAD) into a test JVM, also
-// the kernel side that these machines cannot provide: card-services requests on devices of one
-// chosen major, and opens of a /proc file a test redirects, each recorded. Everything else goes to
-// the real C library untouched, since the JVM opens and controls many files itself;
-// testkit.KernelFake steers the fake.
+// libPtyKit: what Java cannot reach for the tests (ptys, termios, signals, UART controls, raw
+// calls into the library's exports). libKernelFake, preloaded, also answers card requests on one
+// major and opens of one redirected file, and passes everything else to the C library.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <jni.h>
@@ -28,18 +24,14 @@
 
 #define KIT_EXPORT extern "C" JNIEXPORT
 
-namespace {
-
 // A signal restarts the whole wait: the storm's far ends wait only for bytes that are coming.
-int pollFor(int fd, short events, int timeoutMs) {
+static int pollFor(int fd, short events, int timeoutMs) {
     pollfd entry{fd, events, 0};
     int ready;
     while ((ready = poll(&entry, 1, timeoutMs)) < 0 && errno == EINTR) {
     }
     return ready;
 }
-
-}  // namespace
 
 // The line keeps the kernel's cooked default, so a test sees whatever setting the library gives it.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_openMaster(JNIEnv*, jclass) {
@@ -60,8 +52,7 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring
     return fd;
 }
 
-// {c_iflag, c_oflag, c_cflag, c_lflag, input speed, output speed, VMIN, VTIME, VSTART, VSTOP},
-// or null when the device cannot be opened or read.
+// In the order of testkit.Pty's indexes; null when the device cannot be read.
 KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
     const int fd = Java_testkit_Pty_openDevice(env, cls, path);
     termios t;
@@ -108,8 +99,7 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid,
     return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
 }
 
-// The signal to the whole process (the kernel picks a thread that does not block it), then to
-// each listed thread; one not started yet (id 0) or ended is passed over. 0, or -1.
+// The signal to the process, then to each listed thread, passing over any not started (0) or ended.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
                                                      jint signal) {
     jint tids[64];
@@ -123,8 +113,7 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintAr
     return 0;
 }
 
-// What the library has no method for, such as a UART's loopback bit and OUT1/OUT2, on a
-// descriptor the caller keeps open (every open of a tty raises DTR and RTS again).
+// The caller keeps the descriptor open: every open of a tty raises DTR and RTS again.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set,
                                                     jint clear) {
     int word = 0;
@@ -142,9 +131,8 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, j
     return port.closing_wait;
 }
 
-// Calls an export of the loaded library with int arguments, also where it declares a jboolean,
-// so a test can pass values no Java boolean carries. With `jniPair` the export takes (env, class,
-// ...), else (env, ...). Returns its result; the Throwable it left pending goes to thrown[0].
+// Int arguments also where the export declares a jboolean, to pass values no Java boolean
+// carries. The Throwable the export left pending goes to thrown[0].
 KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
                                                  jstring symbol, jboolean jniPair,
                                                  jintArray arguments, jobjectArray thrown) {
@@ -170,8 +158,8 @@ KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring li
     return result;
 }
 
-// --- The kernel fake, in libKernelFake alone: the JVM binds a native method to the first library
-// that has it, and the fake's state must be the preloaded copy's --------------------------------
+// In libKernelFake alone: the JVM binds a native method to the first library that has it, and the
+// fake's state must be the preloaded copy's.
 #ifdef KIT_KERNEL_FAKE
 
 namespace {
@@ -290,22 +278,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 
-// --- Steering, for testkit.KernelFake ----------------------------------------------------------
-
-namespace {
-
-void copyText(JNIEnv* env, jstring from, char (&to)[256]) {
+static void copyText(JNIEnv* env, jstring from, char (&to)[256]) {
     to[0] = '\0';
     if (from == nullptr) return;
     const char* chars = env->GetStringUTFChars(from, nullptr);
     snprintf(to, sizeof to, "%s", chars);
     env->ReleaseStringUTFChars(from, chars);
-}
-
-}  // namespace
-
-KIT_EXPORT jboolean JNICALL Java_testkit_KernelFake_preloaded(JNIEnv*, jclass) {
-    return dlsym(RTLD_DEFAULT, "mknod") == reinterpret_cast<void*>(&mknod);
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_redirect(JNIEnv* env, jclass, jstring from,

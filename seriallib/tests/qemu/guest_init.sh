@@ -1,8 +1,6 @@
 #!/bin/sh
-# The guest's /init: mounts the JDK and the host's shares over 9p, runs the plan's Java runs in
-# the 32-bit JVM and powers off. The plan share holds "mounts" ("tag path" lines) and "runs"
-# ("fake", "installed" or "-", then the JVM's arguments and main class). The console gets what the
-# runs print, a "pellusk-guest-run: ... exit N" line after each, and "pellusk-guest-exit=N" last.
+# The guest's /init: mounts the JDK and the shares over 9p, runs the plan's "runs" ("fake",
+# "installed" or "-", then JVM arguments and main class) and reports "pellusk-guest-exit=N" last.
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
@@ -18,8 +16,7 @@ done
 opts=trans=virtio,version=9p2000.L,msize=512000,cache=loose,ro
 mount -t 9p -o $opts jroot /mnt || finish 121
 mount -t 9p -o $opts plan /plan || finish 122
-# Writable, throw-away folders where the tests make files and device nodes; the mount points of
-# the further shares are made in the tmpfs on /pellusk.
+# Throw-away folders for the tests' files and nodes; the further shares mount inside /pellusk.
 for dir in tmp run var/lib pellusk; do mount -t tmpfs tmpfs "/mnt/$dir"; done
 mount -t proc proc /mnt/proc
 mount -t sysfs sys /mnt/sys

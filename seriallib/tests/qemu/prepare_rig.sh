@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Prepares, once, what the i386 guest boots from: vmlinuz (Debian's i386 kernel, unpacked, never
-# installed), initrd.cpio.gz (busybox, the 9p and virtio modules, the guest's /init) and jroot/
-# (the host's 32-bit JDK 17 with the i386 libraries it loads). Keyed by the package versions and
-# these scripts, so a rebuild reuses it and a change of any of them prepares it afresh.
+# Prepares what the i386 guest boots from: vmlinuz (Debian's, unpacked), initrd.cpio.gz (busybox,
+# 9p and virtio modules, /init) and jroot/ (the host's 32-bit JDK and its libraries). Kept until
+# a package version or these scripts change.
 set -euo pipefail
 
 rig=$1
@@ -74,8 +73,7 @@ needed_i386_libs() {
     done
   done
 }
-# The JDK's links point into /etc, so the tree keeps host paths and the guest chroots into it;
-# it mounts tmpfs on tmp, run, var/lib and pellusk, and may lay a package's jni folder over ours.
+# The JDK's links point into /etc, so the tree keeps host paths and the guest chroots into it.
 jroot=$work/jroot
 mkdir -p "$jroot/usr/lib/i386-linux-gnu/jni" "$jroot/etc" "$jroot"/{proc,sys,dev,tmp,run,var/lib,pellusk}
 ln -s usr/lib "$jroot/lib"

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
 # run_guest.sh [--share HOST_DIR:GUEST_DIR]... <rig> <i386 library dir> <classes dir> <run>...
-# Boots the prepared i386 guest once and runs each run (the JVM's arguments and main class as one
-# word; "fake " before them preloads the kernel fake, "installed " leaves the library path to the
-# JVM) in its 32-bit JVM, with the library in /pellusk/lib and the classes in /pellusk/classes.
-# The console (ttyS0) carries the output back; ttyS1 and ttyS2, the UARTs under test, are joined
-# through socat. Exits with the last failed run's status; a hung guest is killed after
-# PELLUSK_GUEST_TIMEOUT seconds (100 by default).
+# Boots the i386 guest once for all runs (JVM arguments and main class as one word; "fake " first
+# preloads the kernel fake, "installed " leaves the library path to the JVM). ttyS0 carries the
+# output; ttyS1 and ttyS2 are joined through socat. Exits with the last failed run's status.
 set -euo pipefail
 
 shares=()
@@ -35,8 +32,7 @@ for run in "$@"; do
   esac
 done >"$tmp/plan/runs"
 
-# QEMU waits for a client on each socket before it starts the guest (wait=on), in order; socat
-# connects to both, retrying until QEMU has created each, and then carries bytes both ways.
+# QEMU waits (wait=on) for socat on each socket, in order, before it starts the guest.
 socat "UNIX-CONNECT:$tmp/s1.sock,retry=600,interval=0.05" "UNIX-CONNECT:$tmp/s2.sock,retry=600,interval=0.05" &
 link=$!
 limit=${PELLUSK_GUEST_TIMEOUT:-100}

@@ -1,8 +1,7 @@
 package Quorvia;
 
-import java.nio.charset.StandardCharsets;
-import java.util.ArrayList;
-import java.util.List;
+import java.nio.charset.*;
+import java.util.*;
 
 /**
  * A port's settings as the serial library reads them: plain fields behind the nine methods, which

@@ -1,6 +1,6 @@
 package Quorvia;
 
-import java.io.IOException;
+import java.io.*;
 
 /** The Java half of the serial library: each native method is one export of libPellusk. */
 public class SerialPortLocal {

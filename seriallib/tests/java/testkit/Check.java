@@ -1,19 +1,14 @@
 package testkit;
 
-import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.util.ArrayList;
-import java.util.List;
-import java.util.Objects;
+import java.io.*;
+import java.nio.file.*;
+import java.util.*;
 
 /** A minimal test runner: named groups of checks, a summary line, and the exit status. */
 public final class Check {
     public interface Body { void run() throws Exception; }
 
     private static int passed, failed;
-
-    private Check() {}
 
     public static void group(String name, Body body) {
         try {
@@ -36,7 +31,6 @@ public final class Check {
 
     public static void isTrue(boolean condition, String what) { if (!condition) throw new AssertionError(what); }
 
-    /** Runs the body and returns what it threw; fails when it threw nothing or something else. */
     public static Throwable raises(Class<? extends Throwable> type, Body body) {
         try {
             body.run();
@@ -71,7 +65,7 @@ public final class Check {
 
     public record Result(int exitCode, String stdout) {}
 
-    /** Runs a main class in a fresh JVM of this one's kind, echoing its output for the checks on ours. */
+    /** A main class in a fresh JVM of this one's kind, its output echoed. */
     public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
@@ -84,7 +78,6 @@ public final class Check {
 
     public static void finish() {
         System.out.println(passed + " passed, " + failed + " failed");
-        System.out.flush();
         System.exit(failed == 0 ? 0 : 1);
     }
 }

@@ -6,11 +6,6 @@ public final class KernelFake {
         System.loadLibrary("KernelFake");
     }
 
-    private KernelFake() {}
-
-    /** True when the process was started with the fake preloaded, so its answers are live. */
-    public static native boolean preloaded();
-
     /** Opens of `path` open `target` instead; a null target makes the file missing. */
     public static native void redirect(String path, String target);
 
@@ -20,6 +15,5 @@ public final class KernelFake {
     /** The next card node gets another device than the one asked for. */
     public static native void plant();
 
-    /** The calls recorded since the last take, one a line. */
     public static native String takeLog();
 }

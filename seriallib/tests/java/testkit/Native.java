@@ -1,7 +1,6 @@
 package testkit;
 
-import java.nio.file.Files;
-import java.nio.file.Path;
+import java.nio.file.*;
 
 /** Calls libPellusk's exports directly (libPtyKit), with arguments Java cannot pass. */
 public final class Native {
@@ -9,9 +8,6 @@ public final class Native {
         System.loadLibrary("PtyKit");
     }
 
-    private Native() {}
-
-    /** The int an export returned and the exception it left pending, if any. */
     public record Outcome(int result, Throwable thrown) {
         public String message() { return thrown == null ? null : thrown.toString(); }
     }

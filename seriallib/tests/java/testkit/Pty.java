@@ -1,7 +1,6 @@
 package testkit;
 
-import java.nio.file.Files;
-import java.nio.file.Path;
+import java.nio.file.*;
 
 /** Real pseudo-terminals, termios read-back, signals and UART controls for the tests (libPtyKit). */
 public final class Pty implements AutoCloseable {
@@ -9,31 +8,25 @@ public final class Pty implements AutoCloseable {
         System.loadLibrary("PtyKit");
     }
 
-    // Indexes into the array that termios() returns.
     public static final int IFLAG = 0, OFLAG = 1, CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5,
             VMIN = 6, VTIME = 7, VSTART = 8, VSTOP = 9;
     public static final int SIGCONT = 18;
-    /** The system calls a receive waits in: poll and ppoll on x86_64; also ppoll_time64 on i386. */
+    /** poll and ppoll; on i386 also ppoll_time64. */
     public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
                                                                                         : new long[] {168, 309, 414};
 
     public static native int openMaster();
     public static native String ptsName(int master);
     public static native int[] termios(String path);
-    /** Waits up to 5 s until the descriptor takes bytes: the count written, or -1. */
     public static native int write(int fd, byte[] data, int offset, int count);
-    /** What arrives within the timeout: the count read, 0 when nothing came, -1 on error. */
     public static native int read(int fd, byte[] buffer, int offset, int count, int timeoutMs);
     public static native int close(int fd);
     public static native int threadId();
     public static native int signalThread(int threadId, int signal);
-    /** The signal to the process, then to each thread: 0, or -1. */
     public static native int signalStorm(int[] threadIds, int signal);
-    /** A serial device opened beside the library (non-blocking, no controlling terminal). */
     public static native int openDevice(String path);
-    /** Sets, then clears, modem-control bits; the modem word afterwards, or -1. */
     public static native int modemLines(int fd, int set, int clear);
-    /** Sets a UART's closing wait, in hundredths of a second (root only); the value set, or -1. */
+    /** In hundredths of a second (root only). */
     public static native int closingWait(int fd, int centiseconds);
 
     public final int master;
@@ -45,7 +38,6 @@ public final class Pty implements AutoCloseable {
         slavePath = ptsName(master);
     }
 
-    /** Exactly `count` bytes from the master, each read waiting up to `timeoutMs` for more. */
     public byte[] readExactly(int count, int timeoutMs) {
         byte[] got = new byte[count];
         for (int n = 0, r; n < count; n += r) {
