@@ -1,8 +1,7 @@
-// What a pty does not do, played at link time for everything in this program: the close() of a
-// chosen descriptor blocks until the test lets it go, as a UART's close waits for output that
-// flow control holds back; tcsetattr keeps the line's speed above 115200 bit/s, as the 8250
-// driver does with a speed that its UART's clock cannot make; and an opening thread may stop as
-// it starts to set its line up. Opens and closes meet in the port table for nanoseconds alone.
+// Opens and closes meet in the port table for nanoseconds alone, so this program holds them there
+// at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
+// close waits for output that flow control holds back, and an opening thread may stop as it
+// starts to set its line up.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -14,7 +13,6 @@
 #include <future>
 #include <utility>
 
-#include "line_config.h"
 #include "open_close.h"
 #include "port_table.h"
 #include "pty.h"
@@ -44,30 +42,11 @@ extern "C" int __wrap_tcsetattr(int fd, int when, const termios* setting) {
         setupEntered.set_value();
         mayGoOn.get_future().wait();
     }
-    termios applied = *setting, now;
-    if (cfgetospeed(setting) > B115200 && tcgetattr(fd, &now) == 0)
-        cfsetspeed(&applied, cfgetospeed(&now));
-    return __real_tcsetattr(fd, when, &applied);
+    return __real_tcsetattr(fd, when, setting);
 }
 
 namespace pellusk {
 namespace {
-
-TEST(KeptSpeed, ASpeedTheDriverDoesNotApplyIsReportedAndTheNextOneWorks) {
-    testing::Pty pty;
-    ASSERT_EQ(0, openPort(pty.slave(), kLowestFreeSlot).slot);
-    const auto speedNow = [] {
-        termios t{};
-        tcgetattr(portDescriptor(0), &t);
-        return cfgetospeed(&t);
-    };
-    ASSERT_EQ(code::kOk, configurePort(1, {11, 3, 0, 0, 0}));
-    EXPECT_EQ(code::kApplySetting, configurePort(1, {12, 2, 1, 2, 0}));
-    EXPECT_EQ(speed_t(B115200), speedNow()) << "the line goes on at the old speed";
-    EXPECT_EQ(code::kOk, configurePort(1, {10, 3, 0, 0, 0}));
-    EXPECT_EQ(speed_t(B57600), speedNow());
-    EXPECT_EQ(0, closePort(0));
-}
 
 // Another thread closes an opening thread's port and opens a third before the first open has
 // set its line up: that setting and its input flush belong to the first port alone, even though
