@@ -8,7 +8,7 @@ scenario_launch() {
     rm -f "$WINEPREFIX/dosdevices/i:"
     put_java "$program_files/Ostrel RFID/Tarvio/jre/bin"
     put_java "$program_files/Ostrel RFID Tarvio/jre/bin"
-    set_hidden "$install/Tarvio.jar"
+    setfattr -n user.DOSATTRIB -v '"0x2"' "$install/Tarvio.jar"
     echo "other" >"$install/Other.jar"
     drive splash java closed
     expect "splash-taskbar: none"

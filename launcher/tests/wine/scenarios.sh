@@ -91,8 +91,6 @@ dead_drive() {
 }
 release_dead_drive() { kill "$dead_holder" 2>/dev/null; }
 
-set_hidden() { setfattr -n user.DOSATTRIB -v '"0x2"' "$1"; }
-
 use_own_display() {  # so that a screenshot holds this scenario's windows only
     DISPLAY=":$(start_xvfb "$work")"
     on_exit 'kill "$(cat "$work/xvfb.pid")"'
@@ -111,7 +109,8 @@ map_drive_d() {
     ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
 }
 
-publish() {  # newer [SIZE]: the installed jar from 2020, the published one from 2024
+publish() {  # newer [SIZE]: an install with a jar from 2020, the published one from 2024
+    make_install
     map_drive_i
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"

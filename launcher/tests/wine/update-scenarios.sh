@@ -24,7 +24,6 @@ scenario_drive_stalled() {
 scenario_newer_yes() {
     map_drive_d
     install="$drive_d/Prog ramme/Tarvio Ünïcode" jar=Other.jar
-    make_install
     publish newer
     drive box=Yes box=OK java
     expect "$prompt" "box: Application Updated !"
@@ -38,7 +37,6 @@ scenario_newer_yes() {
 
 # A second launcher started while the first asks brings that question to the front and ends.
 scenario_newer_no() {
-    make_install
     publish newer
     drive box second box=No java
     expect_ms second-ms 0 3000
@@ -50,7 +48,6 @@ scenario_newer_no() {
 # Upgrade after the splash has closed itself; on a screenshot of the dialog alone, its labels
 # lie beside the text box, not over its border.
 scenario_dialog_upgrade_after_splash() {
-    make_install
     publish newer
     changes "$sample"
     use_own_display
@@ -69,7 +66,6 @@ colours() { convert "$work/dialog.png" -crop "$1" -depth 8 -unique-colors txt:- 
 # changes file says it is UTF-8 and is not, with NULs and every line end: nothing after a NUL is
 # lost, and what cannot be decoded shows as U+FFFD.
 scenario_dialog_skip_restarts_splash() {
-    make_install
     publish newer
     local bad=$'\xef\xbf\xbd'
     changes "\xef\xbb\xbfbefore\0after\r\n$(printf '\\x%x' {128..255})\rA\nB\r\r\n\xc3\x9cn\xc3\xafcode\n\0\0end"
@@ -82,7 +78,6 @@ scenario_dialog_skip_restarts_splash() {
 
 # The installed jar is held open by a running copy of the application.
 scenario_locked_jar() {
-    make_install
     publish newer
     drive "lock=$(winpath "$install")\\Tarvio.jar" box=Yes box=OK java
     expect_update_failed
@@ -92,7 +87,6 @@ scenario_locked_jar() {
 
 # The update drive goes while the dialog shows the changes, in the ANSI code page (1252 here).
 scenario_drive_gone_before_upgrade() {
-    make_install
     publish newer
     printf "$sample" | iconv -t CP1252 >"$update_folder/TarvioChanges.txt"
     drive dialog "run=rm $WINEPREFIX/dosdevices/i:" click=Upgrade box=OK java
@@ -106,9 +100,8 @@ scenario_drive_gone_before_upgrade() {
 scenario_disk_full() {
     map_drive_d 2M
     install="$drive_d/Tarvio"
-    make_install
-    head -c $(($(df --output=avail -B1 "$drive_d" | tail -1) - 300 * 1024)) /dev/zero >"$drive_d/filler"
     publish newer 4M
+    head -c $(($(df --output=avail -B1 "$drive_d" | tail -1) - 300 * 1024)) /dev/zero >"$drive_d/filler"
     drive box=Yes box=OK java
     expect_update_failed
     expect_java 1
@@ -118,7 +111,6 @@ scenario_disk_full() {
 # 5 MB of changes in UTF-16 LE: the dialog opens within a second with the first lines in view,
 # and goes on to hold the whole text, far past the text box's default 32K characters.
 scenario_long_changes() {
-    make_install
     publish newer
     { printf '\xff\xfe' && { seq 40000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' &&
         printf 'The last line'; } | iconv -t UTF-16LE; } >"$update_folder/TarvioChanges.txt"
@@ -132,7 +124,6 @@ scenario_long_changes() {
 
 # UTF-16 BE as Notepad saves it; the close box skips the upgrade as its button does.
 scenario_changes_encodings() {
-    make_install
     publish newer
     { printf '\xfe\xff' && printf "$sample" | iconv -t UTF-16BE; } >"$update_folder/TarvioChanges.txt"
     drive dialog=CloseBox java
