@@ -106,14 +106,18 @@ bool click(HWND dialog, const std::wstring& button) {
     return control && ::PostMessageW(control, BM_CLICK, 0, 0);
 }
 
-bool run(std::wstring commandLine) {
+PROCESS_INFORMATION start(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process)) {
-        return false;
-    }
+    ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process);
+    return process;
+}
+
+// Wine gives no handle to a Unix program it starts.
+bool run(const std::wstring& commandLine) {
+    const PROCESS_INFORMATION process = start(commandLine);
     const bool ended = !process.hProcess ||
                        ::WaitForSingleObject(process.hProcess, kStepTimeoutMs) == WAIT_OBJECT_0;
     if (!ended) ::TerminateProcess(process.hProcess, 99);
@@ -130,14 +134,8 @@ int wmain(int argc, wchar_t** argv) {
     const HANDLE javaStarted = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
     ::SetEnvironmentVariableW(L"VELMOOR_JAVA_EVENT", eventName.c_str());
     const std::wstring launcherLine = L"\"" + std::wstring(argv[1]) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(argv[1], std::wstring(launcherLine).data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &started)) {
-        return 1;
-    }
-    launcher = started.hProcess;
+    const PROCESS_INFORMATION started = start(launcherLine);
+    if (!(launcher = started.hProcess)) return 1;
     launcherId = started.dwProcessId;
 
     ULONGLONG stepEnded = ::GetTickCount64(), clicked = 0;
@@ -216,7 +214,7 @@ int wmain(int argc, wchar_t** argv) {
             done = ::CreateFileW(argument.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                  nullptr) != INVALID_HANDLE_VALUE;
         } else if (verb == L"run") {
-            // Wine gives no handle to a Unix program it starts: it leaves a mark when done.
+            // It leaves a mark when done.
             const std::wstring mark = L"winctl-ran-" + std::to_wstring(::GetCurrentProcessId());
             done = run(L"/bin/sh -c \"" + argument + L"; touch " + mark + L"\"") &&
                    waitFor([&] { return ::DeleteFileW(mark.c_str()); });
