@@ -1,9 +1,8 @@
-# Shared by the prefix and the scenarios.
 as_root() {  # mounting takes root; a user with sudo gets it without a password prompt or not at all
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -n "$@"; fi
 }
 
-# Unmounts every file system below the folder given, such as what a killed scenario left.
+# Unmounts every file system below the folder given.
 unmount_below() {
     local target
     while read -r target; do
@@ -11,8 +10,7 @@ unmount_below() {
     done < <(findmnt -rn -o TARGET | while read -r escaped; do printf '%b\n' "$escaped"; done | grep -F -- "$1/" || true)
 }
 
-# Starts an X server in FOLDER (its pid in xvfb.pid) on a free display, and prints the display
-# once it accepts clients.
+# Starts an X server in FOLDER (pid in xvfb.pid); prints its display once it accepts clients.
 start_xvfb() {
     mkfifo "$1/display.fifo"
     setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp 3>"$1/display.fifo" </dev/null \

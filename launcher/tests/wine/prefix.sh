@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# Makes (setup) or removes (cleanup) the throw-away Wine prefix and X display that the Wine
-# tests of one ctest run share, and unmounts what the scenarios left mounted in their folder.
-# Usage: prefix.sh setup|cleanup STATE_DIR SCENARIOS_DIR
+# Usage: prefix.sh setup|cleanup STATE_DIR SCENARIOS_DIR: the Wine prefix and X display of one ctest run.
 set -euo pipefail
 source "$(dirname "$0")/mounts.sh"
 source "$(dirname "$0")/loader.sh"
@@ -17,11 +15,9 @@ mkdir -p "$state/prefix"
 use_wine_loader "$state/bin"
 start_xvfb "$state" >"$state/display"
 export WINEPREFIX="$state/prefix" WINEDEBUG=-all DISPLAY=":$(cat "$state/display")"
-# The wine server and the services that wineboot starts outlive this script: their output goes
-# to a file, or ctest would wait for them to close its pipe.
+# The server and wineboot's services outlive this script: ctest would wait for their pipes.
 setsid wineserver -p </dev/null >>"$state/wine.log" 2>&1
 wineboot -i </dev/null >>"$state/wine.log" 2>&1
-# There is no window manager on the display. Wine waits up to 2 s for one whenever it hides a
-# window it thinks is managed, which would skew every timing the tests measure.
+# No window manager: Wine would wait up to 2 s for one on hiding each window it thinks managed.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$state/wine.log" 2>&1
 echo "Wine prefix ($WINEARCH) ready in $WINEPREFIX on display $DISPLAY"

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end scenarios of the launcher under Wine, one per call: the real Velmoor.exe on an Xvfb
-# display, played by the test driver winctl.exe, with a stand-in java.exe that records how it
-# was started. Each works in a folder of its own under the build tree (a file system with user
-# xattrs, which Wine needs for the hidden attribute); the prefix, display and programs come
-# from CTest through the environment. Usage: scenarios.sh SCENARIO
+# One end-to-end scenario of the launcher under Wine, played by winctl.exe, with a stand-in java.exe.
+# Its folder is under the build tree: Wine needs user xattrs for the hidden attribute.
 set -euo pipefail
 here=$(dirname "$0")
 source "$here/mounts.sh"
@@ -79,8 +76,7 @@ java_command() {  # JAR: the command line java gets from the install's own runti
     echo "command: \"$(winpath "$install")\\jre\\bin\\java.exe\" -jar \"$(winpath "$install")/$1\""
 }
 
-# FOLDER on a drive whose server has gone: lookups there wait until release_dead_drive, then
-# fail. A FUSE mount that nobody serves does just that, with nothing but the kernel.
+# FOLDER: an unserved FUSE mount, where lookups wait until release_dead_drive, then fail.
 dead_drive() {
     mkdir -p "$1"
     coproc DEAD {
@@ -95,16 +91,13 @@ dead_drive() {
 }
 release_dead_drive() { kill "$dead_holder" 2>/dev/null; }
 
-set_hidden() { setfattr -n user.DOSATTRIB -v '"0x2"' "$1"; }
-
 use_own_display() {  # so that a screenshot holds this scenario's windows only
     DISPLAY=":$(start_xvfb "$work")"
     on_exit 'kill "$(cat "$work/xvfb.pid")"'
 }
 
-# Drive I: of the shared prefix, the update folder's, and D:, at drive-d, a tmpfs of the size
-# given if any (mounted in the host's namespace: the wineserver opens the files), point into
-# this scenario's folder. Scenarios that map them hold a lock on each.
+# Drives I: (the update folder's) and D: of the shared prefix point into this scenario's folder;
+# D: may be a tmpfs of the size given, mounted where the wineserver opens the files.
 map_drive_i() {
     mkdir -p "$update_folder"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
@@ -116,14 +109,13 @@ map_drive_d() {
     ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
 }
 
-# The installed jar from 2020, the published one "newer" (2024), "equal" or "older" (2019), of
-# SIZE random bytes if given.
-publish() {  # newer|equal|older [SIZE]
+publish() {  # newer [SIZE]: an install with a jar from 2020, the published one from 2024
+    make_install
     map_drive_i
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"
     if [ $# -gt 1 ]; then head -c "$2" /dev/urandom; else echo "published jar"; fi >"$update_folder/$jar"
-    touch -d "$(sed 's/newer/2024-01-01/; s/older/2019-01-01/; s/equal/2020-01-01/' <<<"$1")" "$update_folder/$jar"
+    touch -d 2024-01-01 "$update_folder/$jar"
 }
 changes() { printf "$1" >"$update_folder/TarvioChanges.txt"; }
 

@@ -1,21 +1,8 @@
 // Test driver for the launcher under Wine: starts it, plays the user through the steps on its
-// command line, and prints what it sees as "name: value" lines, times in ms since the step before:
-//   splash        the splash window; "splash-taskbar: none|entry"
-//   java          the stand-in java.exe started; "java-ms", and with the splash known
-//                 "strip-changes" and "strip-still-ms", how often its strip changed colour
-//                 meanwhile and the longest it kept one
-//   box[=BUTTON]  a message box; "box: TEXT"; clicks BUTTON, the next time counting from then
-//   dialog[=WAY]  the changes dialog; "dialog-ms", "dialog: TEXT" (if short), "dialog-edit: LEFT
-//                 TOP WIDTH HEIGHT" of its text box; leaves it by WAY: a button, Escape, CloseBox
-//   filled=N      the text box holding N characters; "filled-length", "filled-tail" (the last 60
-//                 characters), "filled-top-line"
-//   click=BUTTON  clicks a button of the changes dialog
-//   closed        the splash window closed; "closed-ms", "enabled-ms"
-//   second        a second launcher from the same place, started with another window in front,
-//                 has ended; "second-ms", "second-front: CLASS first|other"
-//   lock=PATH     opens PATH without sharing, as a running application holds its jar
-//   run=COMMAND   runs the Unix COMMAND with /bin/sh
-// and "exit-ms" once the launcher has ended. A step that does not come prints "timeout: STEP".
+// command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
+// java, box[=BUTTON], dialog[=BUTTON|Escape|CloseBox], filled=N (the text box holds N characters),
+// click=BUTTON, closed (the splash), second (a second launcher, another window in front), lock=PATH
+// (held unshared), run=COMMAND (Unix, /bin/sh). A step that does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -56,8 +43,7 @@ std::wstring className(HWND window) {
     return name;
 }
 
-// Polls until ready returns true or the step's time is up; windows of another process cannot
-// be awaited.
+// Windows of another process cannot be awaited: polls.
 template <typename Ready>
 bool waitFor(Ready ready, ULONGLONG timeout = kStepTimeoutMs) {
     for (const ULONGLONG deadline = ::GetTickCount64() + timeout; !ready(); ::Sleep(10)) {
@@ -85,8 +71,7 @@ BOOL CALLBACK match(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-// The first window (top-level of the launcher, or child of parent) of the class whose text,
-// without '&', is the text given (empty: any).
+// A visible top-level window of the launcher, or a child of parent; text without '&', empty: any.
 HWND find(HWND parent, const std::wstring& windowClass, const std::wstring& wanted = L"") {
     Search search{windowClass, wanted, parent, nullptr};
     if (parent) {
@@ -107,8 +92,7 @@ bool gone(HWND window) {
     return !::IsWindow(window) || !::IsWindowVisible(window);
 }
 
-// Escape goes to the control with the focus, as the keyboard's would; the close box's click
-// comes as the system command it makes.
+// Escape goes to the focused control, as the keyboard's would.
 bool click(HWND dialog, const std::wstring& button) {
     if (button == L"Escape") {
         GUITHREADINFO thread{};
@@ -122,14 +106,18 @@ bool click(HWND dialog, const std::wstring& button) {
     return control && ::PostMessageW(control, BM_CLICK, 0, 0);
 }
 
-bool run(std::wstring commandLine) {
+PROCESS_INFORMATION start(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process)) {
-        return false;
-    }
+    ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process);
+    return process;
+}
+
+// Wine gives no handle to a Unix program it starts.
+bool run(const std::wstring& commandLine) {
+    const PROCESS_INFORMATION process = start(commandLine);
     const bool ended = !process.hProcess ||
                        ::WaitForSingleObject(process.hProcess, kStepTimeoutMs) == WAIT_OBJECT_0;
     if (!ended) ::TerminateProcess(process.hProcess, 99);
@@ -146,14 +134,8 @@ int wmain(int argc, wchar_t** argv) {
     const HANDLE javaStarted = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
     ::SetEnvironmentVariableW(L"VELMOOR_JAVA_EVENT", eventName.c_str());
     const std::wstring launcherLine = L"\"" + std::wstring(argv[1]) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(argv[1], std::wstring(launcherLine).data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &started)) {
-        return 1;
-    }
-    launcher = started.hProcess;
+    const PROCESS_INFORMATION started = start(launcherLine);
+    if (!(launcher = started.hProcess)) return 1;
     launcherId = started.dwProcessId;
 
     ULONGLONG stepEnded = ::GetTickCount64(), clicked = 0;
@@ -182,34 +164,8 @@ int wmain(int argc, wchar_t** argv) {
             print(L"closed-ms", ms());
             if (enabled) print(L"enabled-ms", std::to_wstring(enabled - stepEnded));
         } else if (verb == L"java") {
-            // The strip's colour, read from the screen while java is awaited.
-            const HDC screen = ::GetDC(nullptr);
-            COLORREF colour = CLR_INVALID;
-            ULONGLONG lastChange = ::GetTickCount64(), still = 0;
-            int changes = -1;
-            done = waitFor([&] {
-                if (::WaitForSingleObject(javaStarted, 0) == WAIT_OBJECT_0) return true;
-                if (splash && !gone(splash)) {
-                    RECT rect;
-                    ::GetWindowRect(splash, &rect);
-                    const COLORREF now =
-                        ::GetPixel(screen, (rect.left + rect.right) / 2, rect.bottom - 3);
-                    if (now != colour) {
-                        still =
-                            changes++ < 0 ? 0 : std::max(still, ::GetTickCount64() - lastChange);
-                        lastChange = ::GetTickCount64();
-                        colour = now;
-                    }
-                }
-                return false;
-            });
-            ::ReleaseDC(nullptr, screen);
+            done = ::WaitForSingleObject(javaStarted, kStepTimeoutMs) == WAIT_OBJECT_0;
             print(L"java-ms", ms());
-            if (changes >= 0) {
-                print(L"strip-changes", std::to_wstring(changes));
-                print(L"strip-still-ms",
-                      std::to_wstring(std::max(still, ::GetTickCount64() - lastChange)));
-            }
         } else if (verb == L"box") {
             const HWND box = waitForWindow(L"#32770", L"Ostrel Tarvio Launcher");
             const HWND message = box ? ::GetDlgItem(box, 0xFFFF) : nullptr;
@@ -258,7 +214,7 @@ int wmain(int argc, wchar_t** argv) {
             done = ::CreateFileW(argument.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                  nullptr) != INVALID_HANDLE_VALUE;
         } else if (verb == L"run") {
-            // Wine gives no handle to a Unix program it starts: it leaves a mark when done.
+            // It leaves a mark when done.
             const std::wstring mark = L"winctl-ran-" + std::to_wstring(::GetCurrentProcessId());
             done = run(L"/bin/sh -c \"" + argument + L"; touch " + mark + L"\"") &&
                    waitFor([&] { return ::DeleteFileW(mark.c_str()); });
