@@ -79,9 +79,9 @@ fault java-path-unquoted $L/core/Launch.cpp \
 fault update-copied-in-place $L/core/Update.cpp \
   's/services.copyFile\(remoteJar, temporary\);\n        services.moveReplacing\(temporary, localJar\);/services.copyFile(remoteJar, localJar);/' \
   "${W}disk_full"
-fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(locked_jar|disk_full)"
+fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(newer_no|disk_full)"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
-  's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}(dialog_skip|changes_enc)"
+  's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
   's/void ChangesDialog::CancelButton_Click\(\) \{\n    owner_.loadApplication\(\);\n/void ChangesDialog::CancelButton_Click() {\n/' \
   "${W}long_changes"
@@ -100,7 +100,7 @@ fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/
   "velmoor_core_tests|${W}java_lookup"
 fault outlives-last-window $L/ui/OpenWindows.cpp \
   's/if \(--openWindows == 0\) ::PostQuitMessage\(0\);/if (--openWindows == 0) {\n        ::Sleep(2000);\n        ::PostQuitMessage(0);\n    }/' \
-  "${W}no_jar"
+  "${W}java_lookup"
 fault utf16-byte-order $L/core/TextEncoding.cpp 's/return \{TextEncoding::utf16le, 2\}/return {TextEncoding::utf16be, 2}/' \
   "velmoor_core_tests|${W}long_changes"
 fault program-files-order $L/core/Launch.cpp \
