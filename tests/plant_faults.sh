@@ -93,7 +93,7 @@ fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
   's/if \(!startUpdateWorker\(run\)\) run->run\(services_\);/run->run(services_);/' "${W}drive_stalled"
 fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
-fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}high_dpi"
+fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
 fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\)\) \{/if (false) {/' "${W}newer_no"
 fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \

@@ -16,12 +16,8 @@ scenario_launch() {
     expect_ms exit-ms 0 300
     expect_java 1 "$(java_command Other.jar)" "directory: $(winpath "$install")" "show: 0" \
         "image: $(winpath "$install")\\jre\\bin\\java.exe"
-}
-
-# At 144 dpi the splash is half as large again as at 96. The resolution is the prefix's (Wine
-# has none per monitor), so this scenario runs alone and puts 96 back.
-scenario_high_dpi() {
-    make_install
+    # At 144 dpi the splash is half as large again as at 96. The resolution is the prefix's (Wine
+    # has none per monitor), so this scenario runs alone and puts 96 back.
     use_own_display
     on_exit 'set_dpi 96'
     for dpi in 96 144; do
