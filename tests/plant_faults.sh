@@ -79,9 +79,9 @@ fault java-path-unquoted $L/core/Launch.cpp \
 fault update-copied-in-place $L/core/Update.cpp \
   's/services.copyFile\(remoteJar, temporary\);\n        services.moveReplacing\(temporary, localJar\);/services.copyFile(remoteJar, localJar);/' \
   "${W}disk_full"
-fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(locked_jar|disk_full)"
+fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(newer_no|disk_full)"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
-  's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}(dialog_skip|changes_enc)"
+  's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
   's/void ChangesDialog::CancelButton_Click\(\) \{\n    owner_.loadApplication\(\);\n/void ChangesDialog::CancelButton_Click() {\n/' \
   "${W}long_changes"
@@ -93,14 +93,14 @@ fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
   's/if \(!startUpdateWorker\(run\)\) run->run\(services_\);/run->run(services_);/' "${W}drive_stalled"
 fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
-fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}high_dpi"
+fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
 fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\)\) \{/if (false) {/' "${W}newer_no"
 fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \
   "velmoor_core_tests|${W}java_lookup"
 fault outlives-last-window $L/ui/OpenWindows.cpp \
   's/if \(--openWindows == 0\) ::PostQuitMessage\(0\);/if (--openWindows == 0) {\n        ::Sleep(2000);\n        ::PostQuitMessage(0);\n    }/' \
-  "${W}no_jar"
+  "${W}java_lookup"
 fault utf16-byte-order $L/core/TextEncoding.cpp 's/return \{TextEncoding::utf16le, 2\}/return {TextEncoding::utf16be, 2}/' \
   "velmoor_core_tests|${W}long_changes"
 fault program-files-order $L/core/Launch.cpp \

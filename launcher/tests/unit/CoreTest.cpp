@@ -181,7 +181,6 @@ TEST(ChangesText, ALineBreakBeforeEveryLineWhateverEndsThemAndNothingLostAfterAN
     EXPECT_EQ(changesPartEnd(text, 5, 5), text.size());
 }
 
-// Byte-order marks first, then well-formed UTF-8, else ANSI.
 TEST(DetectEncoding, MarksThenStrictUtf8ElseAnsi) {
     const auto detect = [](std::string_view bytes) {
         const DetectedEncoding detected = detectEncoding(bytes);
@@ -237,30 +236,28 @@ TEST(UpdateCheck, TheChangesDialogOrElseABoxAsks) {
               std::vector<std::wstring>{L"\r\nA\r\nB|" + kLocal + L"|" + kRemote});
     EXPECT_EQ(withChanges.launches + withChanges.questions.size(), 0u);
 
-    const std::pair<const char*, void (*)(Install&)> cases[] = {
+    const struct {
+        const char* why;
+        void (*arrange)(Install&);
+        bool asks = true;
+    } cases[] = {
         {"no changes file", [](Install&) {}},
         {"hidden changes file", [](Install& t) { t.addChanges(true); }},
         {"unreadable", [](Install& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }},
         {"dialog fails", [](Install& t) { t.addChanges(), t.dialogWorks = false; }},
         {"no local time", [](Install& t) { t.times.erase(kLocal); }},
+        {"as old", [](Install& t) { t.addChanges(), t.times[kRemote] = 100; }, false},
+        {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
     };
-    for (const auto& [why, arrange] : cases) {
-        SCOPED_TRACE(why);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
         Install t;
-        arrange(t);
+        c.arrange(t);
         t.answerYes = false;
         t.check();
-        EXPECT_EQ(t.questions, std::vector<std::wstring>{updatePrompt()});
+        EXPECT_EQ(t.questions, std::vector<std::wstring>(c.asks, updatePrompt()));
         EXPECT_TRUE(t.dialogs.empty());
         EXPECT_EQ(t.launches, 1);
-    }
-    for (const std::int64_t remote : {100, 50}) {  // as old as the installed jar, or older
-        Install t;
-        t.times[kRemote] = remote;
-        t.addChanges();
-        t.check();
-        EXPECT_EQ(t.launches, 1);
-        EXPECT_TRUE(t.questions.empty() && t.dialogs.empty());
     }
 }
 

@@ -16,12 +16,8 @@ scenario_launch() {
     expect_ms exit-ms 0 300
     expect_java 1 "$(java_command Other.jar)" "directory: $(winpath "$install")" "show: 0" \
         "image: $(winpath "$install")\\jre\\bin\\java.exe"
-}
-
-# At 144 dpi the splash is half as large again as at 96. The resolution is the prefix's (Wine
-# has none per monitor), so this scenario runs alone and puts 96 back.
-scenario_high_dpi() {
-    make_install
+    # At 144 dpi the splash is half as large again as at 96. The resolution is the prefix's (Wine
+    # has none per monitor), so this scenario runs alone and puts 96 back.
     use_own_display
     on_exit 'set_dpi 96'
     for dpi in 96 144; do
@@ -39,31 +35,29 @@ set_dpi() {
 
 # Under a name for which Wine hands the windows to a window manager, as it does by default (the
 # prefix turns that off), on a display without one, Wine holds the hiding of each such window up
-# to 2 s for the manager's answer: the launcher must not wait for that. The box names the folder;
-# a jar only by its short name is none.
-scenario_no_jar() {
+# to 2 s for the manager's answer: the launcher must not wait for that. No jar (one only by its
+# short name is none): the box names the folder. No runtime anywhere: the box lists the three
+# places, and the splash closes ten ticks after OK. Then the first place under Program Files is
+# on a drive whose server has gone: the box names the file. Then it holds no program: the launch
+# fails on it, not on the next place.
+scenario_java_lookup() {
     launcher_exe=VelmoorWm.exe
     wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$launcher_exe\\X11 Driver" /v Managed /d Y /f \
         </dev/null >>"$work/wine.log" 2>&1
     make_install
+    rm -r "$install/jre"
     mv "$install/Tarvio.jar" "$install/Tarvio.jar_old"
     drive splash box=OK closed
     expect "box: Error: No Java Application File (JAR File) Found in Directory\\r\\n$(winpath "$install")"
-    expect_java 0
     # Closed on the 6th tick: five more once the box has given the splash window back.
     local closed enabled
     closed=$(sed -n 's/^closed-ms: //p' "$out") enabled=$(sed -n 's/^enabled-ms: //p' "$out")
     (( closed - enabled >= 400 && closed - enabled <= 850 )) ||
         fail "closed $((closed - enabled)) ms after the box gave the splash window back"
     expect_ms exit-ms 0 300
-}
 
-# No runtime anywhere: the box lists the three places, and the splash closes ten ticks after OK.
-# Then the first place under Program Files is on a drive whose server has gone: the box names
-# the file. Then it holds no program: the launch fails on it, not on the next place.
-scenario_java_lookup() {
-    make_install
-    rm -r "$install/jre"
+    mv "$install/Tarvio.jar_old" "$install/Tarvio.jar"
+    mv "$install/$launcher_exe" "$install/Velmoor.exe" && launcher_exe=Velmoor.exe  # unmanaged windows again
     local program2='C:\Program Files\Ostrel RFID\Tarvio\jre\bin\java.exe'
     drive splash box=OK closed
     expect "box: Error: No Java Executable File Found at:\\r\\n$(winpath "$install")\\jre\\bin\\java.exe\\r\\nor\\r\\n$program2\\r\\nor\\r\\nC:\\Program Files\\Ostrel RFID Tarvio\\jre\\bin\\java.exe"

@@ -117,7 +117,6 @@ publish() {  # newer [SIZE]: an install with a jar from 2020, the published one 
     if [ $# -gt 1 ]; then head -c "$2" /dev/urandom; else echo "published jar"; fi >"$update_folder/$jar"
     touch -d 2024-01-01 "$update_folder/$jar"
 }
-changes() { printf "$1" >"$update_folder/TarvioChanges.txt"; }
 
 expect_installed() {  # old|new, and no temporary file left
     local expected="$work/installed.jar"

@@ -1,6 +1,6 @@
 // Test driver for the launcher under Wine: starts it, plays the user through the steps on its
 // command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
-// java, box[=BUTTON], dialog[=BUTTON|Escape|CloseBox], filled=N (the text box holds N characters),
+// java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
 // click=BUTTON, closed (the splash), second (a second launcher, another window in front), lock=PATH
 // (held unshared), run=COMMAND (Unix, /bin/sh). A step that does not come prints "timeout: STEP".
 #include <windows.h>
@@ -101,7 +101,6 @@ bool click(HWND dialog, const std::wstring& button) {
         return ::PostMessageW(thread.hwndFocus ? thread.hwndFocus : dialog, WM_KEYDOWN, VK_ESCAPE,
                               1);
     }
-    if (button == L"CloseBox") return ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     const HWND control = find(dialog, L"Button", button);
     return control && ::PostMessageW(control, BM_CLICK, 0, 0);
 }
