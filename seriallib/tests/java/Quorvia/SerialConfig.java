@@ -40,7 +40,6 @@ public class SerialConfig {
     }
 
     public void setPortNameBytes(byte[] bytes) { portName = bytes; }
-    public void setBaseNameBytes(byte[] bytes) { baseName = bytes; }
     public byte[] getPortName() { return got("getPortName", portName); }
     public byte[] getBaseName() { return got("getBaseName", baseName); }
     public int getPort() { return got("getPort", port); }
