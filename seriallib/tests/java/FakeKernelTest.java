@@ -7,11 +7,7 @@ import java.util.concurrent.*;
 import testkit.*;
 import testkit.Native.*;
 
-/**
- * /proc/apm, /proc/devices and card requests answered by the preloaded fake, with the memory
- * devices (major 1) as card sockets (/dev/null is socket 3). Run as root in private mounts: the
- * card nodes are real.
- */
+/** The fake answers for the kernel; memory devices (major 1) are card sockets, whose nodes are real: root, private mounts. */
 public class FakeKernelTest {
     static final String IO = "java.io.IOException: ";
     static Path dir;

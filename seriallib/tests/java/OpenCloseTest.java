@@ -13,7 +13,6 @@ public class OpenCloseTest {
     static final int IXON = 0x400, IXOFF = 0x1000, CRTSCTS = 0x80000000;
     static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003};
 
-    /** The result of the open and the port numbers it reported. */
     static List<Object> open(String path, String base, int port) throws java.io.IOException {
         SerialConfig config = SerialConfig.byNumber(base, port);
         config.setPortNameBytes(path.getBytes());

@@ -14,7 +14,6 @@ public final class Native {
 
     private static native int call(String library, String symbol, boolean jniPair, int[] arguments, Throwable[] thrown);
 
-    /** A native method of SerialPortLocal, by its method name, with int arguments. */
     public static Outcome method(String name, int... arguments) {
         return call("Java_Quorvia_SerialPortLocal_" + name, true, arguments);
     }

@@ -48,10 +48,7 @@ public final class Pty implements AutoCloseable {
         return got;
     }
 
-    /**
-     * Starts the call on a thread of its own, its outcome going to `result`, and returns the thread's id
-     * once it sleeps in one of these system calls (up to 10 s): no event says so but /proc.
-     */
+    /** The call on a thread of its own; its id once it sleeps in one of these calls: no event says so but /proc. */
     public static <T> int startBlocked(Callable<T> call, CompletableFuture<T> result, long... syscalls) throws Exception {
         CompletableFuture<Integer> thread = new CompletableFuture<>();
         new Thread(() -> {

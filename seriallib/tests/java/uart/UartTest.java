@@ -96,8 +96,7 @@ public class UartTest {
             equal(0, SerTxBufCount(slot), "nothing queued");
             equal(data.length, SerPutData(slot, data, data.length), "written again");
             CompletableFuture<Integer> drained = new CompletableFuture<>();
-            // 54: ioctl, where a drain waits on i386
-            Pty.startBlocked(() -> SerTxDrain(slot) * 10_000 + SerTxBufCount(slot), drained, 54);
+            Pty.startBlocked(() -> SerTxDrain(slot) * 10_000 + SerTxBufCount(slot), drained, 54);  // ioctl on i386
             equal(data.length, SerTxBufCount(slot), "still queued while the drain waits");
             holdOutput(false);
             equal(0, (int) drained.get(10, TimeUnit.SECONDS), "the drain's result, and what was queued when it returned");
