@@ -7,10 +7,7 @@ import java.util.function.*;
 import java.util.stream.*;
 import testkit.*;
 
-/**
- * Bad slots, counts and SerialConfig objects; then the native methods in random order on ptys,
- * /dev/null and /dev/zero, against a model of the port table. -Dpellusk.seed replays a run.
- */
+/** Bad slots, counts and configs; then random calls against a model of the port table (-Dpellusk.seed replays). */
 public class BadInputTest {
     interface Call { int run() throws IOException; }
 

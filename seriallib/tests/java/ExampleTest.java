@@ -8,18 +8,11 @@ import testkit.*;
 public class ExampleTest {
     static final int CSIZE = 0x30, CSTOPB = 0x40, PARENB = 0x100, CRTSCTS = 0x80000000, B115200 = 0x1002;
 
-    static Check.Result example(String device) {
-        try {
-            return Check.jvm(System.getProperty("java.class.path"), "SerialExample", device);
-        } catch (Exception e) {
-            throw new IllegalStateException(e);
-        }
-    }
-
     public static void main(String[] args) throws Exception {
         group("the example sends at 115200 8N1 with RTS/CTS and prints the answer", () -> {
             try (Pty pty = new Pty()) {
-                CompletableFuture<Check.Result> example = CompletableFuture.supplyAsync(() -> example(pty.slavePath));
+                CompletableFuture<Check.Result> example = CompletableFuture.supplyAsync(
+                        () -> Check.jvm(System.getProperty("java.class.path"), "SerialExample", pty.slavePath));
                 equal("PING\r\n", new String(pty.readExactly(6, 10000), StandardCharsets.US_ASCII), "what the example sent");
                 // The example now waits for the answer with the line as it configured it.
                 int[] t = Pty.termios(pty.slavePath);
@@ -32,7 +25,7 @@ public class ExampleTest {
             }
         });
         group("a device that is no terminal: the example frees the slot its open kept, and fails", () -> {
-            Check.Result result = example("/dev/null");
+            Check.Result result = Check.jvm(System.getProperty("java.class.path"), "SerialExample", "/dev/null");
             equal(1, result.exitCode(), "exit status");
             isTrue(result.stdout().contains("cannot open /dev/null: code 5003"), "the failure printed");
         });

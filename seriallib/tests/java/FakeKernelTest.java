@@ -7,11 +7,7 @@ import java.util.concurrent.*;
 import testkit.*;
 import testkit.Native.*;
 
-/**
- * /proc/apm, /proc/devices and card requests answered by the preloaded fake, with the memory
- * devices (major 1) as card sockets (/dev/null is socket 3). Run as root in private mounts: the
- * card nodes are real.
- */
+/** The fake answers for the kernel; memory devices (major 1) are card sockets, whose nodes are real: root, private mounts. */
 public class FakeKernelTest {
     static final String IO = "java.io.IOException: ";
     static Path dir;
@@ -51,20 +47,20 @@ public class FakeKernelTest {
             continueSignal();
             continueSignal();
             equal(1, SerGetResumeState(false), "first look");
-            equal(1, Native.method("SerGetResumeState", 2).result(), "a boolean byte of 2");
-            equal(1, Native.method("SerGetResumeState", 0x100).result(), "a boolean byte of 0");
-            equal(1, Native.method("SerGetResumeState", 0x101).result(), "a boolean byte of 1 clears");
+            equal(1, Native.call("SerGetResumeState", 2).result(), "a boolean byte of 2");
+            equal(1, Native.call("SerGetResumeState", 0x100).result(), "a boolean byte of 0");
+            equal(1, Native.call("SerGetResumeState", 0x101).result(), "a boolean byte of 1 clears");
             equal(0, SerGetResumeState(true), "after the clearing read");
         });
 
         group("/proc/apm comes back packed; a missing file or a short line raises", () -> {
             fakeFile("/proc/apm", "1.16 1.2 0x03 0x01 0x03 0x09 85% 180 min\n");
-            outcome(0x108D5, null, Native.method("SerGetStatusAPM"), "charging at 85%");
+            outcome(0x108D5, null, Native.call("SerGetStatusAPM"), "charging at 85%");
             fakeFile("/proc/apm", "1.16 1.2 0x03 0xff 0x04 0xff -1% -1 ?\n");
             equal(0xFFFF7F, SerGetStatusAPM(), "nothing known, no battery");
             for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n", "x".repeat(600) + " 1.2 0x03 0x01 0x03 0x09 85%\n"}) {
                 fakeFile("/proc/apm", line);
-                outcome(-1, "Failed to get APM status", Native.method("SerGetStatusAPM"), "/proc/apm of " + line);
+                outcome(-1, "Failed to get APM status", Native.call("SerGetStatusAPM"), "/proc/apm of " + line);
             }
         });
 
@@ -73,26 +69,26 @@ public class FakeKernelTest {
         KernelFake.answerCards(1);
         KernelFake.takeLog();
         group("card power: a bad mode or card slot is refused before any lookup", () -> {
-            outcome(5000, null, Native.method("SerSetPowerMode", 3, 2), "mode 2");
-            outcome(5000, null, Native.method("SerSetPowerMode", 3, -1), "mode -1");
+            outcome(5000, null, Native.call("SerSetPowerMode", 3, 2), "mode 2");
+            outcome(5000, null, Native.call("SerSetPowerMode", 3, -1), "mode -1");
             for (int slot : new int[] {9, -1, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
-                outcome(-2, "Invalid slot number", Native.plain("getSlotHandle", slot), "handle of " + slot);
-                outcome(5001, "Invalid slot number", Native.method("SerSetPowerMode", slot, 0), "suspend " + slot);
-                outcome(5001, "Invalid slot number", Native.method("SerGetPowerMode", slot), "status of " + slot);
+                outcome(-2, "Invalid slot number", Native.call("getSlotHandle", slot), "handle of " + slot);
+                outcome(5001, "Invalid slot number", Native.call("SerSetPowerMode", slot, 0), "suspend " + slot);
+                outcome(5001, "Invalid slot number", Native.call("SerGetPowerMode", slot), "status of " + slot);
             }
             equal("", KernelFake.takeLog(), "calls");
         });
 
         group("card power: suspend, status 0, resume, status 1, each on its socket's own node, leaving nothing", () -> {
             int files = openedDevices();
-            outcome(0, null, Native.method("SerSetPowerMode", 8, 0), "suspend 8");
-            outcome(0, null, Native.method("SerGetPowerMode", 8), "status 8");
-            outcome(0, null, Native.method("SerSetPowerMode", 8, 1), "resume 8");
-            outcome(1, null, Native.method("SerGetPowerMode", 8), "status 8");
-            outcome(1, null, Native.method("SerGetPowerMode", 3), "status 3");
+            outcome(0, null, Native.call("SerSetPowerMode", 8, 0), "suspend 8");
+            outcome(0, null, Native.call("SerGetPowerMode", 8), "status 8");
+            outcome(0, null, Native.call("SerSetPowerMode", 8, 1), "resume 8");
+            outcome(1, null, Native.call("SerGetPowerMode", 8), "status 8");
+            outcome(1, null, Native.call("SerGetPowerMode", 3), "status 3");
             equal("DS_SUSPEND_CARD 8|DS_GET_STATUS 8 function 8|DS_RESUME_CARD 8|DS_GET_STATUS 8 function 8|DS_GET_STATUS 3 function 3|",
                     KernelFake.takeLog().replace("read /proc/devices\n", "").replace('\n', '|'), "requests");
-            Outcome handle = Native.plain("getSlotHandle", 3);
+            Outcome handle = Native.call("getSlotHandle", 3);
             equal("/run/cc-" + ProcessHandle.current().pid() + " (deleted)",
                     Files.readSymbolicLink(Path.of("/proc/self/fd/" + handle.result())).toString(), "the handle, made in /var/run");
             equal(0, Pty.close(handle.result()), "the caller closes it");
@@ -101,29 +97,29 @@ public class FakeKernelTest {
         });
 
         group("card power: another device planted at the node's name is not taken for the card", () -> {
-            outcome(0, null, Native.method("SerSetPowerMode", 3, 0), "suspend socket 3");
+            outcome(0, null, Native.call("SerSetPowerMode", 3, 0), "suspend socket 3");
             KernelFake.plant();
-            outcome(0, null, Native.method("SerGetPowerMode", 3), "status past another device");
-            outcome(0, null, Native.method("SerSetPowerMode", 3, 1), "resume socket 3");
+            outcome(0, null, Native.call("SerGetPowerMode", 3), "status past another device");
+            outcome(0, null, Native.call("SerSetPowerMode", 3, 1), "resume socket 3");
             noNodesLeft();
         });
 
         group("card power: no driver, no socket, or a refused request raises its own message", () -> {
             int files = openedDevices();
             fakeFile("/proc/devices", "Character devices:\n  1 mem\n 10 misc\n\nBlock devices:\n  7 loop\n");
-            outcome(-3, "PCMCIA device lookup failed", Native.plain("getSlotHandle", 3), "no entry");
-            outcome(5001, "PCMCIA device lookup failed", Native.method("SerGetPowerMode", 3), "status, no entry");
+            outcome(-3, "PCMCIA device lookup failed", Native.call("getSlotHandle", 3), "no entry");
+            outcome(5001, "PCMCIA device lookup failed", Native.call("SerGetPowerMode", 3), "status, no entry");
             fakeFile("/proc/devices", null);
-            outcome(5001, "PCMCIA device lookup failed", Native.method("SerSetPowerMode", 3, 1), "no file");
+            outcome(5001, "PCMCIA device lookup failed", Native.call("SerSetPowerMode", 3, 1), "no file");
             fakeFile("/proc/devices", "10 pcmcia\n");  // misc: socket 4 is a minor nobody registered
-            outcome(-4, "Failed to open card socket", Native.plain("getSlotHandle", 4), "misc minor 4");
+            outcome(-4, "Failed to open card socket", Native.call("getSlotHandle", 4), "misc minor 4");
             fakeFile("/proc/devices", "60 pcmcia\n");  // a major without a driver
-            outcome(5001, "Failed to open card socket", Native.method("SerGetPowerMode", 0), "major 60");
+            outcome(5001, "Failed to open card socket", Native.call("SerGetPowerMode", 0), "major 60");
             fakeFile("/proc/devices", "1 pcmcia\n");
             KernelFake.answerCards(-1);  // the real memory driver answers: ENOTTY
-            outcome(5002, "Failed to suspend card", Native.method("SerSetPowerMode", 3, 0), "suspend");
-            outcome(5002, "Failed to resume card", Native.method("SerSetPowerMode", 3, 1), "resume");
-            outcome(5002, "Failed to get card status", Native.method("SerGetPowerMode", 3), "status");
+            outcome(5002, "Failed to suspend card", Native.call("SerSetPowerMode", 3, 0), "suspend");
+            outcome(5002, "Failed to resume card", Native.call("SerSetPowerMode", 3, 1), "resume");
+            outcome(5002, "Failed to get card status", Native.call("SerGetPowerMode", 3), "status");
             KernelFake.answerCards(1);
             equal(files, openedDevices(), "open descriptors");
             noNodesLeft();
@@ -133,7 +129,7 @@ public class FakeKernelTest {
             var pool = Executors.newFixedThreadPool(8);
             for (Future<String> r : pool.invokeAll(Collections.<Callable<String>>nCopies(8, () -> {
                 for (int i = 0; i < 1000; i++) {
-                    Outcome o = Native.method("SerGetPowerMode", 3);
+                    Outcome o = Native.call("SerGetPowerMode", 3);
                     if (o.result() != 1 || o.thrown() != null) return o.result() + " " + o.message();
                 }
                 return "ok";

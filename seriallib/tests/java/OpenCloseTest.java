@@ -6,12 +6,13 @@ import java.nio.file.*;
 import java.util.*;
 import testkit.*;
 
-/** Opening and closing ports, in a real JVM on real pseudo-terminals. */
+/** Opening, configuring and closing ports on real pseudo-terminals (parity and size: unit tests). */
 public class OpenCloseTest {
     // termios values as Linux defines them on both i386 and x86_64.
     static final int IGNBRK = 0x1, IGNPAR = 0x4, CS8 = 0x30, CREAD = 0x80, CLOCAL = 0x800, B9600 = 13, EISDIR = 21;
+    static final int IXON = 0x400, IXOFF = 0x1000, CRTSCTS = 0x80000000;
+    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003};
 
-    /** The result of the open and the port numbers it reported. */
     static List<Object> open(String path, String base, int port) throws java.io.IOException {
         SerialConfig config = SerialConfig.byNumber(base, port);
         config.setPortNameBytes(path.getBytes());
@@ -47,6 +48,38 @@ public class OpenCloseTest {
                 equal(0, SerClosePort(0), "close slot 0");
                 equal(0, SerClosePort(1), "close slot 1");
             });
+
+            SerialConfig config = SerialConfig.byName(a.slavePath);
+            equal(0, SerOpenPort(config), "open for configuring");
+            group("every bit rate of the table reaches the line, both ways", () -> {
+                for (int index = 0; index < SPEEDS.length; index++) {
+                    equal(0, SerConfigure(config.line(index, 3, 0, 0, 0)), "configure " + index);
+                    int[] t = Pty.termios(a.slavePath);
+                    equal(SPEEDS[index] * 0x10001L, t[Pty.ISPEED] * 0x10000L + t[Pty.OSPEED], "speeds of index " + index);
+                }
+            });
+
+            group("each handshake code reaches the line, replacing the last, which stays raw", () -> {
+                int[][] cases = {  // handshake; c_iflag, c_cflag bits
+                    {0xF0, IXON | IXOFF, CRTSCTS}, {0, 0, 0}, {1, IXON | IXOFF, 0}, {0xC0, IXON | IXOFF, 0}, {2, 0, CRTSCTS},
+                    {0x30, 0, CRTSCTS}, {0x10, 0, CRTSCTS}, {0x20, 0, CRTSCTS}, {0x40, IXOFF, 0}, {0x80, IXON, 0}, {3, 0, 0},
+                };
+                for (int[] c : cases) {
+                    equal(0, SerConfigure(config.line(7, 3, 0, 0, c[0])), "configure " + c[0]);
+                    int[] t = Pty.termios(a.slavePath);
+                    String what = "handshake " + c[0];
+                    equal(List.of(c[1], c[2]), List.of(t[Pty.IFLAG] & (IXON | IXOFF), t[Pty.CFLAG] & CRTSCTS), what);
+                    equal(List.of(0, 0, 1, 0, 0x11, 0x13), List.of(t[Pty.OFLAG], t[Pty.LFLAG], t[Pty.VMIN], t[Pty.VTIME],
+                            t[Pty.VSTART], t[Pty.VSTOP]), what + ": raw, XON and XOFF");
+                }
+            });
+
+            group("a refused setting leaves the line alone", () -> {  // the codes are checked by BadInputTest
+                equal(0, SerConfigure(config.line(12, 3, 0, 0, 0)), "230400");
+                equal(5003, SerConfigure(config.line(7, 4, 0, 0, 0)), "data bits index 4");
+                equal(0x1003, Pty.termios(a.slavePath)[Pty.OSPEED], "still 230400 bit/s");
+            });
+            equal(0, SerClosePort(0), "close the configured port");
 
             group("open by number appends the slot to the base name and reports nothing", () -> {
                 Files.createSymbolicLink(Path.of(base + 0), Path.of(a.slavePath));

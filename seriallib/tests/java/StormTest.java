@@ -7,11 +7,7 @@ import java.util.concurrent.atomic.*;
 import java.util.concurrent.locks.*;
 import testkit.*;
 
-/**
- * Eight echoed streams, checked byte by byte, under continue signals to the process and each
- * thread. With a fixed, pre-touched heap and no late compiles, resident growth after the first
- * quarter is native memory.
- */
+/** Eight echoed streams, checked byte by byte, under continue signals to the process and each thread. */
 public class StormTest {
     static final int LINKS = 8, BLOCK = 3 * 8192;
     // Room for allocator arenas (measured: under 0.3 MiB), where a leak of 32 bytes a call would exceed it.

@@ -28,17 +28,6 @@ public class TransferTest {
         equal(0x5A, SerGetByte(slot), "received");
     }
 
-    /** Starts the receive on a thread of its own and returns its thread id once it waits in poll. */
-    static int waiting(IntSupplier receive, CompletableFuture<Integer> result) throws Exception {
-        CompletableFuture<Integer> thread = new CompletableFuture<>();
-        new Thread(() -> {
-            thread.complete(Pty.threadId());
-            result.complete(receive.getAsInt());
-        }).start();
-        Pty.awaitBlockedIn(thread.get(), Pty.POLL_CALLS);
-        return thread.get();
-    }
-
     public static void main(String[] args) throws Exception {
         try (Pty pty = new Pty()) {
             final int slot = open(pty.slavePath);
@@ -106,7 +95,7 @@ public class TransferTest {
             int slot = open(far.slavePath);
             equal(1, SerSetTimeoutRx(slot, 20_000), "receive timeout");
             CompletableFuture<Integer> result = new CompletableFuture<>();
-            waiting(() -> SerGetData(slot, new byte[64], 64), result);
+            Pty.startBlocked(() -> SerGetData(slot, new byte[64], 64), result, Pty.POLL_CALLS);
             equal(0, Pty.close(far.master), "hang-up");
             equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the waiting SerGetData");
             long ms = millis(() -> equal(List.of(-1, -1, -1, -1, -1), List.of(SerPutData(slot, new byte[9], 9),
@@ -125,7 +114,8 @@ public class TransferTest {
                     int devices = openedDevices(), slot = open(first.slavePath);
                     equal(1, SerSetTimeoutRx(slot, ending.equals("its timeout") ? 1000 : 20_000), "receive timeout");
                     CompletableFuture<Integer> result = new CompletableFuture<>();
-                    int thread = waiting(() -> ending.endsWith("GetByte") ? SerGetByte(slot) : SerGetData(slot, into, 16), result);
+                    int thread = Pty.startBlocked(() -> ending.endsWith("GetByte") ? SerGetByte(slot) : SerGetData(slot, into, 16), result,
+                            Pty.POLL_CALLS);
                     equal(0, SerClosePort(slot), "close under the wait");
                     equal(-1, SerClosePort(slot), "a second close finds the slot free");
                     equal(devices + 1, openedDevices(), "the waiting receive still holds the port");

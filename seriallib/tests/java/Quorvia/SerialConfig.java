@@ -3,10 +3,7 @@ package Quorvia;
 import java.nio.charset.*;
 import java.util.*;
 
-/**
- * A port's settings as the serial library reads them: plain fields behind the nine methods, which
- * note the getters called and the port numbers reported, and throw from the getter named `throwing`.
- */
+/** Plain settings that note the getters called and ports reported, and throw from the getter named `throwing`. */
 public class SerialConfig {
     public final List<String> calls = new ArrayList<>();
     public final List<Integer> reported = new ArrayList<>();
@@ -15,7 +12,6 @@ public class SerialConfig {
     // Port 1 at 9600 bit/s, 8N1, no handshake, as codes.
     private int port = 1, bitRate = 7, parity = 0, dataBits = 3, stopBits = 0, handshake = 0;
 
-    /** A port opened by its device path. */
     public static SerialConfig byName(String path) {
         SerialConfig config = new SerialConfig();
         config.portName = path.getBytes(StandardCharsets.UTF_8);
@@ -40,7 +36,6 @@ public class SerialConfig {
     }
 
     public void setPortNameBytes(byte[] bytes) { portName = bytes; }
-    public void setBaseNameBytes(byte[] bytes) { baseName = bytes; }
     public byte[] getPortName() { return got("getPortName", portName); }
     public byte[] getBaseName() { return got("getBaseName", baseName); }
     public int getPort() { return got("getPort", port); }

@@ -66,14 +66,18 @@ public final class Check {
     public record Result(int exitCode, String stdout) {}
 
     /** A main class in a fresh JVM of this one's kind, its output echoed. */
-    public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
+    public static Result jvm(String classPath, String mainClass, String... args) {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
         command.addAll(List.of(args));
-        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
-        String out = new String(process.getInputStream().readAllBytes());
-        System.out.print(out);
-        return new Result(process.waitFor(), out);
+        try {
+            Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+            String out = new String(process.getInputStream().readAllBytes());
+            System.out.print(out);
+            return new Result(process.waitFor(), out);
+        } catch (IOException | InterruptedException e) {
+            throw new IllegalStateException(e);
+        }
     }
 
     public static void finish() {

@@ -14,17 +14,9 @@ public final class Native {
 
     private static native int call(String library, String symbol, boolean jniPair, int[] arguments, Throwable[] thrown);
 
-    /** A native method of SerialPortLocal, by its method name, with int arguments. */
-    public static Outcome method(String name, int... arguments) {
-        return call("Java_Quorvia_SerialPortLocal_" + name, true, arguments);
-    }
-
-    /** A plain export that takes the JNI environment and then int arguments. */
-    public static Outcome plain(String symbol, int... arguments) {
-        return call(symbol, false, arguments);
-    }
-
-    private static Outcome call(String symbol, boolean jniPair, int[] arguments) {
+    /** An export with int arguments: a native method of SerialPortLocal ("Ser..."), or a plain one taking the JNI environment. */
+    public static Outcome call(String name, int... arguments) {
+        boolean method = name.startsWith("Ser");
         String library;  // the one the JVM loaded, wherever it found it
         try (var maps = Files.lines(Path.of("/proc/self/maps"))) {
             Class.forName("Quorvia.SerialPortLocal");
@@ -33,7 +25,8 @@ public final class Native {
             throw new IllegalStateException(e);
         }
         Throwable[] thrown = new Throwable[1];
-        int result = call(library.substring(library.indexOf('/')), symbol, jniPair, arguments, thrown);
+        int result = call(library.substring(library.indexOf('/')), method ? "Java_Quorvia_SerialPortLocal_" + name : name, method,
+                arguments, thrown);
         return new Outcome(result, thrown[0]);
     }
 }

@@ -1,6 +1,7 @@
 package testkit;
 
 import java.nio.file.*;
+import java.util.concurrent.*;
 
 /** Real pseudo-terminals, termios read-back, signals and UART controls for the tests (libPtyKit). */
 public final class Pty implements AutoCloseable {
@@ -47,14 +48,23 @@ public final class Pty implements AutoCloseable {
         return got;
     }
 
-    /** Waits up to 10 s until the thread sleeps in one of these system calls: no event says so but /proc. */
-    public static void awaitBlockedIn(int threadId, long... syscalls) throws Exception {
-        Path record = Path.of("/proc/self/task/" + threadId + "/syscall");
+    /** The call on a thread of its own; its id once it sleeps in one of these calls: no event says so but /proc. */
+    public static <T> int startBlocked(Callable<T> call, CompletableFuture<T> result, long... syscalls) throws Exception {
+        CompletableFuture<Integer> thread = new CompletableFuture<>();
+        new Thread(() -> {
+            thread.complete(threadId());
+            try {
+                result.complete(call.call());
+            } catch (Throwable t) {
+                result.completeExceptionally(t);
+            }
+        }).start();
+        Path record = Path.of("/proc/self/task/" + thread.get() + "/syscall");
         for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
             String now = Files.readString(record).split(" ")[0];
-            for (long call : syscalls) if (now.equals(Long.toString(call))) return;
+            for (long syscall : syscalls) if (now.equals(Long.toString(syscall))) return thread.get();
         }
-        throw new AssertionError("thread " + threadId + " never blocked");
+        throw new AssertionError("thread " + thread.get() + " never blocked");
     }
 
     @Override
