@@ -57,9 +57,9 @@ fault slot-given-out-before-close-returns $S/port_table.cpp \
   'seriallib\.unit\.TableRaces'
 fault table-read-unsynchronised $S/port_table.cpp \
   's/return atomicRef\(hSerPort\[slot\]\).load\(std::memory_order_acquire\);/return hSerPort[slot];/' 'seriallib\.tsan'
-fault modem-set-clear-swapped $S/modem_lines.cpp 's/raise \? TIOCMBIS : TIOCMBIC/raise ? TIOCMBIC : TIOCMBIS/' "$G|$J\.FakeKernel"
-fault modem-wrong-status-bit $S/modem_lines.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G|$J\.FakeKernel"
-fault break-units $S/modem_lines.cpp 's/breakUnits\(duration\)/duration/' "$G|$J\.FakeKernel"
+fault modem-set-clear-swapped $S/modem_lines.cpp 's/raise \? TIOCMBIS : TIOCMBIC/raise ? TIOCMBIC : TIOCMBIS/' "$G"
+fault modem-wrong-status-bit $S/modem_lines.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
+fault break-units $S/modem_lines.cpp 's/breakUnits\(duration\)/duration/' "$G"
 fault card-suspend-request $S/card_power.cpp 's/request = DS_SUSPEND_CARD;/request = DS_RESUME_CARD;/' "$J\.FakeKernel"
 fault card-status-socket $S/card_power.cpp \
   's/status.Function = static_cast<std::uint8_t>\(cardSlot\);/status.Function = 0;/' "$J\.FakeKernel"
