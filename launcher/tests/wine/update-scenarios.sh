@@ -12,7 +12,8 @@ scenario_drive_stalled() {
     ln -s "$work/dead" "$work/drive-i/Brantholm"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     drive splash java "run=kill $dead_holder" closed
-    expect_ms java-ms 1900 3500  # from the launcher's start, which Wine may take a while over
+    expect_ms java-from-start-ms 1900 20000
+    expect_ms java-ms 0 3600  # from the splash, found after the wait began
     expect_ms exit-ms 0 500
     expect_java 1 "$(java_command Tarvio.jar)"
     expect_installed old
