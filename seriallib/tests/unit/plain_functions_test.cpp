@@ -87,13 +87,10 @@ TEST(LineSetting, ParityCodes) {
     }
 }
 
-TEST(FindMajor, ReadsANumberAndExactlyThatNameInPiecesOf31Bytes) {
-    EXPECT_EQ(-19, findMajor(" 12 pcmcia_core\n 13 xpcmcia\npcmcia 14\n 15 pcmci\n", "pcmcia"));
-    EXPECT_EQ(42, findMajor(" 1 mem\n\t42\tpcmcia", "pcmcia"));  // tabs, no last line break
+// The fuzz target holds the lookup to the classic fgets-and-sscanf reader, but only where that
+// reader is defined: not for numbers that overflow an int.
+TEST(FindMajor, RefusesANumberThatDoesNotFitAnInt) {
     EXPECT_EQ(-19, findMajor("99999999999 pcmcia\n", "pcmcia"));
-    // The second piece of this line starts with "7 pcmcia" and counts as an entry of its own.
-    EXPECT_EQ(7, findMajor("  1 " + std::string(27, 'x') + "7 pcmcia\n", "pcmcia"));
-    EXPECT_EQ(-19, findMajor(std::string(26, ' ') + "5 pcmcia\n", "pcmcia"));  // a cut name
 }
 
 int packed(const std::string& line) {
