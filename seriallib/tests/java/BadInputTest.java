@@ -169,24 +169,17 @@ public class BadInputTest {
             equal(9, SerGetByte(0), "the byte waiting was not taken");
         });
 
-        group("SerConfigure calls each getter once, in order, and stops at the first that throws", () -> {
+        group("getters: each called once, in order; what one throws is handed on; null configs are 5000", () -> {
             SerialConfig all = new SerialConfig();
             equal(0, SerConfigure(all), "configure");
             List<String> order = List.of("getPort", "getBitRate", "getParity", "getDataBits", "getStopBits", "getHandshake");
             equal(order, all.calls, "calls");
-            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0);
-            throwing.throwing = "getStopBits";
+            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0).throwingFrom("getStopBits");
             equal("no getStopBits", raises(IllegalStateException.class, () -> SerConfigure(throwing)).getMessage(), "thrown");
             equal(order.subList(0, 5), throwing.calls, "calls");
             isTrue(Pty.termios(pty.slavePath)[Pty.OSPEED] != 0x1003, "nothing was applied");
-        });
-
-        group("SerOpenPort hands on what a getter throws, and a null config is 5000", () -> {
-            SerialConfig throwing = new SerialConfig();
-            throwing.throwing = "getPortName";
-            raises(IllegalStateException.class, () -> SerOpenPort(throwing));
-            equal(5000, SerOpenPort(null), "open with null");
-            equal(5000, SerConfigure(null), "configure with null");
+            raises(IllegalStateException.class, () -> SerOpenPort(all.throwingFrom("getPortName")));
+            equal(List.of(5000, 5000), List.of(SerOpenPort(null), SerConfigure(null)), "null configs");
             equal(-1, SerClosePort(1), "nothing was opened");
             equal(0, SerClosePort(0), "close");
         });

@@ -11,7 +11,7 @@ public class ExampleTest {
     public static void main(String[] args) throws Exception {
         group("the example sends at 115200 8N1 with RTS/CTS and prints the answer", () -> {
             try (Pty pty = new Pty()) {
-                CompletableFuture<Check.Result> example = CompletableFuture.supplyAsync(
+                Future<Check.Result> example = ForkJoinPool.commonPool().submit(
                         () -> Check.jvm(System.getProperty("java.class.path"), "SerialExample", pty.slavePath));
                 equal("PING\r\n", new String(pty.readExactly(6, 10000), StandardCharsets.US_ASCII), "what the example sent");
                 // The example now waits for the answer with the line as it configured it.

@@ -30,7 +30,7 @@ public class FakeKernelTest {
     }
 
     static void continueSignal() {
-        equal(0, Pty.signalThread(Pty.threadId(), Pty.SIGCONT), "tgkill");
+        equal(0, Pty.signal(Pty.SIGCONT, Pty.threadId()), "tgkill");
     }
 
     public static void main(String[] args) throws Exception {

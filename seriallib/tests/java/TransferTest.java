@@ -122,7 +122,7 @@ public class TransferTest {
                     int other = open(second.slavePath);
                     isTrue(other != slot, "a slot still in use is not given to the next open");
                     if (ending.equals("input")) farEndWrites(first, (byte) 1, (byte) 2, (byte) 3);
-                    if (ending.startsWith("SIGCONT")) equal(0, Pty.signalThread(thread, Pty.SIGCONT), "tgkill");
+                    if (ending.startsWith("SIGCONT")) equal(0, Pty.signal(Pty.SIGCONT, thread), "tgkill");
                     equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the receive ended by " + ending);
                     isTrue(Arrays.equals(new byte[16], into), "nothing was copied into the array");
                     equal(devices + 1, openedDevices(), "the closed port's descriptor went with the receive");

@@ -95,20 +95,18 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
     return static_cast<jint>(syscall(SYS_gettid));
 }
 
-KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
-    return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
-}
-
-// The signal to the process, then to each listed thread, passing over any not started (0) or ended.
-KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
-                                                     jint signal) {
+// To each listed thread, passing over any not started (0) or ended; -1 stands for the process.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signal(JNIEnv* env, jclass, jint signal,
+                                                jintArray threads) {
     jint tids[64];
     const jsize count = env->GetArrayLength(threads);
-    if (count > 64 || kill(getpid(), signal) != 0) return -1;
+    if (count > 64) return -1;
     env->GetIntArrayRegion(threads, 0, count, tids);
     for (jsize i = 0; i < count; ++i) {
-        if (tids[i] > 0 && syscall(SYS_tgkill, getpid(), tids[i], signal) != 0 && errno != ESRCH)
-            return -1;
+        if (tids[i] == 0) continue;
+        const long sent =
+            tids[i] < 0 ? kill(getpid(), signal) : syscall(SYS_tgkill, getpid(), tids[i], signal);
+        if (sent != 0 && errno != ESRCH) return -1;
     }
     return 0;
 }

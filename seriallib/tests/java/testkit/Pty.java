@@ -23,8 +23,8 @@ public final class Pty implements AutoCloseable {
     public static native int read(int fd, byte[] buffer, int offset, int count, int timeoutMs);
     public static native int close(int fd);
     public static native int threadId();
-    public static native int signalThread(int threadId, int signal);
-    public static native int signalStorm(int[] threadIds, int signal);
+    /** The signal to each thread listed; -1 stands for the process. */
+    public static native int signal(int signal, int... threadIds);
     public static native int openDevice(String path);
     public static native int modemLines(int fd, int set, int clear);
     /** In hundredths of a second (root only). */
