@@ -177,7 +177,7 @@ public class BadInputTest {
             SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0).throwingFrom("getStopBits");
             equal("no getStopBits", raises(IllegalStateException.class, () -> SerConfigure(throwing)).getMessage(), "thrown");
             equal(order.subList(0, 5), throwing.calls, "calls");
-            isTrue(Pty.termios(pty.slavePath)[Pty.OSPEED] != 0x1003, "nothing was applied");
+            isTrue(Pty.termios(pty.master)[Pty.OSPEED] != 0x1003, "nothing was applied");
             raises(IllegalStateException.class, () -> SerOpenPort(all.throwingFrom("getPortName")));
             equal(List.of(5000, 5000), List.of(SerOpenPort(null), SerConfigure(null)), "null configs");
             equal(-1, SerClosePort(1), "nothing was opened");

@@ -53,8 +53,6 @@ public class FakeKernelTest {
         });
 
         group("/proc/apm comes back packed; a missing file or a short line raises", () -> {
-            fakeFile("/proc/apm", "1.16 1.2 0x03 0x01 0x03 0x09 85% 180 min\n");
-            outcome(0x108D5, null, Native.call("SerGetStatusAPM"), "charging at 85%");
             fakeFile("/proc/apm", "1.16 1.2 0x03 0xff 0x04 0xff -1% -1 ?\n");
             equal(0xFFFF7F, SerGetStatusAPM(), "nothing known, no battery");
             for (String line : new String[] {null, "", "1.16 1.2 0x03 0x01 0x03 0x09\n", "x".repeat(600) + " 1.2 0x03 0x01 0x03 0x09 85%\n"}) {

@@ -37,10 +37,10 @@ public class OpenCloseTest {
         String base = dir + "/ttyT";
         try (Pty a = new Pty(); Pty b = new Pty()) {
             group("open by name takes the lowest free slot, reports it, and leaves the line raw at 9600 8N1", () -> {
-                isTrue(Pty.termios(a.slavePath)[Pty.LFLAG] != 0, "a fresh pty starts cooked");
+                isTrue(Pty.termios(a.master)[Pty.LFLAG] != 0, "a fresh pty starts cooked");
                 equal(List.of(0, List.of(1)), open(a.slavePath, "", 1), "first open");
                 equal(List.of(0, List.of(2)), open(b.slavePath, "", 1), "second open");
-                int[] t = Pty.termios(a.slavePath);
+                int[] t = Pty.termios(a.master);
                 equal(List.of(IGNBRK | IGNPAR, 0, CS8 | CREAD | CLOCAL | B9600, 0, B9600, B9600, 1, 0),
                         List.of(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]), "the record after open");
                 equal(0, SerClosePort(0), "close slot 0");
@@ -54,11 +54,11 @@ public class OpenCloseTest {
             group("every bit rate of the table reaches the line, both ways; a refused setting changes nothing", () -> {
                 for (int index = 0; index < SPEEDS.length; index++) {
                     equal(0, SerConfigure(config.line(index, 3, 0, 0, 0)), "configure " + index);
-                    int[] t = Pty.termios(a.slavePath);
+                    int[] t = Pty.termios(a.master);
                     equal(SPEEDS[index] * 0x10001L, t[Pty.ISPEED] * 0x10000L + t[Pty.OSPEED], "speeds of index " + index);
                 }
                 equal(5003, SerConfigure(config.line(7, 4, 0, 0, 0)), "9600 bit/s, data bits index 4");
-                equal(0x1003, Pty.termios(a.slavePath)[Pty.OSPEED], "still 230400 bit/s");
+                equal(0x1003, Pty.termios(a.master)[Pty.OSPEED], "still 230400 bit/s");
             });
 
             group("each handshake code reaches the line, replacing the last, which stays raw", () -> {
@@ -68,7 +68,7 @@ public class OpenCloseTest {
                 };
                 for (int[] c : cases) {
                     equal(0, SerConfigure(config.line(7, 3, 0, 0, c[0])), "configure " + c[0]);
-                    int[] t = Pty.termios(a.slavePath);
+                    int[] t = Pty.termios(a.master);
                     String what = "handshake " + c[0];
                     equal(List.of(c[1], c[2]), List.of(t[Pty.IFLAG] & (IXON | IXOFF), t[Pty.CFLAG] & CRTSCTS), what);
                     equal(List.of(0, 0, 1, 0, 0x11, 0x13), List.of(t[Pty.OFLAG], t[Pty.LFLAG], t[Pty.VMIN], t[Pty.VTIME],

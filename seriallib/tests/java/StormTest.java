@@ -5,6 +5,7 @@ import java.util.*;
 import java.util.concurrent.*;
 import java.util.concurrent.atomic.*;
 import java.util.concurrent.locks.*;
+import java.util.stream.*;
 import testkit.*;
 
 /** Eight echoed streams, checked byte by byte, under continue signals to the process and each thread. */
@@ -77,11 +78,8 @@ public class StormTest {
         group("ports under a signal storm lose, double and reorder nothing, and leak nothing", () -> {
             long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(seconds);
             try {
-                List<Future<?>> links = new ArrayList<>();
-                for (int l = 0; l < LINKS; l++) {
-                    int link = l;
-                    links.add(pool.submit(() -> link(link, deadline)));
-                }
+                List<Future<Void>> links =
+                        IntStream.range(0, LINKS).mapToObj(l -> pool.submit(() -> link(l, deadline))).toList();
                 Future<?> storm = pool.submit(() -> {
                     while (!done) {
                         equal(0, Pty.signal(Pty.SIGCONT, threads.clone()), "signals sent");

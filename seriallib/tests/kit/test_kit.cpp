@@ -52,13 +52,11 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring
     return fd;
 }
 
-// In the order of testkit.Pty's indexes; null when the device cannot be read.
-KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
-    const int fd = Java_testkit_Pty_openDevice(env, cls, path);
+// In the order of testkit.Pty's indexes; null when the line cannot be read. A pty's master gives
+// its slave's record.
+KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass, jint fd) {
     termios t;
-    const int got = fd < 0 ? -1 : tcgetattr(fd, &t);
-    if (fd >= 0) close(fd);
-    if (got != 0) return nullptr;
+    if (tcgetattr(fd, &t) != 0) return nullptr;
     const jint fields[] = {jint(t.c_iflag), jint(t.c_oflag),       jint(t.c_cflag),
                            jint(t.c_lflag), jint(cfgetispeed(&t)), jint(cfgetospeed(&t)),
                            t.c_cc[VMIN],    t.c_cc[VTIME],         t.c_cc[VSTART],

@@ -18,7 +18,7 @@ public final class Pty implements AutoCloseable {
 
     public static native int openMaster();
     public static native String ptsName(int master);
-    public static native int[] termios(String path);
+    public static native int[] termios(int fd);
     public static native int write(int fd, byte[] data, int offset, int count);
     public static native int read(int fd, byte[] buffer, int offset, int count, int timeoutMs);
     public static native int close(int fd);

@@ -63,7 +63,7 @@ public class UartTest {
 
         group("230400 bit/s, beyond the UART's 115200 base, gives 5003 and the line keeps its speed", () -> {
             equal(5003, SerConfigure(config.line(12, 3, 0, 0, 0)), "230400");
-            int[] t = Pty.termios(S1);
+            int[] t = Pty.termios(lines);
             equal(List.of(B115200, B115200), List.of(t[Pty.ISPEED], t[Pty.OSPEED]), "speeds");
             equal(0, SerConfigure(config.line(11, 3, 0, 0, 0)), "115200");
         });
