@@ -66,8 +66,7 @@ public class FakeKernelTest {
         KernelFake.answerCards(1);
         KernelFake.takeLog();
         group("card power: a bad mode or card slot is refused before any lookup", () -> {
-            outcome(5000, null, Native.call("SerSetPowerMode", 3, 2), "mode 2");
-            outcome(5000, null, Native.call("SerSetPowerMode", 3, -1), "mode -1");
+            for (int mode : new int[] {2, -1}) outcome(5000, null, Native.call("SerSetPowerMode", 3, mode), "mode " + mode);
             for (int slot : new int[] {9, -1, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
                 outcome(-2, "Invalid slot number", Native.call("getSlotHandle", slot), "handle of " + slot);
                 outcome(5001, "Invalid slot number", Native.call("SerSetPowerMode", slot, 0), "suspend " + slot);
