@@ -29,23 +29,19 @@ public class FakeKernelTest {
         }
     }
 
-    static void continueSignal() {
-        equal(0, Pty.signal(Pty.SIGCONT, Pty.threadId()), "tgkill");
-    }
-
     public static void main(String[] args) throws Exception {
         dir = Files.createTempDirectory("pellusk-fake");
 
         // First, before any open. The calling thread takes its own signal before tgkill returns.
         group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1", () -> {
-            continueSignal();
+            int self = Pty.threadId();
+            equal(0, Pty.signal(Pty.SIGCONT, self), "a continue signal");
             equal(0, SerGetResumeState(false), "before the first open");
             try (Pty pty = new Pty()) {
                 equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
                 equal(0, SerClosePort(0), "close");
             }
-            continueSignal();
-            continueSignal();
+            equal(0, Pty.signal(Pty.SIGCONT, self, self), "two more");
             equal(1, SerGetResumeState(false), "first look");
             // Boolean bytes of 2, of 0 in a wider word, then of 1, which clears.
             for (int b : new int[] {2, 0x100, 0x101}) equal(1, Native.call("SerGetResumeState", b).result(), "byte " + b);

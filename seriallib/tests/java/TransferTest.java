@@ -2,10 +2,8 @@ import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.*;
 import Quorvia.*;
 import java.io.*;
-import java.nio.file.*;
 import java.util.*;
 import java.util.concurrent.*;
-import java.util.function.*;
 import testkit.*;
 
 /** Transfers, queues and timeouts on a pty; a receive whose far end hangs up or whose port is closed. */
@@ -91,10 +89,9 @@ public class TransferTest {
             Pty far = new Pty();
             int slot = open(far.slavePath);
             equal(1, SerSetTimeoutRx(slot, 20_000), "receive timeout");
-            CompletableFuture<Integer> result = new CompletableFuture<>();
-            Pty.startBlocked(() -> SerGetData(slot, new byte[64], 64), result, Pty.POLL_CALLS);
+            var receive = Pty.startBlocked(() -> SerGetData(slot, new byte[64], 64), Pty.POLL_CALLS);
             equal(0, Pty.close(far.master), "hang-up");
-            equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the waiting SerGetData");
+            equal(-1, (int) receive.result().get(10, TimeUnit.SECONDS), "the waiting SerGetData");
             long ms = millis(() -> equal(List.of(-1, -1, -1, -1, -1), List.of(SerPutData(slot, new byte[9], 9),
                     SerPutByte(slot, (byte) 1), SerTxDrain(slot), SerGetByte(slot), SerGetData(slot, new byte[9], 9)),
                     "send, send, drain, receive, receive"));
@@ -110,8 +107,7 @@ public class TransferTest {
                 for (String ending : new String[] {"input", "its timeout", "SIGCONT to SerGetData", "SIGCONT to SerGetByte"}) {
                     int devices = openedDevices(), slot = open(first.slavePath);
                     equal(1, SerSetTimeoutRx(slot, ending.equals("its timeout") ? 1000 : 20_000), "receive timeout");
-                    CompletableFuture<Integer> result = new CompletableFuture<>();
-                    int thread = Pty.startBlocked(() -> ending.endsWith("GetByte") ? SerGetByte(slot) : SerGetData(slot, into, 16), result,
+                    var receive = Pty.startBlocked(() -> ending.endsWith("GetByte") ? SerGetByte(slot) : SerGetData(slot, into, 16),
                             Pty.POLL_CALLS);
                     equal(0, SerClosePort(slot), "close under the wait");
                     equal(-1, SerClosePort(slot), "a second close finds the slot free");
@@ -119,8 +115,8 @@ public class TransferTest {
                     int other = open(second.slavePath);
                     isTrue(other != slot, "a slot still in use is not given to the next open");
                     if (ending.equals("input")) farEndWrites(first, (byte) 1, (byte) 2, (byte) 3);
-                    if (ending.startsWith("SIGCONT")) equal(0, Pty.signal(Pty.SIGCONT, thread), "tgkill");
-                    equal(-1, (int) result.get(10, TimeUnit.SECONDS), "the receive ended by " + ending);
+                    if (ending.startsWith("SIGCONT")) equal(0, Pty.signal(Pty.SIGCONT, receive.thread()), "tgkill");
+                    equal(-1, (int) receive.result().get(10, TimeUnit.SECONDS), "the receive ended by " + ending);
                     isTrue(Arrays.equals(new byte[16], into), "nothing was copied into the array");
                     equal(devices + 1, openedDevices(), "the closed port's descriptor went with the receive");
                     equal(slot, open(first.slavePath), "the slot is free again after " + ending);
