@@ -95,11 +95,10 @@ public class OpenCloseTest {
                 equal(0, SerOpenPort(SerialConfig.byName(linkOfLength(dir, 63, a.slavePath))), "63 bytes");
                 equal(0, SerClosePort(0), "close");
                 int files = openedDevices();
-                String tooLong = linkOfLength(dir, 64, a.slavePath);
                 // 61 bytes of base name and "127" do not fit the 64-byte path; "0" does.
                 String base61 = dir + "/" + "b".repeat(61 - dir.toString().length() - 1);
-                for (SerialConfig refused : new SerialConfig[] {SerialConfig.byName(tooLong), SerialConfig.byName(null),
-                        SerialConfig.byNumber(base61, 128), SerialConfig.byNumber(null, 1)}) {
+                for (SerialConfig refused : new SerialConfig[] {SerialConfig.byName(linkOfLength(dir, 64, a.slavePath)),
+                        SerialConfig.byName(null), SerialConfig.byNumber(base61, 128), SerialConfig.byNumber(null, 1)}) {
                     equal("Port device name not valid", raises(IOException.class, () -> SerOpenPort(refused)).getMessage(), "");
                 }
                 equal(1008, SerOpenPort(SerialConfig.byNumber(base61, 1)), "short suffix fits");
