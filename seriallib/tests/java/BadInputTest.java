@@ -155,7 +155,7 @@ public class BadInputTest {
         }
 
         // Sends of such counts meet the far ends of the model's ptys, which get whatever is sent.
-        group("receive counts that do not fit take nothing, not even a waiting byte, and return -1 at once", () -> {
+        group("bad receive counts take nothing, not even a waiting byte, and return -1 at once", () -> {
             equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "reopen into the closed slot");
             equal(1, SerSetTimeoutRx(0, 3000), "receive timeout");
             Pty.write(pty.master, new byte[] {9}, 0, 1);
@@ -167,7 +167,7 @@ public class BadInputTest {
             equal(9, SerGetByte(0), "the byte waiting was not taken");
         });
 
-        group("getters: each called once, in order; what one throws is handed on; null configs are 5000", () -> {
+        group("getters: each once, in order; what one throws is handed on; null configs are 5000", () -> {
             SerialConfig all = new SerialConfig();
             equal(0, SerConfigure(all), "configure");
             List<String> order = List.of("getPort", "getBitRate", "getParity", "getDataBits", "getStopBits", "getHandshake");

@@ -71,7 +71,7 @@ public class FakeKernelTest {
             equal("", KernelFake.takeLog(), "calls");
         });
 
-        group("card power: suspend, status 0, resume, status 1, on each socket's own node and no other, leaving nothing", () -> {
+        group("card power: suspend, status 0, resume, status 1 on the socket's own node only, leaving nothing", () -> {
             int files = openedDevices();
             outcome(0, null, Native.call("SerSetPowerMode", 8, 0), "suspend 8");
             outcome(0, null, Native.call("SerGetPowerMode", 8), "status 8");

@@ -51,7 +51,7 @@ public class OpenCloseTest {
 
             SerialConfig config = SerialConfig.byName(a.slavePath);
             equal(0, SerOpenPort(config), "open for configuring");
-            group("every bit rate of the table reaches the line, both ways; a refused setting changes nothing", () -> {
+            group("every bit rate of the table reaches the line; a refused setting changes nothing", () -> {
                 for (int index = 0; index < SPEEDS.length; index++) {
                     equal(0, SerConfigure(config.line(index, 3, 0, 0, 0)), "configure " + index);
                     int[] t = Pty.termios(a.master);
@@ -78,7 +78,7 @@ public class OpenCloseTest {
 
             equal(0, SerClosePort(0), "close the configured port");
 
-            group("open by number appends the slot to the base name; a failed open keeps no slot; none reports", () -> {
+            group("by number: the slot appended to the base name; failed opens keep no slot; none reports", () -> {
                 Files.createSymbolicLink(Path.of(base + 0), Path.of(a.slavePath));
                 Files.createSymbolicLink(Path.of(base + 127), Path.of(b.slavePath));
                 equal(List.of(0, List.of()), open("x", base, 1), "port 1 opens ttyT0; one byte counts as no name");
@@ -86,7 +86,7 @@ public class OpenCloseTest {
                 equal(List.of(0, List.of()), open("", base, 128), "port 128 opens ttyT127");
                 equal(0, SerClosePort(0), "close port 1");
                 equal(List.of(1008, List.of()), open("", base, 5), "no ttyT4");
-                equal(List.of(EISDIR, List.of()), open(dir.toString(), "", 1), "a folder: an unmapped errno, as it is");
+                equal(List.of(EISDIR, List.of()), open(dir.toString(), "", 1), "a folder: errno as it is");
                 equal(-1, SerClosePort(0), "slot 0 is free");
                 equal(0, SerClosePort(127), "close port 128");
             });

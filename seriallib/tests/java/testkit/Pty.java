@@ -50,7 +50,7 @@ public final class Pty implements AutoCloseable {
 
     public record Blocked<T>(int thread, CompletableFuture<T> result) {}
 
-    /** The call on a thread of its own, once it sleeps in one of these system calls: no event says so but /proc. */
+    /** The call on a thread of its own, once it sleeps in one of these system calls (only /proc tells). */
     public static <T> Blocked<T> startBlocked(Callable<T> call, long... syscalls) throws Exception {
         CompletableFuture<Integer> thread = new CompletableFuture<>();
         CompletableFuture<T> result = new CompletableFuture<>();
