@@ -3,11 +3,11 @@ package Quorvia;
 import java.nio.charset.*;
 import java.util.*;
 
-/** Plain settings that note the getters called and ports reported, and can throw from one getter. */
+/** Plain settings that note the getters called and ports reported, and throw from the getter named `throwing`. */
 public class SerialConfig {
     public final List<String> calls = new ArrayList<>();
     public final List<Integer> reported = new ArrayList<>();
-    private String throwing;
+    public String throwing;
     private byte[] portName = new byte[0], baseName = new byte[0];
     // Port 1 at 9600 bit/s, 8N1, no handshake, as codes.
     private int port = 1, bitRate = 7, parity = 0, dataBits = 3, stopBits = 0, handshake = 0;
@@ -32,11 +32,6 @@ public class SerialConfig {
         this.stopBits = stopBits;
         this.parity = parity;
         this.handshake = handshake;
-        return this;
-    }
-
-    public SerialConfig throwingFrom(String getter) {
-        throwing = getter;
         return this;
     }
 
