@@ -192,7 +192,7 @@ public class Bench {
                 throw new IllegalStateException("SerOpenPort failed");
             }
             SerialPortLocal.SerSetTimeoutRx(SLOT, 5000);
-            int[] t = Pty.termios(pty.slavePath);
+            int[] t = Pty.termios(pty.master);
             if (t[Pty.LFLAG] != 0 || (t[Pty.IFLAG] & 0x1400) != 0 || t[Pty.VMIN] != 1) {
                 throw new IllegalStateException("the line is not raw with VMIN 1");
             }

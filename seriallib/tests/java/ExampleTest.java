@@ -11,11 +11,11 @@ public class ExampleTest {
     public static void main(String[] args) throws Exception {
         group("the example sends at 115200 8N1 with RTS/CTS and prints the answer", () -> {
             try (Pty pty = new Pty()) {
-                CompletableFuture<Check.Result> example = CompletableFuture.supplyAsync(
+                Future<Check.Result> example = ForkJoinPool.commonPool().submit(
                         () -> Check.jvm(System.getProperty("java.class.path"), "SerialExample", pty.slavePath));
                 equal("PING\r\n", new String(pty.readExactly(6, 10000), StandardCharsets.US_ASCII), "what the example sent");
                 // The example now waits for the answer with the line as it configured it.
-                int[] t = Pty.termios(pty.slavePath);
+                int[] t = Pty.termios(pty.master);
                 equal(List.of(B115200, B115200, CSIZE | CRTSCTS), List.of(t[Pty.ISPEED], t[Pty.OSPEED],
                         t[Pty.CFLAG] & (CSIZE | CSTOPB | PARENB | CRTSCTS)), "speeds; 8 data bits, 1 stop bit, no parity, RTS/CTS");
                 equal(6, Pty.write(pty.master, "PONG\r\n".getBytes(StandardCharsets.US_ASCII), 0, 6), "far end write");

@@ -5,6 +5,7 @@ import java.util.*;
 import java.util.concurrent.*;
 import java.util.concurrent.atomic.*;
 import java.util.concurrent.locks.*;
+import java.util.stream.*;
 import testkit.*;
 
 /** Eight echoed streams, checked byte by byte, under continue signals to the process and each thread. */
@@ -12,7 +13,7 @@ public class StormTest {
     static final int LINKS = 8, BLOCK = 3 * 8192;
     // Room for allocator arenas (measured: under 0.3 MiB), where a leak of 32 bytes a call would exceed it.
     static final long ALLOWED_GROWTH_KIB = 4 << 10;
-    static final int[] threads = new int[LINKS];
+    static final int[] threads = new int[LINKS + 1];  // each link's thread, then the process
     static final AtomicLong cutShort = new AtomicLong();
     static final ExecutorService pool = Executors.newCachedThreadPool();
     static volatile boolean done;
@@ -73,17 +74,15 @@ public class StormTest {
 
     public static void main(String[] args) throws Exception {
         long seconds = Long.getLong("pellusk.stormSeconds", 30);
+        threads[LINKS] = -1;
         group("ports under a signal storm lose, double and reorder nothing, and leak nothing", () -> {
             long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(seconds);
             try {
-                List<Future<?>> links = new ArrayList<>();
-                for (int l = 0; l < LINKS; l++) {
-                    int link = l;
-                    links.add(pool.submit(() -> link(link, deadline)));
-                }
+                List<Future<Void>> links =
+                        IntStream.range(0, LINKS).mapToObj(l -> pool.submit(() -> link(l, deadline))).toList();
                 Future<?> storm = pool.submit(() -> {
                     while (!done) {
-                        equal(0, Pty.signalStorm(threads.clone(), Pty.SIGCONT), "signals sent");
+                        equal(0, Pty.signal(Pty.SIGCONT, threads.clone()), "signals sent");
                         // A pace: unpaced, the storm takes one of two cores and the handling much of the other.
                         LockSupport.parkNanos(50_000);
                     }

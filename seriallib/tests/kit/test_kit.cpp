@@ -52,13 +52,11 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_openDevice(JNIEnv* env, jclass, jstring
     return fd;
 }
 
-// In the order of testkit.Pty's indexes; null when the device cannot be read.
-KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass cls, jstring path) {
-    const int fd = Java_testkit_Pty_openDevice(env, cls, path);
+// In the order of testkit.Pty's indexes; null when the line cannot be read. A pty's master gives
+// its slave's record.
+KIT_EXPORT jintArray JNICALL Java_testkit_Pty_termios(JNIEnv* env, jclass, jint fd) {
     termios t;
-    const int got = fd < 0 ? -1 : tcgetattr(fd, &t);
-    if (fd >= 0) close(fd);
-    if (got != 0) return nullptr;
+    if (tcgetattr(fd, &t) != 0) return nullptr;
     const jint fields[] = {jint(t.c_iflag), jint(t.c_oflag),       jint(t.c_cflag),
                            jint(t.c_lflag), jint(cfgetispeed(&t)), jint(cfgetospeed(&t)),
                            t.c_cc[VMIN],    t.c_cc[VTIME],         t.c_cc[VSTART],
@@ -95,20 +93,18 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
     return static_cast<jint>(syscall(SYS_gettid));
 }
 
-KIT_EXPORT jint JNICALL Java_testkit_Pty_signalThread(JNIEnv*, jclass, jint tid, jint signal) {
-    return static_cast<jint>(syscall(SYS_tgkill, getpid(), tid, signal));
-}
-
-// The signal to the process, then to each listed thread, passing over any not started (0) or ended.
-KIT_EXPORT jint JNICALL Java_testkit_Pty_signalStorm(JNIEnv* env, jclass, jintArray threads,
-                                                     jint signal) {
+// To each listed thread, passing over any not started (0) or ended; -1 stands for the process.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signal(JNIEnv* env, jclass, jint signal,
+                                                jintArray threads) {
     jint tids[64];
     const jsize count = env->GetArrayLength(threads);
-    if (count > 64 || kill(getpid(), signal) != 0) return -1;
+    if (count > 64) return -1;
     env->GetIntArrayRegion(threads, 0, count, tids);
     for (jsize i = 0; i < count; ++i) {
-        if (tids[i] > 0 && syscall(SYS_tgkill, getpid(), tids[i], signal) != 0 && errno != ESRCH)
-            return -1;
+        if (tids[i] == 0) continue;
+        const long sent =
+            tids[i] < 0 ? kill(getpid(), signal) : syscall(SYS_tgkill, getpid(), tids[i], signal);
+        if (sent != 0 && errno != ESRCH) return -1;
     }
     return 0;
 }

@@ -14,7 +14,7 @@ public class SerialConfig {
 
     public static SerialConfig byName(String path) {
         SerialConfig config = new SerialConfig();
-        config.portName = path.getBytes(StandardCharsets.UTF_8);
+        config.portName = path == null ? null : path.getBytes(StandardCharsets.UTF_8);
         return config;
     }
 

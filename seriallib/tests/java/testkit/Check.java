@@ -49,35 +49,31 @@ public final class Check {
 
     /** Descriptors open on devices and card nodes: the JVM opens and closes files of its own at any time. */
     public static int openedDevices() throws IOException {
-        int devices = 0;
         try (var entries = Files.list(Path.of("/proc/self/fd"))) {
-            for (Path entry : (Iterable<Path>) entries::iterator) {
-                try {
-                    String target = Files.readSymbolicLink(entry).toString();
-                    if (target.startsWith("/dev/") || target.contains("/cc-")) devices++;
-                } catch (IOException closedMeanwhile) {
-                    // not counted
-                }
-            }
+            return (int) entries.map(Check::target)
+                    .filter(target -> target.startsWith("/dev/") || target.contains("/cc-")).count();
         }
-        return devices;
+    }
+
+    private static String target(Path link) {
+        try {
+            return Files.readSymbolicLink(link).toString();
+        } catch (IOException closedMeanwhile) {
+            return "";
+        }
     }
 
     public record Result(int exitCode, String stdout) {}
 
     /** A main class in a fresh JVM of this one's kind, its output echoed. */
-    public static Result jvm(String classPath, String mainClass, String... args) {
+    public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
         command.addAll(List.of(args));
-        try {
-            Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
-            String out = new String(process.getInputStream().readAllBytes());
-            System.out.print(out);
-            return new Result(process.waitFor(), out);
-        } catch (IOException | InterruptedException e) {
-            throw new IllegalStateException(e);
-        }
+        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String out = new String(process.getInputStream().readAllBytes());
+        System.out.print(out);
+        return new Result(process.waitFor(), out);
     }
 
     public static void finish() {

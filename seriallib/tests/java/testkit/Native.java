@@ -8,21 +8,17 @@ public final class Native {
         System.loadLibrary("PtyKit");
     }
 
-    public record Outcome(int result, Throwable thrown) {
-        public String message() { return thrown == null ? null : thrown.toString(); }
-    }
+    public record Outcome(int result, Throwable thrown) {}
 
     private static native int call(String library, String symbol, boolean jniPair, int[] arguments, Throwable[] thrown);
 
     /** An export with int arguments: a native method of SerialPortLocal ("Ser..."), or a plain one taking the JNI environment. */
-    public static Outcome call(String name, int... arguments) {
+    public static Outcome call(String name, int... arguments) throws Exception {
         boolean method = name.startsWith("Ser");
+        Class.forName("Quorvia.SerialPortLocal");
         String library;  // the one the JVM loaded, wherever it found it
         try (var maps = Files.lines(Path.of("/proc/self/maps"))) {
-            Class.forName("Quorvia.SerialPortLocal");
             library = maps.filter(line -> line.contains("/libPellusk")).findFirst().orElseThrow();
-        } catch (Exception e) {
-            throw new IllegalStateException(e);
         }
         Throwable[] thrown = new Throwable[1];
         int result = call(library.substring(library.indexOf('/')), method ? "Java_Quorvia_SerialPortLocal_" + name : name, method,

@@ -18,13 +18,13 @@ public final class Pty implements AutoCloseable {
 
     public static native int openMaster();
     public static native String ptsName(int master);
-    public static native int[] termios(String path);
+    public static native int[] termios(int fd);
     public static native int write(int fd, byte[] data, int offset, int count);
     public static native int read(int fd, byte[] buffer, int offset, int count, int timeoutMs);
     public static native int close(int fd);
     public static native int threadId();
-    public static native int signalThread(int threadId, int signal);
-    public static native int signalStorm(int[] threadIds, int signal);
+    /** The signal to each thread listed; -1 stands for the process. */
+    public static native int signal(int signal, int... threadIds);
     public static native int openDevice(String path);
     public static native int modemLines(int fd, int set, int clear);
     /** In hundredths of a second (root only). */
@@ -48,9 +48,12 @@ public final class Pty implements AutoCloseable {
         return got;
     }
 
-    /** The call on a thread of its own; its id once it sleeps in one of these calls: no event says so but /proc. */
-    public static <T> int startBlocked(Callable<T> call, CompletableFuture<T> result, long... syscalls) throws Exception {
+    public record Blocked<T>(int thread, CompletableFuture<T> result) {}
+
+    /** The call on a thread of its own, once it sleeps in one of these system calls (only /proc tells). */
+    public static <T> Blocked<T> startBlocked(Callable<T> call, long... syscalls) throws Exception {
         CompletableFuture<Integer> thread = new CompletableFuture<>();
+        CompletableFuture<T> result = new CompletableFuture<>();
         new Thread(() -> {
             thread.complete(threadId());
             try {
@@ -62,7 +65,7 @@ public final class Pty implements AutoCloseable {
         Path record = Path.of("/proc/self/task/" + thread.get() + "/syscall");
         for (long deadline = System.nanoTime() + 10_000_000_000L; System.nanoTime() < deadline; Thread.sleep(1)) {
             String now = Files.readString(record).split(" ")[0];
-            for (long syscall : syscalls) if (now.equals(Long.toString(syscall))) return thread.get();
+            for (long syscall : syscalls) if (now.equals(Long.toString(syscall))) return new Blocked<>(thread.get(), result);
         }
         throw new AssertionError("thread " + thread.get() + " never blocked");
     }

@@ -63,7 +63,7 @@ public class UartTest {
 
         group("230400 bit/s, beyond the UART's 115200 base, gives 5003 and the line keeps its speed", () -> {
             equal(5003, SerConfigure(config.line(12, 3, 0, 0, 0)), "230400");
-            int[] t = Pty.termios(S1);
+            int[] t = Pty.termios(lines);
             equal(List.of(B115200, B115200), List.of(t[Pty.ISPEED], t[Pty.OSPEED]), "speeds");
             equal(0, SerConfigure(config.line(11, 3, 0, 0, 0)), "115200");
         });
@@ -95,11 +95,10 @@ public class UartTest {
             equal(0, SerTxFlush(slot), "flush");
             equal(0, SerTxBufCount(slot), "nothing queued");
             equal(data.length, SerPutData(slot, data, data.length), "written again");
-            CompletableFuture<Integer> drained = new CompletableFuture<>();
-            Pty.startBlocked(() -> SerTxDrain(slot) * 10_000 + SerTxBufCount(slot), drained, 54);  // ioctl on i386
+            var drained = Pty.startBlocked(() -> SerTxDrain(slot) * 10_000 + SerTxBufCount(slot), 54);  // ioctl on i386
             equal(data.length, SerTxBufCount(slot), "still queued while the drain waits");
             holdOutput(false);
-            equal(0, (int) drained.get(10, TimeUnit.SECONDS), "the drain's result, and what was queued when it returned");
+            equal(0, (int) drained.result().get(10, TimeUnit.SECONDS), "the drain's result, and what was queued when it returned");
             equal(Arrays.toString(data), receive(slot, data.length), "what came back: the second write only");
             equal(0, SerRxReadyCount(slot), "nothing more");
         });
@@ -118,15 +117,14 @@ public class UartTest {
             equal(300, Pty.closingWait(lines, 300), "closing wait 3 s");
             equal(0, Pty.close(lines), "the kit's descriptor, so that the library's close is the last");
             equal(100, SerPutData(slot, new byte[100], 100), "output held back");
-            CompletableFuture<Long> closed = new CompletableFuture<>();
-            Pty.startBlocked(() -> SerClosePort(slot) == 0 ? System.nanoTime() : -1L, closed, 6);  // close on i386
+            var closed = Pty.startBlocked(() -> SerClosePort(slot) == 0 ? System.nanoTime() : -1L, 6);  // close on i386
             int otherLines = open(S2);
             byte[] data = "through ttyS2 while ttyS1 closes".getBytes(java.nio.charset.StandardCharsets.US_ASCII);
             int other = config.getPort() - 1;
             equal(data.length, SerPutData(other, data, data.length), "send on ttyS2");
             equal(Arrays.toString(data), receive(other, data.length), "came back on ttyS2");
             long transferred = System.nanoTime();
-            long closedAt = closed.get(20, TimeUnit.SECONDS);
+            long closedAt = closed.result().get(20, TimeUnit.SECONDS);
             isTrue(closedAt != -1 && transferred < closedAt, "ttyS1 closed, after ttyS2 was done");
             isTrue((Pty.modemLines(otherLines, 0, TIOCM_LOOP) & TIOCM_LOOP) == 0, "loopback off");
             Pty.close(otherLines);
