@@ -17,43 +17,35 @@
 namespace velmoor {
 namespace {
 
-// Folders list their entries in the order added; "*.ext" also matches short names, as on Windows.
+// Folders list their entries in the order added. Short names, which "*.jar" also matches on
+// Windows, are the launch scenarios' to show.
 struct FakeServices : Services {
-    struct File {
-        DirEntry entry;
-        std::wstring shortName;
-    };
     std::wstring appDirectory = L"D:\\Apps\\Tarvio";
-    std::map<std::wstring, std::vector<File>> folders;
+    std::map<std::wstring, std::vector<DirEntry>> folders;
     std::map<std::wstring, std::wstring> contents;
     std::map<std::wstring, std::int64_t> times;
     std::vector<std::wstring> messages, questions, commandLines;
     std::optional<PlatformError> readFailure;
     bool answerYes = true;
 
-    DirEntry& add(const std::wstring& path, std::wstring shortName = L"") {
+    DirEntry& add(const std::wstring& path) {
         const auto slash = path.rfind(L'\\');
-        auto& files = folders[path.substr(0, slash)];
-        return files.emplace_back(File{{path.substr(slash + 1)}, std::move(shortName)}).entry;
+        return folders[path.substr(0, slash)].emplace_back(DirEntry{path.substr(slash + 1)});
     }
-    static bool matches(std::wstring mask, std::wstring name) {
-        for (auto* text : {&mask, &name})
-            for (auto& c : *text) c = static_cast<wchar_t>(std::towlower(c));
-        if (mask[0] == L'*') return name.ends_with(mask.substr(1));
-        return mask == name;
+    static std::wstring lower(std::wstring text) {
+        for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
+        return text;
     }
     void listDirectory(const std::wstring& pattern,
                        const std::function<bool(const DirEntry&)>& visit) override {
         const auto slash = pattern.rfind(L'\\');
         // "C:\\Tarvio.jar" lists the root folder, as it does on Windows.
         const auto folder = pattern.find_last_not_of(L'\\', slash);
-        for (const File& file : folders[pattern.substr(0, folder + 1)]) {
-            const std::wstring mask = pattern.substr(slash + 1);
-            if ((matches(mask, file.entry.name) ||
-                 (!file.shortName.empty() && matches(mask, file.shortName))) &&
-                !visit(file.entry)) {
+        const std::wstring mask = lower(pattern.substr(slash + 1));
+        for (const DirEntry& entry : folders[pattern.substr(0, folder + 1)]) {
+            const std::wstring name = lower(entry.name);
+            if ((mask[0] == L'*' ? name.ends_with(mask.substr(1)) : name == mask) && !visit(entry))
                 return;
-            }
         }
     }
     std::wstring applicationDirectory() override { return appDirectory; }
@@ -82,32 +74,22 @@ struct FakeServices : Services {
 const std::wstring kApp = L"D:\\Apps\\Tarvio";
 
 TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
-    struct Entry {
-        const wchar_t* name;
-        bool hidden = false, system = false, directory = false;
-        const wchar_t* shortName = L"";
-    };
     const struct {
-        std::vector<Entry> entries;
+        std::vector<DirEntry> entries;
         std::wstring expected;
     } cases[] = {
         {{{L"Alpha.jar"}, {L"Tarvio.jar"}}, L"Tarvio.jar"},
-        {{{L"Zulu.jar"}, {L"Alpha.jar"}}, L"Zulu.jar"},
+        {{{L"Zulu.JAR"}, {L"Alpha.jar"}}, L"Zulu.JAR"},
         {{{L"Tarvio.jar", true},
           {L"S.jar", false, true},
           {L"F.jar", false, false, true},
           {L"P.jar"}},
          L"P.jar"},
-        // Wildcards match short names too: a name that matches only through one is no jar.
-        {{{L"Tarvio.jar_old", false, false, false, L"TARVIO~1.JAR"}, {L"Real.JAR"}}, L"Real.JAR"},
         {{{L"readme.txt"}, {L"Hidden.jar", true}}, L""},
     };
     for (const auto& c : cases) {
         FakeServices services;
-        for (const Entry& e : c.entries) {
-            services.add(kApp + L"\\" + e.name, e.shortName) = {e.name, e.hidden, e.system,
-                                                                e.directory};
-        }
+        for (const DirEntry& e : c.entries) services.add(kApp + L"\\" + e.name) = e;
         EXPECT_EQ(findJarFile(services), c.expected);
         EXPECT_EQ(services.messages.size(), c.expected.empty() ? 1u : 0u);
     }
