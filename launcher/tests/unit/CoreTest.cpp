@@ -26,7 +26,6 @@ struct FakeServices : Services {
     std::map<std::wstring, std::int64_t> times;
     std::vector<std::wstring> messages, questions, commandLines;
     std::optional<PlatformError> readFailure;
-    bool answerYes = true;
 
     DirEntry& add(const std::wstring& path) {
         const auto slash = path.rfind(L'\\');
@@ -51,9 +50,10 @@ struct FakeServices : Services {
     std::wstring applicationDirectory() override { return appDirectory; }
     void setCurrentDirectory(const std::wstring&) override {}
     void showMessage(const std::wstring& text) override { messages.push_back(text); }
+    // No: what a Yes leads to is the update scenarios' to show.
     bool askYesNo(const std::wstring& text) override {
         questions.push_back(text);
-        return answerYes;
+        return false;
     }
     bool startHidden(const std::wstring& program, const std::wstring& commandLine) override {
         commandLines.push_back(program + L" | " + commandLine);
@@ -95,24 +95,15 @@ TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
     }
 }
 
-// Which of the three places is taken is the launch scenarios' to show; here, hidden files.
+// Which of the three places goes first is the launch scenarios' to show; here, hidden files.
 TEST(FindJavaExecutable, AHiddenRuntimeIsNone) {
     const auto java = javaCandidates(kApp);
-    const struct {
-        std::vector<std::wstring> present, hidden;
-        std::wstring expected;
-    } cases[] = {
-        {{java[2], java[1]}, {java[0]}, java[1]},
-        {{java[2]}, {java[0], java[1]}, java[2]},
-        {{}, {java[0]}, L""},
-    };
-    for (const auto& c : cases) {
-        FakeServices services;
-        for (const auto& path : c.present) services.add(path);
-        for (const auto& path : c.hidden) services.add(path).hidden = true;
-        EXPECT_EQ(findJavaExecutable(services), c.expected);
-        EXPECT_EQ(services.messages.size(), c.expected.empty() ? 1u : 0u);
-    }
+    FakeServices services;
+    services.add(java[0]).hidden = true;
+    services.add(java[1]).hidden = true;
+    services.add(java[2]);
+    EXPECT_EQ(findJavaExecutable(services), java[2]);
+    EXPECT_TRUE(services.messages.empty());
 }
 
 // Elsewhere the launch scenarios show the command line; at a drive's root the jar's path keeps the
@@ -136,7 +127,6 @@ TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
     const std::wstring name = installClaimName(kApp);
     EXPECT_EQ(name, installClaimName(L"d:\\APPS\\tarvio"));
     EXPECT_NE(name, installClaimName(kApp + L"2"));
-    EXPECT_EQ(name.find(L'\\'), std::wstring::npos);
     EXPECT_EQ(name.size(), installClaimName(std::wstring(4000, L'x')).size());
 }
 
@@ -201,7 +191,6 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         SCOPED_TRACE(c.why);
         Install t;
         c.arrange(t);
-        t.answerYes = false;
         t.check();
         EXPECT_EQ(t.questions, std::vector<std::wstring>(c.asks, updatePrompt()));
         EXPECT_EQ(t.dialogs, 0);
