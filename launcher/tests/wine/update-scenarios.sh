@@ -59,8 +59,8 @@ scenario_dialog_upgrade_after_splash() {
     expect "$shown" "box: Application Updated !"
     expect_java 1
     expect_installed new
-    local left top width height
-    read -r left top width height < <(sed -n 's/^dialog-edit: //p' "$out")
+    local left top width
+    read -r left top width < <(sed -n 's/^dialog-edit: //p' "$out")
     [ "$(colours "1x1+$((left + 2))+$((top - 3))")" = "#000000" ] || fail "no dialog above the text box"
     ! colours "$((width - 4))x1+$((left + 2))+$top" | grep -q '#000000' || fail "a label covers the text box's border"
 }

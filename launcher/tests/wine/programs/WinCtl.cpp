@@ -2,7 +2,8 @@
 // command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
 // java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
 // click=BUTTON, closed (the splash), second (a second launcher, another window in front), lock=PATH
-// (held unshared), run=COMMAND (Unix, /bin/sh). A step that does not come prints "timeout: STEP".
+// (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit (the launcher's). A step that
+// does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -117,7 +118,6 @@ int wmain(int argc, wchar_t** argv) {
     ULONGLONG stepEnded = launched, clicked = 0;
     const auto ms = [&] { return std::to_wstring(::GetTickCount64() - stepEnded); };
     HWND splash = nullptr, dialog = nullptr;
-    // The launcher's exit is the last step.
     for (int i = 2; i <= argc;
          ++i, stepEnded = clicked ? std::exchange(clicked, 0) : ::GetTickCount64()) {
         const std::wstring step = i < argc ? argv[i] : L"exit";
@@ -161,8 +161,7 @@ int wmain(int argc, wchar_t** argv) {
             RECT edit{};
             ::GetWindowRect(find(dialog, L"Edit"), &edit);
             print(L"dialog-edit", std::to_wstring(edit.left) + L" " + std::to_wstring(edit.top) +
-                                      L" " + std::to_wstring(edit.right - edit.left) + L" " +
-                                      std::to_wstring(edit.bottom - edit.top));
+                                      L" " + std::to_wstring(edit.right - edit.left));
             if (done && !argument.empty()) done = click(dialog, argument);
         } else if (verb == L"filled") {
             // A long text goes into the box in parts for seconds after the dialog has opened.
