@@ -97,12 +97,12 @@ fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
 fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\)\) \{/if (false) {/' "${W}newer_no"
 fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \
-  "velmoor_core_tests|${W}java_lookup"
+  "${W}java_lookup"
 fault outlives-last-window $L/ui/OpenWindows.cpp \
   's/if \(--openWindows == 0\) ::PostQuitMessage\(0\);/if (--openWindows == 0) {\n        ::Sleep(2000);\n        ::PostQuitMessage(0);\n    }/' \
   "${W}java_lookup"
 fault utf16-byte-order $L/core/TextEncoding.cpp 's/return \{TextEncoding::utf16le, 2\}/return {TextEncoding::utf16be, 2}/' \
-  "velmoor_core_tests|${W}long_changes"
+  "${W}long_changes"
 fault program-files-order $L/core/Launch.cpp \
   's/(L"C:\\\\Program Files\\\\Ostrel RFID\\\\Tarvio\\\\jre\\\\bin\\\\java.exe"),\n            (L"C:\\\\Program Files\\\\Ostrel RFID Tarvio\\\\jre\\\\bin\\\\java.exe")/\2,\n            \1/' \
   "${W}java_lookup"

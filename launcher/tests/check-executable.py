@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Usage: check-executable.py EXE: the built launcher and the manifest Windows reads (type 24, id 1)."""
 import re
-import struct
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
+
+def objdump(option):
+    result = subprocess.run(["i686-w64-mingw32-objdump", option, sys.argv[1]], capture_output=True, text=True)
+    return result.stdout
+
+
 data = open(sys.argv[1], "rb").read()
-headers = subprocess.run(["i686-w64-mingw32-objdump", "-p", sys.argv[1]], capture_output=True, text=True).stdout
+headers = objdump("-p")
 failures = [what for what, ok in [
     ("not a PE32 i386 GUI program", "file format pei-i386" in headers and re.search(r"^Magic\s+010b", headers, re.M)
      and re.search(r"^Subsystem\s+00000002", headers, re.M)),
@@ -17,26 +22,15 @@ failures = [what for what, ok in [
 failures += [f"imports {dll}" for dll in re.findall(r"DLL Name: (\S+)", headers) if dll.lower() not in
              "kernel32.dll user32.dll gdi32.dll msvcrt.dll advapi32.dll shell32.dll comctl32.dll".split()]
 
-pe = struct.unpack_from("<I", data, 0x3C)[0]
-sections, optional_size, magic = struct.unpack_from("<H12xH2xH", data, pe + 6)
-resources = struct.unpack_from("<I", data, pe + 24 + (96 if magic == 0x10B else 112) + 16)[0]
-for i in range(sections):
-    va, raw_size, raw = struct.unpack_from("<4xIII", data, pe + 24 + optional_size + 40 * i + 8)
-    if va <= resources < va + raw_size:
-        break
-
-
-def entry(directory, wanted=None):  # the entry of that id, or the first
-    named, ids = struct.unpack_from("<HH", data, raw + directory + 12)
-    for k in range(named + ids):
-        name, target = struct.unpack_from("<II", data, raw + directory + 16 + 8 * k)
-        if wanted in (None, name):
-            return target & 0x7FFFFFFF
-    sys.exit(f"FAIL: no manifest resource")
-
-
-rva, size = struct.unpack_from("<II", data, raw + entry(entry(entry(0, 24), 1)))
-root = ET.fromstring(data[raw + rva - va:raw + rva - va + size])
+# The manifest Windows reads is the first language of resource type 24, id 1.
+leaf = re.search(r"Entry: ID: 0x000018,.*\n.*\n.*Entry: ID: 0x000001,.*\n.*\n.*\n"
+                 r".*Leaf: Addr: (\w+), Size: (\w+)", headers)
+if not leaf:
+    sys.exit("FAIL: no manifest resource")
+vma, offset = (int(n, 16) for n in re.search(r" \.rsrc +\w+ +(\w+) +\w+ +(\w+)", objdump("-h")).groups())
+base = int(re.search(r"^ImageBase\s+(\w+)", headers, re.M)[1], 16)
+start = int(leaf[1], 16) + base - vma + offset
+root = ET.fromstring(data[start:start + int(leaf[2], 16)])
 ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
       "ws05": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
       "ws16": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}

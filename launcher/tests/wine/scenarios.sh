@@ -107,12 +107,8 @@ use_own_display() {  # so that a screenshot holds this scenario's windows only
     on_exit 'kill "$(cat "$work/xvfb.pid")"'
 }
 
-# Drives I: (the update folder's) and D: of the shared prefix point into this scenario's folder;
-# D: may be a tmpfs of the size given, mounted where the wineserver opens the files.
-map_drive_i() {
-    mkdir -p "$update_folder"
-    ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
-}
+# Drives D: and I: (the update folder's, by publish) of the shared prefix point into this scenario's
+# folder; D: may be a tmpfs of the size given, mounted where the wineserver opens the files.
 map_drive_d() {
     mkdir -p "$drive_d"
     [ $# -eq 0 ] || as_root mount -t tmpfs -o "size=$1" velmoor-test "$drive_d"
@@ -120,12 +116,13 @@ map_drive_d() {
     ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
 }
 
-publish() {  # newer [SIZE]: an install with a jar from 2020, the published one from 2024
+publish() {  # [SIZE]: an install with a jar from 2020, the published one from 2024
     make_install
-    map_drive_i
+    mkdir -p "$update_folder"
+    ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"
-    if [ $# -gt 1 ]; then head -c "$2" /dev/urandom; else echo "published jar"; fi >"$update_folder/$jar"
+    if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$update_folder/$jar"
     touch -d 2024-01-01 "$update_folder/$jar"
 }
 
@@ -136,9 +133,11 @@ expect_installed() {  # old|new, and no temporary file left
     ! ls "$install" | grep -q '\.tmp$' || fail "a temporary file was left: $(ls "$install")"
 }
 
-expect_update_failed() {  # the fixed text, then the system's description of what went wrong
+expect_update_failed() {  # STARTS: the fixed text and the system's reason; java and the old jar
     grep -q '^box: An error occured trying to update the application\\r\\n.' "$out" ||
         fail "no update error with a description"
+    expect_java "$1"
+    expect_installed old
 }
 
 source "$here/launch-scenarios.sh"

@@ -2,7 +2,8 @@
 // command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
 // java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
 // click=BUTTON, closed (the splash), second (a second launcher, another window in front), lock=PATH
-// (held unshared), run=COMMAND (Unix, /bin/sh). A step that does not come prints "timeout: STEP".
+// (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit (the launcher's). A step that
+// does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -37,12 +38,6 @@ std::wstring text(HWND window) {
     return text;
 }
 
-std::wstring className(HWND window) {
-    wchar_t name[256] = L"";
-    ::GetClassNameW(window, name, 256);
-    return name;
-}
-
 // Windows of another process cannot be awaited: polls.
 template <typename Ready>
 bool waitFor(Ready ready, ULONGLONG timeout = kStepTimeoutMs) {
@@ -52,44 +47,26 @@ bool waitFor(Ready ready, ULONGLONG timeout = kStepTimeoutMs) {
     return true;
 }
 
-struct Search {
-    std::wstring windowClass, wanted;
-    HWND parent, found;
-};
-
-BOOL CALLBACK match(HWND window, LPARAM parameter) {
-    auto& s = *reinterpret_cast<Search*>(parameter);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    std::wstring caption = text(window);
-    std::erase(caption, L'&');
-    if ((!s.parent && (process != launcherId || !::IsWindowVisible(window))) ||
-        className(window) != s.windowClass || (!s.wanted.empty() && caption != s.wanted)) {
-        return TRUE;
-    }
-    s.found = window;
-    return FALSE;
-}
-
 // A visible top-level window of the launcher, or a child of parent; text without '&', empty: any.
+// Only the launcher's windows are asked for their text: another process's answers only when its
+// thread takes messages.
 HWND find(HWND parent, const std::wstring& windowClass, const std::wstring& wanted = L"") {
-    Search search{windowClass, wanted, parent, nullptr};
-    if (parent) {
-        ::EnumChildWindows(parent, match, reinterpret_cast<LPARAM>(&search));
-    } else {
-        ::EnumWindows(match, reinterpret_cast<LPARAM>(&search));
+    for (HWND window = nullptr;
+         (window = ::FindWindowExW(parent, window, windowClass.c_str(), nullptr));) {
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        if (!parent && (process != launcherId || !::IsWindowVisible(window))) continue;
+        std::wstring caption = wanted.empty() ? L"" : text(window);
+        std::erase(caption, L'&');
+        if (caption == wanted) return window;
     }
-    return search.found;
+    return nullptr;
 }
 
 HWND waitForWindow(const std::wstring& windowClass, const std::wstring& title) {
     HWND found = nullptr;
     waitFor([&] { return (found = find(nullptr, windowClass, title)) != nullptr; });
     return found;
-}
-
-bool gone(HWND window) {
-    return !::IsWindow(window) || !::IsWindowVisible(window);
 }
 
 // Escape goes to the focused control, as the keyboard's would.
@@ -141,9 +118,9 @@ int wmain(int argc, wchar_t** argv) {
     ULONGLONG stepEnded = launched, clicked = 0;
     const auto ms = [&] { return std::to_wstring(::GetTickCount64() - stepEnded); };
     HWND splash = nullptr, dialog = nullptr;
-    for (int i = 2; i < argc;
+    for (int i = 2; i <= argc;
          ++i, stepEnded = clicked ? std::exchange(clicked, 0) : ::GetTickCount64()) {
-        const std::wstring step = argv[i];
+        const std::wstring step = i < argc ? argv[i] : L"exit";
         const auto equals = step.find(L'=');
         const std::wstring verb = step.substr(0, equals);
         const std::wstring argument = equals == std::wstring::npos ? L"" : step.substr(equals + 1);
@@ -159,7 +136,7 @@ int wmain(int argc, wchar_t** argv) {
             ULONGLONG enabled = 0;
             done = splash && waitFor([&] {
                        if (!enabled && ::IsWindowEnabled(splash)) enabled = ::GetTickCount64();
-                       return gone(splash);
+                       return !::IsWindowVisible(splash);  // also once destroyed
                    });
             print(L"closed-ms", ms());
             if (enabled) print(L"enabled-ms", std::to_wstring(enabled - stepEnded));
@@ -174,8 +151,8 @@ int wmain(int argc, wchar_t** argv) {
             const HWND message = box ? ::GetDlgItem(box, 0xFFFF) : nullptr;
             print(L"box", message ? text(message) : L"");
             clicked = ::GetTickCount64();
-            done = box && (argument.empty() ||
-                           (click(box, argument) && waitFor([&] { return gone(box); })));
+            done = box && (argument.empty() || (click(box, argument) &&
+                                                waitFor([&] { return !::IsWindowVisible(box); })));
         } else if (verb == L"dialog") {
             done = (dialog = waitForWindow(L"#32770", L"Whats new?"));
             print(L"dialog-ms", ms());
@@ -184,8 +161,7 @@ int wmain(int argc, wchar_t** argv) {
             RECT edit{};
             ::GetWindowRect(find(dialog, L"Edit"), &edit);
             print(L"dialog-edit", std::to_wstring(edit.left) + L" " + std::to_wstring(edit.top) +
-                                      L" " + std::to_wstring(edit.right - edit.left) + L" " +
-                                      std::to_wstring(edit.bottom - edit.top));
+                                      L" " + std::to_wstring(edit.right - edit.left));
             if (done && !argument.empty()) done = click(dialog, argument);
         } else if (verb == L"filled") {
             // A long text goes into the box in parts for seconds after the dialog has opened.
@@ -210,8 +186,10 @@ int wmain(int argc, wchar_t** argv) {
             const HWND front = ::GetForegroundWindow();
             DWORD frontProcess = 0;
             ::GetWindowThreadProcessId(front, &frontProcess);
+            wchar_t frontClass[256] = L"";
+            ::GetClassNameW(front, frontClass, 256);
             print(L"second-front",
-                  className(front) + (frontProcess == launcherId ? L" first" : L" other"));
+                  frontClass + std::wstring(frontProcess == launcherId ? L" first" : L" other"));
             ::DestroyWindow(cover);
         } else if (verb == L"lock") {
             done = ::CreateFileW(argument.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
@@ -221,6 +199,9 @@ int wmain(int argc, wchar_t** argv) {
             const std::wstring mark = L"winctl-ran-" + std::to_wstring(::GetCurrentProcessId());
             done = run(L"/bin/sh -c \"" + argument + L"; touch " + mark + L"\"") &&
                    waitFor([&] { return ::DeleteFileW(mark.c_str()); });
+        } else if (verb == L"exit") {
+            done = ::WaitForSingleObject(launcher, kStepTimeoutMs) == WAIT_OBJECT_0;
+            print(L"exit-ms", ms());
         } else {
             done = false;
         }
@@ -230,11 +211,5 @@ int wmain(int argc, wchar_t** argv) {
             return 1;
         }
     }
-    if (::WaitForSingleObject(launcher, static_cast<DWORD>(kStepTimeoutMs)) != WAIT_OBJECT_0) {
-        print(L"timeout", L"exit");
-        ::TerminateProcess(launcher, 99);
-        return 1;
-    }
-    print(L"exit-ms", ms());
     return 0;
 }
