@@ -51,19 +51,8 @@ put_java() {  # FOLDER [CONTENT]: a runtime, or a file of that content, under Pr
 }
 
 drive() {  # STEP...: runs the launcher from the install folder under the test driver
-    local kept=0
-    [ ! -f "$record" ] || kept=$(stat -c %s "$record")
-    run_driver "$@" && return
-    # In a full run the driver has been seen to miss the splash of a start that did launch java
-    # (the first start of `launch`, in most full runs; not yet understood): such a run is repeated once,
-    # without the java it recorded. A launcher that shows no splash fails both.
-    [ "$1" = splash ] && [ "$(tail -1 "$out")" = "timeout: splash" ] || fail "the driver failed"
-    echo "the driver saw no splash: once more" >>"$work/wine.log"
-    if [ "$kept" -gt 0 ]; then truncate -s "$kept" "$record"; else rm -f "$record"; fi
-    run_driver "$@" || fail "the driver failed"
-}
-run_driver() {
-    wine "$programs/winctl.exe" "$(winpath "$install")\\$launcher_exe" "$@" >"$out" 2>>"$work/wine.log" </dev/null
+    wine "$programs/winctl.exe" "$(winpath "$install")\\$launcher_exe" "$@" >"$out" 2>>"$work/wine.log" </dev/null ||
+        fail "the driver failed"
 }
 
 expect() {  # LINE...: each a line of the driver's output
