@@ -25,28 +25,14 @@ for file in "$exe" "$programs/java.exe" "$programs/winctl.exe"; do
 done
 
 work=$(mktemp -d "$root/build/velmoor-demo.XXXXXX")
-xvfb_pid=""
-cleanup() {
-    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
-    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkfifo "$work/display.fifo"
-setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp \
-    3>"$work/display.fifo" </dev/null >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r display <"$work/display.fifo"
-export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all
+# The prefix and display are made as for the Wine scenarios; nothing is mounted below "none".
+prefix_sh="$root/launcher/tests/wine/prefix.sh"
+trap '"$prefix_sh" cleanup "$work/state" "$work/none" 2>/dev/null; rm -rf "$work"' EXIT
+echo "Making a Wine prefix (about 10 s)..."
+"$prefix_sh" setup "$work/state" "$work/none" >/dev/null
+export DISPLAY=":$(cat "$work/state/display")" WINEPREFIX="$work/state/prefix" WINEDEBUG=-all
 use_wine_loader "$work/bin"
 winpath() { local path=${1//\//\\}; echo "Z:$path"; }
-
-echo "Making a Wine prefix (about 10 s)..."
-mkdir -p "$WINEPREFIX"
-setsid wineserver -p </dev/null >>"$work/wine.log" 2>&1
-wineboot -i </dev/null >>"$work/wine.log" 2>&1
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$work/wine.log" 2>&1
 
 install="$work/Tarvio"
 mkdir -p "$install/jre/bin"
