@@ -180,12 +180,19 @@ int wmain(int argc, wchar_t** argv) {
             // Something else in front, as when the user has gone on working meanwhile.
             const HWND cover = ::CreateWindowExW(0, L"Static", L"cover", WS_POPUP | WS_VISIBLE, 0,
                                                  0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+            // Activation goes by way of the X server and lands some time after the call.
             ::SetForegroundWindow(cover);
+            waitFor([&] { return ::GetForegroundWindow() == cover; }, 3000);
             done = run(launcherLine);
             print(L"second-ms", ms());
-            const HWND front = ::GetForegroundWindow();
+            HWND front = nullptr;
             DWORD frontProcess = 0;
-            ::GetWindowThreadProcessId(front, &frontProcess);
+            waitFor(
+                [&] {
+                    ::GetWindowThreadProcessId(front = ::GetForegroundWindow(), &frontProcess);
+                    return frontProcess == launcherId;
+                },
+                3000);
             wchar_t frontClass[256] = L"";
             ::GetClassNameW(front, frontClass, 256);
             print(L"second-front",
