@@ -76,7 +76,7 @@ scenario_dialog_skip_restarts_splash() {
         >"$update_folder/TarvioChanges.txt"
     drive splash dialog=Escape java closed
     expect "dialog: \\r\\nbefore${bad}after\\r\\n$(printf "$bad%.0s" {128..255})\\r\\nA\\r\\nB\\r\\n\\r\\nÜnïcode\\r\\n$bad${bad}end"
-    expect_ms closed-ms 4800 6500
+    expect_ms closed-ms 4800 7600
     expect_java 1
     expect_installed old
     # The update drive goes while the dialog shows the changes, in the ANSI code page (1252 here).
