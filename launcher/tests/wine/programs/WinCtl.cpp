@@ -47,15 +47,18 @@ bool waitFor(Ready ready, ULONGLONG timeout = kStepTimeoutMs) {
     return true;
 }
 
+bool ofLauncher(HWND window) {
+    DWORD process = 0;
+    return ::GetWindowThreadProcessId(window, &process) && process == launcherId;
+}
+
 // A visible top-level window of the launcher, or a child of parent; text without '&', empty: any.
 // Only the launcher's windows are asked for their text: another process's answers only when its
 // thread takes messages.
 HWND find(HWND parent, const std::wstring& windowClass, const std::wstring& wanted = L"") {
     for (HWND window = nullptr;
          (window = ::FindWindowExW(parent, window, windowClass.c_str(), nullptr));) {
-        DWORD process = 0;
-        ::GetWindowThreadProcessId(window, &process);
-        if (!parent && (process != launcherId || !::IsWindowVisible(window))) continue;
+        if (!parent && (!ofLauncher(window) || !::IsWindowVisible(window))) continue;
         std::wstring caption = wanted.empty() ? L"" : text(window);
         std::erase(caption, L'&');
         if (caption == wanted) return window;
@@ -186,17 +189,11 @@ int wmain(int argc, wchar_t** argv) {
             done = run(launcherLine);
             print(L"second-ms", ms());
             HWND front = nullptr;
-            DWORD frontProcess = 0;
-            waitFor(
-                [&] {
-                    ::GetWindowThreadProcessId(front = ::GetForegroundWindow(), &frontProcess);
-                    return frontProcess == launcherId;
-                },
-                3000);
+            waitFor([&] { return ofLauncher(front = ::GetForegroundWindow()); }, 3000);
             wchar_t frontClass[256] = L"";
             ::GetClassNameW(front, frontClass, 256);
             print(L"second-front",
-                  frontClass + std::wstring(frontProcess == launcherId ? L" first" : L" other"));
+                  frontClass + std::wstring(ofLauncher(front) ? L" first" : L" other"));
             ::DestroyWindow(cover);
         } else if (verb == L"lock") {
             done = ::CreateFileW(argument.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
