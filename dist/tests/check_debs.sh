@@ -18,7 +18,6 @@ for deb in "$@"; do
     *) fail "unknown architecture: $deb"; continue ;;
   esac
   echo "== $(basename "$deb")"
-  dpkg-deb --field "$deb"
 
   # Multi-Arch: same shows in the co-installation of both (install_and_load.sh).
   expect_field "$deb" Version 4.7.0

@@ -8,8 +8,6 @@ packages=$1
 status=0
 fail() { echo "FAILED: $*"; status=1; }
 kit=$(ls "$packages"/Velmoor-*-kit.zip)
-echo "== $kit"
-unzip -l "$kit"
 top=$(basename "$kit" .zip)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -20,7 +20,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 
 #define KIT_EXPORT extern "C" JNIEXPORT
 
