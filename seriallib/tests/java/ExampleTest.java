@@ -13,13 +13,14 @@ public class ExampleTest {
             try (Pty pty = new Pty()) {
                 Future<Check.Result> example = ForkJoinPool.commonPool().submit(
                         () -> Check.jvm(System.getProperty("java.class.path"), "SerialExample", pty.slavePath));
-                equal("PING\r\n", new String(pty.readExactly(6, 10000), StandardCharsets.US_ASCII), "what the example sent");
+                // A second JVM starts first: slow in the emulated i386 guest on a busy host.
+                equal("PING\r\n", new String(pty.readExactly(6, 60000), StandardCharsets.US_ASCII), "what the example sent");
                 // The example now waits for the answer with the line as it configured it.
                 int[] t = Pty.termios(pty.master);
                 equal(List.of(B115200, B115200, CSIZE | CRTSCTS), List.of(t[Pty.ISPEED], t[Pty.OSPEED],
                         t[Pty.CFLAG] & (CSIZE | CSTOPB | PARENB | CRTSCTS)), "speeds; 8 data bits, 1 stop bit, no parity, RTS/CTS");
                 equal(6, Pty.write(pty.master, "PONG\r\n".getBytes(StandardCharsets.US_ASCII), 0, 6), "far end write");
-                Check.Result result = example.get(30, TimeUnit.SECONDS);
+                Check.Result result = example.get(60, TimeUnit.SECONDS);
                 equal(0, result.exitCode(), "exit status");
                 isTrue(result.stdout().contains("answer: PONG\n"), "the answer printed");
             }
