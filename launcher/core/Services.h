@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "JarCheck.h"
 
 namespace velmoor {
 
@@ -43,6 +46,9 @@ class Services {
     // A file's last-modified date and time in whole seconds, or nothing when it cannot be
     // read for any reason (no drive, no folder, no file, no access).
     virtual std::optional<std::int64_t> lastModified(const std::wstring& path) = 0;
+
+    // The bytes of a file, read where they lie, for the jar check.
+    virtual std::unique_ptr<ByteSource> openBytes(const std::wstring& path) = 0;
 
     // The whole text of a file, decoded.
     virtual std::wstring readTextFile(const std::wstring& path) = 0;

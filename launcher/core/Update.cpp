@@ -87,6 +87,20 @@ std::optional<std::wstring> readChanges(Services& services, const std::wstring& 
     }
 }
 
+// The published jar is an update only as an ordinary file (a folder of its name is none, and
+// a hidden or system one is passed over, as the jar lookup passes over such an installed jar)
+// whose archive is complete: a publisher still copying it leaves a jar that ends early, and
+// the next start looks again.
+bool isCompleteJar(Services& services, const std::wstring& path) {
+    try {
+        if (existingFile(services, path).empty()) return false;
+        const std::unique_ptr<ByteSource> jar = services.openBytes(path);
+        return checkJarEnd(*jar) == JarVerdict::complete;
+    } catch (const PlatformError&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applicationDirectory,
@@ -96,7 +110,8 @@ UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applica
     findings.localJar = std::wstring(applicationDirectory) + L"\\" + std::wstring(jarName);
     const auto remoteTime = services.lastModified(findings.remoteJar);
     if (!remoteTime) return findings;
-    findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar));
+    findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar)) &&
+                     isCompleteJar(services, findings.remoteJar);
     if (findings.newer) {
         findings.changes =
             readChanges(services, std::wstring(kUpdateFolder) + std::wstring(kChangesFileName));

@@ -46,6 +46,8 @@ class ChangesDialog {
     // Copies the published jar over the installed one and tells the user how it went.
     void Update();
 
+    bool isOpen() const { return window_ != nullptr; }
+
     // Lets Tab, Enter and Escape work in the dialog; true when the message was the dialog's.
     bool isDialogMessage(MSG& message);
 

@@ -275,9 +275,10 @@ void LaunchForm::changesDialogClosed() {
 
 // The window takes no activation, so when a message box or the dialog closes the system
 // activates another program's window, which may come over the splash window for its last
-// seconds; it goes back on top, leaving the activation where it is.
+// seconds; it goes back on top, leaving the activation where it is. Never while the changes
+// dialog is up: what asks the user something stays above the splash.
 void LaunchForm::comeBackOnTop() {
-    if (window_) {
+    if (window_ && !(changesDialog_ && changesDialog_->isOpen())) {
         ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }

@@ -17,7 +17,9 @@ namespace {
 
 // Messages boxes are task-modal without an owner: every window of the launcher is disabled
 // while one is open, so neither the splash window nor the changes dialog can be used meanwhile.
-constexpr UINT kMessageBoxStyle = MB_TASKMODAL | MB_SETFOREGROUND;
+// Topmost, so that the splash window, which a window manager does not stack, never lies over
+// a box that asks the user something.
+constexpr UINT kMessageBoxStyle = MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
 
 DirEntry toEntry(const WIN32_FIND_DATAW& data) {
     DirEntry entry;
@@ -139,6 +141,45 @@ std::wstring fromUtf16(const std::string& bytes, bool bigEndian) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file open for reading, shared with writers: the publisher may still be copying it, which
+// is what the jar check is there to find out.
+class FileSource final : public ByteSource {
+  public:
+    explicit FileSource(KernelHandle file) : file_(std::move(file)) {}
+    std::uint64_t size() override {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    }
+    bool read(std::uint64_t offset, void* into, std::size_t count) override {
+        auto* bytes = static_cast<char*>(into);
+        while (count > 0) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            const DWORD chunk = count > (1u << 20) ? (1u << 20) : static_cast<DWORD>(count);
+            DWORD read = 0;
+            if (!::ReadFile(file_.get(), bytes, chunk, &read, &at) || read == 0) return false;
+            bytes += read, offset += read, count -= read;
+        }
+        return true;
+    }
+
+  private:
+    KernelHandle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> Win32Services::openBytes(const std::wstring& path) {
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) throw lastError(path);
+    return std::make_unique<FileSource>(KernelHandle(opened));
+}
 
 std::wstring Win32Services::readTextFile(const std::wstring& path) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -15,6 +15,7 @@ class Win32Services : public Services {
     bool startHidden(const std::wstring& program, const std::wstring& commandLine) override;
     bool askYesNo(const std::wstring& text) override;
     std::optional<std::int64_t> lastModified(const std::wstring& path) override;
+    std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override;
     std::wstring readTextFile(const std::wstring& path) override;
     void copyFile(const std::wstring& source, const std::wstring& target) override;
     void moveReplacing(const std::wstring& source, const std::wstring& target) override;

@@ -10,6 +10,7 @@
 #include "core/Messages.h"
 #include "core/PlatformError.h"
 #include "core/SplashCounter.h"
+#include "core/SplashLayout.h"
 #include "core/TextEncoding.h"
 #include "core/Update.h"
 #include "core/UpdateCheckRun.h"
@@ -25,7 +26,7 @@ struct FakeServices : Services {
     std::map<std::wstring, std::wstring> contents;
     std::map<std::wstring, std::int64_t> times;
     std::vector<std::wstring> messages, questions, commandLines;
-    std::optional<PlatformError> readFailure;
+    std::optional<PlatformError> readFailure, openFailure;
 
     DirEntry& add(const std::wstring& path) {
         const auto slash = path.rfind(L'\\');
@@ -65,6 +66,12 @@ struct FakeServices : Services {
     std::wstring readTextFile(const std::wstring& path) override {
         if (readFailure) throw *readFailure;
         return contents.at(path);
+    }
+    // Every jar is an empty but complete archive: its end record alone.
+    std::unique_ptr<ByteSource> openBytes(const std::wstring&) override {
+        static const unsigned char kEmptyJar[22] = {'P', 'K', 5, 6};
+        if (openFailure) throw *openFailure;
+        return std::make_unique<MemorySource>(kEmptyJar);
     }
     void copyFile(const std::wstring&, const std::wstring&) override {}
     void moveReplacing(const std::wstring&, const std::wstring&) override {}
@@ -157,7 +164,10 @@ const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChange
 struct Install : FakeServices, UpdateHost {
     int launches = 0, dialogs = 0;
     bool dialogWorks = true;
-    Install() { times = {{kLocal, 100}, {kRemote, 200}}; }
+    Install() {
+        times = {{kLocal, 100}, {kRemote, 200}};
+        add(kRemote);
+    }
     void loadApplication() override { ++launches; }
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
         dialogs += dialogWorks;
@@ -185,6 +195,14 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         {"dialog fails", [](Install& t) { t.addChanges(), t.dialogWorks = false; }},
         {"no local time", [](Install& t) { t.times.erase(kLocal); }},
         {"as old", [](Install& t) { t.addChanges(), t.times[kRemote] = 100; }, false},
+        {"a folder",
+         [](Install& t) { t.folders.clear(), t.add(kRemote).directory = true, t.addChanges(); },
+         false},
+        {"hidden jar",
+         [](Install& t) { t.folders.clear(), t.add(kRemote).hidden = true, t.addChanges(); },
+         false},
+        {"unopened", [](Install& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); },
+         false},
         {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
     };
     for (const auto& c : cases) {
@@ -225,6 +243,32 @@ TEST(SplashCounter, PulsesADarkRedStrip) {
     }
     EXPECT_EQ(highest, 150);
     EXPECT_EQ(lowest, 0);
+}
+
+// The tick that closes the window: the 51st after activation, the 11th after a launch failure,
+// the 6th when no jar was found.
+TEST(SplashCounter, ClosesOnTheTickThatTakesTheCountAbove50) {
+    const struct {
+        void (SplashCounter::*start)();
+        int closingTick;
+    } cases[] = {{&SplashCounter::restart, 51},
+                 {&SplashCounter::shortenAfterLaunchFailure, 11},
+                 {&SplashCounter::shortenAfterNoJar, 6}};
+    for (const auto& c : cases) {
+        SplashCounter counter;
+        counter.tick();
+        (counter.*c.start)();
+        int tick = 1;
+        while (!counter.tick().close && tick < 100) ++tick;
+        EXPECT_EQ(tick, c.closingTick);
+    }
+}
+
+// Read by the user as they are: the label ends in two spaces, the boxes have this title.
+TEST(SplashCaption, VersionThenTwoSpacesAndTheApplicationTitle) {
+    EXPECT_EQ(versionCaption(4, 1), L"v4.1  ");
+    EXPECT_EQ(versionCaption(10, 0), L"v10.0  ");
+    EXPECT_EQ(kApplicationTitle, L"Ostrel Tarvio Launcher");
 }
 
 }  // namespace
