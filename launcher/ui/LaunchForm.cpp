@@ -102,6 +102,9 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
+        case WM_CLOSE:
+            Form_Close();
+            return 0;
         case WM_NCDESTROY:
             onNcDestroy();
             return 0;
@@ -193,6 +196,24 @@ void LaunchForm::Timer1_Timer() {
     const RECT strip = toPixels(layout_.progressBar);
     ::InvalidateRect(window_, &strip, FALSE);
     if (tick.close) ::DestroyWindow(window_);
+}
+
+// A close request (Alt+F4, WM_CLOSE from another program) before the user was asked anything
+// has declined nothing: the update is not offered and the installed jar starts, then the window
+// goes. Before the first tick, or while the update folder has not answered, that is the launch
+// the request would otherwise have prevented; the update check's worker only reads, and what it
+// finds later is dropped. Once the launch is done or left to the dialog, the window just goes.
+// A request while a box is open reaches the window through the box's loop: the window goes, and
+// the work that asked goes on when the box returns, so nothing is left half done either way.
+void LaunchForm::Form_Close() {
+    if (!launchStarted_ || updateCheck_) {
+        launchStarted_ = true;
+        stopTimer1();
+        ::KillTimer(window_, kUpdateCheckTimer);
+        updateCheck_.reset();
+        loadApplication();
+    }
+    ::DestroyWindow(window_);
 }
 
 void LaunchForm::doFirstTickWork() {

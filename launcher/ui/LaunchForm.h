@@ -46,6 +46,7 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void Form_Load();
     void Form_Activate();
     void Timer1_Timer();
+    void Form_Close();
     void layOut(int dotsPerInch);
     void onDpiChanged(int dotsPerInch, const RECT& suggested);
     void onPaint();

@@ -213,6 +213,15 @@ void Win32Services::copyFile(const std::wstring& source, const std::wstring& tar
 }
 
 void Win32Services::moveReplacing(const std::wstring& source, const std::wstring& target) {
+    // The copy's data reaches the disk before its name replaces the jar's: after a power loss
+    // the jar is the old one or the whole new one, never a name over data that was never written.
+    const HANDLE written = ::CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (written == INVALID_HANDLE_VALUE) throw lastError();
+    {
+        const KernelHandle file(written);
+        if (!::FlushFileBuffers(file.get())) throw lastError();
+    }
     if (!::MoveFileExW(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw lastError();
