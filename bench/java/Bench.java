@@ -3,6 +3,7 @@ import Quorvia.SerialPortLocal;
 import java.lang.management.ManagementFactory;
 import java.lang.management.ThreadMXBean;
 import java.util.Arrays;
+import java.util.List;
 import java.util.Locale;
 import java.util.concurrent.locks.LockSupport;
 import jssc.SerialPort;
@@ -172,13 +173,18 @@ public class Bench {
     }
 
     public static void main(String[] args) throws Exception {
-        if (args.length > 0 && args[0].equals("--quick")) {
+        List<String> options = List.of(args);
+        if (options.contains("--quick")) {
             blockTotal = 1L << 20;
             byteTotal = 8L << 10;
             reps = 1;
             batches = 2;
             timeoutReps = 3;
             timeouts = new int[] {10};
+        }
+        if (options.contains("--trace-child")) {
+            traceChild();
+            return;
         }
         try (Pty pty = new Pty()) {
             master = pty.master;
@@ -188,19 +194,84 @@ public class Bench {
             jssc.openPort();
             jssc.setParams(SerialPort.BAUDRATE_115200, 8, 1, SerialPort.PARITY_NONE);
             cFd = FarEnd.openRaw(pty.slavePath);
-            if (SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)) != 0) {
-                throw new IllegalStateException("SerOpenPort failed");
-            }
-            SerialPortLocal.SerSetTimeoutRx(SLOT, 5000);
-            int[] t = Pty.termios(pty.master);
-            if (t[Pty.LFLAG] != 0 || (t[Pty.IFLAG] & 0x1400) != 0 || t[Pty.VMIN] != 1) {
-                throw new IllegalStateException("the line is not raw with VMIN 1");
-            }
+            openLibrary(pty);
             run();
             jssc.closePort();
             SerialPortLocal.SerClosePort(SLOT);
             FarEnd.close(cFd);
         }
+        traceRows(options.contains("--quick"));
+    }
+
+    static void openLibrary(Pty pty) throws Exception {
+        if (SerialPortLocal.SerOpenPort(SerialConfig.byName(pty.slavePath)) != 0) {
+            throw new IllegalStateException("SerOpenPort failed");
+        }
+        SerialPortLocal.SerSetTimeoutRx(SLOT, 5000);
+        int[] t = Pty.termios(pty.master);
+        if (t[Pty.LFLAG] != 0 || (t[Pty.IFLAG] & 0x1400) != 0 || t[Pty.VMIN] != 1) {
+            throw new IllegalStateException("the line is not raw with VMIN 1");
+        }
+    }
+
+    /**
+     * The library's single-byte rows in two child JVMs, one without PELLUSK_TRACE and one with it
+     * set to /dev/null: every call then formats and writes its line, and only the disk is left out.
+     */
+    static void traceRows(boolean quick) throws Exception {
+        String[] targets = {null, "/dev/null"};
+        double[][] rows = new double[targets.length][];
+        for (int i = 0; i < targets.length; i++) {
+            ProcessBuilder child = new ProcessBuilder(System.getProperty("java.home") + "/bin/java",
+                    "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
+                    System.getProperty("java.class.path"), "Bench", "--trace-child", quick ? "--quick" : "--full");
+            child.environment().remove("PELLUSK_TRACE");
+            if (targets[i] != null) child.environment().put("PELLUSK_TRACE", targets[i]);
+            child.redirectError(ProcessBuilder.Redirect.INHERIT);
+            Process process = child.start();
+            String out = new String(process.getInputStream().readAllBytes());
+            if (process.waitFor() != 0 || !out.contains("rows ")) throw new IllegalStateException("trace child: " + out);
+            String[] words = out.substring(out.indexOf("rows ") + 5).split("\\s+");
+            rows[i] = new double[] {Double.parseDouble(words[0]), Double.parseDouble(words[1]), Double.parseDouble(words[2])};
+        }
+        System.out.printf(Locale.ROOT, "%nPellusk with the call trace off and on (PELLUSK_TRACE=/dev/null), a JVM each%n");
+        System.out.printf(Locale.ROOT, "%-46s %10s %10s %10s%n", "", "trace off", "trace on", "on/off");
+        String[] names = {"single bytes, send (MB/s)", "single bytes, receive (MB/s)", "one byte read, data waiting (ns)"};
+        for (int k = 0; k < names.length; k++) {
+            System.out.printf(Locale.ROOT, "%-46s %10.2f %10.2f %10.2f%n", names[k], rows[0][k], rows[1][k], rows[1][k] / rows[0][k]);
+        }
+    }
+
+    /** The child of traceRows: the library alone on a pty pair of its own, its rows on one line. */
+    static void traceChild() throws Exception {
+        try (Pty pty = new Pty()) {
+            master = pty.master;
+            cFd = FarEnd.openRaw(pty.slavePath);
+            openLibrary(pty);
+            pinned = Runtime.getRuntime().availableProcessors() >= 2 && FarEnd.pinToCpu(0) == 0;
+            Side side = new Pellusk();
+            timed(() -> side.receiveBlocks(1 << 20), () -> FarEnd.pump(master, 1 << 20, BLOCK, true));
+            double[] send = new double[reps], receive = new double[reps];
+            for (int r = 0; r < reps; r++) {
+                send[r] = byteTotal / 1e6 / timed(() -> side.sendBytes(byteTotal), () -> FarEnd.pump(master, byteTotal, 1 << 16, false));
+                receive[r] = byteTotal / 1e6 / timed(() -> side.receiveBytes(byteTotal), () -> FarEnd.pump(master, byteTotal, BLOCK, true));
+            }
+            System.out.printf(Locale.ROOT, "rows %.4f %.4f %.2f%n", median(send), median(receive), perRead(side));
+            SerialPortLocal.SerClosePort(SLOT);
+            FarEnd.close(cFd);
+        }
+    }
+
+    /** Nanoseconds per single-byte read with the bytes waiting: the median batch, since a batch that another process
+     * on the CPU interrupted says nothing about the read itself. */
+    static double perRead(Side side) throws Exception {
+        double[] batch = new double[batches];
+        for (int b = 0; b < batches; b++) {
+            FarEnd.pump(master, BATCH, BATCH, true);
+            if (FarEnd.awaitQueued(cFd, BATCH, 5000) != 1) throw new IllegalStateException("bytes did not arrive");
+            batch[b] = (double) side.readWaiting(BATCH) / BATCH;
+        }
+        return median(batch);
     }
 
     static void run() throws Exception {
@@ -241,17 +312,7 @@ public class Bench {
                 }
             }
         }
-        // The median batch: a batch that another process on the CPU interrupted says nothing
-        // about the read itself.
-        for (int s = 0; s < n; s++) {
-            double[] batch = new double[batches];
-            for (int b = 0; b < batches; b++) {
-                FarEnd.pump(master, BATCH, BATCH, true);
-                if (FarEnd.awaitQueued(cFd, BATCH, 5000) != 1) throw new IllegalStateException("bytes did not arrive");
-                batch[b] = (double) sides[s].readWaiting(BATCH) / BATCH;
-            }
-            perRead[s] = median(batch);
-        }
+        for (int s = 0; s < n; s++) perRead[s] = perRead(sides[s]);
 
         System.out.printf(Locale.ROOT, "Pty pair, %s JVM%s; median of %d runs of %d MiB in 4 KiB blocks and %d KiB in single bytes%n",
                 System.getProperty("os.arch"), pinned ? ", side and far end on CPUs 0 and 1" : "", reps,

@@ -11,6 +11,7 @@
 #include "jni_support.h"
 #include "proc_devices.h"
 #include "proc_file.h"
+#include "trace.h"
 
 namespace pellusk {
 
@@ -154,16 +155,23 @@ int getSlotHandle(JNIEnv* env, int cardSlot) {
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject,
                                                                          jint cardSlot, jint mode) {
-    return pellusk::setPowerMode(env, cardSlot, mode);
+    return pellusk::trace::Call("SerSetPowerMode")
+        .arg("cardSlot", cardSlot)
+        .arg("mode", mode)
+        .code(pellusk::setPowerMode(env, cardSlot, mode), env);
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetPowerMode(JNIEnv* env, jobject,
                                                                          jint cardSlot) {
-    return pellusk::getPowerMode(env, cardSlot);
+    return pellusk::trace::Call("SerGetPowerMode")
+        .arg("cardSlot", cardSlot)
+        .result(pellusk::getPowerMode(env, cardSlot), env);
 }
 
 // Only a true whose byte is exactly 1 clears the flag.
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetResumeState(JNIEnv*, jobject,
                                                                            jboolean clear) {
-    return pellusk::readResumeState(clear == JNI_TRUE);
+    return pellusk::trace::Call("SerGetResumeState")
+        .arg("clear", clear)
+        .result(pellusk::readResumeState(clear == JNI_TRUE));
 }

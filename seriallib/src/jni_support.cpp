@@ -18,7 +18,8 @@ bool throwIOException(JNIEnv* env, const char* message) {
     return true;
 }
 
-SerialConfigCalls::SerialConfigCalls(JNIEnv* env, jobject config) : env_(env), config_(config) {
+SerialConfigCalls::SerialConfigCalls(JNIEnv* env, jobject config, trace::Call* trace)
+    : env_(env), config_(config), trace_(trace) {
     class_ = env_->FindClass("Quorvia/SerialConfig");
     ok_ = class_ != nullptr && config_ != nullptr;
 }
@@ -39,7 +40,9 @@ jint SerialConfigCalls::getInt(const char* name) {
     jmethodID id = method(name, "()I");
     if (id == nullptr) return 0;
     jint value = env_->CallIntMethod(config_, id);
-    return check() ? value : 0;
+    if (!check()) return 0;
+    if (trace_ != nullptr) trace_->arg(name, value);
+    return value;
 }
 
 int SerialConfigCalls::getBytes(const char* name, char* out, std::size_t size) {
@@ -54,6 +57,7 @@ int SerialConfigCalls::getBytes(const char* name, char* out, std::size_t size) {
         env_->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(out));
         out[length] = '\0';
         result = length;
+        if (trace_ != nullptr) trace_->text(name, out, length);
     }
     env_->DeleteLocalRef(array);
     return result;
@@ -63,7 +67,7 @@ void SerialConfigCalls::setPortNum(jint portNumber) {
     jmethodID id = method("setPortNum", "(I)V");
     if (id == nullptr) return;
     env_->CallVoidMethod(config_, id, portNumber);
-    check();
+    if (check() && trace_ != nullptr) trace_->arg("setPortNum", portNumber);
 }
 
 }  // namespace pellusk

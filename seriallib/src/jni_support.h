@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "trace.h"
+
 namespace pellusk {
 
 inline constexpr const char* kIOException = "java/io/IOException";
@@ -35,7 +37,8 @@ bool throwIOException(JNIEnv* env, const char* message);
 // so a class that breaks its contract surfaces as that error instead of crashing the JVM.
 class SerialConfigCalls {
   public:
-    SerialConfigCalls(JNIEnv* env, jobject config);
+    // With a traced call, each value that Java gives or is given is noted on its line.
+    SerialConfigCalls(JNIEnv* env, jobject config, trace::Call* trace = nullptr);
 
     // False once any lookup or call has left a Java error pending.
     bool ok() const { return ok_; }
@@ -54,6 +57,7 @@ class SerialConfigCalls {
 
     JNIEnv* env_;
     jobject config_;
+    trace::Call* trace_;
     jclass class_ = nullptr;
     bool ok_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "jni_support.h"
 #include "port_table.h"
+#include "trace.h"
 
 namespace pellusk {
 
@@ -115,9 +116,8 @@ int configurePort(int portNumber, const LineRequest& request) {
 
 using namespace pellusk;
 
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerConfigure(JNIEnv* env, jobject,
-                                                                      jobject configObject) {
-    SerialConfigCalls config(env, configObject);
+static jint serConfigure(JNIEnv* env, jobject configObject, trace::Call& trace) {
+    SerialConfigCalls config(env, configObject, &trace);
     // Each getter once, in this order; the first Java error ends the call with it pending.
     const jint portNumber = config.getInt("getPort");
     LineRequest request{};
@@ -128,4 +128,10 @@ PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerConfigure(JNIEnv* en
     request.handshake = config.getInt("getHandshake");
     if (!config.ok()) return code::kJavaError;
     return configurePort(portNumber, request);
+}
+
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerConfigure(JNIEnv* env, jobject,
+                                                                      jobject configObject) {
+    trace::Call trace("SerConfigure");
+    return trace.code(serConfigure(env, configObject, trace), env);
 }

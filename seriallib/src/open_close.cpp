@@ -9,6 +9,7 @@
 
 #include "jni_support.h"
 #include "port_table.h"
+#include "trace.h"
 
 namespace pellusk {
 
@@ -125,10 +126,9 @@ jint openByNumber(JNIEnv* env, SerialConfigCalls& config) {
 
 }  // namespace
 
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv* env, jobject,
-                                                                     jobject configObject) {
+static jint serOpenPort(JNIEnv* env, jobject configObject, trace::Call& trace) {
     atomicRef(firstTime).store(0);
-    SerialConfigCalls config(env, configObject);
+    SerialConfigCalls config(env, configObject, &trace);
     if (!config.ok()) return code::kJavaError;
     jclass ioException = resolveIOException(env);
     if (ioException == nullptr) return code::kJavaError;
@@ -147,6 +147,12 @@ PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv* env
     return openByNumber(env, config);
 }
 
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv* env, jobject,
+                                                                     jobject configObject) {
+    trace::Call trace("SerOpenPort");
+    return trace.code(serOpenPort(env, configObject, trace), env);
+}
+
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerClosePort(JNIEnv*, jobject, jint slot) {
-    return closePort(slot);
+    return trace::Call("SerClosePort", slot).result(closePort(slot));
 }

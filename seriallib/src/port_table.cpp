@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "trace.h"
+
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
 // first open would otherwise act on the JVM's standard input.
 #define PELLUSK_FREE_8 -1, -1, -1, -1, -1, -1, -1, -1
@@ -159,5 +161,5 @@ void sigContinueHandler(int) {
 }
 
 jint JNICALL Java_Quorvia_SerialPortLocal_SerGetLibVer(JNIEnv*, jobject) {
-    return verLib;
+    return pellusk::trace::Call("SerGetLibVer").result(verLib);
 }

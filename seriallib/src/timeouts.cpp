@@ -2,6 +2,7 @@
 
 #include "jni_support.h"
 #include "port_table.h"
+#include "trace.h"
 
 namespace pellusk {
 namespace {
@@ -46,20 +47,22 @@ using namespace pellusk;
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetTimeoutRx(JNIEnv* env, jobject,
                                                                          jint slot) {
-    return reportedTimeout(env, slot, receiveTimeout(slot));
+    return trace::Call("SerGetTimeoutRx", slot)
+        .result(reportedTimeout(env, slot, receiveTimeout(slot)), env);
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetTimeoutTx(JNIEnv* env, jobject,
                                                                          jint slot) {
-    return reportedTimeout(env, slot, transmitTimeout(slot));
+    return trace::Call("SerGetTimeoutTx", slot)
+        .result(reportedTimeout(env, slot, transmitTimeout(slot)), env);
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetTimeoutRx(JNIEnv*, jobject,
                                                                          jint slot, jint ms) {
-    return setReceiveTimeout(slot, ms);
+    return trace::Call("SerSetTimeoutRx", slot).arg("ms", ms).result(setReceiveTimeout(slot, ms));
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetTimeoutTx(JNIEnv*, jobject,
                                                                          jint slot, jint ms) {
-    return setTransmitTimeout(slot, ms);
+    return trace::Call("SerSetTimeoutTx", slot).arg("ms", ms).result(setTransmitTimeout(slot, ms));
 }

@@ -10,6 +10,7 @@
 
 #include "port_table.h"
 #include "timeouts.h"
+#include "trace.h"
 
 namespace pellusk {
 
@@ -123,13 +124,13 @@ bool fitsArray(JNIEnv* env, jbyteArray array, jint count) {
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutByte(JNIEnv*, jobject, jint slot,
                                                                     jbyte value) {
-    return putByte(slot, static_cast<unsigned char>(value));
+    return trace::Call("SerPutByte", slot)
+        .byteSent(putByte(slot, static_cast<unsigned char>(value)), value);
 }
 
 // The bytes are copied into a stack buffer rather than pinned: the copy costs far less than the
 // write itself, and the library allocates nothing and holds no Java array inside a system call.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject, jint slot,
-                                                                    jbyteArray data, jint count) {
+static jint serPutData(JNIEnv* env, jint slot, jbyteArray data, jint count) {
     if (!fitsArray(env, data, count)) return -1;
     jbyte buffer[kTransferChunk];
     const jint chunk = std::min(count, kTransferChunk);
@@ -137,14 +138,19 @@ PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env,
     return putData(slot, buffer, chunk);
 }
 
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject, jint slot,
+                                                                    jbyteArray data, jint count) {
+    trace::Call trace("SerPutData", slot);
+    return trace.arg("count", count).transfer(env, data, serPutData(env, slot, data, count));
+}
+
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetByte(JNIEnv*, jobject, jint slot) {
-    return getByte(slot);
+    return trace::Call("SerGetByte", slot).receiveTimeout(slot).byteReceived(getByte(slot));
 }
 
 // Only the bytes read are copied back, so a short read into a large array costs no more than
 // the bytes it brought, and the array is not held while the call waits.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject, jint slot,
-                                                                    jbyteArray data, jint count) {
+static jint serGetData(JNIEnv* env, jint slot, jbyteArray data, jint count) {
     if (count < 1 || !fitsArray(env, data, count)) return -1;
     jbyte buffer[kTransferChunk];
     const int got = getData(slot, buffer, std::min(count, kTransferChunk));
@@ -152,24 +158,32 @@ PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env,
     return got;
 }
 
+PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject, jint slot,
+                                                                    jbyteArray data, jint count) {
+    trace::Call trace("SerGetData", slot);
+    return trace.arg("count", count)
+        .receiveTimeout(slot)
+        .transfer(env, data, serGetData(env, slot, data, count));
+}
+
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxFlush(JNIEnv*, jobject, jint slot) {
-    return flushReceived(slot);
+    return trace::Call("SerRxFlush", slot).result(flushReceived(slot));
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxFlush(JNIEnv*, jobject, jint slot) {
-    return flushUnsent(slot);
+    return trace::Call("SerTxFlush", slot).result(flushUnsent(slot));
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxReadyCount(JNIEnv*, jobject,
                                                                          jint slot) {
-    return receivedCount(slot);
+    return trace::Call("SerRxReadyCount", slot).result(receivedCount(slot));
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxBufCount(JNIEnv*, jobject,
                                                                        jint slot) {
-    return unsentCount(slot);
+    return trace::Call("SerTxBufCount", slot).result(unsentCount(slot));
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxDrain(JNIEnv*, jobject, jint slot) {
-    return drainOutput(slot);
+    return trace::Call("SerTxDrain", slot).result(drainOutput(slot));
 }

@@ -2,11 +2,15 @@ import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.*;
 import Quorvia.*;
 import java.io.*;
+import java.lang.reflect.*;
+import java.nio.file.*;
 import java.util.*;
 import java.util.concurrent.*;
+import java.util.regex.*;
+import java.util.stream.*;
 import testkit.*;
 
-/** Transfers, queues and timeouts on a pty; a receive whose far end hangs up or whose port is closed. */
+/** Transfers, queues and timeouts on a pty; a receive whose far end hangs up or whose port is closed; the call trace. */
 public class TransferTest {
     static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
@@ -26,7 +30,44 @@ public class TransferTest {
         equal(0x5A, SerGetByte(slot), "received");
     }
 
+    /** The traced process: a known sequence, then every native method on four threads at once. */
+    static void traced() throws Exception {
+        try (Pty pty = new Pty()) {
+            byte[] data = new byte[20];
+            for (int i = 0; i < 20; i++) data[i] = (byte) (i * 17);
+            equal(0, open(pty.slavePath), "open");
+            equal(List.of(0, 20), List.of(SerConfigure(SerialConfig.byNumber("", 1).line(11, 3, 0, 0, 0)), SerPutData(0, data, 20)),
+                    "configure, send");
+            isTrue(Arrays.equals(data, pty.readExactly(20, 5000)), "the far end got it");
+            farEndWrites(pty, (byte) 1, (byte) 2, (byte) 0xFF);
+            equal(List.of(1, 3, 1, -1, 1008, -1, 0), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 64),
+                    SerSetTimeoutRx(0, 100), SerGetByte(0), SerOpenPort(SerialConfig.byName("/nonexistent/tty")),
+                    SerPutByte(5, (byte) 0x41), SerClosePort(0)), "receive, a timeout, two failures, close");
+        }
+        Object[] arguments = {5, (byte) 0x41, false, new byte[8], SerialConfig.byName("/nonexistent/tty")};
+        Class<?>[] types = {int.class, byte.class, boolean.class, byte[].class, SerialConfig.class};
+        List<Thread> threads = new ArrayList<>();
+        for (int t = 0; t < 4; t++) threads.add(new Thread(() -> {
+            for (int round = 0; round < 10; round++) {
+                for (Method m : SerialPortLocal.class.getDeclaredMethods()) {
+                    Object[] values = Arrays.stream(m.getParameterTypes()).map(p -> arguments[Arrays.asList(types).indexOf(p)]).toArray();
+                    try {
+                        if (Modifier.isNative(m.getModifiers())) m.invoke(null, values);
+                    } catch (ReflectiveOperationException e) {
+                        if (!(e.getCause() instanceof IOException)) throw new AssertionError(m.getName(), e);
+                    }
+                }
+            }
+        }));
+        for (Thread t : threads) t.start();
+        for (Thread t : threads) t.join();
+    }
+
     public static void main(String[] args) throws Exception {
+        if (args.length > 0) {
+            traced();
+            System.exit(0);
+        }
         try (Pty pty = new Pty()) {
             final int slot = open(pty.slavePath);
             // SerPutData and both receives meet every byte value in StormTest's streams.
@@ -113,6 +154,41 @@ public class TransferTest {
                 }
             });
         }
+        group("PELLUSK_TRACE: one whole line per call, in call order on each thread; untraceable, the same results", () -> {
+            Path file = Files.createTempFile("pellusk", ".trace");
+            for (String target : new String[] {file.toString(), "/dev/full"}) {
+                equal(0, Check.jvm(Map.of("PELLUSK_TRACE", target), System.getProperty("java.class.path"), "TransferTest", "traced")
+                        .exitCode(), "the traced process, to " + target);
+            }
+            Pattern whole = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+)((?: \\w+=\\S+)*) us=(\\d+)(?: data=(\\p{XDigit}+))?");
+            Map<String, Long> lastTime = new HashMap<>();
+            List<String> first = new ArrayList<>();  // the first thread's calls, without time, thread and duration
+            Set<String> methods = new TreeSet<>();
+            String firstThread = null;
+            for (String line : Files.readAllLines(file)) {
+                Matcher m = whole.matcher(line);
+                isTrue(m.matches(), "a whole line: " + line);
+                long time = Long.parseLong(m.group(1)) * 1_000_000 + Long.parseLong(m.group(2));
+                isTrue(time >= lastTime.getOrDefault(m.group(3), 0L), "monotonic on its thread: " + line);
+                lastTime.put(m.group(3), time);
+                methods.add(m.group(4));
+                if (firstThread == null) firstThread = m.group(3);
+                if (!firstThread.equals(m.group(3))) continue;
+                first.add(m.group(4) + m.group(5) + (m.group(7) == null ? "" : " data=" + m.group(7)));
+                if (m.group(4).equals("SerGetByte")) isTrue(Long.parseLong(m.group(6)) >= 99_000, "the timeout's wait: " + line);
+            }
+            equal(Arrays.stream(SerialPortLocal.class.getDeclaredMethods()).filter(m -> Modifier.isNative(m.getModifiers()))
+                    .map(Method::getName).collect(Collectors.toCollection(TreeSet::new)), methods, "every native method traced");
+            String[] expected = {"SerOpenPort getPortName=/dev/pts/\\d+ setPortNum=1 result=0",
+                "SerConfigure getPort=1 getBitRate=11 getParity=0 getDataBits=3 getStopBits=0 getHandshake=0 result=0",
+                "SerPutData slot=0 count=20 result=20 data=00112233445566778899aabbccddeeff", "SerSetTimeoutRx slot=0 ms=2000 result=1",
+                "SerGetData slot=0 count=64 timeout=2000 result=3 data=0102ff", "SerSetTimeoutRx slot=0 ms=100 result=1",
+                "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?", "SerOpenPort getPortName=/nonexistent/tty result=1008 errno=ENOENT",
+                "SerPutByte slot=5 result=-1 errno=EBADF", "SerClosePort slot=0 result=0"};
+            equal(expected.length, first.size(), "calls of the first thread");
+            for (int i = 0; i < expected.length; i++) isTrue(first.get(i).matches(expected[i]), "line " + i + ": " + first.get(i));
+            Files.delete(file);
+        });
         Check.finish();
     }
 }

@@ -67,10 +67,17 @@ public final class Check {
 
     /** A main class in a fresh JVM of this one's kind, its output echoed. */
     public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
+        return jvm(Map.of(), classPath, mainClass, args);
+    }
+
+    /** The same, with these variables added to the environment. */
+    public static Result jvm(Map<String, String> env, String classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
         command.addAll(List.of(args));
-        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        builder.environment().putAll(env);
+        Process process = builder.start();
         String out = new String(process.getInputStream().readAllBytes());
         System.out.print(out);
         return new Result(process.waitFor(), out);
