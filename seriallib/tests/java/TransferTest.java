@@ -79,7 +79,7 @@ public class TransferTest {
             var receive = Pty.startBlocked(() -> SerGetData(slot, new byte[64], 64), Pty.POLL_CALLS);
             equal(0, Pty.close(far.master), "hang-up");
             equal(-1, (int) receive.result().get(10, TimeUnit.SECONDS), "the waiting SerGetData");
-            Gone.check("pty: hung up", slot);
+            Methods.afterLineGone("pty: hung up", slot);
             equal(0, SerClosePort(slot), "close");
         });
 
