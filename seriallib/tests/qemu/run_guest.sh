@@ -46,7 +46,6 @@ timeout --kill-after=5 "$limit" qemu-system-i386 -accel tcg -m 1024 -smp 1 \
   -kernel "$rig/vmlinuz" -initrd "$rig/initrd.cpio.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \
   -device piix3-usb-uhci,id=uhci -chardev "socket,id=u0,path=$tmp/u0.sock,server=on,wait=off" \
   -device usb-serial,chardev=u0,id=ser0,bus=uhci.0 -qmp "unix:$tmp/qmp.sock,server=on,wait=off" \
-  -D "$tmp/usb-trace" -trace 'usb_serial_set_*' -trace usb_serial_handle_control -trace 'usb_serial_unsupported_*' \
   -serial stdio \
   -chardev "socket,id=s1,path=$tmp/s1.sock,server=on,wait=on" -serial chardev:s1 \
   -chardev "socket,id=s2,path=$tmp/s2.sock,server=on,wait=on" -serial chardev:s2 \

@@ -2,10 +2,8 @@
 """usb_far_end.py <run folder>: the far end of the guest's USB adapter (QEMU's FT232 on u0.sock),
 which stays connected so that the adapter stays plugged in. It echoes, or counts the bytes and
 checks that byte i is i % 251. It answers request lines from ttyS3 (ctl.sock): unplug and plug
-(QMP's device_del and device_add on qmp.sock), echo, sink, count, and chip: what QEMU's trace says
-the emulated chip was last told (bit rate, format, DTR, RTS)."""
+(QMP's device_del and device_add on qmp.sock), echo, sink, and count."""
 import json
-import re
 import select
 import socket
 import sys
@@ -26,8 +24,7 @@ def connect(name):
 
 usb, qmp, ctl = connect("u0"), connect("qmp"), connect("ctl")
 pending = {qmp: b"", ctl: b""}
-mode, count, bad, awaited, trace = "echo", 0, 0, None, None
-chip = {"baud": "-", "data": "-", "1": "-", "2": "-"}
+mode, count, bad, awaited = "echo", 0, 0, None
 ADD = {"driver": "usb-serial", "chardev": "u0", "id": "ser0", "bus": "uhci.0"}
 qmp.sendall(b'{"execute": "qmp_capabilities"}\n')
 
@@ -41,7 +38,7 @@ def far_end(data):
 
 
 def request(line):
-    global mode, count, bad, awaited, trace
+    global mode, count, bad, awaited
     if line in ("unplug", "plug"):
         command = {"execute": "device_del", "arguments": {"id": "ser0"}} if line == "unplug" else \
             {"execute": "device_add", "arguments": ADD}
@@ -51,29 +48,16 @@ def request(line):
     if line in ("echo", "sink"):
         mode, count, bad = line, 0, 0
         return "ok"
-    if line == "count":  # what QEMU wrote before the unplug is all in the socket by now
-        usb.setblocking(False)
-        try:
-            while data := usb.recv(65536):
-                far_end(data)
-        except BlockingIOError:
-            pass
-        usb.setblocking(True)
-        return f"count {count} {bad}"
-    trace = trace or open(f"{sys.argv[1]}/usb-trace", encoding="ascii", errors="replace")
-    for entry in trace:
-        if m := re.search(r"baud rate (\d+)", entry):
-            chip["baud"] = m[1]
-        elif m := re.search(r"parity (\S), data bits (\d+), stop bits (\d+)", entry):
-            chip["data"] = m[2] + m[1] + m[3]
-        elif "unsupported parity" in entry or "unsupported stop" in entry:
-            chip["data"] = "refused"
-        elif m := re.search(r"got control 0x4001, value 0x([0-9a-f]+)", entry):
-            for bit in "12":  # DTR, RTS: each with a change bit 8 places up
-                if int(m[1], 16) & int(bit) << 8:
-                    chip[bit] = str(int(int(m[1], 16) & int(bit) != 0))
-    return "chip " + " ".join(chip.values())
-
+    if line != "count":
+        return "unknown request " + line
+    usb.setblocking(False)  # what QEMU wrote before the unplug is all in the socket by now
+    try:
+        while data := usb.recv(65536):
+            far_end(data)
+    except BlockingIOError:
+        pass
+    usb.setblocking(True)
+    return f"count {count} {bad}"
 
 while True:
     for s in select.select([usb, qmp, ctl], [], [])[0]:
