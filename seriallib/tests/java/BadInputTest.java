@@ -118,6 +118,7 @@ public class BadInputTest {
         Pty pty = ptys[0];
         equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
         equal(0, SerClosePort(0), "close");
+        isTrue(Methods.ROWS.length == 18, "the table, loaded before anything is timed");
         // A receive on a slot without a port fails at once, whatever timeout the slot has.
         for (int rx : new int[] {3000, -1}) {
             group("slots without a port, receive timeout " + rx + ": each method's result, at once", () -> {
