@@ -14,7 +14,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev
   libjssc-java
   dpkg-dev lintian binutils util-linux unzip
-  qemu-system-x86 cpio busybox-static
+  qemu-system-x86 cpio busybox-static python3
 )
 
 missing=()

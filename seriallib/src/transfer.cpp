@@ -53,7 +53,11 @@ int receive(int slot, void* into, int count) {
     // poll ignores a negative descriptor and would sit out the whole timeout.
     if (port.fd() == kNoDescriptor) return kFailed;
     const int timeoutMs = receiveTimeout(slot);
-    if (timeoutMs < 0) return kNothing;
+    if (timeoutMs < 0) {
+        // No wait and no read, yet a line that is gone (a hang-up, an unplugged adapter) fails.
+        const int state = awaitInput(port.fd(), 0);
+        return state > 0 && (state & (POLLHUP | POLLERR)) != 0 ? kFailed : kNothing;
+    }
     const std::size_t size = static_cast<std::size_t>(count);
     ssize_t got = read(port.fd(), into, size);
     if (got > 0) return static_cast<int>(got);

@@ -24,7 +24,8 @@ int putByte(int slot, int value);
 int putData(int slot, const void* data, int count);
 
 // A receive reads first and waits at most the slot's receive timeout only when nothing is
-// there, then reads once more. A negative timeout returns "nothing" at once, unread.
+// there, then reads once more. A negative timeout returns "nothing" at once, unread, unless the
+// line has hung up.
 
 // The next byte as 0..255; -1 when none came in time, the line has hung up, the read failed,
 // the slot is free (which returns at once) or was closed while the call waited.

@@ -6,6 +6,7 @@ import java.util.*;
 import java.util.function.*;
 import java.util.stream.*;
 import testkit.*;
+import testkit.Methods.*;
 
 /** Bad slots, counts and configs; then random calls against a model of the port table (-Dpellusk.seed replays). */
 public class BadInputTest {
@@ -14,30 +15,6 @@ public class BadInputTest {
     static final int FREE = -1, PTYS = 3, NULL = 3, ZERO = 4, MIN = Integer.MIN_VALUE, MAX = Integer.MAX_VALUE;
     static final int[] OUTSIDE = {-1, 128, MIN, MAX};
     static final byte[] FOUR = new byte[4];
-
-    /** A method on a slot: its result without a port, and the range it keeps to on an open port that moves no data. */
-    record Row(String method, int notOpen, int low, int high, IntUnaryOperator call) {}
-
-    static final Row[] ROWS = {
-        new Row("SerClosePort", -1, 1, 0, slot -> SerClosePort(slot)),
-        new Row("SerPutByte", -1, 1, 0, slot -> SerPutByte(slot, (byte) 1)),
-        new Row("SerPutData", -1, 1, 0, slot -> SerPutData(slot, FOUR, 4)),
-        new Row("SerGetByte", -1, 1, 0, slot -> SerGetByte(slot)),
-        new Row("SerGetData", -1, 1, 0, slot -> SerGetData(slot, FOUR, 4)),
-        new Row("SerConfigure", 5003, 1, 0, slot -> SerConfigure(SerialConfig.byNumber("", slot + 1))),
-        new Row("SerRxFlush", -1, -1, 0, slot -> SerRxFlush(slot)),
-        new Row("SerTxFlush", -1, -1, 0, slot -> SerTxFlush(slot)),
-        new Row("SerTxDrain", -1, -1, 0, slot -> SerTxDrain(slot)),
-        new Row("SerRxReadyCount", 0, 0, MAX, slot -> SerRxReadyCount(slot)),
-        new Row("SerTxBufCount", 0, 0, MAX, slot -> SerTxBufCount(slot)),
-        new Row("SerSetDTR", -1, -1, 0, slot -> SerSetDTR(slot, true)),
-        new Row("SerSetRTS", -1, -1, 0, slot -> SerSetRTS(slot, false)),
-        new Row("SerSendBreak", -1, -1, 0, slot -> SerSendBreak(slot, 250)),
-        new Row("SerSigCTS", 0, 0, 1, slot -> SerSigCTS(slot)),
-        new Row("SerSigDSR", 0, 0, 1, slot -> SerSigDSR(slot)),
-        new Row("SerSigCD", 0, 0, 1, slot -> SerSigCD(slot)),
-        new Row("SerSigRing", 0, 0, 1, slot -> SerSigRing(slot)),
-    };
 
     static final Pty[] ptys = {new Pty(), new Pty(), new Pty()};
     static final int[] held = new int[128], timeout = new int[256];  // receive, then transmit
@@ -109,7 +86,7 @@ public class BadInputTest {
                 expect(open ? message == null && r == timeout[slot + (flag ? 0 : 128)] : "Port not open".equals(message));
             }
             default -> {  // a row of the table; on an open port, only one that moves no data
-                Row row = ROWS[random.nextInt(ROWS.length)];
+                Row row = Methods.ROWS[random.nextInt(Methods.ROWS.length)];
                 if (open && row.low() > row.high()) break;
                 r = row.call().applyAsInt(slot);
                 expect(open ? r >= row.low() && r <= row.high() : r == row.notOpen());
@@ -141,13 +118,14 @@ public class BadInputTest {
         Pty pty = ptys[0];
         equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
         equal(0, SerClosePort(0), "close");
+        isTrue(Methods.ROWS.length == 18, "the table, loaded before anything is timed");
         // A receive on a slot without a port fails at once, whatever timeout the slot has.
         for (int rx : new int[] {3000, -1}) {
             group("slots without a port, receive timeout " + rx + ": each method's result, at once", () -> {
                 for (int slot : new int[] {-1, 128, MIN, MAX, 5, 0}) {
                     equal(slot >= 0 && slot < 128 ? 1 : -1, SerSetTimeoutRx(slot, rx), "set rx " + slot);
                     long ms = millis(() -> {
-                        for (Row row : ROWS) equal(row.notOpen(), row.call().applyAsInt(slot), row.method() + " on slot " + slot);
+                        for (Row row : Methods.ROWS) equal(row.notOpen(), row.call().applyAsInt(slot), row.method() + " on slot " + slot);
                     });
                     isTrue(ms < 1000, "slot " + slot + " took " + ms + " ms");
                 }

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Prepares what the i386 guest boots from: vmlinuz (Debian's, unpacked), initrd.cpio.gz (busybox,
-# 9p and virtio modules, /init) and jroot/ (the host's 32-bit JDK and its libraries). Kept until
-# a package version or these scripts change.
+# the 9p, virtio, USB host controller and FTDI modules, /init) and jroot/ (the host's 32-bit JDK
+# and its libraries). Kept until a package version or these scripts change.
 set -euo pipefail
 
 rig=$1
 here=$(cd "$(dirname "$0")" && pwd)
 jdk=/usr/lib/jvm/java-17-openjdk-i386
-modules=(virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci
-         9pnet 9pnet_virtio netfs fscache 9p)
+# The modules the guest needs; those they depend on come along.
+modules=(virtio_pci 9pnet_virtio 9p uhci-hcd ftdi_sio)
 
 kernel_pkg=$(apt-cache depends linux-image-686:i386 | sed -n 's/^ *Depends: \(linux-image-[^ ]*-686\).*/\1/p' | head -1)
 [ -n "$kernel_pkg" ] || { echo "no i386 kernel package known to apt" >&2; exit 1; }
@@ -37,15 +37,28 @@ cp "$work"/unpacked/boot/vmlinuz-* "$work/vmlinuz"
 root=$work/initramfs
 mkdir -p "$root"/{bin,dev,proc,sys,mnt,plan,modules}
 cp "$work/unpacked/bin/busybox" "$root/bin/busybox"
-for applet in sh mount umount insmod chroot poweroff cat mkdir echo sed; do
+for applet in sh mount umount insmod chroot poweroff cat mkdir echo sed stty; do
   ln -s busybox "$root/bin/$applet"
 done
-for m in "${modules[@]}"; do
-  found=$(find "$kdir" -name "$m.ko" | head -1)
-  [ -n "$found" ] || { echo "module $m missing from $kernel_pkg" >&2; exit 1; }
-  cp "$found" "$root/modules/"
-done
-printf '%s\n' "${modules[@]}" >"$root/modules/order"
+# The package ships no modules.dep: each module names what it needs in its .modinfo section, and
+# goes into the load order after those.
+declare -A placed=()
+order=()
+place_module() {
+  local file dep
+  [ -z "${placed[$1]:-}" ] || return 0
+  placed[$1]=1
+  file=$(find "$kdir" -name "$1.ko" -o -name "${1//_/-}.ko" -o -name "${1//-/_}.ko" | head -1)
+  [ -n "$file" ] || { echo "module $1 missing from $kernel_pkg" >&2; exit 1; }
+  for dep in $(objcopy -O binary --only-section=.modinfo "$file" /dev/stdout | tr '\0' '\n' |
+               sed -n 's/^depends=//p' | tr ',' ' '); do
+    place_module "$dep"
+  done
+  cp "$file" "$root/modules/"
+  order+=("$(basename "$file" .ko)")
+}
+for m in "${modules[@]}"; do place_module "$m"; done
+printf '%s\n' "${order[@]}" >"$root/modules/order"
 install -m 755 "$here/guest_init.sh" "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 >"$work/initrd.cpio.gz"
 

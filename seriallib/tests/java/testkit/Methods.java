@@ -1,0 +1,49 @@
+package testkit;
+
+import static Quorvia.SerialPortLocal.*;
+import static testkit.Check.*;
+import Quorvia.*;
+import java.util.*;
+import java.util.function.*;
+import java.util.stream.*;
+
+/** The per-port methods, each with its result on a slot that holds no port and its range on an open port that moves no data. */
+public final class Methods {
+    public record Row(String method, int notOpen, int low, int high, IntUnaryOperator call) {}
+
+    static final int MAX = Integer.MAX_VALUE;
+    static final byte[] FOUR = new byte[4];
+    public static final Row[] ROWS = {
+        new Row("SerClosePort", -1, 1, 0, slot -> SerClosePort(slot)),
+        new Row("SerPutByte", -1, 1, 0, slot -> SerPutByte(slot, (byte) 1)),
+        new Row("SerPutData", -1, 1, 0, slot -> SerPutData(slot, FOUR, 4)),
+        new Row("SerGetByte", -1, 1, 0, slot -> SerGetByte(slot)),
+        new Row("SerGetData", -1, 1, 0, slot -> SerGetData(slot, FOUR, 4)),
+        new Row("SerConfigure", 5003, 1, 0, slot -> SerConfigure(SerialConfig.byNumber("", slot + 1))),
+        new Row("SerRxFlush", -1, -1, 0, slot -> SerRxFlush(slot)),
+        new Row("SerTxFlush", -1, -1, 0, slot -> SerTxFlush(slot)),
+        new Row("SerTxDrain", -1, -1, 0, slot -> SerTxDrain(slot)),
+        new Row("SerRxReadyCount", 0, 0, MAX, slot -> SerRxReadyCount(slot)),
+        new Row("SerTxBufCount", 0, 0, MAX, slot -> SerTxBufCount(slot)),
+        new Row("SerSetDTR", -1, -1, 0, slot -> SerSetDTR(slot, true)),
+        new Row("SerSetRTS", -1, -1, 0, slot -> SerSetRTS(slot, false)),
+        new Row("SerSendBreak", -1, -1, 0, slot -> SerSendBreak(slot, 250)),
+        new Row("SerSigCTS", 0, 0, 1, slot -> SerSigCTS(slot)),
+        new Row("SerSigDSR", 0, 0, 1, slot -> SerSigDSR(slot)),
+        new Row("SerSigCD", 0, 0, 1, slot -> SerSigCD(slot)),
+        new Row("SerSigRing", 0, 0, 1, slot -> SerSigRing(slot)),
+    };
+
+    /** A port whose line has gone (a hang-up, an unplug): a receive without waiting, then each method but the close twice, as on a free slot, at once. */
+    public static void afterLineGone(String line, int slot) {
+        SerSetTimeoutRx(slot, -1);
+        var got = new ArrayList<Integer>(List.of(SerGetData(slot, FOUR, 4)));
+        SerSetTimeoutRx(slot, 10_000);
+        long start = System.nanoTime();
+        for (Row row : ROWS) if (row != ROWS[0]) got.addAll(List.of(row.call().applyAsInt(slot), row.call().applyAsInt(slot)));
+        long micros = (System.nanoTime() - start) / 1000;
+        System.out.println(line + ": " + got + " in " + micros + " us");
+        equal(Arrays.stream(ROWS).skip(1).flatMap(row -> Stream.of(row.notOpen(), row.notOpen())).toList(), got.subList(1, got.size()), line);
+        isTrue(got.get(0) == -1 && micros < 1_000_000, line + ": a receive without waiting gave " + got.get(0) + "; the calls took " + micros + " us");
+    }
+}
