@@ -16,7 +16,7 @@ headers = objdump("-p")
 failures = [what for what, ok in [
     ("not a PE32 i386 GUI program", "file format pei-i386" in headers and re.search(r"^Magic\s+010b", headers, re.M)
      and re.search(r"^Subsystem\s+00000002", headers, re.M)),
-    (f"{len(data)} bytes, over 300 KB", len(data) < 300 * 1024),
+    (f"{len(data)} bytes, over 400 KB", len(data) < 400 * 1024),
     ("version is not 4.1.0.0 (file and product)", b"\xbd\x04\xef\xfe\x00\x00\x01\x00" + b"\x01\x00\x04\x00\x00\x00\x00\x00" * 2 in data),
 ] if not ok]
 failures += [f"imports {dll}" for dll in re.findall(r"DLL Name: (\S+)", headers) if dll.lower() not in

@@ -111,7 +111,10 @@ publish() {  # [SIZE]: an install with a jar from 2020, the published one from 2
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"
-    if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$update_folder/$jar"
+    # The launcher offers only a complete archive, so the published jar is a real one.
+    if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$work/published"
+    python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w").write(sys.argv[2], "data")' \
+        "$update_folder/$jar" "$work/published"
     touch -d 2024-01-01 "$update_folder/$jar"
 }
 
