@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <vector>
 
 namespace velmoor {
@@ -73,43 +74,42 @@ class WindowReader {
   public:
     WindowReader(ByteSource& source, std::uint64_t limit) : source_(source), limit_(limit) {}
 
-    // `count` bytes (at most kWindowSize) at `offset`, all before the limit; empty on a failed
-    // read, which `failed()` then tells.
+    // `count` bytes (at most kWindowSize) at `offset`, all before the limit; null on a failed
+    // read.
     const unsigned char* at(std::uint64_t offset, std::size_t count) {
-        if (offset < start_ || !fitsWithin(offset - start_, count, buffer_.size())) {
-            if (!load(offset) || count > buffer_.size()) return nullptr;
+        if (offset < start_ || !fitsWithin(offset - start_, count, size_)) {
+            if (!load(offset) || count > size_) return nullptr;
         }
-        return buffer_.data() + (offset - start_);
+        return buffer_.get() + (offset - start_);
     }
 
     // Up to `wanted` bytes from `offset` (at least one, given offset is before the limit).
     std::span<const unsigned char> some(std::uint64_t offset, std::uint64_t wanted) {
-        if (offset < start_ || offset >= start_ + buffer_.size()) {
+        if (offset < start_ || offset >= start_ + size_) {
             if (!load(offset)) return {};
         }
-        const std::size_t there = static_cast<std::size_t>(start_ + buffer_.size() - offset);
-        return {buffer_.data() + (offset - start_),
+        const std::size_t there = static_cast<std::size_t>(start_ + size_ - offset);
+        return {buffer_.get() + (offset - start_),
                 static_cast<std::size_t>(std::min<std::uint64_t>(there, wanted))};
     }
 
-    bool failed() const { return failed_; }
-
   private:
     bool load(std::uint64_t offset) {
-        buffer_.resize(static_cast<std::size_t>(
-            std::min<std::uint64_t>(kWindowSize, offset < limit_ ? limit_ - offset : 0)));
+        size_ = static_cast<std::size_t>(
+            std::min<std::uint64_t>(kWindowSize, offset < limit_ ? limit_ - offset : 0));
         start_ = offset;
-        if (source_.read(offset, buffer_.data(), buffer_.size())) return true;
-        buffer_.clear();
-        failed_ = true;
+        if (source_.read(offset, buffer_.get(), size_)) return true;
+        size_ = 0;
         return false;
     }
 
     ByteSource& source_;
     std::uint64_t limit_;
     std::uint64_t start_ = 0;
-    std::vector<unsigned char> buffer_;
-    bool failed_ = false;
+    std::size_t size_ = 0;
+    // Filled by each read, so never cleared first.
+    std::unique_ptr<unsigned char[]> buffer_ =
+        std::make_unique_for_overwrite<unsigned char[]>(kWindowSize);
 };
 
 // Where the central directory lies, from the end records.
@@ -394,16 +394,16 @@ class EntryVerifier {
                 left -= chunk.size();
                 if (!advance(chunk.size())) return JarVerdict::stopped;
             }
-            z.next_out = output_.data();
-            z.avail_out = static_cast<uInt>(output_.size());
+            z.next_out = output_.get();
+            z.avail_out = static_cast<uInt>(kWindowSize);
             // Z_BUF_ERROR here means the stream wants more than the compressed size holds.
             status = inflate(&z, Z_NO_FLUSH);
             if (status != Z_OK && status != Z_STREAM_END) return JarVerdict::damaged;
-            const std::size_t out = output_.size() - z.avail_out;
+            const std::size_t out = kWindowSize - z.avail_out;
             produced += out;
             // Stop an entry that inflates to more than it says as soon as it does.
             if (produced > entry.uncompressedSize) return JarVerdict::damaged;
-            crc = crc32(crc, output_.data(), static_cast<uInt>(out));
+            crc = crc32(crc, output_.get(), static_cast<uInt>(out));
         }
         const bool consumedAll = left == 0 && z.avail_in == 0;
         z.avail_in = 0;
@@ -427,7 +427,8 @@ class EntryVerifier {
     std::uint64_t done_ = 0;
     std::uint64_t reported_ = 0;
     Inflater inflater_;
-    std::vector<unsigned char> output_ = std::vector<unsigned char>(kWindowSize);
+    std::unique_ptr<unsigned char[]> output_ =
+        std::make_unique_for_overwrite<unsigned char[]>(kWindowSize);
 };
 
 // checkJarEnd's work, also summing the entries' compressed sizes for verifyJar's progress.

@@ -1,21 +1,27 @@
 #!/usr/bin/env python3
-"""Usage: check-executable.py EXE: the built launcher and the manifest Windows reads (type 24, id 1)."""
+"""Usage: check-executable.py EXE: the built launcher (i686 or x86_64) and the manifest Windows reads (type 24,
+id 1)."""
 import re
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
 
+data = open(sys.argv[1], "rb").read()
+# The COFF machine field says which build this is: i386 (PE32) or x86-64 (PE32+).
+wide = data[int.from_bytes(data[0x3c:0x40], "little") + 4:][:2] == b"\x64\x86"
+triplet, pe_format, magic = ("x86_64", "pei-x86-64", "020b") if wide else ("i686", "pei-i386", "010b")
+
+
 def objdump(option):
-    result = subprocess.run(["i686-w64-mingw32-objdump", option, sys.argv[1]], capture_output=True, text=True)
+    result = subprocess.run([f"{triplet}-w64-mingw32-objdump", option, sys.argv[1]], capture_output=True, text=True)
     return result.stdout
 
 
-data = open(sys.argv[1], "rb").read()
 headers = objdump("-p")
 failures = [what for what, ok in [
-    ("not a PE32 i386 GUI program", "file format pei-i386" in headers and re.search(r"^Magic\s+010b", headers, re.M)
-     and re.search(r"^Subsystem\s+00000002", headers, re.M)),
+    (f"not a {pe_format} GUI program", f"file format {pe_format}" in headers
+     and re.search(rf"^Magic\s+{magic}", headers, re.M) and re.search(r"^Subsystem\s+00000002", headers, re.M)),
     (f"{len(data)} bytes, over 400 KB", len(data) < 400 * 1024),
     ("version is not 4.1.0.0 (file and product)", b"\xbd\x04\xef\xfe\x00\x00\x01\x00" + b"\x01\x00\x04\x00\x00\x00\x00\x00" * 2 in data),
 ] if not ok]
