@@ -396,10 +396,15 @@ class EntryVerifier {
             }
             z.next_out = output_.get();
             z.avail_out = static_cast<uInt>(kWindowSize);
-            // Z_BUF_ERROR here means the stream wants more than the compressed size holds.
-            status = inflate(&z, Z_NO_FLUSH);
-            if (status != Z_OK && status != Z_STREAM_END) return JarVerdict::damaged;
+            const uInt inBefore = z.avail_in;
+            // Z_FINISH spares inflate copying into its window an entry that ends in this call;
+            // one that does not goes on as with Z_NO_FLUSH, but returns Z_BUF_ERROR.
+            status = inflate(&z, Z_FINISH);
             const std::size_t out = kWindowSize - z.avail_out;
+            const bool stuck = out == 0 && z.avail_in == inBefore;
+            if (status == Z_BUF_ERROR && !stuck) status = Z_OK;
+            // Stuck means the stream wants more than the compressed size holds.
+            if (status != Z_OK && status != Z_STREAM_END) return JarVerdict::damaged;
             produced += out;
             // Stop an entry that inflates to more than it says as soon as it does.
             if (produced > entry.uncompressedSize) return JarVerdict::damaged;
