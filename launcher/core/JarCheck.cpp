@@ -132,7 +132,7 @@ struct CentralEntry {
 };
 
 // The ZIP64 extended-information field holds, in this order, only the values whose 32-bit
-// fields are saturated: each pointer is set to the value and cleared once it has been read.
+// fields are saturated; `saturated` points at those values, with null for the others.
 JarVerdict readZip64Extra(const unsigned char* extra, std::size_t length,
                           std::initializer_list<std::uint64_t*> saturated) {
     for (std::size_t at = 0; at + 4 <= length;) {
@@ -207,6 +207,7 @@ JarVerdict readArchiveEnd(ByteSource& jar, ArchiveEnd& end) {
     if (!findEndRecord(tail, at)) return JarVerdict::incomplete;
 
     const unsigned char* record = tail.data() + at;
+    // A jar is one disk: the entries on this disk are all the entries.
     if (le16(record + 8) != le16(record + 10)) return JarVerdict::damaged;
     end.entries = le16(record + 10);
     end.dirSize = le32(record + 12);
@@ -241,6 +242,8 @@ JarVerdict parseCentralEntry(const unsigned char* record, CentralEntry& entry) {
     entry.nameLength = le16(record + 28);
     const std::size_t extraLength = le16(record + 30);
     entry.flags = le16(record + 8);
+    // Its data could not be checked, and java cannot read it either.
+    if ((entry.flags & kEncryptedFlag) != 0) return JarVerdict::damaged;
     entry.method = le16(record + 10);
     entry.crc = le32(record + 16);
     entry.compressedSize = le32(record + 20);
@@ -255,7 +258,6 @@ JarVerdict parseCentralEntry(const unsigned char* record, CentralEntry& entry) {
 // Its local header and data must fit before the central directory; the local header's extra
 // field is not known yet, so this places the name and data alone.
 JarVerdict placeEntry(const CentralEntry& entry, const ArchiveEnd& end) {
-    if ((entry.flags & kEncryptedFlag) != 0) return JarVerdict::damaged;
     const JarVerdict header =
         placeWithin(entry.localOffset, kLocalFileHeaderSize, end.dirOffset, end.fileSize);
     if (header != JarVerdict::complete) return header;
@@ -377,6 +379,7 @@ class EntryVerifier {
     }
 
     JarVerdict checkDeflated(const CentralEntry& entry, std::uint64_t offset) {
+        // zlib had no memory for its state: the jar is not at fault, but it could not be read.
         if (!inflater_.ready()) return JarVerdict::unreadable;
         z_stream& z = inflater_.stream();
         inflateReset(&z);
