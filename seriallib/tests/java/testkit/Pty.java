@@ -14,13 +14,13 @@ public final class Pty implements AutoCloseable {
             VMIN = 6, VTIME = 7, VSTART = 8, VSTOP = 9;
     // termios values as Linux defines them on i386 and x86_64.
     static final int IGNBRK = 1, IGNPAR = 4, INPCK = 0x10, IXON = 0x400, IXOFF = 0x1000, CSTOPB = 0x40, CREAD = 0x80, CLOCAL = 0x800,
-            PARODD = 0x200, CMSPAR = 0x40000000, CRTSCTS = 0x80000000;
+            CSIZE = 0x30, PARENB = 0x100, PARODD = 0x200, CMSPAR = 0x40000000, CRTSCTS = 0x80000000;
     /** What a pty rewrites: the character size (always 8 bits) and the parity bit (always off). */
-    public static final int PTY_REWRITES = 0x30 | 0x100;
+    public static final int PTY_REWRITES = CSIZE | PARENB;
     static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003}, SIZES = {0, 0x10, 0x20, 0x30};
     /** Parity codes 0 (and any not listed) to 4: c_iflag, c_cflag. */
-    static final int[][] PARITIES = {{IGNBRK | IGNPAR, 0}, {IGNBRK | INPCK, 0x100 | PARODD}, {IGNBRK | INPCK, 0x100},
-                                     {IGNBRK, 0x100 | CMSPAR | PARODD}, {IGNBRK, 0x100 | CMSPAR}};
+    static final int[][] PARITIES = {{IGNBRK | IGNPAR, 0}, {IGNBRK | INPCK, PARENB | PARODD}, {IGNBRK | INPCK, PARENB},
+                                     {IGNBRK, PARENB | CMSPAR | PARODD}, {IGNBRK, PARENB | CMSPAR}};
     public static final int SIGCONT = 18;
     /** poll and ppoll; on i386 also ppoll_time64. */
     public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
