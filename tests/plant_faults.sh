@@ -30,6 +30,7 @@ fault descriptor-closed-under-receive $S/port_table.cpp \
   's/    return dropHold\(slot\);\n\}/    close(fd);\n    return dropHold(slot);\n}/' "$J\.Transfer"
 fault nothing-after-hang-up $S/transfer.cpp \
   's/return kNothing;\n    return kFailed;/return kNothing;\n    return kNothing;/' "$J\.Transfer"
+fault six-data-bits-as-five $S/line_config.cpp 's/\{CS5, CS6, CS7, CS8\}/{CS5, CS5, CS7, CS8}/' "seriallib\.unit\.LineSetting|$G"
 fault mark-space-without-parenb $S/line_config.cpp 's/PARENB \| CMSPAR \| PARODD/CMSPAR | PARODD/' 'seriallib\.unit\.LineSetting'
 fault unsent-count-from-input-queue $S/transfer.cpp 's/TIOCOUTQ/TIOCINQ/' "$J\.Transfer"
 fault send-chunk-unbounded $S/transfer.cpp \

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "apm_line.h"
 #include "line_config.h"
@@ -59,25 +60,29 @@ TEST(LineSetting, APlainRequestIsTheOpeningSettingWithXonXoff) {
                           std::to_array(t.c_cc), cfgetispeed(&t), cfgetospeed(&t));
     };
     EXPECT_EQ(fields(opening), fields(built(3, 0, 0)));
-    EXPECT_EQ(tcflag_t(CS5), built(0, 0, 0).c_cflag & CSIZE);
-    EXPECT_EQ(tcflag_t(CS7 | CSTOPB), built(2, 1, 0).c_cflag & (CSIZE | CSTOPB));
 }
 
-TEST(LineSetting, ParityCodes) {
+// Each flag of one field must leave the others' alone: the whole c_cflag of every combination.
+TEST(LineSetting, EveryCharacterSizeStopBitsAndParity) {
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8}, stops[] = {0, CSTOPB};
     const struct {
         int code;
         tcflag_t iflag, cflag;
-    } cases[] = {
+    } parities[] = {
         {0, IGNBRK | IGNPAR, 0},      {1, IGNBRK | INPCK, PARENB | PARODD},
         {2, IGNBRK | INPCK, PARENB},  {3, IGNBRK, PARENB | CMSPAR | PARODD},  // mark
         {4, IGNBRK, PARENB | CMSPAR}, {5, IGNBRK | IGNPAR, 0},                // space, none
         {-1, IGNBRK | IGNPAR, 0},
     };
-    for (const auto& c : cases) {
-        const termios t = built(3, 0, c.code);
-        EXPECT_EQ(c.iflag, t.c_iflag) << "parity " << c.code;
-        EXPECT_EQ(c.cflag, t.c_cflag & (PARENB | PARODD | CMSPAR)) << "parity " << c.code;
-    }
+    for (int size = 0; size < 4; ++size)
+        for (int stop = 0; stop < 2; ++stop)
+            for (const auto& p : parities) {
+                const termios t = built(size, stop, p.code);
+                const tcflag_t cflag = CREAD | CLOCAL | B9600 | sizes[size] | stops[stop] | p.cflag;
+                EXPECT_EQ(std::pair(p.iflag, cflag), std::pair(t.c_iflag, t.c_cflag))
+                    << "data bits index " << size << ", stop bits index " << stop << ", parity "
+                    << p.code;
+            }
 }
 
 // The fuzz target holds the lookup to the classic fgets-and-sscanf reader, but only where that

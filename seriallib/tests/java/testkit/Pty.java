@@ -1,6 +1,7 @@
 package testkit;
 
 import java.nio.file.*;
+import java.util.*;
 import java.util.concurrent.*;
 
 /** Real pseudo-terminals, termios read-back, signals and UART controls for the tests (libPtyKit). */
@@ -11,6 +12,15 @@ public final class Pty implements AutoCloseable {
 
     public static final int IFLAG = 0, OFLAG = 1, CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5,
             VMIN = 6, VTIME = 7, VSTART = 8, VSTOP = 9;
+    // termios values as Linux defines them on i386 and x86_64.
+    static final int IGNBRK = 1, IGNPAR = 4, INPCK = 0x10, IXON = 0x400, IXOFF = 0x1000, CSTOPB = 0x40, CREAD = 0x80, CLOCAL = 0x800,
+            CSIZE = 0x30, PARENB = 0x100, PARODD = 0x200, CMSPAR = 0x40000000, CRTSCTS = 0x80000000;
+    /** What a pty rewrites: the character size (always 8 bits) and the parity bit (always off). */
+    public static final int PTY_REWRITES = CSIZE | PARENB;
+    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003}, SIZES = {0, 0x10, 0x20, 0x30};
+    /** Parity codes 0 (and any not listed) to 4: c_iflag, c_cflag. */
+    static final int[][] PARITIES = {{IGNBRK | IGNPAR, 0}, {IGNBRK | INPCK, PARENB | PARODD}, {IGNBRK | INPCK, PARENB},
+                                     {IGNBRK, PARENB | CMSPAR | PARODD}, {IGNBRK, PARENB | CMSPAR}};
     public static final int SIGCONT = 18;
     /** poll and ppoll; on i386 also ppoll_time64. */
     public static final long[] POLL_CALLS = System.getProperty("os.arch").equals("amd64") ? new long[] {7, 271}
@@ -29,6 +39,24 @@ public final class Pty implements AutoCloseable {
     public static native int modemLines(int fd, int set, int clear);
     /** In hundredths of a second (root only). */
     public static native int closingWait(int fd, int centiseconds);
+
+    /** The record that SerConfigure's codes stand for, in the order of termios(). */
+    public static int[] line(int rate, int dataBits, int stopBits, int parity, int handshake) {
+        int[] p = PARITIES[parity >= 1 && parity <= 4 ? parity : 0];
+        int mask = handshake == 1 ? 0xC0 : handshake == 2 ? 0x30 : handshake;
+        int iflag = p[0] | ((mask & 0x40) != 0 ? IXOFF : 0) | ((mask & 0x80) != 0 ? IXON : 0);
+        int cflag = CREAD | CLOCAL | SIZES[dataBits] | (stopBits == 1 ? CSTOPB : 0) | p[1] | ((mask & 0x30) != 0 ? CRTSCTS : 0);
+        return new int[] {iflag, 0, cflag | SPEEDS[rate], 0, SPEEDS[rate], SPEEDS[rate], 1, 0, 0x11, 0x13};
+    }
+
+    /** The line of fd, as its driver reads it back, is that record but for the c_cflag bits the driver rewrites. */
+    public static void expectLine(int fd, int[] line, int rewritten, String what) {
+        int[] got = termios(fd), want = line.clone();
+        got[CFLAG] &= ~rewritten;
+        want[CFLAG] &= ~rewritten;
+        Check.equal(Arrays.stream(want).mapToObj(Integer::toHexString).toList(),
+                Arrays.stream(got).mapToObj(Integer::toHexString).toList(), what + " (termios fields in hex)");
+    }
 
     public final int master;
     public final String slavePath;

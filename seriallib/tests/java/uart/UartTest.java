@@ -53,15 +53,18 @@ public class UartTest {
         int lines = open(S1);
         slot = config.getPort() - 1;
 
-        group("5 to 8 data bits, 1 or 2 stop bits and each parity are kept by the driver", () -> {
-            for (int parity = 0; parity < 6; parity++) {
-                for (int dataBits = 0; dataBits < 4; dataBits++) {
-                    equal(0, SerConfigure(config.line(11, dataBits, dataBits % 2, parity, 0)), "parity " + parity + ", data bits " + dataBits);
-                }
+        group("each character size, stop bits and parity, at each rate the UART makes, with each handshake, is the driver's line", () -> {
+            int[] handshakes = {0, 1, 2, 0x40, 0x80};
+            for (int row = 0; row < 48; row++) {
+                int dataBits = row % 4, stopBits = row / 4 % 2, parity = row / 8, rate = row % 12, handshake = handshakes[row % 5];
+                String what = "rate " + rate + ", data bits " + dataBits + ", stop bits " + stopBits + ", parity " + parity + ", handshake " + handshake;
+                equal(0, SerConfigure(config.line(rate, dataBits, stopBits, parity, handshake)), what);
+                Pty.expectLine(lines, Pty.line(rate, dataBits, stopBits, parity, handshake), 0, what);
             }
         });
 
         group("230400 bit/s, beyond the UART's 115200 base, gives 5003 and the line keeps its speed", () -> {
+            equal(0, SerConfigure(config.line(11, 3, 0, 0, 0)), "115200 first");
             equal(5003, SerConfigure(config.line(12, 3, 0, 0, 0)), "230400");
             int[] t = Pty.termios(lines);
             equal(List.of(B115200, B115200), List.of(t[Pty.ISPEED], t[Pty.OSPEED]), "speeds");
