@@ -33,7 +33,7 @@ struct FakeServices : Services {
     // The bytes of the files that copies read and write.
     std::map<std::wstring, std::string> files;
     std::vector<std::wstring> removed;
-    int moves = 0, writes = 0;
+    int writes = 0;
     bool readOnlyInstall = false;
     std::function<void()> beforeRead = [] {};
 
@@ -83,34 +83,30 @@ struct FakeServices : Services {
         if (openFailure) throw *openFailure;
         return std::make_unique<MemorySource>(kEmptyJar);
     }
+    // A read failure hits the second chunk.
     struct Copy : FileCopy {
         FakeServices& fs;
-        std::wstring source, target;
+        std::wstring from, to;
         std::size_t at = 0;
-        Copy(FakeServices& s, std::wstring from, std::wstring to)
-            : fs(s), source(from), target(to) {}
-        std::uint64_t size() override { return fs.files[source].size(); }
+        Copy(FakeServices& s, std::wstring f, std::wstring t) : fs(s), from(f), to(t) {}
+        std::uint64_t size() override { return fs.files[from].size(); }
         std::size_t read(void* into, std::size_t count) override {
-            fs.beforeRead();
-            if (fs.readFailure && at > 0) throw *fs.readFailure;
-            const std::size_t n = fs.files[source].copy(static_cast<char*>(into), count, at);
+            if (fs.beforeRead(), fs.readFailure && at > 0) throw *fs.readFailure;
+            const std::size_t n = fs.files[from].copy(static_cast<char*>(into), count, at);
             return at += n, n;
         }
-        void write(const void* from, std::size_t count) override {
-            fs.files[target].append(static_cast<const char*>(from), count), ++fs.writes;
+        void write(const void* data, std::size_t n) override {
+            fs.files[to].append(static_cast<const char*>(data), n), ++fs.writes;
         }
-        void finish() override { fs.times[target] = fs.times[source]; }
+        void finish() override { fs.times[to] = fs.times[from]; }
     };
-    std::unique_ptr<FileCopy> startCopy(const std::wstring& source,
-                                        const std::wstring& target) override {
-        files[target].clear();
-        return std::make_unique<Copy>(*this, source, target);
+    std::unique_ptr<FileCopy> startCopy(const std::wstring& from, const std::wstring& to) override {
+        return files[to].clear(), std::make_unique<Copy>(*this, from, to);
     }
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {
         if (moveFailure) throw *moveFailure;
-        files[target] = files[source], times[target] = times[source], ++moves;
-        files.erase(source);
+        files[target] = files[source], times[target] = times[source], files.erase(source);
     }
     void removeFile(const std::wstring& path) noexcept override {
         removed.push_back(path);
@@ -293,25 +289,12 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
     givenUp.run(t);
     EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
     EXPECT_FALSE(givenUp.findings());
-    t.addChanges();
-    ChangesReadRun read;
-    read.run(t);
-    EXPECT_EQ(read.poll(0), BoundedRun::Outcome::answered);
-    EXPECT_EQ(read.changes(), L"\r\nA\r\nB");
 }
 
 // A published jar of two and a half chunks, to be copied over the installed one.
 struct Copying : Install {
     const std::string published = std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n');
     Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
-    CopyReport copy() {
-        UpdateCopyRun run(kRemote, kLocal);
-        run.run(*this);
-        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::ended);
-        EXPECT_NEAR(run.progress(), failure ? 0.75 * 0.4 : 1.0, 1e-3);
-        return run.conclude(*this);
-    }
-    bool failure = false;
 };
 
 TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
@@ -322,7 +305,7 @@ TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
     } cases[] = {
         {"copied", [](Copying&) {}, {CopyReport::verified, {}}},
         {"read fails",
-         [](Copying& t) { t.failure = true, t.readFailure = PlatformError(64, L"gone"); },
+         [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
          {CopyReport::failed, L"gone"}},
         {"move fails",
          [](Copying& t) { t.moveFailure = PlatformError(32, L"in use"); },
@@ -332,9 +315,10 @@ TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
         SCOPED_TRACE(c.why);
         Copying t;
         c.arrange(t);
-        const CopyReport report = t.copy();
-        EXPECT_EQ(report.end, c.expected.end);
-        EXPECT_EQ(report.failure, c.expected.failure);
+        UpdateCopyRun run(kRemote, kLocal);
+        run.run(t);
+        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::ended);
+        EXPECT_EQ(copyReportMessage(run.conclude(t)), copyReportMessage(c.expected));
         const bool replaced = c.expected.end == CopyReport::verified;
         EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
         EXPECT_EQ(t.times[kLocal], replaced ? 200 : 100);
@@ -342,7 +326,6 @@ TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
     }
     EXPECT_EQ(copyReportMessage({CopyReport::rejected, {}}),
               updateFailedMessage(kJarIncompleteOrDamaged));
-    EXPECT_EQ(copyReportMessage({CopyReport::stalled, {}}), updateFailedMessage(kCopyStalled));
 }
 
 // A read that hangs: the copy is given up on the stall bound, or by a close, without waiting
@@ -371,8 +354,9 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         released.set_value();
         worker.join();
         EXPECT_EQ(t.writes, 1);
-        EXPECT_EQ(byClose || run.conclude(t).end == CopyReport::stalled, true);
-        EXPECT_EQ(t.moves, 0);
+        if (!byClose) {
+            EXPECT_EQ(copyReportMessage(run.conclude(t)), updateFailedMessage(kCopyStalled));
+        }
         EXPECT_EQ(t.files[kLocal], "old");
         EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
     }
