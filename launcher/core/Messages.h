@@ -23,6 +23,17 @@ inline constexpr std::wstring_view kApplicationUpdated = L"Application Updated !
 // known, over the system's text for it.
 std::wstring unexpectedFailureMessage(std::wstring_view description, std::wstring_view subject);
 
+// The last line of a changes text too long to show whole.
+inline constexpr std::wstring_view kMoreChanges =
+    L"... and more changes: see TarvioChanges.txt in the update folder";
+
+// What follows the update failure line when the copy of the published jar is not a whole jar,
+// and when the update folder stopped answering during the copy.
+inline constexpr std::wstring_view kJarIncompleteOrDamaged =
+    L"The new version's JAR File is incomplete or damaged.";
+inline constexpr std::wstring_view kCopyStalled =
+    L"The update folder stopped answering while the new version was being copied.";
+
 std::wstring updatePrompt();
 std::wstring updateFailedMessage(std::wstring_view failureDescription);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,27 @@ struct DirEntry {
     bool hidden = false;
     bool system = false;
     bool directory = false;
+};
+
+struct TextFile {
+    std::wstring text;
+    bool cut = false;
+};
+
+// One file being copied to another by the caller's own loop, so that the caller can tell how
+// far it has come and stop between chunks. Failures are thrown as PlatformError.
+class FileCopy {
+  public:
+    virtual ~FileCopy() = default;
+    // The source's length in bytes when the copy began.
+    virtual std::uint64_t size() = 0;
+    // Reads the source's next bytes into `into`; 0 at its end.
+    virtual std::size_t read(void* into, std::size_t count) = 0;
+    // Appends all count bytes to the target.
+    virtual void write(const void* from, std::size_t count) = 0;
+    // Gives the target the source's last-modified time, as a copy by the system would, and
+    // closes both files.
+    virtual void finish() = 0;
 };
 
 // What the launcher needs from the platform, by role. The Win32 implementation lives in the ui
@@ -50,11 +72,17 @@ class Services {
     // The bytes of a file, read where they lie, for the jar check.
     virtual std::unique_ptr<ByteSource> openBytes(const std::wstring& path) = 0;
 
-    // The whole text of a file, decoded.
-    virtual std::wstring readTextFile(const std::wstring& path) = 0;
+    // The text of a file, decoded: its first maxBytes bytes at most, cut after the last whole
+    // character, with cut set when the file holds more.
+    virtual TextFile readTextFile(const std::wstring& path, std::size_t maxBytes) = 0;
 
-    // Copies a file, overwriting the target and keeping the source's last-modified time.
-    virtual void copyFile(const std::wstring& source, const std::wstring& target) = 0;
+    // Opens source for reading and creates or empties target, for a copy made chunk by chunk.
+    virtual std::unique_ptr<FileCopy> startCopy(const std::wstring& source,
+                                                const std::wstring& target) = 0;
+
+    // Whether a file can be created at the path (it is created and removed again): an install
+    // folder that takes no new file cannot take an update either.
+    virtual bool canCreateFile(const std::wstring& path) = 0;
 
     // Puts source in the place of target in one step, on the same volume.
     virtual void moveReplacing(const std::wstring& source, const std::wstring& target) = 0;

@@ -55,4 +55,20 @@ DetectedEncoding detectEncoding(std::string_view bytes) {
     return {TextEncoding::ansi, 0};
 }
 
+std::size_t wholeCharactersEnd(std::string_view bytes) {
+    const TextEncoding encoding = detectEncoding(bytes.substr(0, 2)).encoding;
+    if (encoding == TextEncoding::utf16le || encoding == TextEncoding::utf16be) {
+        return bytes.size() & ~std::size_t{1};
+    }
+    // The last lead byte within a sequence's length of the end, and whether all its
+    // sequence is there.
+    for (std::size_t back = 1; back <= 4 && back <= bytes.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[bytes.size() - back]);
+        if ((byte & 0xC0) == 0x80) continue;
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? bytes.size() - back : bytes.size();
+    }
+    return bytes.size();
+}
+
 }  // namespace velmoor

@@ -17,4 +17,9 @@ struct DetectedEncoding {
 // Notepad writes by default), and anything else is in the ANSI code page.
 DetectedEncoding detectEncoding(std::string_view bytes);
 
+// Where the first part of a text that was cut at an arbitrary byte ends in whole characters:
+// without half a UTF-16 unit when the part starts with a UTF-16 mark, else without a UTF-8
+// sequence cut short, which would make the whole part read as ANSI.
+std::size_t wholeCharactersEnd(std::string_view bytes);
+
 }  // namespace velmoor

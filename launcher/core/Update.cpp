@@ -43,27 +43,8 @@ std::size_t changesPartEnd(std::wstring_view text, std::size_t start, std::size_
     return end;
 }
 
-void installUpdate(Services& services, const std::wstring& remoteJar,
-                   const std::wstring& localJar) {
-    const std::wstring temporary = localJar + L".update.tmp";
-    try {
-        services.copyFile(remoteJar, temporary);
-        services.moveReplacing(temporary, localJar);
-    } catch (const PlatformError&) {
-        services.removeFile(temporary);
-        throw;
-    }
-}
-
-void updateApplication(Services& services, const std::wstring& remoteJar,
-                       const std::wstring& localJar) {
-    try {
-        installUpdate(services, remoteJar, localJar);
-    } catch (const PlatformError& error) {
-        services.showMessage(updateFailedMessage(error.description()));
-        return;
-    }
-    services.showMessage(std::wstring(kApplicationUpdated));
+std::wstring temporaryJarPath(std::wstring_view localJar) {
+    return std::wstring(localJar) + L".update.tmp";
 }
 
 namespace {
@@ -75,15 +56,6 @@ bool changesFilePresent(Services& services, const std::wstring& path) {
         return existingFile(services, path).size() > 1;
     } catch (const PlatformError&) {
         return false;
-    }
-}
-
-std::optional<std::wstring> readChanges(Services& services, const std::wstring& path) {
-    if (!changesFilePresent(services, path)) return std::nullopt;
-    try {
-        return changesText(services.readTextFile(path));
-    } catch (const PlatformError&) {
-        return std::nullopt;
     }
 }
 
@@ -101,21 +73,36 @@ bool isCompleteJar(Services& services, const std::wstring& path) {
     }
 }
 
+std::wstring changesFilePath() {
+    return std::wstring(kUpdateFolder) + std::wstring(kChangesFileName);
+}
+
 }  // namespace
+
+std::optional<std::wstring> readChanges(Services& services) {
+    try {
+        const TextFile file = services.readTextFile(changesFilePath(), kChangesCapBytes);
+        std::wstring text = changesText(file.text);
+        if (file.cut) text += L"\r\n" + std::wstring(kMoreChanges);
+        return text;
+    } catch (const PlatformError&) {
+        return std::nullopt;
+    }
+}
 
 UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applicationDirectory,
                                    std::wstring_view jarName) {
     UpdateFindings findings;
     findings.remoteJar = std::wstring(kUpdateFolder) + std::wstring(jarName);
     findings.localJar = std::wstring(applicationDirectory) + L"\\" + std::wstring(jarName);
+    const std::wstring temporary = temporaryJarPath(findings.localJar);
+    services.removeFile(temporary);
     const auto remoteTime = services.lastModified(findings.remoteJar);
     if (!remoteTime) return findings;
     findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar)) &&
-                     isCompleteJar(services, findings.remoteJar);
-    if (findings.newer) {
-        findings.changes =
-            readChanges(services, std::wstring(kUpdateFolder) + std::wstring(kChangesFileName));
-    }
+                     isCompleteJar(services, findings.remoteJar) &&
+                     services.canCreateFile(temporary);
+    findings.changesFile = findings.newer && changesFilePresent(services, changesFilePath());
     return findings;
 }
 
@@ -132,9 +119,10 @@ void offerUpdate(Services& services, UpdateHost& host,
         return;
     }
     if (services.askYesNo(updatePrompt())) {
-        updateApplication(services, findings->remoteJar, findings->localJar);
+        host.installUpdate(findings->remoteJar, findings->localJar);
+    } else {
+        host.loadApplication();
     }
-    host.loadApplication();
 }
 
 }  // namespace velmoor

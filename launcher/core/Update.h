@@ -29,20 +29,29 @@ std::wstring changesText(std::wstring_view fileText);
 // such parts, so that the dialog shows without waiting for all of it.
 std::size_t changesPartEnd(std::wstring_view text, std::size_t start, std::size_t lineCount);
 
-// Replaces the installed jar by the published one. The copy goes to a temporary file beside
-// the installed jar first, named so that no jar lookup picks it up, and then takes the jar's
-// place in one step: on any failure the installed jar is as it was, and the failure is thrown.
-void installUpdate(Services& services, const std::wstring& remoteJar, const std::wstring& localJar);
+// Where the published jar is copied before it replaces the installed one: beside it, so that
+// the replace is a rename on one volume, and under a name that no jar lookup picks up. The name
+// is fixed, so that a copy left behind by a launcher that could not remove it is found and
+// removed by the next start.
+std::wstring temporaryJarPath(std::wstring_view localJar);
 
-// installUpdate, then tells the user how it went. Never throws.
-void updateApplication(Services& services, const std::wstring& remoteJar,
-                       const std::wstring& localJar);
+// A changes file is shown up to this size. Its text is meant to be read in a dialog, and a
+// file many times as long comes from a publisher's mistake, whose reading over a slow share
+// must not hold up the offer: 256 KiB is some 4,000 lines of changes.
+inline constexpr std::size_t kChangesCapBytes = 256 * 1024;
+
+// The changes text of the changes file, with a last line saying that more exists when the
+// file was longer than the cap; nothing when it cannot be read.
+std::optional<std::wstring> readChanges(Services& services);
 
 // What the update check needs from the launcher's windows.
 class UpdateHost {
   public:
     virtual ~UpdateHost() = default;
     virtual void loadApplication() = 0;
+    // Copies the published jar over the installed one without holding up the windows, tells the
+    // user how it went and then launches the application.
+    virtual void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) = 0;
     // Shows the changes dialog with the text and the two jars, modeless; the dialog's buttons
     // then do the update and the launch. False when the dialog could not be shown.
     virtual bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
@@ -53,21 +62,24 @@ class UpdateHost {
 struct UpdateFindings {
     std::wstring localJar;
     std::wstring remoteJar;
-    bool newer = false;  // the published jar is to be offered
-    // The changes text for the dialog, when the changes file is there and could be read.
+    bool newer = false;        // the published jar is to be offered
+    bool changesFile = false;  // the update folder lists the changes file
+    // The changes text for the dialog, once the changes file has been read.
     std::optional<std::wstring> changes;
 };
 
-// The file-system half of the update check: reads the two jars' times and, for a newer jar,
-// the changes file. It only reads and shows nothing, so it may run on a worker thread that the
-// launcher stops waiting for. A changes file that cannot be searched for or read (the drive
-// dropped after the time check) counts as none.
+// The file-system half of the update check: removes a copy that an earlier start left behind,
+// reads the two jars' times and, for a newer jar, looks for the changes file; the file is read
+// apart, under a bound of its own. A newer jar is offered only to an install folder that takes
+// a new file: there the copy could not even begin, and an offer that fails on every start is
+// worse than none. It shows nothing, so it may run on a worker thread that the launcher stops
+// waiting for. A changes file that cannot be searched for counts as none.
 UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applicationDirectory,
                                    std::wstring_view jarName);
 
 // The user-facing half: offers a newer jar with the changes dialog, else with a yes/no box,
-// installs it if the user wants it and launches the application, or leaves that to the
-// dialog. No findings (the update folder did not answer) means a launch in silence.
+// and has it installed if the user wants it, or launches the application, or leaves that to
+// the dialog. No findings (the update folder did not answer) means a launch in silence.
 void offerUpdate(Services& services, UpdateHost& host,
                  const std::optional<UpdateFindings>& findings);
 

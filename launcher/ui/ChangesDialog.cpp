@@ -148,7 +148,7 @@ std::wstring ChangesDialog::changes() const {
 }
 
 void ChangesDialog::Update() {
-    updateApplication(services_, remoteName_, localName_);
+    owner_.installUpdate(remoteName_, localName_);
 }
 
 bool ChangesDialog::isDialogMessage(MSG& message) {
@@ -309,9 +309,9 @@ INT_PTR ChangesDialog::onControlColour(HDC dc, HWND control) {
     return reinterpret_cast<INT_PTR>(::GetSysColorBrush(systemColour));
 }
 
+// The splash window shows the copy's progress, and the launch follows its outcome.
 void ChangesDialog::OKButton_Click() {
     Update();
-    owner_.loadApplication();
     ::DestroyWindow(window_);
 }
 

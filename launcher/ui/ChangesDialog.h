@@ -10,13 +10,17 @@
 namespace velmoor {
 
 // The "Whats new?" dialog: offers the published jar with the text of its changes file. It is
-// modeless and may outlive the splash window; its two buttons do the update and the launch.
+// modeless and may outlive the splash window; its two buttons start the update or the launch,
+// and close it, so that it takes no second click while the copy runs.
 class ChangesDialog {
   public:
     // The launcher that the dialog's buttons act on.
     class Owner {
       public:
         virtual void loadApplication() = 0;
+        // Copies the published jar over the installed one, showing how far it has come, tells
+        // the user how it went and then launches the application.
+        virtual void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) = 0;
         // The dialog's window has gone, whichever way it was closed.
         virtual void changesDialogClosed() = 0;
 
@@ -43,7 +47,8 @@ class ChangesDialog {
     const std::wstring& LocalName() const { return localName_; }
     void setLocalName(std::wstring name) { localName_ = std::move(name); }
 
-    // Copies the published jar over the installed one and tells the user how it went.
+    // Has the published jar copied over the installed one; the launcher shows the progress
+    // and the outcome, and then launches.
     void Update();
 
     bool isOpen() const { return window_ != nullptr; }

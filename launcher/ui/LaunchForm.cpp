@@ -1,5 +1,6 @@
 #include "LaunchForm.h"
 
+#include <algorithm>
 #include <new>
 
 #include "Dpi.h"
@@ -23,6 +24,14 @@ constexpr UINT kTimer1Interval = 100;
 // application hardly later than a check on the spot would.
 constexpr UINT_PTR kUpdateCheckTimer = 2;
 constexpr UINT kUpdateCheckInterval = 20;
+constexpr UINT_PTR kChangesReadTimer = 3;
+// The copy's progress is taken at the strip's own pace, and its stall is noticed within that.
+constexpr UINT_PTR kCopyTimer = 4;
+constexpr UINT kCopyInterval = 100;
+// A copy that ends within a second leaves the strip pulsing as before; a longer one shows how
+// far it has come as a bar of the strip's red, never so dark that the bar goes from view.
+constexpr ULONGLONG kProgressAfterMs = 1000;
+constexpr BYTE kLeastBarRed = 60;
 constexpr COLORREF kVersionColour = RGB(192, 0, 0);
 constexpr COLORREF kBackground = RGB(0, 0, 0);
 // Shown when the executable's version resource cannot be read.
@@ -54,7 +63,10 @@ LaunchForm::~LaunchForm() {
 }
 
 bool LaunchForm::show() {
-    if (!registerClass(instance_, windowProc)) return false;
+    // Shown again for a copy after it has closed itself, its class is registered already.
+    if (!registerClass(instance_, windowProc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        return false;
+    }
     // The window has no border or title bar, so its outer size is its client size. A tool
     // window: the taskbar and Alt+Tab do not list a splash that goes by itself. It takes no
     // activation: nothing in it takes input, the focus stays where the user left it, and
@@ -95,6 +107,8 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             if (wParam == kTimer1) Timer1_Timer();
             if (wParam == kUpdateCheckTimer) onUpdateCheckPoll();
+            if (wParam == kChangesReadTimer) onChangesReadPoll();
+            if (wParam == kCopyTimer) onCopyPoll();
             return 0;
         case WM_PAINT:
             onPaint();
@@ -104,6 +118,13 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CLOSE:
             Form_Close();
+            return 0;
+        // The launcher never stands in the way of a logoff or shutdown: a copy under way is
+        // given up once the session does end, and nothing is started any more.
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam) onEndSession();
             return 0;
         case WM_NCDESTROY:
             onNcDestroy();
@@ -191,6 +212,9 @@ void LaunchForm::Timer1_Timer() {
         comeBackOnTop();
         startTimer1();
     }
+    // While the changes file is read or the update copied, the count stays at its start: the
+    // window must not close before it has shown what comes of them.
+    if (changesRead_ || copy_) counter_.restart();
     const SplashCounter::Tick tick = counter_.tick();
     progressBarColour_ = RGB(tick.red, 0, 0);
     const RECT strip = toPixels(layout_.progressBar);
@@ -202,18 +226,41 @@ void LaunchForm::Timer1_Timer() {
 // has declined nothing: the update is not offered and the installed jar starts, then the window
 // goes. Before the first tick, or while the update folder has not answered, that is the launch
 // the request would otherwise have prevented; the update check's worker only reads, and what it
-// finds later is dropped. Once the launch is done or left to the dialog, the window just goes.
-// A request while a box is open reaches the window through the box's loop: the window goes, and
-// the work that asked goes on when the box returns, so nothing is left half done either way.
+// finds later is dropped; so it is while the changes file is read. A close during the copy gives
+// the copy up: whoever closes the splash wants it gone, not a wait for the network, and the
+// installed jar, untouched, starts. Once the launch is done or left to the dialog, the window
+// just goes. A request while a box is open reaches the window through the box's loop: the window
+// goes, and the work that asked goes on when the box returns (a copy that a Yes asks for brings
+// the window back to show it), so nothing is left half done either way.
 void LaunchForm::Form_Close() {
-    if (!launchStarted_ || updateCheck_) {
+    if (!launchStarted_ || updateCheck_ || changesRead_ || copy_) {
         launchStarted_ = true;
         stopTimer1();
-        ::KillTimer(window_, kUpdateCheckTimer);
-        updateCheck_.reset();
+        giveUpWork();
         loadApplication();
     }
     ::DestroyWindow(window_);
+}
+
+// The session ends after this returns: a copy is given up so that its temporary file goes, and
+// no application is started in a session that is going away.
+void LaunchForm::onEndSession() {
+    sessionEnding_ = true;
+    launchStarted_ = true;
+    stopTimer1();
+    giveUpWork();
+}
+
+// Whatever the workers still do is dropped; the copy writes nothing more and is removed.
+void LaunchForm::giveUpWork() {
+    for (const UINT_PTR timer : {kUpdateCheckTimer, kChangesReadTimer, kCopyTimer}) {
+        if (window_) ::KillTimer(window_, timer);
+    }
+    updateCheck_.reset();
+    changesRead_.reset();
+    if (copy_) copy_->abandon(services_);
+    copy_.reset();
+    progressShown_.reset();
 }
 
 void LaunchForm::doFirstTickWork() {
@@ -248,7 +295,7 @@ void LaunchForm::checkForUpdate(const std::wstring& jarName) {
     auto run = std::make_shared<UpdateCheckRun>(services_.applicationDirectory(), jarName);
     updateCheckStarted_ = ::GetTickCount64();
     // Without a thread the check runs here, at the risk of the wait it is meant to avoid.
-    if (!startUpdateWorker(run)) run->run(services_);
+    if (!startWorker([run](Services& services) { run->run(services); })) run->run(services_);
     updateCheck_ = std::move(run);
     ::SetTimer(window_, kUpdateCheckTimer, kUpdateCheckInterval, nullptr);
 }
@@ -262,12 +309,80 @@ void LaunchForm::onUpdateCheckPoll() {
     const std::shared_ptr<UpdateCheckRun> run = std::move(updateCheck_);
     const std::optional<UpdateFindings> none;
     const auto& findings = outcome == UpdateCheckRun::Outcome::answered ? run->findings() : none;
+    if (!findings || !findings->changesFile) {
+        offer(findings);
+        return;
+    }
+    // The changes file is read on a worker of its own and awaited a bounded time: its size is
+    // the publisher's, and a large one over a slow share must not cost the offer.
+    auto read = std::make_shared<ChangesReadRun>();
+    changesFor_ = *findings;
+    changesReadStarted_ = ::GetTickCount64();
+    if (!startWorker([read](Services& services) { read->run(services); })) read->run(services_);
+    changesRead_ = std::move(read);
+    ::SetTimer(window_, kChangesReadTimer, kUpdateCheckInterval, nullptr);
+}
+
+// Changes not read in time are none: the yes/no box asks instead.
+void LaunchForm::onChangesReadPoll() {
+    if (!changesRead_) return;
+    const auto elapsed = static_cast<std::int64_t>(::GetTickCount64() - changesReadStarted_);
+    const BoundedRun::Outcome outcome = changesRead_->poll(elapsed);
+    if (outcome == BoundedRun::Outcome::pending) return;
+    ::KillTimer(window_, kChangesReadTimer);
+    const std::shared_ptr<ChangesReadRun> read = std::move(changesRead_);
+    std::optional<UpdateFindings> findings = std::move(changesFor_);
+    if (outcome == BoundedRun::Outcome::answered) findings->changes = read->changes();
+    offer(findings);
+}
+
+void LaunchForm::offer(const std::optional<UpdateFindings>& findings) {
     // As on the first tick, no tick runs while the offer's message boxes are open.
     stopTimer1();
     reportingFailures([&] {
         UpdateHost& host = *this;
         offerUpdate(services_, host, findings);
     });
+    comeBackOnTop();
+    startTimer1();
+}
+
+// The copy runs on a worker while the splash window shows its progress; the splash comes back
+// for it when the dialog's Upgrade is pressed after the window has closed itself. Without a
+// window or a thread the copy runs here, as it did before it had either.
+void LaunchForm::installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) {
+    if (sessionEnding_) return;
+    if (!window_) show();
+    auto run = std::make_shared<UpdateCopyRun>(remoteJar, localJar);
+    copy_ = run;
+    copyStarted_ = ::GetTickCount64();
+    if (!window_ || !startWorker([run](Services& services) { run->run(services); })) {
+        run->run(services_);
+        endCopy();
+        return;
+    }
+    ::SetTimer(window_, kCopyTimer, kCopyInterval, nullptr);
+}
+
+void LaunchForm::onCopyPoll() {
+    if (!copy_) return;
+    const ULONGLONG elapsed = ::GetTickCount64() - copyStarted_;
+    if (copy_->poll(static_cast<std::int64_t>(elapsed)) == UpdateCopyRun::Outcome::pending) {
+        if (elapsed >= kProgressAfterMs) progressShown_ = copy_->progress();
+        return;
+    }
+    endCopy();
+}
+
+// As after the update check, no tick runs while the outcome's box is open, and the count
+// starts again once it is answered.
+void LaunchForm::endCopy() {
+    if (window_) ::KillTimer(window_, kCopyTimer);
+    const std::shared_ptr<UpdateCopyRun> run = std::move(copy_);
+    progressShown_.reset();
+    stopTimer1();
+    services_.showMessage(copyReportMessage(run->conclude(services_)));
+    loadApplication();
     comeBackOnTop();
     startTimer1();
 }
@@ -309,6 +424,7 @@ bool LaunchForm::preTranslateMessage(MSG& message) {
 }
 
 void LaunchForm::loadApplication() {
+    if (sessionEnding_) return;
     if (velmoor::loadApplication(services_) == LaunchResult::failed) {
         stopTimer1();
         counter_.shortenAfterLaunchFailure();
@@ -348,8 +464,16 @@ void LaunchForm::onPaint() {
 
     {
         const RECT strip = toPixels(layout_.progressBar);
-        const BrushHandle brush(::CreateSolidBrush(progressBarColour_));
-        ::FillRect(dc, &strip, brush.get());
+        RECT filled = strip;
+        COLORREF colour = progressBarColour_;
+        if (progressShown_) {
+            ::FillRect(dc, &strip, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+            filled.right = strip.left + static_cast<LONG>((strip.right - strip.left) *
+                                                          std::clamp(*progressShown_, 0.0, 1.0));
+            colour = RGB(std::max(GetRValue(colour), kLeastBarRed), 0, 0);
+        }
+        const BrushHandle brush(::CreateSolidBrush(colour));
+        ::FillRect(dc, &filled, brush.get());
     }
 
     ::EndPaint(window_, &paint);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ChangesDialog.h"
@@ -12,6 +13,7 @@
 #include "core/SplashLayout.h"
 #include "core/Update.h"
 #include "core/UpdateCheckRun.h"
+#include "core/UpdateCopy.h"
 
 namespace velmoor {
 
@@ -39,6 +41,7 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
                            const std::wstring& remoteJar) override;
     void changesDialogClosed() override;
+    void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) override;
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -56,6 +59,12 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void doFirstTickWork();
     void checkForUpdate(const std::wstring& jarName);
     void onUpdateCheckPoll();
+    void offer(const std::optional<UpdateFindings>& findings);
+    void onChangesReadPoll();
+    void onCopyPoll();
+    void endCopy();
+    void onEndSession();
+    void giveUpWork();
     template <typename Work>
     void reportingFailures(Work work);
     void comeBackOnTop();
@@ -81,6 +90,16 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     // The update check under way on its worker thread, and when it started.
     std::shared_ptr<UpdateCheckRun> updateCheck_;
     ULONGLONG updateCheckStarted_ = 0;
+    // The changes file being read for the update found, and when the reading started.
+    std::shared_ptr<ChangesReadRun> changesRead_;
+    UpdateFindings changesFor_;
+    ULONGLONG changesReadStarted_ = 0;
+    // The copy of the update under way, when it started, and how much of it the strip shows.
+    std::shared_ptr<UpdateCopyRun> copy_;
+    ULONGLONG copyStarted_ = 0;
+    std::optional<double> progressShown_;
+    // The session is ending: nothing more is copied or started.
+    bool sessionEnding_ = false;
 };
 
 }  // namespace velmoor

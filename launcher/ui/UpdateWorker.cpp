@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "Win32Services.h"
 
 namespace velmoor {
@@ -9,17 +11,17 @@ namespace velmoor {
 namespace {
 
 DWORD WINAPI work(void* parameter) {
-    const std::unique_ptr<std::shared_ptr<UpdateCheckRun>> run(
-        static_cast<std::shared_ptr<UpdateCheckRun>*>(parameter));
+    const std::unique_ptr<std::function<void(Services&)>> job(
+        static_cast<std::function<void(Services&)>*>(parameter));
     Win32Services services;
-    (*run)->run(services);
+    (*job)(services);
     return 0;
 }
 
 }  // namespace
 
-bool startUpdateWorker(std::shared_ptr<UpdateCheckRun> run) {
-    auto parameter = std::make_unique<std::shared_ptr<UpdateCheckRun>>(std::move(run));
+bool startWorker(std::function<void(Services&)> job) {
+    auto parameter = std::make_unique<std::function<void(Services&)>>(std::move(job));
     const HANDLE thread = ::CreateThread(nullptr, 0, work, parameter.get(), 0, nullptr);
     if (!thread) return false;
     parameter.release();

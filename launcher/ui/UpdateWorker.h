@@ -1,15 +1,16 @@
 #pragma once
 
-#include <memory>
+#include <functional>
 
-#include "core/UpdateCheckRun.h"
+#include "core/Services.h"
 
 namespace velmoor {
 
-// Runs the update check on a thread of its own, with platform services of its own: the thread
-// never sees the windows, so one that the launcher has given up on can touch neither them nor
-// anything else of the launcher's when it finishes late. Nobody waits for the thread; it ends
-// with the check or with the process. False when no thread could be started.
-bool startUpdateWorker(std::shared_ptr<UpdateCheckRun> run);
+// Runs work on a thread of its own, with platform services of its own: the thread never sees
+// the windows, so one that the launcher has given up on can touch neither them nor anything
+// else of the launcher's when it finishes late; what it shares with the windows it holds
+// through std::shared_ptr. Nobody waits for the thread; it ends with the work or with the
+// process. False when no thread could be started.
+bool startWorker(std::function<void(Services&)> work);
 
 }  // namespace velmoor

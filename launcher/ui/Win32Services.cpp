@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "Win32Error.h"
@@ -181,35 +182,110 @@ std::unique_ptr<ByteSource> Win32Services::openBytes(const std::wstring& path) {
     return std::make_unique<FileSource>(KernelHandle(opened));
 }
 
-std::wstring Win32Services::readTextFile(const std::wstring& path) {
+TextFile Win32Services::readTextFile(const std::wstring& path, std::size_t maxBytes) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) throw lastError(path);
     const KernelHandle file(opened);
+    // One byte past the limit tells whether the file holds more.
     std::string bytes;
     char buffer[16384];
-    for (;;) {
+    while (bytes.size() <= maxBytes) {
+        const DWORD wanted =
+            static_cast<DWORD>(std::min(sizeof buffer, maxBytes + 1 - bytes.size()));
         DWORD read = 0;
-        if (!::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) throw lastError();
+        if (!::ReadFile(file.get(), buffer, wanted, &read, nullptr)) throw lastError(path);
         if (read == 0) break;
         bytes.append(buffer, read);
+    }
+    TextFile result;
+    if (bytes.size() > maxBytes) {
+        result.cut = true;
+        bytes.resize(wholeCharactersEnd(std::string_view(bytes).substr(0, maxBytes)));
     }
     const DetectedEncoding detected = detectEncoding(bytes);
     bytes.erase(0, detected.markLength);
     switch (detected.encoding) {
         case TextEncoding::utf16le:
         case TextEncoding::utf16be:
-            return fromUtf16(bytes, detected.encoding == TextEncoding::utf16be);
+            result.text = fromUtf16(bytes, detected.encoding == TextEncoding::utf16be);
+            break;
         case TextEncoding::utf8:
-            return fromCodePage(CP_UTF8, bytes);
+            result.text = fromCodePage(CP_UTF8, bytes);
+            break;
         case TextEncoding::ansi:
+            result.text = fromCodePage(CP_ACP, bytes);
             break;
     }
-    return fromCodePage(CP_ACP, bytes);
+    return result;
 }
 
-void Win32Services::copyFile(const std::wstring& source, const std::wstring& target) {
-    if (!::CopyFileW(source.c_str(), target.c_str(), FALSE)) throw lastError();
+namespace {
+
+class Win32FileCopy final : public FileCopy {
+  public:
+    Win32FileCopy(KernelHandle source, KernelHandle target, const FILETIME& written)
+        : source_(std::move(source)), target_(std::move(target)), written_(written) {}
+    std::uint64_t size() override {
+        LARGE_INTEGER size{};
+        if (!::GetFileSizeEx(source_.get(), &size)) throw lastError();
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+    std::size_t read(void* into, std::size_t count) override {
+        DWORD read = 0;
+        if (!::ReadFile(source_.get(), into, static_cast<DWORD>(count), &read, nullptr)) {
+            throw lastError();
+        }
+        return read;
+    }
+    void write(const void* from, std::size_t count) override {
+        const auto* bytes = static_cast<const char*>(from);
+        while (count > 0) {
+            DWORD written = 0;
+            if (!::WriteFile(target_.get(), bytes, static_cast<DWORD>(count), &written, nullptr)) {
+                throw lastError();
+            }
+            bytes += written, count -= written;
+        }
+    }
+    void finish() override {
+        if (!::SetFileTime(target_.get(), nullptr, nullptr, &written_)) throw lastError();
+        target_.reset();
+        source_.reset();
+    }
+
+  private:
+    KernelHandle source_;
+    KernelHandle target_;
+    FILETIME written_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileCopy> Win32Services::startCopy(const std::wstring& source,
+                                                   const std::wstring& target) {
+    const HANDLE reading = ::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (reading == INVALID_HANDLE_VALUE) throw lastError();
+    KernelHandle from(reading);
+    FILETIME written{};
+    if (!::GetFileTime(from.get(), nullptr, nullptr, &written)) throw lastError();
+    // Shared for deletion: a copy given up is removed while a worker stuck in a read still
+    // holds it, and goes once that handle closes, at the latest with the process.
+    const HANDLE writing = ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writing == INVALID_HANDLE_VALUE) throw lastError();
+    KernelHandle to(writing);
+    return std::make_unique<Win32FileCopy>(std::move(from), std::move(to), written);
+}
+
+bool Win32Services::canCreateFile(const std::wstring& path) {
+    const HANDLE created =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (created == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(created);
+    return true;
 }
 
 void Win32Services::moveReplacing(const std::wstring& source, const std::wstring& target) {

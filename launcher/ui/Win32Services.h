@@ -16,8 +16,10 @@ class Win32Services : public Services {
     bool askYesNo(const std::wstring& text) override;
     std::optional<std::int64_t> lastModified(const std::wstring& path) override;
     std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override;
-    std::wstring readTextFile(const std::wstring& path) override;
-    void copyFile(const std::wstring& source, const std::wstring& target) override;
+    TextFile readTextFile(const std::wstring& path, std::size_t maxBytes) override;
+    std::unique_ptr<FileCopy> startCopy(const std::wstring& source,
+                                        const std::wstring& target) override;
+    bool canCreateFile(const std::wstring& path) override;
     void moveReplacing(const std::wstring& source, const std::wstring& target) override;
     void removeFile(const std::wstring& path) noexcept override;
 };

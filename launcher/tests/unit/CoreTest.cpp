@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
@@ -14,6 +16,7 @@
 #include "core/TextEncoding.h"
 #include "core/Update.h"
 #include "core/UpdateCheckRun.h"
+#include "core/UpdateCopy.h"
 
 namespace velmoor {
 namespace {
@@ -26,7 +29,13 @@ struct FakeServices : Services {
     std::map<std::wstring, std::wstring> contents;
     std::map<std::wstring, std::int64_t> times;
     std::vector<std::wstring> messages, questions, commandLines;
-    std::optional<PlatformError> readFailure, openFailure;
+    std::optional<PlatformError> readFailure, openFailure, moveFailure;
+    // The bytes of the files that copies read and write.
+    std::map<std::wstring, std::string> files;
+    std::vector<std::wstring> removed;
+    int writes = 0;
+    bool readOnlyInstall = false;
+    std::function<void()> beforeRead = [] {};
 
     DirEntry& add(const std::wstring& path) {
         const auto slash = path.rfind(L'\\');
@@ -63,9 +72,10 @@ struct FakeServices : Services {
     std::optional<std::int64_t> lastModified(const std::wstring& path) override {
         return times.count(path) ? std::optional(times[path]) : std::nullopt;
     }
-    std::wstring readTextFile(const std::wstring& path) override {
+    TextFile readTextFile(const std::wstring& path, std::size_t maxBytes) override {
         if (readFailure) throw *readFailure;
-        return contents.at(path);
+        const std::wstring& text = contents.at(path);
+        return {text.substr(0, maxBytes), text.size() > maxBytes};
     }
     // Every jar is an empty but complete archive: its end record alone.
     std::unique_ptr<ByteSource> openBytes(const std::wstring&) override {
@@ -73,9 +83,35 @@ struct FakeServices : Services {
         if (openFailure) throw *openFailure;
         return std::make_unique<MemorySource>(kEmptyJar);
     }
-    void copyFile(const std::wstring&, const std::wstring&) override {}
-    void moveReplacing(const std::wstring&, const std::wstring&) override {}
-    void removeFile(const std::wstring&) noexcept override {}
+    // A read failure hits the second chunk.
+    struct Copy : FileCopy {
+        FakeServices& fs;
+        std::wstring from, to;
+        std::size_t at = 0;
+        Copy(FakeServices& s, std::wstring f, std::wstring t) : fs(s), from(f), to(t) {}
+        std::uint64_t size() override { return fs.files[from].size(); }
+        std::size_t read(void* into, std::size_t count) override {
+            if (fs.beforeRead(), fs.readFailure && at > 0) throw *fs.readFailure;
+            const std::size_t n = fs.files[from].copy(static_cast<char*>(into), count, at);
+            return at += n, n;
+        }
+        void write(const void* data, std::size_t n) override {
+            fs.files[to].append(static_cast<const char*>(data), n), ++fs.writes;
+        }
+        void finish() override { fs.times[to] = fs.times[from]; }
+    };
+    std::unique_ptr<FileCopy> startCopy(const std::wstring& from, const std::wstring& to) override {
+        return files[to].clear(), std::make_unique<Copy>(*this, from, to);
+    }
+    bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
+    void moveReplacing(const std::wstring& source, const std::wstring& target) override {
+        if (moveFailure) throw *moveFailure;
+        files[target] = files[source], times[target] = times[source], files.erase(source);
+    }
+    void removeFile(const std::wstring& path) noexcept override {
+        removed.push_back(path);
+        files.erase(path);
+    }
 };
 
 const std::wstring kApp = L"D:\\Apps\\Tarvio";
@@ -169,6 +205,7 @@ struct Install : FakeServices, UpdateHost {
         add(kRemote);
     }
     void loadApplication() override { ++launches; }
+    void installUpdate(const std::wstring&, const std::wstring&) override {}
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
         dialogs += dialogWorks;
         return dialogWorks;
@@ -178,7 +215,9 @@ struct Install : FakeServices, UpdateHost {
         contents[kChanges] = L"A\nB";
     }
     void check() {
-        offerUpdate(*this, *this, examineUpdateFolder(*this, appDirectory, L"Tarvio.jar"));
+        UpdateFindings findings = examineUpdateFolder(*this, appDirectory, L"Tarvio.jar");
+        if (findings.changesFile) findings.changes = readChanges(*this);
+        offerUpdate(*this, *this, findings);
     }
 };
 
@@ -204,6 +243,7 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         {"unopened", [](Install& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); },
          false},
         {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
+        {"read-only install", [](Install& t) { t.addChanges(), t.readOnlyInstall = true; }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -213,7 +253,27 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         EXPECT_EQ(t.questions, std::vector<std::wstring>(c.asks, updatePrompt()));
         EXPECT_EQ(t.dialogs, 0);
         EXPECT_EQ(t.launches, 1);
+        // What an earlier start could not remove goes before anything is looked at.
+        EXPECT_EQ(t.removed, std::vector<std::wstring>{temporaryJarPath(kLocal)});
     }
+}
+
+// The changes text shows up to its cap, then a line saying that there is more; a cut part of
+// a text ends in whole characters, so that it is still read in its encoding.
+TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
+    using namespace std::literals;
+    Install t;
+    t.contents[kChanges] = std::wstring(kChangesCapBytes, L'x') + L"\nlost";
+    const std::wstring text = *readChanges(t);
+    EXPECT_EQ(text.substr(2, kChangesCapBytes + 2), std::wstring(kChangesCapBytes, L'x') + L"\r\n");
+    EXPECT_EQ(text.substr(kChangesCapBytes + 4), kMoreChanges);
+    const struct {
+        std::string_view bytes;
+        std::size_t end;
+    } cuts[] = {{"ab\xC3"sv, 2},       {"ab\xE2\x82"sv, 2},     {"ab\xF0\x9F\x98"sv, 2},
+                {"ab\xC3\x9C"sv, 4},   {"ab\xE2\x82\xAC"sv, 5}, {"abc"sv, 3},
+                {"\xFF\xFEz\0y"sv, 4}, {"\xFE\xFF\0a\0"sv, 4}};
+    for (const auto& cut : cuts) EXPECT_EQ(wholeCharactersEnd(cut.bytes), cut.end) << cut.bytes;
 }
 
 TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn) {
@@ -229,6 +289,77 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
     givenUp.run(t);
     EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
     EXPECT_FALSE(givenUp.findings());
+}
+
+// A published jar of two and a half chunks, to be copied over the installed one.
+struct Copying : Install {
+    const std::string published = std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n');
+    Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
+};
+
+TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
+    const struct {
+        const char* why;
+        void (*arrange)(Copying&);
+        CopyReport expected;
+    } cases[] = {
+        {"copied", [](Copying&) {}, {CopyReport::verified, {}}},
+        {"read fails",
+         [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
+         {CopyReport::failed, L"gone"}},
+        {"move fails",
+         [](Copying& t) { t.moveFailure = PlatformError(32, L"in use"); },
+         {CopyReport::failed, L"in use"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Copying t;
+        c.arrange(t);
+        UpdateCopyRun run(kRemote, kLocal);
+        run.run(t);
+        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::ended);
+        EXPECT_EQ(copyReportMessage(run.conclude(t)), copyReportMessage(c.expected));
+        const bool replaced = c.expected.end == CopyReport::verified;
+        EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
+        EXPECT_EQ(t.times[kLocal], replaced ? 200 : 100);
+        EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
+    }
+    EXPECT_EQ(copyReportMessage({CopyReport::rejected, {}}),
+              updateFailedMessage(kJarIncompleteOrDamaged));
+}
+
+// A read that hangs: the copy is given up on the stall bound, or by a close, without waiting
+// for the worker, which once it comes back writes nothing more and leaves nothing behind.
+TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
+    for (const bool byClose : {false, true}) {
+        SCOPED_TRACE(byClose ? "close" : "stall");
+        Copying t;
+        std::promise<void> hung, released;
+        int reads = 0;
+        t.beforeRead = [&] {
+            if (++reads == 2) hung.set_value(), released.get_future().wait();
+        };
+        UpdateCopyRun run(kRemote, kLocal);
+        std::thread worker([&] { run.run(t); });
+        hung.get_future().wait();
+        EXPECT_EQ(run.poll(1000), UpdateCopyRun::Outcome::pending);
+        EXPECT_NEAR(run.progress(), 0.75 * 0.4, 1e-3);
+        if (byClose) {
+            run.abandon(t);
+        } else {
+            EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs - 1),
+                      UpdateCopyRun::Outcome::pending);
+            EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs), UpdateCopyRun::Outcome::ended);
+        }
+        released.set_value();
+        worker.join();
+        EXPECT_EQ(t.writes, 1);
+        if (!byClose) {
+            EXPECT_EQ(copyReportMessage(run.conclude(t)), updateFailedMessage(kCopyStalled));
+        }
+        EXPECT_EQ(t.files[kLocal], "old");
+        EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
+    }
 }
 
 // The strip pulses a dark red: up and down in small steps between black and a capped red.

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "JarCheck.h"
+#include "Services.h"
+
+namespace velmoor {
+
+// How a copy of the published jar ended, and what the user is told of it.
+struct CopyReport {
+    enum End {
+        verified,  // whole, checked, ready to take the installed jar's place
+        failed,    // a platform call failed; failure says why
+        rejected,  // the copy is not a whole jar
+        stalled,   // the copy made no progress for too long and was given up
+    };
+    End end = failed;
+    std::wstring failure;
+};
+
+std::wstring copyReportMessage(const CopyReport& report);
+
+// One copy of the published jar to the temporary file beside the installed one, and the check
+// of that copy, made on a worker thread while the splash window shows how far it has come.
+// A read from a share whose server has gone can block for minutes, or for good, so the
+// user-interface thread never waits for the worker: it gives the copy up once it has made no
+// progress for a while, and the worker, should it ever come back, writes nothing more and
+// removes what it wrote. Only the user-interface thread puts the copy in place, and only when
+// the worker has handed it over whole and checked, so nothing replaces the installed jar once
+// the copy has been given up.
+class UpdateCopyRun {
+  public:
+    // A share's hiccups (a reconnect, a server busy for a moment) last a few seconds; a copy
+    // without a single chunk for 15 s is a server that has gone, and a user watching the
+    // splash would give up on it not much later.
+    static constexpr std::int64_t kStallMs = 15000;
+    static constexpr std::size_t kChunkBytes = 1 << 20;
+
+    UpdateCopyRun(std::wstring remoteJar, std::wstring localJar);
+
+    // On the worker thread. Never throws.
+    void run(Services& services) noexcept;
+
+    enum class Outcome { pending, ended };
+
+    // On the user-interface thread, with the time since the copy started: ended once the
+    // worker has handed over, or once the copy has stalled and been given up.
+    Outcome poll(std::int64_t elapsedMs);
+
+    // How much of the copy and its check is done, from 0 to 1.
+    double progress() const;
+
+    // On the user-interface thread: stops the copy where it stands and removes the temporary
+    // file (the worker removes it too if it was still writing).
+    void abandon(Services& services);
+
+    // On the user-interface thread once poll has said ended: puts a verified copy in place of
+    // the installed jar, removes any other, and says how it went.
+    CopyReport conclude(Services& services);
+
+  private:
+    enum State { working, handedOver, givenUp };
+
+    bool carryOn() const { return state_.load(std::memory_order_acquire) == working; }
+    void advance(double progress);
+    void copy(Services& services);
+
+    const std::wstring remoteJar_;
+    const std::wstring localJar_;
+    const std::wstring temporary_;
+    std::atomic<int> state_{working};
+    // Counts every chunk copied and every step of the check, so that the user-interface thread
+    // sees that the copy moves even where the progress does not show it.
+    std::atomic<std::uint32_t> steps_{0};
+    std::atomic<std::uint32_t> progressTenThousandths_{0};
+    // Written by the worker before it hands over.
+    CopyReport report_;
+    // The user-interface thread's own.
+    std::uint32_t stepsSeen_ = 0;
+    std::int64_t lastStepMs_ = 0;
+};
+
+}  // namespace velmoor
