@@ -103,6 +103,7 @@ touch -d 2026-06-01 "$work/served/Tarvio.jar"
 rm -r "$update" && mkdir "$update"
 coproc SLOW { exec "$slowdrive" --rate=5000000 "$work/served" "$update" -f 2>>"$work/slowdrive.log"; }
 slow_pid=$SLOW_PID
+disown "$slow_pid"  # killed on purpose at the end, it is no news
 read -r ready <&"${SLOW[0]}" && [ "$ready" = ready ] || { echo "the slow drive did not mount" >&2; exit 1; }
 # The strip shows the copy's progress after about a second of it.
 shot=$(shoot splash-copying.png)

@@ -6,8 +6,9 @@
 //
 // --rate       paces all reads together at that many bytes a second, as a slow line does;
 // --truncate   makes NAME end after its first LENGTH bytes, as a publisher still copying it;
-// --stall      holds every read of NAME that reaches OFFSET or beyond until SIGUSR1 (or for
-//              ever), as a server that has gone mid-copy; it prints "stalled NAME" on the first;
+// --stall      holds every read of NAME that takes in the byte at OFFSET until SIGUSR1 (or for
+//              ever), as a server that has gone mid-copy, while the rest of the file (the end
+//              records of a jar) stays readable; it prints "stalled NAME" on the first;
 // --flip       inverts the byte of NAME at OFFSET, as a damaged transfer.
 // It prints "ready" once the kernel has mounted it. Kill it with SIGKILL to end everything at
 // once: a held read then fails instead of hanging its reader, and `umount -l` frees the folder.
@@ -108,9 +109,9 @@ int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_in
         if (offset >= shaping->truncateAt) return 0;
         size = std::min<size_t>(size, static_cast<size_t>(shaping->truncateAt - offset));
     }
-    // A read that the kernel asks for in part beyond the stall point is held whole: a short
-    // answer would read as the end of the file.
-    if (shaping && shaping->stallAt >= 0 && offset + static_cast<off_t>(size) > shaping->stallAt) {
+    // The read is held whole: a short answer would read as the end of the file.
+    if (shaping && shaping->stallAt >= offset &&
+        shaping->stallAt < offset + static_cast<off_t>(size)) {
         std::call_once(stallReported, [&] { std::printf("stalled %s\n", path + 1); });
         std::fflush(stdout);
         pollfd wait{releasePipe[0], POLLIN, 0};

@@ -116,8 +116,10 @@ publish() {  # [SIZE|small|large|zip64]: an install with a jar from 2020, the pu
         mkdir -p "$VELMOOR_JARS"
         flip_at=$("$here/../../demo/slowdrive/make-jar.py" "$1" "$VELMOOR_JARS/$1.jar")
         cp "$VELMOOR_JARS/$1.jar" "$work/published.jar" ;;
-    "") echo "published jar" >"$work/published.jar" ;;
-    *) head -c "$1" /dev/urandom >"$work/published.jar" ;;
+    *)  # the launcher offers only a complete archive: a real one, of one entry
+        if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$work/published"
+        python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w").write(sys.argv[2], "data")' \
+            "$work/published.jar" "$work/published" ;;
     esac
     touch -d 2024-01-01 "$work/published.jar"
     cp -p "$work/published.jar" "$update_folder/$jar"
@@ -128,8 +130,9 @@ slow_drive() {
     mv "$update_folder" "$work/served" && mkdir "$update_folder"
     coproc SLOW { exec "$VELMOOR_SLOWDRIVE" "$@" "$work/served" "$update_folder" -f 2>>"$work/slowdrive.log"; }
     slow_server=$SLOW_PID
+    disown "$slow_server"  # killed on purpose, it is no news
     # A held read fails once the server has gone, so that nothing waits on it.
-    on_exit 'kill -9 "$slow_server"; unmount_below "$work"'
+    on_exit 'kill -9 "$slow_server" 2>/dev/null; unmount_below "$work"'
     local line
     read -r line <&"${SLOW[0]}" && [ "$line" = ready ] || fail "could not mount the slow drive"
 }

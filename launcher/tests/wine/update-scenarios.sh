@@ -22,8 +22,9 @@ scenario_drive_stalled() {
 # Yes updates an install whose path has spaces and letters beyond ASCII, on a drive of its own,
 # and whose jar has another name; java gets exactly that path. The copy kept the published jar's
 # time, so the next start offers nothing. The update drive gives 2 MB/s, so the 17 MB copy takes
-# some 9 s: all the while the splash answers at once and its strip pulses, and from about a
-# second in it fills from the left, on screen as on the screenshots taken every 2 s.
+# some 9 s: all the while the splash answers at once and its strip pulses (the bar holds its
+# least red through the pulse's dark part, 0.7 s), and from about a second in it fills from the
+# left, on screen as on the screenshots taken every 2 s.
 scenario_newer_yes() {
     map_drive_d
     install="$drive_d/Prog ramme/Tarvio Ünïcode" jar=Other.jar
@@ -36,13 +37,13 @@ scenario_newer_yes() {
     read -r left y width < <(sed -n 's/^strip-row: //p' "$out")
     for shot in "$work"/shot-*.png; do  # the run of the leftmost pixel's colour, when red
         widths+=("$(convert "$shot" -crop "${width}x1+$left+$y" -depth 8 txt:- | awk -F'[ #]+' 'NR == 2 && $3 !~ /^00/ { c = $3 }
-            NR > 1 && c != "" { if ($3 != c) exit; n++ } END { print n + 0 }')")
+            NR > 1 && c != "" && !end { if ($3 != c) end = 1; else n++ } END { print n + 0 }')")
     done
-    echo "bar widths on the screenshots: ${widths[*]}; seen: $(sed -n 's/^strip-widths: //p' "$out")"
+    echo "bar widths on the screenshots: ${widths[*]};" $(grep '^watch-ms\|^strip\|^answer-ms' "$out")
     local grown=0 i
     for ((i = 1; i < ${#widths[@]}; i++)); do grown=$((grown + (widths[i] > widths[i - 1] && widths[i - 1] > 0))); done
     expect_ms watch-ms 7000 30000
-    expect_ms strip-gap-ms 0 500
+    expect_ms strip-gap-ms 0 1500  # a frozen strip shows as the whole copy
     expect_ms answer-ms 0 200
     ((grown >= 2)) || fail "the bar did not grow on the screenshots: ${widths[*]}"
     [ "$(sed -n 's/^strip-widths: //p' "$out" | wc -w)" -ge 6 ] || fail "the strip showed too few widths"
@@ -124,7 +125,7 @@ scenario_long_changes() {
     slow_drive --rate=1200000
     drive splash dialog filled=40000 "click=Skip Upgrade" java
     expect_ms dialog-ms 0 8000
-    expect 'filled-head: \r\nChange 00001: the quick brown fox jumps over the lazy dog again\r' 'filled-top-line: 0'
+    expect 'filled-head: \r\nChange 00001: the quick brown fox jumps over the lazy dog ' 'filled-top-line: 0'
     expect_java 1
 }
 
@@ -160,6 +161,7 @@ scenario_copy_stalled() {
     publish large
     slow_drive "--stall=Tarvio.jar:$(($(stat -c %s "$work/published.jar") / 2))"
     drive box=Yes box=OK java "run=kill -9 $slow_server"
+    echo "gave up $(sed -n 's/^box-ms: //p' "$out" | tail -1) ms after Yes"
     expect_ms box-ms 10000 25000
     grep -q '^box: An error occured trying to update the application' "$out" || fail "no update error"
     cmp -s "$install/Tarvio.jar" "$work/installed.jar" || fail "the installed jar was changed"

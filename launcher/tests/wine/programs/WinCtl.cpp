@@ -206,7 +206,8 @@ int wmain(int argc, wchar_t** argv) {
         } else if (verb == L"watch") {
             // How long the strip kept one colour, and the splash a message unanswered; the
             // widths of the pulsing bar from the left, as they change.
-            ULONGLONG changed = ::GetTickCount64(), shot = 0, gap = 0, answer = 0;
+            const ULONGLONG watched = ::GetTickCount64();
+            ULONGLONG changed = watched, shot = 0, gap = 0, gapEnd = 0, answer = 0;
             DWORD colour = 0;
             std::wstring widths;
             size_t width = 0;
@@ -221,7 +222,7 @@ int wmain(int argc, wchar_t** argv) {
                            const std::vector<DWORD> row = stripRow(splash);
                            if (row.empty()) return true;
                            if (row[0] != colour) colour = row[0], changed = now;
-                           gap = std::max(gap, now - changed);
+                           if (now - changed > gap) gap = now - changed, gapEnd = now - watched;
                            const auto bar = std::find_if(row.begin(), row.end(),
                                                          [&](DWORD c) { return c != colour; });
                            if (colour & 0xFF0000 && static_cast<size_t>(bar - row.begin()) != width)
@@ -239,6 +240,7 @@ int wmain(int argc, wchar_t** argv) {
             ::GetWindowRect(splash, &window);
             print(L"watch-ms", ms());
             print(L"strip-gap-ms", std::to_wstring(gap));
+            print(L"strip-gap-end-ms", std::to_wstring(gapEnd));
             print(L"answer-ms", std::to_wstring(answer));
             print(L"strip-widths", widths);
             print(L"strip-row", std::to_wstring(window.left) + L" " +
