@@ -278,6 +278,8 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (!done) {
             print(L"timeout", step);
+            const HWND box = find(nullptr, L"#32770");
+            if (box) print(L"open-box", text(::GetDlgItem(box, 0xFFFF)));
             ::TerminateProcess(launcher, 99);
             return 1;
         }
