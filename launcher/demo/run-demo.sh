@@ -2,8 +2,9 @@
 # Runs the launcher under Wine on a virtual X display against a sample install (with a
 # stand-in java.exe) and saves screenshots into OUTPUT_DIR: splash.png, the splash window of
 # a plain start, splash-144dpi.png and splash-192dpi.png, the same on screens of those
-# resolutions, and changes-dialog.png (and changes-dialog-144dpi.png), the dialog that offers
-# a newer jar from the update folder with its changes file.
+# resolutions, changes-dialog.png (and changes-dialog-144dpi.png), the dialog that offers
+# a newer jar from the update folder with its changes file, and splash-copying.png, the splash
+# while a 17 MB jar comes in from a slow update drive (slowdrive/, at 5 MB/s).
 # Needs scripts/build.sh to have run.   Usage: [VELMOOR_WINE_ARCH=win64] launcher/demo/run-demo.sh OUTPUT_DIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
@@ -20,14 +21,18 @@ else
 fi
 exe="$windows_build/Velmoor.exe"
 programs="$windows_build/tests/wine/programs"
-for file in "$exe" "$programs/java.exe" "$programs/winctl.exe"; do
+slowdrive="$root/build/linux-x86_64/launcher/demo/slowdrive/slowdrive"
+for file in "$exe" "$programs/java.exe" "$programs/winctl.exe" "$slowdrive"; do
     [ -f "$file" ] || { echo "missing $file: run scripts/build.sh first" >&2; exit 1; }
 done
 
 work=$(mktemp -d "$root/build/velmoor-demo.XXXXXX")
 # The prefix and display are made as for the Wine scenarios; nothing is mounted below "none".
 prefix_sh="$root/launcher/tests/wine/prefix.sh"
-trap '"$prefix_sh" cleanup "$work/state" "$work/none" 2>/dev/null; rm -rf "$work"' EXIT
+update="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
+# The slow drive goes first: gone, it holds up nothing of what follows.
+trap 'kill -9 ${slow_pid:-} 2>/dev/null; fusermount3 -uz "$update" 2>/dev/null
+      "$prefix_sh" cleanup "$work/state" "$work/none" 2>/dev/null; rm -rf "$work"' EXIT
 echo "Making a Wine prefix (about 10 s)..."
 "$prefix_sh" setup "$work/state" "$work/none" >/dev/null
 export DISPLAY=":$(cat "$work/state/display")" WINEPREFIX="$work/state/prefix" WINEDEBUG=-all
@@ -72,9 +77,11 @@ done
 set_dpi 96
 
 echo "Publishing a newer jar with a changes file on drive I: and starting again..."
-update="$work/drive-i/Brantholm/Kelvanor/DevKit/lastest update"
 mkdir -p "$update"
-echo "newer sample application" >"$update/Tarvio.jar"
+# Real jars, made once: the launcher offers only a complete one.
+mkdir -p "$root/build/demo-jars" "$work/served"
+"$root/launcher/demo/slowdrive/make-jar.py" small "$root/build/demo-jars/small.jar" >/dev/null
+cp "$root/build/demo-jars/small.jar" "$update/Tarvio.jar"
 touch -d 2025-06-01 "$update/Tarvio.jar"
 printf '%s\r\n' "Version 4.2" "- Reads tags twice as fast" "- New serial port settings page" \
     >"$update/TarvioChanges.txt"
@@ -88,5 +95,19 @@ touch -d 2026-01-01 "$update/Tarvio.jar"
 drive splash dialog closed "$(shoot changes-dialog-144dpi.png)" "click=Skip Upgrade" java
 set_dpi 96
 echo "Saved $output/changes-dialog-144dpi.png"
+
+echo "Publishing a 17 MB jar on a slow update drive (5 MB/s), and upgrading..."
+"$root/launcher/demo/slowdrive/make-jar.py" large "$root/build/demo-jars/large.jar" >/dev/null
+cp "$root/build/demo-jars/large.jar" "$work/served/Tarvio.jar"
+touch -d 2026-06-01 "$work/served/Tarvio.jar"
+rm -r "$update" && mkdir "$update"
+coproc SLOW { exec "$slowdrive" --rate=5000000 "$work/served" "$update" -f 2>>"$work/slowdrive.log"; }
+slow_pid=$SLOW_PID
+disown "$slow_pid"  # killed on purpose at the end, it is no news
+read -r ready <&"${SLOW[0]}" && [ "$ready" = ready ] || { echo "the slow drive did not mount" >&2; exit 1; }
+# The strip shows the copy's progress after about a second of it.
+shot=$(shoot splash-copying.png)
+drive splash box=Yes "run=sleep 2 && ${shot#run=}" box=OK java
+echo "Saved $output/splash-copying.png"
 echo "The launcher started:"
 sed -n 's/^command: /  /p' "$work/java-record.txt"

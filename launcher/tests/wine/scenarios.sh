@@ -61,7 +61,7 @@ expect() {  # LINE...: each a line of the driver's output
 
 expect_ms() {  # NAME LOW HIGH: a time the driver printed lies within [LOW, HIGH] ms
     local value
-    value=$(sed -n "s/^$1: //p" "$out")
+    value=$(sed -n "s/^$1: //p" "$out" | tail -1)
     [ -n "$value" ] && [ "$value" -ge "$2" ] && [ "$value" -le "$3" ] || fail "$1 is '$value', expected $2..$3"
 }
 
@@ -105,22 +105,41 @@ map_drive_d() {
     ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
 }
 
-publish() {  # [SIZE]: an install with a jar from 2020, the published one from 2024
+publish() {  # [SIZE|small|large|zip64]: an install with a jar from 2020, the published one from 2024
     make_install
     mkdir -p "$update_folder"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"
-    # The launcher offers only a complete archive, so the published jar is a real one.
-    if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$work/published"
-    python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w").write(sys.argv[2], "data")' \
-        "$update_folder/$jar" "$work/published"
-    touch -d 2024-01-01 "$update_folder/$jar"
+    case "${1:-}" in
+    small | large | zip64)  # a real one, made once per build; flip_at: a byte inside compressed data
+        mkdir -p "$VELMOOR_JARS"
+        flip_at=$("$here/../../demo/slowdrive/make-jar.py" "$1" "$VELMOOR_JARS/$1.jar")
+        cp "$VELMOOR_JARS/$1.jar" "$work/published.jar" ;;
+    *)  # the launcher offers only a complete archive: a real one, of one entry
+        if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$work/published"
+        python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w").write(sys.argv[2], "data")' \
+            "$work/published.jar" "$work/published" ;;
+    esac
+    touch -d 2024-01-01 "$work/published.jar"
+    cp -p "$work/published.jar" "$update_folder/$jar"
+}
+
+# OPTION...: the update folder served from here on by the slow drive, shaped by the options.
+slow_drive() {
+    mv "$update_folder" "$work/served" && mkdir "$update_folder"
+    coproc SLOW { exec "$VELMOOR_SLOWDRIVE" "$@" "$work/served" "$update_folder" -f 2>>"$work/slowdrive.log"; }
+    slow_server=$SLOW_PID
+    disown "$slow_server"  # killed on purpose, it is no news
+    # A held read fails once the server has gone, so that nothing waits on it.
+    on_exit 'kill -9 "$slow_server" 2>/dev/null; unmount_below "$work"'
+    local line
+    read -r line <&"${SLOW[0]}" && [ "$line" = ready ] || fail "could not mount the slow drive"
 }
 
 expect_installed() {  # old|new, and no temporary file left
     local expected="$work/installed.jar"
-    [ "$1" = old ] || expected="$update_folder/$jar"
+    [ "$1" = old ] || expected="$work/published.jar"
     cmp -s "$install/$jar" "$expected" || fail "the installed jar is not the $1 one"
     ! ls "$install" | grep -q '\.tmp$' || fail "a temporary file was left: $(ls "$install")"
 }

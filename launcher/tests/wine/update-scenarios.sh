@@ -21,13 +21,32 @@ scenario_drive_stalled() {
 
 # Yes updates an install whose path has spaces and letters beyond ASCII, on a drive of its own,
 # and whose jar has another name; java gets exactly that path. The copy kept the published jar's
-# time, so the next start offers nothing.
+# time, so the next start offers nothing. The update drive gives 2 MB/s, so the 17 MB copy takes
+# some 9 s: all the while the splash answers at once and its strip pulses (the bar holds its
+# least red through the pulse's dark part, 0.7 s), and from about a second in it fills from the
+# left, on screen as on the screenshots taken every 2 s.
 scenario_newer_yes() {
     map_drive_d
     install="$drive_d/Prog ramme/Tarvio Ünïcode" jar=Other.jar
-    publish
-    drive box=Yes box=OK java
+    publish large
+    slow_drive --rate=2000000
+    use_own_display
+    drive splash box=Yes "watch=$work/shot" box=OK java
     expect "$prompt" "box: Application Updated !"
+    local left y width widths=() shot
+    read -r left y width < <(sed -n 's/^strip-row: //p' "$out")
+    for shot in "$work"/shot-*.png; do  # the run of the leftmost pixel's colour, when red
+        widths+=("$(convert "$shot" -crop "${width}x1+$left+$y" -depth 8 txt:- | awk -F'[ #]+' 'NR == 2 && $3 !~ /^00/ { c = $3 }
+            NR > 1 && c != "" && !end { if ($3 != c) end = 1; else n++ } END { print n + 0 }')")
+    done
+    echo "bar widths on the screenshots: ${widths[*]};" $(grep '^watch-ms\|^strip\|^answer-ms' "$out")
+    local grown=0 i
+    for ((i = 1; i < ${#widths[@]}; i++)); do grown=$((grown + (widths[i] > widths[i - 1] && widths[i - 1] > 0))); done
+    expect_ms watch-ms 7000 30000
+    expect_ms strip-gap-ms 0 1500  # a frozen strip shows as the whole copy
+    expect_ms answer-ms 0 200
+    ((grown >= 2)) || fail "the bar did not grow on the screenshots: ${widths[*]}"
+    [ "$(sed -n 's/^strip-widths: //p' "$out" | wc -w)" -ge 6 ] || fail "the strip showed too few widths"
     expect_installed new
     local folder='D:\Prog ramme\Tarvio Ünïcode'
     expect_java 1 "command: \"$folder\\jre\\bin\\java.exe\" -jar \"$folder/Other.jar\"" "directory: $folder" \
@@ -96,18 +115,61 @@ scenario_disk_full() {
     expect_update_failed 1
 }
 
-# 5 MB of changes in UTF-16 LE: the dialog opens within a second with the first lines in view,
-# and goes on to hold the first 256 KiB of the file, far past the text box's default 32K
-# characters, and a last line saying that there is more.
+# 5.2 MB of changes in UTF-16 LE, on a drive that gives 1.2 MB/s: the dialog opens all the same
+# with the first lines in view, and holds the first 256 KiB of the file, far past the text box's
+# default 32K characters, and a last line saying that there is more.
 scenario_long_changes() {
-    publish
+    publish small
     { printf '\xff\xfe' && { seq 40000 | awk '{ printf "Change %05d: the quick brown fox jumps over the lazy dog again\r\n", $1 }' &&
         printf 'The last line'; } | iconv -t UTF-16LE; } >"$update_folder/TarvioChanges.txt"
+    slow_drive --rate=1200000
     local more='... and more changes: see TarvioChanges.txt in the update folder'
     # The characters after the mark, a line break before the first line and one before the last.
     local length=$(((256 * 1024 - 2) / 2 + 2 + 2 + ${#more}))
     drive splash dialog "filled=$length" "click=Skip Upgrade" java
-    expect_ms dialog-ms 0 1000
-    expect "filled-length: $length" "filled-tail: ${more: -60}" 'filled-top-line: 0'
+    expect_ms dialog-ms 0 2000
+    expect "filled-length: $length" "filled-tail: ${more: -60}" 'filled-top-line: 0' \
+        'filled-head: \r\nChange 00001: the quick brown fox jumps over the lazy dog '
     expect_java 1
+}
+
+# Published jars that must not replace the installed one: the first half of one (as a publisher
+# still copying leaves it) is not offered; one with a byte changed inside compressed data is
+# offered, but its copy is refused. One past a plain zip's 65,535 entries is installed.
+scenario_jar_truncated() {
+    publish small
+    slow_drive "--truncate=Tarvio.jar:$(($(stat -c %s "$work/published.jar") / 2))"
+    drive java
+    ! grep -q '^box\|^dialog' "$out" || fail "a jar cut short was offered"
+    expect_java 1
+    expect_installed old
+}
+scenario_jar_damaged() {
+    publish small
+    slow_drive "--flip=Tarvio.jar:$flip_at"
+    drive box=Yes box=OK java
+    grep -qi '^box: An error.*\\r\\n.*\(damaged\|incomplete\)' "$out" || fail "the box does not say the jar is damaged"
+    expect_update_failed 1
+}
+scenario_jar_zip64() {
+    publish zip64
+    drive box=Yes box=OK java
+    expect "box: Application Updated !"
+    expect_installed new
+    expect_java 1
+}
+
+# The update drive stops answering half way through the copy: the launcher gives up within its
+# bound, and starts the installed jar. The next start (the drive gone) finds no copy left over.
+scenario_copy_stalled() {
+    publish large
+    slow_drive "--stall=Tarvio.jar:$(($(stat -c %s "$work/published.jar") / 2))"
+    drive box=Yes box=OK java "run=kill -9 $slow_server"
+    echo "gave up $(sed -n 's/^box-ms: //p' "$out" | tail -1) ms after Yes"
+    expect_ms box-ms 10000 25000
+    grep -q '^box: An error occured trying to update the application' "$out" || fail "no update error"
+    cmp -s "$install/Tarvio.jar" "$work/installed.jar" || fail "the installed jar was changed"
+    drive java
+    expect_java 2
+    expect_installed old
 }

@@ -1,18 +1,20 @@
 // Test driver for the launcher under Wine: starts it, plays the user through the steps on its
 // command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
 // java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
-// click=BUTTON, closed (the splash), second (a second launcher, another window in front), lock=PATH
-// (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit (the launcher's). A step that
-// does not come prints "timeout: STEP".
+// click=BUTTON, closed (the splash), watch[=SHOT] (the splash's strip and answers, until a box or
+// the splash's end, with screenshots SHOT-N.png every 2 s), second (a second launcher, another
+// window in front), lock=PATH (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit
+// (the launcher's). A step that does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
-constexpr ULONGLONG kStepTimeoutMs = 20000;
+constexpr ULONGLONG kStepTimeoutMs = 30000;
 HANDLE launcher;
 DWORD launcherId;
 
@@ -105,6 +107,26 @@ bool run(const std::wstring& commandLine) {
     return ended;
 }
 
+// The splash's strip as the screen shows it, a row across its middle: 0x00RRGGBB pixels.
+std::vector<DWORD> stripRow(HWND splash) {
+    RECT window{};
+    ::GetWindowRect(splash, &window);
+    const int width = window.right - window.left;
+    const HDC screen = ::GetDC(nullptr), memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, 1);
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    // The strip is 255 twips, 17 pixels at 96 dpi, high along the bottom edge.
+    ::BitBlt(memory, 0, 0, width, 1, screen, window.left, window.bottom - 8, SRCCOPY);
+    ::SelectObject(memory, old);
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, 1, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    std::vector<DWORD> row(static_cast<size_t>(width));
+    ::GetDIBits(memory, bitmap, 0, 1, row.data(), &info, DIB_RGB_COLORS);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return row;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -153,6 +175,7 @@ int wmain(int argc, wchar_t** argv) {
             const HWND box = waitForWindow(L"#32770", L"Ostrel Tarvio Launcher");
             const HWND message = box ? ::GetDlgItem(box, 0xFFFF) : nullptr;
             print(L"box", message ? text(message) : L"");
+            print(L"box-ms", ms());
             clicked = ::GetTickCount64();
             done = box && (argument.empty() || (click(box, argument) &&
                                                 waitFor([&] { return !::IsWindowVisible(box); })));
@@ -173,12 +196,56 @@ int wmain(int argc, wchar_t** argv) {
                                   3 * kStepTimeoutMs);
             const std::wstring changes = box ? text(box) : L"";
             print(L"filled-length", std::to_wstring(changes.size()));
+            print(L"filled-head", changes.substr(0, 60));
             print(L"filled-tail",
                   changes.substr(changes.size() - std::min<size_t>(changes.size(), 60)));
             print(L"filled-top-line",
                   std::to_wstring(::SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0)));
         } else if (verb == L"click") {
             done = dialog && click(dialog, argument);
+        } else if (verb == L"watch") {
+            // How long the strip kept one colour, and the splash a message unanswered; the
+            // widths of the pulsing bar from the left, as they change.
+            const ULONGLONG watched = ::GetTickCount64();
+            ULONGLONG changed = watched, shot = 0, gap = 0, gapEnd = 0, answer = 0;
+            DWORD colour = 0;
+            std::wstring widths;
+            size_t width = 0;
+            int shots = 0;
+            done = splash &&
+                   waitFor(
+                       [&] {
+                           const ULONGLONG now = ::GetTickCount64();
+                           DWORD_PTR result = 0;
+                           ::SendMessageTimeoutW(splash, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result);
+                           answer = std::max(answer, ::GetTickCount64() - now);
+                           const std::vector<DWORD> row = stripRow(splash);
+                           if (row.empty()) return true;
+                           if (row[0] != colour) colour = row[0], changed = now;
+                           if (now - changed > gap) gap = now - changed, gapEnd = now - watched;
+                           const auto bar = std::find_if(row.begin(), row.end(),
+                                                         [&](DWORD c) { return c != colour; });
+                           if (colour & 0xFF0000 && static_cast<size_t>(bar - row.begin()) != width)
+                               widths += L" " + std::to_wstring(
+                                                    width = static_cast<size_t>(bar - row.begin()));
+                           if (!argument.empty() && now >= shot + 2000) {
+                               shot = now;
+                               start(L"/bin/sh -c \"import -window root " + argument + L"-" +
+                                     std::to_wstring(shots++) + L".png\"");
+                           }
+                           return find(nullptr, L"#32770") || !::IsWindowVisible(splash);
+                       },
+                       60000);
+            RECT window{};
+            ::GetWindowRect(splash, &window);
+            print(L"watch-ms", ms());
+            print(L"strip-gap-ms", std::to_wstring(gap));
+            print(L"strip-gap-end-ms", std::to_wstring(gapEnd));
+            print(L"answer-ms", std::to_wstring(answer));
+            print(L"strip-widths", widths);
+            print(L"strip-row", std::to_wstring(window.left) + L" " +
+                                    std::to_wstring(window.bottom - 8) + L" " +
+                                    std::to_wstring(window.right - window.left));
         } else if (verb == L"second") {
             // Something else in front, as when the user has gone on working meanwhile.
             const HWND cover = ::CreateWindowExW(0, L"Static", L"cover", WS_POPUP | WS_VISIBLE, 0,
@@ -211,6 +278,8 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (!done) {
             print(L"timeout", step);
+            const HWND box = find(nullptr, L"#32770");
+            if (box) print(L"open-box", text(::GetDlgItem(box, 0xFFFF)));
             ::TerminateProcess(launcher, 99);
             return 1;
         }
