@@ -86,6 +86,10 @@ int open(const char* path, fuse_file_info* info) {
     const int fd = ::open(real(path).c_str(), O_RDONLY);
     if (fd < 0) return -errno;
     info->fh = static_cast<uint64_t>(fd);
+    // Reads bypass the kernel's page cache, as a network drive's do: a held read then locks no
+    // cached page, and another open of the file (Wine's server opens files for its clients)
+    // does not wait for it while the kernel drops the file's cached pages.
+    info->direct_io = 1;
     return 0;
 }
 

@@ -164,12 +164,14 @@ scenario_jar_zip64() {
 scenario_copy_stalled() {
     publish large
     slow_drive "--stall=Tarvio.jar:$(($(stat -c %s "$work/published.jar") / 2))"
-    drive box=Yes box=OK java "run=kill -9 $slow_server"
+    drive box=Yes box=OK java
     echo "gave up $(sed -n 's/^box-ms: //p' "$out" | tail -1) ms after Yes"
     expect_ms box-ms 10000 25000
     grep -q '^box: An error occured trying to update the application' "$out" || fail "no update error"
     cmp -s "$install/Tarvio.jar" "$work/installed.jar" || fail "the installed jar was changed"
+    # The first launcher may still sit in its read: it must not keep the next start away.
+    drive box=No java "run=kill -9 $slow_server"
     drive java
-    expect_java 2
+    expect_java 3
     expect_installed old
 }
