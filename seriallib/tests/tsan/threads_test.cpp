@@ -1,12 +1,20 @@
 // The port table and its descriptor holds under ThreadSanitizer: a port closed and reopened again
-// and again while two threads keep using its slot.
+// and again while two threads keep using its slot; receives ended by continue signals and closes.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
 #include <thread>
 
 #include "../unit/pty.h"
+#include "continue_latch.h"
 #include "open_close.h"
 #include "port_table.h"
 #include "timeouts.h"
@@ -20,6 +28,7 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     testing::Pty pty;
+    prepareContinueLatch();  // the process's own, never closed
     const auto before = descriptors();
     ASSERT_EQ(code::kOk, openPort(pty.slave(), 3).code);
     setReceiveTimeout(3, 1);
@@ -38,6 +47,50 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     for (auto& t : users) t.join();
     EXPECT_EQ(0, closePort(3));
     EXPECT_EQ(before, descriptors()) << "every descriptor was closed exactly once";
+}
+
+void awaitPoll(const std::atomic<int>& thread) {
+    while (thread == 0) std::this_thread::yield();
+    const std::string record = "/proc/self/task/" + std::to_string(thread) + "/syscall";
+    for (long call = -1; call != SYS_poll; std::this_thread::yield()) std::ifstream(record) >> call;
+}
+
+// Whichever thread a continue signal lands on, it ends every receive waiting then, and none that
+// starts after it; a close ends every receive waiting on its port, and returns once they have.
+TEST(Threads, ContinueSignalsAndClosesEndEveryWaitingReceiveAndNoLaterOne) {
+    testing::Pty pty;
+    constexpr int kFirst = 10, kWaits = 6;
+    for (int round = 0; round < 40; ++round) {
+        std::atomic<int> threads[kWaits] = {};
+        std::future<int> waits[kWaits];
+        for (int i = 0; i < kWaits; ++i) {
+            ASSERT_EQ(code::kOk, openPort(pty.slave(), kFirst + i).code);
+            setReceiveTimeout(kFirst + i, 60000);
+            waits[i] = std::async(std::launch::async, [&, i] {
+                threads[i] = static_cast<int>(gettid());
+                unsigned char into[4];
+                return getData(kFirst + i, into, sizeof into);
+            });
+        }
+        for (auto& thread : threads) awaitPoll(thread);
+        const bool signal = round % 2 == 0;
+        if (signal) {
+            kill(getpid(), SIGCONT);
+        } else {
+            for (int i = 0; i < kWaits; ++i) EXPECT_EQ(0, closePort(kFirst + i));
+        }
+        for (auto& wait : waits) {
+            EXPECT_EQ(signal ? 0 : -1, wait.get()) << "round " << round;
+        }
+        if (!signal) continue;
+        setReceiveTimeout(kFirst, 30);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(-1, getByte(kFirst));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+        for (int i = 0; i < kWaits; ++i) {
+            EXPECT_EQ(0, closePort(kFirst + i));
+        }
+    }
 }
 
 }  // namespace
