@@ -56,8 +56,6 @@ bool ready(Latch& latch) {
     return true;
 }
 
-// Under the lock. The bytes only wake the waits; the counts say whether a signal is new, so a
-// byte whose signal was passed on already fires nothing.
 // Under the lock: a current latch that has fired is replaced, or reset once nobody shares it.
 void freshCurrent() {
     for (int i = current, step = 0; step < kLatches; ++step, i = (i + 1) % kLatches) {
@@ -70,6 +68,8 @@ void freshCurrent() {
     }
 }
 
+// Under the lock. The bytes only wake the waits; the counts say whether a signal is new, so a
+// byte whose signal was passed on already fires nothing.
 void passSignals() {
     char sink[64];
     while (read(pipeRead, sink, sizeof sink) > 0) {

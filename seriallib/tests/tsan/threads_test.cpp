@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <string>
 #include <thread>
 
 #include "../unit/pty.h"
@@ -49,30 +46,24 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     EXPECT_EQ(before, descriptors()) << "every descriptor was closed exactly once";
 }
 
-void awaitPoll(const std::atomic<int>& thread) {
-    while (thread == 0) std::this_thread::yield();
-    const std::string record = "/proc/self/task/" + std::to_string(thread) + "/syscall";
-    for (long call = -1; call != SYS_poll; std::this_thread::yield()) std::ifstream(record) >> call;
-}
-
-// Whichever thread a continue signal lands on, it ends every receive waiting then, and none that
-// starts after it; a close ends every receive waiting on its port, and returns once they have.
-TEST(Threads, ContinueSignalsAndClosesEndEveryWaitingReceiveAndNoLaterOne) {
+// Whichever thread a continue signal lands on, it ends every receive waiting then; a close ends
+// every receive waiting on its port, and returns once they have.
+TEST(Threads, ContinueSignalsAndClosesEndEveryWaitingReceive) {
     testing::Pty pty;
     constexpr int kFirst = 10, kWaits = 6;
     for (int round = 0; round < 40; ++round) {
-        std::atomic<int> threads[kWaits] = {};
+        std::atomic<long> threads[kWaits] = {};
         std::future<int> waits[kWaits];
         for (int i = 0; i < kWaits; ++i) {
             ASSERT_EQ(code::kOk, openPort(pty.slave(), kFirst + i).code);
             setReceiveTimeout(kFirst + i, 20000);
             waits[i] = std::async(std::launch::async, [&, i] {
-                threads[i] = static_cast<int>(gettid());
+                threads[i] = gettid();
                 unsigned char into[4];
                 return getData(kFirst + i, into, sizeof into);
             });
         }
-        for (auto& thread : threads) awaitPoll(thread);
+        for (auto& thread : threads) testing::awaitPoll(thread);
         const bool signal = round % 2 == 0;
         const auto start = std::chrono::steady_clock::now();
         if (signal) {
@@ -80,19 +71,10 @@ TEST(Threads, ContinueSignalsAndClosesEndEveryWaitingReceiveAndNoLaterOne) {
         } else {
             for (int i = 0; i < kWaits; ++i) EXPECT_EQ(0, closePort(kFirst + i));
         }
-        for (auto& wait : waits) {
-            EXPECT_EQ(signal ? 0 : -1, wait.get()) << "round " << round;
-        }
+        for (auto& wait : waits) EXPECT_EQ(signal ? 0 : -1, wait.get()) << "round " << round;
         ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
             << "round " << round;
-        if (!signal) continue;
-        setReceiveTimeout(kFirst, 30);
-        const auto later = std::chrono::steady_clock::now();
-        EXPECT_EQ(-1, getByte(kFirst));
-        EXPECT_GE(std::chrono::steady_clock::now() - later, std::chrono::milliseconds(30));
-        for (int i = 0; i < kWaits; ++i) {
-            EXPECT_EQ(0, closePort(kFirst + i));
-        }
+        for (int i = 0; signal && i < kWaits; ++i) EXPECT_EQ(0, closePort(kFirst + i));
     }
 }
 

@@ -115,9 +115,7 @@ TEST(TableRaces, ACloseReportsItsOwnFailureAfterTheReceiveItWokeHasReturned) {
         receiver = gettid();
         return getByte(slot);
     });
-    while (receiver == 0) std::this_thread::yield();
-    const std::string record = "/proc/self/task/" + std::to_string(receiver) + "/syscall";
-    for (long call = -1; call != SYS_poll; std::this_thread::yield()) std::ifstream(record) >> call;
+    testing::awaitPoll(receiver);
     slowDescriptor = portDescriptor(slot);
     closeError = EIO;
     std::future<std::pair<int, int>> closing =
