@@ -50,6 +50,8 @@ int awaitInput(const PortHold& port, int timeoutMs) {
         errno = EINVAL;
         return -1;
     }
+    // Nothing to wake: no share of the continue latch, whose lock a polling loop would meet.
+    if (timeoutMs == 0) return lineState(port.fd());
     // poll rather than select: a descriptor of 1024 or more would overrun an fd_set. Besides the
     // line, the port's wake (its close) and the continue signal's pipe and latch.
     ContinueShare share;
