@@ -52,7 +52,7 @@ fault bit-rate-read-back-dropped $S/line_config.cpp \
   's/cfgetispeed\(&applied\) != cfgetispeed\(&setting\) \|\|\n        cfgetospeed\(&applied\) != cfgetospeed\(&setting\)/false/' \
   "$G"
 fault open-waits-behind-a-close $S/port_table.cpp \
-  's/            if \(claim\(each\)\) taken = each;/            while ((atomicRef(portUsers[each]).load() & kClosing) != 0) {}\n            if (claim(each)) taken = each;/' \
+  's/(for \(int each = 0; each < kPortSlots && taken < 0; \+\+each\))\n( *)(if \(claim\(each\)\) taken = each;)/$1 {\n$2while ((atomicRef(portUsers[each]).load() & kClosing) != 0) {}\n$2$3\n}/' \
   "seriallib\.unit\.TableRaces|$G"
 fault slot-given-out-before-close-returns $S/port_table.cpp \
   's/    const int result = close\(fd\);\n/    users.store(0, std::memory_order_release);\n    const int result = close(fd);\n/' \
