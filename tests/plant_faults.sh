@@ -25,9 +25,14 @@ fault timeout-outside-table $S/timeouts.cpp 's/if \(!isSlot\(slot\)\) return kTi
 fault receive-waits-on-free-slot $S/transfer.cpp \
   's/    if \(port.fd\(\) == kNoDescriptor\) return kFailed;\n//' "$J\.BadInput"
 fault numbered-path-off-by-one $S/open_close.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
-fault receive-after-close $S/transfer.cpp 's/    if \(!port.stillOpen\(\)\) return kFailed;\n//' "$J\.Transfer"
-fault descriptor-closed-under-receive $S/port_table.cpp \
-  's/    return dropHold\(slot\);\n\}/    close(fd);\n    return dropHold(slot);\n}/' "$J\.Transfer"
+fault receive-after-close $S/transfer.cpp 's/    if \(ready == kPortClosing \|\| port.closing\(\)\) return kFailed;\n//' "$J\.OpenClose"
+fault descriptor-closed-under-holders $S/port_table.cpp 's/    awaitLastHolder\(slot, fd\);/    if (false) awaitLastHolder(slot, fd);/' 'seriallib\.unit\.TableRaces'
+fault close-wakes-no-wait $S/port_table.cpp 's/    \(void\)!write\(wake, &one, sizeof one\);/    (void)one;/' 'seriallib\.tsan'
+fault calls-after-close-hold $S/port_table.cpp 's/if \(count <= 0 \|\| \(count & kClosing\) != 0\) return false;/if (count <= 0) return false;/' \
+  "$J\.OpenClose"
+fault close-result-lost $S/port_table.cpp 's/    errno = error;\n    return result;/    errno = error;\n    return result \& 0;/' 'seriallib\.unit\.TableRaces'
+fault continue-signal-to-its-thread-only $S/port_table.cpp 's/    pellusk::noteContinueSignal\(\);\n//' "$J\.OpenClose|seriallib\.tsan"
+fault drain-of-free-slot-fails $S/transfer.cpp 's/    if \(port.fd\(\) == kNoDescriptor\) return 0;/    if (port.fd() == kNoDescriptor) return tcdrain(port.fd());/' "$J\.BadInput"
 fault nothing-after-hang-up $S/transfer.cpp \
   's/return kNothing;\n    return kFailed;/return kNothing;\n    return kNothing;/' "$J\.Transfer"
 fault six-data-bits-as-five $S/line_config.cpp 's/\{CS5, CS6, CS7, CS8\}/{CS5, CS5, CS7, CS8}/' "seriallib\.unit\.LineSetting|$G"
@@ -47,17 +52,14 @@ fault resume-flag-cleared-by-any-value $S/card_power.cpp 's/clear == JNI_TRUE/cl
 fault bit-rate-read-back-dropped $S/line_config.cpp \
   's/cfgetispeed\(&applied\) != cfgetispeed\(&setting\) \|\|\n        cfgetospeed\(&applied\) != cfgetospeed\(&setting\)/false/' \
   "$G"
-fault open-sets-up-another-port $S/open_close.cpp \
-  's/const PortHold hold = claim.occupy\(fd\);\n    const int setup = applyInitialSetting\(hold.fd\(\)\);/claim.occupy(fd);\n    const int setup = applyInitialSetting(fd);/' \
-  'seriallib\.unit\.TableRaces'
 fault open-waits-behind-a-close $S/port_table.cpp \
-  's/(SlotClaim::SlotClaim\(\) \{\n    for \(int slot = 0; slot < kPortSlots; \+\+slot\) \{\n)/$1        while (atomicRef(portUsers[slot]).load() == kClaimed) {}\n/' \
+  's/(for \(int each = 0; each < kPortSlots && taken < 0; \+\+each\))\n( *)(if \(claim\(each\)\) taken = each;)/$1 {\n$2while ((atomicRef(portUsers[each]).load() & kClosing) != 0) {}\n$2$3\n}/' \
   "seriallib\.unit\.TableRaces|$G"
 fault slot-given-out-before-close-returns $S/port_table.cpp \
-  's/const int result = close\(fd\);\n    users.store\(0, std::memory_order_release\);/users.store(0, std::memory_order_release);\n    const int result = close(fd);/' \
+  's/    const int result = close\(fd\);\n/    users.store(0, std::memory_order_release);\n    const int result = close(fd);\n/' \
   'seriallib\.unit\.TableRaces'
-fault table-read-unsynchronised $S/port_table.cpp \
-  's/return atomicRef\(hSerPort\[slot\]\).load\(std::memory_order_acquire\);/return hSerPort[slot];/' 'seriallib\.tsan'
+fault hold-taken-unsynchronised $S/port_table.cpp \
+  's/count \+ 1, std::memory_order_acquire,/count + 1, std::memory_order_relaxed,/' 'seriallib\.tsan'
 fault modem-set-clear-swapped $S/modem_lines.cpp 's/raise \? TIOCMBIS : TIOCMBIC/raise ? TIOCMBIC : TIOCMBIS/' "$G"
 fault modem-wrong-status-bit $S/modem_lines.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
 fault break-units $S/modem_lines.cpp 's/breakUnits\(duration\)/duration/' "$G"

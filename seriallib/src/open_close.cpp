@@ -1,6 +1,7 @@
 #include "open_close.h"
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,20 +70,31 @@ int applyInitialSetting(int fd) {
 
 OpenResult openPort(const char* path, int slot) {
     if (slot != kLowestFreeSlot && !isSlot(slot)) return {code::kBadPortNumber, -1};
-    SlotClaim claim = slot == kLowestFreeSlot ? SlotClaim() : SlotClaim(slot);
-    if (!claim.claimed())
-        return {slot == kLowestFreeSlot ? code::kNoFreeSlot : code::kSlotTaken, -1};
-    // Neither a slow open() nor another thread's close waits on the other: the claim keeps
-    // the slot for this open alone, and no lock is held.
+    const int taken = slot == kLowestFreeSlot ? code::kNoFreeSlot : code::kSlotTaken;
+    // Looked at before the device is opened, since a far end may see an open and a close (DTR).
+    if (!slotFree(slot)) return {taken, -1};
+    // The slot is taken only with the descriptor in hand, so a slow or failing open() shows no
+    // other open its slot taken, and no open waits for another: no lock, no claim meanwhile.
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return {openErrorCode(errno), -1};
-    // The slot is taken from here on, also when a setup step fails. Another thread may close it
-    // at once; the hold taken with the store keeps the setting on this port's descriptor.
-    const int taken = claim.slot();
-    const PortHold hold = claim.occupy(fd);
+    const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        const int error = errno;
+        close(fd);
+        return {openErrorCode(error), -1};
+    }
+    // Taken from here on, also when a setup step fails. Another thread may close it at once;
+    // the close waits for this hold, so the setting is this port's.
+    const PortHold hold = occupySlot(slot, fd, wake);
+    if (hold.slot() < 0) {
+        // Another open took the slot (or the last one) since the look above.
+        close(wake);
+        close(fd);
+        return {taken, -1};
+    }
     const int setup = applyInitialSetting(hold.fd());
     if (setup == code::kOk) installContinueHandler();
-    return {setup, taken};
+    return {setup, hold.slot()};
 }
 
 int closePort(int slot) {
@@ -109,7 +121,7 @@ jint openByNumber(JNIEnv* env, SerialConfigCalls& config) {
     if (!config.ok()) return code::kJavaError;
     if (portNumber < kFirstPortNumber || portNumber > kPortSlots) return code::kBadPortNumber;
     const int slot = portNumber - kFirstPortNumber;
-    if (portDescriptor(slot) != kNoDescriptor) return code::kSlotTaken;
+    if (!slotFree(slot)) return code::kSlotTaken;
 
     char baseName[kDevicePathSize];
     const int length = config.getBytes("getBaseName", baseName, sizeof baseName);

@@ -34,7 +34,8 @@ bool formatNumberedPath(std::string_view baseName, int slot, char (&out)[kDevice
 // setting. On a failed setup step the port stays open in its slot, as the result says.
 OpenResult openPort(const char* path, int slot);
 
-// Closes the slot's descriptor and frees the slot whatever close() reports; close()'s result.
+// Wakes and waits out the calls using the port, then closes its descriptor and frees the slot
+// whatever close() reports; close()'s result, once the slot can be opened again.
 int closePort(int slot);
 
 }  // namespace pellusk

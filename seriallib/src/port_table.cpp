@@ -1,11 +1,17 @@
 #include "port_table.h"
 
+#include <linux/futex.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <cstdint>
 
 #include <cerrno>
 #include <cstdio>
 
+#include "continue_latch.h"
 #include "trace.h"
 
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
@@ -28,46 +34,67 @@ const char* libVer = "kdxLuxArm 4.7";
 namespace pellusk {
 namespace {
 
-// Per slot: the open port's own hold plus one for each call using its descriptor. 0 is a free
-// slot; kClaimed a slot that an open has claimed, or whose last descriptor is being closed. The
-// slot has one descriptor while this is above 0, and only a free slot may be claimed.
+// Per slot: 0 free; kClaiming while an open puts its descriptor in (a few stores, no system
+// call between); else the port's own hold plus one for each call using it, until a close sets
+// kClosing and gives up the port's own hold, after which the count is the calls still holding
+// it. The close frees the slot (0) once that count is 0 and close() has returned.
 std::int32_t portUsers[kPortSlots] = {};
-constexpr std::int32_t kClaimed = -1;
-// The descriptor that the last hold closes; written only while the slot is claimed.
+constexpr std::int32_t kClaiming = -1;
+constexpr std::int32_t kClosing = 1 << 30;
+// Written while the slot is claimed, read under a hold or by the close.
 std::int32_t heldDescriptor[kPortSlots] = {};
+std::int32_t wakeDescriptor[kPortSlots] = {};
+// Calls of the slot in tcdrain, which only discarding the unsent output ends.
+std::int32_t drainsRunning[kPortSlots] = {};
 
-// Takes a hold unless nobody holds the slot, which then has no descriptor to lend.
+// The classic timespec, which SYS_futex takes on i386 whatever time_t the C library uses.
+struct FutexTimeout {
+    long tv_sec;
+    long tv_nsec;
+};
+
+void awaitChange(std::int32_t& word, std::int32_t seen, long milliseconds) {
+    const FutexTimeout timeout{0, milliseconds * 1000000L};
+    syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, seen, &timeout, nullptr, 0);
+}
+
+void wakeCloser(std::int32_t& word) {
+    syscall(SYS_futex, &word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+// Only an open port lends holds: not a free slot, a claimed one or one being closed.
 bool takeHold(int slot) {
     auto users = atomicRef(portUsers[slot]);
     std::int32_t count = users.load(std::memory_order_relaxed);
     do {
-        if (count <= 0) return false;
+        if (count <= 0 || (count & kClosing) != 0) return false;
     } while (!users.compare_exchange_weak(count, count + 1, std::memory_order_acquire,
                                           std::memory_order_relaxed));
     return true;
 }
 
-// The last hold closes the descriptor. The slot stays claimed while close() runs, which may
-// wait for the driver's closing wait, and is free only once close() has returned.
-int dropHold(int slot) {
-    const int fd = atomicRef(heldDescriptor[slot]).load(std::memory_order_relaxed);
+// While the port is open its own hold keeps the count above 0; once it is closing, the last
+// holder to leave wakes the close.
+void dropHold(int slot) {
+    if (atomicRef(portUsers[slot]).fetch_sub(1, std::memory_order_acq_rel) - 1 == kClosing)
+        wakeCloser(portUsers[slot]);
+}
+
+// Until no call holds the port. Each woken receive is gone within milliseconds; a drain is
+// ended by discarding the output it waits for, again every 50 ms in case it began after the
+// last discard; a break lasts as long as it was asked to.
+void awaitLastHolder(int slot, int fd) {
     auto users = atomicRef(portUsers[slot]);
-    std::int32_t count = users.load(std::memory_order_relaxed);
-    std::int32_t next;
-    do {
-        next = count == 1 ? kClaimed : count - 1;
-    } while (!users.compare_exchange_weak(count, next, std::memory_order_acq_rel,
-                                          std::memory_order_relaxed));
-    if (next != kClaimed) return 0;
-    const int result = close(fd);
-    users.store(0, std::memory_order_release);
-    return result;
+    for (std::int32_t now; (now = users.load(std::memory_order_acquire)) != kClosing;) {
+        if (atomicRef(drainsRunning[slot]).load() > 0) tcflush(fd, TCOFLUSH);
+        awaitChange(portUsers[slot], now, 50);
+    }
 }
 
 bool claim(int slot) {
     std::int32_t free = 0;
     return atomicRef(portUsers[slot])
-        .compare_exchange_strong(free, kClaimed, std::memory_order_acquire);
+        .compare_exchange_strong(free, kClaiming, std::memory_order_acquire);
 }
 
 constexpr const char* kVendorTag = "Quorvia ";
@@ -80,57 +107,74 @@ int portDescriptor(int slot) {
     return atomicRef(hSerPort[slot]).load(std::memory_order_acquire);
 }
 
-PortHold::PortHold(int slot) : slot_(slot), fd_(kNoDescriptor) {
+PortHold::PortHold(int slot) : slot_(-1), fd_(kNoDescriptor), wake_(kNoDescriptor) {
     if (!isSlot(slot) || !takeHold(slot)) return;
-    fd_ = portDescriptor(slot);
-    // Closed between the look at the count and the hold: the slot counts as free.
-    if (fd_ == kNoDescriptor) dropHold(slot);
+    slot_ = slot;
+    fd_ = heldDescriptor[slot];
+    wake_ = wakeDescriptor[slot];
 }
 
 PortHold::~PortHold() {
     if (fd_ != kNoDescriptor) dropHold(slot_);
 }
 
-bool PortHold::stillOpen() const {
-    return fd_ != kNoDescriptor && portDescriptor(slot_) == fd_;
+bool PortHold::closing() const {
+    return fd_ == kNoDescriptor ||
+           (atomicRef(portUsers[slot_]).load(std::memory_order_acquire) & kClosing) != 0;
 }
 
-SlotClaim::SlotClaim(int slot) {
-    if (isSlot(slot) && claim(slot)) slot_ = slot;
+bool slotFree(int slot) {
+    if (isSlot(slot)) return atomicRef(portUsers[slot]).load(std::memory_order_relaxed) == 0;
+    for (int each = 0; each < kPortSlots; ++each)
+        if (slotFree(each)) return true;
+    return false;
 }
 
-SlotClaim::SlotClaim() {
-    for (int slot = 0; slot < kPortSlots; ++slot) {
-        if (claim(slot)) {
-            slot_ = slot;
-            return;
-        }
+PortHold occupySlot(int slot, int fd, int wakeFd) {
+    int taken = -1;
+    if (isSlot(slot)) {
+        if (claim(slot)) taken = slot;
+    } else {
+        for (int each = 0; each < kPortSlots && taken < 0; ++each)
+            if (claim(each)) taken = each;
     }
-}
-
-SlotClaim::~SlotClaim() {
-    if (claimed()) atomicRef(portUsers[slot_]).store(0, std::memory_order_release);
-}
-
-PortHold SlotClaim::occupy(int fd) {
-    const int slot = slot_;
-    slot_ = -1;
-    atomicRef(heldDescriptor[slot]).store(fd, std::memory_order_relaxed);
+    if (taken < 0) return PortHold(-1, kNoDescriptor, kNoDescriptor);
+    heldDescriptor[taken] = fd;
+    wakeDescriptor[taken] = wakeFd;
     // The port's own hold and the opener's, before the descriptor is there to be closed.
-    atomicRef(portUsers[slot]).store(2, std::memory_order_release);
-    atomicRef(hSerPort[slot]).store(fd, std::memory_order_release);
-    return PortHold(slot, fd);
+    atomicRef(portUsers[taken]).store(2, std::memory_order_release);
+    atomicRef(hSerPort[taken]).store(fd, std::memory_order_release);
+    return PortHold(taken, fd, wakeFd);
 }
 
 int closeSlot(int slot) {
-    const int fd =
-        isSlot(slot) ? atomicRef(hSerPort[slot]).exchange(kNoDescriptor, std::memory_order_acq_rel)
-                     : kNoDescriptor;
-    if (fd == kNoDescriptor) {
-        errno = EBADF;
-        return -1;
-    }
-    return dropHold(slot);
+    auto users = atomicRef(portUsers[isSlot(slot) ? slot : 0]);
+    std::int32_t count = users.load(std::memory_order_relaxed);
+    do {
+        if (!isSlot(slot) || count <= 0 || (count & kClosing) != 0) {
+            errno = EBADF;
+            return -1;
+        }
+    } while (!users.compare_exchange_weak(count, kClosing | (count - 1)));
+    atomicRef(hSerPort[slot]).store(kNoDescriptor, std::memory_order_release);
+    const int fd = heldDescriptor[slot], wake = wakeDescriptor[slot];
+    const std::uint64_t one = 1;
+    (void)!write(wake, &one, sizeof one);
+    awaitLastHolder(slot, fd);
+    const int result = close(fd);
+    const int error = errno;
+    close(wake);
+    users.store(0, std::memory_order_release);
+    errno = error;
+    return result;
+}
+
+DrainMark::DrainMark(const PortHold& port) : slot_(port.slot()) {
+    if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_add(1);
+}
+
+DrainMark::~DrainMark() {
+    if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_sub(1);
 }
 
 void showBanner() {
@@ -140,6 +184,7 @@ void showBanner() {
 }
 
 int installContinueHandler() {
+    prepareContinueLatch();
     struct sigaction action = {};
     action.sa_handler = sigContinueHandler;
     // As with the classic signal(): restartable calls restart, while a receive wait in poll()
@@ -155,9 +200,10 @@ void ShowBanner(JNIEnv*) {
     pellusk::showBanner();
 }
 
-// Runs on whichever thread takes the signal: one lock-free store, nothing else.
+// Runs on whichever thread takes the signal: lock-free stores and one write, nothing else.
 void sigContinueHandler(int) {
     pellusk::atomicRef(gotContinueSignal).store(1);
+    pellusk::noteContinueSignal();
 }
 
 jint JNICALL Java_Quorvia_SerialPortLocal_SerGetLibVer(JNIEnv*, jobject) {

@@ -41,11 +41,11 @@ inline bool isSlot(int slot) {
 // the table, so that a bad slot argument can never index past it.
 int portDescriptor(int slot);
 
-// A call's use of a slot's descriptor, for as long as the call acts on it. Closing the slot
-// frees it at once for every later call, but the descriptor itself is closed by whoever lets go
-// of it last: Linux does not wake a poll() when another thread closes its descriptor, and a
-// number closed under a waiting receive could be handed to the next open, whose bytes that
-// receive would then take. Taking and letting go are one atomic step each, with no lock.
+// A call's use of a slot's port, for as long as the call acts on it. A close marks the slot
+// closing in one atomic step, after which no call takes a hold; it then wakes every holder
+// that waits (see wakeFd) and waits itself until the last has let go, and only then closes the
+// descriptor: a number closed under a call could be handed to the next open, whose bytes or
+// line that call would then take. Taking and letting go are one atomic step each, with no lock.
 class PortHold {
   public:
     explicit PortHold(int slot);
@@ -53,50 +53,54 @@ class PortHold {
     PortHold(const PortHold&) = delete;
     PortHold& operator=(const PortHold&) = delete;
 
-    // kNoDescriptor when the slot was free: every system call on it then fails with EBADF.
+    // kNoDescriptor when the slot was free or closing: every system call on it then fails with
+    // EBADF, and the slot is -1.
+    int slot() const { return slot_; }
     int fd() const { return fd_; }
-    // False once the slot has been closed since the hold was taken.
-    bool stillOpen() const;
+    // The port's wake: an eventfd that the close makes readable and nobody drains, so that
+    // every wait of this open, current or later, ends at once.
+    int wakeFd() const { return wake_; }
+    // True once a close of the port has begun.
+    bool closing() const;
 
   private:
-    friend class SlotClaim;
-    PortHold(int slot, int fd) : slot_(slot), fd_(fd) {}
+    friend PortHold occupySlot(int slot, int fd, int wakeFd);
+    PortHold(int slot, int fd, int wake) : slot_(slot), fd_(fd), wake_(wake) {}
 
     int slot_;
     int fd_;
+    int wake_;
 };
 
-// An open's claim on a slot. The port table has no lock: a slot is claimed with one atomic
-// step, only from the free state, so two opens never take the same slot, and a slot whose
-// descriptor is still in use or still being closed is not free. Nothing but the claim's owner
-// touches a claimed slot until it is occupied or given back.
-class SlotClaim {
+// True when the slot holds no descriptor (and none is being put in or closed): a look before
+// an open, which occupySlot makes again. For kLowestFreeSlot: whether any slot is.
+bool slotFree(int slot);
+
+// Puts an open descriptor and its wake into the slot (or the lowest free one for a slot of -1)
+// in one atomic step from the free state, and returns the opener's own hold on it, so that the
+// port cannot be closed and another opened in its slot before the opener has set it up. A slot
+// is taken only once there is a descriptor to put in it: an open that fails never shows its
+// slot taken. The hold's slot is -1 when no slot was free.
+PortHold occupySlot(int slot, int fd, int wakeFd);
+
+// Closes an open slot: no call takes a hold from the first step on, waiting calls are woken,
+// and once the last holder has let go both descriptors are closed here and the slot is free.
+// Returns close()'s result; -1 with EBADF for a free slot, one outside the table, and one
+// that another close is closing. Waits only for holders, which return within milliseconds
+// once woken, except a drain (ended by discarding the unsent output) and a break (its length).
+int closeSlot(int slot);
+
+// Marks a drain in progress on the port while it lives, for a close to end it.
+class DrainMark {
   public:
-    // Claims the slot if it is free; claimed() says whether it was.
-    explicit SlotClaim(int slot);
-    // Claims the lowest free slot, if any.
-    SlotClaim();
-    // Gives the slot back unless it was occupied.
-    ~SlotClaim();
-    SlotClaim(const SlotClaim&) = delete;
-    SlotClaim& operator=(const SlotClaim&) = delete;
-
-    bool claimed() const { return slot_ >= 0; }
-    int slot() const { return slot_; }
-
-    // Puts the descriptor into the slot, which holds it until closeSlot, and returns the
-    // opener's own hold on it, taken in the same step: the port cannot be closed and another
-    // opened in its slot before the opener has finished setting it up.
-    PortHold occupy(int fd);
+    explicit DrainMark(const PortHold& port);
+    ~DrainMark();
+    DrainMark(const DrainMark&) = delete;
+    DrainMark& operator=(const DrainMark&) = delete;
 
   private:
-    int slot_ = -1;
+    int slot_;
 };
-
-// Frees an open slot at once. Returns close()'s result when no call still uses the descriptor,
-// else 0 (the last such call closes it); -1 with EBADF for a free slot. The close runs without
-// any lock, and the slot is not given to a new open until it has returned.
-int closeSlot(int slot);
 
 // Prints the banner the first time it is called in the process.
 void showBanner();

@@ -5,25 +5,70 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
 
+#include "continue_latch.h"
 #include "port_table.h"
 #include "timeouts.h"
 #include "trace.h"
 
 namespace pellusk {
 
-int awaitInput(int fd, int timeoutMs) {
+int lineState(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = poll(&entry, 1, 0);
+    return ready > 0 ? entry.revents : ready;
+}
+
+namespace {
+
+struct Deadline {
+    explicit Deadline(int timeoutMs) {
+        clock_gettime(CLOCK_MONOTONIC, &at);
+        at.tv_sec += timeoutMs / 1000;
+        at.tv_nsec += (timeoutMs % 1000) * 1000000L;
+        if (at.tv_nsec >= 1000000000L) at.tv_sec += 1, at.tv_nsec -= 1000000000L;
+    }
+    // Rounded up, so the wait never ends early.
+    int remainingMs() const {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long left = (static_cast<long long>(at.tv_sec) - now.tv_sec) * 1000000000LL +
+                               (at.tv_nsec - now.tv_nsec);
+        return left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000);
+    }
+    timespec at;
+};
+
+}  // namespace
+
+int awaitInput(const PortHold& port, int timeoutMs) {
     if (timeoutMs < 0) {
         errno = EINVAL;
         return -1;
     }
-    // poll rather than select: a descriptor of 1024 or more would overrun an fd_set. poll is
-    // never restarted after a signal handler, so the continue signal ends the wait.
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = poll(&entry, 1, timeoutMs);
-    return ready > 0 ? entry.revents : ready;
+    // Nothing to wake: no share of the continue latch, whose lock a polling loop would meet.
+    if (timeoutMs == 0) return lineState(port.fd());
+    // poll rather than select: a descriptor of 1024 or more would overrun an fd_set. Besides the
+    // line, the port's wake (its close) and the continue signal's pipe and latch.
+    ContinueShare share;
+    pollfd entries[] = {{port.fd(), POLLIN, 0},
+                        {port.wakeFd(), POLLIN, 0},
+                        {share.pipeFd(), POLLIN, 0},
+                        {share.latchFd(), POLLIN, 0}};
+    const Deadline deadline(timeoutMs);
+    for (int waitMs = timeoutMs;; waitMs = deadline.remainingMs()) {
+        const int ready = poll(entries, 4, waitMs);
+        if (ready < 0) return -1;  // a signal to this very thread ends the wait too
+        if (entries[1].revents != 0) return kPortClosing;
+        if (entries[0].revents != 0) return entries[0].revents;
+        if (ready == 0) return 0;
+        // The pipe woke every wait; only a signal since this wait began ends it.
+        if (share.fired()) return 0;
+    }
 }
 
 int putByte(int slot, int value) {
@@ -55,7 +100,7 @@ int receive(int slot, void* into, int count) {
     const int timeoutMs = receiveTimeout(slot);
     if (timeoutMs < 0) {
         // No wait and no read, yet a line that is gone (a hang-up, an unplugged adapter) fails.
-        const int state = awaitInput(port.fd(), 0);
+        const int state = lineState(port.fd());
         return state > 0 && (state & (POLLHUP | POLLERR)) != 0 ? kFailed : kNothing;
     }
     const std::size_t size = static_cast<std::size_t>(count);
@@ -63,8 +108,8 @@ int receive(int slot, void* into, int count) {
     if (got > 0) return static_cast<int>(got);
     // 0 is end of file: the wait below tells a hang-up from a line that could yet deliver.
     if (got < 0 && errno != EAGAIN) return kFailed;
-    const int ready = awaitInput(port.fd(), timeoutMs);
-    if (!port.stillOpen()) return kFailed;
+    const int ready = awaitInput(port, timeoutMs);
+    if (ready == kPortClosing || port.closing()) return kFailed;
     if (ready <= 0) return kNothing;
     got = read(port.fd(), into, size);
     if (got > 0) return static_cast<int>(got);
@@ -110,6 +155,11 @@ int unsentCount(int slot) {
 
 int drainOutput(int slot) {
     PortHold port(slot);
+    // A free slot has nothing to drain.
+    if (port.fd() == kNoDescriptor) return 0;
+    const DrainMark mark(port);
+    // A close that began before the mark was seen discards the output anyway.
+    if (port.closing()) return 0;
     return tcdrain(port.fd());
 }
 

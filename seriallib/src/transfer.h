@@ -11,11 +11,20 @@ namespace pellusk {
 // which Java arrays are copied. A larger send is a partial write, which the caller resends.
 inline constexpr int kTransferChunk = 8192;
 
-// Waits up to `timeoutMs` for input on `fd`: poll's events (above 0) when a read will not
-// block (data, end of file or an error to collect), 0 when nothing came in time, -1 when the
-// wait failed or a signal ended it. 0 does not wait; a negative timeout fails at once rather
-// than waiting forever.
-int awaitInput(int fd, int timeoutMs);
+class PortHold;
+
+// awaitInput's result for a port whose close has begun.
+inline constexpr int kPortClosing = -2;
+
+// Waits up to `timeoutMs` for input on the port: poll's events (above 0) when a read will not
+// block (data, end of file or an error to collect); 0 when nothing came in time or a continue
+// signal reached the process meanwhile, on whichever thread it landed; kPortClosing once the
+// port's close has begun; -1 when the wait failed or a signal to this thread ended it. 0 does
+// not wait; a negative timeout fails at once rather than waiting forever.
+int awaitInput(const PortHold& port, int timeoutMs);
+
+// The line's poll events now, without waiting; 0 when there are none.
+int lineState(int fd);
 
 // Writes the byte once; 0 when exactly that byte was written, -1 otherwise.
 int putByte(int slot, int value);
@@ -41,6 +50,6 @@ int flushReceived(int slot);  // tcflush's result
 int flushUnsent(int slot);    // tcflush's result
 int receivedCount(int slot);  // 0 when the driver cannot say
 int unsentCount(int slot);    // 0 when the driver cannot say
-int drainOutput(int slot);    // tcdrain's result
+int drainOutput(int slot);    // tcdrain's result; 0 on a free slot, and when a close ended it
 
 }  // namespace pellusk

@@ -4,6 +4,9 @@ import Quorvia.*;
 import java.io.*;
 import java.nio.file.*;
 import java.util.*;
+import java.util.concurrent.*;
+import java.util.concurrent.atomic.*;
+import java.util.stream.*;
 import testkit.*;
 
 /** Opening, configuring and closing ports on real pseudo-terminals (parity and size: unit tests). */
@@ -103,6 +106,68 @@ public class OpenCloseTest {
                 }
                 equal(1008, SerOpenPort(SerialConfig.byNumber(base61, 1)), "short suffix fits");
                 equal(files, openedDevices(), "nothing was opened");
+            });
+
+            group("a close wakes its port's waits and is done on return; no call after it holds the slot; a continue signal "
+                    + "ends every waiting receive; a failing open holds no slot", () -> {
+                int devices = openedDevices();
+                for (boolean single : new boolean[] {true, false}) {
+                    equal(List.of(0, List.of()), open("", base, 1), "port 1");
+                    SerSetTimeoutRx(0, Integer.MAX_VALUE);
+                    var receive = Pty.startBlocked(() -> single ? SerGetByte(0) : SerGetData(0, new byte[8], 8), Pty.POLL_CALLS);
+                    long start = System.nanoTime();
+                    equal(0, SerClosePort(0), "close under the wait");
+                    equal(devices, openedDevices(), "closed on return");
+                    equal(-1, (int) receive.result().get(10, TimeUnit.SECONDS), "the woken receive");
+                    long micros = (System.nanoTime() - start) / 1000;
+                    System.out.println("close to the receive's return: " + micros + " us");
+                    isTrue(micros < 500_000, "the receive returned over 0.5 s after the close");
+                    equal(List.of(0, List.of(1)), open(a.slavePath, "", 1), "by name, the freed slot at once");
+                    equal(0, SerClosePort(0), "close");
+                }
+                AtomicBoolean stop = new AtomicBoolean();
+                AtomicLong polls = new AtomicLong();
+                List<Thread> pollers = IntStream.range(0, 64).mapToObj(i -> new Thread(() -> { while (!stop.get()) polls.addAndGet(SerSigCTS(0) + 1); })).toList();
+                pollers.forEach(Thread::start);
+                while (polls.get() < 200_000) Thread.onSpinWait();
+                for (int round = 0; round < 500; round++) {
+                    equal(List.of(0, List.of()), open("", base, 1), "64 threads polling the slot; round " + round);
+                    equal(0, SerClosePort(0), "close");
+                }
+                stop.set(true);
+                for (Thread t : pollers) t.join();
+
+                equal(List.of(0, List.of(), 0, List.of()), Stream.concat(open("", base, 1).stream(), open("", base, 128).stream()).toList(), "ports 1, 128");
+                for (int slot : new int[] {0, 127}) SerSetTimeoutRx(slot, Integer.MAX_VALUE);
+                for (int target : new int[] {Pty.threadId(), -1}) {  // a thread that does not wait, then the process
+                    var one = Pty.startBlocked(() -> SerGetByte(0), Pty.POLL_CALLS);
+                    var data = Pty.startBlocked(() -> SerGetData(127, new byte[8], 8), Pty.POLL_CALLS);
+                    long start = System.nanoTime();
+                    equal(0, Pty.signal(Pty.SIGCONT, target), "SIGCONT");
+                    equal(List.of(-1, 0), List.of(one.result().get(10, TimeUnit.SECONDS), data.result().get(10, TimeUnit.SECONDS)), "after a signal to " + target);
+                    System.out.println("continue signal to " + target + ": receives returned in " + (System.nanoTime() - start) / 1000 + " us");
+                }
+                SerSetTimeoutRx(0, 300);
+                isTrue(millis(() -> SerGetByte(0)) >= 295, "a receive after the signals waits its whole timeout");
+                equal(List.of(0, 0), List.of(SerClosePort(0), SerClosePort(127)), "close both");
+
+                for (int slot = 0; slot < 127; slot++) equal(List.of(0, List.of(slot + 1)), open(b.slavePath, "", 1), "fill slot " + slot);
+                stop.set(false);
+                var failing = Executors.newSingleThreadExecutor().submit(() -> {
+                    Set<Integer> codes = new TreeSet<>();
+                    while (!stop.get()) codes.add(SerOpenPort(SerialConfig.byName("/nonexistent/tty")));
+                    return codes;
+                });
+                Set<Integer> results = new TreeSet<>();
+                for (int round = 0; round < 300; round++) {
+                    results.addAll(List.of(SerOpenPort(SerialConfig.byNumber(base, 128)), SerClosePort(127)));
+                    results.addAll(List.of(SerOpenPort(SerialConfig.byName(a.slavePath)), SerClosePort(127)));
+                }
+                stop.set(true);
+                equal(Set.of(0), results, "opens of the last slot beside a failing open");
+                isTrue(Set.of(1005, 1008).containsAll(failing.get()), "the failing open's codes: " + failing.get());
+                equal(List.of(0, 1005), List.of(SerOpenPort(SerialConfig.byName(a.slavePath)), SerOpenPort(SerialConfig.byName(a.slavePath))), "the last slot, then none");
+                for (int slot = 0; slot < 128; slot++) equal(List.of(0, -1), List.of(SerClosePort(slot), SerClosePort(slot)), "close slot " + slot + " twice");
             });
 
             group("the banner is printed once per process, before anything else, the first failing open included", () -> {

@@ -10,7 +10,7 @@ import java.util.regex.*;
 import java.util.stream.*;
 import testkit.*;
 
-/** Transfers, queues and timeouts on a pty; a receive whose far end hangs up or whose port is closed; the call trace. */
+/** Transfers, queues and timeouts on a pty; a receive whose far end hangs up; the call trace. */
 public class TransferTest {
     static int open(String path) throws java.io.IOException {
         SerialConfig config = SerialConfig.byName(path);
@@ -124,33 +124,6 @@ public class TransferTest {
             equal(0, SerClosePort(slot), "close");
         });
 
-        // Closing a descriptor does not wake a poll() on it: the receive keeps the port open until
-        // its wait ends, then returns -1, and only then is the slot given out again.
-        try (Pty first = new Pty(); Pty second = new Pty()) {
-            group("closed under a waiting receive: -1 whatever ends the wait, no byte taken, no slot shared", () -> {
-                byte[] into = new byte[16];
-                for (String ending : new String[] {"input", "its timeout", "SIGCONT to SerGetData", "SIGCONT to SerGetByte"}) {
-                    int devices = openedDevices(), slot = open(first.slavePath);
-                    equal(1, SerSetTimeoutRx(slot, ending.equals("its timeout") ? 1000 : 20_000), "receive timeout");
-                    var receive = Pty.startBlocked(() -> ending.endsWith("GetByte") ? SerGetByte(slot) : SerGetData(slot, into, 16),
-                            Pty.POLL_CALLS);
-                    equal(0, SerClosePort(slot), "close under the wait");
-                    equal(-1, SerClosePort(slot), "a second close finds the slot free");
-                    equal(devices + 1, openedDevices(), "the waiting receive still holds the port");
-                    int other = open(second.slavePath);
-                    isTrue(other != slot, "a slot still in use is not given to the next open");
-                    if (ending.equals("input")) farEndWrites(first, (byte) 1, (byte) 2, (byte) 3);
-                    if (ending.startsWith("SIGCONT")) equal(0, Pty.signal(Pty.SIGCONT, receive.thread()), "tgkill");
-                    equal(-1, (int) receive.result().get(10, TimeUnit.SECONDS), "the receive ended by " + ending);
-                    isTrue(Arrays.equals(new byte[16], into), "nothing was copied into the array");
-                    equal(devices + 1, openedDevices(), "the closed port's descriptor went with the receive");
-                    equal(slot, open(first.slavePath), "the slot is free again after " + ending);
-                    oneByteEachWay(second, other);
-                    equal(0, SerClosePort(slot), "close");
-                    equal(0, SerClosePort(other), "close");
-                }
-            });
-        }
         group("PELLUSK_TRACE: one whole line per call, in call order on each thread; untraceable, the same results", () -> {
             Path file = Files.createTempFile("pellusk", ".trace");
             for (String target : new String[] {file.toString(), "/dev/full"}) {

@@ -1,12 +1,17 @@
 // The port table and its descriptor holds under ThreadSanitizer: a port closed and reopened again
-// and again while two threads keep using its slot.
+// and again while two threads keep using its slot; receives ended by continue signals and closes.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "../unit/pty.h"
+#include "continue_latch.h"
 #include "open_close.h"
 #include "port_table.h"
 #include "timeouts.h"
@@ -20,6 +25,7 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     testing::Pty pty;
+    prepareContinueLatch();  // the process's own, never closed
     const auto before = descriptors();
     ASSERT_EQ(code::kOk, openPort(pty.slave(), 3).code);
     setReceiveTimeout(3, 1);
@@ -38,6 +44,38 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     for (auto& t : users) t.join();
     EXPECT_EQ(0, closePort(3));
     EXPECT_EQ(before, descriptors()) << "every descriptor was closed exactly once";
+}
+
+// Whichever thread a continue signal lands on, it ends every receive waiting then; a close ends
+// every receive waiting on its port, and returns once they have.
+TEST(Threads, ContinueSignalsAndClosesEndEveryWaitingReceive) {
+    testing::Pty pty;
+    constexpr int kFirst = 10, kWaits = 6;
+    for (int round = 0; round < 40; ++round) {
+        std::atomic<long> threads[kWaits] = {};
+        std::future<int> waits[kWaits];
+        for (int i = 0; i < kWaits; ++i) {
+            ASSERT_EQ(code::kOk, openPort(pty.slave(), kFirst + i).code);
+            setReceiveTimeout(kFirst + i, 20000);
+            waits[i] = std::async(std::launch::async, [&, i] {
+                threads[i] = gettid();
+                unsigned char into[4];
+                return getData(kFirst + i, into, sizeof into);
+            });
+        }
+        for (auto& thread : threads) testing::awaitPoll(thread);
+        const bool signal = round % 2 == 0;
+        const auto start = std::chrono::steady_clock::now();
+        if (signal) {
+            kill(getpid(), SIGCONT);
+        } else {
+            for (int i = 0; i < kWaits; ++i) EXPECT_EQ(0, closePort(kFirst + i));
+        }
+        for (auto& wait : waits) EXPECT_EQ(signal ? 0 : -1, wait.get()) << "round " << round;
+        ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
+            << "round " << round;
+        for (int i = 0; signal && i < kWaits; ++i) EXPECT_EQ(0, closePort(kFirst + i));
+    }
 }
 
 }  // namespace

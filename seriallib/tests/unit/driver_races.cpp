@@ -1,25 +1,34 @@
 // Opens and closes meet in the port table for nanoseconds alone, so this program holds them there
 // at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
-// close waits for output that flow control holds back, and an opening thread may stop as it
-// starts to set its line up.
+// close waits for output that flow control holds back, and then may fail; an opening thread may
+// stop as it starts to set its line up.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/syscall.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <future>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include "open_close.h"
 #include "port_table.h"
 #include "pty.h"
+#include "timeouts.h"
+#include "transfer.h"
 
 namespace {
 
 std::atomic<int> slowDescriptor{-1};
+int closeError = 0;  // what the slow close() then fails with
 std::promise<void> closeEntered, closeMayReturn, mayGoOn;
 thread_local bool stopInSetup = false;
 std::promise<void> setupEntered;
@@ -32,6 +41,11 @@ extern "C" int __wrap_close(int fd) {
     if (fd >= 0 && slowDescriptor.compare_exchange_strong(chosen, -1)) {
         closeEntered.set_value();
         closeMayReturn.get_future().wait();
+        if (__real_close(fd) == 0 && closeError != 0) {
+            errno = closeError;
+            return -1;
+        }
+        return 0;
     }
     return __real_close(fd);
 }
@@ -48,35 +62,23 @@ extern "C" int __wrap_tcsetattr(int fd, int when, const termios* setting) {
 namespace pellusk {
 namespace {
 
-// Another thread closes an opening thread's port and opens a third before the first open has
-// set its line up: that setting and its input flush belong to the first port alone, even though
-// the third may be given the descriptor number that a close would free.
-TEST(TableRaces, AnOpenSetsUpItsOwnPortWhenItIsClosedAndAnotherOpenedMeanwhile) {
-    testing::Pty first, third;
+// A close during an open's setup waits for it, so the setting lands on the port it was meant for,
+// and the slot is not given out before the close has returned.
+TEST(TableRaces, ACloseWaitsForAnOpenSettingUpItsPort) {
+    testing::Pty first, other;
     std::future<OpenResult> opening = std::async(std::launch::async, [&] {
         stopInSetup = true;
         return openPort(first.slave(), 7);
     });
     setupEntered.get_future().wait();
-    EXPECT_EQ(0, closePort(7));
-    const int slot = openPort(third.slave(), kLowestFreeSlot).slot;
-    const int fd = portDescriptor(slot);
-    termios line{};
-    tcgetattr(fd, &line);
-    cfsetspeed(&line, B115200);
-    EXPECT_EQ(0, tcsetattr(fd, TCSANOW, &line));
-    EXPECT_EQ(3, write(third.master, "abc", 3));
-    pollfd input{fd, POLLIN, 0};
-    EXPECT_EQ(1, poll(&input, 1, 5000));
-
+    std::future<int> closing = std::async(std::launch::async, [] { return closePort(7); });
+    EXPECT_EQ(std::future_status::timeout, closing.wait_for(std::chrono::milliseconds(200)));
+    EXPECT_EQ(code::kSlotTaken, openPort(other.slave(), 7).code);
     mayGoOn.set_value();
     EXPECT_EQ(code::kOk, opening.get().code);
-    EXPECT_EQ(0, tcgetattr(fd, &line));
-    EXPECT_EQ(speed_t(B115200), cfgetospeed(&line));
-    int waiting = 0;
-    EXPECT_EQ(0, ioctl(fd, FIONREAD, &waiting));
-    EXPECT_EQ(3, waiting);
-    EXPECT_EQ(0, closePort(slot));
+    EXPECT_EQ(0, closing.get());
+    EXPECT_EQ(code::kOk, openPort(other.slave(), 7).code) << "free once the close returned";
+    EXPECT_EQ(0, closePort(7));
 }
 
 // A close that blocks in the driver holds up no other open, and its slot is not given to a new
@@ -99,6 +101,31 @@ TEST(TableRaces, ACloseThatBlocksHoldsUpNoOpenAndKeepsItsSlotUntilItReturns) {
     EXPECT_EQ(0, closing.get());
     EXPECT_EQ(code::kOk, openPort(slow.slave(), slot).code) << "free once the close returned";
     for (int s = 0; s < kPortSlots; ++s) closePort(s);
+}
+
+// The close itself runs close(), after the receive it woke has returned, and reports its failure.
+TEST(TableRaces, ACloseReportsItsOwnFailureAfterTheReceiveItWokeHasReturned) {
+    testing::Pty pty;
+    closeMayReturn = {};
+    closeEntered = {};
+    const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
+    setReceiveTimeout(slot, 2000);
+    std::atomic<long> receiver{0};
+    std::future<int> receiving = std::async(std::launch::async, [&] {
+        receiver = gettid();
+        return getByte(slot);
+    });
+    testing::awaitPoll(receiver);
+    slowDescriptor = portDescriptor(slot);
+    closeError = EIO;
+    std::future<std::pair<int, int>> closing =
+        std::async(std::launch::async, [&] { return std::pair(closePort(slot), errno); });
+    closeEntered.get_future().wait();
+    EXPECT_EQ(std::future_status::ready, receiving.wait_for(std::chrono::seconds(0)));
+    closeMayReturn.set_value();
+    EXPECT_EQ(std::pair(-1, EIO), closing.get());
+    EXPECT_EQ(-1, receiving.get());
+    closeError = 0;
 }
 
 }  // namespace

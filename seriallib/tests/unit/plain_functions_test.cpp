@@ -15,7 +15,6 @@
 #include "open_close.h"
 #include "port_table.h"
 #include "proc_devices.h"
-#include "pty.h"
 
 namespace pellusk {
 namespace {
@@ -31,17 +30,6 @@ TEST(NumberedPath, EndsTheBaseNameAtAZeroByte) {
     char path[kDevicePathSize];
     ASSERT_TRUE(formatNumberedPath(std::string_view("/dev/ttyS\0junk", 14), 0, path));
     EXPECT_STREQ("/dev/ttyS0", path);
-}
-
-TEST(PortTable, FullTableRefusesAndEveryCloseFreesOnce) {
-    testing::Pty pty;
-    for (int i = 0; i < kPortSlots; ++i)
-        ASSERT_EQ(code::kOk, openPort(pty.slave(), kLowestFreeSlot).code);
-    EXPECT_EQ(1005, openPort(pty.slave(), kLowestFreeSlot).code) << "the code Java sees";
-    for (int slot = 0; slot < kPortSlots; ++slot) {
-        ASSERT_EQ(0, closePort(slot));
-        ASSERT_EQ(-1, closePort(slot));
-    }
 }
 
 termios built(int dataBits, int stopBits, int parity) {

@@ -3,9 +3,13 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <fstream>
 #include <string>
+#include <thread>
 
 namespace pellusk::testing {
 
@@ -19,5 +23,12 @@ struct Pty {
     const int master;
     std::string path;
 };
+
+// Once the thread (its id, when it has set it) sleeps in poll(): only /proc tells.
+inline void awaitPoll(const std::atomic<long>& thread) {
+    while (thread == 0) std::this_thread::yield();
+    const std::string record = "/proc/self/task/" + std::to_string(thread) + "/syscall";
+    for (long call = -1; call != SYS_poll; std::this_thread::yield()) std::ifstream(record) >> call;
+}
 
 }  // namespace pellusk::testing

@@ -22,7 +22,7 @@ public final class Methods {
         new Row("SerConfigure", 5003, 1, 0, slot -> SerConfigure(SerialConfig.byNumber("", slot + 1))),
         new Row("SerRxFlush", -1, -1, 0, slot -> SerRxFlush(slot)),
         new Row("SerTxFlush", -1, -1, 0, slot -> SerTxFlush(slot)),
-        new Row("SerTxDrain", -1, -1, 0, slot -> SerTxDrain(slot)),
+        new Row("SerTxDrain", 0, -1, 0, slot -> SerTxDrain(slot)),
         new Row("SerRxReadyCount", 0, 0, MAX, slot -> SerRxReadyCount(slot)),
         new Row("SerTxBufCount", 0, 0, MAX, slot -> SerTxBufCount(slot)),
         new Row("SerSetDTR", -1, -1, 0, slot -> SerSetDTR(slot, true)),
@@ -43,7 +43,9 @@ public final class Methods {
         for (Row row : ROWS) if (row != ROWS[0]) got.addAll(List.of(row.call().applyAsInt(slot), row.call().applyAsInt(slot)));
         long micros = (System.nanoTime() - start) / 1000;
         System.out.println(line + ": " + got + " in " + micros + " us");
-        equal(Arrays.stream(ROWS).skip(1).flatMap(row -> Stream.of(row.notOpen(), row.notOpen())).toList(), got.subList(1, got.size()), line);
+        // A drain fails on a line that has gone, where a free slot has nothing to drain.
+        equal(Arrays.stream(ROWS).skip(1).map(row -> row.method().equals("SerTxDrain") ? -1 : row.notOpen())
+                .flatMap(result -> Stream.of(result, result)).toList(), got.subList(1, got.size()), line);
         isTrue(got.get(0) == -1 && micros < 1_000_000, line + ": a receive without waiting gave " + got.get(0) + "; the calls took " + micros + " us");
     }
 }
