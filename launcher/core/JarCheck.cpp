@@ -482,7 +482,9 @@ class EntryVerifier {
         return shared_.going();
     }
 
+    // Once the check has failed or been stopped the callback has nothing more to hear.
     void report(std::uint64_t done) {
+        if (!shared_.going()) return;
         reported_ = done;
         if (!shared_.progress(done, shared_.total)) shared_.fail(JarVerdict::stopped);
     }
@@ -540,8 +542,7 @@ JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const Paralle
     });
     if (verdict != JarVerdict::complete) return verdict;
     if (batchBytes != 0) shared.batches.push_back(shared.entries.size());
-    if (!run) workers = 1;
-    workers = std::max<std::size_t>(1, std::min(workers, shared.batchCount()));
+    if (!run || workers == 0) workers = 1;
     // Made here rather than in each worker, so that running out of memory throws to the caller.
     std::vector<std::unique_ptr<EntryVerifier>> verifiers;
     for (std::size_t w = 0; w < workers; ++w)
