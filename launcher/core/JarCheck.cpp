@@ -49,8 +49,10 @@ constexpr std::size_t kWindowSize = 256 * 1024;
 constexpr std::uint64_t kProgressStep = 4 * 1024 * 1024;
 // How much entry data a worker claims at a time: few claims, and little left for the last.
 constexpr std::uint64_t kBatchBytes = 2 * 1024 * 1024;
-// How often the reporting worker, out of work, looks at how far the others have come.
-constexpr std::chrono::milliseconds kWaitStep{100};
+// How often the reporting worker, out of work, reports how far the others have come, and how
+// often it looks whether they are done.
+constexpr std::chrono::milliseconds kWaitReportStep{100};
+constexpr std::chrono::milliseconds kPollStep{5};
 
 std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -323,15 +325,20 @@ class Inflater {
 // tail of work while the others idle; the bytes done; and the first verdict other than
 // complete, which stops every worker at its next chunk.
 struct SharedCheck {
-    SharedCheck(const ArchiveEnd& archive, std::uint64_t bytes, const JarProgress& callback)
-        : end(archive), total(bytes), progress(callback) {}
+    SharedCheck(const ArchiveEnd& archive, std::uint64_t bytes, const JarProgress& callback,
+                std::vector<CentralEntry> all, std::vector<std::size_t> cuts)
+        : end(archive),
+          total(bytes),
+          progress(callback),
+          entries(std::move(all)),
+          batches(std::move(cuts)) {}
 
     const ArchiveEnd& end;
     std::uint64_t total;
     const JarProgress& progress;
-    std::vector<CentralEntry> entries;
+    const std::vector<CentralEntry> entries;
     // Batch i is entries[batches[i]] up to entries[batches[i + 1]].
-    std::vector<std::size_t> batches{0};
+    const std::vector<std::size_t> batches;
     std::atomic<std::size_t> claimed{0};
     std::atomic<std::size_t> finished{0};
     std::atomic<std::uint64_t> done{0};
@@ -369,12 +376,18 @@ class EntryVerifier {
         }
         if (!reports_ || !shared_.progress) return;
         // A silence here would look like a stalled check to whoever watches the progress, but
-        // an unchanged count is reported as the silence it is.
+        // an unchanged count is reported as the silence it is. The short polls spare a check
+        // that is all but done the wait for a whole report step.
+        auto reportedAt = std::chrono::steady_clock::now();
         while (shared_.finished.load(std::memory_order_acquire) <
                std::min(shared_.claimed.load(), shared_.batchCount())) {
-            std::this_thread::sleep_for(kWaitStep);
+            std::this_thread::sleep_for(kPollStep);
             const std::uint64_t done = shared_.done.load(std::memory_order_relaxed);
-            if (done != reported_) report(done);
+            const auto now = std::chrono::steady_clock::now();
+            if (done != reported_ && now - reportedAt >= kWaitReportStep) {
+                reportedAt = now;
+                report(done);
+            }
         }
     }
 
@@ -499,8 +512,11 @@ class EntryVerifier {
         std::make_unique_for_overwrite<unsigned char[]>(kWindowSize);
 };
 
-// checkJarEnd's work, also summing the entries' compressed sizes for verifyJar's progress.
-JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compressedTotal) {
+// checkJarEnd's work, also summing the entries' compressed sizes for verifyJar's progress and
+// handing each entry on to `also`.
+template <typename Also>
+JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compressedTotal,
+                        Also&& also) {
     const JarVerdict verdict = readArchiveEnd(jar, end);
     if (verdict != JarVerdict::complete) return verdict;
     compressedTotal = 0;
@@ -509,6 +525,7 @@ JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compres
         // still add up past 64 bits.
         if (__builtin_add_overflow(compressedTotal, entry.compressedSize, &compressedTotal))
             return JarVerdict::damaged;
+        also(entry);
         return JarVerdict::complete;
     });
 }
@@ -518,30 +535,29 @@ JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compres
 JarVerdict checkJarEnd(ByteSource& jar) {
     ArchiveEnd end;
     std::uint64_t compressedTotal = 0;
-    return checkArchive(jar, end, compressedTotal);
+    return checkArchive(jar, end, compressedTotal, [](const CentralEntry&) {});
 }
 
 JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& run,
                      std::size_t workers) {
     ArchiveEnd end;
     std::uint64_t total = 0;
-    JarVerdict verdict = checkArchive(jar, end, total);
-    if (verdict != JarVerdict::complete) return verdict;
-    SharedCheck shared(end, total, progress);
+    std::vector<CentralEntry> entries;
+    std::vector<std::size_t> batches{0};
     std::uint64_t batchBytes = 0;
-    verdict = forEachCentralEntry(jar, end, [&](const CentralEntry& entry) {
+    JarVerdict verdict = checkArchive(jar, end, total, [&](const CentralEntry& entry) {
         // The local header is read too; counting it keeps a batch of empty entries short.
         const std::uint64_t bytes = kLocalFileHeaderSize + entry.nameLength + entry.compressedSize;
         if (batchBytes != 0 && bytes > kBatchBytes - std::min(batchBytes, kBatchBytes)) {
-            shared.batches.push_back(shared.entries.size());
+            batches.push_back(entries.size());
             batchBytes = 0;
         }
-        shared.entries.push_back(entry);
+        entries.push_back(entry);
         batchBytes += bytes;
-        return JarVerdict::complete;
     });
     if (verdict != JarVerdict::complete) return verdict;
-    if (batchBytes != 0) shared.batches.push_back(shared.entries.size());
+    if (batchBytes != 0) batches.push_back(entries.size());
+    SharedCheck shared(end, total, progress, std::move(entries), std::move(batches));
     if (!run || workers == 0) workers = 1;
     // Made here rather than in each worker, so that running out of memory throws to the caller.
     std::vector<std::unique_ptr<EntryVerifier>> verifiers;
