@@ -217,7 +217,7 @@ void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& t
         }
     }
     task(0);
-    // A worker without a thread of its own still runs, late: the others have taken its share.
+    // A worker whose thread would not start still runs, after worker 0, rather than not at all.
     for (const std::size_t w : unstarted) task(w);
     if (!threads.empty()) {
         ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
