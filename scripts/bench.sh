@@ -11,4 +11,5 @@ fi
 runs=5
 [ "${1:-}" != --quick ] || runs=1
 build/linux-x86_64/bench/jar_bench build/linux-x86_64/bench/bench.jar "$runs"
+build/linux-x86_64/bench/jar_bench build/linux-x86_64/bench/bench-deflated.jar "$runs"
 exec build/linux-x86_64/bench/run-bench.sh "$@"

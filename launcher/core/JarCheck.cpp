@@ -3,9 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace velmoor {
@@ -44,6 +47,12 @@ constexpr std::uint32_t kZip64Marker32 = 0xffffffff;
 constexpr std::size_t kWindowSize = 256 * 1024;
 // How much entry data passes between two progress calls.
 constexpr std::uint64_t kProgressStep = 4 * 1024 * 1024;
+// How much entry data a worker claims at a time: few claims, and little left for the last.
+constexpr std::uint64_t kBatchBytes = 2 * 1024 * 1024;
+// How often the reporting worker, out of work, reports how far the others have come, and how
+// often it looks whether they are done.
+constexpr std::chrono::milliseconds kWaitReportStep{100};
+constexpr std::chrono::milliseconds kPollStep{5};
 
 std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -311,14 +320,78 @@ class Inflater {
     bool ready_ = false;
 };
 
+// What the workers of one check share: the entries, cut into batches of a few megabytes of
+// data (or one bigger entry) that each worker claims in turn, so that none is left with a long
+// tail of work while the others idle; the bytes done; and the first verdict other than
+// complete, which stops every worker at its next chunk.
+struct SharedCheck {
+    SharedCheck(const ArchiveEnd& archive, std::uint64_t bytes, const JarProgress& callback,
+                std::vector<CentralEntry> all, std::vector<std::size_t> cuts)
+        : end(archive),
+          total(bytes),
+          progress(callback),
+          entries(std::move(all)),
+          batches(std::move(cuts)) {}
+
+    const ArchiveEnd& end;
+    std::uint64_t total;
+    const JarProgress& progress;
+    const std::vector<CentralEntry> entries;
+    // Batch i is entries[batches[i]] up to entries[batches[i + 1]].
+    const std::vector<std::size_t> batches;
+    std::atomic<std::size_t> claimed{0};
+    std::atomic<std::size_t> finished{0};
+    std::atomic<std::uint64_t> done{0};
+    std::atomic<JarVerdict> verdict{JarVerdict::complete};
+
+    std::size_t batchCount() const { return batches.size() - 1; }
+    bool going() const { return verdict.load(std::memory_order_relaxed) == JarVerdict::complete; }
+    void fail(JarVerdict failed) {
+        JarVerdict expected = JarVerdict::complete;
+        verdict.compare_exchange_strong(expected, failed, std::memory_order_relaxed);
+    }
+};
+
 // Checks each entry's local header against its central record and its data against its CRC-32
-// and sizes, reporting progress by the compressed bytes read.
+// and sizes, counting progress by the compressed bytes read. One per worker, each with its own
+// buffers and zlib stream; only the reporting one calls the progress callback.
 class EntryVerifier {
   public:
-    EntryVerifier(ByteSource& jar, const ArchiveEnd& end, std::uint64_t total,
-                  const JarProgress& progress)
-        : end_(end), data_(jar, end.dirOffset), total_(total), progress_(progress) {}
+    EntryVerifier(ByteSource& jar, SharedCheck& shared, bool reports)
+        : shared_(shared), end_(shared.end), data_(jar, shared.end.dirOffset), reports_(reports) {}
 
+    // Claims batches until none is left or the check has failed; the reporting worker then
+    // goes on reporting the others' progress until they are done too.
+    void work() {
+        for (std::size_t batch;
+             shared_.going() && (batch = shared_.claimed.fetch_add(1)) < shared_.batchCount();) {
+            for (std::size_t i = shared_.batches[batch]; i < shared_.batches[batch + 1]; ++i) {
+                const JarVerdict verdict = verify(shared_.entries[i]);
+                if (verdict != JarVerdict::complete) {
+                    shared_.fail(verdict);
+                    break;
+                }
+            }
+            shared_.finished.fetch_add(1, std::memory_order_release);
+        }
+        if (!reports_ || !shared_.progress) return;
+        // A silence here would look like a stalled check to whoever watches the progress, but
+        // an unchanged count is reported as the silence it is. The short polls spare a check
+        // that is all but done the wait for a whole report step.
+        auto reportedAt = std::chrono::steady_clock::now();
+        while (shared_.finished.load(std::memory_order_acquire) <
+               std::min(shared_.claimed.load(), shared_.batchCount())) {
+            std::this_thread::sleep_for(kPollStep);
+            const std::uint64_t done = shared_.done.load(std::memory_order_relaxed);
+            const auto now = std::chrono::steady_clock::now();
+            if (done != reported_ && now - reportedAt >= kWaitReportStep) {
+                reportedAt = now;
+                report(done);
+            }
+        }
+    }
+
+  private:
     JarVerdict verify(const CentralEntry& entry) {
         std::uint64_t dataOffset = 0;
         JarVerdict verdict = checkLocalHeader(entry, dataOffset);
@@ -328,11 +401,6 @@ class EntryVerifier {
         return JarVerdict::damaged;
     }
 
-    JarVerdict finish() {
-        return !progress_ || progress_(done_, total_) ? JarVerdict::complete : JarVerdict::stopped;
-    }
-
-  private:
     JarVerdict checkLocalHeader(const CentralEntry& entry, std::uint64_t& dataOffset) {
         const unsigned char* header = data_.at(entry.localOffset, kLocalFileHeaderSize);
         if (header == nullptr) return JarVerdict::unreadable;
@@ -420,27 +488,35 @@ class EntryVerifier {
                    : JarVerdict::damaged;
     }
 
-    // Counts `bytes` of entry data read; false when the progress callback asks to stop.
+    // Counts `bytes` of entry data read; false once the check has failed or been stopped.
     bool advance(std::uint64_t bytes) {
-        done_ += bytes;
-        if (!progress_ || done_ - reported_ < kProgressStep) return true;
-        reported_ = done_;
-        return progress_(done_, total_);
+        const std::uint64_t done = shared_.done.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+        if (reports_ && shared_.progress && done - reported_ >= kProgressStep) report(done);
+        return shared_.going();
     }
 
+    // Once the check has failed or been stopped the callback has nothing more to hear.
+    void report(std::uint64_t done) {
+        if (!shared_.going()) return;
+        reported_ = done;
+        if (!shared_.progress(done, shared_.total)) shared_.fail(JarVerdict::stopped);
+    }
+
+    SharedCheck& shared_;
     const ArchiveEnd& end_;
     WindowReader data_;
-    std::uint64_t total_;
-    const JarProgress& progress_;
-    std::uint64_t done_ = 0;
+    const bool reports_;
     std::uint64_t reported_ = 0;
     Inflater inflater_;
     std::unique_ptr<unsigned char[]> output_ =
         std::make_unique_for_overwrite<unsigned char[]>(kWindowSize);
 };
 
-// checkJarEnd's work, also summing the entries' compressed sizes for verifyJar's progress.
-JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compressedTotal) {
+// checkJarEnd's work, also summing the entries' compressed sizes for verifyJar's progress and
+// handing each entry on to `also`.
+template <typename Also>
+JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compressedTotal,
+                        Also&& also) {
     const JarVerdict verdict = readArchiveEnd(jar, end);
     if (verdict != JarVerdict::complete) return verdict;
     compressedTotal = 0;
@@ -449,6 +525,7 @@ JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compres
         // still add up past 64 bits.
         if (__builtin_add_overflow(compressedTotal, entry.compressedSize, &compressedTotal))
             return JarVerdict::damaged;
+        also(entry);
         return JarVerdict::complete;
     });
 }
@@ -458,18 +535,43 @@ JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compres
 JarVerdict checkJarEnd(ByteSource& jar) {
     ArchiveEnd end;
     std::uint64_t compressedTotal = 0;
-    return checkArchive(jar, end, compressedTotal);
+    return checkArchive(jar, end, compressedTotal, [](const CentralEntry&) {});
 }
 
-JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress) {
+JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& run,
+                     std::size_t workers) {
     ArchiveEnd end;
     std::uint64_t total = 0;
-    const JarVerdict verdict = checkArchive(jar, end, total);
+    std::vector<CentralEntry> entries;
+    std::vector<std::size_t> batches{0};
+    std::uint64_t batchBytes = 0;
+    JarVerdict verdict = checkArchive(jar, end, total, [&](const CentralEntry& entry) {
+        // The local header is read too; counting it keeps a batch of empty entries short.
+        const std::uint64_t bytes = kLocalFileHeaderSize + entry.nameLength + entry.compressedSize;
+        if (batchBytes != 0 && bytes > kBatchBytes - std::min(batchBytes, kBatchBytes)) {
+            batches.push_back(entries.size());
+            batchBytes = 0;
+        }
+        entries.push_back(entry);
+        batchBytes += bytes;
+    });
     if (verdict != JarVerdict::complete) return verdict;
-    EntryVerifier verifier(jar, end, total, progress);
-    const JarVerdict entries =
-        forEachCentralEntry(jar, end, [&](const CentralEntry& e) { return verifier.verify(e); });
-    return entries == JarVerdict::complete ? verifier.finish() : entries;
+    if (batchBytes != 0) batches.push_back(entries.size());
+    SharedCheck shared(end, total, progress, std::move(entries), std::move(batches));
+    if (!run || workers == 0) workers = 1;
+    // Made here rather than in each worker, so that running out of memory throws to the caller.
+    std::vector<std::unique_ptr<EntryVerifier>> verifiers;
+    for (std::size_t w = 0; w < workers; ++w)
+        verifiers.push_back(std::make_unique<EntryVerifier>(jar, shared, w == 0));
+    if (workers == 1) {
+        verifiers[0]->work();
+    } else {
+        run(workers, [&](std::size_t worker) { verifiers[worker]->work(); });
+    }
+    verdict = shared.verdict.load();
+    if (verdict != JarVerdict::complete) return verdict;
+    return !progress || progress(shared.done.load(), total) ? JarVerdict::complete
+                                                            : JarVerdict::stopped;
 }
 
 }  // namespace velmoor

@@ -8,7 +8,9 @@
 namespace velmoor {
 
 // Random access to the bytes of one file: the update folder's jar, or the copy of it beside
-// the installed one.
+// the installed one. verifyJar with more than one worker calls read from several threads at
+// once, so read must be positional (pread, ReadFile at an OVERLAPPED offset, a memory copy),
+// never a seek followed by a read.
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
@@ -46,8 +48,17 @@ JarVerdict checkJarEnd(ByteSource& jar);
 // total; returning false stops the check.
 using JarProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
+// Runs task(0) to task(workers - 1) at the same time, task(0) on the calling thread, and
+// returns once every one has returned. The platform supplies it, as the core has no threads.
+using ParallelRun =
+    std::function<void(std::size_t workers, const std::function<void(std::size_t worker)>& task)>;
+
 // The full check before a copy replaces anything: checkJarEnd, then every entry's local header
 // against its central directory record, its data inflated, and its CRC-32 and sizes compared.
-JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress = {});
+// Given a runner, `workers` workers take the entries batch by batch; progress is still called
+// on the calling thread only, now and then until every worker is done. Without a runner the
+// check runs on the calling thread alone.
+JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress = {}, const ParallelRun& run = {},
+                     std::size_t workers = 1);
 
 }  // namespace velmoor

@@ -41,6 +41,13 @@ class FileCopy {
     virtual void finish() = 0;
 };
 
+// How to spread work over the machine's cores: a runner and how many workers suit the machine.
+// Empty, the work runs on the calling thread alone.
+struct ParallelWork {
+    ParallelRun run;
+    std::size_t workers = 1;
+};
+
 // What the launcher needs from the platform, by role. The Win32 implementation lives in the ui
 // folder; the unit tests supply an in-memory one. Failures that the caller does not expect are
 // thrown as PlatformError.
@@ -71,6 +78,9 @@ class Services {
 
     // The bytes of a file, read where they lie, for the jar check.
     virtual std::unique_ptr<ByteSource> openBytes(const std::wstring& path) = 0;
+
+    // The workers the jar check of a copied update may spread over.
+    virtual ParallelWork parallelWork() { return {}; }
 
     // The text of a file, decoded: its first maxBytes bytes at most, cut after the last whole
     // character, with cut set when the file holds more.

@@ -64,11 +64,15 @@ void UpdateCopyRun::copy(Services& services) {
         file->finish();
     }
     const std::unique_ptr<ByteSource> copied = services.openBytes(temporary_);
-    const JarVerdict verdict = verifyJar(*copied, [this](std::uint64_t done, std::uint64_t total) {
-        const double checked = total ? static_cast<double>(done) / total : 1;
-        advance(kCopyShare + (1 - kCopyShare) * checked);
-        return carryOn();
-    });
+    const ParallelWork parallel = services.parallelWork();
+    const JarVerdict verdict = verifyJar(
+        *copied,
+        [this](std::uint64_t done, std::uint64_t total) {
+            const double checked = total ? static_cast<double>(done) / total : 1;
+            advance(kCopyShare + (1 - kCopyShare) * checked);
+            return carryOn();
+        },
+        parallel.run, parallel.workers);
     advance(1);
     report_.end = verdict == JarVerdict::complete ? CopyReport::verified : CopyReport::rejected;
 }

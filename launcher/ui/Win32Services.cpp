@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "Win32Error.h"
@@ -180,6 +181,56 @@ std::unique_ptr<ByteSource> Win32Services::openBytes(const std::wstring& path) {
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE) throw lastError(path);
     return std::make_unique<FileSource>(KernelHandle(opened));
+}
+
+namespace {
+
+// The check is one step of an update the user waits for, not the machine's only work: it takes
+// four cores at most.
+constexpr std::size_t kMaxWorkers = 4;
+
+struct WorkerStart {
+    const std::function<void(std::size_t)>* task;
+    std::size_t worker;
+};
+
+DWORD WINAPI runWorker(void* parameter) {
+    const auto* start = static_cast<const WorkerStart*>(parameter);
+    (*start->task)(start->worker);
+    return 0;
+}
+
+// Worker 0 on the calling thread, each other one on a thread of its own.
+void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& task) {
+    std::vector<WorkerStart> starts(workers);
+    std::vector<HANDLE> threads;
+    std::vector<std::size_t> unstarted;
+    threads.reserve(workers);
+    unstarted.reserve(workers);
+    for (std::size_t w = 1; w < workers; ++w) {
+        starts[w] = {&task, w};
+        const HANDLE thread = ::CreateThread(nullptr, 0, runWorker, &starts[w], 0, nullptr);
+        if (thread != nullptr) {
+            threads.push_back(thread);
+        } else {
+            unstarted.push_back(w);
+        }
+    }
+    task(0);
+    // A worker whose thread would not start still runs, after worker 0, rather than not at all.
+    for (const std::size_t w : unstarted) task(w);
+    if (!threads.empty()) {
+        ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
+                                 INFINITE);
+    }
+    for (const HANDLE thread : threads) ::CloseHandle(thread);
+}
+
+}  // namespace
+
+ParallelWork Win32Services::parallelWork() {
+    const DWORD processors = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    return {runOnThreads, std::clamp<std::size_t>(processors, 1, kMaxWorkers)};
 }
 
 TextFile Win32Services::readTextFile(const std::wstring& path, std::size_t maxBytes) {

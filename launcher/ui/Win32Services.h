@@ -16,6 +16,7 @@ class Win32Services : public Services {
     bool askYesNo(const std::wstring& text) override;
     std::optional<std::int64_t> lastModified(const std::wstring& path) override;
     std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override;
+    ParallelWork parallelWork() override;
     TextFile readTextFile(const std::wstring& path, std::size_t maxBytes) override;
     std::unique_ptr<FileCopy> startCopy(const std::wstring& source,
                                         const std::wstring& target) override;

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/JarCheck.h"
@@ -92,9 +95,17 @@ JarVerdict endOf(const std::vector<unsigned char>& bytes) {
     MemorySource source(bytes);
     return checkJarEnd(source);
 }
-JarVerdict verifyOf(const std::vector<unsigned char>& bytes, const JarProgress& progress = {}) {
+// Workers 1 and up at once, then worker 0 once they have returned: they take every entry, so
+// what they find must reach the caller without worker 0.
+void othersFirst(std::size_t workers, const std::function<void(std::size_t)>& task) {
+    std::vector<std::jthread> threads;
+    for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(task, w);
+    threads.clear();
+    task(0);
+}
+JarVerdict verifyOf(const std::vector<unsigned char>& bytes, std::size_t workers = 1) {
     MemorySource source(bytes);
-    return verifyJar(source, progress);
+    return verifyJar(source, {}, othersFirst, workers);
 }
 
 // Says the deflated entry's data is `by` bytes longer than it is.
@@ -159,7 +170,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         Jar jar = c.zip64 ? zip64 : small;
         c.change(jar);
         EXPECT_EQ(endOf(jar.bytes), c.end) << c.what;
-        EXPECT_EQ(verifyOf(jar.bytes), c.verify) << c.what;
+        for (const std::size_t workers : {1, 3})
+            EXPECT_EQ(verifyOf(jar.bytes, workers), c.verify) << c.what << ", " << workers;
     }
 }
 
@@ -189,23 +201,68 @@ TEST(JarCheck, AFailedReadIsUnreadable) {
     EXPECT_EQ(checkJarEnd(end), JarVerdict::unreadable);
     EXPECT_EQ(checkJarEnd(data), C);
     EXPECT_EQ(verifyJar(data), JarVerdict::unreadable);
+    EXPECT_EQ(verifyJar(data, {}, othersFirst, 3), JarVerdict::unreadable);
 }
 
+// Worker 0 on this thread and the others on threads of their own, all at once.
+void together(std::size_t workers, const std::function<void(std::size_t)>& task) {
+    std::vector<std::jthread> threads;
+    for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(task, w);
+    task(0);
+}
+
+// Holds back the other workers' reads until the first progress call, which worker 0 must then
+// make with its own share, and go on making while they finish theirs.
+struct HeldSource final : ByteSource {
+    explicit HeldSource(const std::vector<unsigned char>& jar) : bytes(jar) {}
+    MemorySource bytes;
+    const std::thread::id caller = std::this_thread::get_id();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = true;
+    void release() {
+        std::lock_guard lock(mutex);
+        held = false, changed.notify_all();
+    }
+    std::uint64_t size() override { return bytes.size(); }
+    bool read(std::uint64_t offset, void* into, std::size_t count) override {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return !held || std::this_thread::get_id() == caller; });
+        return lock.unlock(), bytes.read(offset, into, count);
+    }
+};
+
 TEST(JarCheck, ProgressCountsCompressedBytesAndCanStop) {
-    const Jar jar = writeJar({{"big.bin", std::string(9 << 20, 'z'), false}, {"small", "abc"}});
-    const std::uint64_t total = (9 << 20) + (jar.central[0] - jar.data[1]);
-    std::vector<std::uint64_t> seen;
-    EXPECT_EQ(verifyOf(jar.bytes,
-                       [&](std::uint64_t done, std::uint64_t all) {
-                           seen.push_back(all == total ? done : 0);
-                           return true;
-                       }),
-              C);
-    ASSERT_GE(seen.size(), 3u);
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && seen.front() > 0 &&
-                seen.back() == total);
-    EXPECT_EQ(verifyOf(jar.bytes, [](std::uint64_t, std::uint64_t) { return false; }),
-              JarVerdict::stopped);
+    // Three batches: the two other workers cannot hold back worker 0 from the last.
+    const Jar jar = writeJar({{"big.bin", std::string(9 << 20, 'z'), false},
+                              {"mid.bin", std::string(3 << 20, 'm'), false},
+                              {"small", "abc"}});
+    const std::uint64_t total = (12 << 20) + (jar.central[0] - jar.data[2]);
+    for (const std::size_t workers : {1, 3}) {
+        HeldSource source(jar.bytes), stopping(jar.bytes);
+        std::vector<std::uint64_t> seen;
+        EXPECT_EQ(verifyJar(
+                      source,
+                      [&](std::uint64_t done, std::uint64_t all) {
+                          source.release(), seen.push_back(all == total ? done : 0);
+                          return true;
+                      },
+                      together, workers),
+                  C);
+        ASSERT_GE(seen.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && seen.front() > 0 &&
+                    seen.back() == total);
+        seen.clear();
+        EXPECT_EQ(verifyJar(
+                      stopping,
+                      [&](std::uint64_t done, std::uint64_t) {
+                          stopping.release(), seen.push_back(done);
+                          return false;
+                      },
+                      together, workers),
+                  JarVerdict::stopped);
+        EXPECT_TRUE(seen.size() == 1 && seen[0] < total) << workers;
+    }
 }
 
 }  // namespace
