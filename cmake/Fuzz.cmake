@@ -1,0 +1,31 @@
+# libFuzzer targets. The main tree compiles with g++, which has no libFuzzer, so each target is
+# compiled here with clang directly, under ASan and UBSan. ctest runs each for a few seconds
+# (label "fuzz") over a scratch corpus in the build tree, seeded from the one kept in the source
+# tree; scripts/fuzz.sh runs them for as long as asked.
+find_program(TARVIO_CLANGXX NAMES clang++-14 clang++)
+if(NOT TARVIO_CLANGXX)
+  message(WARNING "No clang++: the fuzz targets are not built")
+endif()
+
+# tarvio_add_fuzz_target(TEST name BINARY file CORPUS folder SOURCES ... [DEPENDS ...]
+#                        [INCLUDES ...] [LIBRARIES ...]): builds the target into BINARY (the
+# all target builds it) and registers the CTest test TEST that runs it.
+function(tarvio_add_fuzz_target)
+  cmake_parse_arguments(PARSE_ARGV 0 fuzz "" "TEST;BINARY;CORPUS" "SOURCES;DEPENDS;INCLUDES;LIBRARIES")
+  if(NOT TARVIO_CLANGXX)
+    return()
+  endif()
+  list(TRANSFORM fuzz_INCLUDES PREPEND -I)
+  get_filename_component(_name ${fuzz_BINARY} NAME)
+  add_custom_command(OUTPUT ${fuzz_BINARY}
+    COMMAND ${TARVIO_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+      ${fuzz_INCLUDES} ${fuzz_SOURCES} ${fuzz_LIBRARIES} -o ${fuzz_BINARY}
+    DEPENDS ${fuzz_SOURCES} ${fuzz_DEPENDS}
+    COMMENT "Building the fuzz target ${_name} with clang")
+  add_custom_target(${fuzz_TEST}.build ALL DEPENDS ${fuzz_BINARY})
+  get_filename_component(_corpus ${fuzz_CORPUS} NAME)
+  add_test(NAME ${fuzz_TEST}
+    COMMAND ${PROJECT_SOURCE_DIR}/seriallib/tests/fuzz/run_fuzz.sh ${fuzz_BINARY}
+      ${fuzz_CORPUS} ${CMAKE_CURRENT_BINARY_DIR}/corpus-${_corpus} 5)
+  set_tests_properties(${fuzz_TEST} PROPERTIES LABELS "fuzz" TIMEOUT 120)
+endfunction()
