@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest
   openjdk-17-jdk-headless:amd64 openjdk-17-jdk-headless:i386
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick xdotool
+  wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick xdotool openbox
   socat attr fuse3 libfuse3-dev
   zlib1g-dev libz-mingw-w64-dev
   libjssc-java

@@ -58,6 +58,8 @@ std::vector<WORD> dialogTemplate() {
     std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
     auto* header = reinterpret_cast<DLGTEMPLATE*>(words.data());
     header->style = kDialogStyle;
+    // Owned by the splash window, it would lose the taskbar entry an unowned dialog has.
+    header->dwExtendedStyle = WS_EX_APPWINDOW;
     words.push_back(0);  // no menu
     words.push_back(0);  // the standard dialog class
     for (const wchar_t* c = L"Whats new?"; *c; ++c) words.push_back(static_cast<WORD>(*c));
@@ -85,14 +87,18 @@ ChangesDialog::~ChangesDialog() {
     ::DestroyWindow(window_);
 }
 
-bool ChangesDialog::create() {
+bool ChangesDialog::create(HWND ownerWindow) {
     const std::vector<WORD> form = dialogTemplate();
     const HWND window =
         ::CreateDialogIndirectParamW(instance_, reinterpret_cast<const DLGTEMPLATE*>(form.data()),
-                                     nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+                                     ownerWindow, dialogProc, reinterpret_cast<LPARAM>(this));
     if (!window) return false;
     windowOpened();
     return true;
+}
+
+void ChangesDialog::disown() {
+    if (window_) ::SetWindowLongPtrW(window_, GWLP_HWNDPARENT, 0);
 }
 
 void ChangesDialog::show() {
@@ -309,13 +315,17 @@ INT_PTR ChangesDialog::onControlColour(HDC dc, HWND control) {
     return reinterpret_cast<INT_PTR>(::GetSysColorBrush(systemColour));
 }
 
-// The splash window shows the copy's progress, and the launch follows its outcome.
+// The splash window shows the copy's progress, and the launch follows its outcome. Neither button
+// takes a second click while its work runs: a box that the work shows belongs to the splash
+// window and would leave the dialog enabled.
 void ChangesDialog::OKButton_Click() {
+    ::EnableWindow(window_, FALSE);
     Update();
     ::DestroyWindow(window_);
 }
 
 void ChangesDialog::CancelButton_Click() {
+    ::EnableWindow(window_, FALSE);
     owner_.loadApplication();
     ::DestroyWindow(window_);
 }

@@ -33,9 +33,14 @@ class ChangesDialog {
     ChangesDialog& operator=(const ChangesDialog&) = delete;
     ~ChangesDialog();
 
-    // Creates the dialog's window, not yet shown. False when it cannot be created.
-    bool create();
-    // Shows the dialog centred, without an owner window.
+    // Creates the dialog's window, not yet shown, owned by the given window: the system and a
+    // window manager keep it above its owner. False when it cannot be created.
+    bool create(HWND ownerWindow);
+
+    // Lets go of the owner, which would otherwise take the dialog along when it closes.
+    void disown();
+
+    // Shows the dialog centred on the screen and gives it the focus.
     void show();
 
     // Shows the first lines at once and the rest part by part while the dialog is up: the

@@ -55,11 +55,11 @@ bool registerClass(HINSTANCE instance, WNDPROC procedure) {
 
 }  // namespace
 
-LaunchForm::LaunchForm(HINSTANCE instance, Services& services)
+LaunchForm::LaunchForm(HINSTANCE instance, Win32Services& services)
     : instance_(instance), services_(services) {}
 
 LaunchForm::~LaunchForm() {
-    if (window_) ::DestroyWindow(window_);
+    if (window_) closeWindow();
 }
 
 bool LaunchForm::show() {
@@ -102,6 +102,7 @@ LRESULT CALLBACK LaunchForm::windowProc(HWND window, UINT message, WPARAM wParam
 LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
+            services_.setMessageOwner(window_);
             Form_Load();
             return 0;
         case WM_TIMER:
@@ -219,7 +220,7 @@ void LaunchForm::Timer1_Timer() {
     progressBarColour_ = RGB(tick.red, 0, 0);
     const RECT strip = toPixels(layout_.progressBar);
     ::InvalidateRect(window_, &strip, FALSE);
-    if (tick.close) ::DestroyWindow(window_);
+    if (tick.close) closeWindow();
 }
 
 // A close request (Alt+F4, WM_CLOSE from another program) before the user was asked anything
@@ -239,7 +240,7 @@ void LaunchForm::Form_Close() {
         giveUpWork();
         loadApplication();
     }
-    ::DestroyWindow(window_);
+    closeWindow();
 }
 
 // The session ends after this returns: a copy is given up so that its temporary file goes, and
@@ -391,7 +392,7 @@ bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstri
                                    const std::wstring& remoteJar) {
     ChangesDialog::Owner& owner = *this;
     auto dialog = std::make_unique<ChangesDialog>(instance_, services_, owner);
-    if (!dialog->create()) return false;
+    if (!dialog->create(window_)) return false;
     changesDialog_ = std::move(dialog);
     changesDialog_->setChanges(changes);
     changesDialog_->setLocalName(localJar);
@@ -417,6 +418,19 @@ void LaunchForm::comeBackOnTop() {
     if (window_ && !(changesDialog_ && changesDialog_->isOpen())) {
         ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
+}
+
+// The changes dialog belongs to the splash window to stay above it, and outlives it. Once it
+// has owned a box, Wine hands the splash to a window manager, and where none runs it holds the
+// hiding of such a window up to 2 s: cleared of its visible style, the window goes without being
+// hidden first, and what lay under it is drawn again.
+void LaunchForm::closeWindow() {
+    if (changesDialog_) changesDialog_->disown();
+    RECT covered{};
+    ::GetWindowRect(window_, &covered);
+    ::SetWindowLongPtrW(window_, GWL_STYLE, ::GetWindowLongPtrW(window_, GWL_STYLE) & ~WS_VISIBLE);
+    ::DestroyWindow(window_);
+    ::RedrawWindow(nullptr, &covered, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 bool LaunchForm::preTranslateMessage(MSG& message) {
@@ -501,6 +515,7 @@ void LaunchForm::drawLogo(HDC dc) const {
 
 void LaunchForm::onNcDestroy() {
     window_ = nullptr;
+    services_.setMessageOwner(nullptr);
     windowClosed();
 }
 

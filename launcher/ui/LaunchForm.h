@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ChangesDialog.h"
+#include "Win32Services.h"
 #include "WinHandles.h"
 #include "core/Services.h"
 #include "core/SplashCounter.h"
@@ -23,7 +24,7 @@ namespace velmoor {
 // after the window has closed itself.
 class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
   public:
-    LaunchForm(HINSTANCE instance, Services& services);
+    LaunchForm(HINSTANCE instance, Win32Services& services);
     LaunchForm(const LaunchForm&) = delete;
     LaunchForm& operator=(const LaunchForm&) = delete;
     ~LaunchForm();
@@ -68,12 +69,13 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     template <typename Work>
     void reportingFailures(Work work);
     void comeBackOnTop();
+    void closeWindow();
     void startTimer1();
     void stopTimer1();
     RECT toPixels(const TwipRect& rect) const;
 
     HINSTANCE instance_;
-    Services& services_;
+    Win32Services& services_;
     HWND window_ = nullptr;
     bool launchStarted_ = false;
     SplashCounter counter_;

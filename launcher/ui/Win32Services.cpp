@@ -80,7 +80,7 @@ void Win32Services::listDirectory(const std::wstring& pattern,
 
 void Win32Services::showMessage(const std::wstring& text) {
     const std::wstring title(kApplicationTitle);
-    ::MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | kMessageBoxStyle);
+    ::MessageBoxW(messageOwner_, text.c_str(), title.c_str(), MB_OK | kMessageBoxStyle);
 }
 
 bool Win32Services::startHidden(const std::wstring& program, const std::wstring& commandLine) {
@@ -102,7 +102,7 @@ bool Win32Services::startHidden(const std::wstring& program, const std::wstring&
 
 bool Win32Services::askYesNo(const std::wstring& text) {
     const std::wstring title(kApplicationTitle);
-    return ::MessageBoxW(nullptr, text.c_str(), title.c_str(),
+    return ::MessageBoxW(messageOwner_, text.c_str(), title.c_str(),
                          MB_YESNO | MB_DEFBUTTON1 | kMessageBoxStyle) == IDYES;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include "core/Services.h"
 
 namespace velmoor {
@@ -23,6 +25,13 @@ class Win32Services : public Services {
     bool canCreateFile(const std::wstring& path) override;
     void moveReplacing(const std::wstring& source, const std::wstring& target) override;
     void removeFile(const std::wstring& path) noexcept override;
+
+    // The window the message boxes belong to, or none. An owned window stays above its owner,
+    // and a window manager under Wine keeps it so too, so the splash never covers a question.
+    void setMessageOwner(HWND window) { messageOwner_ = window; }
+
+  private:
+    HWND messageOwner_ = nullptr;
 };
 
 // The full path of the running executable.

@@ -42,9 +42,7 @@ set_dpi() {
 # on a drive whose server has gone: the box names the file. Then it holds no program: the launch
 # fails on it, not on the next place.
 scenario_java_lookup() {
-    launcher_exe=VelmoorWm.exe
-    wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$launcher_exe\\X11 Driver" /v Managed /d Y /f \
-        </dev/null >>"$work/wine.log" 2>&1
+    managed_name
     make_install
     rm -r "$install/jre"
     mv "$install/Tarvio.jar" "$install/Tarvio.jar_old"

@@ -72,6 +72,12 @@ expect_java() {  # STARTS [LINE...]: java started STARTS times in all, and recor
     for line in "${@:2}"; do grep -qxF -- "$line" "$record" || fail "expected in the java record: $line"; done
 }
 
+managed_name() {  # the launcher under a name for which Wine hands its windows to a window manager
+    launcher_exe=VelmoorWm.exe
+    wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$launcher_exe\\X11 Driver" /v Managed /d Y /f \
+        </dev/null >>"$work/wine.log" 2>&1
+}
+
 java_command() {  # JAR: the command line java gets from the install's own runtime
     echo "command: \"$(winpath "$install")\\jre\\bin\\java.exe\" -jar \"$(winpath "$install")/$1\""
 }

@@ -175,3 +175,27 @@ scenario_copy_stalled() {
     expect_java 3
     expect_installed old
 }
+
+# Under a window manager, which Wine hands the windows to under this name, the yes/no box and the
+# changes dialog lie above the splash. xwininfo lists the screen's windows from the topmost down.
+scenario_questions_above_splash() {
+    managed_name
+    publish
+    use_own_display
+    openbox --sm-disable </dev/null >"$work/openbox.log" 2>&1 &
+    on_exit "kill $!"
+    timeout 10 sh -c "until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; do sleep 0.1; done" 2>/dev/null ||
+        fail "the window manager did not start"
+    drive splash box "run=$(stacking box 'Ostrel Tarvio Launcher')" box=No java
+    above box 'Ostrel Tarvio Launcher'
+    printf "$sample" >"$update_folder/TarvioChanges.txt"
+    drive splash dialog "run=$(stacking dialog 'Whats new')" "click=Skip Upgrade" java
+    above dialog 'Whats new'
+}
+stacking() {  # NAME TITLE: a command that saves the stacking once the window of that title shows
+    echo "xdotool search --sync --onlyvisible --name '$2' >/dev/null; xwininfo -root -tree >$work/$1-tree.txt"
+}
+above() {  # NAME TITLE: the window of that title lies above the splash, by their frames' order
+    awk -v title="\"$2" '/^     0x/ { top++ } index($0, "\"Form1\":") { splash = top } index($0, title) { shown = top }
+        END { exit !(shown && splash && shown < splash) }' "$work/$1-tree.txt" || fail "the splash covers the $1"
+}

@@ -68,6 +68,15 @@ HWND find(HWND parent, const std::wstring& windowClass, const std::wstring& want
     return nullptr;
 }
 
+// A message box of the launcher's, shown or not.
+bool launcherBox() {
+    for (HWND box = nullptr;
+         (box = ::FindWindowExW(nullptr, box, L"#32770", L"Ostrel Tarvio Launcher"));) {
+        if (ofLauncher(box)) return true;
+    }
+    return false;
+}
+
 HWND waitForWindow(const std::wstring& windowClass, const std::wstring& title) {
     HWND found = nullptr;
     waitFor([&] { return (found = find(nullptr, windowClass, title)) != nullptr; });
@@ -158,9 +167,12 @@ int wmain(int argc, wchar_t** argv) {
                                 (!(style & WS_EX_TOOLWINDOW) && !::GetWindow(splash, GW_OWNER));
             print(L"splash-taskbar", listed ? L"entry" : L"none");
         } else if (verb == L"closed") {
+            // The box has given the splash back once it is gone: a box enables its owner before
+            // it hides, and Wine may hold the hiding.
             ULONGLONG enabled = 0;
             done = splash && waitFor([&] {
-                       if (!enabled && ::IsWindowEnabled(splash)) enabled = ::GetTickCount64();
+                       if (!enabled && ::IsWindowEnabled(splash) && !launcherBox())
+                           enabled = ::GetTickCount64();
                        return !::IsWindowVisible(splash);  // also once destroyed
                    });
             print(L"closed-ms", ms());
