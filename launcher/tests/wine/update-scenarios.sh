@@ -55,11 +55,14 @@ scenario_newer_yes() {
     expect_java 2
 }
 
-# A second launcher started while the first asks brings that question to the front and ends.
-# Then Yes, but the installed jar is held open by a running copy of the application.
+# A second launcher started while the first asks, from the install's other spelling (Z: for D:),
+# brings that question to the front and ends. Then Yes, but the installed jar is held open by a
+# running copy of the application.
 scenario_newer_no() {
+    map_drive_d
+    install="$drive_d/Tarvio"
     publish
-    drive box second box=No java
+    drive box "second=Z:${install//\//\\}\\$launcher_exe" box=No java
     expect_ms second-ms 0 3000
     expect "second-front: #32770 first" "$prompt"
     expect_java 1 "$(java_command Tarvio.jar)"

@@ -3,8 +3,9 @@
 // java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
 // click=BUTTON, closed (the splash), watch[=SHOT] (the splash's strip and answers, until a box or
 // the splash's end, with screenshots SHOT-N.png every 2 s), second (a second launcher, another
-// window in front), lock=PATH (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit
-// (the launcher's). A step that does not come prints "timeout: STEP".
+// window in front; second=EXE runs that spelling of the launcher), lock=PATH (held unshared),
+// run=COMMAND (Unix, /bin/sh), and always last exit (the launcher's). A step that does not come
+// prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -265,7 +266,7 @@ int wmain(int argc, wchar_t** argv) {
             // Activation goes by way of the X server and lands some time after the call.
             ::SetForegroundWindow(cover);
             waitFor([&] { return ::GetForegroundWindow() == cover; }, 3000);
-            done = run(launcherLine);
+            done = run(argument.empty() ? launcherLine : L"\"" + argument + L"\"");
             print(L"second-ms", ms());
             HWND front = nullptr;
             waitFor([&] { return ofLauncher(front = ::GetForegroundWindow()); }, 3000);
