@@ -112,6 +112,21 @@ fault program-files-order $L/core/Launch.cpp \
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
+fault start-unwatched $L/ui/LaunchForm.cpp 's/    if \(window_\) watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
+fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
+  's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
+  "${W}java_fails"
+fault jar-path-as-ansi-mangles-it $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(path\)\) return path;/return path;/' \
+  "velmoor_core_tests|${W}ansi_paths"
+fault failed-update-kept $L/core/UpdateTrial.cpp 's/if \(!holdsInstall \|\| !exists\(services, previous\)\)/if (true)/' \
+  "velmoor_core_tests|${W}update_undone"
+fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = refusedTime != remoteTime &&/findings.newer =/' \
+  "velmoor_core_tests|${W}update_undone"
+fault unreachable-claim-starts-nothing $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (!claim.held())/' \
+  "${W}claim_elsewhere"
+fault held-jar-offered $L/core/Update.cpp 's/findings.held = findings.newer && !services.canReplace\(findings.localJar\);/findings.held = false;/' \
+  "velmoor_core_tests|${W}newer_no"
+fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTRIBUTE_READONLY\)/attributes \& 0)/' "${W}update_leftover"
 
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the
