@@ -113,6 +113,12 @@ fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
 
+# --- The launcher kit ----------------------------------------------------------------------------
+fault kit-ships-unsigned-launcher dist/MakePackages.cmake \
+  's/COPY_FILE \$\{SIGNED\}\/Velmoor.exe/COPY_FILE \${KIT_TREE}\/launcher\/Velmoor.exe/' 'dist\.kit'
+fault signature-digest-sha1 dist/sign-launcher.sh 's/-h sha256/-h sha1/' 'dist\.kit'
+fault test-signed-kit-named-as-release dist/MakePackages.cmake 's/-test-signed-kit\)/-kit)/' 'dist\.kit'
+
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the
 # build after it is incremental.
