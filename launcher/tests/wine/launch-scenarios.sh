@@ -77,3 +77,14 @@ scenario_java_lookup() {
     expect "box: Error launching application: \"$program2\" -jar \"$(winpath "$install")/Tarvio.jar\""
     expect_java 0
 }
+
+# The kit's signed Velmoor.exe (VELMOOR_EXE names it) in a plain launch: the signature changes
+# nothing at run time.
+scenario_signed_launch() {
+    osslsigncode extract-signature -in "$VELMOOR_EXE" -out "$work/signature" >/dev/null || fail "$VELMOOR_EXE is not signed"
+    make_install
+    rm -f "$WINEPREFIX/dosdevices/i:"
+    drive splash java closed
+    expect "splash-taskbar: none"
+    expect_java 1 "$(java_command Tarvio.jar)" "show: 0"
+}
