@@ -30,8 +30,8 @@ if(WIN32)
   # guide, which says who signed it, into kit/ before it runs CPack here.
   function(_velmoor_kit_contents)
     if(TARGET Velmoor)
-      install(FILES ${CMAKE_BINARY_DIR}/kit/Velmoor.exe ${CMAKE_BINARY_DIR}/kit/INSTALL.txt
-        DESTINATION . COMPONENT kit)
+      install(PROGRAMS ${CMAKE_BINARY_DIR}/kit/Velmoor.exe DESTINATION . COMPONENT kit)
+      install(FILES ${CMAKE_BINARY_DIR}/kit/INSTALL.txt DESTINATION . COMPONENT kit)
       set(ready TRUE)
     else()
       install(CODE "message(FATAL_ERROR \"The launcher kit needs Velmoor.exe, and this source tree does not build it yet (launcher/ defines no Velmoor target).\")"
