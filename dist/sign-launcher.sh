@@ -69,8 +69,10 @@ if [ -z "${VELMOOR_SIGN_PKCS12:-}" ]; then
     cp "$chain/root.pem" "$out/verify-ca.pem"
 else
     osslsigncode extract-signature -pem -in "$out/Velmoor.exe.new" -out "$out/signature.pem" >/dev/null
-    { openssl pkcs7 -print_certs -in "$out/signature.pem" && cat /etc/ssl/certs/ca-certificates.crt 2>/dev/null || true; } \
-        >"$out/verify-ca.pem"
+    {
+        openssl pkcs7 -print_certs -in "$out/signature.pem"
+        cat /etc/ssl/certs/ca-certificates.crt 2>/dev/null || true
+    } >"$out/verify-ca.pem"
     rm "$out/signature.pem"
 fi
 report=$(osslsigncode verify -CAfile "$out/verify-ca.pem" -in "$out/Velmoor.exe.new" 2>&1) ||
