@@ -128,6 +128,12 @@ fault held-jar-offered $L/core/Update.cpp 's/findings.held = findings.newer && !
   "velmoor_core_tests|${W}newer_no"
 fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTRIBUTE_READONLY\)/attributes \& 0)/' "${W}update_leftover"
 
+# --- The launcher kit ----------------------------------------------------------------------------
+fault kit-ships-unsigned-launcher dist/MakePackages.cmake \
+  's/COPY_FILE \$\{SIGNED\}\/Velmoor.exe/COPY_FILE \${KIT_TREE}\/launcher\/Velmoor.exe/' 'dist\.kit'
+fault signature-digest-sha1 dist/sign-launcher.sh 's/-h sha256/-h sha1/' 'dist\.kit'
+fault test-signed-kit-named-as-release dist/MakePackages.cmake 's/-test-signed-kit\)/-kit)/' 'dist\.kit'
+
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the
 # build after it is incremental.
