@@ -12,8 +12,9 @@
 //                                 names as a launcher holds its claim; then write
 //                                 VELMOOR_JAVA_SPEW bytes to standard output and error each,
 //                                 and record how long that took.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
