@@ -118,7 +118,7 @@ fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   "${W}java_fails"
 fault jar-path-as-ansi-mangles-it $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(path\)\) return path;/return path;/' \
   "velmoor_core_tests|${W}ansi_paths"
-fault failed-update-kept $L/core/UpdateTrial.cpp 's/if \(!holdsInstall \|\| !exists\(services, previous\)\)/if (true)/' \
+fault failed-update-kept $L/core/UpdateTrial.cpp 's/!exists\(services, previous\)\) \{/true) {/' \
   "velmoor_core_tests|${W}update_undone"
 fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = refusedTime != remoteTime &&/findings.newer =/' \
   "velmoor_core_tests|${W}update_undone"
