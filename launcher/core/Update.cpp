@@ -62,7 +62,8 @@ bool changesFilePresent(Services& services, const std::wstring& path) {
 // The published jar is an update only as an ordinary file (a folder of its name is none, and
 // a hidden or system one is passed over, as the jar lookup passes over such an installed jar)
 // whose archive is complete: a publisher still copying it leaves a jar that ends early, and
-// the next start looks again.
+// the next start looks again. Only its end records are read here, a bounded read however large
+// the jar; its central directory is read with the copy.
 bool isCompleteJar(Services& services, const std::wstring& path) {
     try {
         if (existingFile(services, path).empty()) return false;

@@ -6,6 +6,7 @@
 #include <map>
 #include <thread>
 
+#include "TestJar.h"
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
 #include "core/Launch.h"
@@ -34,7 +35,7 @@ struct FakeServices : Services {
     std::map<std::wstring, std::string> files;
     std::vector<std::wstring> removed;
     int writes = 0;
-    bool readOnlyInstall = false;
+    bool readOnlyInstall = false, unreadableJars = false;
     std::function<void()> beforeRead = [] {};
 
     DirEntry& add(const std::wstring& path) {
@@ -77,11 +78,20 @@ struct FakeServices : Services {
         const std::wstring& text = contents.at(path);
         return {text.substr(0, maxBytes), text.size() > maxBytes};
     }
-    // Every jar is an empty but complete archive: its end record alone.
-    std::unique_ptr<ByteSource> openBytes(const std::wstring&) override {
+    // A file that copies read is read as it is; any other jar is an empty but complete archive:
+    // its end record alone. An unreadable one says it is long, and fails every read.
+    struct Unreadable : ByteSource {
+        std::uint64_t size() override { return 1000; }
+        bool read(std::uint64_t, void*, std::size_t) override { return false; }
+    };
+    std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override {
         static const unsigned char kEmptyJar[22] = {'P', 'K', 5, 6};
         if (openFailure) throw *openFailure;
-        return std::make_unique<MemorySource>(kEmptyJar);
+        if (unreadableJars) return std::make_unique<Unreadable>();
+        if (!files.count(path)) return std::make_unique<MemorySource>(kEmptyJar);
+        const std::string& bytes = files[path];
+        return std::make_unique<MemorySource>(
+            std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
     }
     // A read failure hits the second chunk.
     struct Copy : FileCopy {
@@ -244,6 +254,7 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
          false},
         {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
         {"read-only install", [](Install& t) { t.addChanges(), t.readOnlyInstall = true; }, false},
+        {"unreadable jar", [](Install& t) { t.unreadableJars = true; }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -292,18 +303,33 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
 }
 
 // A published jar of two and a half chunks, to be copied over the installed one.
+std::string publishedJar(const std::string& manifest = testjar::kManifest) {
+    return testjar::writeJar(
+               {{"META-INF/MANIFEST.MF", manifest, false},
+                {"data.bin", std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n'), false}})
+        .text();
+}
 struct Copying : Install {
-    const std::string published = std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n');
+    const std::string published = publishedJar();
     Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
 };
 
-TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
+// Each verdict of the jar check, and each failure of the copy, to what the user is told and
+// what is installed; a copy whose check is stopped is one given up, the test below.
+TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTime) {
+    const CopyReport rejected{CopyReport::rejected, {}};
     const struct {
         const char* why;
         void (*arrange)(Copying&);
         CopyReport expected;
     } cases[] = {
-        {"copied", [](Copying&) {}, {CopyReport::verified, {}}},
+        {"complete", [](Copying&) {}, {CopyReport::verified, {}}},
+        {"incomplete", [](Copying& t) { t.files[kRemote].resize(t.published.size() / 2); },
+         rejected},
+        {"damaged", [](Copying& t) { t.files[kRemote][2 << 20] ^= 1; }, rejected},
+        {"unrunnable", [](Copying& t) { t.files[kRemote] = publishedJar("Created-By: 17\r\n"); },
+         rejected},
+        {"unreadable", [](Copying& t) { t.unreadableJars = true; }, rejected},
         {"read fails",
          [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
          {CopyReport::failed, L"gone"}},
@@ -324,8 +350,7 @@ TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
         EXPECT_EQ(t.times[kLocal], replaced ? 200 : 100);
         EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
     }
-    EXPECT_EQ(copyReportMessage({CopyReport::rejected, {}}),
-              updateFailedMessage(kJarIncompleteOrDamaged));
+    EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
 }
 
 // A read that hangs: the copy is given up on the stall bound, or by a close, without waiting
@@ -343,7 +368,8 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         std::thread worker([&] { run.run(t); });
         hung.get_future().wait();
         EXPECT_EQ(run.poll(1000), UpdateCopyRun::Outcome::pending);
-        EXPECT_NEAR(run.progress(), 0.75 * 0.4, 1e-3);
+        // One chunk of two and a half, and the jar's last 64 KiB read before it.
+        EXPECT_NEAR(run.progress(), 0.4, 0.05);
         if (byClose) {
             run.abandon(t);
         } else {
