@@ -9,10 +9,11 @@
 
 namespace velmoor {
 
-bool isUpdateOffered(std::optional<std::int64_t> remoteTime,
-                     std::optional<std::int64_t> localTime) {
+bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::int64_t> localTime,
+                     std::int64_t now) {
     if (!remoteTime) return false;
     if (!localTime) return true;
+    if (*localTime - now > kFutureSlackSeconds) return *remoteTime != *localTime;
     return *remoteTime > *localTime;
 }
 
@@ -100,7 +101,8 @@ UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applica
     services.removeFile(temporary);
     const auto remoteTime = services.lastModified(findings.remoteJar);
     if (!remoteTime) return findings;
-    findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar)) &&
+    findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar),
+                                     services.currentTime()) &&
                      isCompleteJar(services, findings.remoteJar) &&
                      services.canCreateFile(temporary);
     findings.changesFile = findings.newer && changesFilePresent(services, changesFilePath());

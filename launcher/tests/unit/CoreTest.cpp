@@ -36,6 +36,7 @@ struct FakeServices : Services {
     std::vector<std::wstring> removed;
     int writes = 0;
     bool readOnlyInstall = false, unreadableJars = false;
+    std::int64_t now = 150;
     std::function<void()> beforeRead = [] {};
 
     DirEntry& add(const std::wstring& path) {
@@ -93,6 +94,7 @@ struct FakeServices : Services {
         return std::make_unique<MemorySource>(
             std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
     }
+    std::int64_t currentTime() override { return now; }
     // A read failure hits the second chunk.
     struct Copy : FileCopy {
         FakeServices& fs;
@@ -255,6 +257,11 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
         {"read-only install", [](Install& t) { t.addChanges(), t.readOnlyInstall = true; }, false},
         {"unreadable jar", [](Install& t) { t.unreadableJars = true; }, false},
+        // Installed with a time more than a day ahead of the clock: any other publish is newer.
+        {"installed from the future", [](Install& t) { t.times[kLocal] = t.now + 86401; }},
+        {"installed from the future, published still",
+         [](Install& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, false},
+        {"installed an hour ahead", [](Install& t) { t.times[kLocal] = t.now + 3600; }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
