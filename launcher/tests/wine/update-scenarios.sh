@@ -153,12 +153,20 @@ scenario_jar_damaged() {
     drive box=Yes box=OK java
     expect_refused 1
 }
-scenario_jar_zip64() {
-    publish zip64
+scenario_jar_zip64() { installed_after_yes zip64; }
+installed_after_yes() {  # KIND [SLOW DRIVE OPTION...]: make-jar.py's jar offered and installed
+    publish "$1"
+    [ $# -eq 1 ] || slow_drive "${@:2}"
     drive box=Yes box=OK java
-    expect "box: Application Updated !"
+    expect "$prompt" "box: Application Updated !"
     expect_installed new
     expect_java 1
+}
+refused_after_yes() {  # KIND: make-jar.py's jar offered, refused after Yes, and the old jar started
+    publish "$1"
+    drive box=Yes box=OK java
+    expect "$prompt"
+    expect_refused 1
 }
 
 # Published jars that java cannot run, or whose check would keep the launcher busy for hours, are
@@ -166,33 +174,16 @@ scenario_jar_zip64() {
 # under 1000 central records of other names, within 10 s of Yes; and a jar without a manifest.
 # The installed jar starts.
 scenario_jar_overlapping() {
-    publish overlapping
-    drive box=Yes box=OK java
+    refused_after_yes overlapping
     expect_ms box-ms 0 10000
-    expect_refused 1
 }
-scenario_jar_no_manifest() {
-    publish nomanifest
-    drive box=Yes box=OK java
-    expect_refused 1
-}
+scenario_jar_no_manifest() { refused_after_yes nomanifest; }
 
 # Jars that java runs are installed: one with a start script in front of it; and 20,001 classes
 # with a central directory of 2.1 MB, which a share of 1 MB/s offers within the update folder's
 # 2 s patience, since only the jar's end records are read before the offer.
-scenario_jar_prefixed() {
-    publish prefixed
-    drive box=Yes box=OK java
-    expect "box: Application Updated !"
-    expect_installed new
-}
-scenario_jar_many_entries() {
-    publish many
-    slow_drive --rate=1000000
-    drive box=Yes box=OK java
-    expect "$prompt" "box: Application Updated !"
-    expect_installed new
-}
+scenario_jar_prefixed() { installed_after_yes prefixed; }
+scenario_jar_many_entries() { installed_after_yes many --rate=1000000; }
 
 # A publish dated 2100 is installed and not offered again; the next release, dated today, is
 # offered all the same.
