@@ -54,7 +54,7 @@ done
 for message in 'Error: No Java Application File (JAR File) Found in Directory' \
     'Error: No Java Executable File Found at:' 'Error launching application: ' \
     'An update is available for this application' 'Application Updated !' \
-    'An error occured trying to update the application' 'Whats new?' \
+    'An error occured trying to update the application' 'Whats new?' 'Stop installing the update?' \
     'The application stopped while starting' 'The new version of the application could not start' \
     'Error: Java cannot open the JAR File' 'The application is running: close it' \
     'left by an earlier update'; do

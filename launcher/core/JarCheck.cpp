@@ -6,10 +6,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <initializer_list>
-#include <memory>
+#include <limits>
+#include <optional>
 #include <thread>
 #include <vector>
+
+#include "Manifest.h"
 
 namespace velmoor {
 
@@ -41,18 +45,26 @@ constexpr std::uint16_t kMethodDeflated = 8;
 // A 16- or 32-bit field holding this says the real value is in a ZIP64 record.
 constexpr std::uint16_t kZip64Marker16 = 0xffff;
 constexpr std::uint32_t kZip64Marker32 = 0xffffffff;
+// A plain end record counts the entries in 16 bits.
+constexpr std::uint64_t kPlainCountModulus = 0x10000;
 
-// One window of file bytes: large enough for the biggest central directory record (46 bytes
-// and three 64 KiB fields), and the size of each read of entry data.
-constexpr std::size_t kWindowSize = 256 * 1024;
-// How much entry data passes between two progress calls.
+// The tail is read in steps of this size, so that a reader that counts its reads sees them
+// come in steady steps over a slow share.
+constexpr std::size_t kReadStep = 256 * 1024;
+// The bytes in front of the central directory pass through a ring of chunks of this size:
+// enough for the reader to run ahead of the workers by several reads, little for memory.
+constexpr std::size_t kChunkBytes = 1 << 20;
+constexpr std::size_t kRingChunks = 8;
+// Each inflate call writes up to this much.
+constexpr std::size_t kOutputBytes = 256 * 1024;
+// Progress is reported after this much more entry data, or after this long with any more.
 constexpr std::uint64_t kProgressStep = 4 * 1024 * 1024;
-// How much entry data a worker claims at a time: few claims, and little left for the last.
-constexpr std::uint64_t kBatchBytes = 2 * 1024 * 1024;
-// How often the reporting worker, out of work, reports how far the others have come, and how
-// often it looks whether they are done.
-constexpr std::chrono::milliseconds kWaitReportStep{100};
-constexpr std::chrono::milliseconds kPollStep{5};
+constexpr std::chrono::milliseconds kReportStep{100};
+// A worker waiting for bytes, or for the others, first gives way this many times, since the wait
+// is mostly short (a chunk on its way, another worker's entry), then sleeps this long between
+// looks, since over a slow share it is long.
+constexpr int kYieldsBeforeSleep = 100;
+constexpr std::chrono::milliseconds kIdleStep{1};
 
 std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -76,69 +88,6 @@ JarVerdict placeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t
     if (fitsWithin(offset, length, limit)) return JarVerdict::complete;
     return fitsWithin(offset, length, fileSize) ? JarVerdict::damaged : JarVerdict::incomplete;
 }
-
-// Reads the file through one buffer, so the small records and entries packed one after another
-// cost one read per window rather than one or two each.
-class WindowReader {
-  public:
-    WindowReader(ByteSource& source, std::uint64_t limit) : source_(source), limit_(limit) {}
-
-    // `count` bytes (at most kWindowSize) at `offset`, all before the limit; null on a failed
-    // read.
-    const unsigned char* at(std::uint64_t offset, std::size_t count) {
-        if (offset < start_ || !fitsWithin(offset - start_, count, size_)) {
-            if (!load(offset) || count > size_) return nullptr;
-        }
-        return buffer_.get() + (offset - start_);
-    }
-
-    // Up to `wanted` bytes from `offset` (at least one, given offset is before the limit).
-    std::span<const unsigned char> some(std::uint64_t offset, std::uint64_t wanted) {
-        if (offset < start_ || offset >= start_ + size_) {
-            if (!load(offset)) return {};
-        }
-        const std::size_t there = static_cast<std::size_t>(start_ + size_ - offset);
-        return {buffer_.get() + (offset - start_),
-                static_cast<std::size_t>(std::min<std::uint64_t>(there, wanted))};
-    }
-
-  private:
-    bool load(std::uint64_t offset) {
-        size_ = static_cast<std::size_t>(
-            std::min<std::uint64_t>(kWindowSize, offset < limit_ ? limit_ - offset : 0));
-        start_ = offset;
-        if (source_.read(offset, buffer_.get(), size_)) return true;
-        size_ = 0;
-        return false;
-    }
-
-    ByteSource& source_;
-    std::uint64_t limit_;
-    std::uint64_t start_ = 0;
-    std::size_t size_ = 0;
-    // Filled by each read, so never cleared first.
-    std::unique_ptr<unsigned char[]> buffer_ =
-        std::make_unique_for_overwrite<unsigned char[]>(kWindowSize);
-};
-
-// Where the central directory lies, from the end records.
-struct ArchiveEnd {
-    std::uint64_t fileSize = 0;
-    std::uint64_t entries = 0;
-    std::uint64_t dirOffset = 0;
-    std::uint64_t dirSize = 0;
-};
-
-// What the central directory says of one entry.
-struct CentralEntry {
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
-    std::uint32_t crc = 0;
-    std::uint64_t compressedSize = 0;
-    std::uint64_t uncompressedSize = 0;
-    std::uint64_t localOffset = 0;
-    std::uint16_t nameLength = 0;
-};
 
 // The ZIP64 extended-information field holds, in this order, only the values whose 32-bit
 // fields are saturated; `saturated` points at those values, with null for the others.
@@ -171,7 +120,8 @@ std::uint64_t* ifSaturated(std::uint32_t field, std::uint64_t& value) {
 
 // Scans back from the end for the end-of-central-directory record whose comment reaches exactly
 // to the end of the file: the signature can also turn up inside the comment, or in a stored
-// jar inside a jar cut off before its own end record.
+// jar inside a jar cut off before its own end record. (java also takes a record followed by
+// other bytes; here a file that goes on after its comment is one whose end is not yet there.)
 bool findEndRecord(const std::vector<unsigned char>& tail, std::size_t& found) {
     for (std::size_t at = tail.size() - kEndOfCentralDirSize + 1; at-- > 0;) {
         if (le32(tail.data() + at) == kEndOfCentralDirSignature &&
@@ -183,32 +133,52 @@ bool findEndRecord(const std::vector<unsigned char>& tail, std::size_t& found) {
     return false;
 }
 
-// Reads the ZIP64 end record the locator points at; it must lie before the locator.
-JarVerdict readZip64End(ByteSource& jar, const unsigned char* locator, std::uint64_t locatorOffset,
-                        ArchiveEnd& end, std::uint64_t& recordOffset) {
-    recordOffset = le64(locator + 8);
-    const JarVerdict placed =
-        placeWithin(recordOffset, kZip64EndOfCentralDirSize, locatorOffset, end.fileSize);
-    if (placed != JarVerdict::complete) return placed;
-    unsigned char record[kZip64EndOfCentralDirSize];
-    if (!jar.read(recordOffset, record, sizeof record)) return JarVerdict::unreadable;
+// The directory's place and count as the end records give them, before the prefix is known.
+struct EndFields {
+    std::uint64_t entries = 0;
+    std::uint64_t dirSize = 0;
+    std::uint64_t dirOffset = 0;
+};
+
+// Reads the ZIP64 end record that the locator points at, which must lie before the locator
+// (the tail read holds it in any ordinary jar); a field the plain end record could hold must
+// say what the ZIP64 record says.
+JarVerdict readZip64End(ByteSource& jar, const std::vector<unsigned char>& tail,
+                        std::uint64_t tailOffset, std::uint64_t locatorOffset, EndFields& fields,
+                        std::uint64_t& recordOffset) {
+    recordOffset = le64(tail.data() + (locatorOffset - tailOffset) + 8);
+    if (!fitsWithin(recordOffset, kZip64EndOfCentralDirSize, locatorOffset))
+        return JarVerdict::damaged;
+    unsigned char copy[kZip64EndOfCentralDirSize];
+    const unsigned char* record = copy;
+    if (recordOffset >= tailOffset) {
+        record = tail.data() + (recordOffset - tailOffset);
+    } else if (!jar.read(recordOffset, copy, sizeof copy)) {
+        return JarVerdict::unreadable;
+    }
     if (le32(record) != kZip64EndOfCentralDirSignature ||
         le64(record + 4) < kZip64EndOfCentralDirSize - 12 || le64(record + 24) != le64(record + 32))
         return JarVerdict::damaged;
-    end.entries = le64(record + 32);
-    end.dirSize = le64(record + 40);
-    end.dirOffset = le64(record + 48);
-    return JarVerdict::complete;
+    const EndFields plain = fields;
+    fields = {le64(record + 32), le64(record + 40), le64(record + 48)};
+    return (plain.entries == kZip64Marker16 || plain.entries == fields.entries) &&
+                   (plain.dirSize == kZip64Marker32 || plain.dirSize == fields.dirSize) &&
+                   (plain.dirOffset == kZip64Marker32 || plain.dirOffset == fields.dirOffset)
+               ? JarVerdict::complete
+               : JarVerdict::damaged;
 }
 
-// Finds the end records and from them where the central directory lies: it must end exactly
-// where the end records begin.
-JarVerdict readArchiveEnd(ByteSource& jar, ArchiveEnd& end) {
+}  // namespace
+
+JarVerdict readJarEnd(ByteSource& jar, JarEnd& end) {
+    end = JarEnd{};
     end.fileSize = jar.size();
     if (end.fileSize < kEndOfCentralDirSize) return JarVerdict::incomplete;
-    // The locator, when there is one, sits right before the end record: one read takes both.
+    // The ZIP64 record and locator, when there are any, sit right before the end record: one
+    // read takes all three, and the longest comment.
     const std::uint64_t tailSize = std::min<std::uint64_t>(
-        end.fileSize, kZip64EndOfCentralDirLocatorSize + kEndOfCentralDirSize + kMaxCommentLength);
+        end.fileSize, kZip64EndOfCentralDirSize + kZip64EndOfCentralDirLocatorSize +
+                          kEndOfCentralDirSize + kMaxCommentLength);
     const std::uint64_t tailOffset = end.fileSize - tailSize;
     std::vector<unsigned char> tail(static_cast<std::size_t>(tailSize));
     if (!jar.read(tailOffset, tail.data(), tail.size())) return JarVerdict::unreadable;
@@ -218,38 +188,65 @@ JarVerdict readArchiveEnd(ByteSource& jar, ArchiveEnd& end) {
     const unsigned char* record = tail.data() + at;
     // A jar is one disk: the entries on this disk are all the entries.
     if (le16(record + 8) != le16(record + 10)) return JarVerdict::damaged;
-    end.entries = le16(record + 10);
-    end.dirSize = le32(record + 12);
-    end.dirOffset = le32(record + 16);
+    EndFields fields{le16(record + 10), le32(record + 12), le32(record + 16)};
+    // Where the central directory really ends: where the end records begin.
     std::uint64_t dirEnd = tailOffset + at;
     if (at >= kZip64EndOfCentralDirLocatorSize &&
         le32(record - kZip64EndOfCentralDirLocatorSize) == kZip64EndOfCentralDirLocatorSignature) {
-        const ArchiveEnd classic = end;
-        const std::uint64_t locatorOffset = dirEnd - kZip64EndOfCentralDirLocatorSize;
-        const JarVerdict zip64 = readZip64End(jar, record - kZip64EndOfCentralDirLocatorSize,
-                                              locatorOffset, end, dirEnd);
+        const JarVerdict zip64 = readZip64End(
+            jar, tail, tailOffset, dirEnd - kZip64EndOfCentralDirLocatorSize, fields, dirEnd);
         if (zip64 != JarVerdict::complete) return zip64;
-        // A field the end record could hold must say what the ZIP64 record says.
-        if ((classic.entries != kZip64Marker16 && classic.entries != end.entries) ||
-            (classic.dirSize != kZip64Marker32 && classic.dirSize != end.dirSize) ||
-            (classic.dirOffset != kZip64Marker32 && classic.dirOffset != end.dirOffset))
-            return JarVerdict::damaged;
+        end.zip64 = true;
     }
-    const JarVerdict placed = placeWithin(end.dirOffset, end.dirSize, dirEnd, end.fileSize);
-    if (placed != JarVerdict::complete) return placed;
-    return end.dirOffset + end.dirSize == dirEnd ? JarVerdict::complete : JarVerdict::damaged;
+    end.entries = fields.entries;
+    end.dirSize = fields.dirSize;
+    if (end.dirSize > dirEnd) return JarVerdict::damaged;
+    end.dirStart = dirEnd - end.dirSize;
+    // As java reads it: whatever lies between the file's start and where the directory's
+    // offset says the archive starts is a prefix, and the entries' offsets count from its end.
+    if (fields.dirOffset > end.dirStart) return JarVerdict::damaged;
+    end.prefix = end.dirStart - fields.dirOffset;
+    // Each record takes its fixed part at least (a count past 65,535 that a plain end record
+    // holds modulo 65,536 is smaller still).
+    if (end.entries > end.dirSize / kCentralDirHeaderSize) return JarVerdict::damaged;
+    unsigned char signature[4];
+    if (end.dirSize != 0) {
+        if (!jar.read(end.dirStart, signature, sizeof signature)) return JarVerdict::unreadable;
+        if (le32(signature) != kCentralDirHeaderSignature) return JarVerdict::damaged;
+    }
+    // A file that starts with a local header has its archive start there: end records that put
+    // it further in are those of a jar stored inside, and the file was cut right after them.
+    if (end.prefix != 0) {
+        if (!jar.read(0, signature, sizeof signature)) return JarVerdict::unreadable;
+        if (le32(signature) == kLocalFileHeaderSignature) return JarVerdict::incomplete;
+    }
+    return JarVerdict::complete;
 }
 
-// The length of the central directory record starting with `header`, name, extra field and
-// comment included.
-std::size_t centralRecordLength(const unsigned char* header) {
-    return kCentralDirHeaderSize + le16(header + 28) + le16(header + 30) + le16(header + 32);
+JarVerdict checkJarEnd(ByteSource& jar) {
+    JarEnd end;
+    return readJarEnd(jar, end);
 }
 
-// Parses one whole central directory record.
-JarVerdict parseCentralEntry(const unsigned char* record, CentralEntry& entry) {
-    entry.nameLength = le16(record + 28);
-    const std::size_t extraLength = le16(record + 30);
+namespace {
+
+// What the central directory says of one entry.
+struct Entry {
+    std::uint64_t start = 0;  // its local header, in the file
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    std::uint32_t crc = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::size_t nameAt = 0;  // in the tail
+    std::uint16_t nameLength = 0;
+    // Where its contents are kept, or -1.
+    std::int32_t keptSlot = -1;
+};
+
+// Parses one whole central directory record, its offset still relative to the archive's start.
+JarVerdict parseCentralRecord(const unsigned char* record, Entry& entry,
+                              std::uint64_t& localOffset) {
     entry.flags = le16(record + 8);
     // Its data could not be checked, and java cannot read it either.
     if ((entry.flags & kEncryptedFlag) != 0) return JarVerdict::damaged;
@@ -257,53 +254,23 @@ JarVerdict parseCentralEntry(const unsigned char* record, CentralEntry& entry) {
     entry.crc = le32(record + 16);
     entry.compressedSize = le32(record + 20);
     entry.uncompressedSize = le32(record + 24);
-    entry.localOffset = le32(record + 42);
-    return readZip64Extra(record + kCentralDirHeaderSize + entry.nameLength, extraLength,
-                          {ifSaturated(le32(record + 24), entry.uncompressedSize),
-                           ifSaturated(le32(record + 20), entry.compressedSize),
-                           ifSaturated(le32(record + 42), entry.localOffset)});
-}
-
-// Its local header and data must fit before the central directory; the local header's extra
-// field is not known yet, so this places the name and data alone.
-JarVerdict placeEntry(const CentralEntry& entry, const ArchiveEnd& end) {
-    const JarVerdict header =
-        placeWithin(entry.localOffset, kLocalFileHeaderSize, end.dirOffset, end.fileSize);
-    if (header != JarVerdict::complete) return header;
-    const std::uint64_t nameOffset = entry.localOffset + kLocalFileHeaderSize;
-    if (!fitsWithin(nameOffset, entry.nameLength, end.dirOffset)) return JarVerdict::damaged;
-    return placeWithin(nameOffset + entry.nameLength, entry.compressedSize, end.dirOffset,
-                       end.fileSize);
-}
-
-// Reads the central directory window by window and calls visit(entry) for each record, which
-// returns complete to go on. The records must fill the directory and match the entry count.
-template <typename Visit>
-JarVerdict forEachCentralEntry(ByteSource& jar, const ArchiveEnd& end, Visit&& visit) {
-    WindowReader directory(jar, end.dirOffset + end.dirSize);
-    const std::uint64_t dirEnd = end.dirOffset + end.dirSize;
-    std::uint64_t count = 0;
-    for (std::uint64_t at = end.dirOffset; at < dirEnd; ++count) {
-        const std::uint64_t available = dirEnd - at;
-        if (available < kCentralDirHeaderSize) return JarVerdict::damaged;
-        const unsigned char* header = directory.at(at, kCentralDirHeaderSize);
-        if (header == nullptr) return JarVerdict::unreadable;
-        if (le32(header) != kCentralDirHeaderSignature) return JarVerdict::damaged;
-        const std::size_t length = centralRecordLength(header);
-        if (length > available) return JarVerdict::damaged;
-        const unsigned char* record = directory.at(at, length);
-        if (record == nullptr) return JarVerdict::unreadable;
-        CentralEntry entry;
-        JarVerdict verdict = parseCentralEntry(record, entry);
-        if (verdict == JarVerdict::complete) verdict = placeEntry(entry, end);
-        if (verdict == JarVerdict::complete) verdict = visit(entry);
-        if (verdict != JarVerdict::complete) return verdict;
-        at += length;
+    entry.nameLength = le16(record + 28);
+    localOffset = le32(record + 42);
+    const JarVerdict zip64 =
+        readZip64Extra(record + kCentralDirHeaderSize + entry.nameLength, le16(record + 30),
+                       {ifSaturated(le32(record + 24), entry.uncompressedSize),
+                        ifSaturated(le32(record + 20), entry.compressedSize),
+                        ifSaturated(le32(record + 42), localOffset)});
+    if (zip64 != JarVerdict::complete) return zip64;
+    // java reads these two methods only; stored data is its own uncompressed contents.
+    if (entry.method == kMethodStored) {
+        return entry.compressedSize == entry.uncompressedSize ? JarVerdict::complete
+                                                              : JarVerdict::damaged;
     }
-    return count == end.entries ? JarVerdict::complete : JarVerdict::damaged;
+    return entry.method == kMethodDeflated ? JarVerdict::complete : JarVerdict::damaged;
 }
 
-// The zlib raw-deflate stream, set up once per check and reset for each entry.
+// The zlib raw-deflate stream, set up once per worker and reset for each entry.
 class Inflater {
   public:
     Inflater() { ready_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
@@ -320,258 +287,570 @@ class Inflater {
     bool ready_ = false;
 };
 
-// What the workers of one check share: the entries, cut into batches of a few megabytes of
-// data (or one bigger entry) that each worker claims in turn, so that none is left with a long
-// tail of work while the others idle; the bytes done; and the first verdict other than
-// complete, which stops every worker at its next chunk.
-struct SharedCheck {
-    SharedCheck(const ArchiveEnd& archive, std::uint64_t bytes, const JarProgress& callback,
-                std::vector<CentralEntry> all, std::vector<std::size_t> cuts)
-        : end(archive),
-          total(bytes),
-          progress(callback),
-          entries(std::move(all)),
-          batches(std::move(cuts)) {}
+}  // namespace
 
-    const ArchiveEnd& end;
-    std::uint64_t total;
-    const JarProgress& progress;
-    const std::vector<CentralEntry> entries;
-    // Batch i is entries[batches[i]] up to entries[batches[i + 1]].
-    const std::vector<std::size_t> batches;
+struct JarPass::State {
+    JarHooks hooks;
+    bool opened = false;
+    JarEnd end;
+    std::unique_ptr<unsigned char[]> tail;
+    std::size_t tailSize = 0;
+    // In file order.
+    std::vector<Entry> entries;
+    std::uint64_t dataTotal = 0;
+    std::int32_t manifestSlot = -1;
+    std::vector<std::string> keptContents;
+    std::map<std::string, std::string, std::less<>> kept;
+
+    std::string_view name(const Entry& entry) const {
+        return {reinterpret_cast<const char*>(tail.get()) + entry.nameAt, entry.nameLength};
+    }
+    // Where an entry's bytes must end: where the next one starts, or the directory.
+    std::uint64_t limitOf(std::size_t index) const {
+        return index + 1 < entries.size() ? entries[index + 1].start : end.dirStart;
+    }
+
+    JarVerdict readTail(ByteSource& jar);
+    JarVerdict walkDirectory();
+    JarVerdict checkEntries();
+    JarVerdict checkManifest() const;
+};
+
+JarVerdict JarPass::State::readTail(ByteSource& jar) {
+    const std::uint64_t size = end.fileSize - end.dirStart;
+    // It would not fit in memory, and java, which holds the directory too, refuses it.
+    if (size > std::numeric_limits<std::size_t>::max() / 2) return JarVerdict::damaged;
+    tailSize = static_cast<std::size_t>(size);
+    tail = std::make_unique_for_overwrite<unsigned char[]>(tailSize);
+    for (std::size_t at = 0; at < tailSize; at += kReadStep) {
+        if (!jar.read(end.dirStart + at, tail.get() + at, std::min(kReadStep, tailSize - at)))
+            return JarVerdict::unreadable;
+    }
+    return JarVerdict::complete;
+}
+
+// The records must fill the directory and match the end records' count, and each entry must
+// fit, with its local header and name, in front of the directory.
+JarVerdict JarPass::State::walkDirectory() {
+    const std::uint64_t archiveDirOffset = end.dirStart - end.prefix;
+    std::uint64_t count = 0;
+    for (std::size_t at = 0; at < end.dirSize; ++count) {
+        const std::size_t available = static_cast<std::size_t>(end.dirSize) - at;
+        const unsigned char* record = tail.get() + at;
+        if (available < kCentralDirHeaderSize || le32(record) != kCentralDirHeaderSignature)
+            return JarVerdict::damaged;
+        const std::size_t length =
+            kCentralDirHeaderSize + le16(record + 28) + le16(record + 30) + le16(record + 32);
+        if (length > available) return JarVerdict::damaged;
+        Entry& entry = entries.emplace_back();
+        std::uint64_t localOffset = 0;
+        JarVerdict verdict = parseCentralRecord(record, entry, localOffset);
+        if (verdict == JarVerdict::complete) {
+            verdict = placeWithin(localOffset,
+                                  kLocalFileHeaderSize + entry.nameLength + entry.compressedSize,
+                                  archiveDirOffset, end.fileSize - end.prefix);
+        }
+        if (verdict != JarVerdict::complete) return verdict;
+        entry.start = end.prefix + localOffset;
+        entry.nameAt = at + kCentralDirHeaderSize;
+        // Each size fits before the directory, but entries sharing bytes could still add up
+        // past 64 bits.
+        if (__builtin_add_overflow(dataTotal, entry.compressedSize, &dataTotal))
+            return JarVerdict::damaged;
+        at += length;
+    }
+    // Exactly, but for a plain end record, whose count of more than 65,535 entries wraps (java
+    // reads such jars, which tools that write no ZIP64 records make).
+    const bool wrapped =
+        !end.zip64 && count >= kPlainCountModulus && count % kPlainCountModulus == end.entries;
+    return count == end.entries || wrapped ? JarVerdict::complete : JarVerdict::damaged;
+}
+
+// What a hostile archive would hide: names given twice, entries sharing bytes, a total that
+// inflates without end; then what java needs to start the jar.
+JarVerdict JarPass::State::checkEntries() {
+    std::uint64_t inflated = 0;
+    for (const Entry& entry : entries) {
+        if (__builtin_add_overflow(inflated, entry.uncompressedSize, &inflated))
+            return JarVerdict::damaged;
+    }
+    if (end.fileSize <= std::numeric_limits<std::uint64_t>::max() / kMaxInflatedPerJarByte &&
+        inflated > end.fileSize * kMaxInflatedPerJarByte)
+        return JarVerdict::damaged;
+
+    std::vector<const Entry*> byName(entries.size());
+    std::transform(entries.begin(), entries.end(), byName.begin(),
+                   [](const Entry& e) { return &e; });
+    std::sort(byName.begin(), byName.end(),
+              [this](const Entry* a, const Entry* b) { return name(*a) < name(*b); });
+    const auto twice =
+        std::adjacent_find(byName.begin(), byName.end(),
+                           [this](const Entry* a, const Entry* b) { return name(*a) == name(*b); });
+    if (twice != byName.end()) return JarVerdict::damaged;
+
+    // Each entry's local header, name and data (the local extra field is checked as it comes)
+    // end before the next entry starts.
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.start < b.start; });
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        if (!fitsWithin(entry.start, kLocalFileHeaderSize + entry.nameLength + entry.compressedSize,
+                        limitOf(i)))
+            return JarVerdict::damaged;
+    }
+
+    for (Entry& entry : entries) {
+        const bool manifest = name(entry) == kManifestName;
+        if (!manifest && !(hooks.keep && hooks.keep(name(entry)))) continue;
+        if (entry.uncompressedSize > kMaxKeptBytes) return JarVerdict::damaged;
+        entry.keptSlot = static_cast<std::int32_t>(keptContents.size());
+        keptContents.emplace_back().reserve(static_cast<std::size_t>(entry.uncompressedSize));
+        if (manifest) manifestSlot = entry.keptSlot;
+    }
+    // java -jar finds the manifest by this name, in this case, or says the jar is corrupt.
+    return manifestSlot >= 0 ? JarVerdict::complete : JarVerdict::unrunnable;
+}
+
+// java refuses a manifest its reader cannot read, and starts nothing without a main class.
+JarVerdict JarPass::State::checkManifest() const {
+    const std::optional<Manifest> manifest = parseManifest(keptContents[manifestSlot]);
+    const std::string* mainClass = manifest ? manifest->main.find("Main-Class") : nullptr;
+    const bool named = mainClass && mainClass->find_first_not_of(" \t") != std::string::npos;
+    return named ? JarVerdict::complete : JarVerdict::unrunnable;
+}
+
+JarPass::JarPass(JarHooks hooks) : state_(std::make_unique<State>()) {
+    state_->hooks = std::move(hooks);
+}
+
+JarPass::~JarPass() = default;
+
+JarVerdict JarPass::open(ByteSource& jar) {
+    State& s = *state_;
+    JarVerdict verdict = readJarEnd(jar, s.end);
+    if (verdict == JarVerdict::complete) verdict = s.readTail(jar);
+    if (verdict == JarVerdict::complete) verdict = s.walkDirectory();
+    if (verdict == JarVerdict::complete) verdict = s.checkEntries();
+    s.opened = verdict == JarVerdict::complete;
+    return verdict;
+}
+
+std::uint64_t JarPass::entriesEnd() const {
+    return state_->end.dirStart;
+}
+
+std::span<const unsigned char> JarPass::tail() const {
+    return {state_->tail.get(), state_->tailSize};
+}
+
+const JarEnd& JarPass::end() const {
+    return state_->end;
+}
+
+const std::map<std::string, std::string, std::less<>>& JarPass::kept() const {
+    return state_->kept;
+}
+
+namespace {
+
+// What the workers of one run share: the ring of chunks the bytes arrive in, the entries
+// claimed and finished, and the first verdict other than complete, which stops every worker.
+// A chunk's slot takes a later chunk only once no worker needs its bytes: each worker says
+// below which offset it needs nothing more, and so does the next entry nobody has claimed.
+struct Flow {
+    Flow(const JarPass::State& pass, std::size_t workers);
+
+    const JarPass::State& pass;
+    const std::size_t slotCount;
+    const std::size_t slotSize;
+    std::vector<std::unique_ptr<unsigned char[]>> slots;
+    std::atomic<std::uint64_t> arrived{0};
     std::atomic<std::size_t> claimed{0};
     std::atomic<std::size_t> finished{0};
-    std::atomic<std::uint64_t> done{0};
+    std::unique_ptr<std::atomic<std::uint64_t>[]> need;
+    const std::size_t workers;
+    std::atomic<std::uint64_t> checked{0};
     std::atomic<JarVerdict> verdict{JarVerdict::complete};
+    std::atomic<bool> threw{false};
+    std::exception_ptr error;
 
-    std::size_t batchCount() const { return batches.size() - 1; }
     bool going() const { return verdict.load(std::memory_order_relaxed) == JarVerdict::complete; }
     void fail(JarVerdict failed) {
         JarVerdict expected = JarVerdict::complete;
-        verdict.compare_exchange_strong(expected, failed, std::memory_order_relaxed);
+        verdict.compare_exchange_strong(expected, failed);
+    }
+    void fail(std::exception_ptr thrown) {
+        if (!threw.exchange(true)) error = std::move(thrown);
+        fail(JarVerdict::damaged);
+    }
+    // The offset below which no byte is needed any more. The claim count is read before what
+    // the workers need, and a worker says what it needs before it claims, so an entry being
+    // claimed is covered by one or the other.
+    std::uint64_t freeBelow() const {
+        const std::size_t next = claimed.load();
+        std::uint64_t below =
+            next < pass.entries.size() ? pass.entries[next].start : pass.end.dirStart;
+        for (std::size_t w = 0; w < workers; ++w) below = std::min(below, need[w].load());
+        return below;
+    }
+    std::span<const unsigned char> bytesAt(std::uint64_t offset, std::uint64_t until) const {
+        const std::uint64_t chunk = offset / slotSize;
+        const std::uint64_t chunkEnd = (chunk + 1) * slotSize;
+        return {slots[chunk % slotCount].get() + (offset - chunk * slotSize),
+                static_cast<std::size_t>(std::min(until, chunkEnd) - offset)};
     }
 };
 
-// Checks each entry's local header against its central record and its data against its CRC-32
-// and sizes, counting progress by the compressed bytes read. One per worker, each with its own
-// buffers and zlib stream; only the reporting one calls the progress callback.
-class EntryVerifier {
-  public:
-    EntryVerifier(ByteSource& jar, SharedCheck& shared, bool reports)
-        : shared_(shared), end_(shared.end), data_(jar, shared.end.dirOffset), reports_(reports) {}
+Flow::Flow(const JarPass::State& state, std::size_t workerCount)
+    : pass(state),
+      slotCount(static_cast<std::size_t>(std::clamp<std::uint64_t>(
+          (state.end.dirStart + kChunkBytes - 1) / kChunkBytes, 1, kRingChunks))),
+      slotSize(
+          static_cast<std::size_t>(std::clamp<std::uint64_t>(state.end.dirStart, 1, kChunkBytes))),
+      need(std::make_unique<std::atomic<std::uint64_t>[]>(workerCount)),
+      workers(workerCount) {
+    for (std::size_t s = 0; s < slotCount; ++s)
+        slots.push_back(std::make_unique_for_overwrite<unsigned char[]>(slotSize));
+    for (std::size_t w = 0; w < workers; ++w) need[w] = std::numeric_limits<std::uint64_t>::max();
+}
 
-    // Claims batches until none is left or the check has failed; the reporting worker then
-    // goes on reporting the others' progress until they are done too.
-    void work() {
-        for (std::size_t batch;
-             shared_.going() && (batch = shared_.claimed.fetch_add(1)) < shared_.batchCount();) {
-            for (std::size_t i = shared_.batches[batch]; i < shared_.batches[batch + 1]; ++i) {
-                const JarVerdict verdict = verify(shared_.entries[i]);
-                if (verdict != JarVerdict::complete) {
-                    shared_.fail(verdict);
-                    break;
-                }
-            }
-            shared_.finished.fetch_add(1, std::memory_order_release);
+// One worker: checks the entries it claims, one at a time, as far as their bytes have arrived.
+// An entry goes through its local header (fixed part, then name and extra field) and its data.
+class Worker {
+  public:
+    Worker(Flow& flow, std::size_t index, std::unique_ptr<EntryConsumer> consumer,
+           std::vector<std::string>& kept)
+        : flow_(flow), index_(index), consumer_(std::move(consumer)), kept_(kept) {}
+
+    // Checks what it can of the bytes that have arrived; false when there was nothing to do.
+    bool step() {
+        if (entry_ == nullptr && !claim()) return false;
+        const std::uint64_t arrived = flow_.arrived.load();
+        if (cursor_ >= arrived) return false;
+        const auto bytes = flow_.bytesAt(cursor_, std::min(arrived, phaseEnd_));
+        JarVerdict verdict = take(bytes);
+        cursor_ += bytes.size();
+        if (verdict == JarVerdict::complete && cursor_ == phaseEnd_) verdict = endPhase();
+        flow_.need[index_].store(cursor_);
+        if (verdict != JarVerdict::complete) {
+            flow_.fail(verdict);
+            return false;
         }
-        if (!reports_ || !shared_.progress) return;
-        // A silence here would look like a stalled check to whoever watches the progress, but
-        // an unchanged count is reported as the silence it is. The short polls spare a check
-        // that is all but done the wait for a whole report step.
-        auto reportedAt = std::chrono::steady_clock::now();
-        while (shared_.finished.load(std::memory_order_acquire) <
-               std::min(shared_.claimed.load(), shared_.batchCount())) {
-            std::this_thread::sleep_for(kPollStep);
-            const std::uint64_t done = shared_.done.load(std::memory_order_relaxed);
-            const auto now = std::chrono::steady_clock::now();
-            if (done != reported_ && now - reportedAt >= kWaitReportStep) {
-                reportedAt = now;
-                report(done);
+        return true;
+    }
+    // Nothing claimed and nothing left to claim.
+    bool done() const { return done_; }
+
+  private:
+    enum class Phase { header, names, data };
+
+    bool claim() {
+        if (done_) return false;
+        const auto& entries = flow_.pass.entries;
+        const std::size_t lower = std::min(flow_.claimed.load(), entries.size());
+        flow_.need[index_].store(lower < entries.size() ? entries[lower].start
+                                                        : flow_.pass.end.dirStart);
+        const std::size_t claimed = flow_.claimed.fetch_add(1);
+        if (claimed >= entries.size()) {
+            flow_.need[index_].store(std::numeric_limits<std::uint64_t>::max());
+            done_ = true;
+            return false;
+        }
+        entryIndex_ = claimed;
+        entry_ = &entries[claimed];
+        cursor_ = entry_->start;
+        flow_.need[index_].store(cursor_);
+        phase_ = Phase::header;
+        phaseEnd_ = cursor_ + kLocalFileHeaderSize;
+        header_.clear();
+        return true;
+    }
+
+    JarVerdict take(std::span<const unsigned char> bytes) {
+        if (phase_ != Phase::data) {
+            header_.insert(header_.end(), bytes.begin(), bytes.end());
+            return JarVerdict::complete;
+        }
+        flow_.checked.fetch_add(bytes.size(), std::memory_order_relaxed);
+        if (entry_->method == kMethodStored) {
+            crc_ = crc32(crc_, bytes.data(), static_cast<uInt>(bytes.size()));
+            hand(bytes);
+            return JarVerdict::complete;
+        }
+        return inflateSome(bytes);
+    }
+
+    JarVerdict endPhase() {
+        switch (phase_) {
+            case Phase::header:
+                return checkLocalHeader();
+            case Phase::names:
+                return checkNamesAndExtra();
+            case Phase::data:
+                break;
+        }
+        return endEntry();
+    }
+
+    // The local header says of the entry what its central record says.
+    JarVerdict checkLocalHeader() {
+        const unsigned char* header = header_.data();
+        if (le32(header) != kLocalFileHeaderSignature || le16(header + 6) != entry_->flags ||
+            le16(header + 8) != entry_->method || le16(header + 26) != entry_->nameLength)
+            return JarVerdict::damaged;
+        phase_ = Phase::names;
+        phaseEnd_ = cursor_ + entry_->nameLength + le16(header + 28);
+        if (phaseEnd_ > flow_.pass.limitOf(entryIndex_)) return JarVerdict::damaged;
+        return phaseEnd_ == cursor_ ? endPhase() : JarVerdict::complete;
+    }
+
+    JarVerdict checkNamesAndExtra() {
+        const unsigned char* header = header_.data();
+        const std::string_view name = flow_.pass.name(*entry_);
+        if (std::memcmp(header + kLocalFileHeaderSize, name.data(), name.size()) != 0)
+            return JarVerdict::damaged;
+        // The entry's data, from where its local extra field ends, stays in its own range.
+        if (!fitsWithin(cursor_, entry_->compressedSize, flow_.pass.limitOf(entryIndex_)))
+            return JarVerdict::damaged;
+        // With a data descriptor the local CRC and sizes come after the data, and java reads
+        // neither.
+        if ((entry_->flags & kDataDescriptorFlag) == 0) {
+            std::uint64_t compressedSize = le32(header + 18);
+            std::uint64_t uncompressedSize = le32(header + 22);
+            const JarVerdict zip64 = readZip64Extra(
+                header + kLocalFileHeaderSize + name.size(), le16(header + 28),
+                {ifSaturated(static_cast<std::uint32_t>(uncompressedSize), uncompressedSize),
+                 ifSaturated(static_cast<std::uint32_t>(compressedSize), compressedSize)});
+            if (zip64 != JarVerdict::complete) return zip64;
+            if (le32(header + 14) != entry_->crc || compressedSize != entry_->compressedSize ||
+                uncompressedSize != entry_->uncompressedSize)
+                return JarVerdict::damaged;
+        }
+        phase_ = Phase::data;
+        phaseEnd_ = cursor_ + entry_->compressedSize;
+        crc_ = crc32(0, nullptr, 0);
+        produced_ = 0;
+        ended_ = false;
+        if (entry_->method == kMethodDeflated) {
+            // zlib had no memory for its state: the jar is not at fault, but it was not read.
+            if (!inflater_) inflater_.emplace(), output_.resize(kOutputBytes);
+            if (!inflater_->ready()) return JarVerdict::unreadable;
+            inflateReset(&inflater_->stream());
+        }
+        if (consumer_) consumer_->begin(name);
+        return phaseEnd_ == cursor_ ? endPhase() : JarVerdict::complete;
+    }
+
+    // Inflates the next bytes of the entry's data, which end no later than the data does.
+    JarVerdict inflateSome(std::span<const unsigned char> bytes) {
+        if (ended_) return JarVerdict::damaged;  // data after the end of the stream
+        z_stream& z = inflater_->stream();
+        z.next_in = const_cast<Bytef*>(bytes.data());
+        z.avail_in = static_cast<uInt>(bytes.size());
+        for (;;) {
+            z.next_out = output_.data();
+            z.avail_out = static_cast<uInt>(output_.size());
+            const uInt inBefore = z.avail_in;
+            // Z_FINISH spares inflate copying into its window an entry that ends in this call;
+            // one that does not goes on as with Z_NO_FLUSH, but returns Z_BUF_ERROR.
+            const int status = inflate(&z, Z_FINISH);
+            const std::size_t out = output_.size() - z.avail_out;
+            // Stop an entry that inflates to more than it says as soon as it does.
+            if (out > entry_->uncompressedSize - produced_) return JarVerdict::damaged;
+            produced_ += out;
+            crc_ = crc32(crc_, output_.data(), static_cast<uInt>(out));
+            hand({output_.data(), out});
+            if (status == Z_STREAM_END) {
+                ended_ = true;
+                return z.avail_in == 0 ? JarVerdict::complete : JarVerdict::damaged;
             }
+            if (status != Z_OK && status != Z_BUF_ERROR) return JarVerdict::damaged;
+            if (z.avail_out != 0 && z.avail_in == 0) return JarVerdict::complete;
+            if (out == 0 && z.avail_in == inBefore) return JarVerdict::damaged;
+        }
+    }
+
+    // Every byte of data is in: it must have been the whole stream, of the size and CRC given.
+    JarVerdict endEntry() {
+        const bool whole =
+            entry_->method == kMethodStored || (ended_ && produced_ == entry_->uncompressedSize);
+        if (!whole || crc_ != entry_->crc) return JarVerdict::damaged;
+        if (consumer_) consumer_->end();
+        entry_ = nullptr;
+        flow_.finished.fetch_add(1);
+        return JarVerdict::complete;
+    }
+
+    void hand(std::span<const unsigned char> bytes) {
+        if (bytes.empty()) return;
+        if (consumer_) consumer_->bytes(bytes);
+        if (entry_->keptSlot >= 0) {
+            kept_[entry_->keptSlot].append(reinterpret_cast<const char*>(bytes.data()),
+                                           bytes.size());
+        }
+    }
+
+    Flow& flow_;
+    const std::size_t index_;
+    std::unique_ptr<EntryConsumer> consumer_;
+    std::vector<std::string>& kept_;
+    bool done_ = false;
+    const Entry* entry_ = nullptr;
+    std::size_t entryIndex_ = 0;
+    std::uint64_t cursor_ = 0;
+    Phase phase_ = Phase::header;
+    std::uint64_t phaseEnd_ = 0;
+    std::vector<unsigned char> header_;
+    uLong crc_ = 0;
+    std::uint64_t produced_ = 0;
+    bool ended_ = false;
+    std::optional<Inflater> inflater_;
+    std::vector<unsigned char> output_;
+};
+
+// Waits a little for a worker that found nothing to do.
+class Idle {
+  public:
+    void operator()(bool worked) {
+        if (worked) {
+            waits_ = 0;
+        } else if (++waits_ < kYieldsBeforeSleep) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(kIdleStep);
         }
     }
 
   private:
-    JarVerdict verify(const CentralEntry& entry) {
-        std::uint64_t dataOffset = 0;
-        JarVerdict verdict = checkLocalHeader(entry, dataOffset);
-        if (verdict != JarVerdict::complete) return verdict;
-        if (entry.method == kMethodStored) return checkStored(entry, dataOffset);
-        if (entry.method == kMethodDeflated) return checkDeflated(entry, dataOffset);
-        return JarVerdict::damaged;
-    }
-
-    JarVerdict checkLocalHeader(const CentralEntry& entry, std::uint64_t& dataOffset) {
-        const unsigned char* header = data_.at(entry.localOffset, kLocalFileHeaderSize);
-        if (header == nullptr) return JarVerdict::unreadable;
-        if (le32(header) != kLocalFileHeaderSignature || le16(header + 26) != entry.nameLength ||
-            le16(header + 8) != entry.method)
-            return JarVerdict::damaged;
-        const std::uint32_t crc = le32(header + 14);
-        std::uint64_t compressedSize = le32(header + 18);
-        std::uint64_t uncompressedSize = le32(header + 22);
-        const std::size_t extraLength = le16(header + 28);
-        dataOffset = entry.localOffset + kLocalFileHeaderSize + entry.nameLength + extraLength;
-        const JarVerdict placed =
-            placeWithin(dataOffset, entry.compressedSize, end_.dirOffset, end_.fileSize);
-        if (placed != JarVerdict::complete) return placed;
-        // With a data descriptor the local header's CRC and sizes are written after the data.
-        if ((entry.flags & kDataDescriptorFlag) != 0) return JarVerdict::complete;
-        const unsigned char* extra = header;
-        if (extraLength != 0 &&
-            (extra = data_.at(dataOffset - extraLength, extraLength)) == nullptr)
-            return JarVerdict::unreadable;
-        const JarVerdict zip64 = readZip64Extra(
-            extra, extraLength,
-            {ifSaturated(static_cast<std::uint32_t>(uncompressedSize), uncompressedSize),
-             ifSaturated(static_cast<std::uint32_t>(compressedSize), compressedSize)});
-        if (zip64 != JarVerdict::complete) return zip64;
-        return crc == entry.crc && compressedSize == entry.compressedSize &&
-                       uncompressedSize == entry.uncompressedSize
-                   ? JarVerdict::complete
-                   : JarVerdict::damaged;
-    }
-
-    JarVerdict checkStored(const CentralEntry& entry, std::uint64_t offset) {
-        if (entry.compressedSize != entry.uncompressedSize) return JarVerdict::damaged;
-        uLong crc = crc32(0, nullptr, 0);
-        for (std::uint64_t left = entry.compressedSize; left > 0;) {
-            const auto chunk = data_.some(offset, left);
-            if (chunk.empty()) return JarVerdict::unreadable;
-            crc = crc32(crc, chunk.data(), static_cast<uInt>(chunk.size()));
-            offset += chunk.size();
-            left -= chunk.size();
-            if (!advance(chunk.size())) return JarVerdict::stopped;
-        }
-        return crc == entry.crc ? JarVerdict::complete : JarVerdict::damaged;
-    }
-
-    JarVerdict checkDeflated(const CentralEntry& entry, std::uint64_t offset) {
-        // zlib had no memory for its state: the jar is not at fault, but it could not be read.
-        if (!inflater_.ready()) return JarVerdict::unreadable;
-        z_stream& z = inflater_.stream();
-        inflateReset(&z);
-        uLong crc = crc32(0, nullptr, 0);
-        std::uint64_t produced = 0;
-        std::uint64_t left = entry.compressedSize;
-        int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            if (z.avail_in == 0 && left > 0) {
-                const auto chunk = data_.some(offset, left);
-                if (chunk.empty()) return JarVerdict::unreadable;
-                z.next_in = const_cast<Bytef*>(chunk.data());
-                z.avail_in = static_cast<uInt>(chunk.size());
-                offset += chunk.size();
-                left -= chunk.size();
-                if (!advance(chunk.size())) return JarVerdict::stopped;
-            }
-            z.next_out = output_.get();
-            z.avail_out = static_cast<uInt>(kWindowSize);
-            const uInt inBefore = z.avail_in;
-            // Z_FINISH spares inflate copying into its window an entry that ends in this call;
-            // one that does not goes on as with Z_NO_FLUSH, but returns Z_BUF_ERROR.
-            status = inflate(&z, Z_FINISH);
-            const std::size_t out = kWindowSize - z.avail_out;
-            const bool stuck = out == 0 && z.avail_in == inBefore;
-            if (status == Z_BUF_ERROR && !stuck) status = Z_OK;
-            // Stuck means the stream wants more than the compressed size holds.
-            if (status != Z_OK && status != Z_STREAM_END) return JarVerdict::damaged;
-            produced += out;
-            // Stop an entry that inflates to more than it says as soon as it does.
-            if (produced > entry.uncompressedSize) return JarVerdict::damaged;
-            crc = crc32(crc, output_.get(), static_cast<uInt>(out));
-        }
-        const bool consumedAll = left == 0 && z.avail_in == 0;
-        z.avail_in = 0;
-        return consumedAll && produced == entry.uncompressedSize && crc == entry.crc
-                   ? JarVerdict::complete
-                   : JarVerdict::damaged;
-    }
-
-    // Counts `bytes` of entry data read; false once the check has failed or been stopped.
-    bool advance(std::uint64_t bytes) {
-        const std::uint64_t done = shared_.done.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-        if (reports_ && shared_.progress && done - reported_ >= kProgressStep) report(done);
-        return shared_.going();
-    }
-
-    // Once the check has failed or been stopped the callback has nothing more to hear.
-    void report(std::uint64_t done) {
-        if (!shared_.going()) return;
-        reported_ = done;
-        if (!shared_.progress(done, shared_.total)) shared_.fail(JarVerdict::stopped);
-    }
-
-    SharedCheck& shared_;
-    const ArchiveEnd& end_;
-    WindowReader data_;
-    const bool reports_;
-    std::uint64_t reported_ = 0;
-    Inflater inflater_;
-    std::unique_ptr<unsigned char[]> output_ =
-        std::make_unique_for_overwrite<unsigned char[]>(kWindowSize);
+    int waits_ = 0;
 };
 
-// checkJarEnd's work, also summing the entries' compressed sizes for verifyJar's progress and
-// handing each entry on to `also`.
-template <typename Also>
-JarVerdict checkArchive(ByteSource& jar, ArchiveEnd& end, std::uint64_t& compressedTotal,
-                        Also&& also) {
-    const JarVerdict verdict = readArchiveEnd(jar, end);
-    if (verdict != JarVerdict::complete) return verdict;
-    compressedTotal = 0;
-    return forEachCentralEntry(jar, end, [&](const CentralEntry& entry) {
-        // Each size fits before the directory, but entries overlapping one another could
-        // still add up past 64 bits.
-        if (__builtin_add_overflow(compressedTotal, entry.compressedSize, &compressedTotal))
-            return JarVerdict::damaged;
-        also(entry);
-        return JarVerdict::complete;
-    });
+// Reports the data checked to the progress callback, now and then, and stops the run when it
+// says so.
+class Reporter {
+  public:
+    Reporter(Flow& flow, const JarProgress& progress) : flow_(flow), progress_(progress) {}
+
+    void now() {
+        const std::uint64_t done = flow_.checked.load(std::memory_order_relaxed);
+        const auto at = std::chrono::steady_clock::now();
+        if (!progress_ || done == reported_ ||
+            (done - reported_ < kProgressStep && at - reportedAt_ < kReportStep))
+            return;
+        reported_ = done, reportedAt_ = at;
+        if (flow_.going() && !progress_(done, flow_.pass.dataTotal))
+            flow_.fail(JarVerdict::stopped);
+    }
+
+  private:
+    Flow& flow_;
+    const JarProgress& progress_;
+    std::uint64_t reported_ = 0;
+    std::chrono::steady_clock::time_point reportedAt_ = std::chrono::steady_clock::now();
+};
+
+// Worker 0: reads the bytes into the ring, and checks entries itself whenever the ring is full,
+// so that it never waits for workers that may not run; once everything has arrived it checks
+// alongside the others, then waits for them.
+void feedAndCheck(Flow& flow, Worker& self, const JarFeed& feed, Reporter& reporter) {
+    const std::uint64_t total = flow.pass.end.dirStart;
+    std::uint64_t fed = 0;
+    Idle idle;
+    while (flow.going() && fed < total) {
+        const std::uint64_t chunk = fed / flow.slotSize;
+        if (chunk >= flow.slotCount &&
+            flow.freeBelow() < (chunk - flow.slotCount + 1) * flow.slotSize) {
+            idle(self.step());
+            reporter.now();
+            continue;
+        }
+        unsigned char* slot = flow.slots[chunk % flow.slotCount].get();
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(flow.slotSize, total - fed));
+        for (std::size_t got = 0; got < wanted;) {
+            const std::size_t read = feed({slot + got, wanted - got});
+            if (read == 0 || read > wanted - got) return flow.fail(JarVerdict::incomplete);
+            got += read;
+        }
+        fed += wanted;
+        flow.arrived.store(fed);
+        reporter.now();
+    }
+    while (flow.going() && self.step()) reporter.now();
+    while (flow.going() && flow.finished.load() < flow.pass.entries.size()) {
+        idle(self.step());
+        reporter.now();
+    }
+}
+
+void checkAlong(Flow& flow, Worker& self) {
+    Idle idle;
+    while (flow.going()) {
+        const bool worked = self.step();
+        if (!worked && self.done()) return;
+        idle(worked);
+    }
 }
 
 }  // namespace
 
-JarVerdict checkJarEnd(ByteSource& jar) {
-    ArchiveEnd end;
-    std::uint64_t compressedTotal = 0;
-    return checkArchive(jar, end, compressedTotal, [](const CentralEntry&) {});
+JarVerdict JarPass::run(const JarFeed& feed, const JarProgress& progress, const ParallelRun& runner,
+                        std::size_t workers) {
+    State& s = *state_;
+    if (!s.opened) return JarVerdict::damaged;
+    if (!runner || workers == 0) workers = 1;
+    Flow flow(s, workers);
+    // Made here rather than in each worker, so that running out of memory throws to the caller.
+    std::vector<std::unique_ptr<Worker>> team;
+    for (std::size_t w = 0; w < workers; ++w) {
+        team.push_back(std::make_unique<Worker>(
+            flow, w, s.hooks.consumer ? s.hooks.consumer(w) : nullptr, s.keptContents));
+    }
+    Reporter reporter(flow, progress);
+    const auto task = [&](std::size_t w) {
+        try {
+            if (w == 0) {
+                feedAndCheck(flow, *team[0], feed, reporter);
+            } else {
+                checkAlong(flow, *team[w]);
+            }
+        } catch (...) {
+            flow.fail(std::current_exception());
+        }
+    };
+    if (workers == 1) {
+        task(0);
+    } else {
+        runner(workers, task);
+    }
+    if (flow.error) std::rethrow_exception(flow.error);
+    JarVerdict verdict = flow.verdict.load();
+    if (verdict != JarVerdict::complete) return verdict;
+    if (progress && !progress(flow.checked.load(), s.dataTotal)) return JarVerdict::stopped;
+    verdict = s.checkManifest();
+    if (verdict != JarVerdict::complete) return verdict;
+    for (const Entry& entry : s.entries) {
+        if (entry.keptSlot >= 0)
+            s.kept.emplace(s.name(entry), std::move(s.keptContents[entry.keptSlot]));
+    }
+    return s.hooks.accept ? s.hooks.accept(s.kept) : JarVerdict::complete;
 }
 
-JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& run,
+JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& runner,
                      std::size_t workers) {
-    ArchiveEnd end;
-    std::uint64_t total = 0;
-    std::vector<CentralEntry> entries;
-    std::vector<std::size_t> batches{0};
-    std::uint64_t batchBytes = 0;
-    JarVerdict verdict = checkArchive(jar, end, total, [&](const CentralEntry& entry) {
-        // The local header is read too; counting it keeps a batch of empty entries short.
-        const std::uint64_t bytes = kLocalFileHeaderSize + entry.nameLength + entry.compressedSize;
-        if (batchBytes != 0 && bytes > kBatchBytes - std::min(batchBytes, kBatchBytes)) {
-            batches.push_back(entries.size());
-            batchBytes = 0;
-        }
-        entries.push_back(entry);
-        batchBytes += bytes;
-    });
+    JarPass pass;
+    JarVerdict verdict = pass.open(jar);
     if (verdict != JarVerdict::complete) return verdict;
-    if (batchBytes != 0) batches.push_back(entries.size());
-    SharedCheck shared(end, total, progress, std::move(entries), std::move(batches));
-    if (!run || workers == 0) workers = 1;
-    // Made here rather than in each worker, so that running out of memory throws to the caller.
-    std::vector<std::unique_ptr<EntryVerifier>> verifiers;
-    for (std::size_t w = 0; w < workers; ++w)
-        verifiers.push_back(std::make_unique<EntryVerifier>(jar, shared, w == 0));
-    if (workers == 1) {
-        verifiers[0]->work();
-    } else {
-        run(workers, [&](std::size_t worker) { verifiers[worker]->work(); });
-    }
-    verdict = shared.verdict.load();
-    if (verdict != JarVerdict::complete) return verdict;
-    return !progress || progress(shared.done.load(), total) ? JarVerdict::complete
-                                                            : JarVerdict::stopped;
+    std::uint64_t at = 0;
+    bool failed = false;
+    verdict = pass.run(
+        [&](std::span<unsigned char> into) -> std::size_t {
+            if (!jar.read(at, into.data(), into.size())) return failed = true, 0;
+            at += into.size();
+            return into.size();
+        },
+        progress, runner, workers);
+    return failed ? JarVerdict::unreadable : verdict;
 }
 
 }  // namespace velmoor

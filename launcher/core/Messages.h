@@ -45,6 +45,10 @@ inline constexpr std::wstring_view kJarIncompleteOrDamaged =
 inline constexpr std::wstring_view kCopyStalled =
     L"The update folder stopped answering while the new version was being copied.";
 
+// Asked when the user clicks the splash window while an update is copied and checked.
+inline constexpr std::wstring_view kStopUpdatePrompt =
+    L"Stop installing the update?\r\nThe installed version starts, unchanged.";
+
 std::wstring updatePrompt();
 std::wstring updateFailedMessage(std::wstring_view failureDescription);
 

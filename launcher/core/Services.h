@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -83,9 +84,18 @@ class Services {
     // A modal message box with Yes (the default) and No; true when the answer is Yes.
     virtual bool askYesNo(const std::wstring& text) = 0;
 
-    // A file's last-modified date and time in whole seconds, or nothing when it cannot be
-    // read for any reason (no drive, no folder, no file, no access).
+    // A file's last-modified date and time in whole seconds since 1601-01-01 UTC, or nothing
+    // when it cannot be read for any reason (no drive, no folder, no file, no access).
     virtual std::optional<std::int64_t> lastModified(const std::wstring& path) = 0;
+
+    // The clock, as lastModified counts: whole seconds since 1601-01-01 UTC.
+    virtual std::int64_t currentTime() {
+        constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count() +
+               kSecondsFrom1601To1970;
+    }
 
     // The bytes of a file, read where they lie, for the jar check.
     virtual std::unique_ptr<ByteSource> openBytes(const std::wstring& path) = 0;

@@ -10,10 +10,11 @@
 
 namespace velmoor {
 
-bool isUpdateOffered(std::optional<std::int64_t> remoteTime,
-                     std::optional<std::int64_t> localTime) {
+bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::int64_t> localTime,
+                     std::int64_t now) {
     if (!remoteTime) return false;
     if (!localTime) return true;
+    if (*localTime - now > kFutureSlackSeconds) return *remoteTime != *localTime;
     return *remoteTime > *localTime;
 }
 
@@ -63,7 +64,8 @@ bool changesFilePresent(Services& services, const std::wstring& path) {
 // The published jar is an update only as an ordinary file (a folder of its name is none, and
 // a hidden or system one is passed over, as the jar lookup passes over such an installed jar)
 // whose archive is complete: a publisher still copying it leaves a jar that ends early, and
-// the next start looks again.
+// the next start looks again. Only its end records are read here, a bounded read however large
+// the jar; its central directory is read with the copy.
 bool isCompleteJar(Services& services, const std::wstring& path) {
     try {
         if (existingFile(services, path).empty()) return false;
@@ -109,7 +111,8 @@ UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applica
     const auto refusedTime = services.lastModified(refused);
     if (refusedTime && refusedTime != remoteTime) services.removeFile(refused);
     findings.newer = refusedTime != remoteTime &&
-                     isUpdateOffered(remoteTime, services.lastModified(findings.localJar)) &&
+                     isUpdateOffered(remoteTime, services.lastModified(findings.localJar),
+                                     services.currentTime()) &&
                      isCompleteJar(services, findings.remoteJar) &&
                      (findings.leftover || services.canCreateFile(temporary));
     findings.held = findings.newer && !services.canReplace(findings.localJar);

@@ -15,10 +15,18 @@ inline constexpr std::wstring_view kUpdateFolder =
     L"I:\\Brantholm\\Kelvanor\\DevKit\\lastest update\\";
 inline constexpr std::wstring_view kChangesFileName = L"TarvioChanges.txt";
 
+// An installed jar dated more than this far ahead of the clock was dated in the future: farther
+// than clocks of a network drift apart or a time zone shifts a file's time.
+inline constexpr std::int64_t kFutureSlackSeconds = 24 * 60 * 60;
+
 // Whether the published jar is offered: only when it is strictly newer than the installed one.
 // A remote time that cannot be read means no update folder (launch at once, in silence); a
-// local time that cannot be read counts as out of date.
-bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::int64_t> localTime);
+// local time that cannot be read counts as out of date. An installed jar dated in the future
+// counts as older than any publish of another time: the copy keeps the published jar's time,
+// so a publish dated 2100 would otherwise hold back every later release for good, while the
+// same publish, its time equal, is still not offered again.
+bool isUpdateOffered(std::optional<std::int64_t> remoteTime, std::optional<std::int64_t> localTime,
+                     std::int64_t now);
 
 // The changes text for the dialog: every line of the file preceded by "\r\n", the first one
 // included. Lines end at CR LF, LF or CR. A NUL shows as U+FFFD, as undecodable bytes do: the

@@ -10,14 +10,6 @@
 
 namespace velmoor {
 
-namespace {
-
-// The copy reads over the network and the check reads the local copy, so the copy takes most
-// of the time.
-constexpr double kCopyShare = 0.75;
-
-}  // namespace
-
 std::wstring copyReportMessage(const CopyReport& report) {
     switch (report.end) {
         case CopyReport::verified:
@@ -32,10 +24,11 @@ std::wstring copyReportMessage(const CopyReport& report) {
     return updateFailedMessage(kCopyStalled);
 }
 
-UpdateCopyRun::UpdateCopyRun(std::wstring remoteJar, std::wstring localJar)
+UpdateCopyRun::UpdateCopyRun(std::wstring remoteJar, std::wstring localJar, JarHooks hooks)
     : remoteJar_(std::move(remoteJar)),
       localJar_(std::move(localJar)),
-      temporary_(temporaryJarPath(localJar_)) {}
+      temporary_(temporaryJarPath(localJar_)),
+      hooks_(std::move(hooks)) {}
 
 void UpdateCopyRun::advance(double progress) {
     progressTenThousandths_.store(static_cast<std::uint32_t>(std::clamp(progress, 0.0, 1.0) * 1e4),
@@ -47,35 +40,68 @@ double UpdateCopyRun::progress() const {
     return progressTenThousandths_.load(std::memory_order_relaxed) / 1e4;
 }
 
-void UpdateCopyRun::copy(Services& services) {
-    {
-        const std::unique_ptr<FileCopy> file = services.startCopy(remoteJar_, temporary_);
-        const auto size = static_cast<double>(std::max<std::uint64_t>(file->size(), 1));
-        std::vector<unsigned char> chunk(kChunkBytes);
-        std::uint64_t done = 0;
-        for (;;) {
-            const std::size_t read = file->read(chunk.data(), chunk.size());
-            // The read may have come back long after the copy was given up.
-            if (!carryOn()) return;
-            if (read == 0) break;
-            file->write(chunk.data(), read);
-            done += read;
-            advance(kCopyShare * static_cast<double>(done) / size);
-        }
-        file->finish();
+namespace {
+
+// The published jar read where its bytes lie, each read counted as copy progress; a read asked
+// for after the copy was given up fails.
+class CountedSource final : public ByteSource {
+  public:
+    CountedSource(ByteSource& source, std::function<bool(std::uint64_t)> counted)
+        : source_(source), counted_(std::move(counted)) {}
+    std::uint64_t size() override { return source_.size(); }
+    bool read(std::uint64_t offset, void* into, std::size_t count) override {
+        return source_.read(offset, into, count) && counted_(count);
     }
-    const std::unique_ptr<ByteSource> copied = services.openBytes(temporary_);
-    const ParallelWork parallel = services.parallelWork();
-    const JarVerdict verdict = verifyJar(
-        *copied,
-        [this](std::uint64_t done, std::uint64_t total) {
-            const double checked = total ? static_cast<double>(done) / total : 1;
-            advance(kCopyShare + (1 - kCopyShare) * checked);
-            return carryOn();
-        },
-        parallel.run, parallel.workers);
+
+  private:
+    ByteSource& source_;
+    std::function<bool(std::uint64_t)> counted_;
+};
+
+}  // namespace
+
+void UpdateCopyRun::copy(Services& services) {
+    JarPass pass(hooks_);
+    const JarVerdict verdict = copyChecking(services, pass);
+    if (!carryOn()) return;
     advance(1);
     report_.end = verdict == JarVerdict::complete ? CopyReport::verified : CopyReport::rejected;
+}
+
+// Reads and checks the central directory, then copies the bytes in front of it while the pass
+// checks them, then writes the directory. The copy stops at the first fault found.
+JarVerdict UpdateCopyRun::copyChecking(Services& services, JarPass& pass) {
+    std::uint64_t done = 0, size = 1;
+    const auto counted = [&](std::uint64_t bytes) {
+        done += bytes;
+        advance(static_cast<double>(done) / static_cast<double>(size));
+        return carryOn();
+    };
+    {
+        const std::unique_ptr<ByteSource> published = services.openBytes(remoteJar_);
+        size = std::max<std::uint64_t>(published->size(), 1);
+        CountedSource source(*published, counted);
+        const JarVerdict verdict = pass.open(source);
+        if (verdict != JarVerdict::complete) return verdict;
+    }
+    const std::unique_ptr<FileCopy> file = services.startCopy(remoteJar_, temporary_);
+    // Replaced since the directory was read: the next start looks at the new one.
+    if (file->size() != pass.end().fileSize) return JarVerdict::incomplete;
+    const ParallelWork parallel = services.parallelWork();
+    const JarVerdict verdict = pass.run(
+        [&](std::span<unsigned char> into) -> std::size_t {
+            const std::size_t read = file->read(into.data(), into.size());
+            // The read may have come back long after the copy was given up.
+            if (read == 0 || !carryOn()) return 0;
+            file->write(into.data(), read);
+            return counted(read) ? read : 0;
+        },
+        // While the last entries are checked, the copy is seen to move.
+        [&](std::uint64_t, std::uint64_t) { return counted(0); }, parallel.run, parallel.workers);
+    if (verdict != JarVerdict::complete || !carryOn()) return verdict;
+    file->write(pass.tail().data(), pass.tail().size());
+    file->finish();
+    return verdict;
 }
 
 void UpdateCopyRun::run(Services& services) noexcept {

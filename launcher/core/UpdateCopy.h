@@ -25,8 +25,11 @@ struct CopyReport {
 
 std::wstring copyReportMessage(const CopyReport& report);
 
-// One copy of the published jar to the temporary file beside the installed one, and the check
-// of that copy, made on a worker thread while the splash window shows how far it has come.
+// One copy of the published jar to the temporary file beside the installed one, checked as it
+// comes in, made on a worker thread while the splash window shows how far it has come. The
+// published jar's central directory is read and checked first; then each entry is checked as
+// the copy brings its bytes, so that the check takes no time of its own, and the copy ends
+// with the directory as it was read and checked.
 // A read from a share whose server has gone can block for minutes, or for good, so the
 // user-interface thread never waits for the worker: it gives the copy up once it has made no
 // progress for a while, and the worker, should it ever come back, writes nothing more and
@@ -41,7 +44,8 @@ class UpdateCopyRun {
     static constexpr std::int64_t kStallMs = 15000;
     static constexpr std::size_t kChunkBytes = 1 << 20;
 
-    UpdateCopyRun(std::wstring remoteJar, std::wstring localJar);
+    // The hooks go to the jar check, for checks of their own on the entries' contents.
+    UpdateCopyRun(std::wstring remoteJar, std::wstring localJar, JarHooks hooks = {});
 
     // On the worker thread. Never throws.
     void run(Services& services) noexcept;
@@ -52,7 +56,7 @@ class UpdateCopyRun {
     // worker has handed over, or once the copy has stalled and been given up.
     Outcome poll(std::int64_t elapsedMs);
 
-    // How much of the copy and its check is done, from 0 to 1.
+    // How much of the published jar has been read, from 0 to 1.
     double progress() const;
 
     // On the user-interface thread: stops the copy where it stands and removes the temporary
@@ -69,10 +73,12 @@ class UpdateCopyRun {
     bool carryOn() const { return state_.load(std::memory_order_acquire) == working; }
     void advance(double progress);
     void copy(Services& services);
+    JarVerdict copyChecking(Services& services, JarPass& pass);
 
     const std::wstring remoteJar_;
     const std::wstring localJar_;
     const std::wstring temporary_;
+    const JarHooks hooks_;
     std::atomic<int> state_{working};
     // Counts every chunk copied and every step of the check, so that the user-interface thread
     // sees that the copy moves even where the progress does not show it.

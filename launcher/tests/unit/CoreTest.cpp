@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "TestJar.h"
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
 #include "core/Launch.h"
@@ -40,7 +41,8 @@ struct FakeServices : Services {
     std::map<std::wstring, std::string> files;
     std::vector<std::wstring> removed;
     int writes = 0;
-    bool readOnlyInstall = false;
+    bool readOnlyInstall = false, unreadableJars = false;
+    std::int64_t now = 150;
     std::function<void()> beforeRead = [] {};
 
     DirEntry& add(const std::wstring& path) {
@@ -105,12 +107,22 @@ struct FakeServices : Services {
         const std::wstring& text = contents.at(path);
         return {text.substr(0, maxBytes), text.size() > maxBytes};
     }
-    // Every jar is an empty but complete archive: its end record alone.
-    std::unique_ptr<ByteSource> openBytes(const std::wstring&) override {
+    // A file that copies read is read as it is; any other jar is an empty but complete archive:
+    // its end record alone. An unreadable one says it is long, and fails every read.
+    struct Unreadable : ByteSource {
+        std::uint64_t size() override { return 1000; }
+        bool read(std::uint64_t, void*, std::size_t) override { return false; }
+    };
+    std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override {
         static const unsigned char kEmptyJar[22] = {'P', 'K', 5, 6};
         if (openFailure) throw *openFailure;
-        return std::make_unique<MemorySource>(kEmptyJar);
+        if (unreadableJars) return std::make_unique<Unreadable>();
+        if (!files.count(path)) return std::make_unique<MemorySource>(kEmptyJar);
+        const std::string& bytes = files[path];
+        return std::make_unique<MemorySource>(
+            std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
     }
+    std::int64_t currentTime() override { return now; }
     // A read failure hits the second chunk.
     struct Copy : FileCopy {
         FakeServices& fs;
@@ -343,6 +355,12 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         {"a leftover stays",
          [](Install& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, false,
          leftoverInTheWayMessage(temporaryJarPath(kLocal), L"The directory is not empty.")},
+        {"unreadable jar", [](Install& t) { t.unreadableJars = true; }, false},
+        // Installed with a time more than a day ahead of the clock: any other publish is newer.
+        {"installed from the future", [](Install& t) { t.times[kLocal] = t.now + 86401; }},
+        {"installed from the future, published still",
+         [](Install& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, false},
+        {"installed an hour ahead", [](Install& t) { t.times[kLocal] = t.now + 3600; }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -393,18 +411,33 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
 }
 
 // A published jar of two and a half chunks, to be copied over the installed one.
+std::string publishedJar(const std::string& manifest = testjar::kManifest) {
+    return testjar::writeJar(
+               {{"META-INF/MANIFEST.MF", manifest, false},
+                {"data.bin", std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n'), false}})
+        .text();
+}
 struct Copying : Install {
-    const std::string published = std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n');
+    const std::string published = publishedJar();
     Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
 };
 
-TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
+// Each verdict of the jar check, and each failure of the copy, to what the user is told and
+// what is installed; a copy whose check is stopped is one given up, the test below.
+TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTime) {
+    const CopyReport rejected{CopyReport::rejected, {}};
     const struct {
         const char* why;
         void (*arrange)(Copying&);
         CopyReport expected;
     } cases[] = {
-        {"copied", [](Copying&) {}, {CopyReport::verified, {}}},
+        {"complete", [](Copying&) {}, {CopyReport::verified, {}}},
+        {"incomplete", [](Copying& t) { t.files[kRemote].resize(t.published.size() / 2); },
+         rejected},
+        {"damaged", [](Copying& t) { t.files[kRemote][2 << 20] ^= 1; }, rejected},
+        {"unrunnable", [](Copying& t) { t.files[kRemote] = publishedJar("Created-By: 17\r\n"); },
+         rejected},
+        {"unreadable", [](Copying& t) { t.unreadableJars = true; }, rejected},
         {"read fails",
          [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
          {CopyReport::failed, L"gone"}},
@@ -428,8 +461,7 @@ TEST(UpdateCopyRun, OnlyAWholeCopyReplacesTheJarWithTheSourcesTime) {
         EXPECT_EQ(t.files.count(previousJarPath(kLocal)), replaced);
         EXPECT_EQ(t.hidden.count(previousJarPath(kLocal)), replaced);
     }
-    EXPECT_EQ(copyReportMessage({CopyReport::rejected, {}}),
-              updateFailedMessage(kJarIncompleteOrDamaged));
+    EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
 }
 
 // A new version that fails to start gives way to the one it replaced, and its publish is not
@@ -487,7 +519,8 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         std::thread worker([&] { run.run(t); });
         hung.get_future().wait();
         EXPECT_EQ(run.poll(1000), UpdateCopyRun::Outcome::pending);
-        EXPECT_NEAR(run.progress(), 0.75 * 0.4, 1e-3);
+        // One chunk of two and a half, and the jar's last 64 KiB read before it.
+        EXPECT_NEAR(run.progress(), 0.4, 0.05);
         if (byClose) {
             run.abandon(t);
         } else {
