@@ -79,10 +79,10 @@ L=launcher W=velmoor_wine_
 fault java-path-unquoted $L/core/Launch.cpp \
   's/std::wstring line = L"\\"";\n    line \+= javaPath;\n    line \+= L"\\" -jar/std::wstring line;\n    line += javaPath;\n    line += L" -jar/' \
   "velmoor_core_tests|${W}launch\$"
-fault update-copied-in-place $L/core/Update.cpp \
-  's/services.copyFile\(remoteJar, temporary\);\n        services.moveReplacing\(temporary, localJar\);/services.copyFile(remoteJar, localJar);/' \
-  "${W}disk_full"
-fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(newer_no|disk_full)"
+fault update-copied-in-place $L/core/UpdateCopy.cpp 's/temporary_\(temporaryJarPath\(localJar_\)\)/temporary_(localJar_)/' \
+  "${W}(disk_full|jar_damaged)"
+fault temporary-left-behind $L/core/Update.cpp 's/        services.removeLeftover\(temporary\);\n/        (void)temporary;\n/' \
+  "${W}update_leftover"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
@@ -93,7 +93,8 @@ fault upgrade-starts-nothing $L/ui/ChangesDialog.cpp 's/    Update\(\);\n    own
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \
   's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
 fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
-  's/if \(!startUpdateWorker\(run\)\) run->run\(services_\);/run->run(services_);/' "${W}drive_stalled"
+  's/if \(!startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
+  "${W}drive_stalled"
 fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
