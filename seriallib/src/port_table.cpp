@@ -97,6 +97,30 @@ bool claim(int slot) {
         .compare_exchange_strong(free, kClaiming, std::memory_order_acquire);
 }
 
+// The SIGCONT action found in place when the library installed its own, or 0: its address,
+// with kWithInfo set for a three-argument handler. One word, so that a handler running while
+// another open installs again never reads half of one action and half of another.
+alignas(8) std::uint64_t chainedAction = 0;
+constexpr std::uint64_t kWithInfo = std::uint64_t{1} << 63;
+
+std::atomic_ref<std::uint64_t> atomicRef(std::uint64_t& word) {
+    return std::atomic_ref<std::uint64_t>(word);
+}
+
+// The action installed for SIGCONT: the library's handler, then the one it replaced, with the
+// arguments it expects.
+void continueAction(int signalNumber, siginfo_t* info, void* context) {
+    sigContinueHandler(signalNumber);
+    const std::uint64_t chained = atomicRef(chainedAction).load();
+    const auto address = static_cast<std::uintptr_t>(chained & ~kWithInfo);
+    if (address == 0) return;
+    if ((chained & kWithInfo) != 0) {
+        reinterpret_cast<void (*)(int, siginfo_t*, void*)>(address)(signalNumber, info, context);
+    } else {
+        reinterpret_cast<void (*)(int)>(address)(signalNumber);
+    }
+}
+
 constexpr const char* kVendorTag = "Quorvia ";
 constexpr const char* kNotice = "\nNative serial port support for Quorvia.SerialPortLocal";
 
@@ -184,12 +208,24 @@ void showBanner() {
 }
 
 int installContinueHandler() {
-    prepareContinueLatch();
+    struct sigaction current = {};
+    if (sigaction(SIGCONT, nullptr, &current) != 0) return -1;
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == continueAction) return 0;
+    // What was there is called after the library's own work: not SIG_DFL or SIG_IGN, which are
+    // no functions (and SIGCONT continues the process whatever its action), nor the library's
+    // own plain handler, whose work is done already.
+    const bool withInfo = (current.sa_flags & SA_SIGINFO) != 0;
+    const auto address = withInfo ? reinterpret_cast<std::uintptr_t>(current.sa_sigaction)
+                                  : reinterpret_cast<std::uintptr_t>(current.sa_handler);
+    const bool function =
+        withInfo || (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN &&
+                     current.sa_handler != sigContinueHandler);
+    atomicRef(chainedAction).store(function ? address | (withInfo ? kWithInfo : 0) : 0);
     struct sigaction action = {};
-    action.sa_handler = sigContinueHandler;
+    action.sa_sigaction = continueAction;
     // As with the classic signal(): restartable calls restart, while a receive wait in poll()
     // still ends, and the handler stays installed.
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     return sigaction(SIGCONT, &action, nullptr);
 }

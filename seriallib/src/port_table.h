@@ -105,7 +105,9 @@ class DrainMark {
 // Prints the banner the first time it is called in the process.
 void showBanner();
 
-// Installs the continue-signal handler (again); 0 or -1 from sigaction.
+// Installs the continue-signal handler, unless it is in place already. A handler that was in
+// place instead (the application's) is called from it after the library's own work, so that
+// installing the library's silences no other; 0, or -1 from sigaction.
 int installContinueHandler();
 
 inline std::atomic_ref<std::int32_t> atomicRef(std::int32_t& word) {
