@@ -44,8 +44,10 @@ constexpr std::int32_t kClosing = 1 << 30;
 // Written while the slot is claimed, read under a hold or by the close.
 std::int32_t heldDescriptor[kPortSlots] = {};
 std::int32_t wakeDescriptor[kPortSlots] = {};
-// Calls of the slot in tcdrain, which only discarding the unsent output ends.
+// Calls of the slot waiting for the output to leave (tcdrain, or a break before it starts),
+// which only discarding the unsent output ends; and breaks of the slot on the line.
 std::int32_t drainsRunning[kPortSlots] = {};
+std::int32_t breaksRunning[kPortSlots] = {};
 
 // The classic timespec, which SYS_futex takes on i386 whatever time_t the C library uses.
 struct FutexTimeout {
@@ -80,9 +82,9 @@ void dropHold(int slot) {
         wakeCloser(portUsers[slot]);
 }
 
-// Until no call holds the port. Each woken receive is gone within milliseconds; a drain is
-// ended by discarding the output it waits for, again every 50 ms in case it began after the
-// last discard; a break lasts as long as it was asked to.
+// Until no call holds the port. Each woken receive or break is gone within milliseconds; a
+// wait for the output to leave is ended by discarding that output, again every 50 ms in case it
+// began after the last discard.
 void awaitLastHolder(int slot, int fd) {
     auto users = atomicRef(portUsers[slot]);
     for (std::int32_t now; (now = users.load(std::memory_order_acquire)) != kClosing;) {
@@ -147,6 +149,11 @@ bool PortHold::closing() const {
            (atomicRef(portUsers[slot_]).load(std::memory_order_acquire) & kClosing) != 0;
 }
 
+bool PortHold::breaking() const {
+    return fd_ != kNoDescriptor &&
+           atomicRef(breaksRunning[slot_]).load(std::memory_order_relaxed) > 0;
+}
+
 bool slotFree(int slot) {
     if (isSlot(slot)) return atomicRef(portUsers[slot]).load(std::memory_order_relaxed) == 0;
     for (int each = 0; each < kPortSlots; ++each)
@@ -199,6 +206,14 @@ DrainMark::DrainMark(const PortHold& port) : slot_(port.slot()) {
 
 DrainMark::~DrainMark() {
     if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_sub(1);
+}
+
+BreakMark::BreakMark(const PortHold& port) : slot_(port.slot()) {
+    if (slot_ >= 0) atomicRef(breaksRunning[slot_]).fetch_add(1);
+}
+
+BreakMark::~BreakMark() {
+    if (slot_ >= 0) atomicRef(breaksRunning[slot_]).fetch_sub(1);
 }
 
 void showBanner() {

@@ -62,6 +62,8 @@ class PortHold {
     int wakeFd() const { return wake_; }
     // True once a close of the port has begun.
     bool closing() const;
+    // True while a break of this port is on the line (see BreakMark).
+    bool breaking() const;
 
   private:
     friend PortHold occupySlot(int slot, int fd, int wakeFd);
@@ -87,16 +89,31 @@ PortHold occupySlot(int slot, int fd, int wakeFd);
 // and once the last holder has let go both descriptors are closed here and the slot is free.
 // Returns close()'s result; -1 with EBADF for a free slot, one outside the table, and one
 // that another close is closing. Waits only for holders, which return within milliseconds
-// once woken, except a drain (ended by discarding the unsent output) and a break (its length).
+// once woken, except a wait for the port's output to leave, which it ends by discarding it.
 int closeSlot(int slot);
 
-// Marks a drain in progress on the port while it lives, for a close to end it.
+// Marks, while it lives, a call that may wait for the port's output to leave (a drain, or a break
+// before it starts), for a close to end the wait by discarding the output.
 class DrainMark {
   public:
     explicit DrainMark(const PortHold& port);
     ~DrainMark();
     DrainMark(const DrainMark&) = delete;
     DrainMark& operator=(const DrainMark&) = delete;
+
+  private:
+    int slot_;
+};
+
+// Marks a break on the line while it lives: sends on the port fail meanwhile with EAGAIN, as
+// they did while the kernel's own break held the port's write lock (bytes sent during a break
+// would leave as nothing).
+class BreakMark {
+  public:
+    explicit BreakMark(const PortHold& port);
+    ~BreakMark();
+    BreakMark(const BreakMark&) = delete;
+    BreakMark& operator=(const BreakMark&) = delete;
 
   private:
     int slot_;

@@ -85,13 +85,14 @@ public class TransferTest {
                 isTrue(Arrays.equals(expected, into), "the three bytes and nothing else changed");
             });
 
-            group("queues: ready count, flushes, unsent count and drain", () -> {
+            group("queues: ready count, flushes, unsent count and drain; a break, which a pty has not", () -> {
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 3, (byte) 4, (byte) 5);
                 SerSetTimeoutRx(slot, 5000);
                 equal(1, SerGetByte(slot), "first byte, after which the rest is there");
                 equal(List.of(4, 0, 0, 0, 0, 0), List.of(SerRxReadyCount(slot), SerTxBufCount(slot), SerRxFlush(slot),
                         SerRxReadyCount(slot), SerTxFlush(slot), SerTxDrain(slot)),
                         "ready, unsent (a pty sends at once), flush, ready, flush, drain");
+                isTrue(millis(() -> equal(0, SerSendBreak(slot, 0), "break")) < 200, "a pty has no break to wait for");
             });
 
             // Negative and zero timeouts meet /dev/zero, where bytes always wait, in BadInputTest's model.
