@@ -81,7 +81,7 @@ fault continue-latch-half-kept $S/continue_latch.cpp 's/        close\(latches\[
   "$J\.FakeKernel"
 fault continue-handler-not-chained $S/port_table.cpp 's/if \(address == 0\) return;/return;/' "$J\.FakeKernel"
 fault configure-last-port-refused $S/line_config.cpp 's/portNumber <= kPortSlots\)/portNumber < kPortSlots)/' "$J\.OpenClose"
-fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const DrainMark waitingForOutput\(port\);\n//' "$G"
+fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const PortMark waitingForOutput\(port, PortMark::kWaitingForOutput\);\n//' "$G"
 fault break-outlives-close $S/modem_lines.cpp 's/pollfd wake\{port.wakeFd\(\), POLLIN, 0\};/pollfd wake{-1, POLLIN, 0};/' "$G"
 fault closed-break-left-on $S/modem_lines.cpp \
   's/    const int cleared = ioctl\(fd, TIOCCBRK\);\n    if \(ended == 0\) return cleared;/    if (ended == 0) return ioctl(fd, TIOCCBRK);/' "$G"

@@ -43,14 +43,14 @@ int sendBreak(int slot, int duration) {
     // As tcsendbreak sends it, in steps that a close ends: TIOCSBRK first waits, as TCSBRK does,
     // for the output to leave, which a close discards as it does for a drain; the break itself
     // is a wait on the port's wake; TIOCCBRK ends it, also after the close's wake.
-    const DrainMark waitingForOutput(port);
+    const PortMark waitingForOutput(port, PortMark::kWaitingForOutput);
     if (port.closing()) {
         errno = EBADF;
         return -1;
     }
     // A driver that can tell only now that it sends no break: tcsendbreak takes that for done.
     if (ioctl(fd, TIOCSBRK) != 0) return errno == EOPNOTSUPP ? 0 : -1;
-    const BreakMark sending(port);
+    const PortMark sending(port, PortMark::kBreakOnLine);
     pollfd wake{port.wakeFd(), POLLIN, 0};
     // Ended early by a close, or by a signal to this thread, as the kernel's break was.
     const int ended = poll(&wake, 1, breakMilliseconds(duration));

@@ -200,20 +200,14 @@ int closeSlot(int slot) {
     return result;
 }
 
-DrainMark::DrainMark(const PortHold& port) : slot_(port.slot()) {
-    if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_add(1);
+PortMark::PortMark(const PortHold& port, Kind kind) {
+    if (port.slot() < 0) return;
+    count_ = &(kind == kWaitingForOutput ? drainsRunning : breaksRunning)[port.slot()];
+    atomicRef(*count_).fetch_add(1);
 }
 
-DrainMark::~DrainMark() {
-    if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_sub(1);
-}
-
-BreakMark::BreakMark(const PortHold& port) : slot_(port.slot()) {
-    if (slot_ >= 0) atomicRef(breaksRunning[slot_]).fetch_add(1);
-}
-
-BreakMark::~BreakMark() {
-    if (slot_ >= 0) atomicRef(breaksRunning[slot_]).fetch_sub(1);
+PortMark::~PortMark() {
+    if (count_ != nullptr) atomicRef(*count_).fetch_sub(1);
 }
 
 void showBanner() {

@@ -62,7 +62,7 @@ class PortHold {
     int wakeFd() const { return wake_; }
     // True once a close of the port has begun.
     bool closing() const;
-    // True while a break of this port is on the line (see BreakMark).
+    // True while a break of this port is on the line (see PortMark).
     bool breaking() const;
 
   private:
@@ -92,31 +92,21 @@ PortHold occupySlot(int slot, int fd, int wakeFd);
 // once woken, except a wait for the port's output to leave, which it ends by discarding it.
 int closeSlot(int slot);
 
-// Marks, while it lives, a call that may wait for the port's output to leave (a drain, or a break
-// before it starts), for a close to end the wait by discarding the output.
-class DrainMark {
+// Marks, while it lives, a call of the port in a state that other calls must see:
+// - kWaitingForOutput, a call that may wait for the port's output to leave (a drain, or a break
+//   before it starts), whose wait a close ends by discarding that output;
+// - kBreakOnLine, a break on the line, during which sends fail with EAGAIN, as they did while the
+//   kernel's own break held the port's write lock (bytes sent then would leave as nothing).
+class PortMark {
   public:
-    explicit DrainMark(const PortHold& port);
-    ~DrainMark();
-    DrainMark(const DrainMark&) = delete;
-    DrainMark& operator=(const DrainMark&) = delete;
+    enum Kind { kWaitingForOutput, kBreakOnLine };
+    PortMark(const PortHold& port, Kind kind);
+    ~PortMark();
+    PortMark(const PortMark&) = delete;
+    PortMark& operator=(const PortMark&) = delete;
 
   private:
-    int slot_;
-};
-
-// Marks a break on the line while it lives: sends on the port fail meanwhile with EAGAIN, as
-// they did while the kernel's own break held the port's write lock (bytes sent during a break
-// would leave as nothing).
-class BreakMark {
-  public:
-    explicit BreakMark(const PortHold& port);
-    ~BreakMark();
-    BreakMark(const BreakMark&) = delete;
-    BreakMark& operator=(const BreakMark&) = delete;
-
-  private:
-    int slot_;
+    std::int32_t* count_ = nullptr;
 };
 
 // Prints the banner the first time it is called in the process.

@@ -171,7 +171,7 @@ int drainOutput(int slot) {
     PortHold port(slot);
     // A free slot has nothing to drain.
     if (port.fd() == kNoDescriptor) return 0;
-    const DrainMark mark(port);
+    const PortMark mark(port, PortMark::kWaitingForOutput);
     // A close that began before the mark was seen discards the output anyway.
     if (port.closing()) return 0;
     return tcdrain(port.fd());
