@@ -87,7 +87,7 @@ fault closed-break-left-on $S/modem_lines.cpp \
   's/    const int cleared = ioctl\(fd, TIOCCBRK\);\n    if \(ended == 0\) return cleared;/    if (ended == 0) return ioctl(fd, TIOCCBRK);/' "$G"
 fault send-during-break $S/transfer.cpp 's/if \(port.breaking\(\)\) \{/if (false) {/' "$G"
 fault break-length-not-rounded-up $S/modem_lines.h 's/\(units \+ 99\) \/ 100 \* 100/units \/ 100 * 100/' "$G"
-fault pty-break-waits $S/modem_lines.cpp 's/fd == kNoDescriptor \|\| isPseudoTerminal\(fd\)/fd == kNoDescriptor/' "$J\.Transfer"
+fault pty-break-waits $S/modem_lines.cpp 's/isPseudoTerminal\(fd\)\)/(isPseudoTerminal(fd) \&\& false))/' "$J\.Transfer"
 fault trace-target-blocks $S/trace.cpp 's/O_WRONLY \| O_APPEND \| O_NONBLOCK \|/O_WRONLY | O_APPEND |/' "$J\.Transfer"
 fault trace-blank-unescaped $S/trace.cpp "s/if \\(byte > ' ' &&/if (byte >= ' ' \\&\\&/" "$J\.Transfer"
 fault trace-time-in-ms $S/trace.cpp 's/start_.tv_nsec \/ 1000\)/start_.tv_nsec \/ 1000000)/' "$J\.Transfer"
