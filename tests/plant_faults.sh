@@ -73,6 +73,24 @@ fault card-node-unchecked $S/card_power.cpp \
   's/if \(isTheNode\(fd, device\)\) return fd;/if (isTheNode(fd, device) || true) return fd;/' "$J\.FakeKernel"
 fault card-lookup-unlocked $S/card_power.cpp 's/    CardLookupLock lock;\n//' "$J\.FakeKernel"
 fault apm-packing $S/apm_line.cpp 's/acLine << 16/acLine << 8/' "$J\.FakeKernel|seriallib\.unit\.ApmStatus"
+fault tty-inherited-by-exec $S/open_close.cpp 's/O_NONBLOCK \| O_CLOEXEC\);/O_NONBLOCK);/' "$J\.(OpenClose|Transfer)"
+fault trace-inherited-by-exec $S/trace.cpp 's/O_NOCTTY \| O_CLOEXEC;/O_NOCTTY;/' "$J\.Transfer"
+fault open-without-continue-wake $S/open_close.cpp 's/!prepareContinueLatch\(\)/(prepareContinueLatch() \&\& false)/' \
+  "$J\.FakeKernel"
+fault continue-latch-half-kept $S/continue_latch.cpp 's/        close\(latches\[0\].fd\);\n        latches\[0\].fd = -1;\n//' \
+  "$J\.FakeKernel"
+fault continue-handler-not-chained $S/port_table.cpp 's/if \(address == 0\) return;/return;/' "$J\.FakeKernel"
+fault configure-last-port-refused $S/line_config.cpp 's/portNumber <= kPortSlots\)/portNumber < kPortSlots)/' "$J\.OpenClose"
+fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const PortMark waitingForOutput\(port, PortMark::kWaitingForOutput\);\n//' "$G"
+fault break-outlives-close $S/modem_lines.cpp 's/pollfd wake\{port.wakeFd\(\), POLLIN, 0\};/pollfd wake{-1, POLLIN, 0};/' "$G"
+fault closed-break-left-on $S/modem_lines.cpp \
+  's/    const int cleared = ioctl\(fd, TIOCCBRK\);\n    if \(ended == 0\) return cleared;/    if (ended == 0) return ioctl(fd, TIOCCBRK);/' "$G"
+fault send-during-break $S/transfer.cpp 's/if \(port.breaking\(\)\) \{/if (false) {/' "$G"
+fault break-length-not-rounded-up $S/modem_lines.h 's/\(units \+ 99\) \/ 100 \* 100/units \/ 100 * 100/' "$G"
+fault pty-break-waits $S/modem_lines.cpp 's/isPseudoTerminal\(fd\)\)/(isPseudoTerminal(fd) \&\& false))/' "$J\.Transfer"
+fault trace-target-blocks $S/trace.cpp 's/O_WRONLY \| O_APPEND \| O_NONBLOCK \|/O_WRONLY | O_APPEND |/' "$J\.Transfer"
+fault trace-blank-unescaped $S/trace.cpp "s/if \\(byte > ' ' &&/if (byte >= ' ' \\&\\&/" "$J\.Transfer"
+fault trace-time-in-ms $S/trace.cpp 's/start_.tv_nsec \/ 1000\)/start_.tv_nsec \/ 1000000)/' "$J\.Transfer"
 
 # --- The launcher --------------------------------------------------------------------------------
 L=launcher W=velmoor_wine_

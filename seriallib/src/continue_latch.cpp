@@ -88,11 +88,20 @@ void passSignals() {
 }  // namespace
 
 bool prepareContinueLatch() {
+    // Every open after the first finds them without the lock.
+    if (shared(pipeRead).load(std::memory_order_acquire) >= 0) return true;
     Locked lock;
     if (pipeRead >= 0) return true;
     if (!ready(latches[0])) return false;
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        // Nothing is kept: the next open makes both again.
+        const int error = errno;
+        close(latches[0].fd);
+        latches[0].fd = -1;
+        errno = error;
+        return false;
+    }
     current = 0;
     shared(pipeWrite).store(ends[1], std::memory_order_release);
     shared(pipeRead).store(ends[0], std::memory_order_release);

@@ -9,7 +9,8 @@
 namespace pellusk {
 
 // Creates the self-pipe and the first latch, once per process; they are never closed, so the
-// handler may write at any time. False when the descriptors cannot be had (the flag still works).
+// handler may write at any time. False, with errno set and nothing kept, when the descriptors
+// cannot be had; once they are there, true at once without a lock.
 bool prepareContinueLatch();
 
 // The handler's part: async-signal-safe (an atomic count and one write), errno kept.

@@ -1,7 +1,12 @@
 #include "modem_lines.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+
+#include <cerrno>
 
 #include "port_table.h"
 #include "trace.h"
@@ -14,9 +19,46 @@ int setControlLine(int slot, int lineBit, bool raise) {
     return ioctl(port.fd(), raise ? TIOCMBIS : TIOCMBIC, &word);
 }
 
+namespace {
+
+// Unix98 pty slaves, and their master through /dev/ptmx.
+constexpr unsigned kPtySlaveMajors[] = {136, 143};
+constexpr unsigned kTtyAuxMajor = 5, kPtmxMinor = 2;
+
+// A pseudo-terminal has no break: tcsendbreak returns there at once, having nothing to wait for.
+bool isPseudoTerminal(int fd) {
+    struct stat device;
+    if (fstat(fd, &device) != 0 || !S_ISCHR(device.st_mode)) return false;
+    const unsigned kind = major(device.st_rdev);
+    return (kind >= kPtySlaveMajors[0] && kind <= kPtySlaveMajors[1]) ||
+           (kind == kTtyAuxMajor && minor(device.st_rdev) == kPtmxMinor);
+}
+
+}  // namespace
+
 int sendBreak(int slot, int duration) {
     PortHold port(slot);
-    return tcsendbreak(port.fd(), breakUnits(duration));
+    const int fd = port.fd();
+    if (fd == kNoDescriptor || isPseudoTerminal(fd)) return tcsendbreak(fd, breakUnits(duration));
+    // As tcsendbreak sends it, in steps that a close ends: TIOCSBRK first waits, as TCSBRK does,
+    // for the output to leave, which a close discards as it does for a drain; the break itself
+    // is a wait on the port's wake; TIOCCBRK ends it, also after the close's wake.
+    const PortMark waitingForOutput(port, PortMark::kWaitingForOutput);
+    if (port.closing()) {
+        errno = EBADF;
+        return -1;
+    }
+    // A driver that can tell only now that it sends no break: tcsendbreak takes that for done.
+    if (ioctl(fd, TIOCSBRK) != 0) return errno == EOPNOTSUPP ? 0 : -1;
+    const PortMark sending(port, PortMark::kBreakOnLine);
+    pollfd wake{port.wakeFd(), POLLIN, 0};
+    // Ended early by a close, or by a signal to this thread, as the kernel's break was.
+    const int ended = poll(&wake, 1, breakMilliseconds(duration));
+    const int error = ended > 0 ? EBADF : errno;
+    const int cleared = ioctl(fd, TIOCCBRK);
+    if (ended == 0) return cleared;
+    errno = error;
+    return -1;
 }
 
 int statusLine(int slot, int lineBit) {

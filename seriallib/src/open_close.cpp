@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "continue_latch.h"
 #include "jni_support.h"
 #include "port_table.h"
 #include "trace.h"
@@ -75,13 +76,19 @@ OpenResult openPort(const char* path, int slot) {
     if (!slotFree(slot)) return {taken, -1};
     // The slot is taken only with the descriptor in hand, so a slow or failing open() shows no
     // other open its slot taken, and no open waits for another: no lock, no claim meanwhile.
-    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Close-on-exec: a child that a native library starts must not hold the line open (DTR up,
+    // the far end never seeing the hang-up) after the port's close.
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {openErrorCode(errno), -1};
+    // The port's wake, and the continue signal's pipe and latch (made by the first open that gets
+    // here, kept for the process): a port whose waits could miss a close or a continue signal is
+    // not opened at all, and the open fails with the errno, keeping nothing.
     const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
+    if (wake < 0 || !prepareContinueLatch()) {
         const int error = errno;
+        if (wake >= 0) close(wake);
         close(fd);
-        return {openErrorCode(error), -1};
+        return {error, -1};
     }
     // Taken from here on, also when a setup step fails. Another thread may close it at once;
     // the close waits for this hold, so the setting is this port's.

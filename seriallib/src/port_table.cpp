@@ -44,8 +44,10 @@ constexpr std::int32_t kClosing = 1 << 30;
 // Written while the slot is claimed, read under a hold or by the close.
 std::int32_t heldDescriptor[kPortSlots] = {};
 std::int32_t wakeDescriptor[kPortSlots] = {};
-// Calls of the slot in tcdrain, which only discarding the unsent output ends.
+// Calls of the slot waiting for the output to leave (tcdrain, or a break before it starts),
+// which only discarding the unsent output ends; and breaks of the slot on the line.
 std::int32_t drainsRunning[kPortSlots] = {};
+std::int32_t breaksRunning[kPortSlots] = {};
 
 // The classic timespec, which SYS_futex takes on i386 whatever time_t the C library uses.
 struct FutexTimeout {
@@ -80,9 +82,9 @@ void dropHold(int slot) {
         wakeCloser(portUsers[slot]);
 }
 
-// Until no call holds the port. Each woken receive is gone within milliseconds; a drain is
-// ended by discarding the output it waits for, again every 50 ms in case it began after the
-// last discard; a break lasts as long as it was asked to.
+// Until no call holds the port. Each woken receive or break is gone within milliseconds; a
+// wait for the output to leave is ended by discarding that output, again every 50 ms in case it
+// began after the last discard.
 void awaitLastHolder(int slot, int fd) {
     auto users = atomicRef(portUsers[slot]);
     for (std::int32_t now; (now = users.load(std::memory_order_acquire)) != kClosing;) {
@@ -95,6 +97,30 @@ bool claim(int slot) {
     std::int32_t free = 0;
     return atomicRef(portUsers[slot])
         .compare_exchange_strong(free, kClaiming, std::memory_order_acquire);
+}
+
+// The SIGCONT action found in place when the library installed its own, or 0: its address,
+// with kWithInfo set for a three-argument handler. One word, so that a handler running while
+// another open installs again never reads half of one action and half of another.
+alignas(8) std::uint64_t chainedAction = 0;
+constexpr std::uint64_t kWithInfo = std::uint64_t{1} << 63;
+
+std::atomic_ref<std::uint64_t> atomicRef(std::uint64_t& word) {
+    return std::atomic_ref<std::uint64_t>(word);
+}
+
+// The action installed for SIGCONT: the library's handler, then the one it replaced, with the
+// arguments it expects.
+void continueAction(int signalNumber, siginfo_t* info, void* context) {
+    sigContinueHandler(signalNumber);
+    const std::uint64_t chained = atomicRef(chainedAction).load();
+    const auto address = static_cast<std::uintptr_t>(chained & ~kWithInfo);
+    if (address == 0) return;
+    if ((chained & kWithInfo) != 0) {
+        reinterpret_cast<void (*)(int, siginfo_t*, void*)>(address)(signalNumber, info, context);
+    } else {
+        reinterpret_cast<void (*)(int)>(address)(signalNumber);
+    }
 }
 
 constexpr const char* kVendorTag = "Quorvia ";
@@ -121,6 +147,11 @@ PortHold::~PortHold() {
 bool PortHold::closing() const {
     return fd_ == kNoDescriptor ||
            (atomicRef(portUsers[slot_]).load(std::memory_order_acquire) & kClosing) != 0;
+}
+
+bool PortHold::breaking() const {
+    return fd_ != kNoDescriptor &&
+           atomicRef(breaksRunning[slot_]).load(std::memory_order_relaxed) > 0;
 }
 
 bool slotFree(int slot) {
@@ -169,12 +200,14 @@ int closeSlot(int slot) {
     return result;
 }
 
-DrainMark::DrainMark(const PortHold& port) : slot_(port.slot()) {
-    if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_add(1);
+PortMark::PortMark(const PortHold& port, Kind kind) {
+    if (port.slot() < 0) return;
+    count_ = &(kind == kWaitingForOutput ? drainsRunning : breaksRunning)[port.slot()];
+    atomicRef(*count_).fetch_add(1);
 }
 
-DrainMark::~DrainMark() {
-    if (slot_ >= 0) atomicRef(drainsRunning[slot_]).fetch_sub(1);
+PortMark::~PortMark() {
+    if (count_ != nullptr) atomicRef(*count_).fetch_sub(1);
 }
 
 void showBanner() {
@@ -184,12 +217,24 @@ void showBanner() {
 }
 
 int installContinueHandler() {
-    prepareContinueLatch();
+    struct sigaction current = {};
+    if (sigaction(SIGCONT, nullptr, &current) != 0) return -1;
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == continueAction) return 0;
+    // What was there is called after the library's own work: not SIG_DFL or SIG_IGN, which are
+    // no functions (and SIGCONT continues the process whatever its action), nor the library's
+    // own plain handler, whose work is done already.
+    const bool withInfo = (current.sa_flags & SA_SIGINFO) != 0;
+    const auto address = withInfo ? reinterpret_cast<std::uintptr_t>(current.sa_sigaction)
+                                  : reinterpret_cast<std::uintptr_t>(current.sa_handler);
+    const bool function =
+        withInfo || (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN &&
+                     current.sa_handler != sigContinueHandler);
+    atomicRef(chainedAction).store(function ? address | (withInfo ? kWithInfo : 0) : 0);
     struct sigaction action = {};
-    action.sa_handler = sigContinueHandler;
+    action.sa_sigaction = continueAction;
     // As with the classic signal(): restartable calls restart, while a receive wait in poll()
     // still ends, and the handler stays installed.
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     return sigaction(SIGCONT, &action, nullptr);
 }

@@ -62,6 +62,8 @@ class PortHold {
     int wakeFd() const { return wake_; }
     // True once a close of the port has begun.
     bool closing() const;
+    // True while a break of this port is on the line (see PortMark).
+    bool breaking() const;
 
   private:
     friend PortHold occupySlot(int slot, int fd, int wakeFd);
@@ -87,25 +89,32 @@ PortHold occupySlot(int slot, int fd, int wakeFd);
 // and once the last holder has let go both descriptors are closed here and the slot is free.
 // Returns close()'s result; -1 with EBADF for a free slot, one outside the table, and one
 // that another close is closing. Waits only for holders, which return within milliseconds
-// once woken, except a drain (ended by discarding the unsent output) and a break (its length).
+// once woken, except a wait for the port's output to leave, which it ends by discarding it.
 int closeSlot(int slot);
 
-// Marks a drain in progress on the port while it lives, for a close to end it.
-class DrainMark {
+// Marks, while it lives, a call of the port in a state that other calls must see:
+// - kWaitingForOutput, a call that may wait for the port's output to leave (a drain, or a break
+//   before it starts), whose wait a close ends by discarding that output;
+// - kBreakOnLine, a break on the line, during which sends fail with EAGAIN, as they did while the
+//   kernel's own break held the port's write lock (bytes sent then would leave as nothing).
+class PortMark {
   public:
-    explicit DrainMark(const PortHold& port);
-    ~DrainMark();
-    DrainMark(const DrainMark&) = delete;
-    DrainMark& operator=(const DrainMark&) = delete;
+    enum Kind { kWaitingForOutput, kBreakOnLine };
+    PortMark(const PortHold& port, Kind kind);
+    ~PortMark();
+    PortMark(const PortMark&) = delete;
+    PortMark& operator=(const PortMark&) = delete;
 
   private:
-    int slot_;
+    std::int32_t* count_ = nullptr;
 };
 
 // Prints the banner the first time it is called in the process.
 void showBanner();
 
-// Installs the continue-signal handler (again); 0 or -1 from sigaction.
+// Installs the continue-signal handler, unless it is in place already. A handler that was in
+// place instead (the application's) is called from it after the library's own work, so that
+// installing the library's silences no other; 0, or -1 from sigaction.
 int installContinueHandler();
 
 inline std::atomic_ref<std::int32_t> atomicRef(std::int32_t& word) {

@@ -1,7 +1,8 @@
 #include "trace.h"
 
 #include <fcntl.h>
-#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -19,14 +20,29 @@ namespace {
 
 // Written once, before the state turns kOn with a release store.
 int traceFd = -1;
+bool traceSocket = false;  // written to with send(), which can be told not to wait
 
 // Far below PIPE_BUF: one write() of a line to a pipe is never split either.
 constexpr std::size_t kLineSize = 768;
 
+// Neither the open nor a write ever waits: a FIFO that nobody reads is refused at once (ENXIO),
+// and a line that a full pipe or a stopped terminal would make wait is dropped.
 int openTarget(const char* target) {
     if (target == nullptr || target[0] == '\0') return -1;
-    if (std::strcmp(target, "stderr") == 0) return STDERR_FILENO;
-    return open(target, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (std::strcmp(target, "stderr") != 0) return open(target, kFlags | O_CREAT, 0644);
+    // The JVM's own standard error is not made non-blocking under its writes. A file is written
+    // through it as it is (a file does not block, and the JVM's writes share its offset); a
+    // socket (a service's journal) through send(); a pipe or a terminal through a description of
+    // its own, opened non-blocking.
+    struct stat opened;
+    if (fstat(STDERR_FILENO, &opened) != 0) return -1;
+    if (S_ISREG(opened.st_mode)) return STDERR_FILENO;
+    if (S_ISSOCK(opened.st_mode)) {
+        traceSocket = true;
+        return STDERR_FILENO;
+    }
+    return open("/proc/self/fd/2", kFlags);
 }
 
 #define PELLUSK_ERRNO(name) \
@@ -100,8 +116,12 @@ class Line {
     }
     void write(int fd) {
         text_[length_++] = '\n';
-        // Dropped when it cannot be written: a short or failed write is not tried again.
-        (void)!::write(fd, text_, length_);
+        // Dropped when it cannot be written at once: a short or failed write is not tried again.
+        if (traceSocket) {
+            (void)!send(fd, text_, length_, MSG_DONTWAIT | MSG_NOSIGNAL);
+        } else {
+            (void)!::write(fd, text_, length_);
+        }
     }
 
   private:
@@ -120,11 +140,8 @@ bool start() {
         seen = traceFd >= 0 ? kOn : kOff;
         now.store(seen, std::memory_order_release);
     }
-    // Another thread's first call is opening the file: no lock that a stopped thread could hold.
-    while (seen == kStarting) {
-        sched_yield();
-        seen = now.load(std::memory_order_acquire);
-    }
+    // Another thread's first call is opening the target: this call goes untraced rather than
+    // wait for it, which no lock or spin could bound.
     errno = saved;
     return seen == kOn;
 }

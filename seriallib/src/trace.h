@@ -5,9 +5,11 @@
 // in one Call; the plain functions know nothing of it.
 //
 // The line is built in a buffer on the stack and written with one write(), so lines of many
-// threads never mix and nothing is allocated. A line that cannot be written is dropped; the
-// trace never changes a result, and the errno that the call left is restored after the write.
-// Unset, a call costs one relaxed load and a branch: the variable is read once per process.
+// threads never mix and nothing is allocated. The target is opened and written without waiting:
+// a target that would block is dropped at its open, a line that would is dropped alone. The
+// trace never changes a result or holds up a call, and the errno that the call left is restored
+// after the write. Unset, a call costs one relaxed load and a branch: the variable is read once
+// per process, by the first call; calls of other threads meanwhile go untraced.
 #pragma once
 
 #include <jni.h>
@@ -23,7 +25,8 @@ inline constexpr std::int32_t kUnknown = 0, kStarting = 1, kOff = 2, kOn = 3;
 // kUnknown until the first call of the process has looked at the variable (and opened the file).
 extern std::int32_t state;
 
-// The first call's look at PELLUSK_TRACE; true when the trace is on.
+// The first call's look at PELLUSK_TRACE; true when the trace is on. A call that comes while
+// another thread's first call opens the target gets false at once.
 bool start();
 
 inline bool on() {

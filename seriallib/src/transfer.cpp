@@ -71,16 +71,30 @@ int awaitInput(const PortHold& port, int timeoutMs) {
     }
 }
 
+namespace {
+
+// As a write on the port's non-blocking descriptor while the kernel's own break held its write
+// lock: nothing taken, EAGAIN.
+ssize_t writePort(const PortHold& port, const void* data, std::size_t count) {
+    if (port.breaking()) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return write(port.fd(), data, count);
+}
+
+}  // namespace
+
 int putByte(int slot, int value) {
     const unsigned char byte = static_cast<unsigned char>(value);
     PortHold port(slot);
-    return write(port.fd(), &byte, 1) == 1 ? 0 : -1;
+    return writePort(port, &byte, 1) == 1 ? 0 : -1;
 }
 
 int putData(int slot, const void* data, int count) {
     if (count < 0) return -1;
     PortHold port(slot);
-    return static_cast<int>(write(port.fd(), data, static_cast<std::size_t>(count)));
+    return static_cast<int>(writePort(port, data, static_cast<std::size_t>(count)));
 }
 
 namespace {
@@ -157,7 +171,7 @@ int drainOutput(int slot) {
     PortHold port(slot);
     // A free slot has nothing to drain.
     if (port.fd() == kNoDescriptor) return 0;
-    const DrainMark mark(port);
+    const PortMark mark(port, PortMark::kWaitingForOutput);
     // A close that began before the mark was seen discards the output anyway.
     if (port.closing()) return 0;
     return tcdrain(port.fd());

@@ -1,6 +1,7 @@
 import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.*;
 import Quorvia.*;
+import java.lang.reflect.*;
 import java.nio.file.*;
 import java.util.*;
 import java.util.concurrent.*;
@@ -29,19 +30,47 @@ public class FakeKernelTest {
         }
     }
 
+    /** The application's own SIGCONT handler, set through the JVM's signal API; each signal it sees releases a permit. */
+    static Semaphore handleContinue() throws Exception {
+        Semaphore seen = new Semaphore(0);
+        Class<?> signal = Class.forName("sun.misc.Signal"), handler = Class.forName("sun.misc.SignalHandler");
+        Object onSignal = Proxy.newProxyInstance(FakeKernelTest.class.getClassLoader(), new Class<?>[] {handler}, (proxy, method, args) -> {
+            seen.release();  // handle(), the one method the JVM calls
+            return null;
+        });
+        signal.getMethod("handle", signal, handler).invoke(null, signal.getConstructor(String.class).newInstance("CONT"), onSignal);
+        return seen;
+    }
+
     public static void main(String[] args) throws Exception {
         dir = Files.createTempDirectory("pellusk-fake");
 
-        // First, before any open. The calling thread takes its own signal before tgkill returns.
-        group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1", () -> {
+        // First, before any open. The calling thread takes its own signal before tgkill returns; the
+        // application's own handler runs later, on a thread of the JVM's.
+        group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1; the application's "
+                + "handler still runs; an open that cannot make its descriptors fails with the errno and keeps none", () -> {
+            Semaphore application = handleContinue();
             int self = Pty.threadId();
             equal(0, Pty.signal(Pty.SIGCONT, self), "a continue signal");
+            isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
             equal(0, SerGetResumeState(false), "before the first open");
             try (Pty pty = new Pty()) {
-                equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "open");
-                equal(0, SerClosePort(0), "close");
+                SerialConfig config = SerialConfig.byName(pty.slavePath);
+                equal(1003, SerOpenPort(SerialConfig.byNumber("", 0)), "an open that fails early, all an open needs loaded");
+                int before = Check.descriptors("self").size();
+                // Descriptors left; the result; descriptors kept. The first open needs five: the device, its wake,
+                // and the continue signal's latch and pipe, which stay.
+                for (int[] row : new int[][] {{1, 24, 0}, {2, 24, 0}, {3, 24, 0}, {4, 24, 0}, {5, 0, 5}, {1, 24, 5}, {2, 0, 7}}) {
+                    Pty.leaveFree(row[0]);
+                    int result = SerOpenPort(config);
+                    Pty.release();
+                    equal(List.of(row[1], row[2]), List.of(result, Check.descriptors("self").size() - before), row[0] + " left: result, kept");
+                }
+                equal(List.of(0, 0, -1), List.of(SerClosePort(0), SerClosePort(1), SerClosePort(2)), "two opens took a slot each");
+                equal(3, Check.descriptors("self").size() - before, "the continue signal's descriptors stay");
             }
             equal(0, Pty.signal(Pty.SIGCONT, self, self), "two more");
+            isTrue(application.tryAcquire(2, 10, TimeUnit.SECONDS), "the application's handler ran for both");
             equal(1, SerGetResumeState(false), "first look");
             // Boolean bytes of 2, of 0 in a wider word, then of 1, which clears.
             for (int b : new int[] {2, 0x100, 0x101}) equal(1, Native.call("SerGetResumeState", b).result(), "byte " + b);

@@ -87,6 +87,10 @@ public class OpenCloseTest {
                 equal(List.of(0, List.of()), open("x", base, 1), "port 1 opens ttyT0; one byte counts as no name");
                 equal(List.of(1000, List.of()), open("", base, 1), "the same port again");
                 equal(List.of(0, List.of()), open("", base, 128), "port 128 opens ttyT127");
+                for (int[] end : new int[][] {{1, a.master}, {128, b.master}}) {  // both ends of the table
+                    equal(0, SerConfigure(SerialConfig.byNumber("", end[0]).line(11, 3, 0, 0, 2)), "configure port " + end[0]);
+                    Pty.expectLine(end[1], Pty.line(11, 3, 0, 0, 2), Pty.PTY_REWRITES, "port " + end[0] + " by number");
+                }
                 equal(0, SerClosePort(0), "close port 1");
                 equal(List.of(1008, List.of()), open("", base, 5), "no ttyT4");
                 equal(List.of(EISDIR, List.of()), open(dir.toString(), "", 1), "a folder: errno as it is");
@@ -166,8 +170,22 @@ public class OpenCloseTest {
                 stop.set(true);
                 equal(Set.of(0), results, "opens of the last slot beside a failing open");
                 isTrue(Set.of(1005, 1008).containsAll(failing.get()), "the failing open's codes: " + failing.get());
-                equal(List.of(0, 1005), List.of(SerOpenPort(SerialConfig.byName(a.slavePath)), SerOpenPort(SerialConfig.byName(a.slavePath))), "the last slot, then none");
+                SerialConfig last = SerialConfig.byName(a.slavePath);
+                equal(List.of(0, 1005), List.of(SerOpenPort(last), SerOpenPort(SerialConfig.byName(a.slavePath))), "the last slot, then none");
+                equal(List.of(List.of(128), 0), List.of(last.reported, SerConfigure(last.line(10, 3, 0, 0, 1))), "port 128 by name, configured");
+                Pty.expectLine(a.master, Pty.line(10, 3, 0, 0, 1), Pty.PTY_REWRITES, "port 128 by name");
                 for (int slot = 0; slot < 128; slot++) equal(List.of(0, -1), List.of(SerClosePort(slot), SerClosePort(slot)), "close slot " + slot + " twice");
+            });
+
+            group("a child started by fork and exec while a port is open holds none of it; the close hangs the line up at once", () -> {
+                equal(List.of(0, List.of(1)), open(a.slavePath, "", 1), "open");
+                int child = Pty.spawn(Pty.CHILD);
+                List<String> held = Check.descriptors(child);
+                equal(0, SerClosePort(0), "close, the child still running");
+                int hangUp = Pty.read(a.master, new byte[1], 0, 1, 2000);
+                equal(0, Pty.endChild(child), "the child ended");
+                isTrue(!held.contains(a.slavePath), "the child holds the port: " + held);
+                equal(-1, hangUp, "the far end's read after the close");
             });
 
             group("the banner is printed once per process, before anything else, the first failing open included", () -> {

@@ -30,20 +30,32 @@ public class TransferTest {
         equal(0x5A, SerGetByte(slot), "received");
     }
 
-    /** The traced process: a known sequence, then every native method on four threads at once. */
+    /** A port name with a blank, a backslash and a byte above 0x7E, each of which the trace escapes. */
+    static final byte[] ODD_NAME = "/nonexistent/a b\\c\u00e9".getBytes(java.nio.charset.StandardCharsets.ISO_8859_1);
+
+    /** The traced process: a known sequence between two clock readings, then every native method on four threads at once. */
     static void traced() throws Exception {
+        long before = System.nanoTime();
+        equal(262151, SerGetLibVer(), "the first call");
         try (Pty pty = new Pty()) {
             byte[] data = new byte[20];
             for (int i = 0; i < 20; i++) data[i] = (byte) (i * 17);
             equal(0, open(pty.slavePath), "open");
+            int child = Pty.spawn(Pty.CHILD);  // neither the port nor the trace goes to it
+            List<String> held = Check.descriptors(child);
+            Pty.endChild(child);
+            isTrue(!held.contains(pty.slavePath) && !held.contains(System.getenv("PELLUSK_TRACE")), "the child holds " + held);
             equal(List.of(0, 20), List.of(SerConfigure(SerialConfig.byNumber("", 1).line(11, 3, 0, 0, 0)), SerPutData(0, data, 20)),
                     "configure, send");
             isTrue(Arrays.equals(data, pty.readExactly(20, 5000)), "the far end got it");
-            farEndWrites(pty, (byte) 1, (byte) 2, (byte) 0xFF);
-            equal(List.of(1, 3, 1, -1, 1008, -1, 0), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 64),
-                    SerSetTimeoutRx(0, 100), SerGetByte(0), SerOpenPort(SerialConfig.byName("/nonexistent/tty")),
-                    SerPutByte(5, (byte) 0x41), SerClosePort(0)), "receive, a timeout, two failures, close");
+            farEndWrites(pty, (byte) ' ', (byte) '\\', (byte) 0xE9, (byte) 0xFF);
+            SerialConfig odd = new SerialConfig();
+            odd.setPortNameBytes(ODD_NAME);
+            equal(List.of(1, 4, 1, -1, 1008, -1, 0), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 64),
+                    SerSetTimeoutRx(0, 100), SerGetByte(0), SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerClosePort(0)),
+                    "receive, a timeout, two failures, close");
         }
+        System.out.println("clock: " + before / 1000 + " " + System.nanoTime() / 1000);
         Object[] arguments = {5, (byte) 0x41, false, new byte[8], SerialConfig.byName("/nonexistent/tty")};
         Class<?>[] types = {int.class, byte.class, boolean.class, byte[].class, SerialConfig.class};
         List<Thread> threads = new ArrayList<>();
@@ -61,6 +73,11 @@ public class TransferTest {
         }));
         for (Thread t : threads) t.start();
         for (Thread t : threads) t.join();
+    }
+
+    /** A trace field's text with each \xNN turned back into its byte, as an ISO-8859-1 char. */
+    static String unescape(String text) {
+        return Pattern.compile("\\\\x(\\p{XDigit}{2})").matcher(text).replaceAll(e -> Matcher.quoteReplacement("" + (char) Integer.parseInt(e.group(1), 16)));
     }
 
     public static void main(String[] args) throws Exception {
@@ -85,13 +102,14 @@ public class TransferTest {
                 isTrue(Arrays.equals(expected, into), "the three bytes and nothing else changed");
             });
 
-            group("queues: ready count, flushes, unsent count and drain", () -> {
+            group("queues: ready count, flushes, unsent count and drain; a break, which a pty has not", () -> {
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 3, (byte) 4, (byte) 5);
                 SerSetTimeoutRx(slot, 5000);
                 equal(1, SerGetByte(slot), "first byte, after which the rest is there");
                 equal(List.of(4, 0, 0, 0, 0, 0), List.of(SerRxReadyCount(slot), SerTxBufCount(slot), SerRxFlush(slot),
                         SerRxReadyCount(slot), SerTxFlush(slot), SerTxDrain(slot)),
                         "ready, unsent (a pty sends at once), flush, ready, flush, drain");
+                isTrue(millis(() -> equal(0, SerSendBreak(slot, 0), "break")) < 200, "a pty has no break to wait for");
             });
 
             // Negative and zero timeouts meet /dev/zero, where bytes always wait, in BadInputTest's model.
@@ -124,36 +142,58 @@ public class TransferTest {
             equal(0, SerClosePort(slot), "close");
         });
 
-        group("PELLUSK_TRACE: one whole line per call, in call order on each thread; untraceable, the same results", () -> {
-            Path file = Files.createTempFile("pellusk", ".trace");
-            for (String target : new String[] {file.toString(), "/dev/full"}) {
-                equal(0, Check.jvm(Map.of("PELLUSK_TRACE", target), System.getProperty("java.class.path"), "TransferTest", "traced")
-                        .exitCode(), "the traced process, to " + target);
+        group("PELLUSK_TRACE: one whole line per call, each field as documented, in call order on each thread, timed by the "
+                + "monotonic clock; a target that would block is dropped; untraceable, the same results", () -> {
+            Path dir = Files.createTempDirectory("pellusk-trace"), file = dir.resolve("trace");
+            String fifo = dir + "/nobody-reads", stalled = dir + "/read-by-none";
+            int reader = Pty.fifo(stalled, true);
+            equal(0, Pty.fifo(fifo, false), "a FIFO without a reader");
+            long[] clock = null;
+            for (String target : new String[] {file.toString(), "/dev/full", fifo, stalled}) {
+                Check.Result run = Check.jvm(Map.of("PELLUSK_TRACE", target), System.getProperty("java.class.path"), "TransferTest", "traced");
+                equal(0, run.exitCode(), "the traced process (-1: blocked), to " + target);
+                if (clock == null) clock = Arrays.stream(run.stdout().replaceAll("(?s).*clock: (\\d+ \\d+).*", "$1").split(" ")).mapToLong(Long::parseLong).toArray();
             }
-            Pattern whole = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+)((?: \\w+=\\S+)*) us=(\\d+)(?: data=(\\p{XDigit}+))?");
+            Pty.close(reader);
+            // Each field's form by its name; numbers unless named. A text's \xNN give back the bytes Java passed.
+            Map<String, String> forms = Map.of("errno", "E[A-Z]+|\\d+", "exception", "thrown", "data", "(\\p{XDigit}{2})+",
+                    "result", "-?\\d+|\\?",
+                    "getPortName", "([!-\\[\\]-~]|\\\\x\\p{XDigit}{2})+", "getBaseName", "([!-\\[\\]-~]|\\\\x\\p{XDigit}{2})*");
+            Pattern head = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+)"), field = Pattern.compile(" (\\w+)=(\\S+)");
             Map<String, Long> lastTime = new HashMap<>();
             List<String> first = new ArrayList<>();  // the first thread's calls, without time, thread and duration
             Set<String> methods = new TreeSet<>();
             String firstThread = null;
-            for (String line : Files.readAllLines(file)) {
-                Matcher m = whole.matcher(line);
-                isTrue(m.matches(), "a whole line: " + line);
-                long time = Long.parseLong(m.group(1)) * 1_000_000 + Long.parseLong(m.group(2));
+            for (String line : Files.readAllLines(file, java.nio.charset.StandardCharsets.ISO_8859_1)) {
+                Matcher m = head.matcher(line);
+                isTrue(m.lookingAt(), "the line's head: " + line);
+                long time = Long.parseLong(m.group(1)) * 1_000_000 + Long.parseLong(m.group(2)), us = -1;
+                StringBuilder call = new StringBuilder(m.group(4));
+                Matcher f = field.matcher(line);
+                for (int at = m.end(); at < line.length(); at = f.end()) {
+                    isTrue(f.region(at, line.length()).lookingAt() && f.group(2).matches(forms.getOrDefault(f.group(1), "-?\\d+")),
+                            "the field at " + at + ": " + line);
+                    if (f.group(1).equals("us")) us = Long.parseLong(f.group(2));
+                    else call.append(' ').append(f.group(1)).append('=').append(unescape(f.group(2)));
+                }
+                isTrue(us >= 0, "a duration: " + line);
                 isTrue(time >= lastTime.getOrDefault(m.group(3), 0L), "monotonic on its thread: " + line);
                 lastTime.put(m.group(3), time);
                 methods.add(m.group(4));
                 if (firstThread == null) firstThread = m.group(3);
                 if (!firstThread.equals(m.group(3))) continue;
-                first.add(m.group(4) + m.group(5) + (m.group(7) == null ? "" : " data=" + m.group(7)));
-                if (m.group(4).equals("SerGetByte")) isTrue(Long.parseLong(m.group(6)) >= 99_000, "the timeout's wait: " + line);
+                isTrue(time >= clock[0] && time + us <= clock[1] + 2, "within the clock readings " + Arrays.toString(clock) + ": " + line);
+                first.add(call.toString());
+                if (m.group(4).equals("SerGetByte")) isTrue(us >= 99_000, "the timeout's wait: " + line);
             }
             equal(Arrays.stream(SerialPortLocal.class.getDeclaredMethods()).filter(m -> Modifier.isNative(m.getModifiers()))
                     .map(Method::getName).collect(Collectors.toCollection(TreeSet::new)), methods, "every native method traced");
-            String[] expected = {"SerOpenPort getPortName=/dev/pts/\\d+ setPortNum=1 result=0",
+            String[] expected = {"SerGetLibVer result=262151", "SerOpenPort getPortName=/dev/pts/\\d+ setPortNum=1 result=0",
                 "SerConfigure getPort=1 getBitRate=11 getParity=0 getDataBits=3 getStopBits=0 getHandshake=0 result=0",
                 "SerPutData slot=0 count=20 result=20 data=00112233445566778899aabbccddeeff", "SerSetTimeoutRx slot=0 ms=2000 result=1",
-                "SerGetData slot=0 count=64 timeout=2000 result=3 data=0102ff", "SerSetTimeoutRx slot=0 ms=100 result=1",
-                "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?", "SerOpenPort getPortName=/nonexistent/tty result=1008 errno=ENOENT",
+                "SerGetData slot=0 count=64 timeout=2000 result=4 data=205ce9ff", "SerSetTimeoutRx slot=0 ms=100 result=1",
+                "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?",
+                Pattern.quote("SerOpenPort getPortName=" + new String(ODD_NAME, java.nio.charset.StandardCharsets.ISO_8859_1)) + " result=1008 errno=ENOENT",
                 "SerPutByte slot=5 result=-1 errno=EBADF", "SerClosePort slot=0 result=0"};
             equal(expected.length, first.size(), "calls of the first thread");
             for (int i = 0; i < expected.length; i++) isTrue(first.get(i).matches(expected[i]), "line " + i + ": " + first.get(i));

@@ -1,6 +1,7 @@
 // libPtyKit: what Java cannot reach for the tests (ptys, termios, signals, UART controls, raw
 // calls into the library's exports). libKernelFake, preloaded, also answers card requests on one
 // major and opens of one redirected file, and passes everything else to the C library.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <jni.h>
@@ -8,16 +9,20 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -124,6 +129,56 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_closingWait(JNIEnv*, jclass, jint fd, j
     port.closing_wait = static_cast<unsigned short>(centiseconds);
     if (ioctl(fd, TIOCSSERIAL, &port) != 0 || ioctl(fd, TIOCGSERIAL, &port) != 0) return -1;
     return port.closing_wait;
+}
+
+// A child started as a native library of the JVM would start one: fork and exec, with every
+// descriptor that is not close-on-exec handed on (ProcessBuilder's children get none).
+KIT_EXPORT jint JNICALL Java_testkit_Pty_spawn(JNIEnv* env, jclass, jstring path) {
+    const char* program = env->GetStringUTFChars(path, nullptr);
+    char* const argv[] = {const_cast<char*>(program), nullptr};
+    pid_t child = -1;
+    // posix_spawn returns once the exec has happened (or failed).
+    const int error = posix_spawn(&child, program, nullptr, nullptr, argv, environ);
+    env->ReleaseStringUTFChars(path, program);
+    return error == 0 ? child : -1;
+}
+
+KIT_EXPORT jint JNICALL Java_testkit_Pty_endChild(JNIEnv*, jclass, jint child) {
+    int status;
+    return kill(child, SIGKILL) == 0 && waitpid(child, &status, 0) == child ? 0 : -1;
+}
+
+static rlimit savedLimit;
+static int held[4096], heldCount = 0;
+
+// Takes every free descriptor number but `free`, under a limit just above the highest in use,
+// so that the process's next opens meet EMFILE, until release().
+KIT_EXPORT void JNICALL Java_testkit_Pty_leaveFree(JNIEnv*, jclass, jint free) {
+    int highest = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(dir)) highest = std::max(highest, atoi(entry->d_name));
+    closedir(dir);
+    getrlimit(RLIMIT_NOFILE, &savedLimit);
+    const rlimit low{static_cast<rlim_t>(highest) + 16, savedLimit.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &low);
+    while (heldCount < 4096 && (held[heldCount] = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
+        ++heldCount;
+    for (; free > 0; --free) close(held[--heldCount]);
+}
+
+KIT_EXPORT void JNICALL Java_testkit_Pty_release(JNIEnv*, jclass) {
+    while (heldCount > 0) close(held[--heldCount]);
+    setrlimit(RLIMIT_NOFILE, &savedLimit);
+}
+
+// A FIFO at `path`; with a reader, the descriptor of one that never reads, its pipe a page.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_fifo(JNIEnv* env, jclass, jstring path, jboolean reader) {
+    const char* chars = env->GetStringUTFChars(path, nullptr);
+    int fd = mkfifo(chars, 0600);
+    if (fd == 0 && reader) fd = open(chars, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (reader && fd >= 0) fcntl(fd, F_SETPIPE_SZ, 4096);
+    env->ReleaseStringUTFChars(path, chars);
+    return fd;
 }
 
 // Int arguments also where the export declares a jboolean, to pass values no Java boolean
@@ -270,6 +325,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
         Lock lock;
         if (answerIoctl(fd, request, arg) == 0) return 0;
     }
+    // Whether a break the library starts is also ended: no other call tells the line's state.
+    if (request == TIOCSBRK || request == TIOCCBRK)
+        note(request == TIOCSBRK ? "TIOCSBRK\n" : "TIOCCBRK\n");
     return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 

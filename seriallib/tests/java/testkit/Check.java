@@ -49,9 +49,13 @@ public final class Check {
 
     /** Descriptors open on devices and card nodes: the JVM opens and closes files of its own at any time. */
     public static int openedDevices() throws IOException {
-        try (var entries = Files.list(Path.of("/proc/self/fd"))) {
-            return (int) entries.map(Check::target)
-                    .filter(target -> target.startsWith("/dev/") || target.contains("/cc-")).count();
+        return (int) descriptors("self").stream().filter(target -> target.startsWith("/dev/") || target.contains("/cc-")).count();
+    }
+
+    /** What each descriptor of the process ("self" or a pid) is open on. */
+    public static List<String> descriptors(Object process) throws IOException {
+        try (var entries = Files.list(Path.of("/proc/" + process + "/fd"))) {
+            return entries.map(Check::target).toList();
         }
     }
 
@@ -70,17 +74,21 @@ public final class Check {
         return jvm(Map.of(), classPath, mainClass, args);
     }
 
-    /** The same, with these variables added to the environment. */
+    /** The same, with these variables added to the environment; killed, with exit code -1, after 120 s. */
     public static Result jvm(Map<String, String> env, String classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
         command.addAll(List.of(args));
-        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        File output = File.createTempFile("pellusk", ".out");
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(output);
         builder.environment().putAll(env);
         Process process = builder.start();
-        String out = new String(process.getInputStream().readAllBytes());
+        boolean ended = process.waitFor(120, java.util.concurrent.TimeUnit.SECONDS);
+        if (!ended) process.destroyForcibly().waitFor();
+        String out = new String(Files.readAllBytes(output.toPath()));
+        output.delete();
         System.out.print(out);
-        return new Result(process.waitFor(), out);
+        return new Result(ended ? process.exitValue() : -1, out);
     }
 
     public static void finish() {

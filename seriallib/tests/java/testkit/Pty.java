@@ -39,6 +39,18 @@ public final class Pty implements AutoCloseable {
     public static native int modemLines(int fd, int set, int clear);
     /** In hundredths of a second (root only). */
     public static native int closingWait(int fd, int centiseconds);
+    /** Fork and exec of `path`, handing on what is not close-on-exec; its pid, or -1. */
+    public static native int spawn(String path);
+    /** Kills and reaps a child of spawn(). */
+    public static native int endChild(int pid);
+    /** Takes all but `free` descriptor numbers, for the next opens to meet EMFILE; release() gives them back. */
+    public static native void leaveFree(int free);
+    public static native void release();
+    /** Makes a FIFO; with a reader, returns the descriptor of one that never reads, its pipe a page. */
+    public static native int fifo(String path, boolean reader);
+
+    /** The program spawn() starts, beside the libraries: it holds what it was handed until killed. */
+    public static final String CHILD = System.getProperty("java.library.path").split(":")[0] + "/kit_child";
 
     /** The record that SerConfigure's codes stand for, in the order of termios(). */
     public static int[] line(int rate, int dataBits, int stopBits, int parity, int handshake) {

@@ -106,11 +106,40 @@ public class UartTest {
             equal(0, SerRxReadyCount(slot), "nothing more");
         });
 
-        group("a break lasts the duration in quarter seconds, each a tenth of a second; under one, the driver's 250 ms", () -> {
-            for (int[] c : new int[][] {{0, 245, 1500}, {1000, 95, 245}}) {
+        group("a break lasts the duration in quarter seconds, each a tenth of a second rounded up to tenths of a second; under one, "
+                + "250 ms", () -> {
+            for (int[] c : new int[][] {{0, 245, 1500}, {-600, 245, 1500}, {1000, 95, 245}, {25250, 195, 1500}}) {
                 long held = millis(() -> equal(0, SerSendBreak(slot, c[0]), "break " + c[0]));
                 isTrue(held >= c[1] && held < c[2], "a break of " + c[0] + " took " + held + " ms");
             }
+        });
+
+        group("a close ends a break at once, one behind output that flow control holds and one of 20 s; the line leaves "
+                + "the break state; sends fail while it lasts", () -> {
+            KernelFake.takeLog();
+            ExecutorService closer = Executors.newSingleThreadExecutor();  // the close in a thread of its own, bounded
+            closer.submit(() -> 0).get();
+            for (int duration : new int[] {0, 5_000_000}) {
+                if (duration == 0) holdOutput(true);
+                if (duration == 0) equal(1000, SerPutData(slot, new byte[1000], 1000), "output held back");
+                // The break waits in ioctl (54 on i386) behind the output, or in poll while it is sent.
+                var breaking = Pty.startBlocked(() -> SerSendBreak(slot, duration) == -1 ? System.nanoTime() : 0L,
+                        duration == 0 ? new long[] {54} : Pty.POLL_CALLS);
+                if (duration != 0) equal(-1, SerPutByte(slot, (byte) 1), "a send during the break");
+                long[] start = new long[1];
+                long closed = closer.submit(() -> {
+                    start[0] = System.nanoTime();
+                    return SerClosePort(slot) == 0 ? System.nanoTime() : 0L;
+                }).get(10, TimeUnit.SECONDS), ended = breaking.result().get(10, TimeUnit.SECONDS);
+                isTrue(closed != 0 && ended != 0, "the close's result 0, the break's -1");
+                System.out.println("break " + duration + ": the close took " + (closed - start[0]) / 1000 + " us, the break returned "
+                        + (ended - start[0]) / 1000 + " us after the close began");
+                isTrue(closed - start[0] < 1_000_000_000L && ended - start[0] < 1_000_000_000L, "the close and the break within a second");
+                Pty.close(open(S1));
+                slot = config.getPort() - 1;
+            }
+            closer.shutdown();
+            equal("TIOCSBRK|TIOCCBRK|TIOCSBRK|TIOCCBRK|", KernelFake.takeLog().replace('\n', '|'), "every break set was cleared");
         });
 
         // Last, since it closes ttyS1: the driver's close() waits up to the closing wait for output

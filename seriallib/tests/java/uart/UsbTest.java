@@ -43,6 +43,12 @@ public class UsbTest {
         return await(path, request.equals("plug"), start);
     }
 
+    /** Byte i of the stream that the far end checks (expected() in usb_far_end.py). */
+    static byte streamByte(long i) {
+        long x = (i + 1) * 0x9E3779B97F4A7C15L;
+        return (byte) (x >>> 56 ^ x >>> 29);
+    }
+
     static int open(String path) throws Exception {
         SerialConfig config = SerialConfig.byName(path);
         equal(0, SerOpenPort(config), "open " + path);
@@ -83,15 +89,14 @@ public class UsbTest {
             int slot = open(USB0);
             equal(0, SerConfigure(SerialConfig.byNumber("", slot + 1).line(11, 3, 0, 0, 2)), "115200 8N1, RTS/CTS");
             equal("ok", ask("sink"), "the host counts");
-            byte[] pattern = new byte[251 + 256], chunk = new byte[256];
-            for (int i = 0; i < pattern.length; i++) pattern[i] = (byte) (i % 251);
+            byte[] chunk = new byte[256];
             var started = new CountDownLatch(1);
             var gone = new CountDownLatch(1);
             Future<Long> stream = ForkJoinPool.commonPool().submit(() -> {
                 long taken = 0;
                 for (int failed = 0; failed < 100; ) {
                     boolean after = gone.getCount() == 0;
-                    System.arraycopy(pattern, (int) (taken % 251), chunk, 0, 256);
+                    for (int i = 0; i < 256; i++) chunk[i] = streamByte(taken + i);
                     int n = SerPutData(slot, chunk, 256);
                     isTrue(n >= -1 && n <= 256 && !(after && n != -1), "a send gave " + n + (after ? " after the unplug" : ""));
                     taken += Math.max(n, 0);
@@ -120,7 +125,7 @@ public class UsbTest {
             String[] count = ask("count").split(" ");
             // The driver takes bytes, and drops them, until the kernel notices the unplug.
             System.out.println("usb: " + taken + " bytes taken, " + count[1] + " reached the far end, " + queued + " queued at the unplug");
-            equal("0", count[2], "bytes out of the pattern's order");
+            equal("0", count[2], "bytes out of the stream's order");
             isTrue(taken >= Long.parseLong(count[1]), "more bytes reached the far end than were taken");
             Methods.afterLineGone("usb: unplugged", slot);
             equal("ok", ask("echo"), "the host echoes");
@@ -133,12 +138,20 @@ public class UsbTest {
             System.out.println("usb: plugged in again, ttyUSB0 after " + move("plug", USB0) + " ms");
             equal(slot, open(USB0), "the same name opens into the same slot");
             echoes(slot, 1000);
-            equal(0, SerClosePort(slot), "close");
+            equal("ok", ask("sink"), "the host counts");
+            byte[] block = new byte[4096];
+            for (int i = 0; i < block.length; i++) block[i] = streamByte(i);
+            int sent = SerPutData(slot, block, block.length), waiting = SerTxBufCount(slot);
+            long live = millis(() -> equal(0, SerClosePort(slot), "close"));
+            System.out.println("usb: SerClosePort with " + waiting + " of " + sent + " bytes queued on a live line took " + live + " ms");
+            isTrue(waiting > 0 && live < 1000, waiting + " bytes queued; the close took " + live + " ms");
+            equal("count " + sent + " 0", ask("count"), "the far end got every byte sent, in order");
         });
 
         group("twenty times transfer, unplug, receive, close, plug: -1 soon, nothing kept", () -> {
-            long[] residentKib = new long[20], returned = new long[20], plugged = new long[20];
+            long[] residentKib = new long[20], returned = new long[20], plugged = new long[20], closes = new long[20];
             int devices = openedDevices();
+            equal("ok", ask("echo"), "the host echoes");
             for (int cycle = 0; cycle < 20; cycle++) {
                 equal(0, open(USB0), "the first slot each time");
                 echoes(0, 64);
@@ -150,13 +163,17 @@ public class UsbTest {
                 int result = oneByte ? SerGetByte(0) : SerGetData(0, new byte[64], 64);
                 returned[cycle] = (System.nanoTime() - asked) / 1_000_000;
                 await(USB0, false, asked);
+                long closing = System.nanoTime();
                 equal(List.of(-1, 0), List.of(result, SerClosePort(0)), (oneByte ? "SerGetByte" : "SerGetData") + ", then close");
+                closes[cycle] = (System.nanoTime() - closing) / 1_000_000;
                 plugged[cycle] = move("plug", USB0);
                 residentKib[cycle] = Long.parseLong(Files.readString(Path.of("/proc/self/statm")).split(" ")[1]) * 4;
             }
             System.out.println("usb: ms from the unplug request to the receive's -1 " + Arrays.toString(returned) + ", from the plug"
-                    + " request to ttyUSB0 " + Arrays.toString(plugged) + "; resident KiB " + Arrays.toString(residentKib));
+                    + " request to ttyUSB0 " + Arrays.toString(plugged) + "; closes " + Arrays.toString(closes) + "; resident KiB "
+                    + Arrays.toString(residentKib));
             isTrue(Arrays.stream(returned).max().getAsLong() < 1000, "a receive returned more than a second after the unplug");
+            isTrue(Arrays.stream(closes).max().getAsLong() < 1000, "a close took a second or more");
             equal(devices, openedDevices(), "descriptors open on devices");
             // The JIT and the collector move the JVM's resident size by about a megabyte on a loaded host;
             // a leak of the library's would grow it every cycle.
