@@ -6,6 +6,7 @@
 #include <map>
 #include <thread>
 
+#include "OpenSslCrypto.h"
 #include "TestJar.h"
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
@@ -38,6 +39,7 @@ struct FakeServices : Services {
     bool readOnlyInstall = false, unreadableJars = false;
     std::int64_t now = 150;
     std::function<void()> beforeRead = [] {};
+    OpenSslCrypto openSsl;
 
     DirEntry& add(const std::wstring& path) {
         const auto slash = path.rfind(L'\\');
@@ -115,6 +117,7 @@ struct FakeServices : Services {
     std::unique_ptr<FileCopy> startCopy(const std::wstring& from, const std::wstring& to) override {
         return files[to].clear(), std::make_unique<Copy>(*this, from, to);
     }
+    CryptoService& crypto() override { return openSsl; }
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {
         if (moveFailure) throw *moveFailure;
