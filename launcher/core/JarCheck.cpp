@@ -817,6 +817,11 @@ JarVerdict JarPass::run(const JarFeed& feed, const JarProgress& progress, const 
 JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& runner,
                      std::size_t workers) {
     JarPass pass;
+    return verifyJar(jar, pass, progress, runner, workers);
+}
+
+JarVerdict verifyJar(ByteSource& jar, JarPass& pass, const JarProgress& progress,
+                     const ParallelRun& runner, std::size_t workers) {
     JarVerdict verdict = pass.open(jar);
     if (verdict != JarVerdict::complete) return verdict;
     std::uint64_t at = 0;

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmoor {
 
@@ -33,6 +34,14 @@ inline constexpr std::wstring_view kJarIncompleteOrDamaged =
     L"The new version's JAR File is incomplete or damaged.";
 inline constexpr std::wstring_view kCopyStalled =
     L"The update folder stopped answering while the new version was being copied.";
+
+// What follows the update failure line when an update of a signed install is refused: the
+// signers found in it (the subjects of their certificates), and the entry that the publisher's
+// signatures do not cover when that is why.
+inline constexpr std::wstring_view kNotFromPublisher =
+    L"The new version is not signed by the publisher of the installed version.";
+std::wstring notFromPublisherText(const std::vector<std::wstring>& signers,
+                                  std::wstring_view entry);
 
 std::wstring updatePrompt();
 std::wstring updateFailedMessage(std::wstring_view failureDescription);
