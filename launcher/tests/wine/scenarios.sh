@@ -159,5 +159,6 @@ expect_update_failed() {  # STARTS: the fixed text and the system's reason; java
 
 source "$here/launch-scenarios.sh"
 source "$here/update-scenarios.sh"
+source "$here/signature-scenarios.sh"
 "scenario_$scenario"
 echo "PASS [$scenario]"
