@@ -23,9 +23,9 @@ function(tarvio_add_fuzz_target)
     DEPENDS ${fuzz_SOURCES} ${fuzz_DEPENDS}
     COMMENT "Building the fuzz target ${_name} with clang")
   add_custom_target(${fuzz_TEST}.build ALL DEPENDS ${fuzz_BINARY})
-  get_filename_component(_corpus ${fuzz_CORPUS} NAME)
+  # The work corpus is the target's own, as targets may share their seeds.
   add_test(NAME ${fuzz_TEST}
     COMMAND ${PROJECT_SOURCE_DIR}/seriallib/tests/fuzz/run_fuzz.sh ${fuzz_BINARY}
-      ${fuzz_CORPUS} ${CMAKE_CURRENT_BINARY_DIR}/corpus-${_corpus} 5)
+      ${fuzz_CORPUS} ${CMAKE_CURRENT_BINARY_DIR}/corpus-${_name} 5)
   set_tests_properties(${fuzz_TEST} PROPERTIES LABELS "fuzz" TIMEOUT 120)
 endfunction()

@@ -113,6 +113,34 @@ fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
 
+# The jar check and the update's copy.
+C=$L/core/JarCheck.cpp U=velmoor_core_tests
+fault deflated-crc-unchecked $C \
+  's/if \(!whole \|\| crc_ != entry_->crc\)/if (!whole || (entry_->method == kMethodStored \&\& crc_ != entry_->crc))/' "$U"
+fault entry-count-at-least $C 's/return count == end.entries \|\| wrapped/return count >= end.entries || wrapped/' "$U"
+fault entries-may-overlap $C \
+  's/return index \+ 1 < entries.size\(\) \? entries\[index \+ 1\].start : end.dirStart;/return end.dirStart;/' "$U"
+fault inflated-total-unbounded $C 's/inflated > end.fileSize \* kMaxInflatedPerJarByte/false/' "$U"
+fault name-twice-taken $C 's/if \(twice != byName.end\(\)\) return JarVerdict::damaged;//' "$U"
+fault no-manifest-taken $C \
+  's/return manifestSlot >= 0 \? JarVerdict::complete : JarVerdict::unrunnable;/return JarVerdict::complete;/; s/(JarVerdict JarPass::State::checkManifest\(\) const \{\n)/$1    if (manifestSlot < 0) return JarVerdict::complete;\n/' \
+  "$U|${W}jar_no_manifest"
+fault no-main-class-taken $C 's/return named \? JarVerdict::complete : JarVerdict::unrunnable;/return JarVerdict::complete;/' "$U"
+fault local-name-unchecked $C 's/if \(std::memcmp\(header \+ kLocalFileHeaderSize, name.data\(\), name.size\(\)\) != 0\)/if (false)/' "$U"
+fault local-flags-unchecked $C 's/le16\(header \+ 6\) != entry_->flags \|\|//' "$U"
+fault descriptor-fields-compared $C 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
+fault prefix-refused $C 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
+  "$U|${W}jar_prefixed"
+fault cut-inside-stored-jar-offered $C 's/if \(le32\(signature\) == kLocalFileHeaderSignature\) return JarVerdict::incomplete;//' "$U"
+fault offer-walks-the-directory $L/core/Update.cpp \
+  's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
+  "${W}jar_many_entries"
+fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
+  's/report_.end = verdict == JarVerdict::complete \?/report_.end = verdict == JarVerdict::complete || verdict == JarVerdict::incomplete ?/' "$U"
+fault future-publish-blocks $L/core/Update.cpp 's/    if \(\*localTime - now > kFutureSlackSeconds\) return \*remoteTime != \*localTime;\n//' \
+  "$U|${W}publish_future"
+fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\);\n//' "${W}copy_stopped"
+
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the
 # build after it is incremental.

@@ -35,6 +35,10 @@ inline constexpr std::wstring_view kJarIncompleteOrDamaged =
 inline constexpr std::wstring_view kCopyStalled =
     L"The update folder stopped answering while the new version was being copied.";
 
+// Asked when the user clicks the splash window while an update is copied and checked.
+inline constexpr std::wstring_view kStopUpdatePrompt =
+    L"Stop installing the update?\r\nThe installed version starts, unchanged.";
+
 // What follows the update failure line when an update of a signed install is refused: the
 // signers found in it (the subjects of their certificates), and the entry that the publisher's
 // signatures do not cover when that is why.

@@ -114,6 +114,9 @@ LRESULT LaunchForm::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT:
             onPaint();
             return 0;
+        case WM_LBUTTONUP:
+            onSplashClick();
+            return 0;
         case WM_DPICHANGED:
             onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
@@ -366,13 +369,31 @@ void LaunchForm::installUpdate(const std::wstring& remoteJar, const std::wstring
 }
 
 void LaunchForm::onCopyPoll() {
-    if (!copy_) return;
+    if (!copy_ || askingStop_) return;
     const ULONGLONG elapsed = ::GetTickCount64() - copyStarted_;
     if (copy_->poll(static_cast<std::int64_t>(elapsed)) == UpdateCopyRun::Outcome::pending) {
         if (elapsed >= kProgressAfterMs) progressShown_ = copy_->progress();
         return;
     }
     endCopy();
+}
+
+// The splash takes neither the focus nor keys, so a click on it is how the user stops a copy
+// that runs long (a slow share, a large jar): a question first, since a click can be a slip.
+// Meanwhile the copy goes on, and what comes of it waits for the answer; yes gives the copy up
+// as a close would, whether or not it has ended meanwhile, and the installed jar starts.
+void LaunchForm::onSplashClick() {
+    if (!copy_ || askingStop_) return;
+    askingStop_ = true;
+    const bool stop = services_.askYesNo(std::wstring(kStopUpdatePrompt));
+    askingStop_ = false;
+    // A close or the session's end, while the question was open, has given the copy up.
+    if (!stop || !copy_) return;
+    stopTimer1();
+    giveUpWork();
+    loadApplication();
+    comeBackOnTop();
+    startTimer1();
 }
 
 // As after the update check, no tick runs while the outcome's box is open, and the count

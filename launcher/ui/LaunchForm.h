@@ -63,6 +63,7 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void offer(const std::optional<UpdateFindings>& findings);
     void onChangesReadPoll();
     void onCopyPoll();
+    void onSplashClick();
     void endCopy();
     void onEndSession();
     void giveUpWork();
@@ -100,6 +101,8 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     std::shared_ptr<UpdateCopyRun> copy_;
     ULONGLONG copyStarted_ = 0;
     std::optional<double> progressShown_;
+    // The user is being asked whether to stop the copy: its outcome waits for the answer.
+    bool askingStop_ = false;
     // The session is ending: nothing more is copied or started.
     bool sessionEnding_ = false;
 };

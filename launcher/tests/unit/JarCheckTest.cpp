@@ -56,6 +56,10 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     };
     std::string changed = classFile;
     changed[1000] ^= 1;
+    // A stored entry whose data is another entry, local header and all, whose record points there.
+    const Jar in = writeJar({{"in.class", "payload"}});
+    const Jar nested = writeJar(
+        {manifest, {"box.bin", in.text().substr(0, in.dir), false}, main, {"in.class", "payload"}});
     const Jar inner = writeJar({manifest, main});
     Jar outer = writeJar({manifest, {"lib/inner.jar", inner.text(), false}, main});
     outer.bytes.resize(outer.data[1] + inner.bytes.size());
@@ -97,6 +101,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          [](Jar& j) { j.put(j.central[2] + 42, j.end + 30, 4); }, C, I},
         {"a second record on an entry's bytes", small,
          [](Jar& j) { j.put(j.central[2] + 42, j.local[1], 4); }, C, D},
+        {"an entry inside another's data", nested,
+         [](Jar& j) { j.put(j.central[3] + 42, j.data[1], 4); }, C, D},
         {"one entry more", small, [](Jar& j) { j.put(j.end + 8, 4, 2), j.put(j.end + 10, 4, 2); },
          D, D},
         {"one entry less", small, [](Jar& j) { j.put(j.end + 8, 2, 2), j.put(j.end + 10, 2, 2); },

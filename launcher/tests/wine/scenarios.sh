@@ -111,24 +111,28 @@ map_drive_d() {
     ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
 }
 
-publish() {  # [SIZE|small|large|zip64]: an install with a jar from 2020, the published one from 2024
+publish() {  # [SIZE|KIND]: an install with a jar from 2020, the published one from 2024
     make_install
     mkdir -p "$update_folder"
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"
     case "${1:-}" in
-    small | large | zip64)  # a real one, made once per build; flip_at: a byte inside compressed data
+    [a-z]*)  # a real one of make-jar.py's KIND, made once per build; flip_at: a byte inside compressed data
         mkdir -p "$VELMOOR_JARS"
         flip_at=$("$here/../../demo/slowdrive/make-jar.py" "$1" "$VELMOOR_JARS/$1.jar")
         cp "$VELMOOR_JARS/$1.jar" "$work/published.jar" ;;
-    *)  # the launcher offers only a complete archive: a real one, of one entry
-        if [ $# -gt 0 ]; then head -c "$1" /dev/urandom; else echo "published jar"; fi >"$work/published"
-        python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w").write(sys.argv[2], "data")' \
-            "$work/published.jar" "$work/published" ;;
+    *) write_jar "${1:-}" ;;
     esac
     touch -d 2024-01-01 "$work/published.jar"
     cp -p "$work/published.jar" "$update_folder/$jar"
+}
+write_jar() {  # [SIZE]: a real jar that java could start, of a manifest and one more entry
+    if [ -n "${1:-}" ]; then head -c "$1" /dev/urandom; else echo "published jar $RANDOM"; fi >"$work/published"
+    python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: tarvio.Main\r\n\r\n")
+    z.write(sys.argv[2], "data")' "$work/published.jar" "$work/published"
 }
 
 # OPTION...: the update folder served from here on by the slow drive, shaped by the options.
@@ -155,6 +159,11 @@ expect_update_failed() {  # STARTS: the fixed text and the system's reason; java
         fail "no update error with a description"
     expect_java "$1"
     expect_installed old
+}
+
+expect_refused() {  # STARTS: as expect_update_failed, the reason the jar check's
+    expect "box: An error occured trying to update the application\\r\\nThe new version's JAR File is incomplete or damaged."
+    expect_update_failed "$1"
 }
 
 source "$here/launch-scenarios.sh"

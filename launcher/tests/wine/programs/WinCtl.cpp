@@ -1,11 +1,11 @@
 // Test driver for the launcher under Wine: starts it, plays the user through the steps on its
 // command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
 // java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
-// click=BUTTON, closed (the splash), watch[=SHOT] (the splash's strip and answers, until a box or
-// the splash's end, with screenshots SHOT-N.png every 2 s), second (a second launcher, another
-// window in front; second=EXE runs that spelling of the launcher), lock=PATH (held unshared),
-// run=COMMAND (Unix, /bin/sh), and always last exit (the launcher's). A step that does not come
-// prints "timeout: STEP".
+// click=BUTTON, press (a mouse click on the splash), closed (the splash), watch[=SHOT] (the
+// splash's strip and answers, until a box or the splash's end, with screenshots SHOT-N.png every 2
+// s), second (a second launcher, another window in front; second=EXE runs that spelling of the
+// launcher), lock=PATH (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit (the
+// launcher's). A step that does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -214,6 +214,17 @@ int wmain(int argc, wchar_t** argv) {
                   changes.substr(changes.size() - std::min<size_t>(changes.size(), 60)));
             print(L"filled-top-line",
                   std::to_wstring(::SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0)));
+        } else if (verb == L"press") {
+            // Through the system's input, as the user's mouse would, at the splash's middle.
+            RECT window{};
+            done =
+                splash && ::GetWindowRect(splash, &window) &&
+                ::SetCursorPos((window.left + window.right) / 2, (window.top + window.bottom) / 2);
+            INPUT clicks[2]{};
+            clicks[0].type = clicks[1].type = INPUT_MOUSE;
+            clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            done = done && ::SendInput(2, clicks, sizeof(INPUT)) == 2;
         } else if (verb == L"click") {
             done = dialog && click(dialog, argument);
         } else if (verb == L"watch") {
