@@ -161,5 +161,8 @@ JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress = {},
 // The same with a pass of the caller's, with its hooks, whose kept files it reads afterwards.
 JarVerdict verifyJar(ByteSource& jar, JarPass& pass, const JarProgress& progress = {},
                      const ParallelRun& runner = {}, std::size_t workers = 1);
+// After a complete open on `jar`, the pass's run on the same source.
+JarVerdict runOnSource(JarPass& pass, ByteSource& jar, const JarProgress& progress = {},
+                       const ParallelRun& runner = {}, std::size_t workers = 1);
 
 }  // namespace velmoor

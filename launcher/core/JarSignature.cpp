@@ -41,9 +41,12 @@ std::string signaturePart(std::string_view name) {
     return {};
 }
 
+bool isBlock(std::string_view key) {
+    return std::ranges::any_of(kBlockSuffixes, [&](auto suffix) { return key.ends_with(suffix); });
+}
+
 bool isKept(std::string_view key) {
-    return key == kManifestName || key.ends_with(kSignatureFileSuffix) ||
-           std::ranges::any_of(kBlockSuffixes, [&](auto suffix) { return key.ends_with(suffix); });
+    return key == kManifestName || key.ends_with(kSignatureFileSuffix) || isBlock(key);
 }
 
 std::span<const unsigned char> bytesOf(std::string_view text) {
@@ -106,7 +109,11 @@ JarHooks JarDigests::hooks() {
         workers_.push_back(std::make_unique<std::vector<Digest>>());
         return std::make_unique<Consumer>(crypto_, *workers_.back());
     };
-    hooks.keep = [](std::string_view name) { return isKept(signaturePart(name)); };
+    hooks.keep = [this](std::string_view name) {
+        const std::string key = signaturePart(name);
+        blocks_ += isBlock(key);
+        return isKept(key);
+    };
     return hooks;
 }
 
@@ -205,9 +212,7 @@ JarSignatures readSignatures(JarDigests& jar, const KeptFiles& kept) {
     // In the order of their names, so that the signers are always named in one order.
     for (const auto& [name, block] : files) {
         const std::string_view key = name;
-        if (result.signers.size() == 64 ||
-            std::ranges::none_of(kBlockSuffixes, [&](auto s) { return key.ends_with(s); }))
-            continue;
+        if (result.signers.size() == 64 || !isBlock(key)) continue;
         std::string signatureFileName(key.substr(0, key.rfind('.')));
         const std::string* signatureFile = find(signatureFileName.append(kSignatureFileSuffix));
         if (!signatureFile) continue;

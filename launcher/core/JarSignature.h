@@ -48,6 +48,9 @@ class JarDigests {
     };
     // After a complete pass: each worker's digests, in no particular order.
     const std::vector<std::unique_ptr<std::vector<Digest>>>& workers() const { return workers_; }
+    // Once the pass has opened the jar: whether its directory names a signature block, without
+    // which no signature stands.
+    bool hasBlocks() const { return blocks_ > 0; }
     CryptoService& crypto() { return crypto_; }
 
   private:
@@ -55,6 +58,7 @@ class JarDigests {
     CryptoService& crypto_;
     // Each worker's digests, written by that worker alone.
     std::vector<std::unique_ptr<std::vector<Digest>>> workers_;
+    std::size_t blocks_ = 0;
 };
 
 // The signatures of a jar, and what its entries' digests say.

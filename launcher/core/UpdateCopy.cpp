@@ -61,16 +61,18 @@ class CountedSource final : public ByteSource {
 
 }  // namespace
 
-// The keys that sign the installed jar, read whole from the local disk in a pass of its own. A
-// jar that cannot be read, or does not pass, carries no signature that verifies: the install
-// then takes updates as an unsigned one does.
+// The keys that sign the installed jar, read whole from the local disk in a pass of its own; a
+// jar whose directory names no signature block is unsigned, and is read no further. A jar that
+// cannot be read, or does not pass, carries no signature that verifies: the install then takes
+// updates as an unsigned one does.
 std::vector<Sha256Digest> UpdateCopyRun::publisherKeys(Services& services) noexcept {
     try {
         const std::unique_ptr<ByteSource> installed = services.openBytes(localJar_);
         JarDigests digests(services.crypto());
         JarPass pass(digests.hooks());
         const auto counted = [this](std::uint64_t, std::uint64_t) { return step(), carryOn(); };
-        if (verifyJar(*installed, pass, counted) == JarVerdict::complete)
+        if (pass.open(*installed) == JarVerdict::complete && digests.hasBlocks() &&
+            runOnSource(pass, *installed, counted) == JarVerdict::complete)
             return velmoor::publisherKeys(readSignatures(digests, pass.kept()));
     } catch (...) {
     }
