@@ -35,7 +35,8 @@ done
 for message in 'Error: No Java Application File (JAR File) Found in Directory' \
     'Error: No Java Executable File Found at:' 'Error launching application: ' \
     'An update is available for this application' 'Application Updated !' \
-    'An error occured trying to update the application' 'Whats new?' 'Stop installing the update?'; do
+    'An error occured trying to update the application' 'Whats new?' 'Stop installing the update?' \
+    'The new version is not signed by the publisher of the installed version.' 'Signer found: '; do
   grep -qF -- "$message" <<<"$program_text" || fail "the launcher does not show '$message'"
   grep -qF -- "$message" <<<"$guide_text" || fail "INSTALL.txt does not explain '$message'"
 done
