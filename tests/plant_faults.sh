@@ -119,13 +119,13 @@ fault deflated-crc-unchecked $C \
   's/if \(!whole \|\| crc_ != entry_->crc\)/if (!whole || (entry_->method == kMethodStored \&\& crc_ != entry_->crc))/' "$U"
 fault entry-count-at-least $C 's/return count == end.entries \|\| wrapped/return count >= end.entries || wrapped/' "$U"
 fault entries-may-overlap $C \
-  's/return index \+ 1 < entries.size\(\) \? entries\[index \+ 1\].start : end.dirStart;/return end.dirStart;/' "$U"
+  's/return index \+ 1 < entries.size\(\) \? entries\[index \+ 1\].start : end.dirStart;/return (void)index, end.dirStart;/' "$U"
 fault inflated-total-unbounded $C 's/inflated > end.fileSize \* kMaxInflatedPerJarByte/false/' "$U"
-fault name-twice-taken $C 's/if \(twice != byName.end\(\)\) return JarVerdict::damaged;//' "$U"
+fault name-twice-taken $C 's/if \(twice != byName.end\(\)\) return JarVerdict::damaged;/(void)twice;/' "$U"
 fault no-manifest-taken $C \
   's/return manifestSlot >= 0 \? JarVerdict::complete : JarVerdict::unrunnable;/return JarVerdict::complete;/; s/(JarVerdict JarPass::State::checkManifest\(\) const \{\n)/$1    if (manifestSlot < 0) return JarVerdict::complete;\n/' \
   "$U|${W}jar_no_manifest"
-fault no-main-class-taken $C 's/return named \? JarVerdict::complete : JarVerdict::unrunnable;/return JarVerdict::complete;/' "$U"
+fault no-main-class-taken $C 's/return named \?/return named || true ?/' "$U"
 fault local-name-unchecked $C 's/if \(std::memcmp\(header \+ kLocalFileHeaderSize, name.data\(\), name.size\(\)\) != 0\)/if (false)/' "$U"
 fault local-flags-unchecked $C 's/le16\(header \+ 6\) != entry_->flags \|\|//' "$U"
 fault descriptor-fields-compared $C 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
@@ -137,7 +137,7 @@ fault offer-walks-the-directory $L/core/Update.cpp \
   "${W}jar_many_entries"
 fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
   's/if \(verdict != JarVerdict::complete\) \{\n        report_.end = CopyReport::rejected;/if (verdict != JarVerdict::complete \&\& verdict != JarVerdict::incomplete) {\n        report_.end = CopyReport::rejected;/' "$U"
-fault future-publish-blocks $L/core/Update.cpp 's/    if \(\*localTime - now > kFutureSlackSeconds\) return \*remoteTime != \*localTime;\n//' \
+fault future-publish-blocks $L/core/Update.cpp 's/if \(\*localTime - now > kFutureSlackSeconds\) return \*remoteTime != \*localTime;/(void)now;/' \
   "$U|${W}publish_future"
 fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\);\n//' "${W}copy_stopped"
 

@@ -60,7 +60,10 @@ constexpr std::size_t kOutputBytes = 256 * 1024;
 // Progress is reported after this much more entry data, or after this long with any more.
 constexpr std::uint64_t kProgressStep = 4 * 1024 * 1024;
 constexpr std::chrono::milliseconds kReportStep{100};
-// How long a worker waiting for bytes, or for the others, sleeps between looks.
+// A worker waiting for bytes, or for the others, first gives way this many times, since the wait
+// is mostly short (a chunk on its way, another worker's entry), then sleeps this long between
+// looks, since over a slow share it is long.
+constexpr int kYieldsBeforeSleep = 100;
 constexpr std::chrono::milliseconds kIdleStep{1};
 
 std::uint16_t le16(const unsigned char* p) {
@@ -705,6 +708,23 @@ class Worker {
     std::vector<unsigned char> output_;
 };
 
+// Waits a little for a worker that found nothing to do.
+class Idle {
+  public:
+    void operator()(bool worked) {
+        if (worked) {
+            waits_ = 0;
+        } else if (++waits_ < kYieldsBeforeSleep) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(kIdleStep);
+        }
+    }
+
+  private:
+    int waits_ = 0;
+};
+
 // Reports the data checked to the progress callback, now and then, and stops the run when it
 // says so.
 class Reporter {
@@ -735,11 +755,12 @@ class Reporter {
 void feedAndCheck(Flow& flow, Worker& self, const JarFeed& feed, Reporter& reporter) {
     const std::uint64_t total = flow.pass.end.dirStart;
     std::uint64_t fed = 0;
+    Idle idle;
     while (flow.going() && fed < total) {
         const std::uint64_t chunk = fed / flow.slotSize;
         if (chunk >= flow.slotCount &&
             flow.freeBelow() < (chunk - flow.slotCount + 1) * flow.slotSize) {
-            if (!self.step()) std::this_thread::sleep_for(kIdleStep);
+            idle(self.step());
             reporter.now();
             continue;
         }
@@ -757,16 +778,17 @@ void feedAndCheck(Flow& flow, Worker& self, const JarFeed& feed, Reporter& repor
     }
     while (flow.going() && self.step()) reporter.now();
     while (flow.going() && flow.finished.load() < flow.pass.entries.size()) {
-        if (!self.step()) std::this_thread::sleep_for(kIdleStep);
+        idle(self.step());
         reporter.now();
     }
 }
 
 void checkAlong(Flow& flow, Worker& self) {
+    Idle idle;
     while (flow.going()) {
-        if (self.step()) continue;
-        if (self.done()) return;
-        std::this_thread::sleep_for(kIdleStep);
+        const bool worked = self.step();
+        if (!worked && self.done()) return;
+        idle(worked);
     }
 }
 
