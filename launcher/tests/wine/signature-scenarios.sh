@@ -1,6 +1,6 @@
 # Updates of a signed install, with real jars signed by jarsigner (signed-jars.sh lists them);
 # sourced by scenarios.sh. Each scenario publishes releases one after another, answering Yes.
-refused='box: An error occured trying to update the application\r\nThe new version is not signed by the publisher of the installed version.\r\n'
+publisher_box='box: An error occured trying to update the application\r\nThe new version is not signed by the publisher of the installed version.\r\n'
 
 install_signed() {  # JAR: the install's jar, from 2020
     make_install
@@ -21,8 +21,8 @@ offer_signed() {  # JAR: published, newer than the last; Yes, and the box that f
     expect_java "$offers"
 }
 
-expect_refused() {  # LINES: what the box says after the fixed lines; the installed jar untouched
-    expect "$refused$1"
+expect_not_from_publisher() {  # LINES: what the box says after the fixed lines; the installed jar untouched
+    expect "$publisher_box$1"
     expect_installed old
 }
 
@@ -38,13 +38,13 @@ expect_updated() {
 scenario_signed_rsa() {
     install_signed v1-rsa
     offer_signed v2-other
-    expect_refused 'Signer found: CN=Someone Else, O=Elsewhere, C=NL'
+    expect_not_from_publisher 'Signer found: CN=Someone Else, O=Elsewhere, C=NL'
     offer_signed v2-renewed
     expect_updated
     offer_signed v2-rsa-extra
-    expect_refused 'Signer found: CN=Tarvio Publisher, O=Ostrel RFID, C=DE\r\nUnsigned or changed entry: tarvio/Extra.class'
+    expect_not_from_publisher 'Signer found: CN=Tarvio Publisher, O=Ostrel RFID, C=DE\r\nUnsigned or changed entry: tarvio/Extra.class'
     offer_signed v2-rsa-forged
-    expect_refused 'Signer found: none'
+    expect_not_from_publisher 'Signer found: none'
 }
 
 # An unsigned install takes a signed update as before, and is from then on signed, with an EC
@@ -54,9 +54,9 @@ scenario_signed_ec() {
     offer_signed v2-ec
     expect_updated
     offer_signed v2-unsigned
-    expect_refused 'Signer found: none'
+    expect_not_from_publisher 'Signer found: none'
     offer_signed v2-ec-changed
-    expect_refused 'Signer found: CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE\r\nUnsigned or changed entry: tarvio/Main.class'
+    expect_not_from_publisher 'Signer found: CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE\r\nUnsigned or changed entry: tarvio/Main.class'
 }
 
 # A move to a new key: a release signed by the new key alone is refused until one signed by both
@@ -64,7 +64,7 @@ scenario_signed_ec() {
 scenario_signed_key_rotation() {
     install_signed v1-rsa
     offer_signed v3-new
-    expect_refused 'Signer found: CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE'
+    expect_not_from_publisher 'Signer found: CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE'
     offer_signed v2-both
     expect_updated
     offer_signed v3-new
