@@ -1,7 +1,8 @@
 # What each build tree ships, made by CPack from that tree's install() rules:
 #   linux-x86_64  libpellusk-jni_<version>_amd64.deb
 #   linux-i386    libpellusk-jni_<version>_i386.deb
-#   mingw-i686    Velmoor-<launcher version>-kit.zip, the launcher and its install guide
+#   mingw-i686    Velmoor-<launcher version>-kit.zip, the signed launcher and its install guide
+#                 (Velmoor-<launcher version>-test-signed-kit.zip when a test certificate signed it)
 # `cmake --build --preset linux-x86_64 --target packages` makes all three (scripts/package.sh).
 
 set(TARVIO_DIST_DIR ${CMAKE_SOURCE_DIR}/dist)
@@ -24,14 +25,12 @@ if(WIN32)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
   file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "")
 
-  # Whoever installs the launcher reads the guide with Notepad: CRLF line ends.
-  configure_file(${TARVIO_DIST_DIR}/launcher/INSTALL.txt ${CMAKE_BINARY_DIR}/kit/INSTALL.txt
-    @ONLY NEWLINE_STYLE CRLF)
-
   # The launcher's target is defined later in launcher/; decide once the whole tree is read.
+  # The kit's files are not this tree's own: MakePackages.cmake puts the signed launcher and the
+  # guide, which says who signed it, into kit/ before it runs CPack here.
   function(_velmoor_kit_contents)
     if(TARGET Velmoor)
-      install(TARGETS Velmoor RUNTIME DESTINATION . COMPONENT kit)
+      install(PROGRAMS ${CMAKE_BINARY_DIR}/kit/Velmoor.exe DESTINATION . COMPONENT kit)
       install(FILES ${CMAKE_BINARY_DIR}/kit/INSTALL.txt DESTINATION . COMPONENT kit)
       set(ready TRUE)
     else()
@@ -40,7 +39,8 @@ if(WIN32)
       set(ready FALSE)
     endif()
     # Read by the packages target of the x86_64 tree.
-    file(WRITE ${CMAKE_BINARY_DIR}/VelmoorKit.cmake "set(VELMOOR_KIT_READY ${ready})\n")
+    file(WRITE ${CMAKE_BINARY_DIR}/VelmoorKit.cmake
+      "set(VELMOOR_KIT_READY ${ready})\nset(VELMOOR_VERSION ${VELMOOR_VERSION})\n")
   endfunction()
   cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _velmoor_kit_contents)
 
@@ -124,6 +124,9 @@ install(FILES ${TARVIO_DIST_DIR}/debian/copyright ${_changelog}
 include(CPack)
 
 if(PELLUSK_ARCH STREQUAL "x86_64")
+  # Where every build signs the i686 launcher (dist/sign-launcher.sh), for the kit, the demonstration
+  # and the tests.
+  set(VELMOOR_SIGNED ${CMAKE_BINARY_DIR}/signing)
   # The packages of all three trees, after everything is built, and their tests.
   cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL include ${TARVIO_DIST_DIR}/dist.cmake)
 endif()

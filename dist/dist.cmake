@@ -9,11 +9,19 @@ set(_make_packages ${CMAKE_COMMAND}
   -DOUT=${PELLUSK_PACKAGES}
   -DTREES=${CMAKE_BINARY_DIR},${PELLUSK_I386_BUILD}
   -DKIT_TREE=${VELMOOR_WINDOWS_BUILD}
+  -DSIGNED=${VELMOOR_SIGNED}
   -P ${CMAKE_CURRENT_LIST_DIR}/MakePackages.cmake)
+
+# Every build signs the i686 launcher anew, with whatever certificate the environment names at
+# that moment, and says which; the x86_64 build is a test vehicle and stays unsigned.
+add_custom_target(velmoor_signed ALL
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/sign-launcher.sh ${VELMOOR_WINDOWS_BUILD}/launcher/Velmoor.exe ${VELMOOR_SIGNED}
+  VERBATIM)
+add_dependencies(velmoor_signed velmoor_windows)
 
 add_custom_target(packages
   COMMAND ${_make_packages}
-  DEPENDS Pellusk pellusk_deb_docs pellusk_i386 velmoor_windows
+  DEPENDS Pellusk pellusk_deb_docs pellusk_i386 velmoor_signed
   COMMENT "Making the Debian packages and the launcher kit in ${PELLUSK_PACKAGES}"
   USES_TERMINAL VERBATIM)
 
@@ -60,5 +68,5 @@ if(NOT TARVIO_I386_NATIVE)
 endif()
 
 # The launcher kit.
-add_test(NAME dist.kit COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_kit.sh ${PELLUSK_PACKAGES})
+add_test(NAME dist.kit COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_kit.sh ${PELLUSK_PACKAGES} ${VELMOOR_SIGNED})
 set_tests_properties(dist.kit PROPERTIES LABELS dist FIXTURES_REQUIRED dist_packages)

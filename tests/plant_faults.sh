@@ -79,10 +79,10 @@ L=launcher W=velmoor_wine_
 fault java-path-unquoted $L/core/Launch.cpp \
   's/std::wstring line = L"\\"";\n    line \+= javaPath;\n    line \+= L"\\" -jar/std::wstring line;\n    line += javaPath;\n    line += L" -jar/' \
   "velmoor_core_tests|${W}launch\$"
-fault update-copied-in-place $L/core/Update.cpp \
-  's/services.copyFile\(remoteJar, temporary\);\n        services.moveReplacing\(temporary, localJar\);/services.copyFile(remoteJar, localJar);/' \
-  "${W}disk_full"
-fault temporary-left-behind $L/core/Update.cpp 's/        services.removeFile\(temporary\);\n//' "${W}(newer_no|disk_full)"
+fault update-copied-in-place $L/core/UpdateCopy.cpp 's/temporary_\(temporaryJarPath\(localJar_\)\)/temporary_(localJar_)/' \
+  "${W}(disk_full|jar_damaged)"
+fault temporary-left-behind $L/core/Update.cpp 's/        services.removeLeftover\(temporary\);\n/        (void)temporary;\n/' \
+  "${W}update_leftover"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
@@ -93,7 +93,8 @@ fault upgrade-starts-nothing $L/ui/ChangesDialog.cpp 's/    Update\(\);\n    own
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \
   's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
 fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
-  's/if \(!startUpdateWorker\(run\)\) run->run\(services_\);/run->run(services_);/' "${W}drive_stalled"
+  's/if \(!startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
+  "${W}drive_stalled"
 fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
@@ -112,6 +113,27 @@ fault program-files-order $L/core/Launch.cpp \
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
+fault start-unwatched $L/ui/LaunchForm.cpp 's/    if \(window_\) watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
+fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
+  's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
+  "${W}java_fails"
+fault jar-path-as-ansi-mangles-it $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(path\)\) return path;/return path;/' \
+  "velmoor_core_tests|${W}ansi_paths"
+fault failed-update-kept $L/core/UpdateTrial.cpp 's/!exists\(services, previous\)\) \{/true) {/' \
+  "velmoor_core_tests|${W}update_undone"
+fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = refusedTime != remoteTime &&/findings.newer =/' \
+  "velmoor_core_tests|${W}update_undone"
+fault unreachable-claim-starts-nothing $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (!claim.held())/' \
+  "${W}claim_elsewhere"
+fault held-jar-offered $L/core/Update.cpp 's/findings.held = findings.newer && !services.canReplace\(findings.localJar\);/findings.held = false;/' \
+  "velmoor_core_tests|${W}newer_no"
+fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTRIBUTE_READONLY\)/attributes \& 0)/' "${W}update_leftover"
+
+# --- The launcher kit ----------------------------------------------------------------------------
+fault kit-ships-unsigned-launcher dist/MakePackages.cmake \
+  's/COPY_FILE \$\{SIGNED\}\/Velmoor.exe/COPY_FILE \${KIT_TREE}\/launcher\/Velmoor.exe/' 'dist\.kit'
+fault signature-digest-sha1 dist/sign-launcher.sh 's/-h sha256/-h sha1/' 'dist\.kit'
+fault test-signed-kit-named-as-release dist/MakePackages.cmake 's/-test-signed-kit\)/-kit)/' 'dist\.kit'
 
 # The jar check and the update's copy.
 C=$L/core/JarCheck.cpp U=velmoor_core_tests

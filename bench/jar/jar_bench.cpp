@@ -141,7 +141,15 @@ class CopyServices final : public velmoor::Services {
     std::optional<std::int64_t> lastModified(const std::wstring&) override { return {}; }
     velmoor::TextFile readTextFile(const std::wstring&, std::size_t) override { return {}; }
     bool canCreateFile(const std::wstring&) override { return true; }
-    bool startHidden(const std::wstring&, const std::wstring&) override { return false; }
+    void removeLeftover(const std::wstring&) override {}
+    void setHidden(const std::wstring&, bool) override {}
+    bool canReplace(const std::wstring&) override { return true; }
+    bool fitsJavaCommandLine(std::wstring_view) override { return true; }
+    std::optional<std::wstring> shortPath(const std::wstring&) override { return {}; }
+    std::unique_ptr<velmoor::StartedProcess> startHidden(const std::wstring&,
+                                                         const std::wstring&) override {
+        return nullptr;
+    }
 
     // A sequential copy, read through the pace.
     struct Copy final : velmoor::FileCopy {

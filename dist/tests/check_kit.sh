@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# check_kit.sh <packages dir>
-# The launcher kit: the launcher and the install guide, and a guide that names the very paths
-# the launcher has compiled in.
+# check_kit.sh <packages dir> <signing dir>
+# The launcher kit: the signed launcher and the install guide, and a guide that names the very
+# paths the launcher has compiled in and who signed it.
 set -euo pipefail
-packages=$1
+packages=$1 signing=$2
 
 status=0
 fail() { echo "FAILED: $*"; status=1; }
@@ -17,7 +17,24 @@ listing=$(cd "$work" && find . -type f | sort)
 [ "$listing" = "$(printf './%s/INSTALL.txt\n./%s/Velmoor.exe' "$top" "$top")" ] || fail "kit holds:"$'\n'"$listing"
 
 exe=$work/$top/Velmoor.exe guide=$work/$top/INSTALL.txt
+"$(dirname "$0")/../../launcher/tests/check-executable.py" "$exe" || fail "the signed Velmoor.exe fails the launcher's checks"
 objdump -f "$exe" | grep -q 'file format pei-i386' || fail "Velmoor.exe is not a 32-bit Windows program"
+
+# Authenticode over SHA-256, with the signer's chain; it verifies against the chain that signed
+# it, and no longer once a byte has changed. A test signature says so in the name and the guide.
+verify() { osslsigncode verify -CAfile "$1" -in "$2" 2>&1; }
+report=$(verify "$signing/verify-ca.pem" "$exe") || fail "the signature does not verify:"$'\n'"$report"
+grep -q '^Message digest algorithm *: SHA256' <<<"$report" || fail "the signature's digest is not SHA-256"
+osslsigncode extract-signature -pem -in "$exe" -out "$work/signature.pem" >/dev/null
+[ "$(openssl pkcs7 -print_certs -in "$work/signature.pem" | grep -c '^subject=')" -ge 2 ] || fail "the signature carries no chain"
+perl -0777 -pe "substr(\$_, $(($(stat -c %s "$exe") / 3)), 1) ^= 'x'" "$exe" >"$work/changed.exe"
+! verify "$signing/verify-ca.pem" "$work/changed.exe" >/dev/null || fail "a byte changed after signing still verifies"
+test_signed=no named=no said=no
+verify "$signing/test-chain/root.pem" "$exe" >/dev/null && test_signed=yes
+[[ $top == *-test-signed-kit ]] && named=yes
+grep -q 'TEST SIGNATURE - NOT FOR RELEASE' "$guide" && said=yes
+[[ $test_signed$named$said =~ ^(yesyesyes|nonono)$ ]] ||
+  fail "a test signature: $test_signed; the kit's name says so: $named; the guide says so: $said"
 
 # Notepad-friendly: every line ends in CR LF.
 [ "$(grep -c $'\r$' "$guide")" -eq "$(wc -l < "$guide")" ] || fail "INSTALL.txt has lines without CR LF"
@@ -25,6 +42,8 @@ objdump -f "$exe" | grep -q 'file format pei-i386' || fail "Velmoor.exe is not a
 # Every fixed path and file name the launcher uses appears in the guide, spelled as in the program.
 guide_text=$(tr -d '\r' < "$guide")
 program_text=$(strings -e l "$exe")
+signer=$(sed -n "/Signer's certificate:/,/Serial/ s/.*Subject: .*\/CN=//p" <<<"$report" | head -1)
+grep -qF -- "  $signer" <<<"$guide_text" || fail "INSTALL.txt does not name the signer '$signer'"
 for item in 'I:\Brantholm\Kelvanor\DevKit\lastest update\' 'TarvioChanges.txt' 'Tarvio.jar' \
     '\jre\bin\java.exe' 'C:\Program Files\Ostrel RFID\Tarvio\jre\bin\java.exe' \
     'C:\Program Files\Ostrel RFID Tarvio\jre\bin\java.exe'; do
@@ -36,6 +55,9 @@ for message in 'Error: No Java Application File (JAR File) Found in Directory' \
     'Error: No Java Executable File Found at:' 'Error launching application: ' \
     'An update is available for this application' 'Application Updated !' \
     'An error occured trying to update the application' 'Whats new?' 'Stop installing the update?' \
+    'The application stopped while starting' 'The new version of the application could not start' \
+    'Error: Java cannot open the JAR File' 'The application is running: close it' \
+    'left by an earlier update' \
     'The new version is not signed by the publisher of the installed version.' 'Signer found: '; do
   grep -qF -- "$message" <<<"$program_text" || fail "the launcher does not show '$message'"
   grep -qF -- "$message" <<<"$guide_text" || fail "INSTALL.txt does not explain '$message'"

@@ -12,17 +12,24 @@ std::array<std::wstring, 3> javaCandidates(std::wstring_view applicationDirector
             L"C:\\Program Files\\Ostrel RFID Tarvio\\jre\\bin\\java.exe"};
 }
 
-std::wstring applicationCommandLine(std::wstring_view javaPath,
-                                    std::wstring_view applicationDirectory,
-                                    std::wstring_view jarName) {
+std::wstring applicationCommandLine(std::wstring_view javaPath, std::wstring_view jarArgument) {
     std::wstring line = L"\"";
     line += javaPath;
     line += L"\" -jar \"";
-    line += applicationDirectory;
-    line += L'/';
-    line += jarName;
+    line += jarArgument;
     line += L'"';
     return line;
+}
+
+std::wstring javaJarArgument(Services& services, std::wstring_view applicationDirectory,
+                             std::wstring_view jarName) {
+    std::wstring path = std::wstring(applicationDirectory) + L'/' + std::wstring(jarName);
+    if (services.fitsJavaCommandLine(path)) return path;
+    const std::optional<std::wstring> shortForm =
+        services.shortPath(std::wstring(applicationDirectory) + L'\\' + std::wstring(jarName));
+    if (shortForm && services.fitsJavaCommandLine(*shortForm)) return *shortForm;
+    if (services.fitsJavaCommandLine(jarName)) return std::wstring(jarName);
+    return {};
 }
 
 std::wstring findJarFile(Services& services) {
@@ -43,21 +50,27 @@ std::wstring findJavaExecutable(Services& services) {
     return {};
 }
 
-LaunchResult loadApplication(Services& services) {
+Launch loadApplication(Services& services) {
     try {
         const std::wstring directory = services.applicationDirectory();
         services.setCurrentDirectory(directory);
         const std::wstring jarName = findJarFile(services);
-        if (jarName.empty()) return LaunchResult::failed;
+        if (jarName.empty()) return {};
         const std::wstring javaPath = findJavaExecutable(services);
-        if (javaPath.empty()) return LaunchResult::failed;
-        const std::wstring commandLine = applicationCommandLine(javaPath, directory, jarName);
-        if (services.startHidden(javaPath, commandLine)) return LaunchResult::started;
-        services.showMessage(launchFailedMessage(commandLine));
-        return LaunchResult::failed;
+        if (javaPath.empty()) return {};
+        const std::wstring localJar = directory + L"\\" + jarName;
+        const std::wstring jarArgument = javaJarArgument(services, directory, jarName);
+        if (jarArgument.empty()) {
+            services.showMessage(jarPathUnreadableMessage(localJar));
+            return {};
+        }
+        const std::wstring commandLine = applicationCommandLine(javaPath, jarArgument);
+        Launch launch{services.startHidden(javaPath, commandLine), localJar};
+        if (!launch.process) services.showMessage(launchFailedMessage(commandLine));
+        return launch;
     } catch (const PlatformError& error) {
         services.showMessage(unexpectedFailureMessage(error.description(), error.subject()));
-        return LaunchResult::failed;
+        return {};
     }
 }
 

@@ -23,6 +23,76 @@ std::wstring launchFailedMessage(std::wstring_view commandLine) {
     return text;
 }
 
+std::wstring jarPathUnreadableMessage(std::wstring_view jarPath) {
+    std::wstring text =
+        L"Error: Java cannot open the JAR File, as its path has characters outside the "
+        L"system's code page:\r\n";
+    text += jarPath;
+    return text;
+}
+
+namespace {
+
+// Enough for java's own reasons ("Error: ...", the exception and its cause), not a stack trace.
+constexpr std::size_t kErrorLines = 5;
+constexpr std::size_t kErrorLineLength = 300;
+
+bool isBlank(std::wstring_view line) {
+    return line.find_first_not_of(L" \t") == std::wstring_view::npos;
+}
+
+// Exit codes of a crash are status values, which read as such only in hexadecimal. By hand:
+// the C library's wide formatting would add tens of kilobytes to the launcher.
+std::wstring exitCodeText(std::uint32_t exitCode) {
+    const bool status = exitCode >= 0x10000;
+    const std::uint32_t base = status ? 16 : 10;
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), L"0123456789ABCDEF"[exitCode % base]);
+        exitCode /= base;
+    } while (exitCode != 0);
+    return status ? L"0x" + std::wstring(8 - digits.size(), L'0') + digits : digits;
+}
+
+std::wstring startFailure(std::wstring_view what, std::uint32_t exitCode,
+                          std::wstring_view errorOutput) {
+    std::wstring text(what);
+    text += L" (exit code " + exitCodeText(exitCode) + L")";
+    const std::wstring lines = javaErrorLines(errorOutput);
+    text += lines.empty() ? L"." : L":\r\n" + lines;
+    return text;
+}
+
+}  // namespace
+
+std::wstring javaErrorLines(std::wstring_view output) {
+    std::wstring lines;
+    std::size_t kept = 0;
+    for (std::size_t start = 0; start < output.size() && kept < kErrorLines;) {
+        std::size_t end = output.find_first_of(L"\r\n", start);
+        if (end == std::wstring_view::npos) end = output.size();
+        std::wstring_view line = output.substr(start, end - start);
+        start = end + 1;
+        if (isBlank(line)) continue;
+        line.remove_prefix(line.find_first_not_of(L" \t"));
+        if (line.starts_with(L"at ")) continue;
+        if (kept++ != 0) lines += L"\r\n";
+        lines += line.substr(0, kErrorLineLength);
+        if (line.size() > kErrorLineLength) lines += L"...";
+    }
+    return lines;
+}
+
+std::wstring applicationStoppedMessage(std::uint32_t exitCode, std::wstring_view errorOutput) {
+    return startFailure(L"The application stopped while starting", exitCode, errorOutput);
+}
+
+std::wstring updateUndoneMessage(std::uint32_t exitCode, std::wstring_view errorOutput) {
+    return startFailure(L"The new version of the application could not start", exitCode,
+                        errorOutput) +
+           L"\r\nThe previous version was put back and started.";
+}
+
 std::wstring unexpectedFailureMessage(std::wstring_view description, std::wstring_view subject) {
     std::wstring text(subject);
     if (!text.empty()) text += L"\r\n";
@@ -40,6 +110,21 @@ std::wstring updatePrompt() {
 std::wstring updateFailedMessage(std::wstring_view failureDescription) {
     std::wstring text = L"An error occured trying to update the application\r\n";
     text += failureDescription;
+    return text;
+}
+
+std::wstring updateWhileRunningMessage() {
+    std::wstring text(kUpdateAvailable);
+    text += L"\r\nThe application is running: close it, then start it again to install the update.";
+    return text;
+}
+
+std::wstring leftoverInTheWayMessage(std::wstring_view path, std::wstring_view reason) {
+    std::wstring text(kUpdateAvailable);
+    text += L"\r\nIt cannot be installed while this file, left by an earlier update, is there:\r\n";
+    text += path;
+    text += L"\r\n";
+    text += reason;
     return text;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,16 @@ inline constexpr std::wstring_view kApplicationTitle = L"Ostrel Tarvio Launcher"
 std::wstring noJarFoundMessage(std::wstring_view applicationDirectory);
 std::wstring noJavaFoundMessage(const std::array<std::wstring, 3>& candidates);
 std::wstring launchFailedMessage(std::wstring_view commandLine);
+std::wstring jarPathUnreadableMessage(std::wstring_view jarPath);
+
+// The first lines of what java wrote to its standard error, as a box can show them: blank lines
+// and the frames of a stack trace left out, each line cut to a readable length.
+std::wstring javaErrorLines(std::wstring_view output);
+
+// The application ended with an error while the splash window was open: its exit code and
+// java's own first lines. The same for a new version, whose previous one has been put back.
+std::wstring applicationStoppedMessage(std::uint32_t exitCode, std::wstring_view errorOutput);
+std::wstring updateUndoneMessage(std::uint32_t exitCode, std::wstring_view errorOutput);
 
 inline constexpr std::wstring_view kUpdateAvailable =
     L"An update is available for this application";
@@ -49,5 +60,10 @@ std::wstring notFromPublisherText(const std::vector<std::wstring>& signers,
 
 std::wstring updatePrompt();
 std::wstring updateFailedMessage(std::wstring_view failureDescription);
+
+// A newer jar that cannot be installed now: the installed one is held by the running
+// application, or a file left by an earlier update is in the copy's way.
+std::wstring updateWhileRunningMessage();
+std::wstring leftoverInTheWayMessage(std::wstring_view path, std::wstring_view reason);
 
 }  // namespace velmoor

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Crypto.h"
 #include "JarCheck.h"
@@ -41,6 +42,16 @@ class FileCopy {
     // Gives the target the source's last-modified time, as a copy by the system would, and
     // closes both files.
     virtual void finish() = 0;
+};
+
+// A process the launcher has started, watched while the splash window is open.
+class StartedProcess {
+  public:
+    virtual ~StartedProcess() = default;
+    // Its exit code once it has ended; nothing while it runs.
+    virtual std::optional<std::uint32_t> exitCode() = 0;
+    // The start of what it has written to its standard error so far, decoded.
+    virtual std::wstring errorOutput() = 0;
 };
 
 // How to spread work over the machine's cores: a runner and how many workers suit the machine.
@@ -114,9 +125,29 @@ class Services {
     // Removes a file if it is there; a failure is of no interest to the caller.
     virtual void removeFile(const std::wstring& path) noexcept = 0;
 
-    // Starts the program with the command line, its window hidden, without waiting for it and
-    // without keeping a handle to it. Returns false when the start failed.
-    virtual bool startHidden(const std::wstring& program, const std::wstring& commandLine) = 0;
+    // Removes what an earlier run left at the path, a read-only file or an empty folder too;
+    // throws when something stays there.
+    virtual void removeLeftover(const std::wstring& path) = 0;
+
+    // Gives a file the hidden attribute, or takes it away.
+    virtual void setHidden(const std::wstring& path, bool hidden) = 0;
+
+    // Whether a file could be replaced now: no other process holds it open against that, as a
+    // running Java application holds its jar.
+    virtual bool canReplace(const std::wstring& path) = 0;
+
+    // Whether a Java runtime reads the text back unchanged from its command line, which it reads
+    // in the ANSI code page: characters outside it arrive as '?' or as look-alikes.
+    virtual bool fitsJavaCommandLine(std::wstring_view text) = 0;
+
+    // The 8.3 form of an existing file's path, where its volume keeps short names.
+    virtual std::optional<std::wstring> shortPath(const std::wstring& path) = 0;
+
+    // Starts the program with the command line, its window hidden, without waiting for it. The
+    // process inherits the current directory and no handle but its standard ones. Nothing when
+    // the start failed.
+    virtual std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
+                                                        const std::wstring& commandLine) = 0;
 };
 
 }  // namespace velmoor

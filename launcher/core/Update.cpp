@@ -6,6 +6,7 @@
 #include "Launch.h"
 #include "Messages.h"
 #include "PlatformError.h"
+#include "UpdateTrial.h"
 
 namespace velmoor {
 
@@ -98,20 +99,42 @@ UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applica
     findings.remoteJar = std::wstring(kUpdateFolder) + std::wstring(jarName);
     findings.localJar = std::wstring(applicationDirectory) + L"\\" + std::wstring(jarName);
     const std::wstring temporary = temporaryJarPath(findings.localJar);
-    services.removeFile(temporary);
+    try {
+        services.removeLeftover(temporary);
+    } catch (const PlatformError& error) {
+        findings.leftover = error;
+    }
     const auto remoteTime = services.lastModified(findings.remoteJar);
     if (!remoteTime) return findings;
-    findings.newer = isUpdateOffered(remoteTime, services.lastModified(findings.localJar),
+    // A refusal holds for the publish that earned it only.
+    const std::wstring refused = refusedJarPath(findings.localJar);
+    const auto refusedTime = services.lastModified(refused);
+    if (refusedTime && refusedTime != remoteTime) services.removeFile(refused);
+    findings.newer = refusedTime != remoteTime &&
+                     isUpdateOffered(remoteTime, services.lastModified(findings.localJar),
                                      services.currentTime()) &&
                      isCompleteJar(services, findings.remoteJar) &&
-                     services.canCreateFile(temporary);
-    findings.changesFile = findings.newer && changesFilePresent(services, changesFilePath());
+                     (findings.leftover || services.canCreateFile(temporary));
+    findings.held = findings.newer && !services.canReplace(findings.localJar);
+    findings.changesFile = findings.newer && !findings.held && !findings.leftover &&
+                           changesFilePresent(services, changesFilePath());
     return findings;
 }
 
 void offerUpdate(Services& services, UpdateHost& host,
                  const std::optional<UpdateFindings>& findings) {
     if (!findings || !findings->newer) {
+        host.loadApplication();
+        return;
+    }
+    if (findings->held) {
+        services.showMessage(updateWhileRunningMessage());
+        host.skipLaunch();
+        return;
+    }
+    if (findings->leftover) {
+        services.showMessage(leftoverInTheWayMessage(findings->leftover->subject(),
+                                                     findings->leftover->description()));
         host.loadApplication();
         return;
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "PlatformError.h"
 #include "Services.h"
 
 namespace velmoor {
@@ -57,6 +58,8 @@ class UpdateHost {
   public:
     virtual ~UpdateHost() = default;
     virtual void loadApplication() = 0;
+    // Starts nothing, the application being already running; the window closes soon.
+    virtual void skipLaunch() = 0;
     // Copies the published jar over the installed one without holding up the windows, tells the
     // user how it went and then launches the application.
     virtual void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) = 0;
@@ -72,6 +75,10 @@ struct UpdateFindings {
     std::wstring remoteJar;
     bool newer = false;        // the published jar is to be offered
     bool changesFile = false;  // the update folder lists the changes file
+    // The installed jar is held by the running application: it cannot be replaced now.
+    bool held = false;
+    // Why a file that an earlier update left in the copy's way could not be removed.
+    std::optional<PlatformError> leftover;
     // The changes text for the dialog, once the changes file has been read.
     std::optional<std::wstring> changes;
 };
@@ -80,14 +87,17 @@ struct UpdateFindings {
 // reads the two jars' times and, for a newer jar, looks for the changes file; the file is read
 // apart, under a bound of its own. A newer jar is offered only to an install folder that takes
 // a new file: there the copy could not even begin, and an offer that fails on every start is
-// worse than none. It shows nothing, so it may run on a worker thread that the launcher stops
-// waiting for. A changes file that cannot be searched for counts as none.
+// worse than none. A publish that was installed once and failed to start is not offered again.
+// It shows nothing, so it may run on a worker thread that the launcher stops waiting for. A
+// changes file that cannot be searched for counts as none.
 UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applicationDirectory,
                                    std::wstring_view jarName);
 
 // The user-facing half: offers a newer jar with the changes dialog, else with a yes/no box,
 // and has it installed if the user wants it, or launches the application, or leaves that to
-// the dialog. No findings (the update folder did not answer) means a launch in silence.
+// the dialog. No findings (the update folder did not answer) means a launch in silence. A newer
+// jar that cannot be installed now is not offered: the user is told why, and the application
+// starts, unless it is running already.
 void offerUpdate(Services& services, UpdateHost& host,
                  const std::optional<UpdateFindings>& findings);
 

@@ -8,6 +8,7 @@
 #include "Messages.h"
 #include "PlatformError.h"
 #include "Update.h"
+#include "UpdateTrial.h"
 
 namespace velmoor {
 
@@ -191,7 +192,7 @@ CopyReport UpdateCopyRun::conclude(Services& services) {
     }
     if (report_.end == CopyReport::verified) {
         try {
-            services.moveReplacing(temporary_, localJar_);
+            installCopy(services, temporary_, localJar_);
             return report_;
         } catch (const PlatformError& error) {
             services.removeFile(temporary_);

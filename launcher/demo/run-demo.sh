@@ -4,7 +4,8 @@
 # a plain start, splash-144dpi.png and splash-192dpi.png, the same on screens of those
 # resolutions, changes-dialog.png (and changes-dialog-144dpi.png), the dialog that offers
 # a newer jar from the update folder with its changes file, and splash-copying.png, the splash
-# while a 17 MB jar comes in from a slow update drive (slowdrive/, at 5 MB/s).
+# while a 17 MB jar comes in from a slow update drive (slowdrive/, at 5 MB/s). It first says who
+# signed the launcher, and checks the signature.
 # Needs scripts/build.sh to have run.   Usage: [VELMOOR_WINE_ARCH=win64] launcher/demo/run-demo.sh OUTPUT_DIR
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTPUT_DIR" >&2; exit 2; }
@@ -13,18 +14,28 @@ source "$root/launcher/tests/wine/loader.sh"
 mkdir -p "$1"
 output=$(cd "$1" && pwd)
 # VELMOOR_WINE_ARCH=win64 runs the x86_64 build under the 64-bit Wine loader, for hosts that
-# cannot run i386 code; by default the i686 build runs under the 32-bit loader.
+# cannot run i386 code; by default the i686 build runs under the 32-bit loader, signed as the
+# build signs it for the kit.
 if [ "${VELMOOR_WINE_ARCH:-win32}" = win64 ]; then
     windows_build="$root/build/mingw-x86_64/launcher"
+    exe="$windows_build/Velmoor.exe"
 else
     windows_build="$root/build/mingw-i686/launcher"
+    signed="$root/build/linux-x86_64/signing"
+    exe="$signed/Velmoor.exe"
 fi
-exe="$windows_build/Velmoor.exe"
 programs="$windows_build/tests/wine/programs"
 slowdrive="$root/build/linux-x86_64/launcher/demo/slowdrive/slowdrive"
 for file in "$exe" "$programs/java.exe" "$programs/winctl.exe" "$slowdrive"; do
     [ -f "$file" ] || { echo "missing $file: run scripts/build.sh first" >&2; exit 1; }
 done
+if [ -n "${signed:-}" ]; then
+    verdict=$(osslsigncode verify -CAfile "$signed/verify-ca.pem" -in "$exe" | grep '^Signature verification') ||
+        { echo "the signature of $exe does not verify" >&2; exit 1; }
+    echo "Velmoor.exe is signed with $(cat "$signed/signed-by.txt") (osslsigncode verify: ${verdict#*: })"
+else
+    echo "Velmoor.exe is the x86_64 build, a test vehicle: not signed"
+fi
 
 work=$(mktemp -d "$root/build/velmoor-demo.XXXXXX")
 # The prefix and display are made as for the Wine scenarios; nothing is mounted below "none".

@@ -11,6 +11,7 @@
 #include "core/Launch.h"
 #include "core/Messages.h"
 #include "core/PlatformError.h"
+#include "core/UpdateTrial.h"
 #include "resource.h"
 
 namespace velmoor {
@@ -55,8 +56,8 @@ bool registerClass(HINSTANCE instance, WNDPROC procedure) {
 
 }  // namespace
 
-LaunchForm::LaunchForm(HINSTANCE instance, Win32Services& services)
-    : instance_(instance), services_(services) {}
+LaunchForm::LaunchForm(HINSTANCE instance, Win32Services& services, bool holdsInstall)
+    : instance_(instance), services_(services), holdsInstall_(holdsInstall) {}
 
 LaunchForm::~LaunchForm() {
     if (window_) closeWindow();
@@ -216,6 +217,7 @@ void LaunchForm::Timer1_Timer() {
         comeBackOnTop();
         startTimer1();
     }
+    if (watched_) watchStart();
     // While the changes file is read or the update copied, the count stays at its start: the
     // window must not close before it has shown what comes of them.
     if (changesRead_ || copy_) counter_.restart();
@@ -223,7 +225,10 @@ void LaunchForm::Timer1_Timer() {
     progressBarColour_ = RGB(tick.red, 0, 0);
     const RECT strip = toPixels(layout_.progressBar);
     ::InvalidateRect(window_, &strip, FALSE);
-    if (tick.close) closeWindow();
+    if (tick.close) {
+        endWatch();
+        closeWindow();
+    }
 }
 
 // A close request (Alt+F4, WM_CLOSE from another program) before the user was asked anything
@@ -272,8 +277,10 @@ void LaunchForm::doFirstTickWork() {
         const std::wstring jarName = findJarFile(services_);
         if (jarName.empty()) {
             counter_.shortenAfterNoJar();
-        } else {
+        } else if (holdsInstall_) {
             checkForUpdate(jarName);
+        } else {
+            loadApplication();
         }
     });
 }
@@ -445,7 +452,9 @@ void LaunchForm::comeBackOnTop() {
 // has owned a box, Wine hands the splash to a window manager, and where none runs it holds the
 // hiding of such a window up to 2 s: cleared of its visible style, the window goes without being
 // hidden first, and what lay under it is drawn again.
+// A watch that the window's end cuts short is not a trial passed: the next start watches again.
 void LaunchForm::closeWindow() {
+    watched_.reset();
     if (changesDialog_) changesDialog_->disown();
     RECT covered{};
     ::GetWindowRect(window_, &covered);
@@ -460,10 +469,51 @@ bool LaunchForm::preTranslateMessage(MSG& message) {
 
 void LaunchForm::loadApplication() {
     if (sessionEnding_) return;
-    if (velmoor::loadApplication(services_) == LaunchResult::failed) {
+    Launch launch = velmoor::loadApplication(services_);
+    if (!launch.process) {
         stopTimer1();
         counter_.shortenAfterLaunchFailure();
+        return;
     }
+    if (window_) watched_ = std::move(launch);
+}
+
+void LaunchForm::skipLaunch() {
+    stopTimer1();
+    counter_.shortenAfterLaunchFailure();
+}
+
+// A start that ends with an error while the window is open is reported, with java's reasons; a
+// new version that does so gives way to the previous one, which then starts, watched in turn.
+// A start that ends well is the user's to see.
+void LaunchForm::watchStart() {
+    const std::optional<std::uint32_t> exitCode = watched_->process->exitCode();
+    if (!exitCode) return;
+    if (*exitCode == 0) {
+        endWatch();
+        return;
+    }
+    const Launch ended = std::move(*watched_);
+    watched_.reset();
+    stopTimer1();
+    const FailedStart failed = failedStart(services_, ended.localJar, *exitCode,
+                                           ended.process->errorOutput(), holdsInstall_);
+    // The previous version starts while the user reads why, with a window of its own.
+    if (failed.restored) loadApplication();
+    services_.showMessage(failed.message);
+    if (watched_) {
+        counter_.restart();
+    } else if (!failed.restored) {
+        counter_.shortenAfterLaunchFailure();
+    }
+    comeBackOnTop();
+    startTimer1();
+}
+
+// The start has outlived the window, or ended well: a new version on trial has passed.
+void LaunchForm::endWatch() {
+    if (watched_ && holdsInstall_) passedStart(services_, watched_->localJar);
+    watched_.reset();
 }
 
 void LaunchForm::startTimer1() {

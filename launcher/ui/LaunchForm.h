@@ -9,6 +9,7 @@
 #include "ChangesDialog.h"
 #include "Win32Services.h"
 #include "WinHandles.h"
+#include "core/Launch.h"
 #include "core/Services.h"
 #include "core/SplashCounter.h"
 #include "core/SplashLayout.h"
@@ -24,7 +25,9 @@ namespace velmoor {
 // after the window has closed itself.
 class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
   public:
-    LaunchForm(HINSTANCE instance, Win32Services& services);
+    // Without the install's claim the application starts without an update check, and a start
+    // that fails is reported but not undone: the files are the claim holder's.
+    LaunchForm(HINSTANCE instance, Win32Services& services, bool holdsInstall);
     LaunchForm(const LaunchForm&) = delete;
     LaunchForm& operator=(const LaunchForm&) = delete;
     ~LaunchForm();
@@ -43,6 +46,7 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
                            const std::wstring& remoteJar) override;
     void changesDialogClosed() override;
     void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) override;
+    void skipLaunch() override;
 
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -69,6 +73,8 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     void giveUpWork();
     template <typename Work>
     void reportingFailures(Work work);
+    void watchStart();
+    void endWatch();
     void comeBackOnTop();
     void closeWindow();
     void startTimer1();
@@ -77,6 +83,7 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
 
     HINSTANCE instance_;
     Win32Services& services_;
+    const bool holdsInstall_;
     HWND window_ = nullptr;
     bool launchStarted_ = false;
     SplashCounter counter_;
@@ -105,6 +112,9 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     bool askingStop_ = false;
     // The session is ending: nothing more is copied or started.
     bool sessionEnding_ = false;
+    // The application started last, watched for as long as the window is open: java reports a
+    // jar it cannot open or run within a second or two, well inside the window's five.
+    std::optional<Launch> watched_;
 };
 
 }  // namespace velmoor

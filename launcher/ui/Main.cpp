@@ -16,11 +16,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         // Unclaimed: the first tick reports what fails with the folder.
     }
     const velmoor::InstallClaim claim(applicationDirectory);
-    if (!claim.held()) {
-        claim.bringHolderToFront();
-        return 0;
-    }
-    velmoor::LaunchForm launchForm(instance, services);
+    if (!claim.held() && claim.bringHolderToFront()) return 0;
+    velmoor::LaunchForm launchForm(instance, services, claim.held());
     if (!launchForm.show()) return 1;
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "HiddenStart.h"
 #include "Win32Error.h"
 #include "WinHandles.h"
 #include "core/AppDirectory.h"
@@ -83,21 +84,9 @@ void Win32Services::showMessage(const std::wstring& text) {
     ::MessageBoxW(messageOwner_, text.c_str(), title.c_str(), MB_OK | kMessageBoxStyle);
 }
 
-bool Win32Services::startHidden(const std::wstring& program, const std::wstring& commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process{};
-    // CreateProcessW may write into the command line, so it gets a copy of its own.
-    std::wstring writableLine = commandLine;
-    if (!::CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &process)) {
-        return false;
-    }
-    const KernelHandle processHandle(process.hProcess);
-    const KernelHandle threadHandle(process.hThread);
-    return process.dwProcessId != 0;
+std::unique_ptr<StartedProcess> Win32Services::startHidden(const std::wstring& program,
+                                                           const std::wstring& commandLine) {
+    return startHiddenProcess(program, commandLine);
 }
 
 bool Win32Services::askYesNo(const std::wstring& text) {
@@ -362,6 +351,65 @@ void Win32Services::moveReplacing(const std::wstring& source, const std::wstring
 
 void Win32Services::removeFile(const std::wstring& path) noexcept {
     ::DeleteFileW(path.c_str());
+}
+
+void Win32Services::removeLeftover(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const PlatformError error = lastError(path);
+        if (meansNothingMatched(error.code())) return;
+        throw error;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!::RemoveDirectoryW(path.c_str())) throw lastError(path);
+        return;
+    }
+    // Read-only, it would stay: the launcher's own leftover is its to remove.
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (!::DeleteFileW(path.c_str())) throw lastError(path);
+}
+
+void Win32Services::setHidden(const std::wstring& path, bool hidden) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw lastError(path);
+    const DWORD wanted =
+        hidden ? attributes | FILE_ATTRIBUTE_HIDDEN : attributes & ~FILE_ATTRIBUTE_HIDDEN;
+    if (wanted != attributes && !::SetFileAttributesW(path.c_str(), wanted)) throw lastError(path);
+}
+
+// Replacing the file deletes it by its name: a handle opened without delete sharing, as java
+// holds the jar it runs, is in the way.
+bool Win32Services::canReplace(const std::wstring& path) {
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        return true;
+    }
+    return ::GetLastError() != ERROR_SHARING_VIOLATION;
+}
+
+bool Win32Services::fitsJavaCommandLine(std::wstring_view text) {
+    // UTF-8 as the ANSI code page holds every character (and takes no default character).
+    if (text.empty() || ::GetACP() == CP_UTF8) return true;
+    BOOL usedDefault = FALSE;
+    const int length =
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
+                              static_cast<int>(text.size()), nullptr, 0, nullptr, &usedDefault);
+    return length > 0 && !usedDefault;
+}
+
+std::optional<std::wstring> Win32Services::shortPath(const std::wstring& path) {
+    const DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0) return std::nullopt;
+    std::wstring shortForm(needed, L'\0');
+    const DWORD length = ::GetShortPathNameW(path.c_str(), shortForm.data(), needed);
+    if (length == 0 || length >= needed) return std::nullopt;
+    shortForm.resize(length);
+    return shortForm;
 }
 
 }  // namespace velmoor

@@ -17,7 +17,8 @@ class Win32Services : public Services {
     void listDirectory(const std::wstring& pattern,
                        const std::function<bool(const DirEntry&)>& visit) override;
     void showMessage(const std::wstring& text) override;
-    bool startHidden(const std::wstring& program, const std::wstring& commandLine) override;
+    std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
+                                                const std::wstring& commandLine) override;
     bool askYesNo(const std::wstring& text) override;
     std::optional<std::int64_t> lastModified(const std::wstring& path) override;
     std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override;
@@ -29,6 +30,11 @@ class Win32Services : public Services {
     bool canCreateFile(const std::wstring& path) override;
     void moveReplacing(const std::wstring& source, const std::wstring& target) override;
     void removeFile(const std::wstring& path) noexcept override;
+    void removeLeftover(const std::wstring& path) override;
+    void setHidden(const std::wstring& path, bool hidden) override;
+    bool canReplace(const std::wstring& path) override;
+    bool fitsJavaCommandLine(std::wstring_view text) override;
+    std::optional<std::wstring> shortPath(const std::wstring& path) override;
 
     // The window the message boxes belong to, or none. An owned window stays above its owner,
     // and a window manager under Wine keeps it so too, so the splash never covers a question.

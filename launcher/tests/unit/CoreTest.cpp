@@ -1,9 +1,11 @@
 // The launcher's platform-free decisions, on an in-memory file system.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <future>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "OpenSslCrypto.h"
@@ -19,6 +21,7 @@
 #include "core/Update.h"
 #include "core/UpdateCheckRun.h"
 #include "core/UpdateCopy.h"
+#include "core/UpdateTrial.h"
 
 namespace velmoor {
 namespace {
@@ -31,6 +34,9 @@ struct FakeServices : Services {
     std::map<std::wstring, std::wstring> contents;
     std::map<std::wstring, std::int64_t> times;
     std::vector<std::wstring> messages, questions, commandLines;
+    // Characters past Latin-1 do not fit java's command line; the short forms of paths.
+    std::map<std::wstring, std::wstring> shortPaths;
+    std::set<std::wstring> hidden, heldOpen, stuck;
     std::optional<PlatformError> readFailure, openFailure, moveFailure;
     // The bytes of the files that copies read and write.
     std::map<std::wstring, std::string> files;
@@ -69,9 +75,31 @@ struct FakeServices : Services {
         questions.push_back(text);
         return false;
     }
-    bool startHidden(const std::wstring& program, const std::wstring& commandLine) override {
+    struct Process : StartedProcess {
+        std::optional<std::uint32_t> exitCode() override { return 1; }
+        std::wstring errorOutput() override { return L"Error: no main manifest attribute"; }
+    };
+    std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
+                                                const std::wstring& commandLine) override {
         commandLines.push_back(program + L" | " + commandLine);
-        return true;
+        return std::make_unique<Process>();
+    }
+    bool fitsJavaCommandLine(std::wstring_view text) override {
+        return std::ranges::all_of(text, [](wchar_t c) { return c < 0x100; });
+    }
+    std::optional<std::wstring> shortPath(const std::wstring& path) override {
+        return shortPaths.count(path) ? std::optional(shortPaths[path]) : std::nullopt;
+    }
+    bool canReplace(const std::wstring& path) override { return !heldOpen.count(path); }
+    void setHidden(const std::wstring& path, bool hide) override {
+        if (hide)
+            hidden.insert(path);
+        else
+            hidden.erase(path);
+    }
+    void removeLeftover(const std::wstring& path) override {
+        if (stuck.count(path)) throw PlatformError(145, L"The directory is not empty.", path);
+        removeFile(path);
     }
     std::optional<std::int64_t> lastModified(const std::wstring& path) override {
         return times.count(path) ? std::optional(times[path]) : std::nullopt;
@@ -119,13 +147,25 @@ struct FakeServices : Services {
     }
     CryptoService& crypto() override { return openSsl; }
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
+    // A move keeps the file's attributes, as it does on Windows.
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {
-        if (moveFailure) throw *moveFailure;
+        if (moveFailure && target == moveFailureTarget) {
+            const PlatformError failure = *moveFailure;
+            moveFailure.reset();
+            throw failure;
+        }
         files[target] = files[source], times[target] = times[source], files.erase(source);
+        times.erase(source);
+        if (hidden.erase(source))
+            hidden.insert(target);
+        else
+            hidden.erase(target);
     }
+    std::wstring moveFailureTarget = L"D:\\Apps\\Tarvio\\Tarvio.jar";
     void removeFile(const std::wstring& path) noexcept override {
         removed.push_back(path);
         files.erase(path);
+        times.erase(path);
     }
 };
 
@@ -172,13 +212,65 @@ TEST(LoadApplication, StartsTheRuntimeQuotedWithTheJarAtADrivesRoot) {
     const std::wstring java = javaCandidates(L"C:\\")[1];
     services.add(java);
     services.add(L"C:\\Tarvio.jar");
-    EXPECT_EQ(loadApplication(services), LaunchResult::started);
+    EXPECT_TRUE(loadApplication(services).process);
     const std::wstring line = L"\"" + java + L"\" -jar \"C:\\/Tarvio.jar\"";
     EXPECT_EQ(services.commandLines, std::vector<std::wstring>{java + L" | " + line});
     // A failed search for jars names the folder.
     EXPECT_EQ(listingSubject(kApp + L"\\*.jar"), kApp);
     EXPECT_EQ(listingSubject(L"C:\\*.jar"), L"C:\\");
     EXPECT_EQ(applicationDirectoryOf(L"C:\\Velmoor.exe"), L"C:\\");
+}
+
+// java reads its command line in the ANSI code page: the jar goes by a form it reads back whole.
+TEST(LoadApplication, TheJarByAPathJavaCanRead) {
+    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1\u03b2\u03b9\u03bf";
+    const struct {
+        std::wstring directory, jar, shortForm, expected;  // expected empty: nothing starts
+    } cases[] = {
+        {L"D:\\T\u00fcr", L"Tarvio.jar", L"", L"D:\\T\u00fcr/Tarvio.jar"},
+        {greek, L"Tarvio.jar", L"D:\\TARV~1\\TARVIO.JAR", L"D:\\TARV~1\\TARVIO.JAR"},
+        {greek, L"Tarvio.jar", L"", L"Tarvio.jar"},
+        {greek, L"\u03a9.jar", L"D:\\TARV~1\\\u03a9.jar", L""},
+    };
+    for (const auto& c : cases) {
+        FakeServices services;
+        services.appDirectory = c.directory;
+        services.add(c.directory + L"\\" + c.jar);
+        services.add(javaCandidates(c.directory)[1]);
+        if (!c.shortForm.empty()) services.shortPaths[c.directory + L"\\" + c.jar] = c.shortForm;
+        EXPECT_EQ(!c.expected.empty(), !!loadApplication(services).process);
+        if (c.expected.empty()) {
+            EXPECT_EQ(services.messages,
+                      std::vector{jarPathUnreadableMessage(c.directory + L"\\" + c.jar)});
+        } else {
+            EXPECT_TRUE(services.commandLines.at(0).ends_with(L" -jar \"" + c.expected + L"\""));
+        }
+    }
+}
+
+// What the user reads when the application stops while starting: java's reasons, not its stack.
+TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
+    const struct {
+        std::uint32_t code;
+        std::wstring output, expected;
+    } cases[] = {
+        {1, L"", L"The application stopped while starting (exit code 1)."},
+        {1,
+         L"Error: LinkageError occurred while loading main class A\r\n\tjava.lang."
+         L"UnsupportedClassVersionError: A has been compiled by a more recent version\r\n",
+         L"The application stopped while starting (exit code 1):\r\nError: LinkageError occurred"
+         L" while loading main class A\r\njava.lang.UnsupportedClassVersionError: A has been "
+         L"compiled by a more recent version"},
+        {0xC0000005,
+         L"Exception in thread \"main\" E\n\tat A.main(A.java:1)\n\n\tat B\nCaused by: F\n"
+         L"2\n3\n4\n5\n",
+         L"The application stopped while starting (exit code 0xC0000005):\r\nException in thread "
+         L"\"main\" E\r\nCaused by: F\r\n2\r\n3\r\n4"},
+        {2, std::wstring(400, L'x'),
+         L"The application stopped while starting (exit code 2):\r\n" + std::wstring(300, L'x') +
+             L"..."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(applicationStoppedMessage(c.code, c.output), c.expected);
 }
 
 TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
@@ -213,13 +305,14 @@ const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChange
 // An install with a jar and a newer one in the update folder; the host counts launches and
 // the changes dialogs shown.
 struct Install : FakeServices, UpdateHost {
-    int launches = 0, dialogs = 0;
+    int launches = 0, dialogs = 0, skipped = 0;
     bool dialogWorks = true;
     Install() {
         times = {{kLocal, 100}, {kRemote, 200}};
         add(kRemote);
     }
     void loadApplication() override { ++launches; }
+    void skipLaunch() override { ++skipped; }
     void installUpdate(const std::wstring&, const std::wstring&) override {}
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
         dialogs += dialogWorks;
@@ -242,6 +335,7 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         const char* why;
         void (*arrange)(Install&);
         bool asks = true;
+        std::wstring message = {};  // said instead of the offer
     } cases[] = {
         {"no changes file", [](Install&) {}},
         {"hidden changes file", [](Install& t) { t.addChanges(true); }},
@@ -259,6 +353,11 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
          false},
         {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
         {"read-only install", [](Install& t) { t.addChanges(), t.readOnlyInstall = true; }, false},
+        {"the application runs", [](Install& t) { t.addChanges(), t.heldOpen.insert(kLocal); },
+         false, updateWhileRunningMessage()},
+        {"a leftover stays",
+         [](Install& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, false,
+         leftoverInTheWayMessage(temporaryJarPath(kLocal), L"The directory is not empty.")},
         {"unreadable jar", [](Install& t) { t.unreadableJars = true; }, false},
         // Installed with a time more than a day ahead of the clock: any other publish is newer.
         {"installed from the future", [](Install& t) { t.times[kLocal] = t.now + 86401; }},
@@ -272,10 +371,12 @@ TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
         c.arrange(t);
         t.check();
         EXPECT_EQ(t.questions, std::vector<std::wstring>(c.asks, updatePrompt()));
+        EXPECT_EQ(t.messages, std::vector<std::wstring>(!c.message.empty(), c.message));
         EXPECT_EQ(t.dialogs, 0);
-        EXPECT_EQ(t.launches, 1);
+        // A running application is not started a second time.
+        EXPECT_EQ(t.launches + t.skipped * 2, t.heldOpen.empty() ? 1 : 2);
         // What an earlier start could not remove goes before anything is looked at.
-        EXPECT_EQ(t.removed, std::vector<std::wstring>{temporaryJarPath(kLocal)});
+        EXPECT_EQ(t.removed, std::vector<std::wstring>(t.stuck.empty(), temporaryJarPath(kLocal)));
     }
 }
 
@@ -359,8 +460,51 @@ TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTim
         EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
         EXPECT_EQ(t.times[kLocal], replaced ? 200 : 100);
         EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
+        // The replaced jar stays, hidden, until the new one has started.
+        EXPECT_EQ(t.files.count(previousJarPath(kLocal)), replaced);
+        EXPECT_EQ(t.hidden.count(previousJarPath(kLocal)), replaced);
     }
     EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
+}
+
+// A new version that fails to start gives way to the one it replaced, and its publish is not
+// offered again; a later one is. Other failed starts are only reported.
+TEST(UpdateTrial, ANewVersionThatDoesNotStartIsUndoneOnce) {
+    Copying t;
+    UpdateCopyRun run(kRemote, kLocal);
+    run.run(t);
+    run.poll(0);
+    run.conclude(t);
+    const std::wstring previous = previousJarPath(kLocal), refused = refusedJarPath(kLocal);
+    EXPECT_EQ(failedStart(t, kLocal, 1, L"Error: x", false).message,
+              applicationStoppedMessage(1, L"Error: x"));
+    const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
+    EXPECT_TRUE(undone.restored);
+    EXPECT_EQ(undone.message, updateUndoneMessage(1, L"Error: x"));
+    EXPECT_EQ(t.files[kLocal], "old");
+    EXPECT_EQ(t.files[refused], t.published);
+    EXPECT_EQ(t.hidden, std::set{refused});
+    EXPECT_FALSE(t.files.count(previous));
+    EXPECT_FALSE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
+    EXPECT_FALSE(failedStart(t, kLocal, 1, L"", true).restored);
+    t.times[kRemote] = 300;
+    EXPECT_TRUE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
+    EXPECT_FALSE(t.files.count(refused));
+    // Passed: the replaced jar goes. Undone where the previous jar cannot come back: the new
+    // version stays, and the box says why.
+    for (const bool passes : {true, false}) {
+        Copying again;
+        UpdateCopyRun copy(kRemote, kLocal);
+        copy.run(again), copy.poll(0), copy.conclude(again);
+        if (passes) {
+            passedStart(again, kLocal);
+        } else {
+            again.moveFailure = PlatformError(5, L"Access is denied.", previous);
+            EXPECT_FALSE(failedStart(again, kLocal, 1, L"", true).restored);
+        }
+        EXPECT_EQ(again.files[kLocal], again.published);
+        EXPECT_EQ(again.files.count(previous), !passes);
+    }
 }
 
 // A read that hangs: the copy is given up on the stall bound, or by a close, without waiting

@@ -77,3 +77,68 @@ scenario_java_lookup() {
     expect "box: Error launching application: \"$program2\" -jar \"$(winpath "$install")/Tarvio.jar\""
     expect_java 0
 }
+
+# java ends with an error while the splash is open: a box says so with java's own first line, and
+# the splash goes a second after it. A java that runs on inherits nothing of the launcher's: the
+# next start, as soon as this launcher has gone, claims the install and looks for the update
+# (which waits for the application to close); and the megabyte it writes to each of its standard
+# output and error after the launcher has gone costs it nothing.
+scenario_java_fails() {
+    publish
+    VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not find or load main class Tarvio' \
+        drive splash box=No java box=OK closed
+    expect "box: The application stopped while starting (exit code 1):\\r\\nError: Could not find or load main class Tarvio"
+    expect_ms closed-ms 900 1900
+    VELMOOR_JAVA_RUN_MS=1000 VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
+    drive box=OK
+    grep -q '^box: .*The application is running' "$out" || fail "the next start did not look for the update"
+    timeout 30 sh -c "until grep -q '^spewed-ms' '$record'; do sleep 0.1; done" || fail "java was held up writing"
+    local spewed
+    spewed=$(sed -n 's/^spewed-ms: //p' "$record")
+    ((spewed <= 2000)) || fail "java took $spewed ms to write its output"
+    expect_java 2
+}
+
+# java reads its command line in the ANSI code page (1252 here): from a folder whose name has
+# letters outside it, java gets a form of the jar's path it can open (Wine keeps short names for
+# every file), and never a look-alike that names another folder's jar (Tarvio-Omega for
+# Tarvio-Ωmega).
+scenario_ansi_paths() {
+    rm -f "$WINEPREFIX/dosdevices/i:"
+    mkdir -p "$work/Tarvio-Omega" && echo "decoy jar" >"$work/Tarvio-Omega/Tarvio.jar"
+    local folder
+    for folder in Ταρβιο Тарвио 塔维奥 Tarvio-Ωmega; do
+        install="$work/$folder"
+        make_install
+        drive splash java closed
+        [ "$(sed -n 's/^jar-head: //p' "$record" | tail -1)" = "installed jar." ] ||
+            fail "java opened no jar or another from $folder: $(grep '^jar-' "$record" | tail -2)"
+    done
+    expect_java 4
+}
+
+# A launcher on another computer holds the install (its lock file names that computer): this
+# one cannot reach it, and starts the installed jar without looking for an update.
+scenario_claim_elsewhere() {
+    publish
+    python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<II", 4242, 1) + "OTHERPC".ljust(16, "\0").encode("utf-16-le"))' \
+        >"$install/Velmoor.lock"
+    VELMOOR_JAVA_RECORD=$(winpath "$work/holder.txt") VELMOOR_JAVA_HOLD="$(winpath "$install")\\Velmoor.lock" \
+        VELMOOR_JAVA_RUN_MS=60000 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
+    on_exit "kill $!"
+    timeout 30 sh -c "until grep -q '^holding' '$work/holder.txt' 2>/dev/null; do sleep 0.1; done" || fail "nothing holds the lock file"
+    drive splash java closed
+    expect_java 1 "$(java_command Tarvio.jar)"
+    ! grep -q '^box' "$out" || fail "an update was offered under another's claim"
+}
+
+# The kit's signed Velmoor.exe (VELMOOR_EXE names it) in a plain launch: the signature changes
+# nothing at run time.
+scenario_signed_launch() {
+    osslsigncode extract-signature -in "$VELMOOR_EXE" -out "$work/signature" >/dev/null || fail "$VELMOOR_EXE is not signed"
+    make_install
+    rm -f "$WINEPREFIX/dosdevices/i:"
+    drive splash java closed
+    expect "splash-taskbar: none"
+    expect_java 1 "$(java_command Tarvio.jar)" "show: 0"
+}

@@ -56,19 +56,54 @@ scenario_newer_yes() {
 }
 
 # A second launcher started while the first asks, from the install's other spelling (Z: for D:),
-# brings that question to the front and ends. Then Yes, but the installed jar is held open by a
-# running copy of the application.
+# brings that question to the front and ends. Then the application runs on, holding its jar: the
+# next start says that it must be closed for the update, copies nothing and starts no second one.
 scenario_newer_no() {
     map_drive_d
     install="$drive_d/Tarvio"
     publish
-    drive box "second=Z:${install//\//\\}\\$launcher_exe" box=No java
+    VELMOOR_JAVA_RUN_MS=5000 drive box "second=Z:${install//\//\\}\\$launcher_exe" box=No java
     expect_ms second-ms 0 3000
     expect "second-front: #32770 first" "$prompt"
     expect_java 1 "$(java_command Tarvio.jar)"
+    drive box=OK
+    expect "box: An update is available for this application\\r\\nThe application is running: close it, then start it again to install the update."
+    expect_java 1
     expect_installed old
-    drive "lock=$(winpath "$install")\\Tarvio.jar" box=Yes box=OK java
-    expect_update_failed 2
+}
+
+# The new version fails to start: the one it replaced is put back and started, and the box gives
+# java's reason. The same publish is not offered again; a later one is.
+scenario_update_undone() {
+    publish
+    export VELMOOR_JAVA_FAIL_ON="published jar"
+    drive box=Yes box=OK java box=OK java
+    expect "box: Application Updated !" "box: The new version of the application could not start (exit code 1):\\r\\nno main manifest attribute, in $(winpath "$install")/Tarvio.jar\\r\\nThe previous version was put back and started."
+    expect_java 2
+    expect_installed old
+    cmp -s "$install/Tarvio.jar.refused" "$work/published.jar" || fail "the refused version is not kept"
+    [ ! -e "$install/Tarvio.jar.previous" ] || fail "the previous version is kept twice"
+    drive java
+    touch -d 2025-01-01 "$update_folder/$jar"
+    drive box=No java
+    expect "$prompt"
+    expect_java 4
+    [ ! -e "$install/Tarvio.jar.refused" ] || fail "the refusal outlived its publish"
+}
+
+# What an earlier update left where the copy goes: a read-only file is removed and the update
+# offered; a folder, which the launcher does not remove, is named in a box instead of the offer,
+# and the installed version starts.
+scenario_update_leftover() {
+    publish
+    echo "left" >"$install/$jar.update.tmp" && chmod a-w "$install/$jar.update.tmp"
+    drive box=No java
+    expect "$prompt"
+    mkdir -p "$install/$jar.update.tmp/inner"
+    drive box=OK java
+    grep -qF "box: An update is available for this application\\r\\nIt cannot be installed while this file, left by an earlier update, is there:\\r\\n$(winpath "$install")\\$jar.update.tmp\\r\\n" "$out" ||
+        fail "no box names the leftover"
+    expect_java 2
 }
 
 # Upgrade after the splash has closed itself, the changes in UTF-16 BE as Notepad saves them; on a

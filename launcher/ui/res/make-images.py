@@ -19,10 +19,6 @@ def bmp_header(width, height, bits, palette_entries, image_size, compression=0):
     return file_header + info
 
 
-def row_stride(width, bits):
-    return ((width * bits + 31) // 32) * 4
-
-
 def logo_index(x, y, w, h):
     """Palette index 0..255: a red ring with a "T" inside, on a dark radial background."""
     cx, cy = w / 2, h / 2 - 4
@@ -47,17 +43,6 @@ def logo_palette():
     return b"".join(struct.pack("<BBBB", b, g, r, 0) for (b, g, r) in entries)
 
 
-def write_logo():
-    w, h = 134, 144
-    stride = row_stride(w, 8)
-    rows = []
-    for y in reversed(range(h)):  # BMP rows run bottom-up
-        row = bytes(logo_index(x, y, w, h) for x in range(w))
-        rows.append(row + b"\0" * (stride - w))
-    data = b"".join(rows)
-    (HERE / "logo.bmp").write_bytes(bmp_header(w, h, 8, 256, len(data)) + logo_palette() + data)
-
-
 def rle8_row(row):
     """One row in BI_RLE8's encoded mode: (count, index) pairs, then the end of the line."""
     out = bytearray()
@@ -71,42 +56,39 @@ def rle8_row(row):
     return bytes(out) + b"\0\0"
 
 
-def write_large_logo():
-    """The same logo drawn at twice the size, for screens above 96 dpi; run-length encoded,
-    since uncompressed it would take a quarter of the launcher's size budget."""
-    scale = 2
-    w, h = 134 * scale, 144 * scale
-    rows = []
-    for y in reversed(range(h)):
-        rows.append(rle8_row(bytes(
-            logo_index((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5, 134, 144)
-            for x in range(w))))
+def rle8_bitmap(name, w, h, index, palette):
+    """A picture of palette indexes, run-length encoded: uncompressed, the logos and the dialog's
+    picture would take a fifth of the launcher's size budget."""
+    rows = [rle8_row(bytes(index(x, y) for x in range(w))) for y in reversed(range(h))]
     data = b"".join(rows) + b"\0\1"  # the end of the bitmap
-    header = bmp_header(w, h, 8, 256, len(data), compression=1)
-    (HERE / "logo-large.bmp").write_bytes(header + logo_palette() + data)
+    header = bmp_header(w, h, 8, len(palette) // 4, len(data), compression=1)
+    (HERE / name).write_bytes(header + palette + data)
 
 
-def rgb_picture(size, pixel):
-    stride = row_stride(size, 24)
-    rows = []
-    for y in reversed(range(size)):
-        row = b"".join(struct.pack("<BBB", *reversed(pixel(x, y))) for x in range(size))
-        rows.append(row + b"\0" * (stride - 3 * size))
-    return b"".join(rows)
+def write_logo():
+    rle8_bitmap("logo.bmp", 134, 144, lambda x, y: logo_index(x, y, 134, 144), logo_palette())
 
 
-def image1_pixel(x, y):
-    """A green arrow pointing down into the changes, on black."""
+def write_large_logo():
+    """The same logo drawn at twice the size, for screens above 96 dpi."""
+    scale = 2
+    rle8_bitmap("logo-large.bmp", 134 * scale, 144 * scale,
+                lambda x, y: logo_index((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5, 134, 144),
+                logo_palette())
+
+
+def image1_index(x, y):
+    """A green arrow pointing down into the changes, on black: palette index 1 or 0."""
     size = 55
     cx = size / 2
     in_shaft = abs(x - cx) <= 6 and 6 <= y <= 30
     in_head = 30 <= y <= 48 and abs(x - cx) <= (48 - y)
-    return (0, 192, 0) if in_shaft or in_head else (0, 0, 0)
+    return 1 if in_shaft or in_head else 0
 
 
 def write_image1():
-    data = rgb_picture(55, image1_pixel)
-    (HERE / "image1.bmp").write_bytes(bmp_header(55, 55, 24, 0, len(data)) + data)
+    palette = struct.pack("<BBBBBBBB", 0, 0, 0, 0, 0, 192, 0, 0)  # black, then green (B, G, R, 0)
+    rle8_bitmap("image1.bmp", 55, 55, image1_index, palette)
 
 
 def icon_pixel(x, y):

@@ -1,37 +1,139 @@
-// Stands in for java.exe: appends how it was started (command line, current directory,
-// show-window state, its own path) to the file VELMOOR_JAVA_RECORD names, then signals the
-// event VELMOOR_JAVA_EVENT names, so that the test driver knows.
+// Stands in for java.exe. Like the real one it reads its arguments in the ANSI code page (main,
+// not wmain), opens the jar it is given with fopen, says "Error: Unable to access jarfile" on its
+// standard error and exits with 1 when it cannot, and holds the jar open without delete sharing
+// while it runs. It appends how it was started (command line, current directory, show-window
+// state, its own path, the jar argument and the jar's first bytes) to the file
+// VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
+//   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once)
+//   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit
+//   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does
+//   VELMOOR_JAVA_RUN_MS=MS        run until the process that started it has ended and MS ms
+//                                 more, holding the jar, and also the file VELMOOR_JAVA_HOLD
+//                                 names as a launcher holds its claim; then write
+//                                 VELMOOR_JAVA_SPEW bytes to standard output and error each,
+//                                 and record how long that took.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+namespace {
+
+std::wstring variable(const wchar_t* name) {
+    wchar_t value[1024] = L"";
+    ::GetEnvironmentVariableW(name, value, 1024);
+    return value;
+}
+
+std::string utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                       nullptr));
+    return bytes;
+}
+
+std::wstring fromAnsi(const std::string& bytes) {
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                      text.data(), static_cast<int>(text.size())));
+    return text;
+}
+
+void record(const std::wstring& lines) {
+    const HANDLE file =
+        ::CreateFileW(variable(L"VELMOOR_JAVA_RECORD").c_str(), FILE_APPEND_DATA,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    const std::string bytes = utf8(lines);
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+void write(DWORD stream, const std::string& bytes) {
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                nullptr);
+}
+
+// Waits, a bounded time, for the process that started this one to end.
+void awaitParent() {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD parent = 0;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !parent;
+         more = ::Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == ::GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+    }
+    ::CloseHandle(snapshot);
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, parent);
+    if (process) ::WaitForSingleObject(process, 60000), ::CloseHandle(process);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     ::GetStartupInfoW(&startup);
-    wchar_t directory[MAX_PATH] = L"", image[MAX_PATH] = L"", path[MAX_PATH] = L"",
-            event[MAX_PATH] = L"";
+    wchar_t directory[MAX_PATH] = L"", image[MAX_PATH] = L"";
     ::GetCurrentDirectoryW(MAX_PATH, directory);
     ::GetModuleFileNameW(nullptr, image, MAX_PATH);
-    ::GetEnvironmentVariableW(L"VELMOOR_JAVA_RECORD", path, MAX_PATH);
-    ::GetEnvironmentVariableW(L"VELMOOR_JAVA_EVENT", event, MAX_PATH);
     const std::wstring show =
         startup.dwFlags & STARTF_USESHOWWINDOW ? std::to_wstring(startup.wShowWindow) : L"unset";
-    const std::wstring record = L"command: " + std::wstring(::GetCommandLineW()) +
-                                L"\ndirectory: " + directory + L"\nshow: " + show + L"\nimage: " +
-                                image + L"\n";
-    std::string bytes(record.size() * 3, '\0');
-    bytes.resize(::WideCharToMultiByte(CP_UTF8, 0, record.data(), static_cast<int>(record.size()),
-                                       bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                       nullptr));
-    const HANDLE file =
-        ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE ||
-        !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
-        return 2;
+    const std::string jar = argc > 1 ? argv[argc - 1] : "";
+    std::string head;
+    bool failOn = false;
+    if (FILE* opened = std::fopen(jar.c_str(), "rb")) {
+        std::string bytes(65536, '\0');
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), opened));
+        std::fclose(opened);
+        const std::string marker = utf8(variable(L"VELMOOR_JAVA_FAIL_ON"));
+        failOn = !marker.empty() && bytes.find(marker) != std::string::npos;
+        for (const char c : bytes.substr(0, 16)) head += c >= ' ' && c <= '~' ? c : '.';
     }
-    ::CloseHandle(file);
-    const HANDLE started = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, event);
-    return started && ::SetEvent(started) ? 0 : 3;
+    record(L"command: " + std::wstring(::GetCommandLineW()) + L"\ndirectory: " + directory +
+           L"\nshow: " + show + L"\nimage: " + image + L"\njar-argument: " + fromAnsi(jar) +
+           L"\njar-head: " + fromAnsi(head.empty() ? "unreadable" : head) + L"\n");
+    const HANDLE started =
+        ::OpenEventW(EVENT_MODIFY_STATE, FALSE, variable(L"VELMOOR_JAVA_EVENT").c_str());
+    if (started) ::SetEvent(started);
+
+    std::wstring exit = variable(L"VELMOOR_JAVA_EXIT");
+    std::string error = utf8(variable(L"VELMOOR_JAVA_STDERR"));
+    if (head.empty()) {
+        exit = L"1", error = "Error: Unable to access jarfile " + jar;
+    } else if (failOn) {
+        exit = L"1:100", error = "no main manifest attribute, in " + jar;
+    }
+    const int runMs = _wtoi(variable(L"VELMOOR_JAVA_RUN_MS").c_str());
+    if (runMs > 0) {
+        const HANDLE held =
+            ::CreateFileA(jar.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+        const HANDLE claim =
+            ::CreateFileW(variable(L"VELMOOR_JAVA_HOLD").c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (claim != INVALID_HANDLE_VALUE) record(L"holding: claim\n");
+        awaitParent();
+        ::Sleep(runMs);
+        const std::string block(4096, 'x');
+        const ULONGLONG before = ::GetTickCount64();
+        for (int written = 0; written < _wtoi(variable(L"VELMOOR_JAVA_SPEW").c_str());
+             written += 4096) {
+            write(STD_OUTPUT_HANDLE, block);
+            write(STD_ERROR_HANDLE, block);
+        }
+        record(L"spewed-ms: " + std::to_wstring(::GetTickCount64() - before) + L"\n");
+        ::CloseHandle(held);
+        ::CloseHandle(claim);
+    }
+    const auto colon = exit.find(L':');
+    if (colon != std::wstring::npos) ::Sleep(_wtoi(exit.c_str() + colon + 1));
+    if (!error.empty()) write(STD_ERROR_HANDLE, error + "\r\n");
+    return _wtoi(exit.c_str());
 }
