@@ -176,10 +176,28 @@ fault offer-walks-the-directory $L/core/Update.cpp \
   's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
   "${W}jar_many_entries"
 fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
-  's/report_.end = verdict == JarVerdict::complete \?/report_.end = verdict == JarVerdict::complete || verdict == JarVerdict::incomplete ?/' "$U"
+  's/if \(verdict != JarVerdict::complete\) \{\n        report_.end = CopyReport::rejected;/if (verdict != JarVerdict::complete \&\& verdict != JarVerdict::incomplete) {\n        report_.end = CopyReport::rejected;/' "$U"
 fault future-publish-blocks $L/core/Update.cpp 's/if \(\*localTime - now > kFutureSlackSeconds\) return \*remoteTime != \*localTime;/(void)now;/' \
   "$U|${W}publish_future"
 fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\);\n//' "${W}copy_stopped"
+
+# Signed installs: Wine's crypt32 compares no messageDigest; a key, not a certificate, is the
+# publisher; CNG takes ECDSA's r and s as fixed halves; every entry outside the signature files
+# (META-INF's too) must be signed by the publisher; an installed jar with a changed entry is not
+# a signed one.
+fault block-digest-unchecked $L/ui/Win32Crypto.cpp \
+  's/!std::equal\(digest->begin\(\), digest->end\(\), signedHash.begin\(\), signedHash.end\(\)\)/false/' "${W}signed_rsa"
+fault key-of-certificate $L/ui/Win32Crypto.cpp \
+  's/BlockSigner\{sha256Of\(\*this, \*key\)/BlockSigner{sha256Of(*this, {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded})/' \
+  "${W}signed_rsa"
+fault ecdsa-signature-as-der $L/ui/Win32Crypto.cpp 's/bytes = std::move\(\*raw\);/(void)raw;/' "${W}signed_ec"
+fault unsigned-entry-taken $L/core/JarSignature.cpp 's/ \|\| !\(entry.signedBy & publisherBits\)//' \
+  "velmoor_core_tests|${W}signed_rsa"
+fault meta-inf-unsigned $L/core/JarSignature.cpp \
+  's/return name.ends_with\(.\/.\) \|\|/return name.ends_with(\x27\/\x27) || name.starts_with("META-INF\/") ||/' velmoor_core_tests
+fault installed-digest-errors-ignored $L/core/JarSignature.cpp \
+  's/(return e.listing == JarSignatures::Listing::differs)/$1 \&\& e.name.empty()/' velmoor_core_tests
+fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(keys, /refusalOf({}, /' "${W}signed_ec"
 
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the

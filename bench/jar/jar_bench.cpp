@@ -1,8 +1,10 @@
 // The launcher's jar check against a plain read of the same file through a buffer of the same
 // size, in one run, so that the ratio does not depend on the disk or the page cache of the day.
-// The check runs on one worker and on as many as the machine has cores. With --copy, also the
+// The check runs on one worker and on as many as the machine has cores, and also with every
+// entry digested and the signatures read, as for a signed install. With --copy, also the
 // update's copy as the launcher makes it (the jar checked as it comes in) from a reader throttled
-// to a slow share's pace, against a plain copy from the same reader.
+// to a slow share's pace, against a plain copy from the same reader, over an install of the same
+// jar, whose own signature, when it has one, is read from the local disk beside the copy.
 // Usage: jar_bench JAR [runs] [--copy]
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +22,10 @@
 #include <vector>
 
 #include "core/JarCheck.h"
+#include "core/JarSignature.h"
+#include "core/PlatformError.h"
 #include "core/UpdateCopy.h"
+#include "tests/unit/OpenSslCrypto.h"
 
 namespace {
 
@@ -107,11 +112,15 @@ std::string narrow(const std::wstring& path) {
 class CopyServices final : public velmoor::Services {
   public:
     CopyServices(Pace& pace, std::size_t workers) : pace_(pace), workers_(workers) {}
+    // The installed jar is on the local disk: its reads are not paced.
     std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override {
-        return std::make_unique<FileSource>(open(narrow(path).c_str(), O_RDONLY),
-                                            [this](std::size_t n) { pace_(n); });
+        const int fd = open(narrow(path).c_str(), O_RDONLY);
+        if (fd < 0) throw velmoor::PlatformError(2, L"not found");
+        if (path.ends_with(L".installed")) return std::make_unique<FileSource>(fd, [](auto) {});
+        return std::make_unique<FileSource>(fd, [this](std::size_t n) { pace_(n); });
     }
     velmoor::ParallelWork parallelWork() override { return {runOnThreads, workers_}; }
+    velmoor::CryptoService& crypto() override { return crypto_; }
     std::unique_ptr<velmoor::FileCopy> startCopy(const std::wstring& source,
                                                  const std::wstring& target) override {
         return std::make_unique<Copy>(
@@ -167,6 +176,7 @@ class CopyServices final : public velmoor::Services {
   private:
     Pace& pace_;
     std::size_t workers_;
+    velmoor::OpenSslCrypto crypto_;
 };
 
 // A plain copy through the same pace: 1 MiB reads, as the update's copy makes them.
@@ -194,6 +204,16 @@ std::vector<double> bestOf(int runs, std::initializer_list<std::function<void()>
     return best;
 }
 
+// The pass with the signatures' hooks, then the signatures read: the number of signers found.
+std::size_t checkSigned(ByteSource& jar, const velmoor::ParallelRun& run, std::size_t workers,
+                        JarVerdict& verdict) {
+    velmoor::OpenSslCrypto crypto;
+    velmoor::JarDigests digests(crypto);
+    velmoor::JarPass pass(digests.hooks());
+    verdict = velmoor::verifyJar(jar, pass, {}, run, workers);
+    return velmoor::readSignatures(digests, pass.kept()).signers.size();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -213,22 +233,32 @@ int main(int argc, char** argv) {
     plainRead(fd);  // warms the page cache, so both timings read from memory
     const std::size_t cores = std::max(2u, std::thread::hardware_concurrency());
     JarVerdict verdict = JarVerdict::complete, parallel = verdict, end = verdict;
+    JarVerdict signedOne = verdict, signedSpread = verdict;
+    std::size_t signers = 0;
     const std::vector<double> best =
         bestOf(runs, {[&] { plainRead(fd); }, [&] { verdict = velmoor::verifyJar(jar); },
                       [&] { parallel = velmoor::verifyJar(jar, {}, runOnThreads, cores); },
-                      [&] { end = velmoor::checkJarEnd(jar); }});
+                      [&] { end = velmoor::checkJarEnd(jar); },
+                      [&] { checkSigned(jar, {}, 1, signedOne); },
+                      [&] { signers = checkSigned(jar, runOnThreads, cores, signedSpread); }});
     const double read = best[0], verify = best[1], spread = best[2], check = best[3];
-    if (verdict != JarVerdict::complete || parallel != verdict || end != verdict) {
-        std::fprintf(stderr, "%s: not a complete jar (%d, %d, %d)\n", argv[1],
-                     static_cast<int>(end), static_cast<int>(verdict), static_cast<int>(parallel));
+    if (verdict != JarVerdict::complete || parallel != verdict || end != verdict ||
+        signedOne != verdict || signedSpread != verdict) {
+        std::fprintf(stderr, "%s: not a complete jar (%d, %d, %d, %d, %d)\n", argv[1],
+                     static_cast<int>(end), static_cast<int>(verdict), static_cast<int>(parallel),
+                     static_cast<int>(signedOne), static_cast<int>(signedSpread));
         return 1;
     }
-    std::printf("jar %.1f MB, best of %d\n", megabytes, runs);
+    std::printf("jar %.1f MB, %zu signer(s), best of %d\n", megabytes, signers, runs);
     std::printf("  plain read      %8.0f MB/s\n", megabytes / read);
     std::printf("  verifyJar 1     %8.0f MB/s   verify/plain read %.2f\n", megabytes / verify,
                 read / verify);
     std::printf("  verifyJar %-2zu    %8.0f MB/s   verify/plain read %.2f\n", cores,
                 megabytes / spread, read / spread);
+    std::printf("  + signatures 1  %8.0f MB/s   verify/plain read %.2f   %.2f s\n",
+                megabytes / best[4], read / best[4], best[4]);
+    std::printf("  + signatures %-2zu %8.0f MB/s   verify/plain read %.2f   %.2f s\n", cores,
+                megabytes / best[5], read / best[5], best[5]);
     std::printf("  checkJarEnd     %8.2f ms\n", check * 1000);
     close(fd);
     if (!copying) return 0;
@@ -238,6 +268,7 @@ int main(int argc, char** argv) {
                       installed = std::string(argv[1]) + ".installed";
     Pace pace;
     CopyServices services(pace, std::min<std::size_t>(cores, 4));
+    plainCopy(pace, argv[1], installed.c_str());
     velmoor::CopyReport report;
     const std::vector<double> copies = bestOf(
         runs, {[&] { plainCopy(pace, argv[1], copied.c_str()); },

@@ -57,7 +57,8 @@ for message in 'Error: No Java Application File (JAR File) Found in Directory' \
     'An error occured trying to update the application' 'Whats new?' 'Stop installing the update?' \
     'The application stopped while starting' 'The new version of the application could not start' \
     'Error: Java cannot open the JAR File' 'The application is running: close it' \
-    'left by an earlier update'; do
+    'left by an earlier update' \
+    'The new version is not signed by the publisher of the installed version.' 'Signer found: '; do
   grep -qF -- "$message" <<<"$program_text" || fail "the launcher does not show '$message'"
   grep -qF -- "$message" <<<"$guide_text" || fail "INSTALL.txt does not explain '$message'"
 done

@@ -839,11 +839,21 @@ JarVerdict JarPass::run(const JarFeed& feed, const JarProgress& progress, const 
 JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& runner,
                      std::size_t workers) {
     JarPass pass;
-    JarVerdict verdict = pass.open(jar);
+    return verifyJar(jar, pass, progress, runner, workers);
+}
+
+JarVerdict verifyJar(ByteSource& jar, JarPass& pass, const JarProgress& progress,
+                     const ParallelRun& runner, std::size_t workers) {
+    const JarVerdict verdict = pass.open(jar);
     if (verdict != JarVerdict::complete) return verdict;
+    return runOnSource(pass, jar, progress, runner, workers);
+}
+
+JarVerdict runOnSource(JarPass& pass, ByteSource& jar, const JarProgress& progress,
+                       const ParallelRun& runner, std::size_t workers) {
     std::uint64_t at = 0;
     bool failed = false;
-    verdict = pass.run(
+    const JarVerdict verdict = pass.run(
         [&](std::span<unsigned char> into) -> std::size_t {
             if (!jar.read(at, into.data(), into.size())) return failed = true, 0;
             at += into.size();

@@ -158,5 +158,11 @@ class JarPass {
 // A whole jar read from `jar` and checked by one pass: open, then run on the same source.
 JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress = {},
                      const ParallelRun& runner = {}, std::size_t workers = 1);
+// The same with a pass of the caller's, with its hooks, whose kept files it reads afterwards.
+JarVerdict verifyJar(ByteSource& jar, JarPass& pass, const JarProgress& progress = {},
+                     const ParallelRun& runner = {}, std::size_t workers = 1);
+// After a complete open on `jar`, the pass's run on the same source.
+JarVerdict runOnSource(JarPass& pass, ByteSource& jar, const JarProgress& progress = {},
+                       const ParallelRun& runner = {}, std::size_t workers = 1);
 
 }  // namespace velmoor

@@ -128,4 +128,17 @@ std::wstring leftoverInTheWayMessage(std::wstring_view path, std::wstring_view r
     return text;
 }
 
+std::wstring notFromPublisherText(const std::vector<std::wstring>& signers,
+                                  std::wstring_view entry) {
+    std::wstring text(kNotFromPublisher);
+    text += signers.size() > 1 ? L"\r\nSigners found: " : L"\r\nSigner found: ";
+    if (signers.empty()) text += L"none";
+    for (std::size_t i = 0; i < signers.size(); ++i) text += (i ? L"; " : L"") + signers[i];
+    if (!entry.empty()) {
+        text += L"\r\nUnsigned or changed entry: ";
+        text += entry;
+    }
+    return text;
+}
+
 }  // namespace velmoor

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmoor {
 
@@ -48,6 +49,14 @@ inline constexpr std::wstring_view kCopyStalled =
 // Asked when the user clicks the splash window while an update is copied and checked.
 inline constexpr std::wstring_view kStopUpdatePrompt =
     L"Stop installing the update?\r\nThe installed version starts, unchanged.";
+
+// What follows the update failure line when an update of a signed install is refused: the
+// signers found in it (the subjects of their certificates), and the entry that the publisher's
+// signatures do not cover when that is why.
+inline constexpr std::wstring_view kNotFromPublisher =
+    L"The new version is not signed by the publisher of the installed version.";
+std::wstring notFromPublisherText(const std::vector<std::wstring>& signers,
+                                  std::wstring_view entry);
 
 std::wstring updatePrompt();
 std::wstring updateFailedMessage(std::wstring_view failureDescription);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "Crypto.h"
 #include "JarCheck.h"
 
 namespace velmoor {
@@ -102,6 +103,9 @@ class Services {
 
     // The workers the jar check of a copied update may spread over.
     virtual ParallelWork parallelWork() { return {}; }
+
+    // SHA-256 and the check of signature blocks, for the signatures of jars.
+    virtual CryptoService& crypto() = 0;
 
     // The text of a file, decoded: its first maxBytes bytes at most, cut after the last whole
     // character, with cut set when the file holds more.

@@ -8,39 +8,42 @@ bool isContinuation(unsigned char byte) {
     return byte >= 0x80 && byte <= 0xBF;
 }
 
-// Well-formed UTF-8 as the Unicode standard defines it: no overlong forms, no surrogates,
-// nothing above U+10FFFF, no sequence cut short.
+// The length of the sequence at bytes[i] when it is well-formed UTF-8 as the Unicode standard
+// defines it (no overlong form, no surrogate, nothing above U+10FFFF, not cut short); else 0.
+std::size_t sequenceLength(std::string_view bytes, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    std::size_t length = 0;
+    unsigned char secondLow = 0x80;
+    unsigned char secondHigh = 0xBF;
+    if (lead < 0x80) {
+        length = 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) secondLow = 0xA0;
+        if (lead == 0xED) secondHigh = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) secondLow = 0x90;
+        if (lead == 0xF4) secondHigh = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() - i < length) return 0;
+    if (length > 1) {
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        if (second < secondLow || second > secondHigh) return 0;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (!isContinuation(static_cast<unsigned char>(bytes[i + k]))) return 0;
+        }
+    }
+    return length;
+}
+
 bool isStrictUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 0;
-        unsigned char secondLow = 0x80;
-        unsigned char secondHigh = 0xBF;
-        if (lead < 0x80) {
-            length = 1;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) secondLow = 0xA0;
-            if (lead == 0xED) secondHigh = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) secondLow = 0x90;
-            if (lead == 0xF4) secondHigh = 0x8F;
-        } else {
-            return false;
-        }
-        if (bytes.size() - i < length) return false;
-        if (length > 1) {
-            const auto second = static_cast<unsigned char>(bytes[i + 1]);
-            if (second < secondLow || second > secondHigh) return false;
-            for (std::size_t k = 2; k < length; ++k) {
-                if (!isContinuation(static_cast<unsigned char>(bytes[i + k]))) return false;
-            }
-        }
-        i += length;
+    for (std::size_t i = 0, length; i < bytes.size(); i += length) {
+        if ((length = sequenceLength(bytes, i)) == 0) return false;
     }
     return true;
 }
@@ -69,6 +72,29 @@ std::size_t wholeCharactersEnd(std::string_view bytes) {
         return length > back ? bytes.size() - back : bytes.size();
     }
     return bytes.size();
+}
+
+std::wstring fromUtf8(std::string_view bytes) {
+    std::wstring text;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = sequenceLength(bytes, i);
+        if (length == 0) {
+            text += L'\uFFFD';
+            ++i;
+            continue;
+        }
+        char32_t point =
+            static_cast<unsigned char>(bytes[i]) & (length == 1 ? 0x7f : 0x3f >> (length - 1));
+        for (std::size_t k = 1; k < length; ++k) point = point << 6 | (bytes[i + k] & 0x3f);
+        // Where wide characters are UTF-16 units, a point beyond them takes two.
+        if (sizeof(wchar_t) == 2 && point > 0xffff) {
+            text += static_cast<wchar_t>(0xd800 + ((point - 0x10000) >> 10));
+            point = 0xdc00 + ((point - 0x10000) & 0x3ff);
+        }
+        text += static_cast<wchar_t>(point);
+        i += length;
+    }
+    return text;
 }
 
 }  // namespace velmoor

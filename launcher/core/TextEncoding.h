@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace velmoor {
@@ -21,5 +22,8 @@ DetectedEncoding detectEncoding(std::string_view bytes);
 // without half a UTF-16 unit when the part starts with a UTF-16 mark, else without a UTF-8
 // sequence cut short, which would make the whole part read as ANSI.
 std::size_t wholeCharactersEnd(std::string_view bytes);
+
+// UTF-8 text (a jar entry's name) as wide characters; what is not well-formed shows as U+FFFD.
+std::wstring fromUtf8(std::string_view bytes);
 
 }  // namespace velmoor

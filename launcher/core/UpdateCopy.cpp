@@ -1,8 +1,10 @@
 #include "UpdateCopy.h"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
+#include "JarSignature.h"
 #include "Messages.h"
 #include "PlatformError.h"
 #include "Update.h"
@@ -15,6 +17,7 @@ std::wstring copyReportMessage(const CopyReport& report) {
         case CopyReport::verified:
             return std::wstring(kApplicationUpdated);
         case CopyReport::failed:
+        case CopyReport::refused:
             return updateFailedMessage(report.failure);
         case CopyReport::rejected:
             return updateFailedMessage(kJarIncompleteOrDamaged);
@@ -24,11 +27,10 @@ std::wstring copyReportMessage(const CopyReport& report) {
     return updateFailedMessage(kCopyStalled);
 }
 
-UpdateCopyRun::UpdateCopyRun(std::wstring remoteJar, std::wstring localJar, JarHooks hooks)
+UpdateCopyRun::UpdateCopyRun(std::wstring remoteJar, std::wstring localJar)
     : remoteJar_(std::move(remoteJar)),
       localJar_(std::move(localJar)),
-      temporary_(temporaryJarPath(localJar_)),
-      hooks_(std::move(hooks)) {}
+      temporary_(temporaryJarPath(localJar_)) {}
 
 void UpdateCopyRun::advance(double progress) {
     progressTenThousandths_.store(static_cast<std::uint32_t>(std::clamp(progress, 0.0, 1.0) * 1e4),
@@ -60,12 +62,59 @@ class CountedSource final : public ByteSource {
 
 }  // namespace
 
+// The keys that sign the installed jar, read whole from the local disk in a pass of its own; a
+// jar whose directory names no signature block is unsigned, and is read no further. A jar that
+// cannot be read, or does not pass, carries no signature that verifies: the install then takes
+// updates as an unsigned one does.
+std::vector<Sha256Digest> UpdateCopyRun::publisherKeys(Services& services) noexcept {
+    try {
+        const std::unique_ptr<ByteSource> installed = services.openBytes(localJar_);
+        JarDigests digests(services.crypto());
+        JarPass pass(digests.hooks());
+        const auto counted = [this](std::uint64_t, std::uint64_t) { return step(), carryOn(); };
+        if (pass.open(*installed) == JarVerdict::complete && digests.hasBlocks() &&
+            runOnSource(pass, *installed, counted) == JarVerdict::complete)
+            return velmoor::publisherKeys(readSignatures(digests, pass.kept()));
+    } catch (...) {
+    }
+    return {};
+}
+
 void UpdateCopyRun::copy(Services& services) {
-    JarPass pass(hooks_);
-    const JarVerdict verdict = copyChecking(services, pass);
+    // Made here, before the work is spread over threads.
+    JarDigests digests(services.crypto());
+    JarPass pass(digests.hooks());
+    JarVerdict verdict = JarVerdict::damaged;
+    std::exception_ptr failure;
+    std::vector<Sha256Digest> keys;
+    // The installed jar is read beside the copy, which mostly waits on the network: the read of
+    // the local disk costs the user no time of its own.
+    const auto task = [&](std::size_t worker) {
+        if (worker == 1) {
+            keys = publisherKeys(services);
+            return;
+        }
+        try {
+            verdict = copyChecking(services, pass);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    if (const ParallelRun run = services.parallelWork().run) {
+        run(2, task);
+    } else {
+        task(0), task(1);
+    }
+    if (failure) std::rethrow_exception(failure);
     if (!carryOn()) return;
     advance(1);
-    report_.end = verdict == JarVerdict::complete ? CopyReport::verified : CopyReport::rejected;
+    if (verdict != JarVerdict::complete) {
+        report_.end = CopyReport::rejected;
+    } else if (auto refusal = refusalOf(keys, readSignatures(digests, pass.kept()))) {
+        report_ = {CopyReport::refused, std::move(*refusal)};
+    } else {
+        report_.end = CopyReport::verified;
+    }
 }
 
 // Reads and checks the central directory, then copies the bytes in front of it while the pass

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "Crypto.h"
 #include "JarCheck.h"
 #include "Services.h"
 
@@ -18,6 +20,7 @@ struct CopyReport {
         failed,    // a platform call failed; failure says why
         rejected,  // the copy is not a whole jar
         stalled,   // the copy made no progress for too long and was given up
+        refused,   // a signed install's update not signed by its publisher; failure says why
     };
     End end = failed;
     std::wstring failure;
@@ -29,7 +32,10 @@ std::wstring copyReportMessage(const CopyReport& report);
 // comes in, made on a worker thread while the splash window shows how far it has come. The
 // published jar's central directory is read and checked first; then each entry is checked as
 // the copy brings its bytes, so that the check takes no time of its own, and the copy ends
-// with the directory as it was read and checked.
+// with the directory as it was read and checked. An install whose jar is signed takes only an
+// update signed by its publisher: the same pass digests the entries for the update's signatures,
+// and the installed jar's own signature is read from the local disk while the copy waits on the
+// network.
 // A read from a share whose server has gone can block for minutes, or for good, so the
 // user-interface thread never waits for the worker: it gives the copy up once it has made no
 // progress for a while, and the worker, should it ever come back, writes nothing more and
@@ -44,8 +50,7 @@ class UpdateCopyRun {
     static constexpr std::int64_t kStallMs = 15000;
     static constexpr std::size_t kChunkBytes = 1 << 20;
 
-    // The hooks go to the jar check, for checks of their own on the entries' contents.
-    UpdateCopyRun(std::wstring remoteJar, std::wstring localJar, JarHooks hooks = {});
+    UpdateCopyRun(std::wstring remoteJar, std::wstring localJar);
 
     // On the worker thread. Never throws.
     void run(Services& services) noexcept;
@@ -72,13 +77,15 @@ class UpdateCopyRun {
 
     bool carryOn() const { return state_.load(std::memory_order_acquire) == working; }
     void advance(double progress);
+    // Counts a step without moving the progress shown.
+    void step() { steps_.fetch_add(1, std::memory_order_release); }
     void copy(Services& services);
+    std::vector<Sha256Digest> publisherKeys(Services& services) noexcept;
     JarVerdict copyChecking(Services& services, JarPass& pass);
 
     const std::wstring remoteJar_;
     const std::wstring localJar_;
     const std::wstring temporary_;
-    const JarHooks hooks_;
     std::atomic<int> state_{working};
     // Counts every chunk copied and every step of the check, so that the user-interface thread
     // sees that the copy moves even where the progress does not show it.

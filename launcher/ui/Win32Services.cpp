@@ -222,6 +222,11 @@ ParallelWork Win32Services::parallelWork() {
     return {runOnThreads, std::clamp<std::size_t>(processors, 1, kMaxWorkers)};
 }
 
+CryptoService& Win32Services::crypto() {
+    if (!crypto_) crypto_ = std::make_unique<Win32Crypto>();
+    return *crypto_;
+}
+
 TextFile Win32Services::readTextFile(const std::wstring& path, std::size_t maxBytes) {
     const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

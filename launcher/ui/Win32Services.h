@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <memory>
+
+#include "Win32Crypto.h"
 #include "core/Services.h"
 
 namespace velmoor {
@@ -20,6 +23,7 @@ class Win32Services : public Services {
     std::optional<std::int64_t> lastModified(const std::wstring& path) override;
     std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override;
     ParallelWork parallelWork() override;
+    CryptoService& crypto() override;
     TextFile readTextFile(const std::wstring& path, std::size_t maxBytes) override;
     std::unique_ptr<FileCopy> startCopy(const std::wstring& source,
                                         const std::wstring& target) override;
@@ -38,6 +42,8 @@ class Win32Services : public Services {
 
   private:
     HWND messageOwner_ = nullptr;
+    // Made on first use: most starts check no signature.
+    std::unique_ptr<Win32Crypto> crypto_;
 };
 
 // The full path of the running executable.

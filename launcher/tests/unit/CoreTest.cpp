@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "OpenSslCrypto.h"
 #include "TestJar.h"
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
@@ -44,6 +45,7 @@ struct FakeServices : Services {
     bool readOnlyInstall = false, unreadableJars = false;
     std::int64_t now = 150;
     std::function<void()> beforeRead = [] {};
+    OpenSslCrypto openSsl;
 
     DirEntry& add(const std::wstring& path) {
         const auto slash = path.rfind(L'\\');
@@ -143,6 +145,7 @@ struct FakeServices : Services {
     std::unique_ptr<FileCopy> startCopy(const std::wstring& from, const std::wstring& to) override {
         return files[to].clear(), std::make_unique<Copy>(*this, from, to);
     }
+    CryptoService& crypto() override { return openSsl; }
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
     // A move keeps the file's attributes, as it does on Windows.
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {

@@ -168,5 +168,6 @@ expect_refused() {  # STARTS: as expect_update_failed, the reason the jar check'
 
 source "$here/launch-scenarios.sh"
 source "$here/update-scenarios.sh"
+source "$here/signature-scenarios.sh"
 "scenario_$scenario"
 echo "PASS [$scenario]"

@@ -1,0 +1,70 @@
+// Fuzz target: the signature rules' readers. The input is cut at each "\n--\n" into a manifest, a
+// signature file, its block and the bytes of one entry, read as a jar's. SHA-256 is OpenSSL's; a
+// block counts as signed by one key whenever its signed attributes can be found. Whatever the
+// bytes, nothing is read outside them, and the key's update is taken only when the entry's
+// digest matches.
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "core/JarSignature.h"
+#include "core/SignatureBlock.h"
+
+namespace {
+
+using namespace velmoor;
+
+class Hash final : public Sha256 {
+  public:
+    Hash() { EVP_DigestInit_ex(context_, EVP_sha256(), nullptr); }
+    ~Hash() override { EVP_MD_CTX_free(context_); }
+    void update(std::span<const unsigned char> bytes) override {
+        EVP_DigestUpdate(context_, bytes.data(), bytes.size());
+    }
+    Sha256Digest finish() override {
+        Sha256Digest digest{};
+        EVP_DigestFinal_ex(context_, digest.data(), nullptr);
+        return digest;
+    }
+
+  private:
+    EVP_MD_CTX* context_ = EVP_MD_CTX_new();
+};
+
+struct AnyBlock final : CryptoService {
+    std::unique_ptr<Sha256> startSha256() override { return std::make_unique<Hash>(); }
+    std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
+                                           std::span<const unsigned char>) override {
+        rawEcdsaSignature(block, 32);
+        if (!signedAttributesOf(block)) return std::nullopt;
+        return BlockSigner{{}, L"CN=Fuzz"};
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string_view> parts;
+    for (std::size_t cut; parts.size() < 3 && (cut = input.find("\n--\n")) != input.npos;
+         input.remove_prefix(cut + 4))
+        parts.push_back(input.substr(0, cut));
+    parts.push_back(input);
+    parts.resize(4);
+    AnyBlock crypto;
+    JarDigests jar(crypto);
+    const std::unique_ptr<EntryConsumer> entry = jar.hooks().consumer(0);
+    entry->begin("tarvio/Main.class");
+    entry->bytes({reinterpret_cast<const unsigned char*>(parts[3].data()), parts[3].size()});
+    entry->end();
+    const KeptFiles kept{{"META-INF/MANIFEST.MF", std::string(parts[0])},
+                         {"META-INF/A.SF", std::string(parts[1])},
+                         {"META-INF/A.RSA", std::string(parts[2])}};
+    const JarSignatures signatures = readSignatures(jar, kept);
+    const bool accepted = !refusalOf({Sha256Digest{}}, signatures);
+    if (accepted && signatures.entries.at(0).listing != JarSignatures::Listing::matches) abort();
+    return 0;
+}

@@ -1,0 +1,83 @@
+#include "OpenSslCrypto.h"
+
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <stdexcept>
+
+namespace velmoor {
+
+namespace {
+
+template <auto Free>
+struct Freeing {
+    template <typename T>
+    void operator()(T* p) const {
+        Free(p);
+    }
+};
+using Bio = std::unique_ptr<BIO, Freeing<BIO_free>>;
+using Cms = std::unique_ptr<CMS_ContentInfo, Freeing<CMS_ContentInfo_free>>;
+
+class OpenSslHash final : public Sha256 {
+  public:
+    OpenSslHash() {
+        if (!context_ || !EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr))
+            throw std::runtime_error("EVP_DigestInit_ex");
+    }
+    void update(std::span<const unsigned char> bytes) override {
+        EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size());
+    }
+    Sha256Digest finish() override {
+        Sha256Digest digest{};
+        EVP_DigestFinal_ex(context_.get(), digest.data(), nullptr);
+        return digest;
+    }
+
+  private:
+    std::unique_ptr<EVP_MD_CTX, Freeing<EVP_MD_CTX_free>> context_{EVP_MD_CTX_new()};
+};
+
+}  // namespace
+
+std::unique_ptr<Sha256> OpenSslCrypto::startSha256() {
+    return std::make_unique<OpenSslHash>();
+}
+
+std::optional<BlockSigner> OpenSslCrypto::verifyBlock(std::span<const unsigned char> block,
+                                                      std::span<const unsigned char> content) {
+    const unsigned char* at = block.data();
+    const Cms cms(d2i_CMS_ContentInfo(nullptr, &at, static_cast<long>(block.size())));
+    if (!cms || sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1) return std::nullopt;
+    X509_ALGOR* digest = nullptr;
+    CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), nullptr,
+                             nullptr, &digest, nullptr);
+    if (OBJ_obj2nid(digest->algorithm) != NID_sha256) return std::nullopt;
+    const Bio data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+    if (CMS_verify(cms.get(), nullptr, nullptr, data.get(), nullptr,
+                   CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) != 1) {
+        ERR_clear_error();
+        return std::nullopt;
+    }
+    STACK_OF(X509)* signers = CMS_get0_signers(cms.get());
+    X509* certificate = sk_X509_value(signers, 0);
+    BlockSigner signer;
+    unsigned char* key = nullptr;
+    const int keyLength = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &key);
+    EVP_Digest(key, static_cast<std::size_t>(keyLength), signer.key.data(), nullptr, EVP_sha256(),
+               nullptr);
+    OPENSSL_free(key);
+    const Bio text(BIO_new(BIO_s_mem()));
+    X509_NAME_print_ex(text.get(), X509_get_subject_name(certificate), 0,
+                       XN_FLAG_SEP_CPLUS_SPC | XN_FLAG_DN_REV | XN_FLAG_FN_SN);
+    char* bytes = nullptr;
+    const long length = BIO_get_mem_data(text.get(), &bytes);
+    for (long i = 0; i < length; ++i) signer.subject += static_cast<wchar_t>(bytes[i]);
+    sk_X509_free(signers);
+    return signer;
+}
+
+}  // namespace velmoor

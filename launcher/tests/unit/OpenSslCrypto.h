@@ -1,0 +1,16 @@
+#pragma once
+
+#include "core/Crypto.h"
+
+namespace velmoor {
+
+// The crypto service on OpenSSL's libcrypto, for the tests on Linux: a real implementation that
+// the launcher's own (on the system's DLLs) must agree with.
+class OpenSslCrypto final : public CryptoService {
+  public:
+    std::unique_ptr<Sha256> startSha256() override;
+    std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
+                                           std::span<const unsigned char> content) override;
+};
+
+}  // namespace velmoor

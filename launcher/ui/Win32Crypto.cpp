@@ -1,0 +1,229 @@
+#include "Win32Crypto.h"
+
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "Win32Error.h"
+#include "WinHandles.h"
+#include "core/SignatureBlock.h"
+
+namespace velmoor {
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+bool succeeded(NTSTATUS status) {
+    return status >= 0;
+}
+
+PlatformError cngError(NTSTATUS status) {
+    return PlatformError(static_cast<std::uint32_t>(status),
+                         describeError(HRESULT_FROM_NT(status)));
+}
+
+class CngHash final : public Sha256 {
+  public:
+    explicit CngHash(BCRYPT_ALG_HANDLE algorithm) {
+        // Without a buffer of ours, CNG allocates the hash object itself (Windows 7 and later).
+        const NTSTATUS status = ::BCryptCreateHash(algorithm, &hash_, nullptr, 0, nullptr, 0, 0);
+        if (!succeeded(status)) throw cngError(status);
+    }
+    ~CngHash() override { ::BCryptDestroyHash(hash_); }
+    CngHash(const CngHash&) = delete;
+    CngHash& operator=(const CngHash&) = delete;
+
+    void update(std::span<const unsigned char> bytes) override {
+        // BCryptHashData takes a ULONG count: a larger span goes in parts.
+        while (!bytes.empty()) {
+            const auto part = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), 1u << 30));
+            const NTSTATUS status =
+                ::BCryptHashData(hash_, const_cast<PUCHAR>(bytes.data()), part, 0);
+            if (!succeeded(status)) throw cngError(status);
+            bytes = bytes.subspan(part);
+        }
+    }
+    Sha256Digest finish() override {
+        Sha256Digest digest{};
+        const NTSTATUS status = ::BCryptFinishHash(hash_, digest.data(), digest.size(), 0);
+        if (!succeeded(status)) throw cngError(status);
+        return digest;
+    }
+
+  private:
+    BCRYPT_HASH_HANDLE hash_ = nullptr;
+};
+
+void closeMessage(HCRYPTMSG message) {
+    ::CryptMsgClose(message);
+}
+void closeStore(HCERTSTORE store) {
+    ::CertCloseStore(store, 0);
+}
+void freeCertificate(PCCERT_CONTEXT certificate) {
+    ::CertFreeCertificateContext(certificate);
+}
+void destroyKey(BCRYPT_KEY_HANDLE key) {
+    ::BCryptDestroyKey(key);
+}
+using MessageHandle = UniqueHandle<HCRYPTMSG, closeMessage>;
+using StoreHandle = UniqueHandle<HCERTSTORE, closeStore>;
+using CertificateHandle = UniqueHandle<PCCERT_CONTEXT, freeCertificate>;
+using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, destroyKey>;
+
+// A parameter of the decoded message, in a buffer of its own; empty when the message lacks it.
+std::vector<unsigned char> messageParameter(HCRYPTMSG message, DWORD type) {
+    DWORD size = 0;
+    if (!::CryptMsgGetParam(message, type, 0, nullptr, &size) || size == 0) return {};
+    std::vector<unsigned char> buffer(size);
+    if (!::CryptMsgGetParam(message, type, 0, buffer.data(), &size)) return {};
+    return buffer;
+}
+
+std::wstring subjectOf(PCCERT_CONTEXT certificate) {
+    // Most significant part last, as java and keytool show a name.
+    constexpr DWORD kForm = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    CERT_NAME_BLOB* name = &certificate->pCertInfo->Subject;
+    const DWORD length = ::CertNameToStrW(X509_ASN_ENCODING, name, kForm, nullptr, 0);
+    std::wstring text(length, L'\0');
+    ::CertNameToStrW(X509_ASN_ENCODING, name, kForm, text.data(), length);
+    text.resize(length > 0 ? length - 1 : 0);
+    return text;
+}
+
+// The key's DER SubjectPublicKeyInfo, encoded afresh: so the installed jar's and the update's
+// keys are compared in one encoding.
+std::optional<std::vector<unsigned char>> encodedKey(PCCERT_CONTEXT certificate) {
+    CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
+    DWORD size = 0;
+    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr, nullptr,
+                               &size))
+        return std::nullopt;
+    std::vector<unsigned char> bytes(size);
+    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr,
+                               bytes.data(), &size))
+        return std::nullopt;
+    bytes.resize(size);
+    return bytes;
+}
+
+// The messageDigest among the signed attributes: exactly one attribute of it, of one value.
+std::optional<std::vector<unsigned char>> messageDigestOf(const CRYPT_ATTRIBUTES& attributes) {
+    const CRYPT_ATTRIBUTE* found = nullptr;
+    for (DWORD i = 0; i < attributes.cAttr; ++i) {
+        if (std::strcmp(attributes.rgAttr[i].pszObjId, szOID_RSA_messageDigest) != 0) continue;
+        if (found || attributes.rgAttr[i].cValue != 1) return std::nullopt;
+        found = &attributes.rgAttr[i];
+    }
+    if (!found) return std::nullopt;
+    DWORD size = 0;
+    const CRYPT_ATTR_BLOB& value = found->rgValue[0];
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_OCTET_STRING, value.pbData, value.cbData, 0,
+                               nullptr, nullptr, &size))
+        return std::nullopt;
+    std::vector<unsigned char> buffer(size);
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_OCTET_STRING, value.pbData, value.cbData, 0,
+                               nullptr, buffer.data(), &size))
+        return std::nullopt;
+    const auto* octets = reinterpret_cast<const CRYPT_DATA_BLOB*>(buffer.data());
+    return std::vector<unsigned char>(octets->pbData, octets->pbData + octets->cbData);
+}
+
+// Verifies the signature over the hash with the certificate's key, imported into CNG (the legacy
+// import takes no EC key under Wine): RSA with PKCS #1 v1.5 padding, the signature as the block
+// holds it; ECDSA with r and s turned from DER into the fixed-size halves CNG takes.
+bool signatureVerifies(PCCERT_CONTEXT certificate, Sha256Digest hash,
+                       std::span<const unsigned char> signature) {
+    CERT_PUBLIC_KEY_INFO* info = &certificate->pCertInfo->SubjectPublicKeyInfo;
+    BCRYPT_KEY_HANDLE imported = nullptr;
+    if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, info, 0, nullptr, &imported))
+        return false;
+    const KeyHandle key(imported);
+    const std::string_view algorithm = info->Algorithm.pszObjId;
+    std::vector<unsigned char> bytes(signature.begin(), signature.end());
+    BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
+    void* paddingInfo = nullptr;
+    ULONG flags = 0;
+    if (algorithm == szOID_RSA_RSA) {
+        paddingInfo = &padding;
+        flags = BCRYPT_PAD_PKCS1;
+    } else if (algorithm == szOID_ECC_PUBLIC_KEY) {
+        // Each half is as long as a coordinate of the key's point, which the certificate holds
+        // uncompressed: 0x04, then x and y. (Wine cannot tell an EC key's length otherwise.)
+        if (info->PublicKey.cbData < 3) return false;
+        auto raw = rawEcdsaSignature(signature, (info->PublicKey.cbData - 1) / 2);
+        if (!raw) return false;
+        bytes = std::move(*raw);
+    } else {
+        return false;
+    }
+    return succeeded(::BCryptVerifySignature(key.get(), paddingInfo, hash.data(), hash.size(),
+                                             bytes.data(), static_cast<ULONG>(bytes.size()),
+                                             flags));
+}
+
+}  // namespace
+
+Win32Crypto::Win32Crypto() {
+    const NTSTATUS status =
+        ::BCryptOpenAlgorithmProvider(&sha256_, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (!succeeded(status)) throw cngError(status);
+}
+
+Win32Crypto::~Win32Crypto() {
+    ::BCryptCloseAlgorithmProvider(sha256_, 0);
+}
+
+std::unique_ptr<Sha256> Win32Crypto::startSha256() {
+    return std::make_unique<CngHash>(sha256_);
+}
+
+std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned char> block,
+                                                    std::span<const unsigned char> content) {
+    const MessageHandle message(
+        ::CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
+    if (!message ||
+        !::CryptMsgUpdate(message.get(), block.data(), static_cast<DWORD>(block.size()), TRUE))
+        return std::nullopt;
+    DWORD signers = 0;
+    DWORD size = sizeof signers;
+    if (!::CryptMsgGetParam(message.get(), CMSG_SIGNER_COUNT_PARAM, 0, &signers, &size) ||
+        signers != 1)
+        return std::nullopt;
+    const std::vector<unsigned char> signerBuffer =
+        messageParameter(message.get(), CMSG_SIGNER_INFO_PARAM);
+    const std::vector<unsigned char> certInfoBuffer =
+        messageParameter(message.get(), CMSG_SIGNER_CERT_INFO_PARAM);
+    if (signerBuffer.empty() || certInfoBuffer.empty()) return std::nullopt;
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
+    if (std::strcmp(signer->HashAlgorithm.pszObjId, szOID_NIST_sha256) != 0) return std::nullopt;
+
+    const StoreHandle store(::CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.get()));
+    if (!store) return std::nullopt;
+    const CertificateHandle certificate(::CertGetSubjectCertificateFromStore(
+        store.get(), kEncoding,
+        const_cast<CERT_INFO*>(reinterpret_cast<const CERT_INFO*>(certInfoBuffer.data()))));
+    if (!certificate) return std::nullopt;
+
+    // With signed attributes the signature covers them, and they hold the content's digest.
+    Sha256Digest signedHash = sha256Of(*this, content);
+    if (signer->AuthAttrs.cAttr > 0) {
+        const auto digest = messageDigestOf(signer->AuthAttrs);
+        const auto attributes = signedAttributesOf(block);
+        if (!digest || !attributes ||
+            !std::equal(digest->begin(), digest->end(), signedHash.begin(), signedHash.end()))
+            return std::nullopt;
+        signedHash = sha256Of(*this, *attributes);
+    }
+    if (!signatureVerifies(certificate.get(), signedHash,
+                           {signer->EncryptedHash.pbData, signer->EncryptedHash.cbData}))
+        return std::nullopt;
+    const auto key = encodedKey(certificate.get());
+    if (!key) return std::nullopt;
+    return BlockSigner{sha256Of(*this, *key), subjectOf(certificate.get())};
+}
+
+}  // namespace velmoor

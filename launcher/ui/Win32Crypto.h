@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include "core/Crypto.h"
+
+namespace velmoor {
+
+// SHA-256 and the check of a jar's signature blocks with the system's own DLLs: CNG (bcrypt)
+// hashes and verifies, crypt32 reads the block and the certificate. The block's messageDigest is
+// compared here and the signature verified with CNG, rather than left to the message calls:
+// Wine's never compare the messageDigest with the content, and cannot import an EC key.
+class Win32Crypto final : public CryptoService {
+  public:
+    Win32Crypto();
+    ~Win32Crypto() override;
+    Win32Crypto(const Win32Crypto&) = delete;
+    Win32Crypto& operator=(const Win32Crypto&) = delete;
+
+    std::unique_ptr<Sha256> startSha256() override;
+    std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
+                                           std::span<const unsigned char> content) override;
+
+  private:
+    // Opened once: CNG lets several threads make hashes of one algorithm handle at once.
+    BCRYPT_ALG_HANDLE sha256_ = nullptr;
+};
+
+}  // namespace velmoor
