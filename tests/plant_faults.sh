@@ -104,9 +104,9 @@ fault temporary-left-behind $L/core/Update.cpp 's/        services.removeLeftove
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
-  's/void ChangesDialog::CancelButton_Click\(\) \{\n    owner_.loadApplication\(\);\n/void ChangesDialog::CancelButton_Click() {\n/' \
+  's/(void ChangesDialog::CancelButton_Click\(\) \{\n.*\n)    owner_.loadApplication\(\);\n/$1/' \
   "${W}long_changes"
-fault upgrade-starts-nothing $L/ui/ChangesDialog.cpp 's/    Update\(\);\n    owner_.loadApplication\(\);\n/    Update();\n/' \
+fault upgrade-starts-nothing $L/ui/LaunchForm.cpp 's/(copyReportMessage\(run->conclude\(services_\)\)\);\n)    loadApplication\(\);\n/$1/' \
   "${W}dialog_upgrade"
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \
   's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
@@ -117,7 +117,7 @@ fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPat
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
-fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\)\) \{/if (false) {/' "${W}newer_no"
+fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (false)/' "${W}newer_no"
 fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \
   "${W}java_lookup"
 fault outlives-last-window $L/ui/OpenWindows.cpp \
