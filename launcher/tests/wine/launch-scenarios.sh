@@ -89,9 +89,10 @@ scenario_java_fails() {
         drive splash box=No java box=OK closed
     expect "box: The application stopped while starting (exit code 1):\\r\\nError: Could not find or load main class Tarvio"
     expect_ms closed-ms 900 1900
-    VELMOOR_JAVA_RUN_MS=1000 VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
+    VELMOOR_JAVA_UNTIL=$(winpath "$work/release") VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
     drive box=OK
     grep -q '^box: .*The application is running' "$out" || fail "the next start did not look for the update"
+    touch "$work/release"
     timeout 30 sh -c "until grep -q '^spewed-ms' '$record'; do sleep 0.1; done" || fail "java was held up writing"
     local spewed
     spewed=$(sed -n 's/^spewed-ms: //p' "$record")

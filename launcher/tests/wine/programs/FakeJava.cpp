@@ -12,6 +12,8 @@
 //                                 names as a launcher holds its claim; then write
 //                                 VELMOOR_JAVA_SPEW bytes to standard output and error each,
 //                                 and record how long that took.
+//   VELMOOR_JAVA_UNTIL=PATH       as VELMOOR_JAVA_RUN_MS, but hold on, after the launcher has
+//                                 ended, until the file PATH exists (the scenario's cue)
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -74,6 +76,24 @@ void awaitParent() {
     if (process) ::WaitForSingleObject(process, 60000), ::CloseHandle(process);
 }
 
+// Waits, a bounded time, for the file PATH to appear: woken by changes in its folder, and
+// looking again now and then in case a change notice is missed.
+void awaitFile(const std::wstring& path) {
+    const std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
+    const HANDLE change =
+        ::FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    const ULONGLONG deadline = ::GetTickCount64() + 60000;
+    while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           ::GetTickCount64() < deadline) {
+        if (change == INVALID_HANDLE_VALUE) {
+            ::Sleep(100);
+        } else if (::WaitForSingleObject(change, 100) == WAIT_OBJECT_0) {
+            ::FindNextChangeNotification(change);
+        }
+    }
+    if (change != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(change);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,7 +131,8 @@ int main(int argc, char** argv) {
         exit = L"1:100", error = "no main manifest attribute, in " + jar;
     }
     const int runMs = _wtoi(variable(L"VELMOOR_JAVA_RUN_MS").c_str());
-    if (runMs > 0) {
+    const std::wstring until = variable(L"VELMOOR_JAVA_UNTIL");
+    if (runMs > 0 || !until.empty()) {
         const HANDLE held =
             ::CreateFileA(jar.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, 0, nullptr);
@@ -120,6 +141,7 @@ int main(int argc, char** argv) {
                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (claim != INVALID_HANDLE_VALUE) record(L"holding: claim\n");
         awaitParent();
+        if (!until.empty()) awaitFile(until);
         ::Sleep(runMs);
         const std::string block(4096, 'x');
         const ULONGLONG before = ::GetTickCount64();
