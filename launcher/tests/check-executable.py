@@ -22,7 +22,8 @@ headers = objdump("-p")
 failures = [what for what, ok in [
     (f"not a {pe_format} GUI program", f"file format {pe_format}" in headers
      and re.search(rf"^Magic\s+{magic}", headers, re.M) and re.search(r"^Subsystem\s+00000002", headers, re.M)),
-    (f"{len(data)} bytes, over 400 KB", len(data) < 400 * 1024),
+    # 400 KB read the strict way (1000 bytes a KB), the signature included where there is one.
+    (f"{len(data)} bytes, over 400 KB", len(data) < 400 * 1000),
     ("version is not 4.1.0.0 (file and product)", b"\xbd\x04\xef\xfe\x00\x00\x01\x00" + b"\x01\x00\x04\x00\x00\x00\x00\x00" * 2 in data),
 ] if not ok]
 failures += [f"imports {dll}" for dll in re.findall(r"DLL Name: (\S+)", headers) if dll.lower() not in

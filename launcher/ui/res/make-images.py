@@ -44,15 +44,37 @@ def logo_palette():
 
 
 def rle8_row(row):
-    """One row in BI_RLE8's encoded mode: (count, index) pairs, then the end of the line."""
+    """One row in BI_RLE8: a repeated index as a (count, index) pair; a stretch of pixels each
+    unlike the next in absolute mode (0, count, the indexes, padded to a word), which takes one
+    byte a pixel where pairs would take two (the logo's ring is such stretches); then the end of
+    the line. Absolute mode needs three pixels at least: 0 followed by 1 or 2 means something
+    else."""
     out = bytearray()
+    singles = bytearray()
+
+    def flush_singles():
+        for start in range(0, len(singles), 255):
+            chunk = singles[start:start + 255]
+            if len(chunk) >= 3:
+                out.extend((0, len(chunk)))
+                out.extend(chunk + b"\0" * (len(chunk) & 1))
+            else:
+                for index in chunk:
+                    out.extend((1, index))
+        singles.clear()
+
     x = 0
     while x < len(row):
         run = 1
         while x + run < len(row) and run < 255 and row[x + run] == row[x]:
             run += 1
-        out += bytes((run, row[x]))
+        if run == 1:
+            singles.append(row[x])
+        else:
+            flush_singles()
+            out += bytes((run, row[x]))
         x += run
+    flush_singles()
     return bytes(out) + b"\0\0"
 
 
