@@ -183,7 +183,7 @@ class CopyServices final : public velmoor::Services {
 void plainCopy(Pace& pace, const char* source, const char* target) {
     CopyServices::Copy copy(pace, open(source, O_RDONLY),
                             open(target, O_WRONLY | O_CREAT | O_TRUNC, 0644));
-    std::vector<char> buffer(velmoor::UpdateCopyRun::kChunkBytes);
+    std::vector<char> buffer(velmoor::JarPass::kChunkBytes);
     while (const std::size_t got = copy.read(buffer.data(), buffer.size()))
         copy.write(buffer.data(), got);
 }

@@ -51,9 +51,8 @@ constexpr std::uint64_t kPlainCountModulus = 0x10000;
 // The tail is read in steps of this size, so that a reader that counts its reads sees them
 // come in steady steps over a slow share.
 constexpr std::size_t kReadStep = 256 * 1024;
-// The bytes in front of the central directory pass through a ring of chunks of this size:
-// enough for the reader to run ahead of the workers by several reads, little for memory.
-constexpr std::size_t kChunkBytes = 1 << 20;
+// The ring of chunks (JarPass::kChunkBytes) that the bytes in front of the central directory pass
+// through: enough for the reader to run ahead of the workers by several reads, little for memory.
 constexpr std::size_t kRingChunks = 8;
 // Each inflate call writes up to this much.
 constexpr std::size_t kOutputBytes = 256 * 1024;
@@ -300,7 +299,7 @@ struct JarPass::State {
     std::uint64_t dataTotal = 0;
     std::int32_t manifestSlot = -1;
     std::vector<std::string> keptContents;
-    std::map<std::string, std::string, std::less<>> kept;
+    KeptFiles kept;
 
     std::string_view name(const Entry& entry) const {
         return {reinterpret_cast<const char*>(tail.get()) + entry.nameAt, entry.nameLength};
@@ -435,10 +434,6 @@ JarVerdict JarPass::open(ByteSource& jar) {
     return verdict;
 }
 
-std::uint64_t JarPass::entriesEnd() const {
-    return state_->end.dirStart;
-}
-
 std::span<const unsigned char> JarPass::tail() const {
     return {state_->tail.get(), state_->tailSize};
 }
@@ -447,7 +442,7 @@ const JarEnd& JarPass::end() const {
     return state_->end;
 }
 
-const std::map<std::string, std::string, std::less<>>& JarPass::kept() const {
+const KeptFiles& JarPass::kept() const {
     return state_->kept;
 }
 
@@ -504,9 +499,9 @@ struct Flow {
 Flow::Flow(const JarPass::State& state, std::size_t workerCount)
     : pass(state),
       slotCount(static_cast<std::size_t>(std::clamp<std::uint64_t>(
-          (state.end.dirStart + kChunkBytes - 1) / kChunkBytes, 1, kRingChunks))),
-      slotSize(
-          static_cast<std::size_t>(std::clamp<std::uint64_t>(state.end.dirStart, 1, kChunkBytes))),
+          (state.end.dirStart + JarPass::kChunkBytes - 1) / JarPass::kChunkBytes, 1, kRingChunks))),
+      slotSize(static_cast<std::size_t>(
+          std::clamp<std::uint64_t>(state.end.dirStart, 1, JarPass::kChunkBytes))),
       need(std::make_unique<std::atomic<std::uint64_t>[]>(workerCount)),
       workers(workerCount) {
     for (std::size_t s = 0; s < slotCount; ++s)
@@ -833,7 +828,7 @@ JarVerdict JarPass::run(const JarFeed& feed, const JarProgress& progress, const 
         if (entry.keptSlot >= 0)
             s.kept.emplace(s.name(entry), std::move(s.keptContents[entry.keptSlot]));
     }
-    return s.hooks.accept ? s.hooks.accept(s.kept) : JarVerdict::complete;
+    return JarVerdict::complete;
 }
 
 JarVerdict verifyJar(ByteSource& jar, const JarProgress& progress, const ParallelRun& runner,

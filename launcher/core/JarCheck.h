@@ -96,10 +96,10 @@ struct JarHooks {
     // Whether to keep an entry's uncompressed contents for JarPass::kept (the manifest is kept
     // in any case), asked of every entry during open; each kept one must fit kMaxKeptBytes.
     std::function<bool(std::string_view name)> keep;
-    // Once every entry has passed and the manifest names a main class, decides the verdict, on
-    // the calling thread, from the kept files. Empty: complete.
-    std::function<JarVerdict(const std::map<std::string, std::string, std::less<>>& kept)> accept;
 };
+
+// The files a pass kept whole, by name.
+using KeptFiles = std::map<std::string, std::string, std::less<>>;
 
 // Supplies the jar's next bytes in file order into `into` and says how many it gave (at most
 // into.size()); 0 means the bytes ended early.
@@ -124,6 +124,9 @@ using ParallelRun =
 // it, so the hooks' consumers see each entry whole, in order.
 class JarPass {
   public:
+    // run asks its feed for at most this much at a time: the size of the chunks of its ring.
+    static constexpr std::size_t kChunkBytes = 1 << 20;
+
     explicit JarPass(JarHooks hooks = {});
     ~JarPass();
     JarPass(const JarPass&) = delete;
@@ -132,21 +135,20 @@ class JarPass {
     // Reads from `jar` the file's tail from the central directory on, in reads of at most 256
     // KiB, and checks it.
     JarVerdict open(ByteSource& jar);
-    // Where the central directory starts: run wants the bytes in front of it.
-    std::uint64_t entriesEnd() const;
     // The file's bytes from the central directory to its end, as open read and checked them.
     std::span<const unsigned char> tail() const;
     const JarEnd& end() const;
 
-    // After a complete open: checks the entries as `feed` supplies the bytes up to entriesEnd.
-    // Given a runner, `workers` workers check entries side by side, worker 0 on the calling
-    // thread, which also calls feed and progress; without one, the calling thread does it all.
+    // After a complete open: checks the entries as `feed` supplies the bytes in front of the
+    // central directory (up to end().dirStart). Given a runner, `workers` workers check entries
+    // side by side, worker 0 on the calling thread, which also calls feed and progress; without
+    // one, the calling thread does it all.
     // A throw from feed or a consumer ends the pass and is thrown on.
     JarVerdict run(const JarFeed& feed, const JarProgress& progress = {},
                    const ParallelRun& runner = {}, std::size_t workers = 1);
 
     // After a complete run: the uncompressed contents of the kept entries, by name.
-    const std::map<std::string, std::string, std::less<>>& kept() const;
+    const KeptFiles& kept() const;
 
     // What the pass holds, defined where it is implemented.
     struct State;

@@ -35,7 +35,7 @@ UpdateCopyRun::UpdateCopyRun(std::wstring remoteJar, std::wstring localJar)
 void UpdateCopyRun::advance(double progress) {
     progressTenThousandths_.store(static_cast<std::uint32_t>(std::clamp(progress, 0.0, 1.0) * 1e4),
                                   std::memory_order_relaxed);
-    steps_.fetch_add(1, std::memory_order_release);
+    step();
 }
 
 double UpdateCopyRun::progress() const {
@@ -110,7 +110,9 @@ void UpdateCopyRun::copy(Services& services) {
     advance(1);
     if (verdict != JarVerdict::complete) {
         report_.end = CopyReport::rejected;
-    } else if (auto refusal = refusalOf(keys, readSignatures(digests, pass.kept()))) {
+    } else if (auto refusal = keys.empty()
+                                  ? std::nullopt  // an unsigned install takes any update
+                                  : refusalOf(keys, readSignatures(digests, pass.kept()))) {
         report_ = {CopyReport::refused, std::move(*refusal)};
     } else {
         report_.end = CopyReport::verified;

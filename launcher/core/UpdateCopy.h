@@ -48,7 +48,6 @@ class UpdateCopyRun {
     // without a single chunk for 15 s is a server that has gone, and a user watching the
     // splash would give up on it not much later.
     static constexpr std::int64_t kStallMs = 15000;
-    static constexpr std::size_t kChunkBytes = 1 << 20;
 
     UpdateCopyRun(std::wstring remoteJar, std::wstring localJar);
 

@@ -415,9 +415,8 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
 
 // A published jar of two and a half chunks, to be copied over the installed one.
 std::string publishedJar(const std::string& manifest = testjar::kManifest) {
-    return testjar::writeJar(
-               {{"META-INF/MANIFEST.MF", manifest, false},
-                {"data.bin", std::string(UpdateCopyRun::kChunkBytes * 5 / 2, 'n'), false}})
+    return testjar::writeJar({{"META-INF/MANIFEST.MF", manifest, false},
+                              {"data.bin", std::string(JarPass::kChunkBytes * 5 / 2, 'n'), false}})
         .text();
 }
 struct Copying : Install {
