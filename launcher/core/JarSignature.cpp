@@ -53,12 +53,16 @@ std::span<const unsigned char> bytesOf(std::string_view text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
 }
 
-}  // namespace
-
+// Whether an entry is one that signatures do not cover: a directory, or one of the files that
+// make up the signatures themselves (the manifest, and the signature files and blocks directly
+// in META-INF), its name compared without regard to case, as java compares it. Every other
+// entry, META-INF's own included (java loads a multi-release jar's classes from
+// META-INF/versions/), must be signed.
 bool isUnsignedByNature(std::string_view name) {
     return name.ends_with('/') || !signaturePart(name).empty();
 }
 
+// The standard Base64 of bytes, with padding, as the manifest and signature files hold digests.
 std::string base64(std::span<const unsigned char> bytes) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -72,6 +76,8 @@ std::string base64(std::span<const unsigned char> bytes) {
     }
     return text;
 }
+
+}  // namespace
 
 // Digests each entry that must be signed as its contents come.
 class JarDigests::Consumer final : public EntryConsumer {
@@ -119,68 +125,123 @@ JarHooks JarDigests::hooks() {
 
 namespace {
 
-std::string digestText(CryptoService& crypto, std::string_view bytes) {
-    return base64(sha256Of(crypto, bytesOf(bytes)));
+// By name, for the C library's sort: the template sorts would cost the launcher's size more.
+template <typename T>
+int byName(const void* a, const void* b) {
+    return (*static_cast<const T* const*>(a))
+        ->name.compare((*static_cast<const T* const*>(b))->name);
 }
+
+// Sections of one name keep their file order, as they are digested together.
+int byNameInFileOrder(const void* a, const void* b) {
+    const int order = byName<ManifestSection>(a, b);
+    if (order != 0) return order;
+    const auto* x = *static_cast<const ManifestSection* const*>(a);
+    const auto* y = *static_cast<const ManifestSection* const*>(b);
+    return x < y ? -1 : x > y;
+}
+
+template <typename T>
+std::vector<const T*> sortedBy(const std::vector<T>& items,
+                               int (*order)(const void*, const void*)) {
+    std::vector<const T*> sorted;
+    for (const T& item : items) sorted.push_back(&item);
+    if (sorted.size() > 1) std::qsort(sorted.data(), sorted.size(), sizeof sorted[0], order);
+    return sorted;
+}
+
+// The first of those sorted by name that has the name.
+template <typename T>
+auto firstNamed(const std::vector<const T*>& sorted, std::string_view name) {
+    return std::ranges::lower_bound(sorted, name, {},
+                                    [](const T* item) -> std::string_view { return item->name; });
+}
+
+// The manifest as the signature files' digests cover it: each digest is made once, however many
+// signers ask for it, and the sections that one name gives are found without a search through
+// all of them.
+class SignedManifest {
+  public:
+    SignedManifest(CryptoService& crypto, std::string_view bytes, const Manifest& manifest)
+        : crypto_(crypto),
+          bytes_(bytes),
+          manifest_(manifest),
+          sections_(sortedBy(manifest.entries, byNameInFileOrder)) {}
+
+    const std::string& wholeDigest() { return digest(whole_, bytes_); }
+    const std::string& mainDigest() { return digest(main_, manifest_.main.raw); }
+
+    // The digest of the sections of that name together, in file order.
+    std::string sectionsDigest(std::string_view name) const {
+        const std::unique_ptr<Sha256> hash = crypto_.startSha256();
+        for (auto at = firstNamed(sections_, name); at != sections_.end() && (*at)->name == name;
+             ++at)
+            hash->update(bytesOf((*at)->raw));
+        return base64(hash->finish());
+    }
+
+  private:
+    const std::string& digest(std::optional<std::string>& made, std::string_view bytes) {
+        if (!made) made = base64(sha256Of(crypto_, bytesOf(bytes)));
+        return *made;
+    }
+
+    CryptoService& crypto_;
+    std::string_view bytes_;
+    const Manifest& manifest_;
+    std::vector<const ManifestSection*> sections_;
+    std::optional<std::string> whole_, main_;
+};
 
 // Calls sign(name) for each entry whose manifest section the signature file signs, provided its
 // digests of the manifest hold; false when they do not, or the file cannot be read.
 template <typename Sign>
-bool signSections(CryptoService& crypto, std::string_view manifestBytes, const Manifest& manifest,
-                  std::string_view signatureFileBytes, Sign&& sign) {
+bool signSections(SignedManifest& manifest, std::string_view signatureFileBytes, Sign&& sign) {
     const std::optional<Manifest> file = parseManifest(signatureFileBytes);
     if (!file) return false;
     const std::string* whole = file->main.find(kDigestManifest);
-    const bool wholeSigned = whole && *whole == digestText(crypto, manifestBytes);
+    const bool wholeSigned = whole && *whole == manifest.wholeDigest();
     // Without the whole manifest, java holds the signature to the manifest's main attributes
     // where the signature file has their digest, then signs each section whose digest matches;
     // sections of one name are digested together.
     const std::string* main = file->main.find(kDigestMainAttributes);
-    if (!wholeSigned && main && *main != digestText(crypto, manifest.main.raw)) return false;
+    if (!wholeSigned && main && *main != manifest.mainDigest()) return false;
     for (const ManifestSection& section : file->entries) {
         if (!wholeSigned) {
             const std::string* digest = section.find(kDigest);
-            if (!digest) continue;
-            const std::unique_ptr<Sha256> hash = crypto.startSha256();
-            for (const ManifestSection& named : manifest.entries) {
-                if (named.name == section.name) hash->update(bytesOf(named.raw));
-            }
-            if (*digest != base64(hash->finish())) continue;
+            if (!digest || *digest != manifest.sectionsDigest(section.name)) continue;
         }
         sign(section.name);
     }
     return true;
 }
 
-// By name, for the C library's sort: the template sorts would cost the launcher's size more.
-int byName(const void* a, const void* b) {
-    return (*static_cast<const JarDigests::Digest* const*>(a))
-        ->name.compare((*static_cast<const JarDigests::Digest* const*>(b))->name);
-}
+// A signature file or block, by its name in upper case.
+struct SignaturePart {
+    std::string name;
+    const std::string* bytes;
+};
 
 }  // namespace
 
 JarSignatures readSignatures(JarDigests& jar, const KeptFiles& kept) {
     CryptoService& crypto = jar.crypto();
     JarSignatures result;
-    // The signature files and blocks by their names in upper case, in the order of those names.
-    // One name given twice, which java would read one way and this check perhaps another, leaves
-    // no signature standing.
-    std::vector<std::pair<std::string, const std::string*>> files;
-    bool ambiguous = false;
+    // The signature files and blocks in the order of their names in upper case. One name given
+    // twice, which java would read one way and this check perhaps another, leaves no signature
+    // standing.
+    std::vector<SignaturePart> parts;
     for (const auto& [name, bytes] : kept) {
         std::string key = signaturePart(name);
-        if (key.empty()) continue;
-        auto at = files.begin();
-        while (at != files.end() && at->first < key) ++at;
-        ambiguous = ambiguous || (at != files.end() && at->first == key);
-        files.insert(at, {std::move(key), &bytes});
+        if (!key.empty()) parts.push_back({std::move(key), &bytes});
     }
+    const std::vector<const SignaturePart*> files = sortedBy(parts, byName<SignaturePart>);
+    const bool ambiguous = std::ranges::adjacent_find(files, {}, [](const SignaturePart* part) {
+                               return std::string_view(part->name);
+                           }) != files.end();
     const auto find = [&](std::string_view name) -> const std::string* {
-        for (const auto& [key, bytes] : files) {
-            if (key == name) return bytes;
-        }
-        return nullptr;
+        const auto at = firstNamed(files, name);
+        return at != files.end() && (*at)->name == name ? (*at)->bytes : nullptr;
     };
     const std::string* manifestBytes = ambiguous ? nullptr : find(kManifestName);
     const std::optional<Manifest> manifest =
@@ -190,7 +251,8 @@ JarSignatures readSignatures(JarDigests& jar, const KeptFiles& kept) {
     for (const auto& worker : jar.workers()) {
         for (const JarDigests::Digest& digest : *worker) digests.push_back(&digest);
     }
-    std::qsort(digests.data(), digests.size(), sizeof digests[0], byName);
+    if (digests.size() > 1)
+        std::qsort(digests.data(), digests.size(), sizeof digests[0], byName<JarDigests::Digest>);
     for (const JarDigests::Digest* digest : digests) result.entries.push_back({digest->name});
     // Sorted by name, the entries that a section names are found by a binary search.
     const auto named = [&](std::string_view name, auto&& mark) {
@@ -210,19 +272,20 @@ JarSignatures readSignatures(JarDigests& jar, const KeptFiles& kept) {
     }
 
     // In the order of their names, so that the signers are always named in one order.
-    for (const auto& [name, block] : files) {
-        const std::string_view key = name;
+    SignedManifest signedManifest(crypto, *manifestBytes, *manifest);
+    for (const SignaturePart* part : files) {
+        const std::string_view key = part->name;
         if (result.signers.size() == 64 || !isBlock(key)) continue;
         std::string signatureFileName(key.substr(0, key.rfind('.')));
         const std::string* signatureFile = find(signatureFileName.append(kSignatureFileSuffix));
         if (!signatureFile) continue;
         std::optional<BlockSigner> who =
-            crypto.verifyBlock(bytesOf(*block), bytesOf(*signatureFile));
+            crypto.verifyBlock(bytesOf(*part->bytes), bytesOf(*signatureFile));
         const std::uint64_t bit = std::uint64_t{1} << result.signers.size();
         const auto sign = [&](std::string_view section) {
             named(section, [&](JarSignatures::Entry& entry) { entry.signedBy |= bit; });
         };
-        if (who && signSections(crypto, *manifestBytes, *manifest, *signatureFile, sign))
+        if (who && signSections(signedManifest, *signatureFile, sign))
             result.signers.push_back(std::move(*who));
     }
     return result;

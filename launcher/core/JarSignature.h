@@ -2,13 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "Crypto.h"
@@ -20,13 +17,6 @@ namespace velmoor {
 // (META-INF/ALIAS.RSA or .EC) that signs its signature file (META-INF/ALIAS.SF); the signature
 // file holds SHA-256 digests of the manifest, whole and section by section; the manifest
 // (META-INF/MANIFEST.MF) holds the SHA-256 digest of each entry's uncompressed bytes.
-
-// Whether an entry is one that signatures do not cover: a directory, or one of the files that
-// make up the signatures themselves (the manifest, and the signature files and blocks directly
-// in META-INF), its name compared without regard to case, as java compares it. Every other
-// entry, META-INF's own included (java loads a multi-release jar's classes from
-// META-INF/versions/), must be signed.
-bool isUnsignedByNature(std::string_view name);
 
 // The entries' names and the SHA-256 of their contents, and the signature files and blocks,
 // gathered during a pass of the jar check (JarPass) through its hooks, in the one pass that
@@ -84,9 +74,6 @@ struct JarSignatures {
     std::vector<Entry> entries;
 };
 
-// The files a pass kept whole, by name.
-using KeptFiles = std::map<std::string, std::string, std::less<>>;
-
 // The signatures of a jar whose pass has completed, from its digests and its kept files.
 JarSignatures readSignatures(JarDigests& jar, const KeptFiles& kept);
 
@@ -103,8 +90,5 @@ std::vector<Sha256Digest> publisherKeys(const JarSignatures& installed);
 // publisher. The text names the signers found, or the publisher's and the entry at fault.
 std::optional<std::wstring> refusalOf(const std::vector<Sha256Digest>& publisherKeys,
                                       const JarSignatures& update);
-
-// The standard Base64 of bytes, with padding, as the manifest and signature files hold digests.
-std::string base64(std::span<const unsigned char> bytes);
 
 }  // namespace velmoor
