@@ -25,36 +25,42 @@ PlatformError cngError(NTSTATUS status) {
                          describeError(HRESULT_FROM_NT(status)));
 }
 
+void destroyHash(BCRYPT_HASH_HANDLE hash) {
+    ::BCryptDestroyHash(hash);
+}
+using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, destroyHash>;
+
+HashHandle createHash(BCRYPT_ALG_HANDLE algorithm) {
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    // Without a buffer of ours, CNG allocates the hash object itself (Windows 7 and later).
+    const NTSTATUS status = ::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
+    if (!succeeded(status)) throw cngError(status);
+    return HashHandle(hash);
+}
+
 class CngHash final : public Sha256 {
   public:
-    explicit CngHash(BCRYPT_ALG_HANDLE algorithm) {
-        // Without a buffer of ours, CNG allocates the hash object itself (Windows 7 and later).
-        const NTSTATUS status = ::BCryptCreateHash(algorithm, &hash_, nullptr, 0, nullptr, 0, 0);
-        if (!succeeded(status)) throw cngError(status);
-    }
-    ~CngHash() override { ::BCryptDestroyHash(hash_); }
-    CngHash(const CngHash&) = delete;
-    CngHash& operator=(const CngHash&) = delete;
+    explicit CngHash(BCRYPT_ALG_HANDLE algorithm) : hash_(createHash(algorithm)) {}
 
     void update(std::span<const unsigned char> bytes) override {
         // BCryptHashData takes a ULONG count: a larger span goes in parts.
         while (!bytes.empty()) {
             const auto part = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), 1u << 30));
             const NTSTATUS status =
-                ::BCryptHashData(hash_, const_cast<PUCHAR>(bytes.data()), part, 0);
+                ::BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes.data()), part, 0);
             if (!succeeded(status)) throw cngError(status);
             bytes = bytes.subspan(part);
         }
     }
     Sha256Digest finish() override {
         Sha256Digest digest{};
-        const NTSTATUS status = ::BCryptFinishHash(hash_, digest.data(), digest.size(), 0);
+        const NTSTATUS status = ::BCryptFinishHash(hash_.get(), digest.data(), digest.size(), 0);
         if (!succeeded(status)) throw cngError(status);
         return digest;
     }
 
   private:
-    BCRYPT_HASH_HANDLE hash_ = nullptr;
+    HashHandle hash_;
 };
 
 void closeMessage(HCRYPTMSG message) {
@@ -168,17 +174,15 @@ bool signatureVerifies(PCCERT_CONTEXT certificate, Sha256Digest hash,
 }  // namespace
 
 Win32Crypto::Win32Crypto() {
+    BCRYPT_ALG_HANDLE sha256 = nullptr;
     const NTSTATUS status =
-        ::BCryptOpenAlgorithmProvider(&sha256_, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+        ::BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
     if (!succeeded(status)) throw cngError(status);
-}
-
-Win32Crypto::~Win32Crypto() {
-    ::BCryptCloseAlgorithmProvider(sha256_, 0);
+    sha256_.reset(sha256);
 }
 
 std::unique_ptr<Sha256> Win32Crypto::startSha256() {
-    return std::make_unique<CngHash>(sha256_);
+    return std::make_unique<CngHash>(sha256_.get());
 }
 
 std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned char> block,

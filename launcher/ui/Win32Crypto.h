@@ -4,9 +4,14 @@
 
 #include <bcrypt.h>
 
+#include "WinHandles.h"
 #include "core/Crypto.h"
 
 namespace velmoor {
+
+inline void closeAlgorithm(BCRYPT_ALG_HANDLE algorithm) {
+    ::BCryptCloseAlgorithmProvider(algorithm, 0);
+}
 
 // SHA-256 and the check of a jar's signature blocks with the system's own DLLs: CNG (bcrypt)
 // hashes and verifies, crypt32 reads the block and the certificate. The block's messageDigest is
@@ -15,9 +20,6 @@ namespace velmoor {
 class Win32Crypto final : public CryptoService {
   public:
     Win32Crypto();
-    ~Win32Crypto() override;
-    Win32Crypto(const Win32Crypto&) = delete;
-    Win32Crypto& operator=(const Win32Crypto&) = delete;
 
     std::unique_ptr<Sha256> startSha256() override;
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
@@ -25,7 +27,7 @@ class Win32Crypto final : public CryptoService {
 
   private:
     // Opened once: CNG lets several threads make hashes of one algorithm handle at once.
-    BCRYPT_ALG_HANDLE sha256_ = nullptr;
+    UniqueHandle<BCRYPT_ALG_HANDLE, closeAlgorithm> sha256_;
 };
 
 }  // namespace velmoor
