@@ -33,8 +33,6 @@ BOOL CALLBACK findFrontmost(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-}  // namespace
-
 // What the lock file says of the launcher that holds it.
 struct LockRecord {
     DWORD processId = 0;
@@ -50,6 +48,8 @@ LockRecord thisLauncher() {
     ::GetComputerNameW(record.computer, &length);
     return record;
 }
+
+}  // namespace
 
 // The claim is a hidden file in the install folder, held open for writing and shared for reading
 // only: every spelling of the folder (another drive letter, a short name, a UNC path) and every
@@ -89,10 +89,10 @@ bool InstallClaim::claimByLockFile(const std::wstring& applicationDirectory) {
     if (::ReadFile(holder.get(), &record, sizeof record, &read, nullptr) && read == sizeof record) {
         const LockRecord self = thisLauncher();
         record.computer[MAX_COMPUTERNAME_LENGTH] = L'\0';
-        holderId_ = record.processId;
-        holderHere_ =
-            record.sessionId == self.sessionId &&
-            ::CompareStringOrdinal(record.computer, -1, self.computer, -1, TRUE) == CSTR_EQUAL;
+        // A holder on another computer or in another session is out of reach.
+        if (record.sessionId == self.sessionId &&
+            ::CompareStringOrdinal(record.computer, -1, self.computer, -1, TRUE) == CSTR_EQUAL)
+            holderId_ = record.processId;
     }
     return true;
 }
@@ -113,7 +113,7 @@ InstallClaim::InstallClaim(const std::wstring& applicationDirectory) {
 }
 
 bool InstallClaim::bringHolderToFront() const {
-    DWORD holderId = holderHere_ ? holderId_ : 0;
+    DWORD holderId = holderId_;
     // A section's name is of this session, so its holder is here.
     if (!lock_ && section_) {
         const View view(::MapViewOfFile(section_.get(), FILE_MAP_READ, 0, 0, sizeof(DWORD)));

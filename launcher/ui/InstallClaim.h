@@ -31,9 +31,9 @@ class InstallClaim {
     bool claimByLockFile(const std::wstring& applicationDirectory);
 
     KernelHandle lock_;
+    // The process that holds the lock file, where it is within reach: on this computer, in
+    // this session. 0 when it is not, or the file names none.
     DWORD holderId_ = 0;
-    // The holder's lock file names this computer and session, or names none.
-    bool holderHere_ = false;
     KernelHandle section_;
     bool held_ = true;
 };

@@ -471,11 +471,10 @@ void LaunchForm::loadApplication() {
     if (sessionEnding_) return;
     Launch launch = velmoor::loadApplication(services_);
     if (!launch.process) {
-        stopTimer1();
-        counter_.shortenAfterLaunchFailure();
-        return;
+        skipLaunch();  // the user has been told why: the window closes soon
+    } else if (window_) {
+        watched_ = std::move(launch);
     }
-    if (window_) watched_ = std::move(launch);
 }
 
 void LaunchForm::skipLaunch() {
