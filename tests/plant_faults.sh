@@ -131,7 +131,7 @@ fault program-files-order $L/core/Launch.cpp \
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
-fault start-unwatched $L/ui/LaunchForm.cpp 's/    if \(window_\) watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
+fault start-unwatched $L/ui/LaunchForm.cpp 's/        watched_ = std::move\(launch\);/        (void)launch;/' "${W}java_fails"
 fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
   "${W}java_fails"
