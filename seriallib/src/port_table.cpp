@@ -105,10 +105,6 @@ bool claim(int slot) {
 alignas(8) std::uint64_t chainedAction = 0;
 constexpr std::uint64_t kWithInfo = std::uint64_t{1} << 63;
 
-std::atomic_ref<std::uint64_t> atomicRef(std::uint64_t& word) {
-    return std::atomic_ref<std::uint64_t>(word);
-}
-
 // The action installed for SIGCONT: the library's handler, then the one it replaced, with the
 // arguments it expects.
 void continueAction(int signalNumber, siginfo_t* info, void* context) {
@@ -219,11 +215,11 @@ void showBanner() {
 int installContinueHandler() {
     struct sigaction current = {};
     if (sigaction(SIGCONT, nullptr, &current) != 0) return -1;
-    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == continueAction) return 0;
+    const bool withInfo = (current.sa_flags & SA_SIGINFO) != 0;
+    if (withInfo && current.sa_sigaction == continueAction) return 0;
     // What was there is called after the library's own work: not SIG_DFL or SIG_IGN, which are
     // no functions (and SIGCONT continues the process whatever its action), nor the library's
     // own plain handler, whose work is done already.
-    const bool withInfo = (current.sa_flags & SA_SIGINFO) != 0;
     const auto address = withInfo ? reinterpret_cast<std::uintptr_t>(current.sa_sigaction)
                                   : reinterpret_cast<std::uintptr_t>(current.sa_handler);
     const bool function =

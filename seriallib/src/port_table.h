@@ -117,8 +117,9 @@ void showBanner();
 // installing the library's silences no other; 0, or -1 from sigaction.
 int installContinueHandler();
 
-inline std::atomic_ref<std::int32_t> atomicRef(std::int32_t& word) {
-    return std::atomic_ref<std::int32_t>(word);
+template <typename T>
+std::atomic_ref<T> atomicRef(T& value) {
+    return std::atomic_ref<T>(value);
 }
 
 }  // namespace pellusk
