@@ -5,14 +5,13 @@
 // much longer (but for a ZIP64 locator, whose offset counts the prefix as java reads it).
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
 #include <vector>
 
+#include "TestJar.h"
 #include "core/JarCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velmoor;
-    constexpr std::string_view kScript = "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n";
     MemorySource jar({data, size});
     JarEnd end;
     const JarVerdict verdict = readJarEnd(jar, end);
@@ -22,13 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         end.dirStart + end.dirSize + 22 > size || end.entries > end.dirSize / 46)
         abort();
     if (end.zip64) return 0;
-    std::vector<unsigned char> prefixed(kScript.begin(), kScript.end());
+    std::vector<unsigned char> prefixed(testjar::kStartScript.begin(), testjar::kStartScript.end());
     prefixed.insert(prefixed.end(), data, data + size);
     MemorySource behind(prefixed);
     JarEnd moved;
     if (readJarEnd(behind, moved) != JarVerdict::complete ||
-        moved.prefix != end.prefix + kScript.size() ||
-        moved.dirStart != end.dirStart + kScript.size() || moved.entries != end.entries)
+        moved.prefix != end.prefix + testjar::kStartScript.size() ||
+        moved.dirStart != end.dirStart + testjar::kStartScript.size() ||
+        moved.entries != end.entries)
         abort();
     return 0;
 }

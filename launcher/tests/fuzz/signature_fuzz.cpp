@@ -1,15 +1,14 @@
 // Fuzz target: the signature rules' readers. The input is cut at each "\n--\n" into a manifest, a
-// signature file, its block and the bytes of one entry, read as a jar's. SHA-256 is OpenSSL's; a
-// block counts as signed by one key whenever its signed attributes can be found. Whatever the
-// bytes, nothing is read outside them, and the key's update is taken only when the entry's
-// digest matches.
-#include <openssl/evp.h>
-
+// signature file, its block and the bytes of one entry, read as a jar's. SHA-256 is the unit tests'
+// OpenSSL one; a block counts as signed by one key whenever its signed attributes can be found.
+// Whatever the bytes, nothing is read outside them, and the key's update is taken only when the
+// entry's digest matches.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
 
+#include "OpenSslCrypto.h"
 #include "core/JarSignature.h"
 #include "core/SignatureBlock.h"
 
@@ -17,31 +16,16 @@ namespace {
 
 using namespace velmoor;
 
-class Hash final : public Sha256 {
-  public:
-    Hash() { EVP_DigestInit_ex(context_, EVP_sha256(), nullptr); }
-    ~Hash() override { EVP_MD_CTX_free(context_); }
-    void update(std::span<const unsigned char> bytes) override {
-        EVP_DigestUpdate(context_, bytes.data(), bytes.size());
-    }
-    Sha256Digest finish() override {
-        Sha256Digest digest{};
-        EVP_DigestFinal_ex(context_, digest.data(), nullptr);
-        return digest;
-    }
-
-  private:
-    EVP_MD_CTX* context_ = EVP_MD_CTX_new();
-};
-
 struct AnyBlock final : CryptoService {
-    std::unique_ptr<Sha256> startSha256() override { return std::make_unique<Hash>(); }
+    std::unique_ptr<Sha256> startSha256() override { return openSsl.startSha256(); }
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
                                            std::span<const unsigned char>) override {
         rawEcdsaSignature(block, 32);
         if (!signedAttributesOf(block)) return std::nullopt;
         return BlockSigner{{}, L"CN=Fuzz"};
     }
+
+    OpenSslCrypto openSsl;
 };
 
 }  // namespace

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "TestJar.h"
@@ -22,12 +20,6 @@ using namespace testjar;
 JarVerdict endOf(const std::vector<unsigned char>& bytes) {
     MemorySource source(bytes);
     return checkJarEnd(source);
-}
-// Worker 0 on this thread and the others on threads of their own, all at once.
-void together(std::size_t workers, const std::function<void(std::size_t)>& task) {
-    std::vector<std::jthread> threads;
-    for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(task, w);
-    task(0);
 }
 JarVerdict verifyOf(const std::vector<unsigned char>& bytes, std::size_t workers = 1) {
     MemorySource source(bytes);
@@ -124,8 +116,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"no main class", with(manifest.name, "Manifest-Version: 1.0\r\n\r\n"), [](Jar&) {}, C, U},
         {"the main class on a last line without its end", with(manifest.name, "Main-Class: a.B"),
          [](Jar&) {}, C, U},
-        {"a start script in front", prefixed(small, "#!/bin/sh\nexec java -jar \"$0\"\n"),
-         [](Jar&) {}, C, C},
+        {"a start script in front", prefixed(small, kStartScript), [](Jar&) {}, C, C},
         {"data descriptors", writeJar({manifest, main, {"e", ""}}, Layout::descriptors),
          [](Jar&) {}, C, C},
         {"ZIP64", zip64, [](Jar&) {}, C, C},
@@ -271,19 +262,13 @@ TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
     }
 }
 
-std::vector<unsigned char> fileBytes(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
 // The jar tool's jars, deflated (with data descriptors) and stored, one with a start script in
 // front; and the JDK's modules, archives with 4 bytes in front of them and no manifest.
 TEST(JarCheck, RealJars) {
     std::vector<std::pair<std::vector<unsigned char>, JarVerdict>> jars;
     for (const char* name : {"app.jar", "stored.jar"})
         jars.emplace_back(fileBytes(std::filesystem::path(VELMOOR_TEST_JARS) / name), C);
-    const std::string script = "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n";
-    jars.emplace_back(std::vector<unsigned char>(script.begin(), script.end()), C);
+    jars.emplace_back(std::vector<unsigned char>(kStartScript.begin(), kStartScript.end()), C);
     jars.back().first.insert(jars.back().first.end(), jars[0].first.begin(), jars[0].first.end());
     // The larger modules would add seconds and nothing new.
     for (const auto& module : std::filesystem::directory_iterator(VELMOOR_JDK "/jmods"))

@@ -7,11 +7,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <thread>
 
 #include "OpenSslCrypto.h"
+#include "TestJar.h"
 #include "core/JarCheck.h"
 #include "core/JarSignature.h"
 #include "core/Messages.h"
@@ -21,25 +19,16 @@
 namespace velmoor {
 namespace {
 
-std::vector<unsigned char> fileBytes(const std::string& name) {
-    const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
-    std::ifstream file(std::string(folder ? folder : "") + "/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
 // The jar read by the jar check's pass, its digests taken on two workers.
 JarSignatures signaturesOf(const std::string& jar, KeptFiles* kept = nullptr) {
     OpenSslCrypto crypto;
     JarDigests digests(crypto);
     JarPass pass(digests.hooks());
-    const std::vector<unsigned char> bytes = fileBytes(jar + ".jar");
+    const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
+    const std::vector<unsigned char> bytes =
+        testjar::fileBytes(std::string(folder ? folder : "") + "/" + jar + ".jar");
     MemorySource source(bytes);
-    const auto together = [](std::size_t workers, const std::function<void(std::size_t)>& task) {
-        std::vector<std::jthread> threads;
-        for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(task, w);
-        task(0);
-    };
-    EXPECT_EQ(verifyJar(source, pass, {}, together, 2), JarVerdict::complete) << jar;
+    EXPECT_EQ(verifyJar(source, pass, {}, testjar::together, 2), JarVerdict::complete) << jar;
     if (kept) *kept = pass.kept();
     return readSignatures(digests, pass.kept());
 }

@@ -1,11 +1,17 @@
-// Jars written here byte by byte, for the tests to cut, change or copy.
+// Jars written here byte by byte, for the tests to cut, change or copy; and what the jar tests
+// share: a file's bytes, the start script put in front of jars, and workers run at once.
 #pragma once
 
 #include <zlib.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace velmoor::testjar {
@@ -47,6 +53,21 @@ inline std::string deflated(const std::string& data) {
 }
 
 inline const std::string kManifest = "Manifest-Version: 1.0\r\nMain-Class: com.tarvio.Main\r\n\r\n";
+
+// What a start script puts in front of a jar that runs itself.
+inline const std::string kStartScript = "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n";
+
+inline std::vector<unsigned char> fileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// Worker 0 on this thread and the others on threads of their own, all at once.
+inline void together(std::size_t workers, const std::function<void(std::size_t)>& task) {
+    std::vector<std::jthread> threads;
+    for (std::size_t w = 1; w < workers; ++w) threads.emplace_back(task, w);
+    task(0);
+}
 
 enum class Layout {
     plain,

@@ -62,12 +62,13 @@ scenario_newer_no() {
     map_drive_d
     install="$drive_d/Tarvio"
     publish
-    VELMOOR_JAVA_RUN_MS=5000 drive box "second=Z:${install//\//\\}\\$launcher_exe" box=No java
+    VELMOOR_JAVA_UNTIL=$(winpath "$work/release") drive box "second=Z:${install//\//\\}\\$launcher_exe" box=No java
     expect_ms second-ms 0 3000
     expect "second-front: #32770 first" "$prompt"
     expect_java 1 "$(java_command Tarvio.jar)"
     drive box=OK
     expect "box: An update is available for this application\\r\\nThe application is running: close it, then start it again to install the update."
+    touch "$work/release"
     expect_java 1
     expect_installed old
 }
