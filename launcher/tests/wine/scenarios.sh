@@ -34,6 +34,7 @@ VELMOOR_JAVA_RECORD=$(winpath "$record")
 fail() {
     echo "FAIL [$scenario]: $*" >&2
     for file in "$out" "$record"; do [ ! -f "$file" ] || { echo "--- $file:" && cat "$file"; } >&2; done
+    [ ! -s "$work/wine.log" ] || { echo "--- the end of $work/wine.log:" && tail -n 20 "$work/wine.log"; } >&2
     exit 1
 }
 
@@ -52,7 +53,7 @@ put_java() {  # FOLDER [CONTENT]: a runtime, or a file of that content, under Pr
 
 drive() {  # STEP...: runs the launcher from the install folder under the test driver
     wine "$programs/winctl.exe" "$(winpath "$install")\\$launcher_exe" "$@" >"$out" 2>>"$work/wine.log" </dev/null ||
-        fail "the driver failed"
+        fail "the driver failed (exit status $?) on: $*"
 }
 
 expect() {  # LINE...: each a line of the driver's output
