@@ -17,7 +17,6 @@ set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackRuntime.cmake)
 
 if(WIN32)
   # --- The launcher's install kit --------------------------------------------------------------
-  set(VELMOOR_VERSION 4.1)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME Velmoor)
   set(CPACK_PACKAGE_FILE_NAME Velmoor-${VELMOOR_VERSION}-kit)

@@ -33,7 +33,7 @@ add_test(NAME dist.packages COMMAND ${_make_packages})
 set_tests_properties(dist.packages PROPERTIES LABELS dist FIXTURES_SETUP dist_packages)
 
 add_test(NAME dist.deb.contents
-  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_debs.sh ${_deb_amd64} ${_deb_i386})
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_debs.sh ${PROJECT_VERSION} ${_deb_amd64} ${_deb_i386})
 
 add_test(NAME dist.deb.lintian
   COMMAND lintian --fail-on error,warning --display-info --info ${_deb_amd64} ${_deb_i386})
@@ -68,5 +68,19 @@ if(NOT TARVIO_I386_NATIVE)
 endif()
 
 # The launcher kit.
-add_test(NAME dist.kit COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_kit.sh ${PELLUSK_PACKAGES} ${VELMOOR_SIGNED})
+add_test(NAME dist.kit
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/check_kit.sh ${PELLUSK_PACKAGES} ${VELMOOR_SIGNED} ${VELMOOR_VERSION})
 set_tests_properties(dist.kit PROPERTIES LABELS dist FIXTURES_REQUIRED dist_packages)
+
+# The launcher signed from a PKCS#11 token (SoftHSM2) with a time stamp of a local server.
+add_test(NAME dist.sign.token
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/sign_from_token.sh ${VELMOOR_WINDOWS_BUILD}/launcher/Velmoor.exe
+    ${CMAKE_BINARY_DIR}/dist/token ${VELMOOR_VERSION})
+set_tests_properties(dist.sign.token PROPERTIES LABELS dist TIMEOUT 300)
+
+# The versions of the top CMakeLists.txt in every copy, and other versions written there alone in
+# every artefact of a scratch build.
+add_test(NAME dist.version
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/tests/version_flows.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/dist/version
+    ${PROJECT_VERSION} ${VELMOOR_VERSION})
+set_tests_properties(dist.version PROPERTIES LABELS dist TIMEOUT 1200)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# check_debs.sh <amd64 .deb> <i386 .deb>
-# The control data and the files of both library packages.
+# check_debs.sh <version> <.deb>...
+# The control data and the files of the library packages (amd64, i386) of this version.
 set -euo pipefail
+version=$1 major=${1%%.*}
+shift
 status=0
 fail() { echo "FAILED: $*"; status=1; }
 
@@ -20,7 +22,7 @@ for deb in "$@"; do
   echo "== $(basename "$deb")"
 
   # Multi-Arch: same shows in the co-installation of both (install_and_load.sh).
-  expect_field "$deb" Version 4.7.0
+  expect_field "$deb" Version "${version//./\\.}"
   expect_field "$deb" Architecture $arch
   # Computed from the library: its own architecture's C library, nothing else (in particular
   # not the biarch libc6-i386 of an amd64 machine).
@@ -32,17 +34,17 @@ for deb in "$@"; do
   expected=$(sort <<END
 -rw-r--r-- ./usr/share/doc/libpellusk-jni/changelog.gz  
 -rw-r--r-- ./usr/share/doc/libpellusk-jni/copyright  
--rw-r--r-- $jni/libPellusk.so.4.7.0  
-lrwxrwxrwx $jni/libPellusk.so -> libPellusk.so.4
-lrwxrwxrwx $jni/libPellusk.so.4 -> libPellusk.so.4.7.0
+-rw-r--r-- $jni/libPellusk.so.$version  
+lrwxrwxrwx $jni/libPellusk.so -> libPellusk.so.$major
+lrwxrwxrwx $jni/libPellusk.so.$major -> libPellusk.so.$version
 END
 )
   [ "$listing" = "$expected" ] || fail "$arch contents:"$'\n'"$listing"$'\n'"expected:"$'\n'"$expected"
 
   tree=$(mktemp -d)
   dpkg-deb --extract "$deb" "$tree"
-  zcat "$tree/usr/share/doc/libpellusk-jni/changelog.gz" | head -1 | grep -q '^libpellusk-jni (4.7.0) ' \
-    || fail "$arch: changelog does not start with this version"
+  [[ $(zcat "$tree/usr/share/doc/libpellusk-jni/changelog.gz" | head -1) == "libpellusk-jni ($version) "* ]] ||
+    fail "$arch: changelog does not start with this version"
   rm -rf "$tree"
 done
 exit $status

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# check_kit.sh <packages dir> <signing dir>
+# check_kit.sh <packages dir> <signing dir> <launcher version>
 # The launcher kit: the signed launcher and the install guide, and a guide that names the very
-# paths the launcher has compiled in and who signed it.
+# paths the launcher has compiled in, who signed it and whether it is time-stamped.
 set -euo pipefail
-packages=$1 signing=$2
+packages=$1 signing=$2 version=$3
 
 status=0
 fail() { echo "FAILED: $*"; status=1; }
@@ -17,7 +17,7 @@ listing=$(cd "$work" && find . -type f | sort)
 [ "$listing" = "$(printf './%s/INSTALL.txt\n./%s/Velmoor.exe' "$top" "$top")" ] || fail "kit holds:"$'\n'"$listing"
 
 exe=$work/$top/Velmoor.exe guide=$work/$top/INSTALL.txt
-"$(dirname "$0")/../../launcher/tests/check-executable.py" "$exe" || fail "the signed Velmoor.exe fails the launcher's checks"
+"$(dirname "$0")/../../launcher/tests/check-executable.py" "$exe" "$version" || fail "the signed Velmoor.exe fails the launcher's checks"
 objdump -f "$exe" | grep -q 'file format pei-i386' || fail "Velmoor.exe is not a 32-bit Windows program"
 
 # Authenticode over SHA-256, with the signer's chain; it verifies against the chain that signed
@@ -31,7 +31,9 @@ perl -0777 -pe "substr(\$_, $(($(stat -c %s "$exe") / 3)), 1) ^= 'x'" "$exe" >"$
 ! verify "$signing/verify-ca.pem" "$work/changed.exe" >/dev/null || fail "a byte changed after signing still verifies"
 test_signed=no named=no said=no
 verify "$signing/test-chain/root.pem" "$exe" >/dev/null && test_signed=yes
-[[ $top == *-test-signed-kit ]] && named=yes
+[[ $top == Velmoor-"$version"-test-signed-kit ]] && named=yes
+[[ $top =~ ^Velmoor-$version-(test-signed-)?kit$ ]] || fail "the kit's name $top is not of version $version"
+[ "$(head -1 "$guide" | tr -d '\r')" = "VELMOOR $version - THE LAUNCHER OF OSTREL TARVIO" ] || fail "INSTALL.txt is not of version $version"
 grep -q 'TEST SIGNATURE - NOT FOR RELEASE' "$guide" && said=yes
 [[ $test_signed$named$said =~ ^(yesyesyes|nonono)$ ]] ||
   fail "a test signature: $test_signed; the kit's name says so: $named; the guide says so: $said"
@@ -44,6 +46,10 @@ guide_text=$(tr -d '\r' < "$guide")
 program_text=$(strings -e l "$exe")
 signer=$(sed -n "/Signer's certificate:/,/Serial/ s/.*Subject: .*\/CN=//p" <<<"$report" | head -1)
 grep -qF -- "  $signer" <<<"$guide_text" || fail "INSTALL.txt does not name the signer '$signer'"
+stamped=no said=no
+grep -q 'Timestamp time:' <<<"$report" && stamped=yes
+grep -q 'It carries a time stamp' <<<"$guide_text" && said=yes
+[ $stamped = $said ] || fail "time-stamped: $stamped; INSTALL.txt says so: $said"
 for item in 'I:\Brantholm\Kelvanor\DevKit\lastest update\' 'TarvioChanges.txt' 'Tarvio.jar' \
     '\jre\bin\java.exe' 'C:\Program Files\Ostrel RFID\Tarvio\jre\bin\java.exe' \
     'C:\Program Files\Ostrel RFID Tarvio\jre\bin\java.exe'; do

@@ -13,6 +13,7 @@
 #include "core/PlatformError.h"
 #include "core/UpdateTrial.h"
 #include "resource.h"
+#include "tarvio_version.h"
 
 namespace velmoor {
 
@@ -36,7 +37,7 @@ constexpr BYTE kLeastBarRed = 60;
 constexpr COLORREF kVersionColour = RGB(192, 0, 0);
 constexpr COLORREF kBackground = RGB(0, 0, 0);
 // Shown when the executable's version resource cannot be read.
-constexpr wchar_t kDesignedVersionCaption[] = L"v 4.1";
+constexpr wchar_t kDesignedVersionCaption[] = VELMOOR_DESIGNED_CAPTION;
 // The logo's pixels are its size at 96 dpi; at any other resolution it keeps its size in
 // twips, drawn from the large copy when the screen has more pixels than the small one.
 constexpr int kLogoDotsPerInch = 96;

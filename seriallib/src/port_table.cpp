@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "continue_latch.h"
+#include "tarvio_version.h"
 #include "trace.h"
 
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
@@ -28,8 +29,8 @@ std::int32_t firstTime = 1;
 jclass ioEx = nullptr;
 std::int32_t bannerShown = 0;
 std::int32_t gotContinueSignal = 0;
-const std::int32_t verLib = 0x40007;
-const char* libVer = "kdxLuxArm 4.7";
+const std::int32_t verLib = (PELLUSK_VERSION_MAJOR << 16) | PELLUSK_VERSION_MINOR;
+const char* libVer = "kdxLuxArm " PELLUSK_VERSION_TEXT;
 
 namespace pellusk {
 namespace {
