@@ -53,7 +53,7 @@ lib=$scratch/linux-i386/seriallib/libPellusk.so.$new_library
 [ -f "$lib" ] || fail "no $lib"
 soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = "libPellusk.so.${new_library%%.*}" ] || fail "SONAME $soname"
-strings "$lib" | grep -qx "kdxLuxArm ${new_library%.*}" || fail "the banner does not say kdxLuxArm ${new_library%.*}"
+grep -qx "kdxLuxArm ${new_library%.*}" < <(strings "$lib") || fail "the banner does not say kdxLuxArm ${new_library%.*}"
 # SerGetLibVer's value, read from verLib in the unstripped library.
 read -r address size < <(nm -S "$lib" | awk '$4 == "verLib" {print $1, $2}')
 word=$(objdump -s -j .rodata --start-address=0x$address --stop-address=$((0x$address + 0x$size)) "$lib" |
