@@ -78,5 +78,5 @@ perl -0777 -pe "substr(\$_, $(($(stat -c %s "$exe") / 2)), 1) ^= 'x'" signed-std
 ! verify changed.exe >/dev/null || fail "a byte changed after signing still verifies"
 
 [ "$(grep -c 'osslsigncode sign' command-lines)" -ge 4 ] || fail "osslsigncode was not watched:"$'\n'"$(cat command-lines)"
-! grep -F -- "$pin" command-lines || fail "the PIN was on a command line"
+! grep -rlF -- "$pin" command-lines signed-* || fail "the PIN was on a command line, or written where it shows"
 exit $status
