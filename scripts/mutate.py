@@ -115,7 +115,10 @@ for line in open(listed, encoding="utf-8") if os.path.exists(listed) else []:
     if line.strip() and not line.startswith("#"):
         equivalent.add(line.split("  # ")[0].strip())
 todo, skipped_equal, not_run = [], 0, {}
-for f in sorted(touched):
+# In the order the paths were given, so that what matters most comes first within a budget.
+given = [os.path.relpath(os.path.abspath(p), root) for p in paths]
+rank = lambda f: next((i for i, p in enumerate(given) if p == "." or f == p or f.startswith(p + "/")), 0)
+for f in sorted(touched, key=lambda f: (rank(f), f)):
     lines = out("git", "show", f"{head}:{f}", strip=False).split("\n")
     masked = mask(lines)
     for n in sorted(touched[f]):
