@@ -120,16 +120,18 @@ scenario_ansi_paths() {
     expect_java 4
 }
 
-# A launcher on another computer holds the install (its lock file names that computer): this
-# one cannot reach it, and starts the installed jar without looking for an update.
+# A launcher on another computer holds the install (its lock file names that computer, and a
+# process id that a windowed process here has): this one cannot reach it, and starts the
+# installed jar without looking for an update.
 scenario_claim_elsewhere() {
     publish
-    python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<II", 4242, 1) + "OTHERPC".ljust(16, "\0").encode("utf-16-le"))' \
-        >"$install/Velmoor.lock"
+    touch "$install/Velmoor.lock"
     VELMOOR_JAVA_RECORD=$(winpath "$work/holder.txt") VELMOOR_JAVA_HOLD="$(winpath "$install")\\Velmoor.lock" \
-        VELMOOR_JAVA_RUN_MS=60000 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
+        VELMOOR_JAVA_RUN_MS=60000 VELMOOR_JAVA_WINDOW=1 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
     on_exit "kill $!"
     timeout 30 sh -c "until grep -q '^holding' '$work/holder.txt' 2>/dev/null; do sleep 0.1; done" || fail "nothing holds the lock file"
+    python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<II", *map(int, sys.argv[1:3])) + "OTHERPC".ljust(16, "\0").encode("utf-16-le"))' \
+        $(sed -n 's/^holding: claim //p' "$work/holder.txt") >"$install/Velmoor.lock"
     drive splash java closed
     expect_java 1 "$(java_command Tarvio.jar)"
     ! grep -q '^box' "$out" || fail "an update was offered under another's claim"

@@ -14,6 +14,8 @@
 //                                 names as a launcher holds its claim; then write
 //                                 VELMOOR_JAVA_SPEW bytes to standard output and error each,
 //                                 and record how long that took.
+//   VELMOOR_JAVA_WINDOW=1         with VELMOOR_JAVA_RUN_MS, show a window meanwhile, and record
+//                                 the process and session ids with "holding"
 //   VELMOOR_JAVA_UNTIL=PATH       as VELMOOR_JAVA_RUN_MS, but hold on, after the launcher has
 //                                 ended, until the file PATH exists (the scenario's cue)
 #include <windows.h>
@@ -157,7 +159,14 @@ int main(int argc, char** argv) {
         const HANDLE claim =
             ::CreateFileW(variable(L"VELMOOR_JAVA_HOLD").c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (claim != INVALID_HANDLE_VALUE) record(L"holding: claim\n");
+        DWORD session = 0;
+        ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+        if (!variable(L"VELMOOR_JAVA_WINDOW").empty())
+            ::CreateWindowW(L"STATIC", L"java", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 100,
+                            nullptr, nullptr, nullptr, nullptr);
+        if (claim != INVALID_HANDLE_VALUE)
+            record(L"holding: claim " + std::to_wstring(::GetCurrentProcessId()) + L" " +
+                   std::to_wstring(session) + L"\n");
         awaitParent();
         if (!until.empty()) awaitFile(until);
         ::Sleep(runMs);
