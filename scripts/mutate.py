@@ -6,6 +6,7 @@ import argparse, json, os, re, subprocess, sys, time
 ap = argparse.ArgumentParser(prog="tests/mutate.sh")
 ap.add_argument("--base"), ap.add_argument("--budget", type=float), ap.add_argument("paths", nargs="*")
 ap.add_argument("--slow", action="store_true"), ap.add_argument("--list", action="store_true")
+ap.add_argument("--wine", default=".", help="with --slow, the Wine scenarios whose names match")
 opt = ap.parse_args()
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -197,7 +198,7 @@ def ctest_stage(name, targets, *selection):
                             "--output-on-failure", *selection]]
 
 
-wine = ctest_stage("wine", ["velmoor_windows", "velmoor_windows64", "velmoor_test_jars"], "-L", "wine")
+wine = ctest_stage("wine", ["velmoor_windows", "velmoor_windows64", "velmoor_test_jars"], "-L", "wine", "-R", opt.wine)
 
 
 def stages(f):
@@ -216,31 +217,30 @@ def stages(f):
     return [s for s in found if s] + ([wine] if opt.slow else [])
 
 
-def attempt(stage_list, log, limits=None):  # -> (outcome, stage), timing each stage into limits
-    for name, targets, commands in stage_list:
+def attempt(stage_list, log, limits=None):  # -> (outcome, stage); unmutated, times each stage
+    for stage in stage_list:
+        name, targets, commands = stage
         if run(["cmake", "--build", tree, "-j2", "--target", *targets], log):
             return "skipped", name
         began = time.time()
         for cmd in commands:
-            limit = None if limits is None else limits[name]
-            if run(cmd, log, timeout=limit, cwd=logs) != 0:
+            if run(cmd, log, timeout=limits and limits[repr(stage)], cwd=logs) != 0:
                 return "killed", name
-        if limits is None:
-            clean_times[name] = max(clean_times.get(name, 0), time.time() - began)
+        clean_times[repr(stage)] = time.time() - began
     return "survived", None
 
 
 os.environ["GTEST_FAIL_FAST"] = "1"
-clean_times = {}
-areas = {}
+clean_times, files_stages = {}, {}
 for t in todo:
-    areas.setdefault(area(t[0]), t[0])
-for a, f in areas.items():  # a failure proves something only if the same tests pass unmutated
-    print(f"Building and testing the scratch copy for {a} ({src})", file=sys.stderr)
-    outcome, stage = attempt(stages(f), setup_log)
-    if outcome != "survived":
-        sys.exit(f"The unmutated scratch copy fails ({stage}): see {setup_log}")
-limits = {name: 5 * t + 30 for name, t in clean_times.items()}
+    files_stages.setdefault(t[0], stages(t[0]))
+distinct = {repr(s): s for ss in files_stages.values() for s in ss}
+# A failure proves something only if the same tests pass unmutated.
+print(f"Building and testing the scratch copy ({src}): {len(distinct)} stages", file=sys.stderr)
+outcome, stage = attempt(list(distinct.values()), setup_log)
+if outcome != "survived":
+    sys.exit(f"The unmutated scratch copy fails ({stage}): see {setup_log}")
+limits = {key: 5 * t + 30 for key, t in clean_times.items()}
 
 began, counts, cost, survivors = time.time(), {"killed": 0, "survived": 0, "skipped": 0}, {}, []
 results = open(os.path.join(scratch, "results.txt"), "w")
@@ -256,7 +256,7 @@ try:
             w.write("\n".join(lines[:n - 1] + [text] + lines[n:]))
         log, t0 = os.path.join(logs, f"{i + 1}.txt"), time.time()
         open(log, "w").write(shown + "\n")
-        outcome, stage = attempt(stages(f), log, limits)
+        outcome, stage = attempt(files_stages[f], log, limits)
         took = time.time() - t0
         counts[outcome] += 1
         cost.setdefault(area(f), []).append(took)

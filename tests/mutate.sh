@@ -3,7 +3,7 @@
 # lines the change touched, and the tests that can see each are run. A mutant no test fails is a
 # fault a user could meet unnoticed: kill it with a test that pins the edge it moved, or list it
 # in tests/mutants-equivalent.txt if no behaviour can tell it from the code.
-#   tests/mutate.sh [--base REV] [--budget SECONDS] [--slow] [--list] [PATH...]
+#   tests/mutate.sh [--base REV] [--budget SECONDS] [--slow [--wine REGEX]] [--list] [PATH...]
 # REV: the lines added or changed since REV (default: the merge base with the last tag before
 # HEAD, or HEAD~1) in the C and C++ files of launcher/ and seriallib/ outside tests/, narrowed to
 # PATH. The mutants: a comparison turned (== !=, < <=, > >=), && and || swapped, an if or while
@@ -19,7 +19,9 @@
 #                  tests in the amd64 JVM and the built library's checks, Storm left out;
 #                  --slow: Storm, the i386 JVM and the QEMU guest as well.
 #   launcher/ui    only MinGW builds it and only the Wine scenarios run it: without --slow its
-#                  mutants are not run (counted apart), with --slow each runs every Wine scenario.
+#                  mutants are not run (counted apart), with --slow each runs every Wine scenario
+#                  (--wine: only those whose names match; a mutant costs the Windows build's
+#                  relink and minutes of Wine per scenario set, so name the ones that see the file).
 # A test that outlives five times its unmutated time counts as failed (the mutant hangs it).
 # --budget: no new mutant starts once that many seconds have passed. --list: the mutants only.
 # Output: each survivor as "file:line: original -> mutant", then the counts; progress and
