@@ -251,7 +251,12 @@ try:
             not_reached = len(todo) - i
             break
         path = os.path.join(src, f)
-        originals.setdefault(path, "\n".join(lines))
+        for other, saved in originals.items():  # one mutant at a time: the file before is put back
+            if other != path and saved is not None:
+                with open(other, "w") as w:
+                    w.write(saved)
+                originals[other] = None
+        originals[path] = "\n".join(lines)
         with open(path, "w") as w:  # a fresh time stamp each time, so the next build sees it
             w.write("\n".join(lines[:n - 1] + [text] + lines[n:]))
         log, t0 = os.path.join(logs, f"{i + 1}.txt"), time.time()
@@ -267,8 +272,9 @@ try:
             print(shown, flush=True)
 finally:  # never a time stamp older than the mutant's build: the restored file is rebuilt
     for path, text in originals.items():
-        with open(path, "w") as w:
-            w.write(text)
+        if text is not None:
+            with open(path, "w") as w:
+                w.write(text)
 for a, times in cost.items():
     print(f"cost per mutant in {a}: {sum(times) / len(times):.1f} s over {len(times)}")
 for a, count in not_run.items():
