@@ -185,7 +185,7 @@ def fuzz_stage(f):  # the fuzz targets whose sources name the file, each over it
     for t in tests:
         cmd = t.get("command", [])
         if len(cmd) > 3 and cmd[0].endswith("run_fuzz.sh") and re.search(
-                rf"^build {re.escape(os.path.relpath(cmd[1], tree))}:[^\n]*{re.escape(os.path.join(src, f))}\b",
+                rf"^build {re.escape(os.path.relpath(cmd[1], tree))}[ :][^\n]*{re.escape(os.path.join(src, f))}\b",
                 ninja, re.M):
             kept = cmd[3].replace(src, root)
             targets.append(t["name"] + ".build")
