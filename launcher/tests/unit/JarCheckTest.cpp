@@ -125,6 +125,13 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64", zip64, [](Jar&) {}, C, C},
         // java does not find it either: the locator's offset counts the prefix too.
         {"ZIP64 with a prefix", prefixed(zip64, "MZ"), [](Jar&) {}, D, D},
+        {"a ZIP64 locator pointing at itself, before a plain end record", small,
+         [](Jar& j) {
+             Jar locator;
+             locator.add("4484", {0x07064b50, 0, j.end, 1});
+             j.bytes.insert(j.bytes.begin() + j.end, locator.bytes.begin(), locator.bytes.end());
+         },
+         D, D},
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
