@@ -132,6 +132,14 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
              j.bytes.insert(j.bytes.begin() + j.end, locator.bytes.begin(), locator.bytes.end());
          },
          D, D},
+        // Read from the file, as the tail read stops short of it.
+        {"ZIP64 record with extensible data, before the longest comment",
+         writeJar({manifest, {"b", "yy", false}}, Layout::zip64, std::string(65535, 'c')),
+         [](Jar& j) {
+             j.put(j.end - 76 + 4, 44 + 16, 8);
+             j.bytes.insert(j.bytes.begin() + j.end - 20, 16, 'x');
+         },
+         C, C},
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
