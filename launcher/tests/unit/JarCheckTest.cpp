@@ -33,6 +33,16 @@ void resizeDeflated(Jar& jar, int by) {
     jar.put(jar.central[1] + 20, jar.local[2] - jar.data[1] + by, 4);
 }
 
+// A ZIP64 jar whose record lies before the last 64 KiB and so on: extensible data after the
+// record, and the longest comment.
+Jar farZip64() {
+    Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest}, {"b", "yy", false}}, Layout::zip64,
+                       std::string(65535, 'c'));
+    jar.put(jar.end - 76 + 4, 44 + 16, 8);
+    jar.bytes.insert(jar.bytes.begin() + jar.end - 20, 16, 'x');
+    return jar;
+}
+
 constexpr JarVerdict C = JarVerdict::complete, I = JarVerdict::incomplete, D = JarVerdict::damaged,
                      U = JarVerdict::unrunnable;
 
@@ -133,13 +143,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          },
          D, D},
         // Read from the file, as the tail read stops short of it.
-        {"ZIP64 record with extensible data, before the longest comment",
-         writeJar({manifest, {"b", "yy", false}}, Layout::zip64, std::string(65535, 'c')),
-         [](Jar& j) {
-             j.put(j.end - 76 + 4, 44 + 16, 8);
-             j.bytes.insert(j.bytes.begin() + j.end - 20, 16, 'x');
-         },
-         C, C},
+        {"ZIP64 record before the tail", farZip64(), [](Jar&) {}, C, C},
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
@@ -182,8 +186,11 @@ TEST(JarCheck, AFailedReadIsUnreadable) {
     const Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest},
                               {"pad.bin", std::string(70000, 'p'), false},
                               {"x", "y"}});
-    FailingSource end(jar.bytes, jar.end), data(jar.bytes, jar.data[1] + 10);
+    const Jar far = farZip64();
+    FailingSource end(jar.bytes, jar.end), data(jar.bytes, jar.data[1] + 10),
+        zip64End(far.bytes, far.end - 76);
     EXPECT_EQ(checkJarEnd(end), JarVerdict::unreadable);
+    EXPECT_EQ(checkJarEnd(zip64End), JarVerdict::unreadable);
     EXPECT_EQ(checkJarEnd(data), C);
     EXPECT_EQ(verifyJar(data), JarVerdict::unreadable);
     EXPECT_EQ(verifyJar(data, {}, together, 3), JarVerdict::unreadable);
