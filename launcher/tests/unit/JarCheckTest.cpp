@@ -2,6 +2,7 @@
 // hostile, and on real jars: the jar tool's and the JDK's own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -30,6 +31,16 @@ JarVerdict verifyOf(const std::vector<unsigned char>& bytes, std::size_t workers
 void resizeDeflated(Jar& jar, int by) {
     jar.put(jar.local[1] + 18, jar.local[2] - jar.data[1] + by, 4);
     jar.put(jar.central[1] + 20, jar.local[2] - jar.data[1] + by, 4);
+}
+
+// A ZIP64 jar whose record lies before the last 64 KiB and so on: extensible data after the
+// record, and the longest comment.
+Jar farZip64() {
+    Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest}, {"b", "yy", false}}, Layout::zip64,
+                       std::string(65535, 'c'));
+    jar.put(jar.end - 76 + 4, 44 + 16, 8);
+    jar.bytes.insert(jar.bytes.begin() + jar.end - 20, 16, 'x');
+    return jar;
 }
 
 constexpr JarVerdict C = JarVerdict::complete, I = JarVerdict::incomplete, D = JarVerdict::damaged,
@@ -106,7 +117,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          D, D},
         {"central signature broken", small, [](Jar& j) { j.bytes[j.central[1]] ^= 1; }, C, D},
         {"name past the directory", small, [](Jar& j) { j.put(j.central[2] + 28, 200, 2); }, C, D},
-        {"a name twice", writeJar({manifest, {manifest.name, "Main-Class: a.B\n"}, main}),
+        {"a name twice, apart", writeJar({manifest, main, {manifest.name, "Main-Class: a.B\n"}}),
          [](Jar&) {}, C, D},
         {"inflating to over 100 times the jar",
          with(manifest.name, kManifest + std::string(1 << 20, '\n')), [](Jar&) {}, C, D},
@@ -114,6 +125,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"the manifest's name in small letters", with("meta-inf/manifest.mf", kManifest),
          [](Jar&) {}, C, U},
         {"no main class", with(manifest.name, "Manifest-Version: 1.0\r\n\r\n"), [](Jar&) {}, C, U},
+        {"a main class of blanks", with(manifest.name, "Main-Class:  \t \r\n\r\n"), [](Jar&) {}, C,
+         U},
         {"the main class on a last line without its end", with(manifest.name, "Main-Class: a.B"),
          [](Jar&) {}, C, U},
         {"a start script in front", prefixed(small, kStartScript), [](Jar&) {}, C, C},
@@ -122,6 +135,15 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64", zip64, [](Jar&) {}, C, C},
         // java does not find it either: the locator's offset counts the prefix too.
         {"ZIP64 with a prefix", prefixed(zip64, "MZ"), [](Jar&) {}, D, D},
+        {"a ZIP64 locator pointing at itself, before a plain end record", small,
+         [](Jar& j) {
+             Jar locator;
+             locator.add("4484", {0x07064b50, 0, j.end, 1});
+             j.bytes.insert(j.bytes.begin() + j.end, locator.bytes.begin(), locator.bytes.end());
+         },
+         D, D},
+        // Read from the file, as the tail read stops short of it.
+        {"ZIP64 record before the tail", farZip64(), [](Jar&) {}, C, C},
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
@@ -164,8 +186,11 @@ TEST(JarCheck, AFailedReadIsUnreadable) {
     const Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest},
                               {"pad.bin", std::string(70000, 'p'), false},
                               {"x", "y"}});
-    FailingSource end(jar.bytes, jar.end), data(jar.bytes, jar.data[1] + 10);
+    const Jar far = farZip64();
+    FailingSource end(jar.bytes, jar.end), data(jar.bytes, jar.data[1] + 10),
+        zip64End(far.bytes, far.end - 76);
     EXPECT_EQ(checkJarEnd(end), JarVerdict::unreadable);
+    EXPECT_EQ(checkJarEnd(zip64End), JarVerdict::unreadable);
     EXPECT_EQ(checkJarEnd(data), C);
     EXPECT_EQ(verifyJar(data), JarVerdict::unreadable);
     EXPECT_EQ(verifyJar(data, {}, together, 3), JarVerdict::unreadable);
@@ -212,6 +237,7 @@ TEST(JarCheck, ProgressCountsCompressedDataAndCanStop) {
 struct Seen {
     std::mutex mutex;
     std::map<std::string, std::string> entries;
+    std::atomic<std::size_t> handed{0};
 };
 struct Collector final : EntryConsumer {
     explicit Collector(Seen& all) : seen(all) {}
@@ -219,13 +245,22 @@ struct Collector final : EntryConsumer {
     std::string name, contents;
     void begin(std::string_view entry) override { name = entry, contents.clear(); }
     void bytes(std::span<const unsigned char> data) override {
-        contents.append(data.begin(), data.end());
+        contents.append(data.begin(), data.end()), seen.handed += data.size();
     }
     void end() override {
         std::lock_guard lock(seen.mutex);
         EXPECT_TRUE(seen.entries.emplace(name, contents).second) << name;
     }
 };
+
+// Feeds the jar's bytes in pieces of 70,000, as a copy would.
+JarFeed feedOf(const Jar& jar) {
+    return [&jar, at = std::size_t{0}](std::span<unsigned char> into) mutable {
+        const std::size_t n = std::min<std::size_t>(into.size(), 70000);
+        std::copy_n(jar.bytes.begin() + at, n, into.begin());
+        return at += n, n;
+    };
+}
 
 TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
     std::string big;
@@ -246,20 +281,25 @@ TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
                       [](std::string_view name) { return name.ends_with(".SF"); }});
         MemorySource source(jar.bytes);
         ASSERT_EQ(pass.open(source), C);
-        std::size_t at = 0;
-        EXPECT_EQ(pass.run(
-                      [&](std::span<unsigned char> into) {
-                          const std::size_t n = std::min<std::size_t>(into.size(), 70000);
-                          std::copy_n(jar.bytes.begin() + at, n, into.begin());
-                          return at += n, n;
-                      },
-                      {}, together, workers),
-                  C);
+        EXPECT_EQ(pass.run(feedOf(jar), {}, together, workers), C);
         EXPECT_EQ(seen.entries, all) << workers;
         EXPECT_EQ(pass.kept(), kept) << workers;
         EXPECT_EQ(std::vector<unsigned char>(pass.tail().begin(), pass.tail().end()),
                   std::vector<unsigned char>(jar.bytes.begin() + jar.dir, jar.bytes.end()));
     }
+}
+
+// An entry of tens of MB of zeros whose records say 1,000 bytes is stopped within one inflate
+// step: none of it reaches a consumer, and the check holds no more than that step.
+TEST(JarPass, AnEntryInflatingFarPastItsStatedSizeIsStoppedAtOnce) {
+    Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest}, {"zeros", std::string(32 << 20, 0)}});
+    jar.put(jar.local[1] + 22, 1000, 4), jar.put(jar.central[1] + 24, 1000, 4);
+    Seen seen;
+    JarPass pass({[&](std::size_t) { return std::make_unique<Collector>(seen); }, {}});
+    MemorySource source(jar.bytes);
+    ASSERT_EQ(pass.open(source), C);
+    EXPECT_EQ(pass.run(feedOf(jar), {}, together, 1), D);
+    EXPECT_LE(seen.handed, 1000u);
 }
 
 // The jar tool's jars, deflated (with data descriptors) and stored, one with a start script in

@@ -85,9 +85,11 @@ scenario_java_lookup() {
 # output and error after the launcher has gone costs it nothing.
 scenario_java_fails() {
     publish
-    VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not find or load main class Tarvio' \
-        drive splash box=No java box=OK closed
-    expect "box: The application stopped while starting (exit code 1):\\r\\nError: Could not find or load main class Tarvio"
+    # java's reasons in the ANSI code page; a child of java's holding its standard error holds up no box.
+    VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not find or load main class Tarvio in D:\Café' \
+        VELMOOR_JAVA_CHILD_MS=8000 drive splash box=No java box=OK closed
+    expect "box: The application stopped while starting (exit code 1):\\r\\nError: Could not find or load main class Tarvio in D:\\Café"
+    expect_ms box-ms 0 3000
     expect_ms closed-ms 900 1900
     VELMOOR_JAVA_UNTIL=$(winpath "$work/release") VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
     drive box=OK
@@ -118,16 +120,18 @@ scenario_ansi_paths() {
     expect_java 4
 }
 
-# A launcher on another computer holds the install (its lock file names that computer): this
-# one cannot reach it, and starts the installed jar without looking for an update.
+# A launcher on another computer holds the install (its lock file names that computer, and a
+# process id that a windowed process here has): this one cannot reach it, and starts the
+# installed jar without looking for an update.
 scenario_claim_elsewhere() {
     publish
-    python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<II", 4242, 1) + "OTHERPC".ljust(16, "\0").encode("utf-16-le"))' \
-        >"$install/Velmoor.lock"
+    touch "$install/Velmoor.lock"
     VELMOOR_JAVA_RECORD=$(winpath "$work/holder.txt") VELMOOR_JAVA_HOLD="$(winpath "$install")\\Velmoor.lock" \
-        VELMOOR_JAVA_RUN_MS=60000 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
+        VELMOOR_JAVA_RUN_MS=60000 VELMOOR_JAVA_WINDOW=1 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
     on_exit "kill $!"
     timeout 30 sh -c "until grep -q '^holding' '$work/holder.txt' 2>/dev/null; do sleep 0.1; done" || fail "nothing holds the lock file"
+    python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<II", *map(int, sys.argv[1:3])) + "OTHERPC".ljust(16, "\0").encode("utf-16-le"))' \
+        $(sed -n 's/^holding: claim //p' "$work/holder.txt") >"$install/Velmoor.lock"
     drive splash java closed
     expect_java 1 "$(java_command Tarvio.jar)"
     ! grep -q '^box' "$out" || fail "an update was offered under another's claim"

@@ -5,13 +5,17 @@
 // state, its own path, the jar argument and the jar's first bytes) to the file
 // VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
 //   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once)
-//   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit
+//   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit, in the ANSI code
+//                                 page, as java writes to a pipe
+//   VELMOOR_JAVA_CHILD_MS=MS      before that exit, start a child that holds standard error MS ms
 //   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does
 //   VELMOOR_JAVA_RUN_MS=MS        run until the process that started it has ended and MS ms
 //                                 more, holding the jar, and also the file VELMOOR_JAVA_HOLD
 //                                 names as a launcher holds its claim; then write
 //                                 VELMOOR_JAVA_SPEW bytes to standard output and error each,
 //                                 and record how long that took.
+//   VELMOOR_JAVA_WINDOW=1         with VELMOOR_JAVA_RUN_MS, show a window meanwhile, and record
+//                                 the process and session ids with "holding"
 //   VELMOOR_JAVA_UNTIL=PATH       as VELMOOR_JAVA_RUN_MS, but hold on, after the launcher has
 //                                 ended, until the file PATH exists (the scenario's cue)
 #include <windows.h>
@@ -30,12 +34,27 @@ std::wstring variable(const wchar_t* name) {
     return value;
 }
 
-std::string utf8(const std::wstring& text) {
+std::string bytesOf(const std::wstring& text, UINT codePage = CP_UTF8) {
     std::string bytes(text.size() * 3, '\0');
-    bytes.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+    bytes.resize(::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
                                        bytes.data(), static_cast<int>(bytes.size()), nullptr,
                                        nullptr));
     return bytes;
+}
+
+// A process java started, which inherits its standard error and outlives it.
+void startChild(int holdMs) {
+    wchar_t image[MAX_PATH] = L"";
+    ::GetModuleFileNameW(nullptr, image, MAX_PATH);
+    std::wstring line = L"java --hold " + std::to_wstring(holdMs);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION child{};
+    if (::CreateProcessW(image, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                         &child))
+        ::CloseHandle(child.hProcess), ::CloseHandle(child.hThread);
 }
 
 std::wstring fromAnsi(const std::string& bytes) {
@@ -49,7 +68,7 @@ void record(const std::wstring& lines) {
     const HANDLE file =
         ::CreateFileW(variable(L"VELMOOR_JAVA_RECORD").c_str(), FILE_APPEND_DATA,
                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-    const std::string bytes = utf8(lines);
+    const std::string bytes = bytesOf(lines);
     DWORD written = 0;
     ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     ::CloseHandle(file);
@@ -97,6 +116,7 @@ void awaitFile(const std::wstring& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--hold") return ::Sleep(std::atoi(argv[2])), 0;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     ::GetStartupInfoW(&startup);
@@ -112,7 +132,7 @@ int main(int argc, char** argv) {
         std::string bytes(65536, '\0');
         bytes.resize(std::fread(bytes.data(), 1, bytes.size(), opened));
         std::fclose(opened);
-        const std::string marker = utf8(variable(L"VELMOOR_JAVA_FAIL_ON"));
+        const std::string marker = bytesOf(variable(L"VELMOOR_JAVA_FAIL_ON"));
         failOn = !marker.empty() && bytes.find(marker) != std::string::npos;
         for (const char c : bytes.substr(0, 16)) head += c >= ' ' && c <= '~' ? c : '.';
     }
@@ -124,7 +144,7 @@ int main(int argc, char** argv) {
     if (started) ::SetEvent(started);
 
     std::wstring exit = variable(L"VELMOOR_JAVA_EXIT");
-    std::string error = utf8(variable(L"VELMOOR_JAVA_STDERR"));
+    std::string error = bytesOf(variable(L"VELMOOR_JAVA_STDERR"), CP_ACP);
     if (head.empty()) {
         exit = L"1", error = "Error: Unable to access jarfile " + jar;
     } else if (failOn) {
@@ -139,7 +159,14 @@ int main(int argc, char** argv) {
         const HANDLE claim =
             ::CreateFileW(variable(L"VELMOOR_JAVA_HOLD").c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (claim != INVALID_HANDLE_VALUE) record(L"holding: claim\n");
+        DWORD session = 0;
+        ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+        if (!variable(L"VELMOOR_JAVA_WINDOW").empty())
+            ::CreateWindowW(L"STATIC", L"java", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 100,
+                            nullptr, nullptr, nullptr, nullptr);
+        if (claim != INVALID_HANDLE_VALUE)
+            record(L"holding: claim " + std::to_wstring(::GetCurrentProcessId()) + L" " +
+                   std::to_wstring(session) + L"\n");
         awaitParent();
         if (!until.empty()) awaitFile(until);
         ::Sleep(runMs);
@@ -154,6 +181,7 @@ int main(int argc, char** argv) {
         ::CloseHandle(held);
         ::CloseHandle(claim);
     }
+    if (const int holdMs = _wtoi(variable(L"VELMOOR_JAVA_CHILD_MS").c_str())) startChild(holdMs);
     const auto colon = exit.find(L':');
     if (colon != std::wstring::npos) ::Sleep(_wtoi(exit.c_str() + colon + 1));
     if (!error.empty()) write(STD_ERROR_HANDLE, error + "\r\n");
