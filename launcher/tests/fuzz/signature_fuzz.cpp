@@ -17,13 +17,16 @@ namespace {
 using namespace velmoor;
 
 struct AnyBlock final : CryptoService {
-    std::unique_ptr<Sha256> startSha256() override { return openSsl.startSha256(); }
+    std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override {
+        return openSsl.startHash(algorithm);
+    }
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
                                            std::span<const unsigned char>) override {
         rawEcdsaSignature(block, 32);
         if (!signedAttributesOf(block)) return std::nullopt;
         return BlockSigner{{}, L"CN=Fuzz"};
     }
+    bool reads(const BlockAlgorithm&) override { return true; }
 
     OpenSslCrypto openSsl;
 };
@@ -48,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          {"META-INF/A.SF", std::string(parts[1])},
                          {"META-INF/A.RSA", std::string(parts[2])}};
     const JarSignatures signatures = readSignatures(jar, kept);
-    const bool accepted = !refusalOf({Sha256Digest{}}, signatures);
+    const bool accepted = !refusalOf(Publisher{{Sha256Digest{}}, {}, {}}, signatures, 0);
     if (accepted && signatures.entries.at(0).listing != JarSignatures::Listing::matches) abort();
     return 0;
 }
