@@ -51,10 +51,12 @@ class CryptoService {
     // among its signed attributes is the digest of the content (the signature itself covers
     // only the attributes), or, without signed attributes, the signature covers the content;
     // and the signature verifies under the key of the signer's certificate, which the block
-    // carries. Nothing when any of that fails. The certificate's chain, trust and dates are not
-    // looked at: the rule that uses the signer compares keys.
+    // carries. Nothing when any of that fails; `unsupported` then says whether it failed because
+    // the platform cannot verify such a key (Wine's CNG has no P-521, for one). The certificate's
+    // chain, trust and dates are not looked at: the rule that uses the signer compares keys.
     virtual std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                                   std::span<const unsigned char> content) = 0;
+                                                   std::span<const unsigned char> content,
+                                                   bool& unsupported) = 0;
 
     // Whether verifyBlock reads blocks of this algorithm: a block of another is neither
     // verified nor taken for a bad one, and the install fails closed on it.

@@ -435,10 +435,14 @@ JarSignatures readSignatures(JarDigests& jar, const KeptFiles& kept) {
             result.unreadAlgorithm = algorithm->name;
             continue;
         }
+        bool unsupported = false;
         std::optional<BlockSigner> who =
-            crypto.verifyBlock(bytesOf(*part->bytes), bytesOf(*signatureFile));
+            crypto.verifyBlock(bytesOf(*part->bytes), bytesOf(*signatureFile), unsupported);
         if (!who) {
-            result.refusedByJava = fromUtf8(part->name);
+            // An installed jar signed so takes no update: the crypto may be what failed.
+            if (!unsupported) result.refusedByJava = fromUtf8(part->name);
+            if (result.unreadAlgorithm.empty() || unsupported)
+                result.unreadAlgorithm = algorithm->name;
             continue;
         }
         const std::uint64_t bit = std::uint64_t{1} << result.signers.size();

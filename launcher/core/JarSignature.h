@@ -90,7 +90,8 @@ struct JarSignatures {
 
     // The keys the manifest's main attribute Velmoor-Publisher-Keys names.
     std::vector<Sha256Digest> namedKeys;
-    // The algorithm of a block that the crypto does not read; empty when it reads them all.
+    // The algorithm of a block that the crypto does not read, or reads but does not verify;
+    // empty when there is none.
     std::wstring unreadAlgorithm;
     // What makes java refuse to load the jar's classes (it throws SecurityException): a block
     // that does not verify over its signature file, or a signature file that contradicts the

@@ -173,11 +173,6 @@ bool readPssParameters(const Element& algorithm, BlockAlgorithm::Hash hash, unsi
     return fields.empty();
 }
 
-constexpr std::wstring_view kRsaNames[] = {L"SHA256withRSA", L"SHA384withRSA", L"SHA512withRSA",
-                                           L"RSA"};
-constexpr std::wstring_view kEcdsaNames[] = {L"SHA256withECDSA", L"SHA384withECDSA",
-                                             L"SHA512withECDSA", L"ECDSA"};
-
 }  // namespace
 
 std::optional<std::vector<unsigned char>> signedAttributesOf(std::span<const unsigned char> block) {
@@ -189,51 +184,82 @@ std::optional<std::vector<unsigned char>> signedAttributesOf(std::span<const uns
     return bytes;
 }
 
+namespace {
+
+// The signature algorithms jarsigner writes, by the contents of their OIDs: a kind and the
+// digest it names (kSignersDigest: the signer's own), or only a name.
+constexpr int kSignersDigest = -1;
+struct KnownAlgorithm {
+    unsigned char length;
+    unsigned char oid[9];
+    BlockAlgorithm::Kind kind;
+    signed char hash;
+    const wchar_t* name;
+};
+constexpr KnownAlgorithm kKnownAlgorithms[] = {
+    // 1.2.840.113549.1.1.n: rsaEncryption, shaNNNWithRSAEncryption, RSASSA-PSS.
+    {9,
+     {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01},
+     BlockAlgorithm::rsa,
+     kSignersDigest,
+     nullptr},
+    {9, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b}, BlockAlgorithm::rsa, 0, nullptr},
+    {9, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0c}, BlockAlgorithm::rsa, 1, nullptr},
+    {9, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0d}, BlockAlgorithm::rsa, 2, nullptr},
+    {9,
+     {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a},
+     BlockAlgorithm::rsaPss,
+     kSignersDigest,
+     L"RSASSA-PSS"},
+    // 1.2.840.10045: ecPublicKey, ecdsa-with-SHA256/384/512.
+    {7, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01}, BlockAlgorithm::ecdsa, kSignersDigest, nullptr},
+    {8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x04, 0x03, 0x02}, BlockAlgorithm::ecdsa, 0, nullptr},
+    {8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x04, 0x03, 0x03}, BlockAlgorithm::ecdsa, 1, nullptr},
+    {8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x04, 0x03, 0x04}, BlockAlgorithm::ecdsa, 2, nullptr},
+    // Those not read: Ed25519, Ed448, DSA, dsa-with-sha256.
+    {3, {0x2b, 0x65, 0x70}, BlockAlgorithm::otherKind, kSignersDigest, L"Ed25519"},
+    {3, {0x2b, 0x65, 0x71}, BlockAlgorithm::otherKind, kSignersDigest, L"Ed448"},
+    {7,
+     {0x2a, 0x86, 0x48, 0xce, 0x38, 0x04, 0x01},
+     BlockAlgorithm::otherKind,
+     kSignersDigest,
+     L"DSA"},
+    {9,
+     {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x03, 0x02},
+     BlockAlgorithm::otherKind,
+     kSignersDigest,
+     L"SHA256withDSA"},
+};
+// By kind (rsa, ecdsa) and hash; the last of each when the hash is none of the three.
+constexpr const wchar_t* kNames[2][4] = {
+    {L"SHA256withRSA", L"SHA384withRSA", L"SHA512withRSA", L"RSA"},
+    {L"SHA256withECDSA", L"SHA384withECDSA", L"SHA512withECDSA", L"ECDSA"}};
+
+}  // namespace
+
 std::optional<BlockAlgorithm> blockAlgorithmOf(std::span<const unsigned char> block) {
     const auto signer = signerOf(block);
     if (!signer) return std::nullopt;
     BlockAlgorithm algorithm;
-    const BlockAlgorithm::Hash hash = hashOf(oidOf(signer->digestAlgorithm));
+    algorithm.hash = hashOf(oidOf(signer->digestAlgorithm));
+    algorithm.name = L"an unknown algorithm";
     const auto oid = oidOf(signer->signatureAlgorithm);
-    // 1.2.840.113549.1.1.n: rsaEncryption (1), RSASSA-PSS (10), shaNNNWithRSAEncryption (11-13).
-    constexpr unsigned char kPkcs1[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01};
-    // 1.2.840.10045: ecPublicKey (2.1), ecdsa-with-SHA256/384/512 (4.3.2-4).
-    constexpr unsigned char kX962[] = {0x2a, 0x86, 0x48, 0xce, 0x3d};
-    const auto withHash = [&](BlockAlgorithm::Kind kind, BlockAlgorithm::Hash named) {
-        algorithm.kind = kind;
+    for (const KnownAlgorithm& known : kKnownAlgorithms) {
+        if (!std::ranges::equal(oid, std::span(known.oid, known.length))) continue;
+        algorithm.kind = known.kind;
         // A signature algorithm that names another digest than the signer's is not one
         // jarsigner writes.
-        algorithm.hash = named == hash ? hash : BlockAlgorithm::otherHash;
-    };
-    if (oid.size() == 9 && std::ranges::equal(oid.first(8), kPkcs1)) {
-        if (oid[8] == 1) withHash(BlockAlgorithm::rsa, hash);
-        if (oid[8] >= 11 && oid[8] <= 13)
-            withHash(BlockAlgorithm::rsa, static_cast<BlockAlgorithm::Hash>(oid[8] - 11));
-        algorithm.name = kRsaNames[algorithm.hash];
-        // The hash of PSS is in its parameters; the crypto that verifies it reads them.
-        if (oid[8] == 10) {
-            algorithm.name = L"RSASSA-PSS";
-            withHash(BlockAlgorithm::rsaPss, hash);
-            if (!readPssParameters(signer->signatureAlgorithm, hash, algorithm.pssSaltLength))
-                algorithm.hash = BlockAlgorithm::otherHash;
-        }
-    } else if (oid.size() >= 7 && std::ranges::equal(oid.first(5), kX962)) {
-        if (is(oid.subspan(5), {0x02, 0x01})) withHash(BlockAlgorithm::ecdsa, hash);
-        if (oid.size() == 8 && oid[5] == 0x04 && oid[6] == 0x03 && oid[7] >= 2 && oid[7] <= 4)
-            withHash(BlockAlgorithm::ecdsa, static_cast<BlockAlgorithm::Hash>(oid[7] - 2));
-        algorithm.name = kEcdsaNames[algorithm.hash];
-    } else if (is(oid, {0x2b, 0x65, 0x70})) {
-        algorithm.name = L"Ed25519";
-    } else if (is(oid, {0x2b, 0x65, 0x71})) {
-        algorithm.name = L"Ed448";
-    } else if (is(oid, {0x2a, 0x86, 0x48, 0xce, 0x38, 0x04, 0x01}) ||
-               (oid.size() == 9 &&
-                is(oid.first(8), {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x03}))) {
-        algorithm.name = L"DSA";
-    } else {
-        algorithm.name = L"an unknown algorithm";
+        if (known.hash != kSignersDigest && known.hash != algorithm.hash)
+            algorithm.hash = BlockAlgorithm::otherHash;
+        if (known.kind == BlockAlgorithm::rsa || known.kind == BlockAlgorithm::ecdsa)
+            algorithm.name = kNames[known.kind == BlockAlgorithm::ecdsa][algorithm.hash];
+        if (known.name) algorithm.name = known.name;
+        // The hash of PSS is in its parameters, which must name the signer's digest.
+        if (known.kind == BlockAlgorithm::rsaPss &&
+            !readPssParameters(signer->signatureAlgorithm, algorithm.hash, algorithm.pssSaltLength))
+            algorithm.hash = BlockAlgorithm::otherHash;
+        break;
     }
-    if (algorithm.kind == BlockAlgorithm::otherKind) algorithm.hash = hash;
     return algorithm;
 }
 
@@ -354,6 +380,27 @@ std::optional<BlockTimes> blockTimesOf(std::span<const unsigned char> block) {
         if (token && !readToken(*token, times)) times.tokenTime.reset();
     }
     return times;
+}
+
+std::optional<std::span<const unsigned char>> subjectPublicKeyInfoOf(
+    std::span<const unsigned char> certificate) {
+    // Certificate: SEQUENCE { tbsCertificate SEQUENCE { [0] version OPTIONAL, serialNumber,
+    // signature, issuer, validity, subject, subjectPublicKeyInfo, ... }, ... }.
+    auto outer = expect(certificate, kSequence);
+    if (!outer) return std::nullopt;
+    auto inside = outer->contents;
+    auto tbs = expect(inside, kSequence);
+    if (!tbs) return std::nullopt;
+    auto fields = tbs->contents;
+    auto field = next(fields);
+    if (field && field->tag == kContext0) field = next(fields);
+    if (!field || field->tag != kInteger) return std::nullopt;
+    for (int skip = 0; skip < 4; ++skip) {
+        if (!expect(fields, kSequence)) return std::nullopt;
+    }
+    const auto key = expect(fields, kSequence);
+    if (!key) return std::nullopt;
+    return key->whole;
 }
 
 std::optional<std::vector<unsigned char>> rawEcdsaSignature(std::span<const unsigned char> der,

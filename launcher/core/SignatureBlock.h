@@ -47,6 +47,11 @@ struct BlockTimes {
 };
 std::optional<BlockTimes> blockTimesOf(std::span<const unsigned char> block);
 
+// The DER SubjectPublicKeyInfo of a DER X.509 certificate, its own bytes: the key as the
+// certificate holds it, whatever an encoder would make of it anew.
+std::optional<std::span<const unsigned char>> subjectPublicKeyInfoOf(
+    std::span<const unsigned char> certificate);
+
 // An ECDSA signature as a DER SEQUENCE of the integers r and s, turned into the r then s of
 // `half` bytes each that CNG verifies. Nothing when it is not of that form or a number does not
 // fit.

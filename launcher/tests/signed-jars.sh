@@ -71,7 +71,7 @@ sign() {  # JAR ALIAS... [-- JARSIGNER-OPTION...]: signed by each alias in turn
         jarsigner "${quick[@]}" "${store[@]}" "${options[@]}" "$jar" "$alias" >/dev/null
     done
 }
-for alias in publisher ecpublisher other newkey rsa4096; do  # the value a publisher names a key by
+for alias in publisher ecpublisher other newkey rsa4096 p384 p521 pss ed25519 dsa; do  # the value a publisher names a key by
     keytool "${quick[@]}" -exportcert "${store[@]}" -alias $alias | openssl x509 -inform DER -pubkey -noout |
         openssl pkey -pubin -outform DER | sha256sum | cut -c1-64 >$alias.key
 done

@@ -107,22 +107,6 @@ std::wstring subjectOf(PCCERT_CONTEXT certificate) {
     return text;
 }
 
-// The key's DER SubjectPublicKeyInfo, encoded afresh: so the installed jar's and the update's
-// keys are compared in one encoding.
-std::optional<std::vector<unsigned char>> encodedKey(PCCERT_CONTEXT certificate) {
-    CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
-    DWORD size = 0;
-    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr, nullptr,
-                               &size))
-        return std::nullopt;
-    std::vector<unsigned char> bytes(size);
-    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr,
-                               bytes.data(), &size))
-        return std::nullopt;
-    bytes.resize(size);
-    return bytes;
-}
-
 // The messageDigest among the signed attributes: exactly one attribute of it, of one value.
 std::optional<std::vector<unsigned char>> messageDigestOf(const CRYPT_ATTRIBUTES& attributes) {
     const CRYPT_ATTRIBUTE* found = nullptr;
@@ -150,7 +134,7 @@ std::optional<std::vector<unsigned char>> messageDigestOf(const CRYPT_ATTRIBUTES
 // block holds it; ECDSA with r and s turned from DER into the fixed-size halves CNG takes.
 bool signatureVerifies(PCCERT_CONTEXT certificate, const BlockAlgorithm& algorithm,
                        std::span<const unsigned char> hash,
-                       std::span<const unsigned char> signature) {
+                       std::span<const unsigned char> signature, bool& unsupported) {
     CERT_PUBLIC_KEY_INFO info = certificate->pCertInfo->SubjectPublicKeyInfo;
     const std::string_view keyAlgorithm = info.Algorithm.pszObjId;
     const bool rsa =
@@ -162,7 +146,11 @@ bool signatureVerifies(PCCERT_CONTEXT certificate, const BlockAlgorithm& algorit
     const std::string_view imported = info.Algorithm.pszObjId;
     if (rsa ? imported != szOID_RSA_RSA : imported != szOID_ECC_PUBLIC_KEY) return false;
     BCRYPT_KEY_HANDLE handle = nullptr;
-    if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &info, 0, nullptr, &handle)) return false;
+    // A key the platform cannot import (Wine has no P-521) is one it cannot verify with.
+    if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &info, 0, nullptr, &handle)) {
+        unsupported = true;
+        return false;
+    }
     const KeyHandle key(handle);
     std::vector<unsigned char> bytes(signature.begin(), signature.end());
     BCRYPT_PKCS1_PADDING_INFO pkcs1{kCngHashes[algorithm.hash]};
@@ -181,9 +169,14 @@ bool signatureVerifies(PCCERT_CONTEXT certificate, const BlockAlgorithm& algorit
         if (!raw) return false;
         bytes = std::move(*raw);
     }
-    return succeeded(::BCryptVerifySignature(
+    const NTSTATUS status = ::BCryptVerifySignature(
         key.get(), paddingInfo, const_cast<PUCHAR>(hash.data()), static_cast<ULONG>(hash.size()),
-        bytes.data(), static_cast<ULONG>(bytes.size()), flags));
+        bytes.data(), static_cast<ULONG>(bytes.size()), flags);
+    // A padding or curve the platform lacks, rather than a signature that is wrong.
+    constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+    constexpr auto kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+    unsupported = status == kNotSupported || status == kNotImplemented;
+    return succeeded(status);
 }
 
 }  // namespace
@@ -207,7 +200,9 @@ bool Win32Crypto::reads(const BlockAlgorithm& algorithm) {
 }
 
 std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned char> block,
-                                                    std::span<const unsigned char> content) {
+                                                    std::span<const unsigned char> content,
+                                                    bool& unsupported) {
+    unsupported = false;
     const MessageHandle message(
         ::CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     if (!message ||
@@ -244,9 +239,12 @@ std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned cha
         signedHash = digestOf(*this, algorithm->hash, *attributes);
     }
     if (!signatureVerifies(certificate.get(), *algorithm, signedHash,
-                           {signer->EncryptedHash.pbData, signer->EncryptedHash.cbData}))
+                           {signer->EncryptedHash.pbData, signer->EncryptedHash.cbData},
+                           unsupported))
         return std::nullopt;
-    const auto key = encodedKey(certificate.get());
+    // The key as the certificate holds it: an encoding made anew differs for a PSS key.
+    const auto key = subjectPublicKeyInfoOf(
+        {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded});
     if (!key) return std::nullopt;
     return BlockSigner{sha256Of(*this, *key), subjectOf(certificate.get())};
 }

@@ -23,7 +23,8 @@ class Win32Crypto final : public CryptoService {
 
     std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override;
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                           std::span<const unsigned char> content) override;
+                                           std::span<const unsigned char> content,
+                                           bool& unsupported) override;
     bool reads(const BlockAlgorithm& algorithm) override;
 
   private:

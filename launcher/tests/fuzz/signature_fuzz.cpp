@@ -21,7 +21,7 @@ struct AnyBlock final : CryptoService {
         return openSsl.startHash(algorithm);
     }
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                           std::span<const unsigned char>) override {
+                                           std::span<const unsigned char>, bool&) override {
         rawEcdsaSignature(block, 32);
         if (!signedAttributesOf(block)) return std::nullopt;
         return BlockSigner{{}, L"CN=Fuzz"};

@@ -52,7 +52,9 @@ std::unique_ptr<Hash> OpenSslCrypto::startHash(DigestAlgorithm algorithm) {
 }
 
 std::optional<BlockSigner> OpenSslCrypto::verifyBlock(std::span<const unsigned char> block,
-                                                      std::span<const unsigned char> content) {
+                                                      std::span<const unsigned char> content,
+                                                      bool& unsupported) {
+    unsupported = false;
     const unsigned char* at = block.data();
     const Cms cms(d2i_CMS_ContentInfo(nullptr, &at, static_cast<long>(block.size())));
     const auto algorithm = blockAlgorithmOf(block);

@@ -10,7 +10,8 @@ class OpenSslCrypto final : public CryptoService {
   public:
     std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override;
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                           std::span<const unsigned char> content) override;
+                                           std::span<const unsigned char> content,
+                                           bool& unsupported) override;
     // Every algorithm the launcher accepts.
     bool reads(const BlockAlgorithm& algorithm) override { return algorithm.read(); }
 };

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "OpenSslCrypto.h"
 #include "TestJar.h"
@@ -16,6 +19,7 @@
 #include "core/Messages.h"
 #include "core/SignatureBlock.h"
 #include "core/TextEncoding.h"
+#include "tests/vectors/SignatureVectors.h"
 
 namespace velmoor {
 namespace {
@@ -105,7 +109,7 @@ TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
         // Algorithms not read here: an install signed so takes no update, and none is taken
         // signed so.
         {"v1-ed25519", "v2-ed25519", unreadSignatureText(L"Ed25519", true)},
-        {"v1-dsa", "v2-other", unreadSignatureText(L"DSA", true)},
+        {"v1-dsa", "v2-other", unreadSignatureText(L"SHA256withDSA", true)},
         {"v1-rsa", "v2-ed25519", unreadSignatureText(L"Ed25519", false)},
         {"v1-unsigned", "v2-ed25519", {}},
         // A release signed before the installed one; signed again, it is taken. A clock more
@@ -124,6 +128,32 @@ TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
                          11'644'473'600 - c.clockBehind * 86400;
         EXPECT_EQ(refusalOf(installed, signaturesOf(c.update), now), c.refusal);
     }
+}
+
+// Each signature vector as the table gives it: the same table runs through the launcher's own
+// crypto under Wine (scenario signature_vectors).
+TEST(SignatureVectors, EachJarAsTheTableSays) {
+    const std::string folder = std::getenv("VELMOOR_SIGNED_JARS");
+    std::map<std::string, std::string> aliases;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) {
+        if (file.path().extension() != ".key") continue;
+        const std::vector<unsigned char> key = testjar::fileBytes(file.path());
+        aliases[std::string(key.begin(), key.begin() + 64)] = file.path().stem().string();
+    }
+    std::ifstream table(VELMOOR_VECTORS);
+    OpenSslCrypto crypto;
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.starts_with('#')) continue;
+        line = line.substr(0, line.find(" # wine: "));
+        const std::string jar = line.substr(0, line.find(" | "));
+        EXPECT_EQ(
+            jar + " | " +
+                vectors::describe(testjar::fileBytes(folder + "/" + jar + ".jar"), crypto, aliases),
+            line);
+        ++rows;
+    }
+    EXPECT_GT(rows, 20);
 }
 
 // The signed attributes taken from a block are the bytes its signature covers: OpenSSL verifies
