@@ -64,20 +64,26 @@ class CountedSource final : public ByteSource {
 
 // The publisher of the installed jar, read whole from the local disk in a pass of its own; a
 // jar whose directory names no signature block is unsigned, and is read no further. A jar that
-// cannot be read, or does not pass, carries no signature that verifies: the install then takes
-// updates as an unsigned one does.
+// cannot be read whole carries no signature that verifies: the install then takes updates as an
+// unsigned one does. But one that names blocks and whose reading fails on the way (the platform's
+// crypto, memory) is signed as far as anyone knows: it takes no update.
 Publisher UpdateCopyRun::publisherOfInstalled(Services& services) noexcept {
+    bool signedJar = false;
     try {
         const std::unique_ptr<ByteSource> installed = services.openBytes(localJar_);
         JarDigests digests(services.crypto());
         JarPass pass(digests.hooks());
         const auto counted = [this](std::uint64_t, std::uint64_t) { return step(), carryOn(); };
-        if (pass.open(*installed) == JarVerdict::complete && digests.hasBlocks() &&
-            runOnSource(pass, *installed, counted) == JarVerdict::complete)
+        if (pass.open(*installed) != JarVerdict::complete || !digests.hasBlocks()) return {};
+        signedJar = true;
+        if (runOnSource(pass, *installed, counted) == JarVerdict::complete)
             return publisherOf(readSignatures(digests, pass.kept()));
+        return {};
     } catch (...) {
     }
-    return {};
+    Publisher unread;
+    if (signedJar) unread.unreadAlgorithm = kUnreadableSignature;
+    return unread;
 }
 
 void UpdateCopyRun::copy(Services& services) {
