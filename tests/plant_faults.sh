@@ -218,10 +218,14 @@ fault signature-names-case-kept $L/core/JarSignature.cpp 's/std::string key = up
 fault cosigner-taken $L/core/JarSignature.cpp 's/return std::wstring\(kStrangerKey\) \+ nameOf\(signer.who\);/continue;/' \
   "$U|${W}signed_bypasses|${W}signed_key_rotation"
 fault main-attributes-unsigned-taken $L/core/JarSignature.cpp \
-  's/\(signer.signsMainAttributes && signsEveryEntry\(update, i\)\)/signsEveryEntry(update, i)/' "$U"
+  's/if \(!signer.signsMainAttributes \|\| !signsEveryEntry\(update, i\)\) continue;/if (!signsEveryEntry(update, i)) continue;/' "$U"
 fault partial-signer-publishes $L/core/JarSignature.cpp 's/        if \(!signsEveryEntry\(installed, i\)\) continue;\n//' "$U"
 fault unread-install-taken-for-unsigned $L/core/JarSignature.cpp \
   's/if \(publisher.keys.empty\(\)\) publisher.unreadAlgorithm = installed.unreadAlgorithm;//' "$U|${W}signed_algorithms"
+# No replay of an older release; a key the platform cannot verify with is not a broken signature.
+fault older-release-taken $L/core/JarSignature.cpp 's/return std::wstring\(kOlderRelease\);/return std::nullopt;/' "$U"
+fault unverifiable-key-taken-for-broken $L/ui/Win32Crypto.cpp 's/        unsupported = true;\n        return false;/        return false;/' \
+  "${W}signed_algorithms|${W}signature_vectors"
 fault sha512-digests-ignored $L/core/JarSignature.cpp 's/"SHA-384-Digest", "SHA-512-Digest"\}/"SHA-384-Digest", "SHA-999-Digest"}/' \
   "$U|${W}signed_algorithms"
 
