@@ -102,7 +102,8 @@ class JarDigests::Consumer final : public EntryConsumer {
         hashes_ = {};
         manifest_ = name == kManifestName;
         text_.clear();
-        if (isUnsignedByNature(name)) return;
+        // A jar without a signature block has no signature to check its digests against.
+        if (isUnsignedByNature(name) || jar_.blocks_ == 0) return;
         name_ = name;
         const unsigned algorithms = jar_.algorithms_.load(std::memory_order_acquire);
         for (const DigestAlgorithm algorithm : kDigestAlgorithms) {
