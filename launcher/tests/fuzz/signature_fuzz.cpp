@@ -43,7 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parts.resize(4);
     AnyBlock crypto;
     JarDigests jar(crypto);
-    const std::unique_ptr<EntryConsumer> entry = jar.hooks().consumer(0);
+    // As a pass would: the kept files asked of during open, then an entry's consumer.
+    const JarHooks hooks = jar.hooks();
+    for (const char* name : {"META-INF/MANIFEST.MF", "META-INF/A.SF", "META-INF/A.RSA"})
+        hooks.keep(name);
+    const std::unique_ptr<EntryConsumer> entry = hooks.consumer(0);
     entry->begin("tarvio/Main.class");
     entry->bytes({reinterpret_cast<const unsigned char*>(parts[3].data()), parts[3].size()});
     entry->end();
