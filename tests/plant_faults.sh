@@ -186,18 +186,48 @@ fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\)
 # (META-INF's too) must be signed by the publisher; an installed jar with a changed entry is not
 # a signed one.
 fault block-digest-unchecked $L/ui/Win32Crypto.cpp \
-  's/!std::equal\(digest->begin\(\), digest->end\(\), signedHash.begin\(\), signedHash.end\(\)\)/false/' "${W}signed_rsa"
+  's/!digest \|\| !attributes \|\| \*digest != signedHash/!digest || !attributes/' "${W}signed_rsa"
 fault key-of-certificate $L/ui/Win32Crypto.cpp \
   's/BlockSigner\{sha256Of\(\*this, \*key\)/BlockSigner{sha256Of(*this, {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded})/' \
   "${W}signed_rsa"
 fault ecdsa-signature-as-der $L/ui/Win32Crypto.cpp 's/bytes = std::move\(\*raw\);/(void)raw;/' "${W}signed_ec"
-fault unsigned-entry-taken $L/core/JarSignature.cpp 's/ \|\| !\(entry.signedBy & publisherBits\)//' \
+fault unsigned-entry-taken $L/core/JarSignature.cpp 's/ && \(e.signedBy >> i & 1\) != 0//' \
   "velmoor_core_tests|${W}signed_rsa"
 fault meta-inf-unsigned $L/core/JarSignature.cpp \
   's/return name.ends_with\(.\/.\) \|\|/return name.ends_with(\x27\/\x27) || name.starts_with("META-INF\/") ||/' velmoor_core_tests
 fault installed-digest-errors-ignored $L/core/JarSignature.cpp \
-  's/(return e.listing == JarSignatures::Listing::differs)/$1 \&\& e.name.empty()/' velmoor_core_tests
-fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(keys, /refusalOf({}, /' "${W}signed_ec"
+  's/return e.listing == JarSignatures::Listing::matches && /return /' velmoor_core_tests
+fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, readSignatures/refusalOf(Publisher{}, readSignatures/' "${W}signed_ec"
+
+# What java loads must be what was checked: bytes under a folder's name, a second end record in
+# the comment, a name java cannot decode, a signature file that contradicts the manifest or a block
+# that does not verify (java refuses the jar), signature files named in small letters (java reads
+# them).
+fault folder-bytes-taken $C 's/if \(name.ends_with\(.\/.\) && entry.uncompressedSize != 0\) return JarVerdict::damaged;//' \
+  "$U|${W}signed_bypasses"
+fault second-end-record-taken $C 's/return metLater \? JarVerdict::damaged : JarVerdict::complete;/return JarVerdict::complete;/' \
+  "$U|${W}signed_bypasses"
+fault undecodable-name-taken $C 's/!isStrictUtf8\(name\) \|\|//' "$U"
+fault section-mismatch-skipped $L/core/JarSignature.cpp \
+  's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' \
+  "$U|${W}signed_bypasses"
+fault failed-block-ignored $L/core/JarSignature.cpp 's/result.refusedByJava = fromUtf8\(part->name\);/(void)0;/' "$U|${W}signed_rsa"
+fault signature-names-case-kept $L/core/JarSignature.cpp 's/std::string key = upper\(name\);/std::string key(name);/' "$U"
+# The publisher rule: a stranger's co-signature, main attributes nobody signs, keys named without
+# the publisher's signature over them, an install signed in a way not read taken for unsigned.
+fault cosigner-taken $L/core/JarSignature.cpp 's/return std::wstring\(kStrangerKey\) \+ nameOf\(signer.who\);/continue;/' \
+  "$U|${W}signed_bypasses|${W}signed_key_rotation"
+fault main-attributes-unsigned-taken $L/core/JarSignature.cpp \
+  's/if \(!signer.signsMainAttributes \|\| !signsEveryEntry\(update, i\)\) continue;/if (!signsEveryEntry(update, i)) continue;/' "$U"
+fault partial-signer-publishes $L/core/JarSignature.cpp 's/        if \(!signsEveryEntry\(installed, i\)\) continue;\n//' "$U"
+fault unread-install-taken-for-unsigned $L/core/JarSignature.cpp \
+  's/if \(publisher.keys.empty\(\)\) publisher.unreadAlgorithm = installed.unreadAlgorithm;//' "$U|${W}signed_algorithms"
+# No replay of an older release; a key the platform cannot verify with is not a broken signature.
+fault older-release-taken $L/core/JarSignature.cpp 's/return std::wstring\(kOlderRelease\);/return std::nullopt;/' "$U"
+fault unverifiable-key-taken-for-broken $L/ui/Win32Crypto.cpp 's/        unsupported = true;\n        return false;/        return false;/' \
+  "${W}signed_algorithms|${W}signature_vectors"
+fault sha512-digests-ignored $L/core/JarSignature.cpp 's/"SHA-384-Digest", "SHA-512-Digest"\}/"SHA-384-Digest", "SHA-999-Digest"}/' \
+  "$U|${W}signed_algorithms"
 
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the

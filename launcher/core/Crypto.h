@@ -5,17 +5,25 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "SignatureBlock.h"
 
 namespace velmoor {
 
 using Sha256Digest = std::array<unsigned char, 32>;
 
-// One SHA-256 computation, fed in pieces.
-class Sha256 {
+// The digests that jarsigner writes: SHA-256, SHA-384 and SHA-512.
+using DigestAlgorithm = BlockAlgorithm::Hash;
+inline constexpr DigestAlgorithm kDigestAlgorithms[] = {
+    BlockAlgorithm::sha256, BlockAlgorithm::sha384, BlockAlgorithm::sha512};
+
+// One digest computation, fed in pieces.
+class Hash {
   public:
-    virtual ~Sha256() = default;
+    virtual ~Hash() = default;
     virtual void update(std::span<const unsigned char> bytes) = 0;
-    virtual Sha256Digest finish() = 0;
+    virtual std::vector<unsigned char> finish() = 0;
 };
 
 // Who made a signature block.
@@ -34,20 +42,32 @@ class CryptoService {
   public:
     virtual ~CryptoService() = default;
 
-    // May be called from several threads at once; each computation stays on one.
-    virtual std::unique_ptr<Sha256> startSha256() = 0;
+    // One of kDigestAlgorithms. May be called from several threads at once; each computation
+    // stays on one.
+    virtual std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) = 0;
 
     // The signer of a detached PKCS#7 SignedData block over `content` (a jar's signature
-    // file): the block has exactly one signer, with SHA-256 as its digest; the messageDigest
-    // among its signed attributes is the SHA-256 of the content (the signature itself covers
+    // file), of an algorithm it reads: the block has exactly one signer; the messageDigest
+    // among its signed attributes is the digest of the content (the signature itself covers
     // only the attributes), or, without signed attributes, the signature covers the content;
     // and the signature verifies under the key of the signer's certificate, which the block
-    // carries. Nothing when any of that fails. The certificate's chain, trust and dates are not
-    // looked at: the rule that uses the signer compares keys.
+    // carries. Nothing when any of that fails; `unsupported` then says whether it failed because
+    // the platform cannot verify such a key (Wine's CNG has no P-521, for one). The certificate's
+    // chain, trust and dates are not looked at: the rule that uses the signer compares keys.
     virtual std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                                   std::span<const unsigned char> content) = 0;
+                                                   std::span<const unsigned char> content,
+                                                   bool& unsupported) = 0;
+
+    // Whether verifyBlock reads blocks of this algorithm: a block of another is neither
+    // verified nor taken for a bad one, and the install fails closed on it.
+    virtual bool reads(const BlockAlgorithm& algorithm) {
+        return algorithm.hash == BlockAlgorithm::sha256 &&
+               (algorithm.kind == BlockAlgorithm::rsa || algorithm.kind == BlockAlgorithm::ecdsa);
+    }
 };
 
+std::vector<unsigned char> digestOf(CryptoService& crypto, DigestAlgorithm algorithm,
+                                    std::span<const unsigned char> bytes);
 Sha256Digest sha256Of(CryptoService& crypto, std::span<const unsigned char> bytes);
 
 }  // namespace velmoor

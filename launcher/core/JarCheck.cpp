@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Manifest.h"
+#include "TextEncoding.h"
 
 namespace velmoor {
 
@@ -90,13 +91,15 @@ JarVerdict placeWithin(std::uint64_t offset, std::uint64_t length, std::uint64_t
 
 // The ZIP64 extended-information field holds, in this order, only the values whose 32-bit
 // fields are saturated; `saturated` points at those values, with null for the others.
+// Every block of the field must fit in it, as java's zip reader requires of a central record's.
 JarVerdict readZip64Extra(const unsigned char* extra, std::size_t length,
                           std::initializer_list<std::uint64_t*> saturated) {
+    bool read = false;
     for (std::size_t at = 0; at + 4 <= length;) {
         const std::uint16_t id = le16(extra + at);
         const std::size_t size = le16(extra + at + 2);
         if (size > length - at - 4) return JarVerdict::damaged;
-        if (id == kZip64ExtendedInfoHeaderId) {
+        if (id == kZip64ExtendedInfoHeaderId && !read) {
             std::size_t field = at + 4;
             for (std::uint64_t* value : saturated) {
                 if (value == nullptr) continue;
@@ -104,11 +107,12 @@ JarVerdict readZip64Extra(const unsigned char* extra, std::size_t length,
                 *value = le64(extra + field);
                 field += 8;
             }
-            return JarVerdict::complete;
+            read = true;
         }
         at += 4 + size;
     }
-    return std::all_of(saturated.begin(), saturated.end(), [](auto* v) { return v == nullptr; })
+    return read || std::all_of(saturated.begin(), saturated.end(),
+                               [](auto* v) { return v == nullptr; })
                ? JarVerdict::complete
                : JarVerdict::damaged;
 }
@@ -117,19 +121,24 @@ std::uint64_t* ifSaturated(std::uint32_t field, std::uint64_t& value) {
     return field == kZip64Marker32 ? &value : nullptr;
 }
 
-// Scans back from the end for the end-of-central-directory record whose comment reaches exactly
-// to the end of the file: the signature can also turn up inside the comment, or in a stored
-// jar inside a jar cut off before its own end record. (java also takes a record followed by
-// other bytes; here a file that goes on after its comment is one whose end is not yet there.)
-bool findEndRecord(const std::vector<unsigned char>& tail, std::size_t& found) {
+// Scans back from the end for the end-of-central-directory record, as java's zip reader does.
+// java takes the first signature it meets whose comment reaches the end of the file, or whose
+// comment does not fit but whose directory and first entry start with their signatures; so the
+// record checked here, whose comment reaches exactly to the end, must be the first signature met.
+// One in its comment could be the end of a second archive that java would run instead: damaged.
+// None that reaches the end: the file's end is not there yet (a stored jar inside a jar cut
+// short holds one further in).
+JarVerdict findEndRecord(const std::vector<unsigned char>& tail, std::size_t& found) {
+    bool metLater = false;
     for (std::size_t at = tail.size() - kEndOfCentralDirSize + 1; at-- > 0;) {
-        if (le32(tail.data() + at) == kEndOfCentralDirSignature &&
-            at + kEndOfCentralDirSize + le16(tail.data() + at + 20) == tail.size()) {
+        if (le32(tail.data() + at) != kEndOfCentralDirSignature) continue;
+        if (at + kEndOfCentralDirSize + le16(tail.data() + at + 20) == tail.size()) {
             found = at;
-            return true;
+            return metLater ? JarVerdict::damaged : JarVerdict::complete;
         }
+        metLater = true;
     }
-    return false;
+    return JarVerdict::incomplete;
 }
 
 // The directory's place and count as the end records give them, before the prefix is known.
@@ -182,7 +191,8 @@ JarVerdict readJarEnd(ByteSource& jar, JarEnd& end) {
     std::vector<unsigned char> tail(static_cast<std::size_t>(tailSize));
     if (!jar.read(tailOffset, tail.data(), tail.size())) return JarVerdict::unreadable;
     std::size_t at = 0;
-    if (!findEndRecord(tail, at)) return JarVerdict::incomplete;
+    if (const JarVerdict found = findEndRecord(tail, at); found != JarVerdict::complete)
+        return found;
 
     const unsigned char* record = tail.data() + at;
     // A jar is one disk: the entries on this disk are all the entries.
@@ -261,6 +271,23 @@ JarVerdict parseCentralRecord(const unsigned char* record, Entry& entry,
                         ifSaturated(le32(record + 20), entry.compressedSize),
                         ifSaturated(le32(record + 42), localOffset)});
     if (zip64 != JarVerdict::complete) return zip64;
+    // java refuses the whole jar ("invalid CEN header") for a name or comment that is not UTF-8,
+    // or a record longer than 64 KiB.
+    const std::size_t extraLength = le16(record + 30), commentLength = le16(record + 32);
+    const auto text = [&](std::size_t at, std::size_t length) {
+        return std::string_view(reinterpret_cast<const char*>(record) + at, length);
+    };
+    const std::string_view name = text(kCentralDirHeaderSize, entry.nameLength);
+    if (kCentralDirHeaderSize + entry.nameLength + extraLength + commentLength > 0xffff ||
+        !isStrictUtf8(name) ||
+        !isStrictUtf8(text(kCentralDirHeaderSize + entry.nameLength + extraLength, commentLength)))
+        return JarVerdict::damaged;
+    // java finds "a/B.class/" when asked for "a/B.class" and the jar has none, and jarsigner
+    // neither signs nor checks a name that ends in '/': such an entry must be an empty folder
+    // (no jar tool writes another), or a stranger's bytes would be loaded unchecked. jarsigner
+    // writes META-INF/ deflated, as the 2 bytes of an empty stream, which the pass holds to
+    // inflating to nothing.
+    if (name.ends_with('/') && entry.uncompressedSize != 0) return JarVerdict::damaged;
     // java reads these two methods only; stored data is its own uncompressed contents.
     if (entry.method == kMethodStored) {
         return entry.compressedSize == entry.uncompressedSize ? JarVerdict::complete

@@ -141,4 +141,30 @@ std::wstring notFromPublisherText(const std::vector<std::wstring>& signers,
     return text;
 }
 
+// The signature rules' texts.
+
+std::wstring signerText(std::wstring_view subject, std::wstring_view keyDigits) {
+    std::wstring text(subject);
+    text += L" (key ";
+    text += keyDigits;
+    text += L")";
+    return text;
+}
+
+std::wstring unreadSignatureText(std::wstring_view algorithm, bool installed) {
+    std::wstring text(installed ? L"The installed version is signed only with "
+                                : L"The new version is signed with ");
+    text += algorithm;
+    text += installed ? L", which this launcher cannot check, so it takes no update."
+                      : L", which this launcher cannot check.";
+    return text;
+}
+
+std::wstring javaRefusesSignatureText(std::wstring_view entry) {
+    std::wstring text(L"The new version's signature does not match its contents at ");
+    text += entry;
+    text += L": java would not start it.";
+    return text;
+}
+
 }  // namespace velmoor

@@ -66,4 +66,22 @@ std::wstring updateFailedMessage(std::wstring_view failureDescription);
 std::wstring updateWhileRunningMessage();
 std::wstring leftoverInTheWayMessage(std::wstring_view path, std::wstring_view reason);
 
+// The signature rules' texts, each after the update failure line.
+// A signer: the subject of its certificate, which the signer chooses, and the first 16 hex digits
+// of its key's SHA-256, which only the key's holder can sign for.
+std::wstring signerText(std::wstring_view subject, std::wstring_view keyDigits);
+// A signer besides the publisher whose key the publisher has not named.
+inline constexpr std::wstring_view kStrangerKey =
+    L"The new version is also signed with a key that is not one of the publisher's: ";
+// An update signed before the installed jar was.
+inline constexpr std::wstring_view kOlderRelease =
+    L"The new version is an older release than the installed one.";
+// What names the algorithm when the installed jar's signatures could not be read at all.
+inline constexpr std::wstring_view kUnreadableSignature = L"a signature that could not be read";
+// A signature the launcher cannot check, on the installed jar (no update is taken) or the update.
+std::wstring unreadSignatureText(std::wstring_view algorithm, bool installed);
+// A signature file that contradicts the manifest, or a block that does not verify: java refuses
+// to load the jar's classes.
+std::wstring javaRefusesSignatureText(std::wstring_view entry);
+
 }  // namespace velmoor

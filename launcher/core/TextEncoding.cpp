@@ -41,14 +41,14 @@ std::size_t sequenceLength(std::string_view bytes, std::size_t i) {
     return length;
 }
 
+}  // namespace
+
 bool isStrictUtf8(std::string_view bytes) {
     for (std::size_t i = 0, length; i < bytes.size(); i += length) {
         if ((length = sequenceLength(bytes, i)) == 0) return false;
     }
     return true;
 }
-
-}  // namespace
 
 DetectedEncoding detectEncoding(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) return {TextEncoding::utf16le, 2};

@@ -23,6 +23,10 @@ DetectedEncoding detectEncoding(std::string_view bytes);
 // sequence cut short, which would make the whole part read as ANSI.
 std::size_t wholeCharactersEnd(std::string_view bytes);
 
+// Whether the bytes are well-formed UTF-8 throughout, as java's decoder of jar entry names
+// takes them.
+bool isStrictUtf8(std::string_view bytes);
+
 // UTF-8 text (a jar entry's name) as wide characters; what is not well-formed shows as U+FFFD.
 std::wstring fromUtf8(std::string_view bytes);
 

@@ -62,22 +62,28 @@ class CountedSource final : public ByteSource {
 
 }  // namespace
 
-// The keys that sign the installed jar, read whole from the local disk in a pass of its own; a
+// The publisher of the installed jar, read whole from the local disk in a pass of its own; a
 // jar whose directory names no signature block is unsigned, and is read no further. A jar that
-// cannot be read, or does not pass, carries no signature that verifies: the install then takes
-// updates as an unsigned one does.
-std::vector<Sha256Digest> UpdateCopyRun::publisherKeys(Services& services) noexcept {
+// cannot be read whole carries no signature that verifies: the install then takes updates as an
+// unsigned one does. But one that names blocks and whose reading fails on the way (the platform's
+// crypto, memory) is signed as far as anyone knows: it takes no update.
+Publisher UpdateCopyRun::publisherOfInstalled(Services& services) noexcept {
+    bool signedJar = false;
     try {
         const std::unique_ptr<ByteSource> installed = services.openBytes(localJar_);
         JarDigests digests(services.crypto());
         JarPass pass(digests.hooks());
         const auto counted = [this](std::uint64_t, std::uint64_t) { return step(), carryOn(); };
-        if (pass.open(*installed) == JarVerdict::complete && digests.hasBlocks() &&
-            runOnSource(pass, *installed, counted) == JarVerdict::complete)
-            return velmoor::publisherKeys(readSignatures(digests, pass.kept()));
+        if (pass.open(*installed) != JarVerdict::complete || !digests.hasBlocks()) return {};
+        signedJar = true;
+        if (runOnSource(pass, *installed, counted) == JarVerdict::complete)
+            return publisherOf(readSignatures(digests, pass.kept()));
+        return {};
     } catch (...) {
     }
-    return {};
+    Publisher unread;
+    if (signedJar) unread.unreadAlgorithm = kUnreadableSignature;
+    return unread;
 }
 
 void UpdateCopyRun::copy(Services& services) {
@@ -86,12 +92,12 @@ void UpdateCopyRun::copy(Services& services) {
     JarPass pass(digests.hooks());
     JarVerdict verdict = JarVerdict::damaged;
     std::exception_ptr failure;
-    std::vector<Sha256Digest> keys;
+    Publisher publisher;
     // The installed jar is read beside the copy, which mostly waits on the network: the read of
     // the local disk costs the user no time of its own.
     const auto task = [&](std::size_t worker) {
         if (worker == 1) {
-            keys = publisherKeys(services);
+            publisher = publisherOfInstalled(services);
             return;
         }
         try {
@@ -110,9 +116,8 @@ void UpdateCopyRun::copy(Services& services) {
     advance(1);
     if (verdict != JarVerdict::complete) {
         report_.end = CopyReport::rejected;
-    } else if (auto refusal = keys.empty()
-                                  ? std::nullopt  // an unsigned install takes any update
-                                  : refusalOf(keys, readSignatures(digests, pass.kept()))) {
+    } else if (auto refusal = refusalOf(publisher, readSignatures(digests, pass.kept()),
+                                        services.currentTime())) {
         report_ = {CopyReport::refused, std::move(*refusal)};
     } else {
         report_.end = CopyReport::verified;

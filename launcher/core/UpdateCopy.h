@@ -9,6 +9,7 @@
 
 #include "Crypto.h"
 #include "JarCheck.h"
+#include "JarSignature.h"
 #include "Services.h"
 
 namespace velmoor {
@@ -79,7 +80,7 @@ class UpdateCopyRun {
     // Counts a step without moving the progress shown.
     void step() { steps_.fetch_add(1, std::memory_order_release); }
     void copy(Services& services);
-    std::vector<Sha256Digest> publisherKeys(Services& services) noexcept;
+    Publisher publisherOfInstalled(Services& services) noexcept;
     JarVerdict copyChecking(Services& services, JarPass& pass);
 
     const std::wstring remoteJar_;

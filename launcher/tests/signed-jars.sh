@@ -15,8 +15,27 @@
 #   v2-rsa-forged                          v2-rsa with tarvio/Main.class changed and every digest
 #                                          of it in the manifest and signature file made anew:
 #                                          only the block's messageDigest tells
-#   v2-both v3-new                         signed by the RSA key and the new EC key, then the new
-#                                          key alone: a move to a new key
+#   v2-both                                v2-rsa signed again by the new EC key, which nothing names
+#   v2-cosigned                            v2-rsa signed again by someone else's key
+#   v2-rotate v3-new                       release 2 naming the new EC key in Velmoor-Publisher-Keys,
+#                                          signed by the RSA key; release 3 by the new key alone
+#   v2-lower                               v2-rsa with its signature files named in small letters
+#   v2-rsa-main                            v2-rsa with its Main-Class changed
+#   v2-nomain                              v2-rsa-main whose signature file, without digests of the
+#                                          whole manifest and of its main attributes (as older
+#                                          jarsigners wrote it), is signed anew by the publisher
+#   v2-partly                              v2-rsa with tarvio/Extra.class added, then signed by
+#                                          someone else: the publisher signs only part of it
+#   v2-rsa-section                         v2-rsa with an attribute added to a manifest section
+#   v2-rsa-folder                          v2-rsa with bytes under tarvio/Helper.class/
+#   v2-rsa-twice                           v2-rsa whose end comment holds v2-other and one byte
+#   v1-ALG v2-ALG                          releases 1 and 2 signed with jarsigner's defaults for an
+#                                          RSA 4096 (rsa4096), EC P-384 (p384), EC P-521 (p521),
+#                                          RSASSA-PSS (pss), Ed25519 (ed25519) or DSA (dsa) key, or
+#                                          the RSA 2048 key with -digestalg SHA-512 (sha512)
+#   v2-rotate4096 v3-rsa4096               a move from the RSA 2048 key to the RSA 4096 one
+#   v1-resigned                            release 1 signed again by the publisher, last of all
+# KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
 # Made again whenever this script changes.
@@ -37,9 +56,25 @@ key publisher "CN=Tarvio Publisher, O=Ostrel RFID, C=DE" -keyalg RSA -keysize 20
 key ecpublisher "CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE" -keyalg EC -groupname secp256r1
 key other "CN=Someone Else, O=Elsewhere, C=NL" -keyalg RSA -keysize 2048
 key newkey "CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE" -keyalg EC -groupname secp256r1
-sign() {  # JAR ALIAS...: signed by each alias in turn
-    for alias in "${@:2}"; do jarsigner "${quick[@]}" "${store[@]}" "$1" "$alias" >/dev/null; done
+key rsa4096 "CN=Tarvio Publisher 4096, O=Ostrel RFID, C=DE" -keyalg RSA -keysize 4096
+key p384 "CN=Tarvio Publisher P-384, O=Ostrel RFID, C=DE" -keyalg EC -groupname secp384r1
+key p521 "CN=Tarvio Publisher P-521, O=Ostrel RFID, C=DE" -keyalg EC -groupname secp521r1
+key pss "CN=Tarvio Publisher PSS, O=Ostrel RFID, C=DE" -keyalg RSASSA-PSS -keysize 2048
+key ed25519 "CN=Tarvio Publisher Ed25519, O=Ostrel RFID, C=DE" -keyalg Ed25519
+key dsa "CN=Tarvio Publisher DSA, O=Ostrel RFID, C=DE" -keyalg DSA -keysize 2048
+sign() {  # JAR ALIAS... [-- JARSIGNER-OPTION...]: signed by each alias in turn
+    local jar=$1 options=() aliases=()
+    shift
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do aliases+=("$1") && shift; done
+    [ $# -eq 0 ] || options=("${@:2}")
+    for alias in "${aliases[@]}"; do
+        jarsigner "${quick[@]}" "${store[@]}" "${options[@]}" "$jar" "$alias" >/dev/null
+    done
 }
+for alias in publisher ecpublisher other newkey rsa4096 p384 p521 pss ed25519 dsa; do  # the value a publisher names a key by
+    keytool "${quick[@]}" -exportcert "${store[@]}" -alias $alias | openssl x509 -inform DER -pubkey -noout |
+        openssl pkey -pubin -outform DER | sha256sum | cut -c1-64 >$alias.key
+done
 
 for release in 1 2 3; do  # a deflated class, a stored resource, and their folders
     mkdir -p "r$release/tarvio/res"
@@ -55,13 +90,34 @@ for release in 1 2; do
 done
 cp v2-unsigned.jar v2-other.jar && sign v2-other.jar other
 cp v2-unsigned.jar v2-both.jar && sign v2-both.jar publisher newkey
+cp v2-rsa.jar v2-cosigned.jar && sign v2-cosigned.jar other
+cp v2-unsigned.jar v2-rotate.jar
+printf 'Velmoor-Publisher-Keys: %s\n' "$(cat newkey.key)" >rotate.mf
+jar "${quick[@]}" --update --file v2-rotate.jar --manifest rotate.mf
+sign v2-rotate.jar publisher
 cp v3-unsigned.jar v3-new.jar && sign v3-new.jar newkey
+for release in 1 2; do
+    for alias in rsa4096 p384 p521 pss ed25519 dsa; do
+        cp "v$release-unsigned.jar" "v$release-$alias.jar" && sign "v$release-$alias.jar" $alias
+    done
+    cp "v$release-unsigned.jar" "v$release-sha512.jar" && sign "v$release-sha512.jar" publisher -- -digestalg SHA-512
+done
+cp v2-unsigned.jar v2-rotate4096.jar
+printf 'Velmoor-Publisher-Keys: %s\n' "$(cat rsa4096.key)" >rotate4096.mf
+jar "${quick[@]}" --update --file v2-rotate4096.jar --manifest rotate4096.mf
+sign v2-rotate4096.jar publisher
+cp v3-unsigned.jar v3-rsa4096.jar && sign v3-rsa4096.jar rsa4096
+cp v1-unsigned.jar v1-resigned.jar && sign v1-resigned.jar publisher
+# The publisher's key for openssl, which signs what jarsigner would not write.
+keytool "${quick[@]}" -importkeystore -srckeystore keys.p12 -srcstorepass velmoor -srcalias publisher \
+    -destkeystore publisher.p12 -deststorepass velmoor -deststoretype pkcs12 2>/dev/null
+openssl pkcs12 -in publisher.p12 -passin pass:velmoor -nodes -out publisher.pem 2>/dev/null
 keytool "${quick[@]}" -selfcert "${store[@]}" -alias publisher -dname "CN=Tarvio Publisher Renewed, O=Ostrel RFID, C=DE" \
     -validity 7300 2>/dev/null
 cp v2-unsigned.jar v2-renewed.jar && sign v2-renewed.jar publisher
 
 python3 - <<'EOF'
-import base64, hashlib, re, zipfile
+import base64, hashlib, re, subprocess, zipfile
 EXTRA = b"class tarvio.Extra\n"
 def digest(data):
     return base64.b64encode(hashlib.sha256(data).digest())
@@ -92,7 +148,40 @@ rewrite("v2-ec.jar", "v2-ec-changed.jar", change="tarvio/Main.class")
 rewrite("v2-rsa.jar", "v2-rsa-extra.jar", extra="tarvio/Extra.class", listed=True)
 rewrite("v2-rsa.jar", "v2-rsa-metainf.jar", extra="META-INF/versions/9/tarvio/Main.class")
 rewrite("v2-rsa.jar", "v2-rsa-forged.jar", change="tarvio/Main.class", forged=True)
+rewrite("v2-rsa.jar", "v2-partly.jar", extra="tarvio/Extra.class")
+def edit(source, target, name, change, rename=lambda n: n):
+    with zipfile.ZipFile(source) as jar, zipfile.ZipFile(target, "w") as out:
+        for info in jar.infolist():
+            data = jar.read(info)
+            info.filename = rename(info.filename)
+            out.writestr(info, change(data) if info.filename == name else data)
+main = lambda m: m.replace(b"Main-Class: tarvio.Main", b"Main-Class: tarvio.Extra")
+edit("v2-rsa.jar", "v2-rsa-main.jar", "META-INF/MANIFEST.MF", main)
+with zipfile.ZipFile("v2-rsa-main.jar") as jar:
+    sf = jar.read("META-INF/PUBLISHE.SF")
+sf = re.sub(rb"SHA-256-Digest-Manifest(-Main-Attributes)?: \S+\r\n( \S+\r\n)*", b"", sf)
+open("nomain.sf", "wb").write(sf)
+subprocess.run(["openssl", "cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256", "-nosmimecap",
+                "-in", "nomain.sf", "-signer", "publisher.pem", "-out", "nomain.rsa"], check=True)
+signature = {"META-INF/PUBLISHE.SF": sf, "META-INF/PUBLISHE.RSA": open("nomain.rsa", "rb").read()}
+with zipfile.ZipFile("v2-rsa-main.jar") as jar, zipfile.ZipFile("v2-nomain.jar", "w") as out:
+    for info in jar.infolist():
+        out.writestr(info, signature.get(info.filename) or jar.read(info))
+edit("v2-rsa.jar", "v2-rsa-section.jar", "META-INF/MANIFEST.MF",
+     lambda m: m.replace(b"Name: tarvio/Main.class\r\n", b"Name: tarvio/Main.class\r\nX-Note: 1\r\n"))
+edit("v2-rsa.jar", "v2-lower.jar", "", None,
+     lambda n: n[:9] + n[9:].lower() if re.fullmatch(r"META-INF/[A-Z]+\.(SF|RSA)", n) else n)
+with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-rsa-folder.jar", "w") as out:
+    for info in jar.infolist():
+        out.writestr(info, jar.read(info))
+    out.writestr(zipfile.ZipInfo("tarvio/Helper.class/"), b"class tarvio.Helper\n")
+# java scans back for the last end record whose directory and first entry carry their signatures.
+twice = bytearray(open("v2-rsa.jar", "rb").read())
+hidden = open("v2-other.jar", "rb").read() + b"x"
+twice[-2:] = len(hidden).to_bytes(2, "little")
+open("v2-rsa-twice.jar", "wb").write(bytes(twice) + hidden)
 EOF
+sign v2-partly.jar other
 rm -rf "$out" && mkdir -p "$out"
-mv ./*.jar "$out/"
+mv ./*.jar ./*.key "$out/"
 echo "$made" >"$out/made"

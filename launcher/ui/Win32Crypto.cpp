@@ -38,9 +38,15 @@ HashHandle createHash(BCRYPT_ALG_HANDLE algorithm) {
     return HashHandle(hash);
 }
 
-class CngHash final : public Sha256 {
+// The CNG names of the digests, by DigestAlgorithm, and their lengths.
+constexpr const wchar_t* kCngHashes[] = {BCRYPT_SHA256_ALGORITHM, BCRYPT_SHA384_ALGORITHM,
+                                         BCRYPT_SHA512_ALGORITHM};
+constexpr ULONG kHashLengths[] = {32, 48, 64};
+
+class CngHash final : public Hash {
   public:
-    explicit CngHash(BCRYPT_ALG_HANDLE algorithm) : hash_(createHash(algorithm)) {}
+    CngHash(BCRYPT_ALG_HANDLE algorithm, ULONG length)
+        : hash_(createHash(algorithm)), length_(length) {}
 
     void update(std::span<const unsigned char> bytes) override {
         // BCryptHashData takes a ULONG count: a larger span goes in parts.
@@ -52,15 +58,16 @@ class CngHash final : public Sha256 {
             bytes = bytes.subspan(part);
         }
     }
-    Sha256Digest finish() override {
-        Sha256Digest digest{};
-        const NTSTATUS status = ::BCryptFinishHash(hash_.get(), digest.data(), digest.size(), 0);
+    std::vector<unsigned char> finish() override {
+        std::vector<unsigned char> digest(length_);
+        const NTSTATUS status = ::BCryptFinishHash(hash_.get(), digest.data(), length_, 0);
         if (!succeeded(status)) throw cngError(status);
         return digest;
     }
 
   private:
     HashHandle hash_;
+    ULONG length_;
 };
 
 void closeMessage(HCRYPTMSG message) {
@@ -100,22 +107,6 @@ std::wstring subjectOf(PCCERT_CONTEXT certificate) {
     return text;
 }
 
-// The key's DER SubjectPublicKeyInfo, encoded afresh: so the installed jar's and the update's
-// keys are compared in one encoding.
-std::optional<std::vector<unsigned char>> encodedKey(PCCERT_CONTEXT certificate) {
-    CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
-    DWORD size = 0;
-    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr, nullptr,
-                               &size))
-        return std::nullopt;
-    std::vector<unsigned char> bytes(size);
-    if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, 0, nullptr,
-                               bytes.data(), &size))
-        return std::nullopt;
-    bytes.resize(size);
-    return bytes;
-}
-
 // The messageDigest among the signed attributes: exactly one attribute of it, of one value.
 std::optional<std::vector<unsigned char>> messageDigestOf(const CRYPT_ATTRIBUTES& attributes) {
     const CRYPT_ATTRIBUTE* found = nullptr;
@@ -139,54 +130,79 @@ std::optional<std::vector<unsigned char>> messageDigestOf(const CRYPT_ATTRIBUTES
 }
 
 // Verifies the signature over the hash with the certificate's key, imported into CNG (the legacy
-// import takes no EC key under Wine): RSA with PKCS #1 v1.5 padding, the signature as the block
-// holds it; ECDSA with r and s turned from DER into the fixed-size halves CNG takes.
-bool signatureVerifies(PCCERT_CONTEXT certificate, Sha256Digest hash,
-                       std::span<const unsigned char> signature) {
-    CERT_PUBLIC_KEY_INFO* info = &certificate->pCertInfo->SubjectPublicKeyInfo;
-    BCRYPT_KEY_HANDLE imported = nullptr;
-    if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, info, 0, nullptr, &imported))
-        return false;
-    const KeyHandle key(imported);
-    const std::string_view algorithm = info->Algorithm.pszObjId;
-    std::vector<unsigned char> bytes(signature.begin(), signature.end());
-    BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
-    void* paddingInfo = nullptr;
-    ULONG flags = 0;
-    if (algorithm == szOID_RSA_RSA) {
-        paddingInfo = &padding;
-        flags = BCRYPT_PAD_PKCS1;
-    } else if (algorithm == szOID_ECC_PUBLIC_KEY) {
-        // Each half is as long as a coordinate of the key's point, which the certificate holds
-        // uncompressed: 0x04, then x and y. (Wine cannot tell an EC key's length otherwise.)
-        if (info->PublicKey.cbData < 3) return false;
-        auto raw = rawEcdsaSignature(signature, (info->PublicKey.cbData - 1) / 2);
-        if (!raw) return false;
-        bytes = std::move(*raw);
-    } else {
+// import takes no EC key under Wine): RSA with PKCS #1 v1.5 or PSS padding, the signature as the
+// block holds it; ECDSA with r and s turned from DER into the fixed-size halves CNG takes.
+bool signatureVerifies(PCCERT_CONTEXT certificate, const BlockAlgorithm& algorithm,
+                       std::span<const unsigned char> hash,
+                       std::span<const unsigned char> signature, bool& unsupported) {
+    CERT_PUBLIC_KEY_INFO info = certificate->pCertInfo->SubjectPublicKeyInfo;
+    const std::string_view keyAlgorithm = info.Algorithm.pszObjId;
+    const bool rsa =
+        algorithm.kind == BlockAlgorithm::rsa || algorithm.kind == BlockAlgorithm::rsaPss;
+    // A key marked for PSS alone holds the same RSAPublicKey, which the import takes as RSA.
+    char rsaOid[] = szOID_RSA_RSA;
+    if (algorithm.kind == BlockAlgorithm::rsaPss && keyAlgorithm == szOID_RSA_SSA_PSS)
+        info.Algorithm = {rsaOid, {}};
+    const std::string_view imported = info.Algorithm.pszObjId;
+    if (rsa ? imported != szOID_RSA_RSA : imported != szOID_ECC_PUBLIC_KEY) return false;
+    BCRYPT_KEY_HANDLE handle = nullptr;
+    // A key the platform cannot import (Wine has no P-521) is one it cannot verify with.
+    if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &info, 0, nullptr, &handle)) {
+        unsupported = true;
         return false;
     }
-    return succeeded(::BCryptVerifySignature(key.get(), paddingInfo, hash.data(), hash.size(),
-                                             bytes.data(), static_cast<ULONG>(bytes.size()),
-                                             flags));
+    const KeyHandle key(handle);
+    std::vector<unsigned char> bytes(signature.begin(), signature.end());
+    BCRYPT_PKCS1_PADDING_INFO pkcs1{kCngHashes[algorithm.hash]};
+    BCRYPT_PSS_PADDING_INFO pss{kCngHashes[algorithm.hash], algorithm.pssSaltLength};
+    void* paddingInfo = nullptr;
+    ULONG flags = 0;
+    if (algorithm.kind == BlockAlgorithm::rsa) {
+        paddingInfo = &pkcs1, flags = BCRYPT_PAD_PKCS1;
+    } else if (algorithm.kind == BlockAlgorithm::rsaPss) {
+        paddingInfo = &pss, flags = BCRYPT_PAD_PSS;
+    } else {
+        // Each half is as long as a coordinate of the key's point, which the certificate holds
+        // uncompressed: 0x04, then x and y. (Wine cannot tell an EC key's length otherwise.)
+        if (info.PublicKey.cbData < 3) return false;
+        auto raw = rawEcdsaSignature(signature, (info.PublicKey.cbData - 1) / 2);
+        if (!raw) return false;
+        bytes = std::move(*raw);
+    }
+    const NTSTATUS status = ::BCryptVerifySignature(
+        key.get(), paddingInfo, const_cast<PUCHAR>(hash.data()), static_cast<ULONG>(hash.size()),
+        bytes.data(), static_cast<ULONG>(bytes.size()), flags);
+    // A padding or curve the platform lacks, rather than a signature that is wrong.
+    constexpr auto kNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+    constexpr auto kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+    unsupported = status == kNotSupported || status == kNotImplemented;
+    return succeeded(status);
 }
 
 }  // namespace
 
 Win32Crypto::Win32Crypto() {
-    BCRYPT_ALG_HANDLE sha256 = nullptr;
-    const NTSTATUS status =
-        ::BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    if (!succeeded(status)) throw cngError(status);
-    sha256_.reset(sha256);
+    for (const DigestAlgorithm algorithm : kDigestAlgorithms) {
+        BCRYPT_ALG_HANDLE handle = nullptr;
+        const NTSTATUS status =
+            ::BCryptOpenAlgorithmProvider(&handle, kCngHashes[algorithm], nullptr, 0);
+        if (!succeeded(status)) throw cngError(status);
+        hashes_[algorithm].reset(handle);
+    }
 }
 
-std::unique_ptr<Sha256> Win32Crypto::startSha256() {
-    return std::make_unique<CngHash>(sha256_.get());
+std::unique_ptr<Hash> Win32Crypto::startHash(DigestAlgorithm algorithm) {
+    return std::make_unique<CngHash>(hashes_[algorithm].get(), kHashLengths[algorithm]);
+}
+
+bool Win32Crypto::reads(const BlockAlgorithm& algorithm) {
+    return algorithm.read();
 }
 
 std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned char> block,
-                                                    std::span<const unsigned char> content) {
+                                                    std::span<const unsigned char> content,
+                                                    bool& unsupported) {
+    unsupported = false;
     const MessageHandle message(
         ::CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
     if (!message ||
@@ -203,7 +219,8 @@ std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned cha
         messageParameter(message.get(), CMSG_SIGNER_CERT_INFO_PARAM);
     if (signerBuffer.empty() || certInfoBuffer.empty()) return std::nullopt;
     const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
-    if (std::strcmp(signer->HashAlgorithm.pszObjId, szOID_NIST_sha256) != 0) return std::nullopt;
+    const std::optional<BlockAlgorithm> algorithm = blockAlgorithmOf(block);
+    if (!algorithm || !reads(*algorithm)) return std::nullopt;
 
     const StoreHandle store(::CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message.get()));
     if (!store) return std::nullopt;
@@ -212,20 +229,22 @@ std::optional<BlockSigner> Win32Crypto::verifyBlock(std::span<const unsigned cha
         const_cast<CERT_INFO*>(reinterpret_cast<const CERT_INFO*>(certInfoBuffer.data()))));
     if (!certificate) return std::nullopt;
 
-    // With signed attributes the signature covers them, and they hold the content's digest.
-    Sha256Digest signedHash = sha256Of(*this, content);
+    // With signed attributes the signature covers them, and they hold the content's digest,
+    // which must be as long as it (a shorter one is a prefix, not a digest).
+    std::vector<unsigned char> signedHash = digestOf(*this, algorithm->hash, content);
     if (signer->AuthAttrs.cAttr > 0) {
         const auto digest = messageDigestOf(signer->AuthAttrs);
         const auto attributes = signedAttributesOf(block);
-        if (!digest || !attributes ||
-            !std::equal(digest->begin(), digest->end(), signedHash.begin(), signedHash.end()))
-            return std::nullopt;
-        signedHash = sha256Of(*this, *attributes);
+        if (!digest || !attributes || *digest != signedHash) return std::nullopt;
+        signedHash = digestOf(*this, algorithm->hash, *attributes);
     }
-    if (!signatureVerifies(certificate.get(), signedHash,
-                           {signer->EncryptedHash.pbData, signer->EncryptedHash.cbData}))
+    if (!signatureVerifies(certificate.get(), *algorithm, signedHash,
+                           {signer->EncryptedHash.pbData, signer->EncryptedHash.cbData},
+                           unsupported))
         return std::nullopt;
-    const auto key = encodedKey(certificate.get());
+    // The key as the certificate holds it: an encoding made anew differs for a PSS key.
+    const auto key = subjectPublicKeyInfoOf(
+        {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded});
     if (!key) return std::nullopt;
     return BlockSigner{sha256Of(*this, *key), subjectOf(certificate.get())};
 }

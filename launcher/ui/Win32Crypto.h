@@ -21,13 +21,16 @@ class Win32Crypto final : public CryptoService {
   public:
     Win32Crypto();
 
-    std::unique_ptr<Sha256> startSha256() override;
+    std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override;
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                           std::span<const unsigned char> content) override;
+                                           std::span<const unsigned char> content,
+                                           bool& unsupported) override;
+    bool reads(const BlockAlgorithm& algorithm) override;
 
   private:
-    // Opened once: CNG lets several threads make hashes of one algorithm handle at once.
-    UniqueHandle<BCRYPT_ALG_HANDLE, closeAlgorithm> sha256_;
+    // Opened once each, by DigestAlgorithm: CNG lets several threads make hashes of one
+    // algorithm handle at once.
+    UniqueHandle<BCRYPT_ALG_HANDLE, closeAlgorithm> hashes_[std::size(kDigestAlgorithms)];
 };
 
 }  // namespace velmoor

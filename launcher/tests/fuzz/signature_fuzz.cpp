@@ -17,13 +17,16 @@ namespace {
 using namespace velmoor;
 
 struct AnyBlock final : CryptoService {
-    std::unique_ptr<Sha256> startSha256() override { return openSsl.startSha256(); }
+    std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override {
+        return openSsl.startHash(algorithm);
+    }
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                           std::span<const unsigned char>) override {
+                                           std::span<const unsigned char>, bool&) override {
         rawEcdsaSignature(block, 32);
         if (!signedAttributesOf(block)) return std::nullopt;
         return BlockSigner{{}, L"CN=Fuzz"};
     }
+    bool reads(const BlockAlgorithm&) override { return true; }
 
     OpenSslCrypto openSsl;
 };
@@ -40,7 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parts.resize(4);
     AnyBlock crypto;
     JarDigests jar(crypto);
-    const std::unique_ptr<EntryConsumer> entry = jar.hooks().consumer(0);
+    // As a pass would: the kept files asked of during open, then an entry's consumer.
+    const JarHooks hooks = jar.hooks();
+    for (const char* name : {"META-INF/MANIFEST.MF", "META-INF/A.SF", "META-INF/A.RSA"})
+        hooks.keep(name);
+    const std::unique_ptr<EntryConsumer> entry = hooks.consumer(0);
     entry->begin("tarvio/Main.class");
     entry->bytes({reinterpret_cast<const unsigned char*>(parts[3].data()), parts[3].size()});
     entry->end();
@@ -48,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          {"META-INF/A.SF", std::string(parts[1])},
                          {"META-INF/A.RSA", std::string(parts[2])}};
     const JarSignatures signatures = readSignatures(jar, kept);
-    const bool accepted = !refusalOf({Sha256Digest{}}, signatures);
+    const bool accepted = !refusalOf(Publisher{{Sha256Digest{}}, {}, {}}, signatures, 0);
     if (accepted && signatures.entries.at(0).listing != JarSignatures::Listing::matches) abort();
     return 0;
 }

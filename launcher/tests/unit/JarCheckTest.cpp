@@ -64,6 +64,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     const Jar nested = writeJar(
         {manifest, {"box.bin", in.text().substr(0, in.dir), false}, main, {"in.class", "payload"}});
     const Jar inner = writeJar({manifest, main});
+    const Jar folder = writeJar({manifest, {"a/", ""}, main});
     Jar outer = writeJar({manifest, {"lib/inner.jar", inner.text(), false}, main});
     outer.bytes.resize(outer.data[1] + inner.bytes.size());
     const struct {
@@ -119,6 +120,16 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"name past the directory", small, [](Jar& j) { j.put(j.central[2] + 28, 200, 2); }, C, D},
         {"a name twice, apart", writeJar({manifest, main, {manifest.name, "Main-Class: a.B\n"}}),
          [](Jar&) {}, C, D},
+        // java loads "a/B.class/" for a/B.class, unsigned; an empty folder is what jar tools write.
+        {"a folder's name on bytes", with("com/tarvio/Main.class/", "x"), [](Jar&) {}, C, D},
+        {"an empty folder, deflated as jarsigner writes META-INF/", folder, [](Jar&) {}, C, C},
+        {"an empty folder", writeJar({manifest, {"a/", "", false}, main}), [](Jar&) {}, C, C},
+        {"a folder's name on deflated data that is not empty", folder,
+         [](Jar& j) { j.bytes[j.data[1] + 1] = 0xff; }, C, D},
+        {"a name java cannot decode", with("a\xc0\xaf.class", "x"), [](Jar&) {}, C, D},
+        // java takes the last end record whose directory and first entry carry their signatures.
+        {"a second archive in the end comment",
+         writeJar({manifest, main}, Layout::plain, inner.text() + "x"), [](Jar&) {}, D, D},
         {"inflating to over 100 times the jar",
          with(manifest.name, kManifest + std::string(1 << 20, '\n')), [](Jar&) {}, C, D},
         {"no manifest", writeJar({main}), [](Jar&) {}, C, U},

@@ -22,18 +22,20 @@ struct Freeing {
 using Bio = std::unique_ptr<BIO, Freeing<BIO_free>>;
 using Cms = std::unique_ptr<CMS_ContentInfo, Freeing<CMS_ContentInfo_free>>;
 
-class OpenSslHash final : public Sha256 {
+class OpenSslHash final : public Hash {
   public:
-    OpenSslHash() {
-        if (!context_ || !EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr))
+    explicit OpenSslHash(const EVP_MD* algorithm) {
+        if (!context_ || !EVP_DigestInit_ex(context_.get(), algorithm, nullptr))
             throw std::runtime_error("EVP_DigestInit_ex");
     }
     void update(std::span<const unsigned char> bytes) override {
         EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size());
     }
-    Sha256Digest finish() override {
-        Sha256Digest digest{};
-        EVP_DigestFinal_ex(context_.get(), digest.data(), nullptr);
+    std::vector<unsigned char> finish() override {
+        std::vector<unsigned char> digest(EVP_MAX_MD_SIZE);
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(context_.get(), digest.data(), &length);
+        digest.resize(length);
         return digest;
     }
 
@@ -43,19 +45,22 @@ class OpenSslHash final : public Sha256 {
 
 }  // namespace
 
-std::unique_ptr<Sha256> OpenSslCrypto::startSha256() {
-    return std::make_unique<OpenSslHash>();
+std::unique_ptr<Hash> OpenSslCrypto::startHash(DigestAlgorithm algorithm) {
+    return std::make_unique<OpenSslHash>(algorithm == BlockAlgorithm::sha512   ? EVP_sha512()
+                                         : algorithm == BlockAlgorithm::sha384 ? EVP_sha384()
+                                                                               : EVP_sha256());
 }
 
 std::optional<BlockSigner> OpenSslCrypto::verifyBlock(std::span<const unsigned char> block,
-                                                      std::span<const unsigned char> content) {
+                                                      std::span<const unsigned char> content,
+                                                      bool& unsupported) {
+    unsupported = false;
     const unsigned char* at = block.data();
     const Cms cms(d2i_CMS_ContentInfo(nullptr, &at, static_cast<long>(block.size())));
-    if (!cms || sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1) return std::nullopt;
-    X509_ALGOR* digest = nullptr;
-    CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0), nullptr,
-                             nullptr, &digest, nullptr);
-    if (OBJ_obj2nid(digest->algorithm) != NID_sha256) return std::nullopt;
+    const auto algorithm = blockAlgorithmOf(block);
+    if (!cms || sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1 || !algorithm ||
+        !reads(*algorithm))
+        return std::nullopt;
     const Bio data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     if (CMS_verify(cms.get(), nullptr, nullptr, data.get(), nullptr,
                    CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) != 1) {

@@ -8,9 +8,12 @@ namespace velmoor {
 // the launcher's own (on the system's DLLs) must agree with.
 class OpenSslCrypto final : public CryptoService {
   public:
-    std::unique_ptr<Sha256> startSha256() override;
+    std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override;
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
-                                           std::span<const unsigned char> content) override;
+                                           std::span<const unsigned char> content,
+                                           bool& unsupported) override;
+    // Every algorithm the launcher accepts.
+    bool reads(const BlockAlgorithm& algorithm) override { return algorithm.read(); }
 };
 
 }  // namespace velmoor

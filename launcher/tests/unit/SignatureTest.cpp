@@ -6,7 +6,11 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "OpenSslCrypto.h"
 #include "TestJar.h"
@@ -15,6 +19,7 @@
 #include "core/Messages.h"
 #include "core/SignatureBlock.h"
 #include "core/TextEncoding.h"
+#include "tests/vectors/SignatureVectors.h"
 
 namespace velmoor {
 namespace {
@@ -33,43 +38,122 @@ JarSignatures signaturesOf(const std::string& jar, KeptFiles* kept = nullptr) {
     return readSignatures(digests, pass.kept());
 }
 
+// A signer as the boxes name it: its subject and its key's first 16 hex digits.
+std::wstring signer(const char* subject, const char* key) {
+    const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
+    const std::vector<unsigned char> digits =
+        testjar::fileBytes(std::string(folder ? folder : "") + "/" + key + ".key");
+    return fromUtf8(subject) + L" (key " + std::wstring(digits.begin(), digits.begin() + 16) + L")";
+}
+
 TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
-    const std::wstring publisher = L"CN=Tarvio Publisher, O=Ostrel RFID, C=DE";
+    const std::wstring publisher = signer("CN=Tarvio Publisher, O=Ostrel RFID, C=DE", "publisher");
+    const std::wstring notFromPublisher = std::wstring(kNotFromPublisher) + L"\r\nSigner found: ";
+    const std::wstring changed = notFromPublisher + publisher + L"\r\nUnsigned or changed entry: ";
+    const std::wstring stranger = std::wstring(kStrangerKey);
+    const std::wstring other = signer("CN=Someone Else, O=Elsewhere, C=NL", "other");
+    const std::wstring newKey = signer("CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE", "newkey");
     const struct {
         const char* installed;
         const char* update;
         std::optional<std::wstring> refusal;  // none: installed
+        int clockBehind = 0;                  // days the clock is behind the signers'
     } cases[] = {
         {"v1-rsa", "v2-rsa", {}},
         {"v1-ec", "v2-ec", {}},
         {"v1-rsa", "v2-renewed", {}},
         {"v1-unsigned", "v2-other", {}},
+        // java reads signature files named in small letters.
+        {"v1-rsa", "v2-lower", {}},
         // Its signature does not verify against its own bytes: no signed install.
         {"v2-rsa-changed", "v2-other", {}},
-        {"v1-rsa", "v2-other", L"Signer found: CN=Someone Else, O=Elsewhere, C=NL"},
-        {"v1-rsa", "v2-ec", L"Signer found: CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE"},
-        {"v1-ec", "v2-unsigned", L"Signer found: none"},
-        {"v1-rsa", "v2-rsa-changed",
-         L"Signer found: " + publisher + L"\r\nUnsigned or changed entry: tarvio/Main.class"},
-        {"v1-rsa", "v2-rsa-extra",
-         L"Signer found: " + publisher + L"\r\nUnsigned or changed entry: tarvio/Extra.class"},
-        {"v1-rsa", "v2-rsa-metainf",
-         L"Signer found: " + publisher +
-             L"\r\nUnsigned or changed entry: META-INF/versions/9/tarvio/Main.class"},
-        {"v1-rsa", "v2-rsa-forged", L"Signer found: none"},
-        // A move to a new key: both keys, then the new one alone.
-        {"v1-rsa", "v3-new", L"Signer found: CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE"},
-        {"v1-rsa", "v2-both", {}},
-        {"v2-both", "v3-new", {}},
+        {"v1-rsa", "v2-other", notFromPublisher + other},
+        {"v1-rsa", "v2-ec",
+         notFromPublisher + signer("CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE", "ecpublisher")},
+        {"v1-ec", "v2-unsigned", notFromPublisher + L"none"},
+        {"v1-rsa", "v2-rsa-changed", changed + L"tarvio/Main.class"},
+        {"v1-rsa", "v2-rsa-extra", changed + L"tarvio/Extra.class"},
+        {"v1-rsa", "v2-rsa-metainf", changed + L"META-INF/versions/9/tarvio/Main.class"},
+        // Its digests made anew: the block no longer verifies, and java refuses it.
+        {"v1-rsa", "v2-rsa-forged", javaRefusesSignatureText(L"META-INF/PUBLISHE.RSA")},
+        // Part of it signed by someone else; its main attributes signed by nobody.
+        {"v1-rsa", "v2-partly", changed + L"tarvio/Extra.class"},
+        // Its Main-Class changed, under a signature file that does not sign the main attributes.
+        {"v1-rsa", "v2-nomain", changed + L"META-INF/MANIFEST.MF"},
+        // java would refuse them, whatever the install.
+        {"v1-unsigned", "v2-rsa-section", javaRefusesSignatureText(L"tarvio/Main.class")},
+        {"v1-rsa", "v2-rsa-section", javaRefusesSignatureText(L"tarvio/Main.class")},
+        {"v1-unsigned", "v2-rsa-main", javaRefusesSignatureText(L"META-INF/MANIFEST.MF")},
+        // A stranger's co-signature, and a new key that no signed release names.
+        {"v1-rsa", "v2-cosigned", stranger + other},
+        {"v1-rsa", "v2-both", stranger + newKey},
+        // A move to a new key: a release by the old key naming the new, then the new alone.
+        {"v1-rsa", "v3-new", notFromPublisher + newKey},
+        {"v1-rsa", "v2-rotate", {}},
+        {"v2-rotate", "v3-new", {}},
+        {"v2-rotate", "v2-other", notFromPublisher + other},
+        {"v2-rotate4096", "v3-rsa4096", {}},
+        // jarsigner's defaults for other keys, and its other digests: each taken for the
+        // publisher's, and each read.
+        {"v1-rsa4096", "v2-rsa4096", {}},
+        {"v1-rsa4096", "v2-other", notFromPublisher + other},
+        {"v1-p384", "v2-p384", {}},
+        {"v1-p384", "v2-other", notFromPublisher + other},
+        {"v1-p521", "v2-p521", {}},
+        {"v1-p521", "v2-rsa4096",
+         notFromPublisher + signer("CN=Tarvio Publisher 4096, O=Ostrel RFID, C=DE", "rsa4096")},
+        {"v1-sha512", "v2-sha512", {}},
+        {"v1-sha512", "v2-other", notFromPublisher + other},
+        {"v1-pss", "v2-pss", {}},
+        {"v1-pss", "v2-other", notFromPublisher + other},
+        // Algorithms not read here: an install signed so takes no update, and none is taken
+        // signed so.
+        {"v1-ed25519", "v2-ed25519", unreadSignatureText(L"Ed25519", true)},
+        {"v1-dsa", "v2-other", unreadSignatureText(L"SHA256withDSA", true)},
+        {"v1-rsa", "v2-ed25519", unreadSignatureText(L"Ed25519", false)},
+        {"v1-unsigned", "v2-ed25519", {}},
+        // A release signed before the installed one; signed again, it is taken. A clock more
+        // than a day behind the installed signature's says that time is wrong.
+        {"v2-rotate", "v1-rsa", std::wstring(kOlderRelease)},
+        {"v2-rotate", "v1-resigned", {}},
+        {"v2-rotate", "v1-rsa", {}, 2},
+        {"v2-rotate", "v1-rsa", std::wstring(kOlderRelease), 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.installed) + " <- " + c.update);
-        const std::vector<Sha256Digest> keys = publisherKeys(signaturesOf(c.installed));
-        const std::optional<std::wstring> refusal = refusalOf(keys, signaturesOf(c.update));
-        EXPECT_EQ(refusal,
-                  c.refusal ? std::optional(std::wstring(kNotFromPublisher) + L"\r\n" + *c.refusal)
-                            : std::nullopt);
+        const Publisher installed = publisherOf(signaturesOf(c.installed));
+        const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count() +
+                         11'644'473'600 - c.clockBehind * 86400;
+        EXPECT_EQ(refusalOf(installed, signaturesOf(c.update), now), c.refusal);
     }
+}
+
+// Each signature vector as the table gives it: the same table runs through the launcher's own
+// crypto under Wine (scenario signature_vectors).
+TEST(SignatureVectors, EachJarAsTheTableSays) {
+    const std::string folder = std::getenv("VELMOOR_SIGNED_JARS");
+    std::map<std::string, std::string> aliases;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) {
+        if (file.path().extension() != ".key") continue;
+        const std::vector<unsigned char> key = testjar::fileBytes(file.path());
+        aliases[std::string(key.begin(), key.begin() + 64)] = file.path().stem().string();
+    }
+    std::ifstream table(VELMOOR_VECTORS);
+    OpenSslCrypto crypto;
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.starts_with('#')) continue;
+        line = line.substr(0, line.find(" # wine: "));
+        const std::string jar = line.substr(0, line.find(" | "));
+        EXPECT_EQ(
+            jar + " | " +
+                vectors::describe(testjar::fileBytes(folder + "/" + jar + ".jar"), crypto, aliases),
+            line);
+        ++rows;
+    }
+    EXPECT_GT(rows, 20);
 }
 
 // The signed attributes taken from a block are the bytes its signature covers: OpenSSL verifies

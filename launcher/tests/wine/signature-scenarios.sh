@@ -8,15 +8,19 @@ install_signed() {  # JAR: the install's jar, from 2020
     ln -sfn "$work/drive-i" "$WINEPREFIX/dosdevices/i:"
     cp "$VELMOOR_JARS/signed/$1.jar" "$install/$jar"
     touch -d 2020-01-01 "$install/$jar"
-    offers=0
+    offers=${offers:-0}  # java's starts count on over installs in one scenario
 }
 
-offer_signed() {  # JAR: published, newer than the last; Yes, and the box that follows answered
+publish_signed() {  # JAR: published, newer than the last
     offers=$((offers + 1))
     cp -p "$install/$jar" "$work/installed.jar"
     cp "$VELMOOR_JARS/signed/$1.jar" "$work/published.jar"
-    touch -d "2024-01-0$offers" "$work/published.jar"
+    touch -d "@$((1704067200 + offers * 86400))" "$work/published.jar"  # 2024-01-01 on, a day each
     cp -p "$work/published.jar" "$update_folder/$jar"
+}
+
+offer_signed() {  # JAR: published; Yes, and the box that follows answered
+    publish_signed "$1"
     drive box=Yes box=OK java
     expect_java "$offers"
 }
@@ -24,6 +28,15 @@ offer_signed() {  # JAR: published, newer than the last; Yes, and the box that f
 expect_not_from_publisher() {  # LINES: what the box says after the fixed lines; the installed jar untouched
     expect "$publisher_box$1"
     expect_installed old
+}
+
+expect_box_line() {  # LINE: what the box says after the update failure line; the installed jar untouched
+    expect "box: An error occured trying to update the application\\r\\n$1"
+    expect_installed old
+}
+
+signer() {  # SUBJECT KEY: a signer as the boxes name it
+    echo "$1 (key $(head -c 16 "$VELMOOR_JARS/signed/$2.key"))"
 }
 
 expect_updated() {
@@ -38,13 +51,32 @@ expect_updated() {
 scenario_signed_rsa() {
     install_signed v1-rsa
     offer_signed v2-other
-    expect_not_from_publisher 'Signer found: CN=Someone Else, O=Elsewhere, C=NL'
+    expect_not_from_publisher "Signer found: $(signer 'CN=Someone Else, O=Elsewhere, C=NL' other)"
     offer_signed v2-renewed
     expect_updated
     offer_signed v2-rsa-extra
-    expect_not_from_publisher 'Signer found: CN=Tarvio Publisher, O=Ostrel RFID, C=DE\r\nUnsigned or changed entry: tarvio/Extra.class'
+    expect_not_from_publisher "Signer found: $(signer 'CN=Tarvio Publisher, O=Ostrel RFID, C=DE' publisher)\\r\\nUnsigned or changed entry: tarvio/Extra.class"
     offer_signed v2-rsa-forged
-    expect_not_from_publisher 'Signer found: none'
+    expect_box_line "The new version's signature does not match its contents at META-INF/PUBLISHE.RSA: java would not start it."
+}
+
+# The publisher's release made to run a stranger's code as jarsigner does not see it: bytes under a
+# folder's name, a second archive in the end comment, a signature file that contradicts the
+# manifest, a stranger's signature added.
+scenario_signed_bypasses() {
+    install_signed v1-rsa
+    offer_signed v2-rsa-folder
+    expect_refused "$offers"
+    # Its end records are read before the offer: it is not even offered.
+    publish_signed v2-rsa-twice
+    drive java
+    ! grep -q '^box' "$out" || fail "a jar with a second archive in its end was offered"
+    expect_java "$offers"
+    expect_installed old
+    offer_signed v2-rsa-section
+    expect_box_line "The new version's signature does not match its contents at tarvio/Main.class: java would not start it."
+    offer_signed v2-cosigned
+    expect_box_line "The new version is also signed with a key that is not one of the publisher's: $(signer 'CN=Someone Else, O=Elsewhere, C=NL' other)"
 }
 
 # An unsigned install takes a signed update as before, and is from then on signed, with an EC
@@ -56,17 +88,59 @@ scenario_signed_ec() {
     offer_signed v2-unsigned
     expect_not_from_publisher 'Signer found: none'
     offer_signed v2-ec-changed
-    expect_not_from_publisher 'Signer found: CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE\r\nUnsigned or changed entry: tarvio/Main.class'
+    expect_not_from_publisher "Signer found: $(signer 'CN=Tarvio Publisher EC, O=Ostrel RFID, C=DE' ecpublisher)\\r\\nUnsigned or changed entry: tarvio/Main.class"
 }
 
-# A move to a new key: a release signed by the new key alone is refused until one signed by both
-# keys is installed, and is installed after it.
+# A move to a new key: a release signed by the new key alone is refused, and so is one the new key
+# co-signs, until the old key signs a release that names the new one; after it, the new key alone.
 scenario_signed_key_rotation() {
     install_signed v1-rsa
+    local new_key
+    new_key=$(signer 'CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE' newkey)
     offer_signed v3-new
-    expect_not_from_publisher 'Signer found: CN=Tarvio Publisher 2027, O=Ostrel RFID, C=DE'
+    expect_not_from_publisher "Signer found: $new_key"
     offer_signed v2-both
+    expect_box_line "The new version is also signed with a key that is not one of the publisher's: $new_key"
+    offer_signed v2-rotate
     expect_updated
     offer_signed v3-new
     expect_updated
+}
+
+# jarsigner's defaults for an RSA 4096 and P-384 key and its SHA-512 digests: each install pinned
+# to its key and taking its own next release; a move from RSA 2048 to RSA 4096 through
+# Velmoor-Publisher-Keys; an install signed with Ed25519, which CNG cannot check, takes nothing.
+scenario_signed_algorithms() {
+    local alg
+    for alg in rsa4096 p384 sha512; do
+        install_signed "v1-$alg"
+        offer_signed v2-other
+        expect_not_from_publisher "Signer found: $(signer 'CN=Someone Else, O=Elsewhere, C=NL' other)"
+        offer_signed "v2-$alg"
+        expect_updated
+    done
+    install_signed v1-rsa
+    offer_signed v2-rotate4096
+    expect_updated
+    offer_signed v3-rsa4096
+    expect_updated
+    install_signed v1-ed25519
+    offer_signed v2-ed25519
+    expect_box_line "The installed version is signed only with Ed25519, which this launcher cannot check, so it takes no update."
+    # Wine's CNG has no P-521 (Windows' has): it fails closed, naming the algorithm.
+    install_signed v1-p521
+    offer_signed v2-p521
+    expect_box_line "The installed version is signed only with SHA512withECDSA, which this launcher cannot check, so it takes no update."
+}
+
+# The signature vectors through the launcher's own crypto: each jar's line as the table gives it,
+# which the unit tests check through OpenSSL.
+scenario_signature_vectors() {
+    local table="$here/../vectors/signature-vectors.txt"
+    grep -v '^#' "$table" | cut -d' ' -f1 |
+        xargs wine "$programs/verifyjar.exe" "$(winpath "$VELMOOR_JARS/signed")" >"$work/vectors.txt" 2>>"$work/wine.log" ||
+        fail "verifyjar failed"
+    # Where Wine's CNG lacks what Windows' has, the line after " # wine: ".
+    diff <(grep -v '^#' "$table" | sed -E 's/\| .* # wine: /| /') <(tr -d '\r' <"$work/vectors.txt") >"$work/vectors.diff" ||
+        fail "the vectors differ: $(cat "$work/vectors.diff")"
 }
