@@ -31,7 +31,8 @@ fault close-wakes-no-wait $S/port_table.cpp 's/    \(void\)!write\(wake, &one, s
 fault calls-after-close-hold $S/port_table.cpp 's/if \(count <= 0 \|\| \(count & kClosing\) != 0\) return false;/if (count <= 0) return false;/' \
   "$J\.OpenClose"
 fault close-result-lost $S/port_table.cpp 's/    errno = error;\n    return result;/    errno = error;\n    return result \& 0;/' 'seriallib\.unit\.TableRaces'
-fault continue-signal-to-its-thread-only $S/port_table.cpp 's/    pellusk::noteContinueSignal\(\);\n//' "$J\.OpenClose|seriallib\.tsan"
+fault continue-signal-to-its-thread-only $S/continue_signal.cpp 's/    if \(fd >= 0 && latchOwnedHere\(\)\) \(void\)!write\(fd, &byte, 1\);\n//' \
+  "$J\.OpenClose|seriallib\.tsan"
 fault drain-of-free-slot-fails $S/transfer.cpp 's/    if \(port.fd\(\) == kNoDescriptor\) return 0;/    if (port.fd() == kNoDescriptor) return tcdrain(port.fd());/' "$J\.BadInput"
 fault nothing-after-hang-up $S/transfer.cpp \
   's/return kNothing;\n    return kFailed;/return kNothing;\n    return kNothing;/' "$J\.Transfer"
@@ -77,10 +78,21 @@ fault tty-inherited-by-exec $S/open_close.cpp 's/O_NONBLOCK \| O_CLOEXEC\);/O_NO
 fault trace-inherited-by-exec $S/trace.cpp 's/O_NOCTTY \| O_CLOEXEC;/O_NOCTTY;/' "$J\.Transfer"
 fault open-without-continue-wake $S/open_close.cpp 's/!prepareContinueLatch\(\)/(prepareContinueLatch() \&\& false)/' \
   "$J\.FakeKernel"
-fault continue-latch-half-kept $S/continue_latch.cpp 's/        close\(latches\[0\].fd\);\n        latches\[0\].fd = -1;\n//' \
+fault continue-latch-half-kept $S/continue_signal.cpp 's/        close\(latches\[0\].fd\);\n        latches\[0\].fd = -1;\n//' \
   "$J\.FakeKernel"
-fault continue-handler-not-chained $S/port_table.cpp 's/if \(address == 0\) return;/return;/' "$J\.FakeKernel"
+fault continue-handler-not-chained $S/continue_signal.cpp 's/    if \(index == kNoChain\) return;\n/    return;\n/' "$J\.(FakeKernel|Guest)"
+# The library as a guest: handlers that chain back, copies in other class loaders, an unload, a fork.
+fault continue-chain-reentered $S/continue_signal.cpp 's/    if \(passingOn != 0\) return;\n//' 'seriallib\.unit\.ContinueChain'
+fault continue-one-shot-kept $S/continue_signal.cpp 's/\(action.sa_flags & SA_RESETHAND\) != 0 &&/false \&\&/' 'seriallib\.unit\.ContinueChain'
+fault continue-mask-ignored $S/continue_signal.cpp 's/    sigorset\(&during, &during, &action.sa_mask\);\n//' 'seriallib\.unit\.ContinueChain'
+fault continue-nodefer-ignored $S/continue_signal.cpp 's/if \(\(action.sa_flags & SA_NODEFER\) == 0\) sigaddset/sigaddset/' 'seriallib\.unit\.ContinueChain'
+fault continue-stack-ignored $S/continue_signal.cpp 's/ \| \(current.sa_flags & SA_ONSTACK\)//' 'seriallib\.unit\.ContinueChain'
+fault continue-copy-over-copy $S/continue_signal.cpp 's/    if \(copyInFrontOfUs\(installed\) != nullptr\) return 0;\n//' "$J\.Guest"
+fault unload-leaves-handler $S/port_table.cpp 's/    pellusk::removeContinueHandler\(\);/    (void)0;/' "$J\.Guest"
+fault forked-close-wakes-parent $S/port_table.cpp 's/if \(openerProcess\[slot\] == getpid\(\)\) \{/if (true) {/' 'seriallib\.unit\.Fork'
+fault wake-inherited-by-exec $S/open_close.cpp 's/eventfd\(0, EFD_CLOEXEC \| EFD_NONBLOCK\)/eventfd(0, EFD_NONBLOCK)/' "$J\.OpenClose"
 fault configure-last-port-refused $S/line_config.cpp 's/portNumber <= kPortSlots\)/portNumber < kPortSlots)/' "$J\.OpenClose"
+fault break-after-close-began $S/modem_lines.cpp 's/if \(!drained \|\| port.closing\(\)\) return -1;/if (!drained) return -1;/' "$G"
 fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const PortMark waitingForOutput\(port, PortMark::kWaitingForOutput\);\n//' "$G"
 fault break-outlives-close $S/modem_lines.cpp 's/pollfd wake\{port.wakeFd\(\), POLLIN, 0\};/pollfd wake{-1, POLLIN, 0};/' "$G"
 fault closed-break-left-on $S/modem_lines.cpp \
@@ -90,6 +102,11 @@ fault break-length-not-rounded-up $S/modem_lines.h 's/\(units \+ 99\) \/ 100 \* 
 fault pty-break-waits $S/modem_lines.cpp 's/isPseudoTerminal\(fd\)\)/(isPseudoTerminal(fd) \&\& false))/' "$J\.Transfer"
 fault trace-target-blocks $S/trace.cpp 's/O_WRONLY \| O_APPEND \| O_NONBLOCK \|/O_WRONLY | O_APPEND |/' "$J\.Transfer"
 fault trace-blank-unescaped $S/trace.cpp "s/if \\(byte > ' ' &&/if (byte >= ' ' \\&\\&/" "$J\.Transfer"
+fault trace-stderr-blocks $S/trace.cpp 's/return open\("\/proc\/self\/fd\/2", kFlags\);/return open("\/proc\/self\/fd\/2", kFlags \& ~O_NONBLOCK);/' \
+  "$J\.Transfer"
+fault trace-loss-unsaid $S/trace.cpp 's/            if \(missed != 0\) \{/            if (false) {/' 'seriallib\.unit\.Trace'
+fault trace-cut-line-dropped $S/trace.cpp 's/                    tailEnd = length_ - at;/                    tailEnd = 0;/' 'seriallib\.unit\.Trace'
+fault trace-never-retried $S/trace.cpp 's/seen = traceFd >= 0 \? kOn : kRetry;/seen = traceFd >= 0 ? kOn : kOff;/' 'seriallib\.unit\.Trace'
 fault trace-time-in-ms $S/trace.cpp 's/start_.tv_nsec \/ 1000\)/start_.tv_nsec \/ 1000000)/' "$J\.Transfer"
 
 # --- The launcher --------------------------------------------------------------------------------

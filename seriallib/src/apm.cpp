@@ -39,5 +39,7 @@ static jint serGetStatusAPM(JNIEnv* env) {
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetStatusAPM(JNIEnv* env, jobject) {
-    return pellusk::trace::Call("SerGetStatusAPM").result(serGetStatusAPM(env), env);
+    pellusk::trace::Call trace("SerGetStatusAPM");
+    const jint status = serGetStatusAPM(env);
+    return trace.result(status, env->ExceptionCheck());
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "continue_signal.h"
 #include "jni_support.h"
 #include "proc_devices.h"
 #include "proc_file.h"
@@ -136,11 +137,6 @@ int getPowerMode(JNIEnv* env, int cardSlot) {
     return (status.CardState & CS_EVENT_PM_SUSPEND) != 0 ? 0 : 1;
 }
 
-int readResumeState(bool clear) {
-    auto flag = atomicRef(gotContinueSignal);
-    return clear ? flag.exchange(0) : flag.load();
-}
-
 }  // namespace pellusk
 
 int getSlotHandle(JNIEnv* env, int cardSlot) {
@@ -155,17 +151,18 @@ int getSlotHandle(JNIEnv* env, int cardSlot) {
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject,
                                                                          jint cardSlot, jint mode) {
-    return pellusk::trace::Call("SerSetPowerMode")
-        .arg("cardSlot", cardSlot)
-        .arg("mode", mode)
-        .code(pellusk::setPowerMode(env, cardSlot, mode), env);
+    pellusk::trace::Call trace("SerSetPowerMode");
+    trace.arg("cardSlot", cardSlot).arg("mode", mode);
+    const jint result = pellusk::setPowerMode(env, cardSlot, mode);
+    return trace.code(result, env->ExceptionCheck());
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetPowerMode(JNIEnv* env, jobject,
                                                                          jint cardSlot) {
-    return pellusk::trace::Call("SerGetPowerMode")
-        .arg("cardSlot", cardSlot)
-        .result(pellusk::getPowerMode(env, cardSlot), env);
+    pellusk::trace::Call trace("SerGetPowerMode");
+    trace.arg("cardSlot", cardSlot);
+    const jint result = pellusk::getPowerMode(env, cardSlot);
+    return trace.result(result, env->ExceptionCheck());
 }
 
 // Only a true whose byte is exactly 1 clears the flag.

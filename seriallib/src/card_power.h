@@ -68,15 +68,11 @@ int open_sock(int slot);
 int setPowerMode(JNIEnv* env, int cardSlot, int mode);
 int getPowerMode(JNIEnv* env, int cardSlot);
 
-// The continue flag before the call; a clearing read takes it in one exchange, so a signal
-// landing during the call is either returned now or kept for the next read, never lost.
-int readResumeState(bool clear);
-
 }  // namespace pellusk
 
-// The card slot lookup: a read-only descriptor on the card slot's control device, which the
-// caller closes, or a negative slot_lookup value with an IOException pending (except for -1).
-PELLUSK_EXPORT int getSlotHandle(JNIEnv* env, int cardSlot);
+// getSlotHandle (legacy_exports.h), the card slot lookup: a read-only descriptor on the card
+// slot's control device, which the caller closes, or a negative slot_lookup value with an
+// IOException pending (except for -1).
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject self,
                                                                          jint cardSlot, jint mode);

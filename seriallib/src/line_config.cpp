@@ -133,5 +133,6 @@ static jint serConfigure(JNIEnv* env, jobject configObject, trace::Call& trace) 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerConfigure(JNIEnv* env, jobject,
                                                                       jobject configObject) {
     trace::Call trace("SerConfigure");
-    return trace.code(serConfigure(env, configObject, trace), env);
+    const jint result = serConfigure(env, configObject, trace);
+    return trace.code(result, env->ExceptionCheck());
 }

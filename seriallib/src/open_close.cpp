@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "continue_latch.h"
+#include "continue_signal.h"
 #include "jni_support.h"
 #include "port_table.h"
 #include "trace.h"
@@ -169,7 +169,8 @@ static jint serOpenPort(JNIEnv* env, jobject configObject, trace::Call& trace) {
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv* env, jobject,
                                                                      jobject configObject) {
     trace::Call trace("SerOpenPort");
-    return trace.code(serOpenPort(env, configObject, trace), env);
+    const jint result = serOpenPort(env, configObject, trace);
+    return trace.code(result, env->ExceptionCheck());
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerClosePort(JNIEnv*, jobject, jint slot) {

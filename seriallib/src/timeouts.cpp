@@ -47,14 +47,16 @@ using namespace pellusk;
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetTimeoutRx(JNIEnv* env, jobject,
                                                                          jint slot) {
-    return trace::Call("SerGetTimeoutRx", slot)
-        .result(reportedTimeout(env, slot, receiveTimeout(slot)), env);
+    trace::Call trace("SerGetTimeoutRx", slot);
+    const jint value = reportedTimeout(env, slot, receiveTimeout(slot));
+    return trace.result(value, env->ExceptionCheck());
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetTimeoutTx(JNIEnv* env, jobject,
                                                                          jint slot) {
-    return trace::Call("SerGetTimeoutTx", slot)
-        .result(reportedTimeout(env, slot, transmitTimeout(slot)), env);
+    trace::Call trace("SerGetTimeoutTx", slot);
+    const jint value = reportedTimeout(env, slot, transmitTimeout(slot));
+    return trace.result(value, env->ExceptionCheck());
 }
 
 PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetTimeoutRx(JNIEnv*, jobject,

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "../unit/pty.h"
-#include "continue_latch.h"
+#include "continue_signal.h"
 #include "open_close.h"
 #include "port_table.h"
 #include "timeouts.h"
