@@ -24,7 +24,7 @@ S=seriallib/src J='seriallib\.java\.(x86_64|i386)' X='seriallib\.java\.x86_64' G
 fault timeout-outside-table $S/timeouts.cpp 's/if \(!isSlot\(slot\)\) return kTimeoutRefused;//' "$X\.BadInput"
 fault receive-waits-on-free-slot $S/transfer.cpp \
   's/    if \(port.fd\(\) == kNoDescriptor\) return kFailed;\n//' "$J\.BadInput"
-fault numbered-path-off-by-one $S/open_close.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
+fault numbered-path-off-by-one $S/exports.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
 fault receive-after-close $S/transfer.cpp 's/    if \(ready == kPortClosing \|\| port.closing\(\)\) return kFailed;\n//' "$J\.OpenClose"
 fault descriptor-closed-under-holders $S/port_table.cpp 's/    awaitLastHolder\(slot, fd\);/    if (false) awaitLastHolder(slot, fd);/' 'seriallib\.unit\.TableRaces'
 fault close-wakes-no-wait $S/port_table.cpp 's/    \(void\)!write\(wake, &one, sizeof one\);/    (void)one;/' 'seriallib\.tsan'
@@ -39,17 +39,17 @@ fault nothing-after-hang-up $S/transfer.cpp \
 fault six-data-bits-as-five $S/line_config.cpp 's/\{CS5, CS6, CS7, CS8\}/{CS5, CS5, CS7, CS8}/' "seriallib\.unit\.LineSetting|$G"
 fault mark-space-without-parenb $S/line_config.cpp 's/PARENB \| CMSPAR \| PARODD/CMSPAR | PARODD/' 'seriallib\.unit\.LineSetting'
 fault unsent-count-from-input-queue $S/transfer.cpp 's/TIOCOUTQ/TIOCINQ/' "$J\.Transfer"
-fault send-chunk-unbounded $S/transfer.cpp \
+fault send-chunk-unbounded $S/exports.cpp \
   's/const jint chunk = std::min\(count, kTransferChunk\);/const jint chunk = count;/' "$X\.BadInput"
-fault receive-chunk-unbounded $S/transfer.cpp \
+fault receive-chunk-unbounded $S/exports.cpp \
   's/getData\(slot, buffer, std::min\(count, kTransferChunk\)\)/getData(slot, buffer, count)/' "$X\.BadInput"
-fault getters-out-of-order $S/line_config.cpp \
+fault getters-out-of-order $S/exports.cpp \
   's/(    request.parity = config.getInt\("getParity"\);\n)(    request.dataBits = config.getInt\("getDataBits"\);\n)/$2$1/' \
   "$J\.BadInput"
-fault pending-exception-ignored $S/jni_support.cpp \
+fault pending-exception-ignored $S/java_calls.cpp \
   's/if \(env_->ExceptionCheck\(\)\) ok_ = false;/env_->ExceptionCheck();/' "$J\.BadInput"
 fault slot-left-taken-by-close $S/port_table.cpp 's/    users.store\(0, std::memory_order_release\);\n//' "$J\.OpenClose"
-fault resume-flag-cleared-by-any-value $S/card_power.cpp 's/clear == JNI_TRUE/clear != JNI_FALSE/' "$J\.FakeKernel"
+fault resume-flag-cleared-by-any-value $S/exports.cpp 's/clear == JNI_TRUE/clear != JNI_FALSE/' "$J\.FakeKernel"
 fault bit-rate-read-back-dropped $S/line_config.cpp \
   's/cfgetispeed\(&applied\) != cfgetispeed\(&setting\) \|\|\n        cfgetospeed\(&applied\) != cfgetospeed\(&setting\)/false/' \
   "$G"
@@ -62,9 +62,9 @@ fault slot-given-out-before-close-returns $S/port_table.cpp \
 fault hold-taken-unsynchronised $S/port_table.cpp \
   's/count \+ 1, std::memory_order_acquire,/count + 1, std::memory_order_relaxed,/' 'seriallib\.tsan'
 fault modem-set-clear-swapped $S/modem_lines.cpp 's/raise \? TIOCMBIS : TIOCMBIC/raise ? TIOCMBIC : TIOCMBIS/' "$G"
-fault modem-wrong-status-bit $S/modem_lines.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
+fault modem-wrong-status-bit $S/exports.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
 fault break-units $S/modem_lines.cpp 's/breakUnits\(duration\)/duration/' "$G"
-fault card-suspend-request $S/card_power.cpp 's/request = DS_SUSPEND_CARD;/request = DS_RESUME_CARD;/' "$J\.FakeKernel"
+fault card-suspend-request $S/card_power.cpp 's/mode == 0 \? DS_SUSPEND_CARD :/mode == 0 ? DS_RESUME_CARD :/' "$J\.FakeKernel"
 fault card-status-socket $S/card_power.cpp \
   's/status.Function = static_cast<std::uint8_t>\(cardSlot\);/status.Function = 0;/' "$J\.FakeKernel"
 fault card-status-mapping $S/card_power.cpp \
@@ -88,7 +88,7 @@ fault continue-mask-ignored $S/continue_signal.cpp 's/    sigorset\(&during, &du
 fault continue-nodefer-ignored $S/continue_signal.cpp 's/if \(\(action.sa_flags & SA_NODEFER\) == 0\) sigaddset/sigaddset/' 'seriallib\.unit\.ContinueChain'
 fault continue-stack-ignored $S/continue_signal.cpp 's/ \| \(current.sa_flags & SA_ONSTACK\)//' 'seriallib\.unit\.ContinueChain'
 fault continue-copy-over-copy $S/continue_signal.cpp 's/    if \(copyInFrontOfUs\(installed\) != nullptr\) return 0;\n//' "$J\.Guest"
-fault unload-leaves-handler $S/port_table.cpp 's/    pellusk::removeContinueHandler\(\);/    (void)0;/' "$J\.Guest"
+fault unload-leaves-handler $S/exports.cpp 's/    removeContinueHandler\(\);/    (void)0;/' "$J\.Guest"
 fault forked-close-wakes-parent $S/port_table.cpp 's/if \(openerProcess\[slot\] == getpid\(\)\) \{/if (true) {/' 'seriallib\.unit\.Fork'
 fault wake-inherited-by-exec $S/open_close.cpp 's/eventfd\(0, EFD_CLOEXEC \| EFD_NONBLOCK\)/eventfd(0, EFD_NONBLOCK)/' "$J\.OpenClose"
 fault configure-last-port-refused $S/line_config.cpp 's/portNumber <= kPortSlots\)/portNumber < kPortSlots)/' "$J\.OpenClose"

@@ -3,10 +3,7 @@
 #include <string_view>
 
 #include "apm_line.h"
-#include "jni_support.h"
-#include "port_table.h"
 #include "proc_file.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -30,16 +27,3 @@ bool readApmStatus(std::int32_t& status) {
 }
 
 }  // namespace pellusk
-
-static jint serGetStatusAPM(JNIEnv* env) {
-    std::int32_t status;
-    if (pellusk::readApmStatus(status)) return status;
-    pellusk::throwIOException(env, pellusk::message::kApmFailed);
-    return -1;
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetStatusAPM(JNIEnv* env, jobject) {
-    pellusk::trace::Call trace("SerGetStatusAPM");
-    const jint status = serGetStatusAPM(env);
-    return trace.result(status, env->ExceptionCheck());
-}

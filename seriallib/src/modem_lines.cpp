@@ -9,7 +9,6 @@
 #include <cerrno>
 
 #include "port_table.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -73,44 +72,3 @@ int statusLine(int slot, int lineBit) {
 }
 
 }  // namespace pellusk
-
-using pellusk::setControlLine;
-using pellusk::statusLine;
-
-// A Java boolean is judged by its low byte alone, which is all a jboolean carries.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetDTR(JNIEnv*, jobject, jint slot,
-                                                                   jboolean raise) {
-    return pellusk::trace::Call("SerSetDTR", slot)
-        .arg("raise", raise)
-        .result(setControlLine(slot, TIOCM_DTR, raise != JNI_FALSE));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetRTS(JNIEnv*, jobject, jint slot,
-                                                                   jboolean raise) {
-    return pellusk::trace::Call("SerSetRTS", slot)
-        .arg("raise", raise)
-        .result(setControlLine(slot, TIOCM_RTS, raise != JNI_FALSE));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSendBreak(JNIEnv*, jobject, jint slot,
-                                                                      jint duration) {
-    return pellusk::trace::Call("SerSendBreak", slot)
-        .arg("duration", duration)
-        .result(pellusk::sendBreak(slot, duration));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigCTS(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigCTS", slot).result(statusLine(slot, TIOCM_CTS));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigDSR(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigDSR", slot).result(statusLine(slot, TIOCM_DSR));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigCD(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigCD", slot).result(statusLine(slot, TIOCM_CAR));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigRing(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigRing", slot).result(statusLine(slot, TIOCM_RNG));
-}

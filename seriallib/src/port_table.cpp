@@ -12,7 +12,6 @@
 #include <cstdio>
 
 #include "continue_signal.h"
-#include "trace.h"
 
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
 // first open would otherwise act on the JVM's standard input.
@@ -199,16 +198,3 @@ void showBanner() {
 }
 
 }  // namespace pellusk
-
-void ShowBanner(JNIEnv*) {
-    pellusk::showBanner();
-}
-
-// The class loader of this copy is gone, and the JVM is about to close the library.
-void JNICALL JNI_OnUnload(JavaVM*, void*) {
-    pellusk::removeContinueHandler();
-}
-
-jint JNICALL Java_Quorvia_SerialPortLocal_SerGetLibVer(JNIEnv*, jobject) {
-    return pellusk::trace::Call("SerGetLibVer").result(verLib);
-}

@@ -1,8 +1,6 @@
-// The library frame: the port table and the other library-wide state that Java callers share,
-// the result codes, the banner and the continue-signal flag.
+// The port table: which slot holds which port, and the holds that calls take on a port so that a
+// close never pulls its descriptor from under them; and the banner.
 #pragma once
-
-#include <jni.h>
 
 #include <atomic>
 #include <cstdint>
@@ -12,25 +10,6 @@
 namespace pellusk {
 
 inline constexpr int kNoDescriptor = -1;  // a free slot
-
-// Result codes. The 5000 series means different things in different methods, so each use
-// has its own name; the method that returns it tells them apart.
-namespace code {
-inline constexpr int kOk = 0;
-inline constexpr int kSlotTaken = 1000;
-inline constexpr int kBadPortNumber = 1003;
-inline constexpr int kNoSuchDevice = 1004;  // open() gave ENODEV
-inline constexpr int kNoFreeSlot = 1005;
-inline constexpr int kAccessDenied = 1006;  // EACCES
-inline constexpr int kDeviceBusy = 1007;    // EBUSY
-inline constexpr int kNoSuchFile = 1008;    // ENOENT
-inline constexpr int kJavaError = 5000;     // a JNI lookup or call failed; its error is pending
-inline constexpr int kBadName = 5001;       // thrown with "Port device name not valid"
-inline constexpr int kInputSpeed = 5001;    // cfsetispeed refused the speed
-inline constexpr int kOutputSpeed = 5002;   // cfsetospeed refused the speed
-inline constexpr int kApplySetting = 5003;  // tcsetattr refused the setting
-inline constexpr int kFlushInput = 5004;    // tcflush of pending input failed
-}  // namespace code
 
 inline bool isSlot(int slot) {
     return slot >= 0 && slot < kPortSlots;
@@ -119,6 +98,3 @@ std::atomic_ref<T> atomicRef(T& value) {
 }
 
 }  // namespace pellusk
-
-PELLUSK_EXPORT void JNICALL JNI_OnUnload(JavaVM* vm, void* reserved);
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetLibVer(JNIEnv* env, jobject self);

@@ -13,7 +13,6 @@
 #include "continue_signal.h"
 #include "port_table.h"
 #include "timeouts.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -178,87 +177,3 @@ int drainOutput(int slot) {
 }
 
 }  // namespace pellusk
-
-namespace {
-
-using namespace pellusk;
-
-// A count that Java may pass for this array: never more than it holds, and never without one.
-bool fitsArray(JNIEnv* env, jbyteArray array, jint count) {
-    return array != nullptr && count >= 0 && count <= env->GetArrayLength(array);
-}
-
-}  // namespace
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutByte(JNIEnv*, jobject, jint slot,
-                                                                    jbyte value) {
-    trace::Call trace("SerPutByte", slot);
-    const int sent = putByte(slot, static_cast<unsigned char>(value));
-    return trace.data(&value, sent == 0 ? 1 : 0).result(sent);
-}
-
-// The bytes are copied into a stack buffer rather than pinned: the copy costs far less than the
-// write itself, and the library allocates nothing and holds no Java array inside a system call.
-static jint serPutData(JNIEnv* env, jint slot, jbyteArray data, jint count, trace::Call& trace) {
-    if (!fitsArray(env, data, count)) return -1;
-    jbyte buffer[kTransferChunk];
-    const jint chunk = std::min(count, kTransferChunk);
-    env->GetByteArrayRegion(data, 0, chunk, buffer);
-    const int sent = putData(slot, buffer, chunk);
-    trace.data(buffer, sent);
-    return sent;
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject, jint slot,
-                                                                    jbyteArray data, jint count) {
-    trace::Call trace("SerPutData", slot);
-    return trace.arg("count", count).result(serPutData(env, slot, data, count, trace));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetByte(JNIEnv*, jobject, jint slot) {
-    trace::Call trace("SerGetByte", slot);
-    trace.arg("timeout", receiveTimeout(slot));
-    const int got = getByte(slot);
-    const unsigned char byte = static_cast<unsigned char>(got);
-    return trace.data(&byte, got >= 0 ? 1 : 0).result(got);
-}
-
-// Only the bytes read are copied back, so a short read into a large array costs no more than
-// the bytes it brought, and the array is not held while the call waits.
-static jint serGetData(JNIEnv* env, jint slot, jbyteArray data, jint count, trace::Call& trace) {
-    if (count < 1 || !fitsArray(env, data, count)) return -1;
-    jbyte buffer[kTransferChunk];
-    const int got = getData(slot, buffer, std::min(count, kTransferChunk));
-    if (got > 0) env->SetByteArrayRegion(data, 0, got, buffer);
-    trace.data(buffer, got);
-    return got;
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject, jint slot,
-                                                                    jbyteArray data, jint count) {
-    trace::Call trace("SerGetData", slot);
-    trace.arg("count", count).arg("timeout", receiveTimeout(slot));
-    return trace.result(serGetData(env, slot, data, count, trace));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxFlush(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerRxFlush", slot).result(flushReceived(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxFlush(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerTxFlush", slot).result(flushUnsent(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxReadyCount(JNIEnv*, jobject,
-                                                                         jint slot) {
-    return trace::Call("SerRxReadyCount", slot).result(receivedCount(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxBufCount(JNIEnv*, jobject,
-                                                                       jint slot) {
-    return trace::Call("SerTxBufCount", slot).result(unsentCount(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxDrain(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerTxDrain", slot).result(drainOutput(slot));
-}

@@ -14,6 +14,7 @@
 #include "continue_signal.h"
 #include "open_close.h"
 #include "port_table.h"
+#include "result_codes.h"
 #include "timeouts.h"
 #include "transfer.h"
 

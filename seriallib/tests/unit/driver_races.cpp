@@ -21,6 +21,7 @@
 
 #include "open_close.h"
 #include "port_table.h"
+#include "result_codes.h"
 #include "pty.h"
 #include "timeouts.h"
 #include "transfer.h"
