@@ -172,10 +172,6 @@ int readResumeState(bool clear) {
 
 namespace {
 
-using Action = void (*)(int, siginfo_t*, void*);
-
-void continueAction(int signalNumber, siginfo_t* info, void* context);
-
 // The action replaced, as one of a few records that are written only under installLock and
 // published by their index in one atomic word, so that a handler running on another thread never
 // reads a record half written: it would take seven more installs to write over the one it reads.
