@@ -185,10 +185,10 @@ public class OpenCloseTest {
                 equal(List.of(0, List.of(1)), open(a.slavePath, "", 1), "open");
                 int child = Pty.spawn(Pty.CHILD);
                 List<String> held = Check.descriptors(child);
-                equal(wakesBefore, held.stream().filter(d -> d.contains("eventfd")).count(), "eventfds the child holds: " + held);
                 equal(0, SerClosePort(0), "close, the child still running");
                 int hangUp = Pty.read(a.master, new byte[1], 0, 1, 2000);
                 equal(0, Pty.endChild(child), "the child ended");
+                equal(wakesBefore, held.stream().filter(d -> d.contains("eventfd")).count(), "eventfds the child holds: " + held);
                 isTrue(!held.contains(a.slavePath), "the child holds the port: " + held);
                 equal(-1, hangUp, "the far end's read after the close");
             });
