@@ -24,31 +24,32 @@ S=seriallib/src J='seriallib\.java\.(x86_64|i386)' X='seriallib\.java\.x86_64' G
 fault timeout-outside-table $S/timeouts.cpp 's/if \(!isSlot\(slot\)\) return kTimeoutRefused;//' "$X\.BadInput"
 fault receive-waits-on-free-slot $S/transfer.cpp \
   's/    if \(port.fd\(\) == kNoDescriptor\) return kFailed;\n//' "$J\.BadInput"
-fault numbered-path-off-by-one $S/open_close.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
+fault numbered-path-off-by-one $S/exports.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
 fault receive-after-close $S/transfer.cpp 's/    if \(ready == kPortClosing \|\| port.closing\(\)\) return kFailed;\n//' "$J\.OpenClose"
 fault descriptor-closed-under-holders $S/port_table.cpp 's/    awaitLastHolder\(slot, fd\);/    if (false) awaitLastHolder(slot, fd);/' 'seriallib\.unit\.TableRaces'
 fault close-wakes-no-wait $S/port_table.cpp 's/    \(void\)!write\(wake, &one, sizeof one\);/    (void)one;/' 'seriallib\.tsan'
 fault calls-after-close-hold $S/port_table.cpp 's/if \(count <= 0 \|\| \(count & kClosing\) != 0\) return false;/if (count <= 0) return false;/' \
   "$J\.OpenClose"
 fault close-result-lost $S/port_table.cpp 's/    errno = error;\n    return result;/    errno = error;\n    return result \& 0;/' 'seriallib\.unit\.TableRaces'
-fault continue-signal-to-its-thread-only $S/port_table.cpp 's/    pellusk::noteContinueSignal\(\);\n//' "$J\.OpenClose|seriallib\.tsan"
+fault continue-signal-to-its-thread-only $S/continue_signal.cpp 's/    if \(fd >= 0 && latchOwnedHere\(\)\) \(void\)!write\(fd, &byte, 1\);\n//' \
+  "$J\.OpenClose|seriallib\.tsan"
 fault drain-of-free-slot-fails $S/transfer.cpp 's/    if \(port.fd\(\) == kNoDescriptor\) return 0;/    if (port.fd() == kNoDescriptor) return tcdrain(port.fd());/' "$J\.BadInput"
 fault nothing-after-hang-up $S/transfer.cpp \
   's/return kNothing;\n    return kFailed;/return kNothing;\n    return kNothing;/' "$J\.Transfer"
 fault six-data-bits-as-five $S/line_config.cpp 's/\{CS5, CS6, CS7, CS8\}/{CS5, CS5, CS7, CS8}/' "seriallib\.unit\.LineSetting|$G"
 fault mark-space-without-parenb $S/line_config.cpp 's/PARENB \| CMSPAR \| PARODD/CMSPAR | PARODD/' 'seriallib\.unit\.LineSetting'
 fault unsent-count-from-input-queue $S/transfer.cpp 's/TIOCOUTQ/TIOCINQ/' "$J\.Transfer"
-fault send-chunk-unbounded $S/transfer.cpp \
+fault send-chunk-unbounded $S/exports.cpp \
   's/const jint chunk = std::min\(count, kTransferChunk\);/const jint chunk = count;/' "$X\.BadInput"
-fault receive-chunk-unbounded $S/transfer.cpp \
+fault receive-chunk-unbounded $S/exports.cpp \
   's/getData\(slot, buffer, std::min\(count, kTransferChunk\)\)/getData(slot, buffer, count)/' "$X\.BadInput"
-fault getters-out-of-order $S/line_config.cpp \
+fault getters-out-of-order $S/exports.cpp \
   's/(    request.parity = config.getInt\("getParity"\);\n)(    request.dataBits = config.getInt\("getDataBits"\);\n)/$2$1/' \
   "$J\.BadInput"
-fault pending-exception-ignored $S/jni_support.cpp \
+fault pending-exception-ignored $S/java_calls.cpp \
   's/if \(env_->ExceptionCheck\(\)\) ok_ = false;/env_->ExceptionCheck();/' "$J\.BadInput"
 fault slot-left-taken-by-close $S/port_table.cpp 's/    users.store\(0, std::memory_order_release\);\n//' "$J\.OpenClose"
-fault resume-flag-cleared-by-any-value $S/card_power.cpp 's/clear == JNI_TRUE/clear != JNI_FALSE/' "$J\.FakeKernel"
+fault resume-flag-cleared-by-any-value $S/exports.cpp 's/clear == JNI_TRUE/clear != JNI_FALSE/' "$J\.FakeKernel"
 fault bit-rate-read-back-dropped $S/line_config.cpp \
   's/cfgetispeed\(&applied\) != cfgetispeed\(&setting\) \|\|\n        cfgetospeed\(&applied\) != cfgetospeed\(&setting\)/false/' \
   "$G"
@@ -61,9 +62,9 @@ fault slot-given-out-before-close-returns $S/port_table.cpp \
 fault hold-taken-unsynchronised $S/port_table.cpp \
   's/count \+ 1, std::memory_order_acquire,/count + 1, std::memory_order_relaxed,/' 'seriallib\.tsan'
 fault modem-set-clear-swapped $S/modem_lines.cpp 's/raise \? TIOCMBIS : TIOCMBIC/raise ? TIOCMBIC : TIOCMBIS/' "$G"
-fault modem-wrong-status-bit $S/modem_lines.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
+fault modem-wrong-status-bit $S/exports.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
 fault break-units $S/modem_lines.cpp 's/breakUnits\(duration\)/duration/' "$G"
-fault card-suspend-request $S/card_power.cpp 's/request = DS_SUSPEND_CARD;/request = DS_RESUME_CARD;/' "$J\.FakeKernel"
+fault card-suspend-request $S/card_power.cpp 's/mode == 0 \? DS_SUSPEND_CARD :/mode == 0 ? DS_RESUME_CARD :/' "$J\.FakeKernel"
 fault card-status-socket $S/card_power.cpp \
   's/status.Function = static_cast<std::uint8_t>\(cardSlot\);/status.Function = 0;/' "$J\.FakeKernel"
 fault card-status-mapping $S/card_power.cpp \
@@ -77,10 +78,21 @@ fault tty-inherited-by-exec $S/open_close.cpp 's/O_NONBLOCK \| O_CLOEXEC\);/O_NO
 fault trace-inherited-by-exec $S/trace.cpp 's/O_NOCTTY \| O_CLOEXEC;/O_NOCTTY;/' "$J\.Transfer"
 fault open-without-continue-wake $S/open_close.cpp 's/!prepareContinueLatch\(\)/(prepareContinueLatch() \&\& false)/' \
   "$J\.FakeKernel"
-fault continue-latch-half-kept $S/continue_latch.cpp 's/        close\(latches\[0\].fd\);\n        latches\[0\].fd = -1;\n//' \
+fault continue-latch-half-kept $S/continue_signal.cpp 's/        close\(latches\[0\].fd\);\n        latches\[0\].fd = -1;\n//' \
   "$J\.FakeKernel"
-fault continue-handler-not-chained $S/port_table.cpp 's/if \(address == 0\) return;/return;/' "$J\.FakeKernel"
+fault continue-handler-not-chained $S/continue_signal.cpp 's/    if \(index == kNoChain\) return;\n/    return;\n/' "$J\.(FakeKernel|Guest)"
+# The library as a guest: handlers that chain back, copies in other class loaders, an unload, a fork.
+fault continue-chain-reentered $S/continue_signal.cpp 's/    if \(passingOn != 0\) return;\n//' 'seriallib\.unit\.ContinueChain'
+fault continue-one-shot-kept $S/continue_signal.cpp 's/\(action.sa_flags & SA_RESETHAND\) != 0 &&/false \&\&/' 'seriallib\.unit\.ContinueChain'
+fault continue-mask-ignored $S/continue_signal.cpp 's/    sigorset\(&during, &during, &action.sa_mask\);\n//' 'seriallib\.unit\.ContinueChain'
+fault continue-nodefer-ignored $S/continue_signal.cpp 's/if \(\(action.sa_flags & SA_NODEFER\) == 0\) sigaddset/sigaddset/' 'seriallib\.unit\.ContinueChain'
+fault continue-stack-ignored $S/continue_signal.cpp 's/ \| \(current.sa_flags & SA_ONSTACK\)//' 'seriallib\.unit\.ContinueChain'
+fault continue-copy-over-copy $S/continue_signal.cpp 's/    if \(copyInFrontOfUs\(installed\) != nullptr\) return 0;\n//' "$J\.Guest"
+fault unload-leaves-handler $S/exports.cpp 's/    removeContinueHandler\(\);/    (void)0;/' "$J\.Guest"
+fault forked-close-wakes-parent $S/port_table.cpp 's/if \(openerProcess\[slot\] == getpid\(\)\) \{/if (true) {/' 'seriallib\.unit\.Fork'
+fault wake-inherited-by-exec $S/open_close.cpp 's/eventfd\(0, EFD_CLOEXEC \| EFD_NONBLOCK\)/eventfd(0, EFD_NONBLOCK)/' "$J\.OpenClose"
 fault configure-last-port-refused $S/line_config.cpp 's/portNumber <= kPortSlots\)/portNumber < kPortSlots)/' "$J\.OpenClose"
+fault break-after-close-began $S/modem_lines.cpp 's/if \(!drained \|\| port.closing\(\)\) return -1;/if (!drained) return -1;/' "$G"
 fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const PortMark waitingForOutput\(port, PortMark::kWaitingForOutput\);\n//' "$G"
 fault break-outlives-close $S/modem_lines.cpp 's/pollfd wake\{port.wakeFd\(\), POLLIN, 0\};/pollfd wake{-1, POLLIN, 0};/' "$G"
 fault closed-break-left-on $S/modem_lines.cpp \
@@ -90,6 +102,11 @@ fault break-length-not-rounded-up $S/modem_lines.h 's/\(units \+ 99\) \/ 100 \* 
 fault pty-break-waits $S/modem_lines.cpp 's/isPseudoTerminal\(fd\)\)/(isPseudoTerminal(fd) \&\& false))/' "$J\.Transfer"
 fault trace-target-blocks $S/trace.cpp 's/O_WRONLY \| O_APPEND \| O_NONBLOCK \|/O_WRONLY | O_APPEND |/' "$J\.Transfer"
 fault trace-blank-unescaped $S/trace.cpp "s/if \\(byte > ' ' &&/if (byte >= ' ' \\&\\&/" "$J\.Transfer"
+fault trace-stderr-blocks $S/trace.cpp 's/return open\("\/proc\/self\/fd\/2", kFlags\);/return open("\/proc\/self\/fd\/2", kFlags \& ~O_NONBLOCK);/' \
+  "$J\.Transfer"
+fault trace-loss-unsaid $S/trace.cpp 's/            if \(missed != 0\) \{/            if (false) {/' 'seriallib\.unit\.Trace'
+fault trace-cut-line-dropped $S/trace.cpp 's/                    tailEnd = length_ - at;/                    tailEnd = 0;/' 'seriallib\.unit\.Trace'
+fault trace-never-retried $S/trace.cpp 's/seen = traceFd >= 0 \? kOn : kRetry;/seen = traceFd >= 0 ? kOn : kOff;/' 'seriallib\.unit\.Trace'
 fault trace-time-in-ms $S/trace.cpp 's/start_.tv_nsec \/ 1000\)/start_.tv_nsec \/ 1000000)/' "$J\.Transfer"
 
 # --- The launcher --------------------------------------------------------------------------------

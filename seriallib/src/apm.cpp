@@ -3,10 +3,7 @@
 #include <string_view>
 
 #include "apm_line.h"
-#include "jni_support.h"
-#include "port_table.h"
 #include "proc_file.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -30,14 +27,3 @@ bool readApmStatus(std::int32_t& status) {
 }
 
 }  // namespace pellusk
-
-static jint serGetStatusAPM(JNIEnv* env) {
-    std::int32_t status;
-    if (pellusk::readApmStatus(status)) return status;
-    pellusk::throwIOException(env, pellusk::message::kApmFailed);
-    return -1;
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetStatusAPM(JNIEnv* env, jobject) {
-    return pellusk::trace::Call("SerGetStatusAPM").result(serGetStatusAPM(env), env);
-}

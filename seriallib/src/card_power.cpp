@@ -8,10 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "jni_support.h"
 #include "proc_devices.h"
 #include "proc_file.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -42,7 +40,8 @@ bool isTheNode(int fd, dev_t device) {
     return fstat(fd, &opened) == 0 && S_ISCHR(opened.st_mode) && opened.st_rdev == device;
 }
 
-// A descriptor, or a slot_lookup code; the caller throws for the code.
+}  // namespace
+
 int lookUpCardSlot(int cardSlot) {
     if (cardSlot < 0 || cardSlot > kLastCardSlot) return slot_lookup::kInvalidSlot;
     CardLookupLock lock;
@@ -52,18 +51,6 @@ int lookUpCardSlot(int cardSlot) {
     return fd < 0 ? slot_lookup::kNoSocket : fd;
 }
 
-const char* lookupMessage(int failure) {
-    switch (failure) {
-        case slot_lookup::kInvalidSlot:
-            return message::kInvalidSlot;
-        case slot_lookup::kNoDriver:
-            return message::kLookupFailed;
-        default:
-            return message::kOpenSocketFailed;
-    }
-}
-
-}  // namespace
 
 int lookup_dev(const char* name) {
     char text[kDevicesTextSize];
@@ -96,82 +83,19 @@ int open_sock(int slot) {
     return -1;
 }
 
-int setPowerMode(JNIEnv* env, int cardSlot, int mode) {
-    unsigned long request;
-    const char* failure;
-    switch (mode) {
-        case 0:
-            request = DS_SUSPEND_CARD;
-            failure = message::kSuspendFailed;
-            break;
-        case 1:
-            request = DS_RESUME_CARD;
-            failure = message::kResumeFailed;
-            break;
-        default:
-            return code::kBadPowerMode;
-    }
-    const int fd = getSlotHandle(env, cardSlot);
-    if (fd < 0) return code::kNoCardSocket;
-    const int result = ioctl(fd, request);
+bool setCardPower(int fd, int mode) {
+    const int result = ioctl(fd, mode == 0 ? DS_SUSPEND_CARD : DS_RESUME_CARD);
     close(fd);
-    if (result == -1) {
-        throwIOException(env, failure);
-        return code::kCardRequest;
-    }
-    return code::kOk;
+    return result != -1;
 }
 
-int getPowerMode(JNIEnv* env, int cardSlot) {
-    const int fd = getSlotHandle(env, cardSlot);
-    if (fd < 0) return code::kNoCardSocket;
+int cardPowered(int fd, int cardSlot) {
     cs_status_t status = {};
     status.Function = static_cast<std::uint8_t>(cardSlot);
     const int result = ioctl(fd, DS_GET_STATUS, &status);
     close(fd);
-    if (result != 0) {
-        throwIOException(env, message::kStatusFailed);
-        return code::kCardRequest;
-    }
+    if (result != 0) return -1;
     return (status.CardState & CS_EVENT_PM_SUSPEND) != 0 ? 0 : 1;
 }
 
-int readResumeState(bool clear) {
-    auto flag = atomicRef(gotContinueSignal);
-    return clear ? flag.exchange(0) : flag.load();
-}
-
 }  // namespace pellusk
-
-int getSlotHandle(JNIEnv* env, int cardSlot) {
-    using namespace pellusk;
-    jclass ioException = resolveIOException(env);
-    if (ioException == nullptr) return slot_lookup::kNoExceptionClass;
-    const int result = lookUpCardSlot(cardSlot);
-    if (result < 0) env->ThrowNew(ioException, lookupMessage(result));
-    env->DeleteLocalRef(ioException);
-    return result;
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject,
-                                                                         jint cardSlot, jint mode) {
-    return pellusk::trace::Call("SerSetPowerMode")
-        .arg("cardSlot", cardSlot)
-        .arg("mode", mode)
-        .code(pellusk::setPowerMode(env, cardSlot, mode), env);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetPowerMode(JNIEnv* env, jobject,
-                                                                         jint cardSlot) {
-    return pellusk::trace::Call("SerGetPowerMode")
-        .arg("cardSlot", cardSlot)
-        .result(pellusk::getPowerMode(env, cardSlot), env);
-}
-
-// Only a true whose byte is exactly 1 clears the flag.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetResumeState(JNIEnv*, jobject,
-                                                                           jboolean clear) {
-    return pellusk::trace::Call("SerGetResumeState")
-        .arg("clear", clear)
-        .result(pellusk::readResumeState(clear == JNI_TRUE));
-}

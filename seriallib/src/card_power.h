@@ -2,7 +2,6 @@
 // the resume flag that tells Java whether the process was continued after a stop.
 #pragma once
 
-#include <jni.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
@@ -11,12 +10,6 @@
 #include "port_table.h"
 
 namespace pellusk {
-
-namespace code {
-inline constexpr int kBadPowerMode = 5000;  // mode neither 0 nor 1; nothing thrown
-inline constexpr int kNoCardSocket = 5001;  // the card slot lookup failed (and threw)
-inline constexpr int kCardRequest = 5002;   // the card-services request failed; thrown
-}  // namespace code
 
 // Card slots are the driver's sockets 0..8; they have nothing to do with the port table.
 inline constexpr int kLastCardSlot = 8;
@@ -64,24 +57,14 @@ int lookup_dev(const char* name);
 // each open attempt, so none outlives the call.
 int open_sock(int slot);
 
-// The native methods, with the JNI environment for the exceptions they throw.
-int setPowerMode(JNIEnv* env, int cardSlot, int mode);
-int getPowerMode(JNIEnv* env, int cardSlot);
+// A descriptor on the card slot's control device, or a slot_lookup code (not kNoExceptionClass).
+int lookUpCardSlot(int cardSlot);
 
-// The continue flag before the call; a clearing read takes it in one exchange, so a signal
-// landing during the call is either returned now or kept for the next read, never lost.
-int readResumeState(bool clear);
+// Suspends (mode 0) or resumes (mode 1) the card, on its descriptor, which it closes: true when
+// the driver did so.
+bool setCardPower(int fd, int mode);
+// The card's power on its descriptor, which it closes: 1 powered, 0 suspended, -1 the status
+// request failed.
+int cardPowered(int fd, int cardSlot);
 
 }  // namespace pellusk
-
-// The card slot lookup: a read-only descriptor on the card slot's control device, which the
-// caller closes, or a negative slot_lookup value with an IOException pending (except for -1).
-PELLUSK_EXPORT int getSlotHandle(JNIEnv* env, int cardSlot);
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetPowerMode(JNIEnv* env, jobject self,
-                                                                         jint cardSlot, jint mode);
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetPowerMode(JNIEnv* env, jobject self,
-                                                                         jint cardSlot);
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetResumeState(JNIEnv* env,
-                                                                           jobject self,
-                                                                           jboolean clear);

@@ -1,8 +1,7 @@
 #include "line_config.h"
 
-#include "jni_support.h"
 #include "port_table.h"
-#include "trace.h"
+#include "result_codes.h"
 
 namespace pellusk {
 
@@ -113,25 +112,3 @@ int configurePort(int portNumber, const LineRequest& request) {
 }
 
 }  // namespace pellusk
-
-using namespace pellusk;
-
-static jint serConfigure(JNIEnv* env, jobject configObject, trace::Call& trace) {
-    SerialConfigCalls config(env, configObject, &trace);
-    // Each getter once, in this order; the first Java error ends the call with it pending.
-    const jint portNumber = config.getInt("getPort");
-    LineRequest request{};
-    request.bitRate = config.getInt("getBitRate");
-    request.parity = config.getInt("getParity");
-    request.dataBits = config.getInt("getDataBits");
-    request.stopBits = config.getInt("getStopBits");
-    request.handshake = config.getInt("getHandshake");
-    if (!config.ok()) return code::kJavaError;
-    return configurePort(portNumber, request);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerConfigure(JNIEnv* env, jobject,
-                                                                      jobject configObject) {
-    trace::Call trace("SerConfigure");
-    return trace.code(serConfigure(env, configObject, trace), env);
-}

@@ -9,7 +9,6 @@
 #include <cerrno>
 
 #include "port_table.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -40,14 +39,16 @@ int sendBreak(int slot, int duration) {
     PortHold port(slot);
     const int fd = port.fd();
     if (fd == kNoDescriptor || isPseudoTerminal(fd)) return tcsendbreak(fd, breakUnits(duration));
-    // As tcsendbreak sends it, in steps that a close ends: TIOCSBRK first waits, as TCSBRK does,
-    // for the output to leave, which a close discards as it does for a drain; the break itself
-    // is a wait on the port's wake; TIOCCBRK ends it, also after the close's wake.
+    // As tcsendbreak sends it, in steps that a close ends: first a drain of the held output, whose
+    // wait a close ends by discarding that output; then, unless the port is closing by now, the
+    // break (TIOCSBRK, which finds nothing left to wait for), a wait on the port's wake, and
+    // TIOCCBRK, also after the close's wake. A close during the drain so ends the call before the
+    // break starts, where TIOCSBRK's own wait would have been ended by the close's flush and gone
+    // on to break the line.
     const PortMark waitingForOutput(port, PortMark::kWaitingForOutput);
-    if (port.closing()) {
-        errno = EBADF;
-        return -1;
-    }
+    const bool drained = !port.closing() && tcdrain(fd) == 0;
+    if (port.closing()) errno = EBADF;
+    if (!drained || port.closing()) return -1;
     // A driver that can tell only now that it sends no break: tcsendbreak takes that for done.
     if (ioctl(fd, TIOCSBRK) != 0) return errno == EOPNOTSUPP ? 0 : -1;
     const PortMark sending(port, PortMark::kBreakOnLine);
@@ -71,44 +72,3 @@ int statusLine(int slot, int lineBit) {
 }
 
 }  // namespace pellusk
-
-using pellusk::setControlLine;
-using pellusk::statusLine;
-
-// A Java boolean is judged by its low byte alone, which is all a jboolean carries.
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetDTR(JNIEnv*, jobject, jint slot,
-                                                                   jboolean raise) {
-    return pellusk::trace::Call("SerSetDTR", slot)
-        .arg("raise", raise)
-        .result(setControlLine(slot, TIOCM_DTR, raise != JNI_FALSE));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetRTS(JNIEnv*, jobject, jint slot,
-                                                                   jboolean raise) {
-    return pellusk::trace::Call("SerSetRTS", slot)
-        .arg("raise", raise)
-        .result(setControlLine(slot, TIOCM_RTS, raise != JNI_FALSE));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSendBreak(JNIEnv*, jobject, jint slot,
-                                                                      jint duration) {
-    return pellusk::trace::Call("SerSendBreak", slot)
-        .arg("duration", duration)
-        .result(pellusk::sendBreak(slot, duration));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigCTS(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigCTS", slot).result(statusLine(slot, TIOCM_CTS));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigDSR(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigDSR", slot).result(statusLine(slot, TIOCM_DSR));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigCD(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigCD", slot).result(statusLine(slot, TIOCM_CAR));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSigRing(JNIEnv*, jobject, jint slot) {
-    return pellusk::trace::Call("SerSigRing", slot).result(statusLine(slot, TIOCM_RNG));
-}

@@ -8,10 +8,9 @@
 #include <charconv>
 #include <cstring>
 
-#include "continue_latch.h"
-#include "jni_support.h"
+#include "continue_signal.h"
 #include "port_table.h"
-#include "trace.h"
+#include "result_codes.h"
 
 namespace pellusk {
 
@@ -109,69 +108,3 @@ int closePort(int slot) {
 }
 
 }  // namespace pellusk
-
-namespace {
-
-using namespace pellusk;
-
-constexpr jint kFirstPortNumber = 1;
-
-jint openByName(SerialConfigCalls& config, const char* path) {
-    OpenResult result = openPort(path, kLowestFreeSlot);
-    // The caller learns the slot only when the port is fully set up.
-    if (result.code == code::kOk) config.setPortNum(result.slot + kFirstPortNumber);
-    return result.code;
-}
-
-jint openByNumber(JNIEnv* env, SerialConfigCalls& config) {
-    const jint portNumber = config.getInt("getPort");
-    if (!config.ok()) return code::kJavaError;
-    if (portNumber < kFirstPortNumber || portNumber > kPortSlots) return code::kBadPortNumber;
-    const int slot = portNumber - kFirstPortNumber;
-    if (!slotFree(slot)) return code::kSlotTaken;
-
-    char baseName[kDevicePathSize];
-    const int length = config.getBytes("getBaseName", baseName, sizeof baseName);
-    if (!config.ok()) return code::kJavaError;
-    char path[kDevicePathSize];
-    if (length < 0 ||
-        !formatNumberedPath(std::string_view(baseName, static_cast<std::size_t>(length)), slot,
-                            path)) {
-        throwIOException(env, message::kBadPortName);
-        return code::kBadName;
-    }
-    return openPort(path, slot).code;
-}
-
-}  // namespace
-
-static jint serOpenPort(JNIEnv* env, jobject configObject, trace::Call& trace) {
-    atomicRef(firstTime).store(0);
-    SerialConfigCalls config(env, configObject, &trace);
-    if (!config.ok()) return code::kJavaError;
-    jclass ioException = resolveIOException(env);
-    if (ioException == nullptr) return code::kJavaError;
-    env->DeleteLocalRef(ioException);
-    showBanner();
-
-    char portName[kDevicePathSize];
-    const int length = config.getBytes("getPortName", portName, sizeof portName);
-    if (!config.ok()) return code::kJavaError;
-    if (length < 0) {
-        throwIOException(env, message::kBadPortName);
-        return code::kBadName;
-    }
-    // A name of 0 or 1 byte selects the port by its number.
-    if (length >= 2) return openByName(config, portName);
-    return openByNumber(env, config);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv* env, jobject,
-                                                                     jobject configObject) {
-    trace::Call trace("SerOpenPort");
-    return trace.code(serOpenPort(env, configObject, trace), env);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerClosePort(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerClosePort", slot).result(closePort(slot));
-}

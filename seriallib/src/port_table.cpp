@@ -11,9 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "continue_latch.h"
+#include "continue_signal.h"
 #include "tarvio_version.h"
-#include "trace.h"
 
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
 // first open would otherwise act on the JVM's standard input.
@@ -45,6 +44,9 @@ constexpr std::int32_t kClosing = 1 << 30;
 // Written while the slot is claimed, read under a hold or by the close.
 std::int32_t heldDescriptor[kPortSlots] = {};
 std::int32_t wakeDescriptor[kPortSlots] = {};
+// The process that opened the port: a child forked without exec shares its wake and has copies
+// of its holds, of threads the fork did not copy.
+pid_t openerProcess[kPortSlots] = {};
 // Calls of the slot waiting for the output to leave (tcdrain, or a break before it starts),
 // which only discarding the unsent output ends; and breaks of the slot on the line.
 std::int32_t drainsRunning[kPortSlots] = {};
@@ -100,26 +102,6 @@ bool claim(int slot) {
         .compare_exchange_strong(free, kClaiming, std::memory_order_acquire);
 }
 
-// The SIGCONT action found in place when the library installed its own, or 0: its address,
-// with kWithInfo set for a three-argument handler. One word, so that a handler running while
-// another open installs again never reads half of one action and half of another.
-alignas(8) std::uint64_t chainedAction = 0;
-constexpr std::uint64_t kWithInfo = std::uint64_t{1} << 63;
-
-// The action installed for SIGCONT: the library's handler, then the one it replaced, with the
-// arguments it expects.
-void continueAction(int signalNumber, siginfo_t* info, void* context) {
-    sigContinueHandler(signalNumber);
-    const std::uint64_t chained = atomicRef(chainedAction).load();
-    const auto address = static_cast<std::uintptr_t>(chained & ~kWithInfo);
-    if (address == 0) return;
-    if ((chained & kWithInfo) != 0) {
-        reinterpret_cast<void (*)(int, siginfo_t*, void*)>(address)(signalNumber, info, context);
-    } else {
-        reinterpret_cast<void (*)(int)>(address)(signalNumber);
-    }
-}
-
 constexpr const char* kVendorTag = "Quorvia ";
 constexpr const char* kNotice = "\nNative serial port support for Quorvia.SerialPortLocal";
 
@@ -169,6 +151,7 @@ PortHold occupySlot(int slot, int fd, int wakeFd) {
     if (taken < 0) return PortHold(-1, kNoDescriptor, kNoDescriptor);
     heldDescriptor[taken] = fd;
     wakeDescriptor[taken] = wakeFd;
+    openerProcess[taken] = getpid();
     // The port's own hold and the opener's, before the descriptor is there to be closed.
     atomicRef(portUsers[taken]).store(2, std::memory_order_release);
     atomicRef(hSerPort[taken]).store(fd, std::memory_order_release);
@@ -186,9 +169,11 @@ int closeSlot(int slot) {
     } while (!users.compare_exchange_weak(count, kClosing | (count - 1)));
     atomicRef(hSerPort[slot]).store(kNoDescriptor, std::memory_order_release);
     const int fd = heldDescriptor[slot], wake = wakeDescriptor[slot];
-    const std::uint64_t one = 1;
-    (void)!write(wake, &one, sizeof one);
-    awaitLastHolder(slot, fd);
+    if (openerProcess[slot] == getpid()) {
+        const std::uint64_t one = 1;
+        (void)!write(wake, &one, sizeof one);
+        awaitLastHolder(slot, fd);
+    }
     const int result = close(fd);
     const int error = errno;
     close(wake);
@@ -213,41 +198,4 @@ void showBanner() {
     std::printf("%s%s%s\n", kVendorTag, libVer, kNotice);
 }
 
-int installContinueHandler() {
-    struct sigaction current = {};
-    if (sigaction(SIGCONT, nullptr, &current) != 0) return -1;
-    const bool withInfo = (current.sa_flags & SA_SIGINFO) != 0;
-    if (withInfo && current.sa_sigaction == continueAction) return 0;
-    // What was there is called after the library's own work: not SIG_DFL or SIG_IGN, which are
-    // no functions (and SIGCONT continues the process whatever its action), nor the library's
-    // own plain handler, whose work is done already.
-    const auto address = withInfo ? reinterpret_cast<std::uintptr_t>(current.sa_sigaction)
-                                  : reinterpret_cast<std::uintptr_t>(current.sa_handler);
-    const bool function =
-        withInfo || (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN &&
-                     current.sa_handler != sigContinueHandler);
-    atomicRef(chainedAction).store(function ? address | (withInfo ? kWithInfo : 0) : 0);
-    struct sigaction action = {};
-    action.sa_sigaction = continueAction;
-    // As with the classic signal(): restartable calls restart, while a receive wait in poll()
-    // still ends, and the handler stays installed.
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
-    sigemptyset(&action.sa_mask);
-    return sigaction(SIGCONT, &action, nullptr);
-}
-
 }  // namespace pellusk
-
-void ShowBanner(JNIEnv*) {
-    pellusk::showBanner();
-}
-
-// Runs on whichever thread takes the signal: lock-free stores and one write, nothing else.
-void sigContinueHandler(int) {
-    pellusk::atomicRef(gotContinueSignal).store(1);
-    pellusk::noteContinueSignal();
-}
-
-jint JNICALL Java_Quorvia_SerialPortLocal_SerGetLibVer(JNIEnv*, jobject) {
-    return pellusk::trace::Call("SerGetLibVer").result(verLib);
-}

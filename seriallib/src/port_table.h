@@ -1,37 +1,15 @@
-// The library frame: the port table and the other library-wide state that Java callers share,
-// the result codes, the banner and the continue-signal flag.
+// The port table: which slot holds which port, and the holds that calls take on a port so that a
+// close never pulls its descriptor from under them; and the banner.
 #pragma once
-
-#include <jni.h>
 
 #include <atomic>
 #include <cstdint>
 
-#define PELLUSK_EXPORT extern "C" __attribute__((visibility("default")))
+#include "legacy_exports.h"
 
 namespace pellusk {
 
-inline constexpr int kPortSlots = 128;
 inline constexpr int kNoDescriptor = -1;  // a free slot
-
-// Result codes. The 5000 series means different things in different methods, so each use
-// has its own name; the method that returns it tells them apart.
-namespace code {
-inline constexpr int kOk = 0;
-inline constexpr int kSlotTaken = 1000;
-inline constexpr int kBadPortNumber = 1003;
-inline constexpr int kNoSuchDevice = 1004;  // open() gave ENODEV
-inline constexpr int kNoFreeSlot = 1005;
-inline constexpr int kAccessDenied = 1006;  // EACCES
-inline constexpr int kDeviceBusy = 1007;    // EBUSY
-inline constexpr int kNoSuchFile = 1008;    // ENOENT
-inline constexpr int kJavaError = 5000;     // a JNI lookup or call failed; its error is pending
-inline constexpr int kBadName = 5001;       // thrown with "Port device name not valid"
-inline constexpr int kInputSpeed = 5001;    // cfsetispeed refused the speed
-inline constexpr int kOutputSpeed = 5002;   // cfsetospeed refused the speed
-inline constexpr int kApplySetting = 5003;  // tcsetattr refused the setting
-inline constexpr int kFlushInput = 5004;    // tcflush of pending input failed
-}  // namespace code
 
 inline bool isSlot(int slot) {
     return slot >= 0 && slot < kPortSlots;
@@ -87,6 +65,8 @@ PortHold occupySlot(int slot, int fd, int wakeFd);
 
 // Closes an open slot: no call takes a hold from the first step on, waiting calls are woken,
 // and once the last holder has let go both descriptors are closed here and the slot is free.
+// In a process forked from the opener, whose holders and wake are the opener's, it closes the
+// process's copies of the descriptors and frees the slot, nothing more.
 // Returns close()'s result; -1 with EBADF for a free slot, one outside the table, and one
 // that another close is closing. Waits only for holders, which return within milliseconds
 // once woken, except a wait for the port's output to leave, which it ends by discarding it.
@@ -112,29 +92,9 @@ class PortMark {
 // Prints the banner the first time it is called in the process.
 void showBanner();
 
-// Installs the continue-signal handler, unless it is in place already. A handler that was in
-// place instead (the application's) is called from it after the library's own work, so that
-// installing the library's silences no other; 0, or -1 from sigaction.
-int installContinueHandler();
-
 template <typename T>
 std::atomic_ref<T> atomicRef(T& value) {
     return std::atomic_ref<T>(value);
 }
 
 }  // namespace pellusk
-
-// The library-wide variables, exported under their own names.
-PELLUSK_EXPORT std::int32_t hSerPort[pellusk::kPortSlots];
-PELLUSK_EXPORT std::int32_t tmoRx[pellusk::kPortSlots];
-PELLUSK_EXPORT std::int32_t tmoTx[pellusk::kPortSlots];
-PELLUSK_EXPORT std::int32_t firstTime;
-PELLUSK_EXPORT jclass ioEx;
-PELLUSK_EXPORT std::int32_t bannerShown;
-PELLUSK_EXPORT std::int32_t gotContinueSignal;
-PELLUSK_EXPORT const std::int32_t verLib;
-PELLUSK_EXPORT const char* libVer;
-
-PELLUSK_EXPORT void ShowBanner(JNIEnv* env);
-PELLUSK_EXPORT void sigContinueHandler(int signalNumber);
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetLibVer(JNIEnv* env, jobject self);

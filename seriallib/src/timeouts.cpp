@@ -1,8 +1,6 @@
 #include "timeouts.h"
 
-#include "jni_support.h"
 #include "port_table.h"
-#include "trace.h"
 
 namespace pellusk {
 namespace {
@@ -17,13 +15,6 @@ int store(std::int32_t (&table)[kPortSlots], int slot, int milliseconds) {
     if (!isSlot(slot)) return kTimeoutRefused;
     atomicRef(table[slot]).store(milliseconds, std::memory_order_relaxed);
     return kTimeoutStored;
-}
-
-// The getters report a free slot, and one outside the table, to the caller as well as the
-// value; the value is still returned.
-jint reportedTimeout(JNIEnv* env, int slot, int value) {
-    if (portDescriptor(slot) == kNoDescriptor) throwIOException(env, message::kPortNotOpen);
-    return value;
 }
 
 }  // namespace
@@ -42,27 +33,3 @@ int transmitTimeout(int slot) {
 }
 
 }  // namespace pellusk
-
-using namespace pellusk;
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetTimeoutRx(JNIEnv* env, jobject,
-                                                                         jint slot) {
-    return trace::Call("SerGetTimeoutRx", slot)
-        .result(reportedTimeout(env, slot, receiveTimeout(slot)), env);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetTimeoutTx(JNIEnv* env, jobject,
-                                                                         jint slot) {
-    return trace::Call("SerGetTimeoutTx", slot)
-        .result(reportedTimeout(env, slot, transmitTimeout(slot)), env);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetTimeoutRx(JNIEnv*, jobject,
-                                                                         jint slot, jint ms) {
-    return trace::Call("SerSetTimeoutRx", slot).arg("ms", ms).result(setReceiveTimeout(slot, ms));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerSetTimeoutTx(JNIEnv*, jobject,
-                                                                         jint slot, jint ms) {
-    return trace::Call("SerSetTimeoutTx", slot).arg("ms", ms).result(setTransmitTimeout(slot, ms));
-}

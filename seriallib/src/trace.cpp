@@ -1,6 +1,7 @@
 #include "trace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -9,8 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include "timeouts.h"
 
 namespace pellusk::trace {
 
@@ -22,8 +21,42 @@ namespace {
 int traceFd = -1;
 bool traceSocket = false;  // written to with send(), which can be told not to wait
 
-// Far below PIPE_BUF: one write() of a line to a pipe is never split either.
-constexpr std::size_t kLineSize = 768;
+// Far below PIPE_BUF: one write() of a line to a pipe is never split either. The last bytes are
+// kept for the loss count and the newline.
+constexpr std::size_t kLineSize = 768, kLineEnd = 32;
+
+// Lines not written since the last one that was; lost before the target opened, too.
+std::uint32_t linesLost = 0;
+// The next try of a target that could not be opened, in milliseconds of the monotonic clock.
+std::int64_t retryAt = 0;
+constexpr std::int64_t kRetryMs = 1000;
+
+// Held around the non-blocking writes of one line, and of the rest of a line cut short.
+pthread_mutex_t writeLock = PTHREAD_MUTEX_INITIALIZER;
+char tail[kLineSize];
+std::size_t tailAt = 0, tailEnd = 0;
+
+std::int64_t monotonicMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void countLost(std::uint32_t lines) {
+    std::atomic_ref<std::uint32_t>(linesLost).fetch_add(lines, std::memory_order_relaxed);
+}
+
+// Under writeLock. True once all of it is written; `at` tells how much is.
+bool writeOut(const char* text, std::size_t& at, std::size_t end) {
+    while (at < end) {
+        const ssize_t written =
+            traceSocket ? send(traceFd, text + at, end - at, MSG_DONTWAIT | MSG_NOSIGNAL)
+                        : ::write(traceFd, text + at, end - at);
+        if (written <= 0) return false;
+        at += static_cast<std::size_t>(written);
+    }
+    return true;
+}
 
 // Neither the open nor a write ever waits: a FIFO that nobody reads is refused at once (ENXIO),
 // and a line that a full pipe or a stopped terminal would make wait is dropped.
@@ -72,7 +105,7 @@ const char* errnoName(int error) {
 class Line {
   public:
     void put(char c) {
-        if (length_ < kLineSize - 1) text_[length_++] = c;
+        if (length_ < limit_) text_[length_++] = c;
     }
     void put(const char* s) {
         while (*s != '\0') put(*s++);
@@ -114,19 +147,41 @@ class Line {
         put(name);
         put('=');
     }
-    void write(int fd) {
-        text_[length_++] = '\n';
-        // Dropped when it cannot be written at once: a short or failed write is not tried again.
-        if (traceSocket) {
-            (void)!send(fd, text_, length_, MSG_DONTWAIT | MSG_NOSIGNAL);
+    // The line with its loss count, unless the rest of an earlier line is still to go, or the
+    // target takes none of it; what the target took only in part is finished first next time.
+    void write() {
+        pthread_mutex_lock(&writeLock);
+        if (tailAt == tailEnd || writeOut(tail, tailAt, tailEnd)) {
+            auto lost = std::atomic_ref<std::uint32_t>(linesLost);
+            const std::uint32_t missed = lost.exchange(0, std::memory_order_relaxed);
+            const std::size_t body = length_;
+            limit_ = kLineSize - 1;  // the end always fits
+            if (missed != 0) {
+                field("lost");
+                unsigned_(missed, 1);
+            }
+            text_[length_++] = '\n';
+            std::size_t at = 0;
+            if (!writeOut(text_, at, length_)) {
+                if (at == 0) {
+                    length_ = body;
+                    lost.fetch_add(missed + 1, std::memory_order_relaxed);
+                } else {
+                    tailEnd = length_ - at;
+                    tailAt = 0;
+                    std::memcpy(tail, text_ + at, tailEnd);
+                }
+            }
         } else {
-            (void)!::write(fd, text_, length_);
+            countLost(1);
         }
+        pthread_mutex_unlock(&writeLock);
     }
 
   private:
     char text_[kLineSize];
     std::size_t length_ = 0;
+    std::size_t limit_ = kLineSize - kLineEnd;
 };
 
 }  // namespace
@@ -134,14 +189,26 @@ class Line {
 bool start() {
     const int saved = errno;
     auto now = std::atomic_ref<std::int32_t>(state);
-    std::int32_t seen = kUnknown;
-    if (now.compare_exchange_strong(seen, kStarting, std::memory_order_acquire)) {
-        traceFd = openTarget(std::getenv("PELLUSK_TRACE"));
-        seen = traceFd >= 0 ? kOn : kOff;
+    std::int32_t seen = now.load(std::memory_order_acquire);
+    const bool retry = seen == kRetry;
+    if (retry && monotonicMs() < std::atomic_ref<std::int64_t>(retryAt).load()) {
+        seen = kStarting;
+    } else if ((seen == kUnknown || retry) &&
+               now.compare_exchange_strong(seen, kStarting, std::memory_order_acquire)) {
+        const char* target = std::getenv("PELLUSK_TRACE");
+        if (target == nullptr || target[0] == '\0') {
+            seen = kOff;
+        } else {
+            traceFd = openTarget(target);
+            seen = traceFd >= 0 ? kOn : kRetry;
+            if (seen == kRetry)
+                std::atomic_ref<std::int64_t>(retryAt).store(monotonicMs() + kRetryMs);
+        }
         now.store(seen, std::memory_order_release);
     }
-    // Another thread's first call is opening the target: this call goes untraced rather than
-    // wait for it, which no lock or spin could bound.
+    // This call's line is lost while the target is not open, also while another thread opens
+    // it: the call goes untraced rather than wait for that, which no lock or spin could bound.
+    if (seen != kOn && seen != kOff) countLost(1);
     errno = saved;
     return seen == kOn;
 }
@@ -168,47 +235,20 @@ Call& Call::text(const char* name, const char* bytes, int length) {
     return *this;
 }
 
-Call& Call::receiveTimeout(int slot) {
-    return active_ ? arg("timeout", pellusk::receiveTimeout(slot)) : *this;
+Call& Call::data(const void* bytes, int count) {
+    if (!active_ || count <= 0) return *this;
+    dataCount_ = count < kMaxData ? count : kMaxData;
+    std::memcpy(data_, bytes, static_cast<std::size_t>(dataCount_));
+    return *this;
 }
 
-void Call::finish(int value, bool failed, JNIEnv* env) {
+void Call::finish(int value, bool failed, bool thrown) {
     clock_gettime(CLOCK_MONOTONIC, &finish_);
     error_ = errno;
     result_ = value;
     failed_ = failed;
     finished_ = true;
-    thrown_ = env != nullptr && env->ExceptionCheck();
-}
-
-int Call::byteSent(int value, jbyte byte) {
-    result(value);
-    if (active_ && value == 0) {
-        data_[0] = static_cast<unsigned char>(byte);
-        dataCount_ = 1;
-    }
-    return value;
-}
-
-int Call::byteReceived(int value) {
-    result(value);
-    if (active_ && value >= 0) {
-        data_[0] = static_cast<unsigned char>(value);
-        dataCount_ = 1;
-    }
-    return value;
-}
-
-int Call::transfer(JNIEnv* env, jbyteArray array, int value) {
-    result(value);
-    // The count moved never exceeds the array, which the call has checked; a pending Java error
-    // forbids any further JNI call.
-    if (active_ && value > 0 && array != nullptr && !env->ExceptionCheck()) {
-        dataCount_ = value < kMaxData ? value : kMaxData;
-        env->GetByteArrayRegion(array, 0, dataCount_, reinterpret_cast<jbyte*>(data_));
-        errno = error_;
-    }
-    return value;
+    thrown_ = thrown;
 }
 
 void Call::end() {
@@ -258,7 +298,7 @@ void Call::end() {
         line.field("data");
         for (int i = 0; i < dataCount_; ++i) line.hex(data_[i]);
     }
-    line.write(traceFd);
+    line.write();
     errno = error;
 }
 

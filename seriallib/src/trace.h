@@ -4,15 +4,20 @@
 // it failed, how long it took, and the first bytes a transfer moved. Each export wraps its body
 // in one Call; the plain functions know nothing of it.
 //
-// The line is built in a buffer on the stack and written with one write(), so lines of many
-// threads never mix and nothing is allocated. The target is opened and written without waiting:
-// a target that would block is dropped at its open, a line that would is dropped alone. The
-// trace never changes a result or holds up a call, and the errno that the call left is restored
-// after the write. Unset, a call costs one relaxed load and a branch: the variable is read once
-// per process, by the first call; calls of other threads meanwhile go untraced.
+// The line is built in a buffer on the stack and written under a lock held only around
+// non-blocking writes, so lines of many threads never mix and nothing is allocated. Every line
+// that arrives is whole: a line that a terminal or socket took only in part is finished before
+// any other is begun. A line that cannot be written (the target is full, would block, or is not
+// open) is counted, and the next line written ends with " lost=N", the lines lost before it. A
+// target that cannot be opened (a FIFO nobody reads yet, no descriptor free) is tried again at
+// most once a second. The trace never changes a result or holds up a call, and the errno that
+// the call left is restored after the write. Unset, a call costs one relaxed load and a branch:
+// the variable is read by the first call of the process; calls of other threads meanwhile go
+// untraced, and count as lost.
+//
+// A leaf: it knows no concern of the library; the exports hand it what they hold.
 #pragma once
 
-#include <jni.h>
 #include <time.h>
 
 #include <atomic>
@@ -21,12 +26,13 @@
 
 namespace pellusk::trace {
 
-inline constexpr std::int32_t kUnknown = 0, kStarting = 1, kOff = 2, kOn = 3;
-// kUnknown until the first call of the process has looked at the variable (and opened the file).
+inline constexpr std::int32_t kUnknown = 0, kStarting = 1, kOff = 2, kOn = 3, kRetry = 4;
+// kUnknown until the first call of the process has looked at the variable (and opened the file);
+// kRetry while a target that could not be opened waits for its next try.
 extern std::int32_t state;
 
-// The first call's look at PELLUSK_TRACE; true when the trace is on. A call that comes while
-// another thread's first call opens the target gets false at once.
+// The first call's look at PELLUSK_TRACE, or a later try to open its target; true when the
+// trace is on. A call that comes while another thread opens the target gets false at once.
 bool start();
 
 inline bool on() {
@@ -62,23 +68,20 @@ class Call {
     }
     // Bytes that Java passed as a name, shown with anything but printable ASCII escaped.
     Call& text(const char* name, const char* bytes, int length);
-    // The slot's receive timeout, which decides how long a receive may wait.
-    Call& receiveTimeout(int slot);
+    // The first of the bytes a transfer moved.
+    Call& data(const void* bytes, int count);
 
-    // A count or value: the call failed when it is negative.
-    int result(int value, JNIEnv* env = nullptr) {
-        if (active_) finish(value, value < 0, env);
+    // A count or value: the call failed when it is negative. `thrown`: a Java exception is
+    // pending.
+    int result(int value, bool thrown = false) {
+        if (active_) finish(value, value < 0, thrown);
         return value;
     }
     // A result code: the call failed unless it is 0.
-    int code(int value, JNIEnv* env = nullptr) {
-        if (active_) finish(value, value != 0, env);
+    int code(int value, bool thrown = false) {
+        if (active_) finish(value, value != 0, thrown);
         return value;
     }
-    int byteSent(int value, jbyte byte);
-    int byteReceived(int value);
-    // A transfer through a Java array: the first bytes of the count moved, read from the array.
-    int transfer(JNIEnv* env, jbyteArray array, int value);
 
   private:
     struct Arg {
@@ -87,7 +90,7 @@ class Call {
     };
 
     void begin();
-    void finish(int value, bool failed, JNIEnv* env);
+    void finish(int value, bool failed, bool thrown);
     void end();
 
     const char* method_;

@@ -10,10 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "continue_latch.h"
+#include "continue_signal.h"
 #include "port_table.h"
 #include "timeouts.h"
-#include "trace.h"
 
 namespace pellusk {
 
@@ -178,80 +177,3 @@ int drainOutput(int slot) {
 }
 
 }  // namespace pellusk
-
-namespace {
-
-using namespace pellusk;
-
-// A count that Java may pass for this array: never more than it holds, and never without one.
-bool fitsArray(JNIEnv* env, jbyteArray array, jint count) {
-    return array != nullptr && count >= 0 && count <= env->GetArrayLength(array);
-}
-
-}  // namespace
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutByte(JNIEnv*, jobject, jint slot,
-                                                                    jbyte value) {
-    return trace::Call("SerPutByte", slot)
-        .byteSent(putByte(slot, static_cast<unsigned char>(value)), value);
-}
-
-// The bytes are copied into a stack buffer rather than pinned: the copy costs far less than the
-// write itself, and the library allocates nothing and holds no Java array inside a system call.
-static jint serPutData(JNIEnv* env, jint slot, jbyteArray data, jint count) {
-    if (!fitsArray(env, data, count)) return -1;
-    jbyte buffer[kTransferChunk];
-    const jint chunk = std::min(count, kTransferChunk);
-    env->GetByteArrayRegion(data, 0, chunk, buffer);
-    return putData(slot, buffer, chunk);
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerPutData(JNIEnv* env, jobject, jint slot,
-                                                                    jbyteArray data, jint count) {
-    trace::Call trace("SerPutData", slot);
-    return trace.arg("count", count).transfer(env, data, serPutData(env, slot, data, count));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetByte(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerGetByte", slot).receiveTimeout(slot).byteReceived(getByte(slot));
-}
-
-// Only the bytes read are copied back, so a short read into a large array costs no more than
-// the bytes it brought, and the array is not held while the call waits.
-static jint serGetData(JNIEnv* env, jint slot, jbyteArray data, jint count) {
-    if (count < 1 || !fitsArray(env, data, count)) return -1;
-    jbyte buffer[kTransferChunk];
-    const int got = getData(slot, buffer, std::min(count, kTransferChunk));
-    if (got > 0) env->SetByteArrayRegion(data, 0, got, buffer);
-    return got;
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerGetData(JNIEnv* env, jobject, jint slot,
-                                                                    jbyteArray data, jint count) {
-    trace::Call trace("SerGetData", slot);
-    return trace.arg("count", count)
-        .receiveTimeout(slot)
-        .transfer(env, data, serGetData(env, slot, data, count));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxFlush(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerRxFlush", slot).result(flushReceived(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxFlush(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerTxFlush", slot).result(flushUnsent(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerRxReadyCount(JNIEnv*, jobject,
-                                                                         jint slot) {
-    return trace::Call("SerRxReadyCount", slot).result(receivedCount(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxBufCount(JNIEnv*, jobject,
-                                                                       jint slot) {
-    return trace::Call("SerTxBufCount", slot).result(unsentCount(slot));
-}
-
-PELLUSK_EXPORT jint JNICALL Java_Quorvia_SerialPortLocal_SerTxDrain(JNIEnv*, jobject, jint slot) {
-    return trace::Call("SerTxDrain", slot).result(drainOutput(slot));
-}

@@ -177,13 +177,18 @@ public class OpenCloseTest {
                 for (int slot = 0; slot < 128; slot++) equal(List.of(0, -1), List.of(SerClosePort(slot), SerClosePort(slot)), "close slot " + slot + " twice");
             });
 
-            group("a child started by fork and exec while a port is open holds none of it; the close hangs the line up at once", () -> {
+            group("a child started by fork and exec while a port is open holds none of it, nor its wake; the close hangs the line "
+                    + "up at once", () -> {
+                int before = Pty.spawn(Pty.CHILD);
+                long wakesBefore = Check.descriptors(before).stream().filter(d -> d.contains("eventfd")).count();
+                Pty.endChild(before);
                 equal(List.of(0, List.of(1)), open(a.slavePath, "", 1), "open");
                 int child = Pty.spawn(Pty.CHILD);
                 List<String> held = Check.descriptors(child);
                 equal(0, SerClosePort(0), "close, the child still running");
                 int hangUp = Pty.read(a.master, new byte[1], 0, 1, 2000);
                 equal(0, Pty.endChild(child), "the child ended");
+                equal(wakesBefore, held.stream().filter(d -> d.contains("eventfd")).count(), "eventfds the child holds: " + held);
                 isTrue(!held.contains(a.slavePath), "the child holds the port: " + held);
                 equal(-1, hangUp, "the far end's read after the close");
             });

@@ -143,13 +143,14 @@ public class TransferTest {
         });
 
         group("PELLUSK_TRACE: one whole line per call, each field as documented, in call order on each thread, timed by the "
-                + "monotonic clock; a target that would block is dropped; untraceable, the same results", () -> {
+                + "monotonic clock; a target that would block (standard error a pipe nobody reads, too) is dropped; untraceable, the same "
+                + "results", () -> {
             Path dir = Files.createTempDirectory("pellusk-trace"), file = dir.resolve("trace");
             String fifo = dir + "/nobody-reads", stalled = dir + "/read-by-none";
             int reader = Pty.fifo(stalled, true);
             equal(0, Pty.fifo(fifo, false), "a FIFO without a reader");
             long[] clock = null;
-            for (String target : new String[] {file.toString(), "/dev/full", fifo, stalled}) {
+            for (String target : new String[] {file.toString(), "/dev/full", fifo, stalled, "stderr"}) {
                 Check.Result run = Check.jvm(Map.of("PELLUSK_TRACE", target), System.getProperty("java.class.path"), "TransferTest", "traced");
                 equal(0, run.exitCode(), "the traced process (-1: blocked), to " + target);
                 if (clock == null) clock = Arrays.stream(run.stdout().replaceAll("(?s).*clock: (\\d+ \\d+).*", "$1").split(" ")).mapToLong(Long::parseLong).toArray();

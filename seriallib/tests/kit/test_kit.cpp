@@ -113,6 +113,17 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_signal(JNIEnv* env, jclass, jint signal
     return 0;
 }
 
+// The file of the library whose function is installed for SIGCONT now; null when none is.
+KIT_EXPORT jstring JNICALL Java_testkit_Pty_continueHandlerFile(JNIEnv* env, jclass) {
+    struct sigaction now;
+    Dl_info where;
+    if (sigaction(SIGCONT, nullptr, &now) != 0 ||
+        dladdr(reinterpret_cast<void*>(now.sa_sigaction), &where) == 0) {
+        return nullptr;
+    }
+    return env->NewStringUTF(where.dli_fname);
+}
+
 // The caller keeps the descriptor open: every open of a tty raises DTR and RTS again.
 KIT_EXPORT jint JNICALL Java_testkit_Pty_modemLines(JNIEnv*, jclass, jint fd, jint set,
                                                     jint clear) {

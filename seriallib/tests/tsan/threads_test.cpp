@@ -11,9 +11,10 @@
 #include <thread>
 
 #include "../unit/pty.h"
-#include "continue_latch.h"
+#include "continue_signal.h"
 #include "open_close.h"
 #include "port_table.h"
+#include "result_codes.h"
 #include "timeouts.h"
 #include "transfer.h"
 

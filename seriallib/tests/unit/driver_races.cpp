@@ -21,6 +21,7 @@
 
 #include "open_close.h"
 #include "port_table.h"
+#include "result_codes.h"
 #include "pty.h"
 #include "timeouts.h"
 #include "transfer.h"
@@ -121,7 +122,9 @@ TEST(TableRaces, ACloseReportsItsOwnFailureAfterTheReceiveItWokeHasReturned) {
     std::future<std::pair<int, int>> closing =
         std::async(std::launch::async, [&] { return std::pair(closePort(slot), errno); });
     closeEntered.get_future().wait();
-    EXPECT_EQ(std::future_status::ready, receiving.wait_for(std::chrono::seconds(0)));
+    // The receive let go of the port before close() was called, and returns while close() is
+    // still held: it waits for nothing of the close's. Its result is set a moment after it let go.
+    EXPECT_EQ(std::future_status::ready, receiving.wait_for(std::chrono::seconds(10)));
     closeMayReturn.set_value();
     EXPECT_EQ(std::pair(-1, EIO), closing.get());
     EXPECT_EQ(-1, receiving.get());

@@ -14,6 +14,7 @@
 #include "line_config.h"
 #include "open_close.h"
 #include "port_table.h"
+#include "result_codes.h"
 #include "proc_devices.h"
 
 namespace pellusk {

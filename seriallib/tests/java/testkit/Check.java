@@ -74,13 +74,15 @@ public final class Check {
         return jvm(Map.of(), classPath, mainClass, args);
     }
 
-    /** The same, with these variables added to the environment; killed, with exit code -1, after 120 s. */
+    /** The same, with these variables added to the environment; killed, with exit code -1, after 120 s. Tracing to
+     *  "stderr", its standard error is a pipe that nobody reads. */
     public static Result jvm(Map<String, String> env, String classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));
         command.addAll(List.of(args));
         File output = File.createTempFile("pellusk", ".out");
-        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(output);
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(!"stderr".equals(env.get("PELLUSK_TRACE")))
+                .redirectOutput(output);
         builder.environment().putAll(env);
         Process process = builder.start();
         boolean ended = process.waitFor(120, java.util.concurrent.TimeUnit.SECONDS);

@@ -33,6 +33,8 @@ public final class Pty implements AutoCloseable {
     public static native int read(int fd, byte[] buffer, int offset, int count, int timeoutMs);
     public static native int close(int fd);
     public static native int threadId();
+    /** The file of the library whose handler SIGCONT calls now. */
+    public static native String continueHandlerFile();
     /** The signal to each thread listed; -1 stands for the process. */
     public static native int signal(int signal, int... threadIds);
     public static native int openDevice(String path);

@@ -1,5 +1,5 @@
-// The one place where the library talks to Java beyond its exports: the IOException it throws
-// and the calls it makes on a SerialConfig object.
+// The export layer's calls into Java: the IOException it throws and the calls it makes on a
+// SerialConfig object.
 #pragma once
 
 #include <jni.h>

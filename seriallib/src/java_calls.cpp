@@ -1,6 +1,8 @@
-#include "jni_support.h"
+#include "java_calls.h"
 
-#include "port_table.h"
+#include <atomic>
+
+#include "legacy_exports.h"
 
 namespace pellusk {
 

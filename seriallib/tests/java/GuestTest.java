@@ -1,0 +1,100 @@
+import static testkit.Check.*;
+import java.lang.ref.*;
+import java.lang.reflect.*;
+import java.net.*;
+import java.nio.file.*;
+import java.util.*;
+import java.util.concurrent.*;
+import testkit.*;
+
+/** Copies of the library in class loaders of their own, as an application server has them, around one continue signal. */
+public class GuestTest {
+    /** A class loader with the Quorvia classes and a copy of the library under a path of its own. */
+    static final class Copy extends URLClassLoader {
+        final String library;
+
+        Copy(String name) throws Exception {
+            super(new URL[] {Path.of(System.getProperty("java.class.path")).toUri().toURL()}, null);
+            Path dir = Files.createTempDirectory("pellusk-" + name);
+            library = Files.copy(Path.of(System.getProperty("java.library.path").split(":")[0], "libPellusk.so"),
+                    dir.resolve("libPellusk.so")).toString();
+        }
+
+        @Override
+        protected String findLibrary(String name) {
+            return name.equals("Pellusk") ? library : null;
+        }
+
+        int call(String method, Object... args) throws Exception {
+            Class<?> local = loadClass("Quorvia.SerialPortLocal");
+            for (Method m : local.getMethods()) if (m.getName().equals(method)) return (int) m.invoke(null, args);
+            throw new NoSuchMethodException(method);
+        }
+
+        /** Opens the device by name; its slot. */
+        int open(String path) throws Exception {
+            Object config = loadClass("Quorvia.SerialConfig").getMethod("byName", String.class).invoke(null, path);
+            equal(0, call("SerOpenPort", config), "open " + path + " in " + library);
+            return (int) config.getClass().getMethod("getPort").invoke(config) - 1;
+        }
+    }
+
+    static boolean mapped(String library) throws Exception {
+        return Files.readString(Path.of("/proc/self/maps")).contains(library);
+    }
+
+    public static void main(String[] args) throws Exception {
+        // The JVM's handler for the application's sun.misc.Signal, installed first; each signal releases a permit.
+        Semaphore application = new Semaphore(0);
+        Class<?> signal = Class.forName("sun.misc.Signal"), handler = Class.forName("sun.misc.SignalHandler");
+        Object onSignal = java.lang.reflect.Proxy.newProxyInstance(GuestTest.class.getClassLoader(), new Class<?>[] {handler}, (p, m, a) -> {
+            application.release();
+            return null;
+        });
+        signal.getMethod("handle", signal, handler).invoke(null, signal.getConstructor(String.class).newInstance("CONT"), onSignal);
+
+        group("a copy unloaded with its class loader puts back the handler it replaced", () -> {
+            ReferenceQueue<Object> collected = new ReferenceQueue<>();
+            String library;
+            PhantomReference<Object> loader;
+            try (Pty pty = new Pty()) {
+                Copy copy = new Copy("unloaded");
+                library = copy.library;
+                equal(0, copy.call("SerClosePort", copy.open(pty.slavePath)), "close");
+                equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
+                isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran, chained");
+                equal(1, copy.call("SerGetResumeState", true), "the copy noted it");
+                loader = new PhantomReference<>(copy, collected);
+            }
+            // The loader is collected, then the JVM's cleaner unloads its library.
+            for (long deadline = System.nanoTime() + 60_000_000_000L; mapped(library); collected.remove(10)) {
+                isTrue(System.nanoTime() < deadline, "the copy was never unloaded");
+                System.gc();
+            }
+            isTrue(loader.refersTo(null), "collected");
+            equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal after the unload");
+            isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
+        });
+
+        group("two copies opened A, B, A: a continue signal is noted once by each and cut no later receive short", () -> {
+            Copy a = new Copy("a"), b = new Copy("b");
+            try (Pty pa = new Pty(); Pty pb = new Pty()) {
+                int slotA = a.open(pa.slavePath), slotB = b.open(pb.slavePath), again = a.open(pa.slavePath);
+                equal(b.library, Pty.continueHandlerFile(), "the handler installed: B's, which passes the signal on to A");
+                equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
+                isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
+                equal(List.of(1, 1), List.of(a.call("SerGetResumeState", true), b.call("SerGetResumeState", true)), "both noted it");
+                a.call("SerSetTimeoutRx", slotA, 300);
+                isTrue(millis(() -> {
+                    try {
+                        equal(-1, a.call("SerGetByte", slotA), "nothing came");
+                    } catch (Exception e) {
+                        throw new AssertionError(e);
+                    }
+                }) >= 295, "a receive after the signal waits its whole timeout");
+                equal(List.of(0, 0, 0), List.of(a.call("SerClosePort", slotA), a.call("SerClosePort", again), b.call("SerClosePort", slotB)), "closes");
+            }
+        });
+        Check.finish();
+    }
+}

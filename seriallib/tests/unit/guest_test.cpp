@@ -1,0 +1,229 @@
+// The library as a guest in a process it does not own: an application's continue handler around
+// the library's; a child forked without exec that uses and closes the ports it inherited; the
+// call trace on targets that nobody reads, or that cannot be opened yet. Each case runs in a
+// process of its own (the handler and the trace are the process's).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "continue_signal.h"
+#include "open_close.h"
+#include "port_table.h"
+#include "pty.h"
+#include "timeouts.h"
+#include "trace.h"
+#include "transfer.h"
+
+namespace pellusk {
+namespace {
+
+// The application's handler: counts its runs and notes the mask and stack it ran with; with
+// `replaced` set, it calls the action it replaced, as the usual convention has it.
+std::atomic<int> runs{0};
+sigset_t maskSeen;
+std::uintptr_t stackSeen;
+struct sigaction replaced;
+bool callsReplaced = false;
+
+void application(int signalNumber, siginfo_t* info, void* context) {
+    ++runs;
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskSeen);
+    int local;
+    stackSeen = reinterpret_cast<std::uintptr_t>(&local);
+    if (!callsReplaced) return;
+    if ((replaced.sa_flags & SA_SIGINFO) != 0) {
+        replaced.sa_sigaction(signalNumber, info, context);
+    } else if (replaced.sa_handler != SIG_DFL && replaced.sa_handler != SIG_IGN) {
+        replaced.sa_handler(signalNumber);
+    }
+}
+
+void installApplication(int flags, int masked = 0) {
+    struct sigaction action = {};
+    action.sa_sigaction = application;
+    action.sa_flags = SA_SIGINFO | flags;
+    sigemptyset(&action.sa_mask);
+    if (masked != 0) sigaddset(&action.sa_mask, masked);
+    ASSERT_EQ(0, sigaction(SIGCONT, &action, &replaced));
+}
+
+// The application installs a handler that calls the library's after the library, then another
+// port is opened: one signal runs each once, with no recursion.
+TEST(ContinueChain, AnApplicationHandlerThatCallsTheLibrarysRunsOncePerSignal) {
+    ASSERT_TRUE(prepareContinueLatch());
+    ASSERT_EQ(0, installContinueHandler());
+    callsReplaced = true;
+    installApplication(0);
+    ASSERT_EQ(0, installContinueHandler());
+    for (int signal = 1; signal <= 3; ++signal) {
+        raise(SIGCONT);
+        EXPECT_EQ(signal, runs.load());
+        EXPECT_EQ(1, readResumeState(true));
+    }
+}
+
+// The replaced action runs as the kernel would have run it: its flags, from a table.
+TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStack) {
+    static char alternate[64 * 1024];
+    const stack_t stack{alternate, 0, sizeof alternate};
+    ASSERT_EQ(0, sigaltstack(&stack, nullptr));
+    const auto onAlternate = [] {
+        return stackSeen >= reinterpret_cast<std::uintptr_t>(alternate) &&
+               stackSeen < reinterpret_cast<std::uintptr_t>(alternate + sizeof alternate);
+    };
+    const struct {
+        int flags, masked, runs;
+        bool continueBlocked, usr1Blocked, alternateStack;
+    } rows[] = {
+        {0, 0, 3, true, false, false},
+        {static_cast<int>(SA_RESETHAND), 0, 1, true, false, false},
+        {0, SIGUSR1, 3, true, true, false},
+        {SA_NODEFER, 0, 3, false, false, false},
+        {SA_ONSTACK, 0, 3, true, false, true},
+    };
+    for (const auto& row : rows) {
+        runs = 0;
+        installApplication(row.flags, row.masked);
+        ASSERT_EQ(0, installContinueHandler());
+        for (int i = 0; i < 3; ++i) raise(SIGCONT);
+        EXPECT_EQ(row.runs, runs.load()) << "flags " << row.flags;
+        EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1)
+            << "flags " << row.flags;
+        EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1) << "flags " << row.flags;
+        EXPECT_EQ(row.alternateStack, onAlternate()) << "flags " << row.flags;
+    }
+}
+
+// A child forked without exec, while a thread of the parent waits in a receive: its receive
+// neither hangs nor touches the parent's; its close frees its own slot and ends no parent wait.
+TEST(Fork, AChildClosesItsCopiesAndLeavesTheParentsPortAlone) {
+    testing::Pty pty;
+    const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
+    ASSERT_GE(slot, 0);
+    setReceiveTimeout(slot, 20000);
+    std::atomic<long> receiver{0};
+    std::future<int> receiving = std::async(std::launch::async, [&] {
+        receiver = gettid();
+        return getByte(slot);
+    });
+    testing::awaitPoll(receiver);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);  // a hang ends the child with SIGALRM
+        setReceiveTimeout(slot, 50);
+        const bool ok = getByte(slot) == -1 && closePort(slot) == 0 && slotFree(slot);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_EQ(0, status) << "the child's receive and close";
+    const unsigned char byte = 0x5A;
+    ASSERT_EQ(1, write(pty.master, &byte, 1));
+    EXPECT_EQ(0x5A, receiving.get()) << "the parent's receive waited on";
+    EXPECT_EQ(0, closePort(slot));
+}
+
+void call() {
+    trace::Call("SerGetLibVer").arg("padding", 1234567890).result(262151);
+}
+
+// Everything the reader finds now, as whole lines; a line cut short fails the test.
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+    return text;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    // Time, thread, then the call as made; a loss count may end it.
+    const auto whole = [](const std::string& line) {
+        const std::size_t dot = line.find('.'), tid = line.find(" tid=");
+        return dot != std::string::npos && tid == dot + 7 &&
+               line.find(" SerGetLibVer padding=1234567890 result=262151 us=") !=
+                   std::string::npos &&
+               line.find_first_not_of("0123456789", dot + 1) == tid &&
+               line.find_first_not_of("0123456789lost= \r", line.rfind(" us=") + 4) ==
+                   std::string::npos;
+    };
+    std::vector<std::string> all;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        all.push_back(text.substr(at, end - at));
+        EXPECT_TRUE(whole(all.back())) << all.back();
+    }
+    EXPECT_EQ(at, text.size()) << "a line without its end";
+    return all;
+}
+
+std::string fifoPath() {
+    return std::filesystem::temp_directory_path() / ("pellusk-trace-" + std::to_string(getpid()));
+}
+
+// A pipe and a terminal that nobody reads for a while: each line that arrives is whole, and the
+// first after the reader comes back tells how many were lost.
+TEST(Trace, LinesArriveWholeAndTheNextSaysHowManyWereLost) {
+    testing::Pty pty;
+    const std::string fifo = fifoPath();
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    const int pipeReader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    fcntl(pipeReader, F_SETPIPE_SZ, 4096);
+    for (auto [target, reader] :
+         {std::pair(fifo.c_str(), pipeReader), std::pair(pty.slave(), pty.master)}) {
+        if (reader == pty.master) {
+            // As the trace's own process would start again: the target is read once.
+            trace::state = trace::kUnknown;
+            fcntl(pty.master, F_SETFL, O_NONBLOCK);
+        }
+        setenv("PELLUSK_TRACE", target, 1);
+        constexpr int kCalls = 3000;
+        for (int i = 0; i < kCalls; ++i) call();
+        std::string text = drain(reader);
+        call();
+        const auto all = lines(text + drain(reader));
+        ASSERT_LT(all.size(), static_cast<std::size_t>(kCalls)) << target;
+        const std::string lost = " lost=" + std::to_string(kCalls + 1 - all.size());
+        EXPECT_NE(std::string::npos, all.back().find(lost)) << target << ": " << all.back();
+    }
+    unlink(fifo.c_str());
+}
+
+// A FIFO that nobody reads yet cannot be opened: the trace tries again a second later, not at
+// every call, and then says what it missed.
+TEST(Trace, ATargetThatCouldNotBeOpenedIsTriedAgainASecondLater) {
+    const std::string fifo = fifoPath();
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    setenv("PELLUSK_TRACE", fifo.c_str(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    int calls = 1;
+    pollfd line{reader, POLLIN, 0};
+    for (; poll(&line, 1, 10) == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(5);
+         ++calls)
+        call();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(3));
+    const auto got = lines(drain(reader));
+    ASSERT_EQ(1u, got.size());
+    EXPECT_NE(std::string::npos, got[0].find(" lost=" + std::to_string(calls - 1))) << got[0];
+    unlink(fifo.c_str());
+}
+
+}  // namespace
+}  // namespace pellusk
