@@ -5,6 +5,7 @@
 
 #include "Dpi.h"
 #include "OpenWindows.h"
+#include "PackedBitmap.h"
 #include "UpdateWorker.h"
 #include "VersionInfo.h"
 #include "Win32Error.h"
@@ -144,14 +145,12 @@ void LaunchForm::Form_Load() {
     progressBarColour_ = kBackground;
     counter_ = SplashCounter();
 
-    logoImage_.reset(static_cast<HBITMAP>(
-        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0)));
+    logoImage_ = loadPackedBitmap(instance_, IDB_LOGO);
     BITMAP logo{};
     if (logoImage_ && ::GetObjectW(logoImage_.get(), sizeof logo, &logo)) {
         logoSize_ = {logo.bmWidth, logo.bmHeight};
     }
-    largeLogoImage_.reset(static_cast<HBITMAP>(
-        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO_LARGE), IMAGE_BITMAP, 0, 0, 0)));
+    largeLogoImage_ = loadPackedBitmap(instance_, IDB_LOGO_LARGE);
     if (largeLogoImage_ && ::GetObjectW(largeLogoImage_.get(), sizeof logo, &logo)) {
         largeLogoSize_ = {logo.bmWidth, logo.bmHeight};
     }
