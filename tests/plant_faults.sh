@@ -146,6 +146,26 @@ fault unreachable-claim-starts-nothing $L/ui/Main.cpp 's/if \(!claim.held\(\) &&
 fault held-jar-offered $L/core/Update.cpp 's/findings.held = findings.newer && !services.canReplace\(findings.localJar\);/findings.held = false;/' \
   "velmoor_core_tests|${W}newer_no"
 fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTRIBUTE_READONLY\)/attributes \& 0)/' "${W}update_leftover"
+# Installs and rollbacks that a cut leaves whole, the trial after the splash, blame, refusals kept.
+T=$L/core/UpdateTrial.cpp
+fault install-by-two-renames $T 's/if \(keep\) services.linkOrCopy\(localJar, previous\);/if (keep) services.moveReplacing(localJar, previous);/' \
+  "${W}install_cut"
+fault no-settling-at-start $L/ui/LaunchForm.cpp 's/if \(holdsInstall_\) settleInstall\(services_, directory \+ L"\\\\Tarvio.jar"\);//' \
+  "${W}install_cut"
+fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\) == installed\) \{/false) {/' \
+  "velmoor_core_tests|${W}install_cut"
+fault trial-ends-with-splash $L/ui/LaunchForm.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialTimer_\) \{/if (true) {/' \
+  "${W}update_undone"
+fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (false) {/' \
+  "velmoor_core_tests|${W}trial_not_to_blame"
+fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && publish_\) \{/    if (false) {/' \
+  "velmoor_core_tests|${W}jar_damaged"
+fault java-by-long-path $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(javaPath\)\) return javaPath;/return javaPath;/' \
+  "velmoor_core_tests|${W}ansi_paths"
+fault error-lines-in-order-only $L/core/Messages.cpp 's/if \(namesAnError\(lines\[i\]\)\) shown\[i\] = true, \+\+kept;//' \
+  velmoor_core_tests
+fault folder-blank-dropped $L/ui/Win32Services.cpp "s/directory.ends_with\(L'\\\\\\\\'\) \? directory : directory \+ L'\\\\\\\\'/directory/" \
+  "${W}ansi_paths"
 
 # --- The launcher kit ----------------------------------------------------------------------------
 fault kit-ships-unsigned-launcher dist/MakePackages.cmake \

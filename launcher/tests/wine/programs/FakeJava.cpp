@@ -6,7 +6,10 @@
 // VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
 //   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once)
 //   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit
-//   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does
+//   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does,
+//                                 after VELMOOR_JAVA_FAIL_MS ms (default 100)
+// Like the real one it finds its runtime from its own path, read the ANSI way: where that path
+// holds a '?' (a letter outside the code page), it fails as java without its runtime does.
 //   VELMOOR_JAVA_RUN_MS=MS        run until the process that started it has ended and MS ms
 //                                 more, holding the jar, and also the file VELMOOR_JAVA_HOLD
 //                                 names as a launcher holds its claim; then write
@@ -125,10 +128,18 @@ int main(int argc, char** argv) {
 
     std::wstring exit = variable(L"VELMOOR_JAVA_EXIT");
     std::string error = utf8(variable(L"VELMOOR_JAVA_STDERR"));
-    if (head.empty()) {
+    char ownPath[MAX_PATH] = "";
+    ::GetModuleFileNameA(nullptr, ownPath, MAX_PATH);
+    const std::wstring failMs = variable(L"VELMOOR_JAVA_FAIL_MS");
+    if (std::string(ownPath).find('?') != std::string::npos) {
+        exit = L"1", error =
+                         "Error: could not find java.dll\r\nError: Could not find Java SE "
+                         "Runtime Environment.";
+    } else if (head.empty()) {
         exit = L"1", error = "Error: Unable to access jarfile " + jar;
     } else if (failOn) {
-        exit = L"1:100", error = "no main manifest attribute, in " + jar;
+        exit = L"1:" + (failMs.empty() ? L"100" : failMs);
+        error = "no main manifest attribute, in " + jar;
     }
     const int runMs = _wtoi(variable(L"VELMOOR_JAVA_RUN_MS").c_str());
     const std::wstring until = variable(L"VELMOOR_JAVA_UNTIL");
