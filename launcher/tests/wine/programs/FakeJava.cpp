@@ -8,8 +8,9 @@
 //   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit
 //   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does,
 //                                 after VELMOOR_JAVA_FAIL_MS ms (default 100)
-// Like the real one it finds its runtime from its own path, read the ANSI way: where that path
-// holds a '?' (a letter outside the code page), it fails as java without its runtime does.
+// Like the real one it finds its runtime from the path it was started by, read the ANSI way:
+// where that path holds a '?' (a letter outside the code page), it fails as java without its
+// runtime does.
 //   VELMOOR_JAVA_RUN_MS=MS        run until the process that started it has ended and MS ms
 //                                 more, holding the jar, and also the file VELMOOR_JAVA_HOLD
 //                                 names as a launcher holds its claim; then write
@@ -128,10 +129,10 @@ int main(int argc, char** argv) {
 
     std::wstring exit = variable(L"VELMOOR_JAVA_EXIT");
     std::string error = utf8(variable(L"VELMOOR_JAVA_STDERR"));
-    char ownPath[MAX_PATH] = "";
-    ::GetModuleFileNameA(nullptr, ownPath, MAX_PATH);
+    // Its path as started, read the ANSI way: Wine reports the module's long path whatever the
+    // start named, where Windows keeps the short one it was started by.
     const std::wstring failMs = variable(L"VELMOOR_JAVA_FAIL_MS");
-    if (std::string(ownPath).find('?') != std::string::npos) {
+    if (std::string(argv[0]).find('?') != std::string::npos) {
         exit = L"1", error =
                          "Error: could not find java.dll\r\nError: Could not find Java SE "
                          "Runtime Environment.";
