@@ -131,15 +131,15 @@ fault program-files-order $L/core/Launch.cpp \
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
-fault start-unwatched $L/ui/LaunchForm.cpp 's/        watched_ = std::move\(launch\);/        (void)launch;/' "${W}java_fails"
+fault start-unwatched $L/ui/LaunchForm.cpp 's/    watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
 fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
   "${W}java_fails"
 fault jar-path-as-ansi-mangles-it $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(path\)\) return path;/return path;/' \
   "velmoor_core_tests|${W}ansi_paths"
-fault failed-update-kept $L/core/UpdateTrial.cpp 's/!exists\(services, previous\)\) \{/true) {/' \
+fault failed-update-kept $L/core/UpdateTrial.cpp 's/!exists\(services, previous\) \|\| !stamp\) \{/true) {/' \
   "velmoor_core_tests|${W}update_undone"
-fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = refusedTime != remoteTime &&/findings.newer =/' \
+fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = !refusedNow &&/findings.newer =/' \
   "velmoor_core_tests|${W}update_undone"
 fault unreachable-claim-starts-nothing $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (!claim.held())/' \
   "${W}claim_elsewhere"
@@ -162,7 +162,7 @@ fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && pub
   "velmoor_core_tests|${W}jar_damaged"
 fault java-by-long-path $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(javaPath\)\) return javaPath;/return javaPath;/' \
   "velmoor_core_tests|${W}ansi_paths"
-fault error-lines-in-order-only $L/core/Messages.cpp 's/if \(namesAnError\(lines\[i\]\)\) shown\[i\] = true, \+\+kept;//' \
+fault error-lines-in-order-only $L/core/Messages.cpp 's/if \(kept < kErrorLines && namesAnError\(line\)\) shown\[kept\+\+\] = number;//' \
   velmoor_core_tests
 fault folder-blank-dropped $L/ui/Win32Services.cpp "s/directory.ends_with\(L'\\\\\\\\'\) \? directory : directory \+ L'\\\\\\\\'/directory/" \
   "${W}ansi_paths"
