@@ -375,7 +375,7 @@ watch_install() {
 launcher_pid() {  # the Unix process that Wine shows by the launcher's Windows path, not the driver's
     local want="$(winpath "$install")\\$launcher_exe" proc command
     for proc in /proc/[0-9]*; do
-        command=$(tr '\0' ' ' <"$proc/cmdline" 2>/dev/null) || continue
+        command=$({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null) || continue  # gone meanwhile
         [[ $command == *"$want"* && $command != *winctl* ]] && { echo "${proc#/proc/}"; return; }
     done
     true
