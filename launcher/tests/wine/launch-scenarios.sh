@@ -79,16 +79,17 @@ scenario_java_lookup() {
     expect_java 0
 }
 
-# java ends with an error while the splash is open: a box says so with java's own first line, and
-# the splash goes a second after it. A java that runs on inherits nothing of the launcher's: the
+# java ends with an error while the splash is open, after 4 MB of log lines: a box says so with
+# java's own line, the last of them, and the splash goes a second after it. A java that runs on inherits nothing of the launcher's: the
 # next start, as soon as this launcher has gone, claims the install and looks for the update
 # (which waits for the application to close); and the megabyte it writes to each of its standard
 # output and error after the launcher has gone costs it nothing.
 scenario_java_fails() {
     publish
     VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not find or load main class Tarvio' \
-        drive splash box=No java box=OK closed
-    expect "box: The application stopped while starting (exit code 1):\\r\\nError: Could not find or load main class Tarvio"
+        VELMOOR_JAVA_LOG=$((4 << 20)) drive splash box=No java box=OK closed
+    local info='INFO Starting the application'"'"'s services\r\n'
+    expect "box: The application stopped while starting (exit code 1):\\r\\n$info$info$info${info}Error: Could not find or load main class Tarvio"
     expect_ms closed-ms 900 1900
     VELMOOR_JAVA_UNTIL=$(winpath "$work/release") VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
     drive box=OK

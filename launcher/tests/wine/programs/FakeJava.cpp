@@ -5,7 +5,8 @@
 // state, its own path, the jar argument and the jar's first bytes) to the file
 // VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
 //   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once)
-//   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit
+//   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit, after
+//                                 VELMOOR_JAVA_LOG bytes of log lines (default none)
 //   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does,
 //                                 after VELMOOR_JAVA_FAIL_MS ms (default 100)
 // Like the real one it finds its runtime from the path it was started by, read the ANSI way:
@@ -168,6 +169,10 @@ int main(int argc, char** argv) {
     }
     const auto colon = exit.find(L':');
     if (colon != std::wstring::npos) ::Sleep(_wtoi(exit.c_str() + colon + 1));
+    const std::string logLine = "INFO Starting the application's services\r\n";
+    for (int logged = 0; logged < _wtoi(variable(L"VELMOOR_JAVA_LOG").c_str());
+         logged += static_cast<int>(logLine.size()))
+        write(STD_ERROR_HANDLE, logLine);
     if (!error.empty()) write(STD_ERROR_HANDLE, error + "\r\n");
     return _wtoi(exit.c_str());
 }
