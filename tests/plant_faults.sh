@@ -164,6 +164,8 @@ fault java-by-long-path $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\
   "velmoor_core_tests|${W}ansi_paths"
 fault error-lines-in-order-only $L/core/Messages.cpp 's/if \(kept < kErrorLines && namesAnError\(line\)\) shown\[kept\+\+\] = number;//' \
   velmoor_core_tests
+fault error-output-head-only $L/ui/HiddenStart.cpp 's/for \(DWORD i = 0; i < count; \+\+i\)/for (DWORD i = 0; i < count \&\& length < kKeptBytes; ++i)/' \
+  "${W}java_fails"
 fault folder-blank-dropped $L/ui/Win32Services.cpp "s/directory.ends_with\(L'\\\\\\\\'\) \? directory : directory \+ L'\\\\\\\\'/directory/" \
   "${W}ansi_paths"
 
