@@ -169,10 +169,11 @@ int main(int argc, char** argv) {
     }
     const auto colon = exit.find(L':');
     if (colon != std::wstring::npos) ::Sleep(_wtoi(exit.c_str() + colon + 1));
-    const std::string logLine = "INFO Starting the application's services\r\n";
-    for (int logged = 0; logged < _wtoi(variable(L"VELMOOR_JAVA_LOG").c_str());
-         logged += static_cast<int>(logLine.size()))
-        write(STD_ERROR_HANDLE, logLine);
+    // In one write, as a buffered logger would: line by line, Wine takes seconds for megabytes.
+    std::string log;
+    while (log.size() < static_cast<std::size_t>(_wtoi(variable(L"VELMOOR_JAVA_LOG").c_str())))
+        log += "INFO Starting the application's services\r\n";
+    if (!log.empty()) write(STD_ERROR_HANDLE, log);
     if (!error.empty()) write(STD_ERROR_HANDLE, error + "\r\n");
     return _wtoi(exit.c_str());
 }
