@@ -585,8 +585,9 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
 TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
     const std::string oldJar = publishedJar("Main-Class: old\r\n"), newJar = publishedJar();
-    const std::wstring previous = previousJarPath(kLocal), failed = failedJarPath(kLocal);
-    const std::wstring record = refusedRecordPath(kLocal), copy = temporaryJarPath(kLocal);
+    // The names the install guide gives, and older launchers left.
+    const std::wstring previous = kLocal + L".previous", failed = kLocal + L".failed";
+    const std::wstring record = kLocal + L".refused", copy = kLocal + L".update.tmp";
     const std::string newRecord = "publish 200 " + std::to_string(newJar.size()) + "\r\n";
     using Files = std::map<std::wstring, std::string>;
     const struct {
