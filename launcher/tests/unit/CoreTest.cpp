@@ -572,13 +572,23 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
         EXPECT_EQ(!!refusedPublish(t, kLocal), !newBack);
         EXPECT_EQ(t.hidden.count(refusedRecordPath(kLocal)), !newBack);
     }
-    // A later publish is offered, and its refusal's record goes.
+    // A later publish is offered, and its refusal's record goes; a start that is no trial is only
+    // reported.
     Copying t;
     installed(t);
     failedStart(t, kLocal, 1, L"", true);
+    EXPECT_EQ(failedStart(t, kLocal, 1, L"", true).message, applicationStoppedMessage(1, L""));
     t.times[kRemote] = 300;
     EXPECT_TRUE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
     EXPECT_FALSE(t.files.count(refusedRecordPath(kLocal)));
+    // An update over a version still on trial keeps the version that had proved itself.
+    Copying twice;
+    installed(twice);
+    twice.files[kRemote] = publishedJar("Main-Class: later\r\n"), twice.times[kRemote] = 300;
+    UpdateCopyRun again(kRemote, kLocal);
+    again.run(twice), again.poll(0), again.conclude(twice);
+    EXPECT_EQ(twice.files[kLocal], twice.files[kRemote]);
+    EXPECT_EQ(twice.files[previousJarPath(kLocal)], publishedJar("Main-Class: old\r\n"));
 }
 
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
