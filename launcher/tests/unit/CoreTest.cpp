@@ -645,6 +645,14 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
             EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{200, newJar.size()}));
         }
     }
+    // Every digit reads back; a record that does not read is none.
+    FakeServices t;
+    refusePublish(t, kLocal, {13'390'000'000'099, 9'876'543'210});
+    EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{13'390'000'000'099, 9'876'543'210}));
+    for (const char* bad : {"publish 1x2\r\n", "publish  2\r\n", "publish 1 \r\n", "1 2\r\n"}) {
+        t.files[record] = bad;
+        EXPECT_FALSE(refusedPublish(t, kLocal)) << bad;
+    }
 }
 
 // A read that hangs: the copy is given up on the stall bound, or by a close, without waiting
