@@ -544,8 +544,6 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
         installed(t);
         EXPECT_EQ(t.files[kLocal], t.published);
         EXPECT_TRUE(onTrial(t, kLocal));
-        EXPECT_EQ(failedStart(t, kLocal, 1, L"Error: x", false).message,
-                  applicationStoppedMessage(1, L"Error: x"));
         t.moveFailure = c.moveFailure;
         const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
         EXPECT_EQ(undone.restored, !c.moveFailure);
@@ -568,7 +566,6 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
         const bool newBack = c.previousExit == 1u;
         EXPECT_EQ(t.files[kLocal], newBack ? t.published : old);
         EXPECT_FALSE(t.times.count(previous) || t.times.count(failed));
-        EXPECT_EQ(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer, false);
         EXPECT_EQ(!!refusedPublish(t, kLocal), !newBack);
         EXPECT_EQ(t.hidden.count(refusedRecordPath(kLocal)), !newBack);
     }
@@ -599,10 +596,9 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
     const std::wstring previous = kLocal + L".previous", failed = kLocal + L".failed";
     const std::wstring record = kLocal + L".refused", copy = kLocal + L".update.tmp";
     const std::string newRecord = "publish 200 " + std::to_string(newJar.size()) + "\r\n";
-    using Files = std::map<std::wstring, std::string>;
     const struct {
         const char* why;
-        Files before;
+        std::map<std::wstring, std::string> before;
         std::string installed;
         std::set<std::wstring> left;
     } cases[] = {
@@ -632,8 +628,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
         SCOPED_TRACE(c.why);
         FakeServices t;
         for (const auto& [path, bytes] : c.before) t.files[path] = bytes, t.times[path] = 200;
-        t.times[previous] = 100;
-        if (!c.before.count(previous)) t.times.erase(previous);
+        if (c.before.count(previous)) t.times[previous] = 100;
         settleInstall(t, kLocal);
         EXPECT_EQ(t.files[kLocal], c.installed);
         std::set<std::wstring> left;

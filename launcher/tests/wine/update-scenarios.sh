@@ -327,8 +327,7 @@ scenario_install_cut() {
         VELMOOR_JAVA_FAIL_ON="published jar" wine "$programs/winctl.exe" "$(winpath "$install")\\$launcher_exe" \
             box=Yes box=OK box=OK >"$out" 2>>"$work/wine.log" </dev/null || true
         stop_watch
-        local left
-        left=$(cd "$install" && ls -A | grep -v -x -e Velmoor.lock -e "$launcher_exe" -e jre | paste -sd' ')
+        local left=$(cd "$install" && ls -A | grep -v -x -e Velmoor.lock -e "$launcher_exe" -e jre | paste -sd' ')
         rm "$update_folder/$jar"
         drive java
         local ran=none
@@ -342,15 +341,9 @@ scenario_install_cut() {
 cut_install() {  # an install of a whole jar, a whole jar published; no kept files, no java record
     rm -rf "$install" "$record"
     publish
-    zip_jar "installed jar" "$install/$jar"
+    write_jar "" "$install/$jar" "installed jar"
     touch -d 2020-01-01 "$install/$jar"
     cp -p "$install/$jar" "$work/installed.jar"
-}
-zip_jar() {  # TEXT JAR: a jar of a manifest and one entry holding TEXT
-    python3 -c 'import sys, zipfile
-with zipfile.ZipFile(sys.argv[2], "w") as z:
-    z.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: tarvio.Main\r\n\r\n")
-    z.writestr("data", sys.argv[1])' "$1" "$2"
 }
 # EVENTS CUT: the install folder's changes, but the claim's, into EVENTS; at change CUT (0: none) the
 # launcher is killed there and then. The watch ends with stop_watch.
