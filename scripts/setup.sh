@@ -10,7 +10,7 @@ packages=(
   openjdk-17-jdk-headless:amd64 openjdk-17-jdk-headless:i386
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick xdotool openbox
-  socat attr fuse3 libfuse3-dev
+  socat attr fuse3 libfuse3-dev inotify-tools
   zlib1g-dev libz-mingw-w64-dev libssl-dev
   libjssc-java
   dpkg-dev lintian binutils util-linux unzip

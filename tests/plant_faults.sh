@@ -148,21 +148,43 @@ fault program-files-order $L/core/Launch.cpp \
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
-fault start-unwatched $L/ui/LaunchForm.cpp 's/        watched_ = std::move\(launch\);/        (void)launch;/' "${W}java_fails"
+fault start-unwatched $L/ui/LaunchForm.cpp 's/    watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
 fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
   "${W}java_fails"
 fault jar-path-as-ansi-mangles-it $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(path\)\) return path;/return path;/' \
   "velmoor_core_tests|${W}ansi_paths"
-fault failed-update-kept $L/core/UpdateTrial.cpp 's/!exists\(services, previous\)\) \{/true) {/' \
+fault failed-update-kept $L/core/UpdateTrial.cpp 's/!exists\(services, previous\) \|\| !stamp\) \{/true) {/' \
   "velmoor_core_tests|${W}update_undone"
-fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = refusedTime != remoteTime &&/findings.newer =/' \
+fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = !refusedNow &&/findings.newer =/' \
   "velmoor_core_tests|${W}update_undone"
 fault unreachable-claim-starts-nothing $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (!claim.held())/' \
   "${W}claim_elsewhere"
 fault held-jar-offered $L/core/Update.cpp 's/findings.held = findings.newer && !services.canReplace\(findings.localJar\);/findings.held = false;/' \
   "velmoor_core_tests|${W}newer_no"
 fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTRIBUTE_READONLY\)/attributes \& 0)/' "${W}update_leftover"
+# Installs and rollbacks that a cut leaves whole, the trial after the splash, blame, refusals kept.
+T=$L/core/UpdateTrial.cpp
+fault install-by-two-renames $T 's/if \(keep\) services.linkOrCopy\(localJar, previous\);/if (keep) services.moveReplacing(localJar, previous);/' \
+  "${W}install_cut"
+fault no-settling-at-start $L/ui/LaunchForm.cpp 's/if \(holdsInstall_\) settleInstall\(services_, directory \+ L"\\\\Tarvio.jar"\);//' \
+  "${W}install_cut"
+fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\) == installed\) \{/false) {/' \
+  "velmoor_core_tests|${W}install_cut"
+fault trial-ends-with-splash $L/ui/LaunchForm.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialTimer_\) \{/if (true) {/' \
+  "${W}update_undone"
+fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (false) {/' \
+  "velmoor_core_tests|${W}trial_not_to_blame"
+fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && publish_\) \{/    if (false) {/' \
+  "velmoor_core_tests|${W}jar_damaged"
+fault java-by-long-path $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(javaPath\)\) return javaPath;/return javaPath;/' \
+  "velmoor_core_tests|${W}ansi_paths"
+fault error-lines-in-order-only $L/core/Messages.cpp 's/if \(kept < kErrorLines && namesAnError\(line\)\) shown\[kept\+\+\] = number;//' \
+  velmoor_core_tests
+fault error-output-head-only $L/ui/HiddenStart.cpp 's/for \(DWORD i = 0; i < count; \+\+i\)/for (DWORD i = 0; i < count \&\& length < kKeptBytes; ++i)/' \
+  "${W}java_fails"
+fault folder-blank-dropped $L/ui/Win32Services.cpp "s/directory.ends_with\(L'\\\\\\\\'\) \? directory : directory \+ L'\\\\\\\\'/directory/" \
+  "${W}ansi_paths"
 
 # --- The launcher kit ----------------------------------------------------------------------------
 fault kit-ships-unsigned-launcher dist/MakePackages.cmake \

@@ -131,6 +131,11 @@ class CopyServices final : public velmoor::Services {
         rename(narrow(source).c_str(), narrow(target).c_str());
     }
     void removeFile(const std::wstring& path) noexcept override { unlink(narrow(path).c_str()); }
+    void linkOrCopy(const std::wstring& existing, const std::wstring& target) override {
+        link(narrow(existing).c_str(), narrow(target).c_str());
+    }
+    void writeFileReplacing(const std::wstring&, std::string_view) override {}
+    std::optional<std::uint64_t> fileSize(const std::wstring&) override { return {}; }
 
     std::wstring applicationDirectory() override { return {}; }
     void setCurrentDirectory(const std::wstring&) override {}

@@ -1,5 +1,6 @@
 #include "Launch.h"
 
+#include "AppDirectory.h"
 #include "FileLookup.h"
 #include "Messages.h"
 #include "PlatformError.h"
@@ -30,6 +31,12 @@ std::wstring javaJarArgument(Services& services, std::wstring_view applicationDi
     if (shortForm && services.fitsJavaCommandLine(*shortForm)) return *shortForm;
     if (services.fitsJavaCommandLine(jarName)) return std::wstring(jarName);
     return {};
+}
+
+std::wstring javaProgramPath(Services& services, const std::wstring& javaPath) {
+    if (services.fitsJavaCommandLine(javaPath)) return javaPath;
+    const std::optional<std::wstring> shortForm = services.shortPath(javaPath);
+    return shortForm && services.fitsJavaCommandLine(*shortForm) ? *shortForm : std::wstring();
 }
 
 std::wstring findJarFile(Services& services) {
@@ -64,10 +71,18 @@ Launch loadApplication(Services& services) {
             services.showMessage(jarPathUnreadableMessage(localJar));
             return {};
         }
-        const std::wstring commandLine = applicationCommandLine(javaPath, jarArgument);
-        Launch launch{services.startHidden(javaPath, commandLine), localJar};
-        if (!launch.process) services.showMessage(launchFailedMessage(commandLine));
-        return launch;
+        const std::wstring javaProgram = javaProgramPath(services, javaPath);
+        if (javaProgram.empty()) {
+            services.showMessage(javaPathUnreadableMessage(applicationDirectoryOf(javaPath)));
+            return {};
+        }
+        const std::wstring commandLine = applicationCommandLine(javaProgram, jarArgument);
+        try {
+            return {services.startHidden(javaProgram, commandLine), localJar};
+        } catch (const PlatformError& error) {
+            services.showMessage(launchFailedMessage(javaPath, error.description()));
+            return {};
+        }
     } catch (const PlatformError& error) {
         services.showMessage(unexpectedFailureMessage(error.description(), error.subject()));
         return {};

@@ -26,6 +26,11 @@ std::wstring applicationCommandLine(std::wstring_view javaPath, std::wstring_vie
 std::wstring javaJarArgument(Services& services, std::wstring_view applicationDirectory,
                              std::wstring_view jarName);
 
+// The path java.exe is started by. java finds its own runtime from the path its process was
+// started by, which it reads in the ANSI code page: so the path as found where it fits, else its
+// short (8.3) form. Empty when neither fits.
+std::wstring javaProgramPath(Services& services, const std::wstring& javaPath);
+
 // Makes the application directory current and returns the bare name of the application's
 // jar: "Tarvio.jar" if it is there, else the first jar the listing returns. Tells the user
 // and returns an empty string when there is none.

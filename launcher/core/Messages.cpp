@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include <algorithm>
+
 namespace velmoor {
 
 std::wstring noJarFoundMessage(std::wstring_view applicationDirectory) {
@@ -14,12 +16,6 @@ std::wstring noJavaFoundMessage(const std::array<std::wstring, 3>& candidates) {
         text += i == 0 ? L"\r\n" : L"\r\nor\r\n";
         text += candidates[i];
     }
-    return text;
-}
-
-std::wstring launchFailedMessage(std::wstring_view commandLine) {
-    std::wstring text = L"Error launching application: ";
-    text += commandLine;
     return text;
 }
 
@@ -57,30 +53,66 @@ std::wstring exitCodeText(std::uint32_t exitCode) {
 std::wstring startFailure(std::wstring_view what, std::uint32_t exitCode,
                           std::wstring_view errorOutput) {
     std::wstring text(what);
-    text += L" (exit code " + exitCodeText(exitCode) + L")";
+    text += L" (exit code " + exitCodeText(exitCode);
+    if (const std::wstring_view name = crashName(exitCode); !name.empty()) {
+        text += L", ";
+        text += name;
+    }
+    text += L")";
     const std::wstring lines = javaErrorLines(errorOutput);
     text += lines.empty() ? L"." : L":\r\n" + lines;
     return text;
 }
 
+// java's own reasons ("Error: ...", "Exception in thread", "Caused by: ..."), in any case, and
+// not the log lines of an application that got as far as logging.
+bool namesAnError(std::wstring_view line) {
+    const auto has = [&](std::wstring_view word) {
+        for (std::size_t at = 0; at + word.size() <= line.size(); ++at) {
+            std::size_t i = 0;
+            while (i < word.size() && (line[at + i] | 0x20) == word[i]) ++i;
+            if (i == word.size()) return true;
+        }
+        return false;
+    };
+    return has(L"error") || has(L"exception") || has(L"caused by");
+}
+
 }  // namespace
 
 std::wstring javaErrorLines(std::wstring_view output) {
-    std::wstring lines;
-    std::size_t kept = 0;
-    for (std::size_t start = 0; start < output.size() && kept < kErrorLines;) {
-        std::size_t end = output.find_first_of(L"\r\n", start);
-        if (end == std::wstring_view::npos) end = output.size();
-        std::wstring_view line = output.substr(start, end - start);
-        start = end + 1;
-        if (isBlank(line)) continue;
-        line.remove_prefix(line.find_first_not_of(L" \t"));
-        if (line.starts_with(L"at ")) continue;
-        if (kept++ != 0) lines += L"\r\n";
-        lines += line.substr(0, kErrorLineLength);
-        if (line.size() > kErrorLineLength) lines += L"...";
+    // Calls visit with each line worth showing and its number, in order.
+    const auto eachLine = [&](auto visit) {
+        std::size_t number = 0;
+        for (std::size_t start = 0; start < output.size();) {
+            std::size_t end = output.find_first_of(L"\r\n", start);
+            if (end == std::wstring_view::npos) end = output.size();
+            std::wstring_view line = output.substr(start, end - start);
+            start = end + 1;
+            if (isBlank(line)) continue;
+            line.remove_prefix(line.find_first_not_of(L" \t"));
+            if (!line.starts_with(L"at ")) visit(line, number++);
+        }
+        return number;
+    };
+    std::size_t shown[kErrorLines], kept = 0;
+    const auto isShown = [&](std::size_t number) {
+        return std::find(shown, shown + kept, number) != shown + kept;
+    };
+    const std::size_t lines = eachLine([&](std::wstring_view line, std::size_t number) {
+        if (kept < kErrorLines && namesAnError(line)) shown[kept++] = number;
+    });
+    for (std::size_t number = lines; number-- > 0 && kept < kErrorLines;) {
+        if (!isShown(number)) shown[kept++] = number;
     }
-    return lines;
+    std::wstring text;
+    eachLine([&](std::wstring_view line, std::size_t number) {
+        if (!isShown(number)) return;
+        if (!text.empty()) text += L"\r\n";
+        text += line.substr(0, kErrorLineLength);
+        if (line.size() > kErrorLineLength) text += L"...";
+    });
+    return text;
 }
 
 std::wstring applicationStoppedMessage(std::uint32_t exitCode, std::wstring_view errorOutput) {
@@ -92,6 +124,61 @@ std::wstring updateUndoneMessage(std::uint32_t exitCode, std::wstring_view error
                         errorOutput) +
            L"\r\nThe previous version was put back and started.";
 }
+
+// --- Failed starts and their undoing -------------------------------------------------------------
+
+std::wstring launchFailedMessage(std::wstring_view javaPath, std::wstring_view reason) {
+    std::wstring text = L"Error launching application: ";
+    text += javaPath;
+    text += L"\r\n";
+    text += reason;
+    return text;
+}
+
+std::wstring javaPathUnreadableMessage(std::wstring_view javaFolder) {
+    std::wstring text =
+        L"Error: Java cannot start from its folder, as the folder's path has characters outside "
+        L"the system's code page and no short form:\r\n";
+    text += javaFolder;
+    return text;
+}
+
+std::wstring updateNotUndoneMessage(std::uint32_t exitCode, std::wstring_view errorOutput,
+                                    std::wstring_view reason) {
+    std::wstring text =
+        startFailure(L"The new version of the application could not start", exitCode, errorOutput);
+    text += L"\r\nThe previous version could not be put back now; the next start puts it back:\r\n";
+    text += reason;
+    return text;
+}
+
+std::wstring applicationCannotStartMessage(std::uint32_t exitCode, std::wstring_view errorOutput) {
+    return startFailure(L"The application cannot start", exitCode, errorOutput) +
+           L"\r\nThe previous version failed the same way, so the new version was kept.";
+}
+
+std::wstring_view crashName(std::uint32_t exitCode) {
+    static constexpr struct {
+        std::uint32_t code;
+        std::wstring_view name;
+    } kCrashes[] = {
+        {0xC0000005, L"access violation"},
+        {0xC00000FD, L"stack overflow"},
+        {0xC0000374, L"heap corruption"},
+        {0xC0000409, L"stack buffer overrun"},
+        {0xC000001D, L"illegal instruction"},
+        {0xC0000094, L"integer division by zero"},
+        {0xC0000135, L"a DLL was not found"},
+        {0xC0000142, L"a DLL failed to initialise"},
+        {0xC000013A, L"stopped by Ctrl+C"},
+    };
+    for (const auto& crash : kCrashes) {
+        if (crash.code == exitCode) return crash.name;
+    }
+    return {};
+}
+
+// -------------------------------------------------------------------------------------------------
 
 std::wstring unexpectedFailureMessage(std::wstring_view description, std::wstring_view subject) {
     std::wstring text(subject);

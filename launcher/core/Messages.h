@@ -13,17 +13,39 @@ inline constexpr std::wstring_view kApplicationTitle = L"Ostrel Tarvio Launcher"
 
 std::wstring noJarFoundMessage(std::wstring_view applicationDirectory);
 std::wstring noJavaFoundMessage(const std::array<std::wstring, 3>& candidates);
-std::wstring launchFailedMessage(std::wstring_view commandLine);
 std::wstring jarPathUnreadableMessage(std::wstring_view jarPath);
 
-// The first lines of what java wrote to its standard error, as a box can show them: blank lines
-// and the frames of a stack trace left out, each line cut to a readable length.
+// What java wrote to its standard error, as a box can show five lines of it: the lines that name
+// an error or an exception (and their causes) first, then the last lines, in their own order;
+// blank lines and the frames of a stack trace left out, each line cut to a readable length.
 std::wstring javaErrorLines(std::wstring_view output);
 
 // The application ended with an error while the splash window was open: its exit code and
 // java's own first lines. The same for a new version, whose previous one has been put back.
 std::wstring applicationStoppedMessage(std::uint32_t exitCode, std::wstring_view errorOutput);
 std::wstring updateUndoneMessage(std::uint32_t exitCode, std::wstring_view errorOutput);
+
+// --- Failed starts and their undoing -------------------------------------------------------------
+
+// java.exe could not be started: the runtime's path and the system's reason.
+std::wstring launchFailedMessage(std::wstring_view javaPath, std::wstring_view reason);
+
+// java.exe's path has characters outside the ANSI code page and no short form: java would not
+// find its own runtime from it.
+std::wstring javaPathUnreadableMessage(std::wstring_view javaFolder);
+
+// The new version failed, and the previous one could not be put back now (the jar is held): the
+// next start puts it back.
+std::wstring updateNotUndoneMessage(std::uint32_t exitCode, std::wstring_view errorOutput,
+                                    std::wstring_view reason);
+
+// The previous version, put back, failed the same way: the new version is kept.
+std::wstring applicationCannotStartMessage(std::uint32_t exitCode, std::wstring_view errorOutput);
+
+// What a crash's exit code (an NTSTATUS) means, in words; empty for a code that is no crash.
+std::wstring_view crashName(std::uint32_t exitCode);
+
+// -------------------------------------------------------------------------------------------------
 
 inline constexpr std::wstring_view kUpdateAvailable =
     L"An update is available for this application";

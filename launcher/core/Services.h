@@ -89,6 +89,9 @@ class Services {
     // when it cannot be read for any reason (no drive, no folder, no file, no access).
     virtual std::optional<std::int64_t> lastModified(const std::wstring& path) = 0;
 
+    // A file's length in bytes, or nothing when it cannot be read.
+    virtual std::optional<std::uint64_t> fileSize(const std::wstring& path) = 0;
+
     // The clock, as lastModified counts: whole seconds since 1601-01-01 UTC.
     virtual std::int64_t currentTime() {
         constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
@@ -122,6 +125,15 @@ class Services {
     // Puts source in the place of target in one step, on the same volume.
     virtual void moveReplacing(const std::wstring& source, const std::wstring& target) = 0;
 
+    // Gives an existing file a second name on the same volume (a hard link) or, where the volume
+    // takes none, makes a copy of it there; either way on disk before it returns. Nothing may
+    // be at the target.
+    virtual void linkOrCopy(const std::wstring& existing, const std::wstring& target) = 0;
+
+    // Writes a small file whole: into a file beside it, flushed, then renamed over the path in
+    // one step, so that a cut leaves either the old contents or the new.
+    virtual void writeFileReplacing(const std::wstring& path, std::string_view bytes) = 0;
+
     // Removes a file if it is there; a failure is of no interest to the caller.
     virtual void removeFile(const std::wstring& path) noexcept = 0;
 
@@ -144,8 +156,8 @@ class Services {
     virtual std::optional<std::wstring> shortPath(const std::wstring& path) = 0;
 
     // Starts the program with the command line, its window hidden, without waiting for it. The
-    // process inherits the current directory and no handle but its standard ones. Nothing when
-    // the start failed.
+    // process inherits the current directory and no handle but its standard ones. A start that
+    // fails throws, with the system's reason.
     virtual std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
                                                         const std::wstring& commandLine) = 0;
 };

@@ -107,10 +107,10 @@ UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applica
     const auto remoteTime = services.lastModified(findings.remoteJar);
     if (!remoteTime) return findings;
     // A refusal holds for the publish that earned it only.
-    const std::wstring refused = refusedJarPath(findings.localJar);
-    const auto refusedTime = services.lastModified(refused);
-    if (refusedTime && refusedTime != remoteTime) services.removeFile(refused);
-    findings.newer = refusedTime != remoteTime &&
+    const auto refused = refusedPublish(services, findings.localJar);
+    const bool refusedNow = refused && refused == stampOf(services, findings.remoteJar);
+    if (refused && !refusedNow) services.removeFile(refusedRecordPath(findings.localJar));
+    findings.newer = !refusedNow &&
                      isUpdateOffered(remoteTime, services.lastModified(findings.localJar),
                                      services.currentTime()) &&
                      isCompleteJar(services, findings.remoteJar) &&

@@ -8,7 +8,6 @@
 #include "Messages.h"
 #include "PlatformError.h"
 #include "Update.h"
-#include "UpdateTrial.h"
 
 namespace velmoor {
 
@@ -116,9 +115,11 @@ void UpdateCopyRun::copy(Services& services) {
     advance(1);
     if (verdict != JarVerdict::complete) {
         report_.end = CopyReport::rejected;
+        final_ = verdict == JarVerdict::damaged || verdict == JarVerdict::unrunnable;
     } else if (auto refusal = refusalOf(publisher, readSignatures(digests, pass.kept()),
                                         services.currentTime())) {
         report_ = {CopyReport::refused, std::move(*refusal)};
+        final_ = true;
     } else {
         report_.end = CopyReport::verified;
     }
@@ -136,6 +137,8 @@ JarVerdict UpdateCopyRun::copyChecking(Services& services, JarPass& pass) {
     {
         const std::unique_ptr<ByteSource> published = services.openBytes(remoteJar_);
         size = std::max<std::uint64_t>(published->size(), 1);
+        if (const auto time = services.lastModified(remoteJar_))
+            publish_ = PublishStamp{*time, published->size()};
         CountedSource source(*published, counted);
         const JarVerdict verdict = pass.open(source);
         if (verdict != JarVerdict::complete) return verdict;
@@ -207,6 +210,13 @@ CopyReport UpdateCopyRun::conclude(Services& services) {
         }
     }
     services.removeFile(temporary_);
+    if (final_ && publish_) {
+        try {
+            refusePublish(services, localJar_, *publish_);
+        } catch (const PlatformError&) {
+            // Unrecorded, the same publish is copied and refused again: no worse than before.
+        }
+    }
     return report_;
 }
 

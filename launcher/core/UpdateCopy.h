@@ -11,6 +11,7 @@
 #include "JarCheck.h"
 #include "JarSignature.h"
 #include "Services.h"
+#include "UpdateTrial.h"
 
 namespace velmoor {
 
@@ -91,8 +92,12 @@ class UpdateCopyRun {
     // sees that the copy moves even where the progress does not show it.
     std::atomic<std::uint32_t> steps_{0};
     std::atomic<std::uint32_t> progressTenThousandths_{0};
-    // Written by the worker before it hands over.
+    // Written by the worker before it hands over: the report, the publish copied, and whether
+    // its refusal is final (a damaged or unrunnable jar, or one not from the publisher; not a
+    // copy cut short, which the next start tries again).
     CopyReport report_;
+    std::optional<PublishStamp> publish_;
+    bool final_ = false;
     // The user-interface thread's own.
     std::uint32_t stepsSeen_ = 0;
     std::int64_t lastStepMs_ = 0;

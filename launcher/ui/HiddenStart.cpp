@@ -4,29 +4,49 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string>
 #include <vector>
 
+#include "Win32Error.h"
 #include "WinHandles.h"
 
 namespace velmoor {
 
 namespace {
 
-// java's reasons for not starting are a few lines; what comes after them is read and dropped.
-constexpr std::size_t kKeptBytes = 8192;
+// java's reasons for not starting are a few lines, written first when java itself fails and
+// last when the application logged before it failed: the last bytes are kept, in a ring.
+constexpr std::size_t kKeptBytes = 16384;
 constexpr DWORD kPipeBytes = 65536;
 // The pipe ends with the process, unless a process that it started holds it on: its exit is
 // taken as final once the output has ended, or this long after the exit.
 constexpr ULONGLONG kOutputAfterExitMs = 500;
 
-// What the draining thread has read: the first bytes, written by the thread before it publishes
-// their count, and whether the pipe has ended.
+// What the draining thread has read, under a lock, and whether the pipe has ended.
 struct ErrorOutput {
     explicit ErrorOutput(KernelHandle readEnd) : pipe(std::move(readEnd)) {}
     KernelHandle pipe;
-    char kept[kKeptBytes];
-    std::atomic<std::size_t> length{0};
+    SRWLOCK lock = SRWLOCK_INIT;
+    char ring[kKeptBytes];
+    std::uint64_t length = 0;  // all bytes read; the ring holds the last of them
     std::atomic<bool> ended{false};
+
+    void keep(const char* bytes, DWORD count) {
+        ::AcquireSRWLockExclusive(&lock);
+        for (DWORD i = 0; i < count; ++i) ring[length++ % kKeptBytes] = bytes[i];
+        ::ReleaseSRWLockExclusive(&lock);
+    }
+
+    // Output that lost its start begins at its first whole line: half a line tells nothing.
+    std::string text() {
+        ::AcquireSRWLockExclusive(&lock);
+        const std::size_t at = length > kKeptBytes ? length % kKeptBytes : 0;
+        std::string all(ring + at, (length > kKeptBytes ? kKeptBytes : length) - at);
+        all.append(ring, at);
+        if (at != 0 || length > kKeptBytes) all.erase(0, all.find('\n'));
+        ::ReleaseSRWLockExclusive(&lock);
+        return all;
+    }
 };
 
 DWORD WINAPI drain(void* parameter) {
@@ -36,10 +56,7 @@ DWORD WINAPI drain(void* parameter) {
     char buffer[4096];
     DWORD read = 0;
     while (::ReadFile(output.pipe.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        const std::size_t length = output.length.load(std::memory_order_relaxed);
-        const std::size_t kept = std::min<std::size_t>(read, kKeptBytes - length);
-        std::copy(buffer, buffer + kept, output.kept + length);
-        output.length.store(length + kept, std::memory_order_release);
+        output.keep(buffer, read);
     }
     output.ended.store(true, std::memory_order_release);
     return 0;
@@ -65,10 +82,11 @@ class HiddenProcess final : public StartedProcess {
     // In the ANSI code page, as java writes its messages to a pipe.
     std::wstring errorOutput() override {
         if (!output_) return {};
-        const int bytes = static_cast<int>(output_->length.load(std::memory_order_acquire));
-        std::wstring text(static_cast<std::size_t>(bytes), L'\0');
+        const std::string bytes = output_->text();
+        const int length = static_cast<int>(bytes.size());
+        std::wstring text(bytes.size(), L'\0');
         text.resize(static_cast<std::size_t>(
-            ::MultiByteToWideChar(CP_ACP, 0, output_->kept, bytes, text.data(), bytes)));
+            ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, text.data(), length)));
         return text;
     }
 
@@ -156,11 +174,14 @@ std::unique_ptr<StartedProcess> startHiddenProcess(const std::wstring& program,
     std::wstring writableLine = commandLine;
     if (!::CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr, handles, flags,
                           nullptr, nullptr, &startup.StartupInfo, &process)) {
-        return nullptr;
+        throw lastError(program);
     }
     KernelHandle processHandle(process.hProcess);
     const KernelHandle threadHandle(process.hThread);
-    if (process.dwProcessId == 0) return nullptr;
+    if (process.dwProcessId == 0) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        throw lastError(program);
+    }
     // The child's copy of the writing end is the only one left: the pipe ends with the child.
     writing.reset();
     std::shared_ptr<ErrorOutput> output;

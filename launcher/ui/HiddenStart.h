@@ -13,7 +13,8 @@ namespace velmoor {
 // inherits those three handles and no other: an inherited handle on the install claim would hold
 // the install for as long as the application runs, and an inherited reading end of its own pipe
 // would block its writes once the launcher has gone. Once the launcher has ended, a write to the
-// pipe fails at once, as java's System.err takes it without complaint.
+// pipe fails at once, as java's System.err takes it without complaint. A start that fails throws
+// PlatformError with the system's reason.
 std::unique_ptr<StartedProcess> startHiddenProcess(const std::wstring& program,
                                                    const std::wstring& commandLine);
 

@@ -21,6 +21,13 @@ namespace velmoor {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VelmoorSplash";
+// A new version has proved itself once it has run this long: java reports what keeps it from
+// starting within seconds, and an application that fails its own start up (its configuration,
+// its database) within a minute.
+constexpr ULONGLONG kTrialMs = 60000;
+// The one form whose trial the thread's timer watches: a timer without a window has no other
+// way to it.
+LaunchForm* trialForm = nullptr;
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1Interval = 100;
 // Looks for the update check's answer often enough that a prompt answer starts the
@@ -226,7 +233,7 @@ void LaunchForm::Timer1_Timer() {
     const RECT strip = toPixels(layout_.progressBar);
     ::InvalidateRect(window_, &strip, FALSE);
     if (tick.close) {
-        endWatch();
+        handOverWatch();
         closeWindow();
     }
 }
@@ -274,7 +281,12 @@ void LaunchForm::giveUpWork() {
 
 void LaunchForm::doFirstTickWork() {
     reportingFailures([this] {
+        // Before anything looks at the jar: what a cut-off run left half done is settled.
+        const std::wstring directory = services_.applicationDirectory();
+        if (holdsInstall_) settleInstall(services_, directory + L"\\Tarvio.jar");
         const std::wstring jarName = findJarFile(services_);
+        if (holdsInstall_ && !jarName.empty())
+            settleInstall(services_, directory + L"\\" + jarName);
         if (jarName.empty()) {
             counter_.shortenAfterNoJar();
         } else if (holdsInstall_) {
@@ -454,7 +466,7 @@ void LaunchForm::comeBackOnTop() {
 // hidden first, and what lay under it is drawn again.
 // A watch that the window's end cuts short is not a trial passed: the next start watches again.
 void LaunchForm::closeWindow() {
-    watched_.reset();
+    if (!trialTimer_) watched_.reset();
     if (changesDialog_) changesDialog_->disown();
     RECT covered{};
     ::GetWindowRect(window_, &covered);
@@ -472,9 +484,13 @@ void LaunchForm::loadApplication() {
     Launch launch = velmoor::loadApplication(services_);
     if (!launch.process) {
         skipLaunch();  // the user has been told why: the window closes soon
-    } else if (window_) {
-        watched_ = std::move(launch);
+        return;
     }
+    trial_ = holdsInstall_ && onTrial(services_, launch.localJar);
+    watchedSince_ = ::GetTickCount64();
+    watched_ = std::move(launch);
+    // Started from the changes dialog after the splash has gone: only a trial is watched.
+    if (!window_) handOverWatch();
 }
 
 void LaunchForm::skipLaunch() {
@@ -482,9 +498,9 @@ void LaunchForm::skipLaunch() {
     counter_.shortenAfterLaunchFailure();
 }
 
-// A start that ends with an error while the window is open is reported, with java's reasons; a
-// new version that does so gives way to the previous one, which then starts, watched in turn.
-// A start that ends well is the user's to see.
+// A start that ends with an error while it is watched is reported, with java's reasons; a new
+// version that does so gives way to the previous one, which starts once the user has read why,
+// watched in turn. A start that ends well is the user's to see.
 void LaunchForm::watchStart() {
     const std::optional<std::uint32_t> exitCode = watched_->process->exitCode();
     if (!exitCode) return;
@@ -495,24 +511,94 @@ void LaunchForm::watchStart() {
     const Launch ended = std::move(*watched_);
     watched_.reset();
     stopTimer1();
-    const FailedStart failed = failedStart(services_, ended.localJar, *exitCode,
-                                           ended.process->errorOutput(), holdsInstall_);
-    // The previous version starts while the user reads why, with a window of its own.
-    if (failed.restored) loadApplication();
-    services_.showMessage(failed.message);
+    const std::wstring message = failureMessage(ended, *exitCode);
+    if (!message.empty()) services_.showMessage(message);
     if (watched_) {
         counter_.restart();
-    } else if (!failed.restored) {
+    } else {
         counter_.shortenAfterLaunchFailure();
     }
     comeBackOnTop();
     startTimer1();
 }
 
-// The start has outlived the window, or ended well: a new version on trial has passed.
+// What the user is told of a start that ended with an error; a trial failed puts the previous
+// version back and starts it, with the splash window to watch it.
+std::wstring LaunchForm::failureMessage(const Launch& ended, std::uint32_t exitCode) {
+    const std::wstring output = ended.process->errorOutput();
+    if (const auto undone = std::exchange(undoneExitCode_, std::nullopt); undone && holdsInstall_) {
+        return previousFailedToo(services_, ended.localJar, *undone, exitCode, output);
+    }
+    const FailedStart failed =
+        failedStart(services_, ended.localJar, exitCode, output, holdsInstall_ && trial_);
+    if (!failed.restored) return failed.message;
+    // The box comes first, above every window: the previous version's own window must not
+    // cover it. It starts once the box is answered.
+    services_.showMessage(failed.message);
+    if (!window_) show();
+    loadApplication();
+    if (watched_) undoneExitCode_ = exitCode;
+    return {};
+}
+
+// The start has ended well, or outlived its watch: a new version on trial has passed, and a
+// failed one kept beside the previous version is no longer needed.
 void LaunchForm::endWatch() {
     if (watched_ && holdsInstall_) passedStart(services_, watched_->localJar);
     watched_.reset();
+    undoneExitCode_.reset();
+}
+
+// The splash goes: a new version on trial is watched on without a window; any other start has
+// outlived its watch.
+void LaunchForm::handOverWatch() {
+    if (!watched_ || !trial_ || trialTimer_) {
+        endWatch();
+        return;
+    }
+    trialTimer_ = ::SetTimer(nullptr, 0, kTimer1Interval, onTrialTimer);
+    // Without it the trial ends here, unjudged: the next start watches again.
+    if (!trialTimer_) {
+        watched_.reset();
+        return;
+    }
+    trialForm = this;
+    windowOpened();
+}
+
+void CALLBACK LaunchForm::onTrialTimer(HWND, UINT, UINT_PTR, DWORD) {
+    try {
+        if (trialForm) trialForm->onTrialTick();
+    } catch (...) {
+        // As on the splash window: nothing unwinds through the system's frames.
+    }
+}
+
+void LaunchForm::onTrialTick() {
+    if (!watched_) return endTrial();
+    const std::optional<std::uint32_t> exitCode = watched_->process->exitCode();
+    if (!exitCode) {
+        if (::GetTickCount64() - watchedSince_ >= kTrialMs) endTrial();
+        return;
+    }
+    if (*exitCode == 0) return endTrial();
+    ::KillTimer(nullptr, trialTimer_);
+    const Launch ended = std::move(*watched_);
+    watched_.reset();
+    // The trial counts as a window until the splash is back, or the launcher would end under the
+    // box.
+    const std::wstring message = failureMessage(ended, *exitCode);
+    if (!message.empty()) services_.showMessage(message);
+    trialTimer_ = 0, trialForm = nullptr;
+    windowClosed();
+}
+
+// The trial has passed: the new version has run its time, or ended well.
+void LaunchForm::endTrial() {
+    endWatch();
+    ::KillTimer(nullptr, trialTimer_);
+    trialTimer_ = 0, trialForm = nullptr;
+    windowClosed();
 }
 
 void LaunchForm::startTimer1() {

@@ -74,7 +74,12 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     template <typename Work>
     void reportingFailures(Work work);
     void watchStart();
+    std::wstring failureMessage(const Launch& ended, std::uint32_t exitCode);
     void endWatch();
+    void handOverWatch();
+    static void CALLBACK onTrialTimer(HWND, UINT, UINT_PTR, DWORD);
+    void onTrialTick();
+    void endTrial();
     void comeBackOnTop();
     void closeWindow();
     void startTimer1();
@@ -113,8 +118,17 @@ class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
     // The session is ending: nothing more is copied or started.
     bool sessionEnding_ = false;
     // The application started last, watched for as long as the window is open: java reports a
-    // jar it cannot open or run within a second or two, well inside the window's five.
+    // jar it cannot open or run within a second or two, well inside the window's five. A new
+    // version on trial is watched on, without a window, until kTrialMs from java's start.
     std::optional<Launch> watched_;
+    ULONGLONG watchedSince_ = 0;
+    bool trial_ = false;
+    // The watched start is the previous version, put back after the new one ended with this code.
+    std::optional<std::uint32_t> undoneExitCode_;
+    // The thread's timer that watches a trial once the splash has gone. It counts as an open
+    // window, so that the launcher runs on, but there is none: a launcher started meanwhile finds
+    // nothing to bring to the front, and starts the application at once.
+    UINT_PTR trialTimer_ = 0;
 };
 
 }  // namespace velmoor

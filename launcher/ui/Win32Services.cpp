@@ -55,8 +55,11 @@ std::wstring Win32Services::applicationDirectory() {
     return applicationDirectoryOf(executablePath());
 }
 
+// With its trailing backslash: Windows drops blanks and dots from the end of a path's last name,
+// so "D:\Apps\Tarvio " alone would name another folder, or none.
 void Win32Services::setCurrentDirectory(const std::wstring& directory) {
-    if (!::SetCurrentDirectoryW(directory.c_str())) throw lastError(directory);
+    const std::wstring folder = directory.ends_with(L'\\') ? directory : directory + L'\\';
+    if (!::SetCurrentDirectoryW(folder.c_str())) throw lastError(directory);
 }
 
 void Win32Services::listDirectory(const std::wstring& pattern,
@@ -103,6 +106,59 @@ std::optional<std::int64_t> Win32Services::lastModified(const std::wstring& path
     const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                                 data.ftLastWriteTime.dwLowDateTime;
     return static_cast<std::int64_t>(ticks / 10'000'000);
+}
+
+std::optional<std::uint64_t> Win32Services::fileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    return std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+}
+
+namespace {
+
+// Flushes a file's data to the disk, so that a name given to it later never names data that a
+// power cut lost.
+void flushFile(const std::wstring& path) {
+    const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) throw lastError(path);
+    const KernelHandle file(opened);
+    if (!::FlushFileBuffers(file.get())) throw lastError(path);
+}
+
+void moveWritingThrough(const std::wstring& source, const std::wstring& target) {
+    if (!::MoveFileExW(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw lastError(target);
+    }
+}
+
+}  // namespace
+
+// A hard link costs no copy and no space; FAT volumes and some shares take none.
+void Win32Services::linkOrCopy(const std::wstring& existing, const std::wstring& target) {
+    if (::CreateHardLinkW(target.c_str(), existing.c_str(), nullptr)) return;
+    if (!::CopyFileW(existing.c_str(), target.c_str(), TRUE)) throw lastError(target);
+    flushFile(target);
+}
+
+void Win32Services::writeFileReplacing(const std::wstring& path, std::string_view bytes) {
+    const std::wstring written = path + L".tmp";
+    {
+        const HANDLE created = ::CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created == INVALID_HANDLE_VALUE) throw lastError(written);
+        const KernelHandle file(created);
+        DWORD count = 0;
+        // A short write leaves a record that does not read: as good as none.
+        if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count,
+                         nullptr) ||
+            !::FlushFileBuffers(file.get()))
+            throw lastError(written);
+    }
+    // A hidden file takes no replacement that is not hidden too.
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    moveWritingThrough(written, path);
 }
 
 namespace {
@@ -336,17 +392,8 @@ bool Win32Services::canCreateFile(const std::wstring& path) {
 void Win32Services::moveReplacing(const std::wstring& source, const std::wstring& target) {
     // The copy's data reaches the disk before its name replaces the jar's: after a power loss
     // the jar is the old one or the whole new one, never a name over data that was never written.
-    const HANDLE written = ::CreateFileW(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (written == INVALID_HANDLE_VALUE) throw lastError();
-    {
-        const KernelHandle file(written);
-        if (!::FlushFileBuffers(file.get())) throw lastError();
-    }
-    if (!::MoveFileExW(source.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        throw lastError();
-    }
+    flushFile(source);
+    moveWritingThrough(source, target);
 }
 
 void Win32Services::removeFile(const std::wstring& path) noexcept {

@@ -21,6 +21,9 @@ class Win32Services : public Services {
                                                 const std::wstring& commandLine) override;
     bool askYesNo(const std::wstring& text) override;
     std::optional<std::int64_t> lastModified(const std::wstring& path) override;
+    std::optional<std::uint64_t> fileSize(const std::wstring& path) override;
+    void linkOrCopy(const std::wstring& existing, const std::wstring& target) override;
+    void writeFileReplacing(const std::wstring& path, std::string_view bytes) override;
     std::unique_ptr<ByteSource> openBytes(const std::wstring& path) override;
     ParallelWork parallelWork() override;
     CryptoService& crypto() override;

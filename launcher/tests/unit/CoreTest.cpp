@@ -79,8 +79,10 @@ struct FakeServices : Services {
         std::optional<std::uint32_t> exitCode() override { return 1; }
         std::wstring errorOutput() override { return L"Error: no main manifest attribute"; }
     };
+    std::optional<PlatformError> startFailure;
     std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
                                                 const std::wstring& commandLine) override {
+        if (startFailure) throw *startFailure;
         commandLines.push_back(program + L" | " + commandLine);
         return std::make_unique<Process>();
     }
@@ -125,6 +127,15 @@ struct FakeServices : Services {
             std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
     }
     std::int64_t currentTime() override { return now; }
+    std::optional<std::uint64_t> fileSize(const std::wstring& path) override {
+        return files.count(path) ? std::optional<std::uint64_t>(files[path].size()) : std::nullopt;
+    }
+    void linkOrCopy(const std::wstring& existing, const std::wstring& target) override {
+        files[target] = files.at(existing), times[target] = times.at(existing);
+    }
+    void writeFileReplacing(const std::wstring& path, std::string_view bytes) override {
+        files[path] = bytes, times[path] = now, hidden.erase(path);
+    }
     // A read failure hits the second chunk.
     struct Copy : FileCopy {
         FakeServices& fs;
@@ -164,7 +175,7 @@ struct FakeServices : Services {
     std::wstring moveFailureTarget = L"D:\\Apps\\Tarvio\\Tarvio.jar";
     void removeFile(const std::wstring& path) noexcept override {
         removed.push_back(path);
-        files.erase(path);
+        files.erase(path), hidden.erase(path);
         times.erase(path);
     }
 };
@@ -248,6 +259,35 @@ TEST(LoadApplication, TheJarByAPathJavaCanRead) {
     }
 }
 
+// java finds its runtime from the path it was started by, read in the ANSI code page: its short
+// form where the long one does not fit, else a box naming the folder; a start that fails says why.
+TEST(LoadApplication, JavaByAPathItCanReadAndWhyItDidNotStart) {
+    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1", java = javaCandidates(greek)[0];
+    const struct {
+        std::wstring shortForm;
+        std::optional<PlatformError> failure;
+        std::wstring expected;  // the program started, or the box shown
+    } cases[] = {
+        {L"D:\\TAR~1\\jre\\bin\\java.exe", {}, L"D:\\TAR~1\\jre\\bin\\java.exe"},
+        {L"", {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {L"D:\\TAR~1\\jre\\bin\\java.exe", PlatformError(193, L"Not a valid Win32 application."),
+         launchFailedMessage(java, L"Not a valid Win32 application.")},
+    };
+    for (const auto& c : cases) {
+        FakeServices services;
+        services.appDirectory = greek;
+        services.add(greek + L"\\Tarvio.jar");
+        services.add(java);
+        services.shortPaths[greek + L"\\Tarvio.jar"] = L"D:\\TAR~1\\TARVIO.JAR";
+        if (!c.shortForm.empty()) services.shortPaths[java] = c.shortForm;
+        services.startFailure = c.failure;
+        const bool started = !!loadApplication(services).process;
+        EXPECT_EQ(started ? services.commandLines.at(0).substr(0, c.expected.size())
+                          : services.messages.at(0),
+                  c.expected);
+    }
+}
+
 // What the user reads when the application stops while starting: java's reasons, not its stack.
 TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
     const struct {
@@ -264,8 +304,15 @@ TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
         {0xC0000005,
          L"Exception in thread \"main\" E\n\tat A.main(A.java:1)\n\n\tat B\nCaused by: F\n"
          L"2\n3\n4\n5\n",
-         L"The application stopped while starting (exit code 0xC0000005):\r\nException in thread "
-         L"\"main\" E\r\nCaused by: F\r\n2\r\n3\r\n4"},
+         L"The application stopped while starting (exit code 0xC0000005, access violation):\r\n"
+         L"Exception in thread \"main\" E\r\nCaused by: F\r\n3\r\n4\r\n5"},
+        // A log before java's own reasons: the reasons, then the last lines.
+        {0xC00000FD,
+         L"INFO 1\nINFO 2\nINFO 3\nINFO 4\nError: Could not find or load main class X\n"
+         L"Caused by: java.lang.ClassNotFoundException: X\nINFO 5\n",
+         L"The application stopped while starting (exit code 0xC00000FD, stack overflow):\r\n"
+         L"INFO 3\r\nINFO 4\r\nError: Could not find or load main class X\r\nCaused by: java.lang."
+         L"ClassNotFoundException: X\r\nINFO 5"},
         {2, std::wstring(301, L'x'),
          L"The application stopped while starting (exit code 2):\r\n" + std::wstring(300, L'x') +
              L"..."},
@@ -437,13 +484,14 @@ TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTim
         const char* why;
         void (*arrange)(Copying&);
         CopyReport expected;
+        bool refused = false;  // recorded, so that the same publish is not copied again
     } cases[] = {
         {"complete", [](Copying&) {}, {CopyReport::verified, {}}},
         {"incomplete", [](Copying& t) { t.files[kRemote].resize(t.published.size() / 2); },
          rejected},
-        {"damaged", [](Copying& t) { t.files[kRemote][2 << 20] ^= 1; }, rejected},
+        {"damaged", [](Copying& t) { t.files[kRemote][2 << 20] ^= 1; }, rejected, true},
         {"unrunnable", [](Copying& t) { t.files[kRemote] = publishedJar("Created-By: 17\r\n"); },
-         rejected},
+         rejected, true},
         {"unreadable", [](Copying& t) { t.unreadableJars = true; }, rejected},
         {"read fails",
          [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
@@ -467,49 +515,143 @@ TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTim
         // The replaced jar stays, hidden, until the new one has started.
         EXPECT_EQ(t.files.count(previousJarPath(kLocal)), replaced);
         EXPECT_EQ(t.hidden.count(previousJarPath(kLocal)), replaced);
+        EXPECT_EQ(refusedPublish(t, kLocal) == stampOf(t, kRemote), c.refused);
     }
     EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
 }
 
-// A new version that fails to start gives way to the one it replaced, and its publish is not
-// offered again; a later one is. Other failed starts are only reported.
-TEST(UpdateTrial, ANewVersionThatDoesNotStartIsUndoneOnce) {
-    Copying t;
-    UpdateCopyRun run(kRemote, kLocal);
-    run.run(t);
-    run.poll(0);
-    run.conclude(t);
-    const std::wstring previous = previousJarPath(kLocal), refused = refusedJarPath(kLocal);
-    EXPECT_EQ(failedStart(t, kLocal, 1, L"Error: x", false).message,
-              applicationStoppedMessage(1, L"Error: x"));
-    const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
-    EXPECT_TRUE(undone.restored);
-    EXPECT_EQ(undone.message, updateUndoneMessage(1, L"Error: x"));
-    EXPECT_EQ(t.files[kLocal], "old");
-    EXPECT_EQ(t.files[refused], t.published);
-    EXPECT_EQ(t.hidden, std::set{refused});
-    EXPECT_FALSE(t.files.count(previous));
-    // The refusal lasts as long as its publish does.
-    for (int start = 0; start < 2; ++start)
+// A new version that fails its trial gives way to the one it replaced, and its publish is
+// refused by a record; a later publish is offered. The previous version failing the same way
+// puts the new one back with nothing refused; failing otherwise, or passing, the refusal stands.
+TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) {
+    const std::wstring previous = previousJarPath(kLocal), failed = failedJarPath(kLocal);
+    const auto installed = [](Copying& t) {
+        t.files[kLocal] = publishedJar("Main-Class: old\r\n"), t.times[kLocal] = 100;
+        UpdateCopyRun run(kRemote, kLocal);
+        run.run(t), run.poll(0), run.conclude(t);
+        return t.files[kLocal];
+    };
+    const struct {
+        const char* why;
+        std::optional<std::uint32_t> previousExit;  // nothing: the previous version passes
+        bool newKept;
+        std::optional<PlatformError> moveFailure = {};
+    } cases[] = {
+        {"previous passes", {}, false},
+        {"previous fails the same way", 1, true},
+        {"previous fails otherwise", 0xC0000005, false},
+        {"jar held", {}, true, PlatformError(32, L"in use", kLocal)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Copying t;
+        const std::string old = t.files[kLocal] = publishedJar("Main-Class: old\r\n");
+        installed(t);
+        EXPECT_EQ(t.files[kLocal], t.published);
+        EXPECT_TRUE(onTrial(t, kLocal));
+        t.moveFailure = c.moveFailure;
+        const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
+        EXPECT_EQ(undone.restored, !c.moveFailure);
         EXPECT_FALSE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
-    EXPECT_FALSE(failedStart(t, kLocal, 1, L"", true).restored);
+        if (c.moveFailure) {
+            EXPECT_EQ(undone.message, updateNotUndoneMessage(1, L"Error: x", L"in use"));
+            // The next start finishes the rollback.
+            settleInstall(t, kLocal);
+        } else {
+            EXPECT_EQ(undone.message, updateUndoneMessage(1, L"Error: x"));
+            EXPECT_EQ(t.files[kLocal], old);
+            if (c.previousExit) {
+                EXPECT_EQ(previousFailedToo(t, kLocal, 1, *c.previousExit, L"E"),
+                          *c.previousExit == 1 ? applicationCannotStartMessage(1, L"E")
+                                               : applicationStoppedMessage(*c.previousExit, L"E"));
+            } else {
+                passedStart(t, kLocal);
+            }
+        }
+        const bool newBack = c.previousExit == 1u;
+        EXPECT_EQ(t.files[kLocal], newBack ? t.published : old);
+        EXPECT_FALSE(t.times.count(previous) || t.times.count(failed));
+        EXPECT_EQ(!!refusedPublish(t, kLocal), !newBack);
+        EXPECT_EQ(t.hidden.count(refusedRecordPath(kLocal)), !newBack);
+    }
+    // A later publish is offered, and its refusal's record goes; a start that is no trial is only
+    // reported.
+    Copying t;
+    installed(t);
+    failedStart(t, kLocal, 1, L"", true);
+    EXPECT_EQ(failedStart(t, kLocal, 1, L"", true).message, applicationStoppedMessage(1, L""));
     t.times[kRemote] = 300;
     EXPECT_TRUE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
-    EXPECT_FALSE(t.files.count(refused));
-    // Passed: the replaced jar goes. Undone where the previous jar cannot come back: the new
-    // version stays, and the box says why.
-    for (const bool passes : {true, false}) {
-        Copying again;
-        UpdateCopyRun copy(kRemote, kLocal);
-        copy.run(again), copy.poll(0), copy.conclude(again);
-        if (passes) {
-            passedStart(again, kLocal);
-        } else {
-            again.moveFailure = PlatformError(5, L"Access is denied.", previous);
-            EXPECT_FALSE(failedStart(again, kLocal, 1, L"", true).restored);
+    EXPECT_FALSE(t.files.count(refusedRecordPath(kLocal)));
+    // An update over a version still on trial keeps the version that had proved itself.
+    Copying twice;
+    installed(twice);
+    twice.files[kRemote] = publishedJar("Main-Class: later\r\n"), twice.times[kRemote] = 300;
+    UpdateCopyRun again(kRemote, kLocal);
+    again.run(twice), again.poll(0), again.conclude(twice);
+    EXPECT_EQ(twice.files[kLocal], twice.files[kRemote]);
+    EXPECT_EQ(twice.files[previousJarPath(kLocal)], publishedJar("Main-Class: old\r\n"));
+}
+
+// Each state that a cut during an install or a rollback can leave, old launchers' included,
+// settles at the next start on a whole jar under the jar's name, the one the run was going to.
+TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
+    const std::string oldJar = publishedJar("Main-Class: old\r\n"), newJar = publishedJar();
+    // The names the install guide gives, and older launchers left.
+    const std::wstring previous = kLocal + L".previous", failed = kLocal + L".failed";
+    const std::wstring record = kLocal + L".refused", copy = kLocal + L".update.tmp";
+    const std::string newRecord = "publish 200 " + std::to_string(newJar.size()) + "\r\n";
+    const struct {
+        const char* why;
+        std::map<std::wstring, std::string> before;
+        std::string installed;
+        std::set<std::wstring> left;
+    } cases[] = {
+        {"install cut between renames", {{previous, oldJar}, {copy, newJar}}, newJar, {previous}},
+        {"install cut, copy partial",
+         {{previous, oldJar}, {copy, newJar.substr(0, 100)}},
+         oldJar,
+         {copy}},
+        {"rollback cut between renames", {{previous, oldJar}, {record, newJar}}, oldJar, {record}},
+        {"failed version alone", {{failed, newJar}}, newJar, {}},
+        {"on trial", {{kLocal, newJar}, {previous, oldJar}}, newJar, {previous}},
+        {"rollback recorded",
+         {{kLocal, newJar}, {previous, oldJar}, {record, newRecord}},
+         oldJar,
+         {record}},
+        {"rollback recorded, failed kept",
+         {{kLocal, newJar}, {previous, oldJar}, {record, newRecord}, {failed, newJar}},
+         oldJar,
+         {record}},
+        {"previous verdict cut",
+         {{kLocal, oldJar}, {failed, newJar}, {record, newRecord}},
+         oldJar,
+         {record}},
+        {"refused jar kept whole", {{kLocal, oldJar}, {record, newJar}}, oldJar, {record}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        FakeServices t;
+        for (const auto& [path, bytes] : c.before) t.files[path] = bytes, t.times[path] = 200;
+        if (c.before.count(previous)) t.times[previous] = 100;
+        settleInstall(t, kLocal);
+        EXPECT_EQ(t.files[kLocal], c.installed);
+        std::set<std::wstring> left;
+        for (const auto& [path, time] : t.times) {
+            if (path != kLocal) left.insert(path);
         }
-        EXPECT_EQ(again.files[kLocal], again.published);
-        EXPECT_EQ(again.files.count(previous), !passes);
+        EXPECT_EQ(left, c.left);
+        if (c.left.count(record)) {
+            EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{200, newJar.size()}));
+        }
+    }
+    // Every digit reads back; a record that does not read is none.
+    FakeServices t;
+    refusePublish(t, kLocal, {13'390'000'000'099, 9'876'543'210});
+    EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{13'390'000'000'099, 9'876'543'210}));
+    for (const char* bad : {"publish 1x2\r\n", "publish  2\r\n", "publish 1 \r\n", "1 2\r\n"}) {
+        t.files[record] = bad;
+        EXPECT_FALSE(refusedPublish(t, kLocal)) << bad;
     }
 }
 

@@ -40,7 +40,7 @@ set_dpi() {
 # short name is none): the box names the folder. No runtime anywhere: the box lists the three
 # places, and the splash closes ten ticks after OK. Then the first place under Program Files is
 # on a drive whose server has gone: the box names the file. Then it holds no program: the launch
-# fails on it, not on the next place.
+# fails on it, not on the next place, and the box gives its path and the system's reason.
 scenario_java_lookup() {
     managed_name
     make_install
@@ -74,12 +74,13 @@ scenario_java_lookup() {
     rm "$program_files/Ostrel RFID"
     put_java "$program_files/Ostrel RFID/Tarvio/jre/bin" "not a program"
     drive box=OK
-    expect "box: Error launching application: \"$program2\" -jar \"$(winpath "$install")/Tarvio.jar\""
+    grep -q "^box: Error launching application: ${program2//\\/\\\\}\\\\r\\\\n." "$out" ||
+        fail "the box does not give the runtime's path and the system's reason"
     expect_java 0
 }
 
-# java ends with an error while the splash is open: a box says so with java's own first line, and
-# the splash goes a second after it. A java that runs on inherits nothing of the launcher's: the
+# java ends with an error while the splash is open, after 4 MB of log lines: a box says so with
+# java's own line, the last of them, and the splash goes a second after it. A java that runs on inherits nothing of the launcher's: the
 # next start, as soon as this launcher has gone, claims the install and looks for the update
 # (which waits for the application to close); and the megabyte it writes to each of its standard
 # output and error after the launcher has gone costs it nothing.
@@ -90,6 +91,11 @@ scenario_java_fails() {
         VELMOOR_JAVA_CHILD_MS=8000 drive splash box=No java box=OK closed
     expect "box: The application stopped while starting (exit code 1):\\r\\nError: Could not find or load main class Tarvio in D:\\Café"
     expect_ms box-ms 0 3000
+    # java's reasons after 4 MB of its log lines.
+    VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not find or load main class Tarvio' \
+        VELMOOR_JAVA_LOG=$((4 << 20)) drive splash box=No java box=OK closed
+    local info='INFO Starting the application'"'"'s services\r\n'
+    expect "box: The application stopped while starting (exit code 1):\\r\\n$info$info$info${info}Error: Could not find or load main class Tarvio"
     expect_ms closed-ms 900 1900
     VELMOOR_JAVA_UNTIL=$(winpath "$work/release") VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
     drive box=OK
@@ -99,25 +105,26 @@ scenario_java_fails() {
     local spewed
     spewed=$(sed -n 's/^spewed-ms: //p' "$record")
     ((spewed <= 2000)) || fail "java took $spewed ms to write its output"
-    expect_java 2
+    expect_java 3
 }
 
 # java reads its command line in the ANSI code page (1252 here): from a folder whose name has
 # letters outside it, java gets a form of the jar's path it can open (Wine keeps short names for
 # every file), and never a look-alike that names another folder's jar (Tarvio-Omega for
-# Tarvio-Ωmega).
+# Tarvio-Ωmega). java.exe beside the jar is started by a path that it reads back too, since it
+# finds its runtime from it. A folder name that ends in a blank works like any other.
 scenario_ansi_paths() {
     rm -f "$WINEPREFIX/dosdevices/i:"
     mkdir -p "$work/Tarvio-Omega" && echo "decoy jar" >"$work/Tarvio-Omega/Tarvio.jar"
     local folder
-    for folder in Ταρβιο Тарвио 塔维奥 Tarvio-Ωmega; do
+    for folder in Ταρβιο Тарвио 塔维奥 Tarvio-Ωmega 'Tarvio '; do
         install="$work/$folder"
         make_install
         drive splash java closed
         [ "$(sed -n 's/^jar-head: //p' "$record" | tail -1)" = "installed jar." ] ||
             fail "java opened no jar or another from $folder: $(grep '^jar-' "$record" | tail -2)"
     done
-    expect_java 4
+    expect_java 5
 }
 
 # A launcher on another computer holds the install (its lock file names that computer, and a

@@ -128,12 +128,12 @@ publish() {  # [SIZE|KIND]: an install with a jar from 2020, the published one f
     touch -d 2024-01-01 "$work/published.jar"
     cp -p "$work/published.jar" "$update_folder/$jar"
 }
-write_jar() {  # [SIZE]: a real jar that java could start, of a manifest and one more entry
-    if [ -n "${1:-}" ]; then head -c "$1" /dev/urandom; else echo "published jar $RANDOM"; fi >"$work/published"
+write_jar() {  # [SIZE [JAR TEXT]]: a real jar that java could start, of a manifest and one more entry
+    if [ -n "${3:-}" ]; then echo "$3"; elif [ -n "${1:-}" ]; then head -c "$1" /dev/urandom; else echo "published jar $RANDOM"; fi >"$work/published"
     python3 -c 'import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w") as z:
     z.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: tarvio.Main\r\n\r\n")
-    z.write(sys.argv[2], "data")' "$work/published.jar" "$work/published"
+    z.write(sys.argv[2], "data")' "${2:-$work/published.jar}" "$work/published"
 }
 
 # OPTION...: the update folder served from here on by the slow drive, shaped by the options.

@@ -75,23 +75,29 @@ scenario_newer_no() {
     expect_installed old
 }
 
-# The new version fails to start: the one it replaced is put back and started, and the box gives
-# java's reason. The same publish is not offered again; a later one is.
+# The new version fails to start: the box gives java's reason, and once it is answered the version
+# it replaced, put back, starts. The same publish is not offered again, and only a small record of
+# it is kept. A later one is; it fails 6 s after its start, once the splash has gone, and is undone
+# all the same.
 scenario_update_undone() {
     publish
     export VELMOOR_JAVA_FAIL_ON="published jar"
+    local undone="box: The new version of the application could not start (exit code 1):\r\nno main manifest attribute, in $(winpath "$install")/Tarvio.jar\r\nThe previous version was put back and started."
     drive box=Yes box=OK java box=OK java
-    expect "box: Application Updated !" "box: The new version of the application could not start (exit code 1):\\r\\nno main manifest attribute, in $(winpath "$install")/Tarvio.jar\\r\\nThe previous version was put back and started."
+    expect "box: Application Updated !" "$undone"
     expect_java 2
     expect_installed old
-    cmp -s "$install/Tarvio.jar.refused" "$work/published.jar" || fail "the refused version is not kept"
-    [ ! -e "$install/Tarvio.jar.previous" ] || fail "the previous version is kept twice"
+    [ "$(ls -A "$install" | paste -sd' ')" = "Tarvio.jar Tarvio.jar.refused Velmoor.exe jre" ] ||
+        fail "other files than a record are kept: $(ls -A "$install")"
+    (($(stat -c %s "$install/Tarvio.jar.refused") < 64)) || fail "the refused version is kept whole"
     drive java
+    ! grep -q '^box' "$out" || fail "the refused publish was offered again"
     touch -d 2025-01-01 "$update_folder/$jar"
-    drive box=No java
-    expect "$prompt"
-    expect_java 4
-    [ ! -e "$install/Tarvio.jar.refused" ] || fail "the refusal outlived its publish"
+    VELMOOR_JAVA_FAIL_MS=6000 drive splash box=Yes box=OK java closed box=OK java
+    expect "$undone"
+    expect_ms box-ms 0 4000  # from the splash's end, java failing 6 s after its start
+    expect_java 5
+    expect_installed old
 }
 
 # What an earlier update left where the copy goes: a read-only file is removed and the update
@@ -190,6 +196,8 @@ scenario_jar_damaged() {
     slow_drive "--flip=Tarvio.jar:$flip_at"
     drive box=Yes box=OK java
     expect_refused 1
+    drive java  # a refused publish is not copied again
+    ! grep -q '^box' "$out" || fail "the refused publish was offered again"
 }
 scenario_jar_zip64() { installed_after_yes zip64; }
 installed_after_yes() {  # KIND [SLOW DRIVE OPTION...]: make-jar.py's jar offered and installed
@@ -290,3 +298,81 @@ above() {  # NAME TITLE: the window of that title lies above the splash, by thei
     awk -v title="\"$2" '/^     0x/ { top++ } index($0, "\"Form1\":") { splash = top } index($0, title) { shown = top }
         END { exit !(shown && splash && shown < splash) }' "$work/$1-tree.txt" || fail "the splash covers the $1"
 }
+
+# Both versions fail alike (java itself cannot start): the update is not to blame. The new version
+# is put back, nothing is refused, and one box says that the application cannot start.
+scenario_trial_not_to_blame() {
+    publish
+    VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not create the Java Virtual Machine.' \
+        drive box=Yes box=OK java box=OK java box=OK
+    expect "box: The application cannot start (exit code 1):\\r\\nError: Could not create the Java Virtual Machine.\\r\\nThe previous version failed the same way, so the new version was kept."
+    expect_installed new
+    [ ! -e "$install/$jar.refused" ] || fail "the update was refused"
+}
+
+# An install and a rollback cut off at each change they make to the install folder, the changes
+# taken from a clean run's inotify events: the next start runs a whole jar, old or new, every time.
+scenario_install_cut() {
+    launcher_exe=VelmoorCut.exe
+    local events="$work/events.txt" total k
+    on_exit 'stop_watch'
+    cut_install
+    watch_install "$events" 0
+    VELMOOR_JAVA_FAIL_ON="published jar" drive box=Yes box=OK java box=OK java
+    expect_installed old
+    stop_watch
+    total=$(wc -l <"$events")
+    ((total > 5)) || fail "the clean run showed only $total changes"
+    for ((k = 1; k <= total; k++)); do
+        cut_install
+        watch_install "$work/cut-$k.txt" "$k"
+        VELMOOR_JAVA_FAIL_ON="published jar" wine "$programs/winctl.exe" "$(winpath "$install")\\$launcher_exe" \
+            box=Yes box=OK box=OK >"$out" 2>>"$work/wine.log" </dev/null || true
+        stop_watch
+        local left=$(cd "$install" && ls -A | grep -v -x -e Velmoor.lock -e "$launcher_exe" -e jre | paste -sd' ')
+        rm "$update_folder/$jar"
+        drive java
+        local ran=none
+        cmp -s "$install/$jar" "$work/installed.jar" && ran=old
+        cmp -s "$install/$jar" "$work/published.jar" && ran=new
+        echo "cut after $(sed -n "${k}p" "$events") (left: $left): the next start ran the $ran jar"
+        [ "$ran" != none ] && [ "$(sed -n 's/^jar-head: //p' "$record" | tail -1 | cut -c1-2)" = PK ] ||
+            fail "cut after change $k ($(sed -n "${k}p" "$events")): the next start ran no whole jar"
+    done
+}
+cut_install() {  # an install of a whole jar, a whole jar published; no kept files, no java record
+    rm -rf "$install" "$record"
+    publish
+    write_jar "" "$install/$jar" "installed jar"
+    touch -d 2020-01-01 "$install/$jar"
+    cp -p "$install/$jar" "$work/installed.jar"
+}
+# EVENTS CUT: the install folder's changes, but the claim's, into EVENTS; at change CUT (0: none) the
+# launcher is killed there and then. The watch ends with stop_watch.
+watch_install() {
+    rm -f "$work/inotify.err" "$work/events.fifo" && mkfifo "$work/events.fifo"
+    inotifywait -m -e create,delete,moved_from,moved_to,close_write,attrib --format '%e %f' "$install" \
+        >"$work/events.fifo" 2>"$work/inotify.err" &
+    watcher=$!
+    {
+        n=0 pid=
+        while read -r event; do
+            # The claim comes first, before any window: the launcher's process is looked up then.
+            [[ $event == *Velmoor.lock* ]] && { [ -n "$pid" ] || pid=$(launcher_pid); continue; }
+            echo "$event" >>"$1"
+            ((++n == $2)) && [ -n "$pid" ] && kill -KILL "$pid"
+        done
+    } <"$work/events.fifo" &
+    reader=$!
+    timeout 10 sh -c "until grep -q 'Watches established' '$work/inotify.err' 2>/dev/null; do sleep 0.05; done" ||
+        fail "inotifywait did not start"
+}
+launcher_pid() {  # the Unix process that Wine shows by the launcher's Windows path, not the driver's
+    local want="$(winpath "$install")\\$launcher_exe" proc command
+    for proc in /proc/[0-9]*; do
+        command=$({ tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null) || continue  # gone meanwhile
+        [[ $command == *"$want"* && $command != *winctl* ]] && { echo "${proc#/proc/}"; return; }
+    done
+    true
+}
+stop_watch() { kill "$watcher" 2>/dev/null; wait "$reader" 2>/dev/null || true; }

@@ -6,9 +6,14 @@
 // VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
 //   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once)
 //   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit, in the ANSI code
-//                                 page, as java writes to a pipe
+//                                 page, as java writes to a pipe, after VELMOOR_JAVA_LOG bytes of
+//                                 log lines (default none)
 //   VELMOOR_JAVA_CHILD_MS=MS      before that exit, start a child that holds standard error MS ms
-//   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does
+//   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does,
+//                                 after VELMOOR_JAVA_FAIL_MS ms (default 100)
+// Like the real one it finds its runtime from the path it was started by, read the ANSI way:
+// where that path holds a '?' (a letter outside the code page), it fails as java without its
+// runtime does.
 //   VELMOOR_JAVA_RUN_MS=MS        run until the process that started it has ended and MS ms
 //                                 more, holding the jar, and also the file VELMOOR_JAVA_HOLD
 //                                 names as a launcher holds its claim; then write
@@ -145,10 +150,18 @@ int main(int argc, char** argv) {
 
     std::wstring exit = variable(L"VELMOOR_JAVA_EXIT");
     std::string error = bytesOf(variable(L"VELMOOR_JAVA_STDERR"), CP_ACP);
-    if (head.empty()) {
+    // Its path as started, read the ANSI way: Wine reports the module's long path whatever the
+    // start named, where Windows keeps the short one it was started by.
+    const std::wstring failMs = variable(L"VELMOOR_JAVA_FAIL_MS");
+    if (std::string(argv[0]).find('?') != std::string::npos) {
+        exit = L"1", error =
+                         "Error: could not find java.dll\r\nError: Could not find Java SE "
+                         "Runtime Environment.";
+    } else if (head.empty()) {
         exit = L"1", error = "Error: Unable to access jarfile " + jar;
     } else if (failOn) {
-        exit = L"1:100", error = "no main manifest attribute, in " + jar;
+        exit = L"1:" + (failMs.empty() ? L"100" : failMs);
+        error = "no main manifest attribute, in " + jar;
     }
     const int runMs = _wtoi(variable(L"VELMOOR_JAVA_RUN_MS").c_str());
     const std::wstring until = variable(L"VELMOOR_JAVA_UNTIL");
@@ -184,6 +197,11 @@ int main(int argc, char** argv) {
     if (const int holdMs = _wtoi(variable(L"VELMOOR_JAVA_CHILD_MS").c_str())) startChild(holdMs);
     const auto colon = exit.find(L':');
     if (colon != std::wstring::npos) ::Sleep(_wtoi(exit.c_str() + colon + 1));
+    // In one write, as a buffered logger would: line by line, Wine takes seconds for megabytes.
+    std::string log;
+    while (log.size() < static_cast<std::size_t>(_wtoi(variable(L"VELMOOR_JAVA_LOG").c_str())))
+        log += "INFO Starting the application's services\r\n";
+    if (!log.empty()) write(STD_ERROR_HANDLE, log);
     if (!error.empty()) write(STD_ERROR_HANDLE, error + "\r\n");
     return _wtoi(exit.c_str());
 }

@@ -78,9 +78,13 @@ bool launcherBox() {
     return false;
 }
 
+// A launcher that has ended shows nothing more: no need to wait out the step's time.
 HWND waitForWindow(const std::wstring& windowClass, const std::wstring& title) {
     HWND found = nullptr;
-    waitFor([&] { return (found = find(nullptr, windowClass, title)) != nullptr; });
+    waitFor([&] {
+        return (found = find(nullptr, windowClass, title)) != nullptr ||
+               ::WaitForSingleObject(launcher, 0) == WAIT_OBJECT_0;
+    });
     return found;
 }
 
