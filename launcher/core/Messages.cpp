@@ -162,14 +162,10 @@ std::wstring_view crashName(std::uint32_t exitCode) {
         std::uint32_t code;
         std::wstring_view name;
     } kCrashes[] = {
-        {0xC0000005, L"access violation"},
-        {0xC00000FD, L"stack overflow"},
-        {0xC0000374, L"heap corruption"},
-        {0xC0000409, L"stack buffer overrun"},
-        {0xC000001D, L"illegal instruction"},
-        {0xC0000094, L"integer division by zero"},
-        {0xC0000135, L"a DLL was not found"},
-        {0xC0000142, L"a DLL failed to initialise"},
+        {0xC0000005, L"access violation"},    {0xC00000FD, L"stack overflow"},
+        {0xC0000374, L"heap corruption"},     {0xC0000409, L"stack buffer overrun"},
+        {0xC000001D, L"illegal instruction"}, {0xC0000094, L"integer division by zero"},
+        {0xC0000135, L"a DLL was not found"}, {0xC0000142, L"a DLL failed to initialise"},
         {0xC000013A, L"stopped by Ctrl+C"},
     };
     for (const auto& crash : kCrashes) {

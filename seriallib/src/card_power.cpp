@@ -51,7 +51,6 @@ int lookUpCardSlot(int cardSlot) {
     return fd < 0 ? slot_lookup::kNoSocket : fd;
 }
 
-
 int lookup_dev(const char* name) {
     char text[kDevicesTextSize];
     const ssize_t length = readProcFile("/proc/devices", text, sizeof text);

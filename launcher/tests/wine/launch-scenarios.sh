@@ -29,6 +29,12 @@ scenario_launch() {
     read -r width height width144 height144 < <(convert "$work/96.png" "$work/144.png" -format '%w %h ' info:; echo)
     (( (width * 3 - width144 * 2) ** 2 <= 16 && (height * 3 - height144 * 2) ** 2 <= 16 )) ||
         fail "the splash is ${width}x$height at 96 dpi and ${width144}x$height144 at 144"
+    # The logo, kept deflated in the exe, is drawn at both sizes: its red ring and letter cover a
+    # tenth of the splash, the red caption alone under a hundredth.
+    for dpi in 96 144; do
+        [ "$(convert "$work/$dpi.png" -fx 'r > 0.55 && g < 0.15 && b < 0.15' -format '%[fx:mean > 0.05]' info:)" = 1 ] ||
+            fail "the splash at $dpi dpi shows no logo"
+    done
 }
 set_dpi() {
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >>"$work/wine.log" 2>&1

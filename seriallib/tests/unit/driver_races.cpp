@@ -21,8 +21,8 @@
 
 #include "open_close.h"
 #include "port_table.h"
-#include "result_codes.h"
 #include "pty.h"
+#include "result_codes.h"
 #include "timeouts.h"
 #include "transfer.h"
 

@@ -14,8 +14,8 @@
 #include "line_config.h"
 #include "open_close.h"
 #include "port_table.h"
-#include "result_codes.h"
 #include "proc_devices.h"
+#include "result_codes.h"
 
 namespace pellusk {
 namespace {
