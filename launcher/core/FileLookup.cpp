@@ -1,14 +1,11 @@
 #include "FileLookup.h"
 
 #include "AppDirectory.h"
+#include "TextEncoding.h"
 
 namespace velmoor {
 
 namespace {
-
-wchar_t foldAscii(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-}
 
 std::wstring_view lastComponent(std::wstring_view path) {
     const auto slash = path.find_last_of(L"\\/");
@@ -22,11 +19,7 @@ bool isOrdinaryFile(const DirEntry& entry) {
 }
 
 bool sameFileName(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-    }
-    return true;
+    return sameIgnoringAsciiCase(a, b);
 }
 
 bool hasJarExtension(std::wstring_view name) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "TextEncoding.h"
+
 namespace velmoor {
 
 std::wstring noJarFoundMessage(std::wstring_view applicationDirectory) {
@@ -69,9 +71,7 @@ std::wstring startFailure(std::wstring_view what, std::uint32_t exitCode,
 bool namesAnError(std::wstring_view line) {
     const auto has = [&](std::wstring_view word) {
         for (std::size_t at = 0; at + word.size() <= line.size(); ++at) {
-            std::size_t i = 0;
-            while (i < word.size() && (line[at + i] | 0x20) == word[i]) ++i;
-            if (i == word.size()) return true;
+            if (sameIgnoringAsciiCase(line.substr(at, word.size()), word)) return true;
         }
         return false;
     };

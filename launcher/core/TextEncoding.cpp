@@ -1,5 +1,7 @@
 #include "TextEncoding.h"
 
+#include <algorithm>
+
 namespace velmoor {
 
 namespace {
@@ -95,6 +97,15 @@ std::wstring fromUtf8(std::string_view bytes) {
         i += length;
     }
     return text;
+}
+
+bool sameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
+    const auto fold = [](wchar_t c) {
+        return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
 }
 
 }  // namespace velmoor

@@ -27,6 +27,10 @@ std::size_t wholeCharactersEnd(std::string_view bytes);
 // takes them.
 bool isStrictUtf8(std::string_view bytes);
 
+// Whether two texts are the same but for the case of ASCII letters (file names as Windows
+// compares them for our purposes; java's error words).
+bool sameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
+
 // UTF-8 text (a jar entry's name) as wide characters; what is not well-formed shows as U+FFFD.
 std::wstring fromUtf8(std::string_view bytes);
 
