@@ -9,6 +9,7 @@
 #include "UpdateWorker.h"
 #include "VersionInfo.h"
 #include "Win32Error.h"
+#include "core/FileLookup.h"
 #include "core/Launch.h"
 #include "core/Messages.h"
 #include "core/PlatformError.h"
@@ -285,7 +286,8 @@ void LaunchForm::doFirstTickWork() {
         const std::wstring directory = services_.applicationDirectory();
         if (holdsInstall_) settleInstall(services_, directory + L"\\Tarvio.jar");
         const std::wstring jarName = findJarFile(services_);
-        if (holdsInstall_ && !jarName.empty())
+        // The lookup's own jar, when it is another: Tarvio.jar is settled already.
+        if (holdsInstall_ && !jarName.empty() && !sameFileName(jarName, L"Tarvio.jar"))
             settleInstall(services_, directory + L"\\" + jarName);
         if (jarName.empty()) {
             counter_.shortenAfterNoJar();
