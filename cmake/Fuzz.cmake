@@ -17,11 +17,24 @@ function(tarvio_add_fuzz_target)
   endif()
   list(TRANSFORM fuzz_INCLUDES PREPEND -I)
   get_filename_component(_name ${fuzz_BINARY} NAME)
+  # One object a source, so that a changed source is the only one compiled again (a mutation
+  # run rebuilds the targets for each mutant of a file they take in).
+  set(_objects)
+  file(MAKE_DIRECTORY ${fuzz_BINARY}.objects)
+  foreach(_source IN LISTS fuzz_SOURCES)
+    get_filename_component(_stem ${_source} NAME_WE)
+    set(_object ${fuzz_BINARY}.objects/${_stem}.o)
+    add_custom_command(OUTPUT ${_object}
+      COMMAND ${TARVIO_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined
+        -fno-sanitize-recover=all ${fuzz_INCLUDES} -MD -MF ${_object}.d -c ${_source} -o ${_object}
+      DEPENDS ${_source} ${fuzz_DEPENDS} DEPFILE ${_object}.d
+      COMMENT "Compiling ${_stem} for the fuzz target ${_name} with clang")
+    list(APPEND _objects ${_object})
+  endforeach()
   add_custom_command(OUTPUT ${fuzz_BINARY}
-    COMMAND ${TARVIO_CLANGXX} -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-      ${fuzz_INCLUDES} ${fuzz_SOURCES} ${fuzz_LIBRARIES} -o ${fuzz_BINARY}
-    DEPENDS ${fuzz_SOURCES} ${fuzz_DEPENDS}
-    COMMENT "Building the fuzz target ${_name} with clang")
+    COMMAND ${TARVIO_CLANGXX} -fsanitize=fuzzer,address,undefined ${_objects} ${fuzz_LIBRARIES} -o ${fuzz_BINARY}
+    DEPENDS ${_objects}
+    COMMENT "Linking the fuzz target ${_name} with clang")
   add_custom_target(${fuzz_TEST}.build ALL DEPENDS ${fuzz_BINARY})
   # The work corpus is the target's own, as targets may share their seeds.
   add_test(NAME ${fuzz_TEST}

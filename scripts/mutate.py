@@ -7,6 +7,7 @@ ap = argparse.ArgumentParser(prog="tests/mutate.sh")
 ap.add_argument("--base"), ap.add_argument("--budget", type=float), ap.add_argument("paths", nargs="*")
 ap.add_argument("--slow", action="store_true"), ap.add_argument("--list", action="store_true")
 ap.add_argument("--wine", default=".", help="with --slow, the Wine scenarios whose names match")
+ap.add_argument("--survivors", action="store_true", help="only the last run's survivors, again")
 opt = ap.parse_args()
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -131,6 +132,11 @@ for f in sorted(touched, key=lambda f: (rank(f), f)):
                 not_run[area(f) or f] = not_run.get(area(f) or f, 0) + 1
             else:
                 todo.append((f, n, lines, text, f"{f}:{n}: {lines[n - 1].strip()} -> {text.strip()}"))
+if opt.survivors:  # by file and texts, as the equivalents are, so that lines may have moved
+    last = os.path.join(root, "build/mutate/results.txt")
+    again = {re.sub(r":\d+: ", ": ", m[1], count=1) for m in map(
+        re.compile(r"survived +\S+ +[\d.]+s  (.*)").match, open(last, encoding="utf-8")) if m}
+    todo = [t for t in todo if f"{t[0]}: {t[2][t[1] - 1].strip()} -> {t[3].strip()}" in again]
 if opt.list:
     print("\n".join(t[4] for t in todo))
     print(f"mutants: {len(todo)}, equivalent: {skipped_equal}, not run: {sum(not_run.values())}")
@@ -172,20 +178,28 @@ quiet = " ".join("-Wno-error=" + w for w in (
     "parentheses unused-variable unused-but-set-variable unused-parameter unused-function unused-value "
     "unused-result empty-body type-limits bool-compare logical-not-parentheses int-in-bool-context "
     "tautological-compare maybe-uninitialized uninitialized").split())
-if not os.path.exists(os.path.join(tree, "build.ninja")) and run(
-        ["cmake", "--preset", "linux-x86_64", f"-DCMAKE_CXX_FLAGS={quiet}"], setup_log, cwd=src):
+# Built without the sanitizers and at -O1 without debug information: a mutant of a core file
+# then costs seconds to rebuild, not a minute. The sanitizers find faults of memory, which the
+# fuzz targets (always sanitized) and the main tree's run still look for; a mutant moves logic.
+# The library that the Java tests load keeps its own sanitized build.
+flags = [f"-DCMAKE_CXX_FLAGS={quiet}", "-DTARVIO_SANITIZE=OFF", "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG",
+         "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG"]
+cache = os.path.join(tree, "CMakeCache.txt")
+if (not os.path.exists(cache) or "TARVIO_SANITIZE:BOOL=OFF" not in open(cache).read()) and run(
+        ["cmake", "--preset", "linux-x86_64", *flags], setup_log, cwd=src):
     sys.exit(f"The scratch copy does not configure: see {setup_log}")
 tests = json.loads(subprocess.run(["ctest", "--test-dir", tree, "--show-only=json-v1"],
                                   capture_output=True, text=True).stdout)["tests"]
 ninja = open(os.path.join(tree, "build.ninja")).read().replace("$\n", "")
 
 
-def fuzz_stage(f):  # the fuzz targets whose sources name the file, each over its corpora
+def fuzz_stage(f):  # the fuzz targets whose objects take in the file, each over its corpora
     targets, runs = [], []
     for t in tests:
         cmd = t.get("command", [])
         if len(cmd) > 3 and cmd[0].endswith("run_fuzz.sh") and re.search(
-                rf"^build {re.escape(os.path.relpath(cmd[1], tree))}[ :][^\n]*{re.escape(os.path.join(src, f))}\b",
+                rf"^build {re.escape(os.path.relpath(cmd[1], tree))}(\.objects/\S*)?[ :][^\n]*"
+                rf"{re.escape(os.path.join(src, f))}\b",
                 ninja, re.M):
             kept = cmd[3].replace(src, root)
             targets.append(t["name"] + ".build")
