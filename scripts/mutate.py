@@ -257,7 +257,7 @@ for _ in range(2):
     outcome, stage = attempt(list(distinct.values()), setup_log)
     if outcome != "survived":
         sys.exit(f"The unmutated scratch copy fails ({stage}): see {setup_log}")
-limits = {key: 5 * t + 30 for key, t in clean_times.items()}
+limits = {key: 3 * t + 15 for key, t in clean_times.items()}
 
 began, counts, cost, survivors = time.time(), {"killed": 0, "survived": 0, "skipped": 0}, {}, []
 results = open(os.path.join(scratch, "results.txt"), "w")

@@ -22,7 +22,7 @@
 #                  mutants are not run (counted apart), with --slow each runs every Wine scenario
 #                  (--wine: only those whose names match; a mutant costs the Windows build's
 #                  relink and minutes of Wine per scenario set, so name the ones that see the file).
-# A test that outlives five times its unmutated time counts as failed (the mutant hangs it).
+# A test that outlives three times its unmutated time and 15 s counts as failed (the mutant hangs it).
 # --budget: no new mutant starts once that many seconds have passed. --list: the mutants only.
 # Output: each survivor as "file:line: original -> mutant", then the counts; progress and
 # logs (build/mutate/logs, results.txt) beside. Plain bash and Debian's python3.

@@ -5,6 +5,8 @@
 #   tests/plant_faults.sh [--full] [NAME...]   NAME: only faults whose names contain it;
 #   --full: the whole suite for each fault instead of the tests its entry names.
 # The scratch tree, build/plant/src, is the committed tree: uncommitted changes are not planted in.
+# Plain mutants (an operator turned, a constant moved, a statement dropped) are tests/mutate.sh's to
+# plant; this table keeps the faults it cannot make: a wrong name or call, a wrong order, a flag left off.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$root/build/plant src=$root/build/plant/src
@@ -116,8 +118,6 @@ fault java-path-unquoted $L/core/Launch.cpp \
   "velmoor_core_tests|${W}launch\$"
 fault update-copied-in-place $L/core/UpdateCopy.cpp 's/temporary_\(temporaryJarPath\(localJar_\)\)/temporary_(localJar_)/' \
   "${W}(disk_full|jar_damaged)"
-fault temporary-left-behind $L/core/Update.cpp 's/        services.removeLeftover\(temporary\);\n/        (void)temporary;\n/' \
-  "${W}update_leftover"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
@@ -146,8 +146,6 @@ fault program-files-order $L/core/Launch.cpp \
   's/(L"C:\\\\Program Files\\\\Ostrel RFID\\\\Tarvio\\\\jre\\\\bin\\\\java.exe"),\n            (L"C:\\\\Program Files\\\\Ostrel RFID Tarvio\\\\jre\\\\bin\\\\java.exe")/\2,\n            \1/' \
   "${W}java_lookup"
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
-fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
-  "velmoor_core_tests|${W}newer_yes"
 fault start-unwatched $L/ui/LaunchForm.cpp 's/    watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
 fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
@@ -160,8 +158,6 @@ fault refused-update-offered-again $L/core/Update.cpp 's/findings.newer = !refus
   "velmoor_core_tests|${W}update_undone"
 fault unreachable-claim-starts-nothing $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (!claim.held())/' \
   "${W}claim_elsewhere"
-fault held-jar-offered $L/core/Update.cpp 's/findings.held = findings.newer && !services.canReplace\(findings.localJar\);/findings.held = false;/' \
-  "velmoor_core_tests|${W}newer_no"
 fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTRIBUTE_READONLY\)/attributes \& 0)/' "${W}update_leftover"
 # Installs and rollbacks that a cut leaves whole, the trial after the splash, blame, refusals kept.
 T=$L/core/UpdateTrial.cpp
@@ -179,8 +175,6 @@ fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && pub
   "velmoor_core_tests|${W}jar_damaged"
 fault java-by-long-path $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(javaPath\)\) return javaPath;/return javaPath;/' \
   "velmoor_core_tests|${W}ansi_paths"
-fault error-lines-in-order-only $L/core/Messages.cpp 's/if \(kept < kErrorLines && namesAnError\(line\)\) shown\[kept\+\+\] = number;//' \
-  velmoor_core_tests
 fault error-output-head-only $L/ui/HiddenStart.cpp 's/for \(DWORD i = 0; i < count; \+\+i\)/for (DWORD i = 0; i < count \&\& length < kKeptBytes; ++i)/' \
   "${W}java_fails"
 fault folder-blank-dropped $L/ui/Win32Services.cpp "s/directory.ends_with\(L'\\\\\\\\'\) \? directory : directory \+ L'\\\\\\\\'/directory/" \
@@ -216,8 +210,6 @@ fault offer-walks-the-directory $L/core/Update.cpp \
   "${W}jar_many_entries"
 fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
   's/if \(verdict != JarVerdict::complete\) \{\n        report_.end = CopyReport::rejected;/if (verdict != JarVerdict::complete \&\& verdict != JarVerdict::incomplete) {\n        report_.end = CopyReport::rejected;/' "$U"
-fault future-publish-blocks $L/core/Update.cpp 's/if \(\*localTime - now > kFutureSlackSeconds\) return \*remoteTime != \*localTime;/(void)now;/' \
-  "$U|${W}publish_future"
 fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\);\n//' "${W}copy_stopped"
 
 # Signed installs: Wine's crypt32 compares no messageDigest; a key, not a certificate, is the

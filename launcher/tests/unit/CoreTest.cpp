@@ -303,9 +303,10 @@ TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
          L"compiled by a more recent version"},
         {0xC0000005,
          L"Exception in thread \"main\" E\n\tat A.main(A.java:1)\n\n\tat B\nCaused by: F\n"
-         L"2\n3\n4\n5\n",
+         L"java.lang.StackOverflowError\n3\n4\n5\n",
          L"The application stopped while starting (exit code 0xC0000005, access violation):\r\n"
-         L"Exception in thread \"main\" E\r\nCaused by: F\r\n3\r\n4\r\n5"},
+         L"Exception in thread \"main\" E\r\nCaused by: "
+         L"F\r\njava.lang.StackOverflowError\r\n4\r\n5"},
         // A log before java's own reasons: the reasons, then the last lines.
         {0xC00000FD,
          L"INFO 1\nINFO 2\nINFO 3\nINFO 4\nError: Could not find or load main class X\n"
@@ -320,6 +321,59 @@ TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
          L"The application stopped while starting (exit code 2):\r\n" + std::wstring(300, L'x')},
     };
     for (const auto& c : cases) EXPECT_EQ(applicationStoppedMessage(c.code, c.output), c.expected);
+}
+
+// The other boxes as the user reads them, every part in its place; an exit code in decimal up to
+// 65535, and from there as the status it is; each crash by its name.
+TEST(Messages, EachAsTheUserReadsIt) {
+    const std::wstring notFrom(kNotFromPublisher), omega = L"D:\\\u03a9";
+    const struct {
+        std::wstring text, expected;
+    } cases[] = {
+        {jarPathUnreadableMessage(omega + L".jar"),
+         L"Error: Java cannot open the JAR File, as its path has characters outside the system's "
+         L"code page:\r\n" +
+             omega + L".jar"},
+        {javaPathUnreadableMessage(omega),
+         L"Error: Java cannot start from its folder, as the folder's path has characters outside "
+         L"the system's code page and no short form:\r\n" +
+             omega},
+        {launchFailedMessage(L"j.exe", L"Bad."), L"Error launching application: j.exe\r\nBad."},
+        {updateNotUndoneMessage(65535, L"", L"In use."),
+         L"The new version of the application could not start (exit code 65535).\r\nThe previous "
+         L"version could not be put back now; the next start puts it back:\r\nIn use."},
+        {applicationCannotStartMessage(0x10000, L"E"),
+         L"The application cannot start (exit code 0x00010000):\r\nE\r\nThe previous version "
+         L"failed the same way, so the new version was kept."},
+        {updateWhileRunningMessage(),
+         L"An update is available for this application\r\nThe application is running: close it, "
+         L"then start it again to install the update."},
+        {leftoverInTheWayMessage(L"D:\\T.tmp", L"Denied."),
+         L"An update is available for this application\r\nIt cannot be installed while this file, "
+         L"left by an earlier update, is there:\r\nD:\\T.tmp\r\nDenied."},
+        {notFromPublisherText({}, L""), notFrom + L"\r\nSigner found: none"},
+        {notFromPublisherText({L"A", L"B"}, L"x.class"),
+         notFrom + L"\r\nSigners found: A; B\r\nUnsigned or changed entry: x.class"},
+        {signerText(L"CN=P", L"0123456789abcdef"), L"CN=P (key 0123456789abcdef)"},
+        {unreadSignatureText(L"Ed25519", true),
+         L"The installed version is signed only with Ed25519, which this launcher cannot check, "
+         L"so it takes no update."},
+        {unreadSignatureText(L"Ed25519", false),
+         L"The new version is signed with Ed25519, which this launcher cannot check."},
+        {javaRefusesSignatureText(L"a.class"),
+         L"The new version's signature does not match its contents at a.class: java would not "
+         L"start it."},
+        {unexpectedFailureMessage(L"Denied.", L"D:\\x"), L"D:\\x\r\nDenied."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, c.expected);
+    std::wstring names;
+    for (std::uint32_t code :
+         {0xC0000374, 0xC0000409, 0xC000001D, 0xC0000094, 0xC0000135, 0xC0000142, 0xC000013A}) {
+        names += std::wstring(crashName(code)) + L"; ";
+    }
+    EXPECT_EQ(names,
+              L"heap corruption; stack buffer overrun; illegal instruction; integer division "
+              L"by zero; a DLL was not found; a DLL failed to initialise; stopped by Ctrl+C; ");
 }
 
 TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
