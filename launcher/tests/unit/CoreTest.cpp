@@ -627,6 +627,7 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
         EXPECT_FALSE(t.times.count(previous) || t.times.count(failed));
         EXPECT_EQ(!!refusedPublish(t, kLocal), !newBack);
         EXPECT_EQ(t.hidden.count(refusedRecordPath(kLocal)), !newBack);
+        EXPECT_FALSE(t.hidden.count(kLocal));
     }
     // A later publish is offered, and its refusal's record goes; a start that is no trial is only
     // reported.
@@ -703,10 +704,22 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
     FakeServices t;
     refusePublish(t, kLocal, {13'390'000'000'099, 9'876'543'210});
     EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{13'390'000'000'099, 9'876'543'210}));
-    for (const char* bad : {"publish 1x2\r\n", "publish  2\r\n", "publish 1 \r\n", "1 2\r\n"}) {
+    EXPECT_EQ(t.files[record], "publish 13390000000099 9876543210\r\n");
+    for (const char* bad : {"publish 1x2\r\n", "publish  22\r\n", "publish 1 \r\n",
+                            "Publish 1 2\r\n", "publish 12345678901234567890 2\r\n"}) {
         t.files[record] = bad;
         EXPECT_FALSE(refusedPublish(t, kLocal)) << bad;
     }
+    t.files[record] = "publish 1 2" + std::string(53, ' ');  // as long as a record may be
+    EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{1, 2}));
+    t.files[record] += ' ';
+    EXPECT_FALSE(refusedPublish(t, kLocal));
+    // A kept copy that cannot be opened is not taken for a whole jar.
+    t.files = {{copy, newJar}}, t.times = {{copy, 200}}, t.openFailure = PlatformError(32, L"x");
+    settleInstall(t, kLocal);
+    EXPECT_FALSE(t.files.count(kLocal));
+    t.files.clear();  // a file whose size cannot be read has no stamp
+    EXPECT_FALSE(stampOf(t, copy));
 }
 
 // A read that hangs: the copy is given up on the stall bound, or by a close, without waiting
