@@ -131,6 +131,7 @@ struct FakeServices : Services {
         return files.count(path) ? std::optional<std::uint64_t>(files[path].size()) : std::nullopt;
     }
     void linkOrCopy(const std::wstring& existing, const std::wstring& target) override {
+        if (times.count(target)) throw PlatformError(183, L"The file exists.", target);
         files[target] = files.at(existing), times[target] = times.at(existing);
     }
     void writeFileReplacing(const std::wstring& path, std::string_view bytes) override {
@@ -604,12 +605,15 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
         EXPECT_EQ(t.files[kLocal], t.published);
         EXPECT_TRUE(onTrial(t, kLocal));
         t.moveFailure = c.moveFailure;
+        t.files[failed] = "stale", t.times[failed] = 50;  // a failed copy that stayed
         const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
         EXPECT_EQ(undone.restored, !c.moveFailure);
+        EXPECT_EQ(t.hidden.count(failed), !c.moveFailure);
         EXPECT_FALSE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
         if (c.moveFailure) {
             EXPECT_EQ(undone.message, updateNotUndoneMessage(1, L"Error: x", L"in use"));
             // The next start finishes the rollback.
+            EXPECT_FALSE(t.files.count(failed));
             settleInstall(t, kLocal);
         } else {
             EXPECT_EQ(undone.message, updateUndoneMessage(1, L"Error: x"));
@@ -646,6 +650,8 @@ TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) 
     again.run(twice), again.poll(0), again.conclude(twice);
     EXPECT_EQ(twice.files[kLocal], twice.files[kRemote]);
     EXPECT_EQ(twice.files[previousJarPath(kLocal)], publishedJar("Main-Class: old\r\n"));
+    passedStart(twice, kLocal);
+    EXPECT_FALSE(onTrial(twice, kLocal));
 }
 
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
