@@ -200,8 +200,11 @@ TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
     for (const auto& c : cases) {
         FakeServices services;
         for (const DirEntry& e : c.entries) services.add(kApp + L"\\" + e.name) = e;
-        EXPECT_EQ(findJarFile(services), c.expected);
-        EXPECT_EQ(services.messages.size(), c.expected.empty() ? 1u : 0u);
+        services.add(javaCandidates(kApp)[0]);
+        EXPECT_EQ(loadApplication(services).localJar,
+                  c.expected.empty() ? L"" : kApp + L"\\" + c.expected);
+        EXPECT_EQ(services.messages,
+                  std::vector<std::wstring>(c.expected.empty(), noJarFoundMessage(kApp)));
     }
 }
 
@@ -209,11 +212,13 @@ TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
 TEST(FindJavaExecutable, AHiddenRuntimeIsNone) {
     const auto java = javaCandidates(kApp);
     FakeServices services;
+    services.add(kApp + L"\\Tarvio.jar");
     services.add(java[0]).hidden = true;
     services.add(java[1]).hidden = true;
+    EXPECT_FALSE(loadApplication(services).process);
+    EXPECT_EQ(services.messages, std::vector{noJavaFoundMessage(java)});
     services.add(java[2]);
     EXPECT_EQ(findJavaExecutable(services), java[2]);
-    EXPECT_TRUE(services.messages.empty());
 }
 
 // Elsewhere the launch scenarios show the command line; at a drive's root the jar's path keeps the
@@ -271,6 +276,7 @@ TEST(LoadApplication, JavaByAPathItCanReadAndWhyItDidNotStart) {
     } cases[] = {
         {L"D:\\TAR~1\\jre\\bin\\java.exe", {}, L"D:\\TAR~1\\jre\\bin\\java.exe"},
         {L"", {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {java, {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},  // no short names there
         {L"D:\\TAR~1\\jre\\bin\\java.exe", PlatformError(193, L"Not a valid Win32 application."),
          launchFailedMessage(java, L"Not a valid Win32 application.")},
     };

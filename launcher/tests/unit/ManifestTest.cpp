@@ -34,6 +34,9 @@ TEST(Manifest, ReadAsJavaReadsIt) {
         {"Main Class: a.B\n", "refused", ""},
         {"Main-Class:\n", "refused", ""},
         {" a.B\n", "refused", ""},
+        // Names of up to 70 letters, digits, '-' and '_'.
+        {"Main-Class: a.B\nazAZ09_" + std::string(63, 'x') + ": v\n", "a.B", ""},
+        {std::string(71, 'x') + ": v\n", "refused", ""},
         {"Main-Class: a.B\n\nMain-Class: c.D\n", "refused", ""},
         {"Main-Class: a.B\n\nName: a/B.class\nSHA-256-Digest: x=\n\n\n\nNAME: c/\n D\nK: v\n",
          "a.B", "a/B.class=Name: a/B.class\nSHA-256-Digest: x=\n\n|c/D=NAME: c/\n D\nK: v\n|"},
