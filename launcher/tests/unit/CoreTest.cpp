@@ -397,7 +397,8 @@ TEST(DetectEncoding, StrictUtf8ElseAnsi) {
         return std::pair(detected.encoding, detected.markLength);
     };
     for (const auto* utf8 :
-         {"plain\r\n", "\xC3\x9C \xE2\x82\xAC \xF0\x9F\x98\x80 \xED\x9F\xBF \xF4\x8F\xBF\xBF"}) {
+         {"plain\r\n", "\xC3\x9C \xE2\x82\xAC \xF0\x9F\x98\x80 \xED\x9F\xBF \xF4\x8F\xBF\xBF",
+          "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80"}) {
         EXPECT_EQ(detect(utf8), std::pair(TextEncoding::utf8, std::size_t{0})) << utf8;
     }
     // Latin-1; cut short; no continuation; no lead; overlong; a surrogate; above U+10FFFF.
@@ -406,6 +407,9 @@ TEST(DetectEncoding, StrictUtf8ElseAnsi) {
           "\xF0\x8F\xBF\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80"}) {
         EXPECT_EQ(detect(ansi), std::pair(TextEncoding::ansi, std::size_t{0})) << ansi;
     }
+    // Read: each sequence one character, each byte of a broken one a replacement.
+    EXPECT_EQ(fromUtf8("a\xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x82"),
+              L"a\u00DC\u20AC\U0001F600\uFFFD\uFFFD");
 }
 
 const std::wstring kLocal = L"D:\\Apps\\Tarvio\\Tarvio.jar";
