@@ -35,6 +35,7 @@ TEST(Manifest, ReadAsJavaReadsIt) {
         {"Main-Class:a.B\n", "refused", ""},
         {"Main Class: a.B\n", "refused", ""},
         {"Main-Class:\n", "refused", ""},
+        {"Main-Class: a.B\nX: \n", "a.B", ""},
         {" a.B\n", "refused", ""},
         // Names of up to 70 letters, digits, '-' and '_'.
         {"Main-Class: a.B\nazAZ09_" + std::string(63, 'x') + ": v\n", "a.B", ""},
