@@ -23,18 +23,10 @@ fault() {
 
 # --- The serial library --------------------------------------------------------------------------
 S=seriallib/src J='seriallib\.java\.(x86_64|i386)' X='seriallib\.java\.x86_64' G='seriallib\.qemu\.guest'
-fault timeout-outside-table $S/timeouts.cpp 's/if \(!isSlot\(slot\)\) return kTimeoutRefused;//' "$X\.BadInput"
-fault receive-waits-on-free-slot $S/transfer.cpp \
-  's/    if \(port.fd\(\) == kNoDescriptor\) return kFailed;\n//' "$J\.BadInput"
 fault numbered-path-off-by-one $S/exports.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
-fault receive-after-close $S/transfer.cpp 's/    if \(ready == kPortClosing \|\| port.closing\(\)\) return kFailed;\n//' "$J\.OpenClose"
-fault descriptor-closed-under-holders $S/port_table.cpp 's/    awaitLastHolder\(slot, fd\);/    if (false) awaitLastHolder(slot, fd);/' 'seriallib\.unit\.TableRaces'
-fault close-wakes-no-wait $S/port_table.cpp 's/    \(void\)!write\(wake, &one, sizeof one\);/    (void)one;/' 'seriallib\.tsan'
 fault calls-after-close-hold $S/port_table.cpp 's/if \(count <= 0 \|\| \(count & kClosing\) != 0\) return false;/if (count <= 0) return false;/' \
   "$J\.OpenClose"
 fault close-result-lost $S/port_table.cpp 's/    errno = error;\n    return result;/    errno = error;\n    return result \& 0;/' 'seriallib\.unit\.TableRaces'
-fault continue-signal-to-its-thread-only $S/continue_signal.cpp 's/    if \(fd >= 0 && latchOwnedHere\(\)\) \(void\)!write\(fd, &byte, 1\);\n//' \
-  "$J\.OpenClose|seriallib\.tsan"
 fault drain-of-free-slot-fails $S/transfer.cpp 's/    if \(port.fd\(\) == kNoDescriptor\) return 0;/    if (port.fd() == kNoDescriptor) return tcdrain(port.fd());/' "$J\.BadInput"
 fault nothing-after-hang-up $S/transfer.cpp \
   's/return kNothing;\n    return kFailed;/return kNothing;\n    return kNothing;/' "$J\.Transfer"
@@ -50,7 +42,6 @@ fault getters-out-of-order $S/exports.cpp \
   "$J\.BadInput"
 fault pending-exception-ignored $S/java_calls.cpp \
   's/if \(env_->ExceptionCheck\(\)\) ok_ = false;/env_->ExceptionCheck();/' "$J\.BadInput"
-fault slot-left-taken-by-close $S/port_table.cpp 's/    users.store\(0, std::memory_order_release\);\n//' "$J\.OpenClose"
 fault resume-flag-cleared-by-any-value $S/exports.cpp 's/clear == JNI_TRUE/clear != JNI_FALSE/' "$J\.FakeKernel"
 fault bit-rate-read-back-dropped $S/line_config.cpp \
   's/cfgetispeed\(&applied\) != cfgetispeed\(&setting\) \|\|\n        cfgetospeed\(&applied\) != cfgetospeed\(&setting\)/false/' \
@@ -84,16 +75,12 @@ fault continue-latch-half-kept $S/continue_signal.cpp 's/        close\(latches\
   "$J\.FakeKernel"
 fault continue-handler-not-chained $S/continue_signal.cpp 's/    if \(index == kNoChain\) return;\n/    return;\n/' "$J\.(FakeKernel|Guest)"
 # The library as a guest: handlers that chain back, copies in other class loaders, an unload, a fork.
-fault continue-chain-reentered $S/continue_signal.cpp 's/    if \(passingOn != 0\) return;\n//' 'seriallib\.unit\.ContinueChain'
 fault continue-one-shot-kept $S/continue_signal.cpp 's/\(action.sa_flags & SA_RESETHAND\) != 0 &&/false \&\&/' 'seriallib\.unit\.ContinueChain'
-fault continue-mask-ignored $S/continue_signal.cpp 's/    sigorset\(&during, &during, &action.sa_mask\);\n//' 'seriallib\.unit\.ContinueChain'
 fault continue-nodefer-ignored $S/continue_signal.cpp 's/if \(\(action.sa_flags & SA_NODEFER\) == 0\) sigaddset/sigaddset/' 'seriallib\.unit\.ContinueChain'
 fault continue-stack-ignored $S/continue_signal.cpp 's/ \| \(current.sa_flags & SA_ONSTACK\)//' 'seriallib\.unit\.ContinueChain'
-fault continue-copy-over-copy $S/continue_signal.cpp 's/    if \(copyInFrontOfUs\(installed\) != nullptr\) return 0;\n//' "$J\.Guest"
 fault unload-leaves-handler $S/exports.cpp 's/    removeContinueHandler\(\);/    (void)0;/' "$J\.Guest"
 fault forked-close-wakes-parent $S/port_table.cpp 's/if \(openerProcess\[slot\] == getpid\(\)\) \{/if (true) {/' 'seriallib\.unit\.Fork'
 fault wake-inherited-by-exec $S/open_close.cpp 's/eventfd\(0, EFD_CLOEXEC \| EFD_NONBLOCK\)/eventfd(0, EFD_NONBLOCK)/' "$J\.OpenClose"
-fault configure-last-port-refused $S/line_config.cpp 's/portNumber <= kPortSlots\)/portNumber < kPortSlots)/' "$J\.OpenClose"
 fault break-after-close-began $S/modem_lines.cpp 's/if \(!drained \|\| port.closing\(\)\) return -1;/if (!drained) return -1;/' "$G"
 fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const PortMark waitingForOutput\(port, PortMark::kWaitingForOutput\);\n//' "$G"
 fault break-outlives-close $S/modem_lines.cpp 's/pollfd wake\{port.wakeFd\(\), POLLIN, 0\};/pollfd wake{-1, POLLIN, 0};/' "$G"
@@ -103,7 +90,6 @@ fault send-during-break $S/transfer.cpp 's/if \(port.breaking\(\)\) \{/if (false
 fault break-length-not-rounded-up $S/modem_lines.h 's/\(units \+ 99\) \/ 100 \* 100/units \/ 100 * 100/' "$G"
 fault pty-break-waits $S/modem_lines.cpp 's/isPseudoTerminal\(fd\)\)/(isPseudoTerminal(fd) \&\& false))/' "$J\.Transfer"
 fault trace-target-blocks $S/trace.cpp 's/O_WRONLY \| O_APPEND \| O_NONBLOCK \|/O_WRONLY | O_APPEND |/' "$J\.Transfer"
-fault trace-blank-unescaped $S/trace.cpp "s/if \\(byte > ' ' &&/if (byte >= ' ' \\&\\&/" "$J\.Transfer"
 fault trace-stderr-blocks $S/trace.cpp 's/return open\("\/proc\/self\/fd\/2", kFlags\);/return open("\/proc\/self\/fd\/2", kFlags \& ~O_NONBLOCK);/' \
   "$J\.Transfer"
 fault trace-loss-unsaid $S/trace.cpp 's/            if \(missed != 0\) \{/            if (false) {/' 'seriallib\.unit\.Trace'
@@ -120,11 +106,6 @@ fault update-copied-in-place $L/core/UpdateCopy.cpp 's/temporary_\(temporaryJarP
   "${W}(disk_full|jar_damaged)"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
-fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
-  's/(void ChangesDialog::CancelButton_Click\(\) \{\n.*\n)    owner_.loadApplication\(\);\n/$1/' \
-  "${W}long_changes"
-fault upgrade-starts-nothing $L/ui/LaunchForm.cpp 's/(copyReportMessage\(run->conclude\(services_\)\)\);\n)    loadApplication\(\);\n/$1/' \
-  "${W}dialog_upgrade"
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \
   's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
 fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
@@ -134,7 +115,6 @@ fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPat
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
-fault second-launcher-runs $L/ui/Main.cpp 's/if \(!claim.held\(\) && claim.bringHolderToFront\(\)\)/if (false)/' "${W}newer_no"
 fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \
   "${W}java_lookup"
 fault outlives-last-window $L/ui/OpenWindows.cpp \
@@ -146,7 +126,6 @@ fault program-files-order $L/core/Launch.cpp \
   's/(L"C:\\\\Program Files\\\\Ostrel RFID\\\\Tarvio\\\\jre\\\\bin\\\\java.exe"),\n            (L"C:\\\\Program Files\\\\Ostrel RFID Tarvio\\\\jre\\\\bin\\\\java.exe")/\2,\n            \1/' \
   "${W}java_lookup"
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
-fault start-unwatched $L/ui/LaunchForm.cpp 's/    watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
 fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
   "${W}java_fails"
@@ -162,8 +141,6 @@ fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTR
 # Installs and rollbacks that a cut leaves whole, the trial after the splash, blame, refusals kept.
 T=$L/core/UpdateTrial.cpp
 fault install-by-two-renames $T 's/if \(keep\) services.linkOrCopy\(localJar, previous\);/if (keep) services.moveReplacing(localJar, previous);/' \
-  "${W}install_cut"
-fault no-settling-at-start $L/ui/LaunchForm.cpp 's/if \(holdsInstall_\) settleInstall\(services_, directory \+ L"\\\\Tarvio.jar"\);//' \
   "${W}install_cut"
 fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\) == installed\) \{/false) {/' \
   "velmoor_core_tests|${W}install_cut"
@@ -194,7 +171,6 @@ fault entry-count-at-least $C 's/return count == end.entries \|\| wrapped/return
 fault entries-may-overlap $C \
   's/return index \+ 1 < entries.size\(\) \? entries\[index \+ 1\].start : end.dirStart;/return (void)index, end.dirStart;/' "$U"
 fault inflated-total-unbounded $C 's/inflated > end.fileSize \* kMaxInflatedPerJarByte/false/' "$U"
-fault name-twice-taken $C 's/if \(twice != byName.end\(\)\) return JarVerdict::damaged;/(void)twice;/' "$U"
 fault no-manifest-taken $C \
   's/return manifestSlot >= 0 \? JarVerdict::complete : JarVerdict::unrunnable;/return JarVerdict::complete;/; s/(JarVerdict JarPass::State::checkManifest\(\) const \{\n)/$1    if (manifestSlot < 0) return JarVerdict::complete;\n/' \
   "$U|${W}jar_no_manifest"
@@ -204,13 +180,11 @@ fault local-flags-unchecked $C 's/le16\(header \+ 6\) != entry_->flags \|\|//' "
 fault descriptor-fields-compared $C 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
 fault prefix-refused $C 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
   "$U|${W}jar_prefixed"
-fault cut-inside-stored-jar-offered $C 's/if \(le32\(signature\) == kLocalFileHeaderSignature\) return JarVerdict::incomplete;//' "$U"
 fault offer-walks-the-directory $L/core/Update.cpp \
   's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
   "${W}jar_many_entries"
 fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
   's/if \(verdict != JarVerdict::complete\) \{\n        report_.end = CopyReport::rejected;/if (verdict != JarVerdict::complete \&\& verdict != JarVerdict::incomplete) {\n        report_.end = CopyReport::rejected;/' "$U"
-fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\);\n//' "${W}copy_stopped"
 
 # Signed installs: Wine's crypt32 compares no messageDigest; a key, not a certificate, is the
 # publisher; CNG takes ECDSA's r and s as fixed halves; every entry outside the signature files
@@ -221,7 +195,6 @@ fault block-digest-unchecked $L/ui/Win32Crypto.cpp \
 fault key-of-certificate $L/ui/Win32Crypto.cpp \
   's/BlockSigner\{sha256Of\(\*this, \*key\)/BlockSigner{sha256Of(*this, {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded})/' \
   "${W}signed_rsa"
-fault ecdsa-signature-as-der $L/ui/Win32Crypto.cpp 's/bytes = std::move\(\*raw\);/(void)raw;/' "${W}signed_ec"
 fault unsigned-entry-taken $L/core/JarSignature.cpp 's/ && \(e.signedBy >> i & 1\) != 0//' \
   "velmoor_core_tests|${W}signed_rsa"
 fault meta-inf-unsigned $L/core/JarSignature.cpp \
@@ -234,8 +207,6 @@ fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, rea
 # the comment, a name java cannot decode, a signature file that contradicts the manifest or a block
 # that does not verify (java refuses the jar), signature files named in small letters (java reads
 # them).
-fault folder-bytes-taken $C 's/if \(name.ends_with\(.\/.\) && entry.uncompressedSize != 0\) return JarVerdict::damaged;//' \
-  "$U|${W}signed_bypasses"
 fault second-end-record-taken $C 's/return metLater \? JarVerdict::damaged : JarVerdict::complete;/return JarVerdict::complete;/' \
   "$U|${W}signed_bypasses"
 fault undecodable-name-taken $C 's/!isStrictUtf8\(name\) \|\|//' "$U"
@@ -250,13 +221,8 @@ fault cosigner-taken $L/core/JarSignature.cpp 's/return std::wstring\(kStrangerK
   "$U|${W}signed_bypasses|${W}signed_key_rotation"
 fault main-attributes-unsigned-taken $L/core/JarSignature.cpp \
   's/if \(!signer.signsMainAttributes \|\| !signsEveryEntry\(update, i\)\) continue;/if (!signsEveryEntry(update, i)) continue;/' "$U"
-fault partial-signer-publishes $L/core/JarSignature.cpp 's/        if \(!signsEveryEntry\(installed, i\)\) continue;\n//' "$U"
-fault unread-install-taken-for-unsigned $L/core/JarSignature.cpp \
-  's/if \(publisher.keys.empty\(\)\) publisher.unreadAlgorithm = installed.unreadAlgorithm;//' "$U|${W}signed_algorithms"
 # No replay of an older release; a key the platform cannot verify with is not a broken signature.
 fault older-release-taken $L/core/JarSignature.cpp 's/return std::wstring\(kOlderRelease\);/return std::nullopt;/' "$U"
-fault unverifiable-key-taken-for-broken $L/ui/Win32Crypto.cpp 's/        unsupported = true;\n        return false;/        return false;/' \
-  "${W}signed_algorithms|${W}signature_vectors"
 fault sha512-digests-ignored $L/core/JarSignature.cpp 's/"SHA-384-Digest", "SHA-512-Digest"\}/"SHA-384-Digest", "SHA-999-Digest"}/' \
   "$U|${W}signed_algorithms"
 
