@@ -28,7 +28,8 @@ TEST(Manifest, ReadAsJavaReadsIt) {
         // Without its line end the last line is lost, continuation and all.
         {"Manifest-Version: 1.0\nMain-Class: a.B", {}, ""},
         {"Main-Class: a.B\n more", {}, ""},
-        {"Main-Class: a.B\n" + std::string(512, 'x'), "refused", ""},  // a last line that fills it
+        {"Main-Class: a.B\n\n" + std::string(512, 'x'), "refused",
+         ""},  // a last line that fills it
         {"Main-Class: " + longest + "\n", longest, ""},
         {"Main-Class: " + longest.substr(1) + "\r\nX: 1\r\n", longest.substr(1), ""},
         {"Main-Class: " + longest + "x\n", "refused", ""},
