@@ -45,6 +45,7 @@ TEST(Manifest, ReadAsJavaReadsIt) {
         {"Main-Class: a.B\n\nName: a/B.class\nSHA-256-Digest: x=\n\n\n\nNAME: c/\n D\nK: v\n",
          "a.B", "a/B.class=Name: a/B.class\nSHA-256-Digest: x=\n\n|c/D=NAME: c/\n D\nK: v\n|"},
         {"Main-Class: a.B\n\nName: \nK: v\n", "a.B", "=Name: \nK: v\n|"},
+        {"Main-Class: a.B\n\nName: a\n " + std::string(511, 'x') + "\n", "refused", ""},
         // A section whose name is cut off by the end of the file names nothing.
         {"\nName: a\n b", {}, ""},
     };
