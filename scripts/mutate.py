@@ -97,7 +97,7 @@ def mutants_of(lines, masked, n):  # the mutated texts of line n (1-based)
     starts = re.search(r"[;{}:]$|^else$|^(\} )?(else )?(if|for|while) \(.*\)$", prev)
     if starts and s.endswith(";") and balanced(s):
         r = re.match(r"return (.+);$", s)
-        if r and r[1] not in ("{}", "std::nullopt", "nullptr"):  # what {} would be anyway
+        if r and r[1] not in ("{}", "0", "std::nullopt", "nullptr"):  # what {} would be anyway
             i = src.index("return ") + 7
             put(i, src.rindex(";"), {"true": "false", "false": "true"}.get(r[1], "{}"))
         elif not r and not declaration.match(s) and not re.match(
