@@ -402,14 +402,18 @@ TEST(DetectEncoding, StrictUtf8ElseAnsi) {
         EXPECT_EQ(detect(utf8), std::pair(TextEncoding::utf8, std::size_t{0})) << utf8;
     }
     // Latin-1; cut short; no continuation; no lead; overlong; a surrogate; above U+10FFFF.
-    for (const auto* ansi : {"\xDCn\xEF\x63ode", "\xE2\x82", "\xC3\x41", "\xDF\xC0", "\x80",
-                             "\xC0\xAF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF", "\xED\xA0\x80",
+    for (const auto* ansi : {"\xDCn\xEF\x63ode", "\xE2\x82", "\xC3\x41", "\xDF\xC0", "\xE2\x82\x41",
+                             "\x80", "\xC0\xAF", "\xE0\x9F\xBF", "\xF0\x8F\xBF\xBF", "\xED\xA0\x80",
                              "\xF4\x90\x80\x80", "\xF5\x80\x80\x80"}) {
         EXPECT_EQ(detect(ansi), std::pair(TextEncoding::ansi, std::size_t{0})) << ansi;
     }
     // Read: each sequence one character, each byte of a broken one a replacement.
-    EXPECT_EQ(fromUtf8("a\xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x82"),
-              L"a\u00DC\u20AC\U0001F600\uFFFD\uFFFD");
+    EXPECT_EQ(fromUtf8("a\xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x82"
+                       "A"),
+              L"a\u00DC\u20AC\U0001F600\uFFFD\uFFFDA");
+    // Cut short by the end of the text, whatever lies beyond it.
+    EXPECT_EQ(detect(std::string_view("ab\xC3\x9C", 3)),
+              std::pair(TextEncoding::ansi, std::size_t{0}));
 }
 
 const std::wstring kLocal = L"D:\\Apps\\Tarvio\\Tarvio.jar";
