@@ -321,6 +321,9 @@ TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
          L"The application stopped while starting (exit code 0xC00000FD, stack overflow):\r\n"
          L"INFO 3\r\nINFO 4\r\nError: Could not find or load main class X\r\nCaused by: java.lang."
          L"ClassNotFoundException: X\r\nINFO 5"},
+        {1, L"Error 1\nError 2\nError 3\nError 4\nError 5\nError 6\n",
+         L"The application stopped while starting (exit code 1):\r\nError 1\r\nError 2\r\nError "
+         L"3\r\nError 4\r\nError 5"},
         {2, std::wstring(301, L'x'),
          L"The application stopped while starting (exit code 2):\r\n" + std::wstring(300, L'x') +
              L"..."},
