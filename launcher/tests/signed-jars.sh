@@ -35,13 +35,10 @@
 #                                          the RSA 2048 key with -digestalg SHA-512 (sha512)
 #   v2-rotate4096 v3-rsa4096               a move from the RSA 2048 key to the RSA 4096 one
 #   v1-resigned                            release 1 signed again by the publisher
-#   v2-tsa-old v2-tsa                      release 2 signed by the publisher last of all, with a
-#                                          timestamp token from a local responder whose clock is a
-#                                          day behind, and one whose clock is right
-#   v2-late-manifest                       v2-rsa with tarvio/Main.class before the manifest
-#   v2-cross-key                           v2-rsa whose block carries someone else's key in the
-#                                          publisher's certificate
-#   v2-short-digest                        v2-rsa signed anew over a messageDigest cut to 16 bytes
+#   v2-tsa-old v2-tsa                      release 2 by the publisher, last of all, timestamped by a
+#                                          local responder whose clock is a day behind; on time
+#   v2-late-manifest v2-cross-key          v2-rsa with tarvio/Main.class first; with another key
+#   v2-short-digest                        in its certificate; signed over a 16-byte messageDigest
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
@@ -202,8 +199,8 @@ def enc(items):
     out = b""
     for tag, v in items:
         v = enc(v) if isinstance(v, list) else v
-        size = (len(v).bit_length() + 7) // 8
-        out += bytes([tag]) + (bytes([len(v)]) if len(v) < 128 else bytes([0x80 | size]) + len(v).to_bytes(size, "big")) + v
+        size = len(v).to_bytes((len(v).bit_length() + 7) // 8, "big")
+        out += bytes([tag]) + (bytes([len(v)]) if len(v) < 128 else bytes([0x80 | len(size)]) + size) + v
     return out
 def short(block):
     info = der(block)
