@@ -225,7 +225,7 @@ fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\)
 # (META-INF's too) must be signed by the publisher; an installed jar with a changed entry is not
 # a signed one.
 fault block-digest-unchecked $L/ui/Win32Crypto.cpp \
-  's/!digest \|\| !attributes \|\| \*digest != signedHash/!digest || !attributes/' "${W}signed_rsa"
+  's/!digest \|\| !attributes \|\| \*digest != signedHash/!digest || !attributes/' "${W}signature_vectors"
 fault key-of-certificate $L/ui/Win32Crypto.cpp \
   's/BlockSigner\{sha256Of\(\*this, \*key\)/BlockSigner{sha256Of(*this, {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded})/' \
   "${W}signed_rsa"
@@ -248,9 +248,8 @@ fault second-end-record-taken $C 's/return metLater \? JarVerdict::damaged : Jar
   "$U|${W}signed_bypasses"
 fault undecodable-name-taken $C 's/!isStrictUtf8\(name\) \|\|//' "$U"
 fault section-mismatch-skipped $L/core/signature/SignatureFiles.cpp \
-  's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' \
-  "$U|${W}signed_bypasses"
-fault failed-block-ignored $L/core/signature/SignatureFiles.cpp 's/result.refusedByJava = fromUtf8\(part->name\);/(void)0;/' "$U|${W}signed_rsa"
+  's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' "$U"
+fault failed-block-ignored $L/core/signature/SignatureFiles.cpp 's/result.refusedByJava = fromUtf8\(part->name\);/(void)0;/' "$U"
 fault signature-names-case-kept $L/core/signature/SignatureNames.cpp 's/std::string key = upper\(name\);/std::string key(name);/' "$U"
 # The publisher rule: a stranger's co-signature, main attributes nobody signs, keys named without
 # the publisher's signature over them, an install signed in a way not read taken for unsigned.

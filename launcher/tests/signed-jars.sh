@@ -223,11 +223,8 @@ sign v2-partly.jar other
 stamped() {  # JAR CLOCK: signed by the publisher, stamped by a responder whose clock is CLOCK ("-1d")
     mkdir "tsa$2"
     coproc tsa { FAKETIME_DONT_FAKE_MONOTONIC=1 exec faketime -f "$2" "$responder" "$PWD/tsa$2" 120; }
-    local url
-    read -r -t 60 url <&"${tsa[0]}"
-    sign "$1" publisher -- -tsa "$url"
-    exec {tsa[1]}>&-
-    wait "$tsa_PID"
+    local url && read -r -t 60 url <&"${tsa[0]}" && sign "$1" publisher -- -tsa "$url"
+    exec {tsa[1]}>&- && wait "$tsa_PID"
 }
 cp v2-unsigned.jar v2-tsa-old.jar && stamped v2-tsa-old.jar -1d
 cp v2-unsigned.jar v2-tsa.jar && stamped v2-tsa.jar +0
