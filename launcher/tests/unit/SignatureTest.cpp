@@ -99,6 +99,7 @@ TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
         // than a day behind the installed signature's says that time is wrong.
         {"v2-rotate", "v1-rsa", std::wstring(kOlderRelease)},
         {"v2-rotate", "v1-resigned", {}},
+        {"v1-rsa", "v1-rsa", {}},
         {"v2-rotate", "v1-rsa", {}, 2},
         {"v2-rotate", "v1-rsa", std::wstring(kOlderRelease), 1},
         // A timestamp token's time, when earlier than the signer's own, is when it signed.
@@ -113,6 +114,21 @@ TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
                              .count() +
                          11'644'473'600 - c.clockBehind * 86400;
         EXPECT_EQ(refusalOf(installed, signaturesOf(c.update), now), c.refusal);
+    }
+}
+
+// The rule's edges, on signatures made up: an installed time counts up to a day ahead of the
+// clock, to the second; keys named in main attributes that the signer does not sign are no one's.
+TEST(JarSignature, EdgesOfThePublisherRule) {
+    const Sha256Digest a{1}, b{2};
+    JarSignatures installed, update;
+    installed.signers.push_back({{a, L"CN=A"}, false, 20});
+    installed.namedKeys = {b};
+    EXPECT_EQ(publisherOf(installed).keys, std::vector{a});
+    update.signers.push_back({{b, L"CN=B"}, true, 10});
+    for (const auto& [ahead, older] : {std::pair{86400, true}, {86401, false}}) {
+        const Publisher publisher{{b}, {}, false, 100 + ahead};
+        EXPECT_EQ(refusalOf(publisher, update, 100) == std::wstring(kOlderRelease), older) << ahead;
     }
 }
 
