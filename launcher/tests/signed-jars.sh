@@ -1,44 +1,34 @@
 #!/usr/bin/env bash
 # Usage: signed-jars.sh FOLDER: makes the signed jars of the signature tests there, once (keytool
 # and jarsigner take seconds each). Releases 1 to 3 of a small application, made by the jar tool:
-#   v1-unsigned v1-rsa v1-ec               release 1, unsigned, by the publisher's RSA 2048 key, by
-#                                          its EC P-256 key
-#   v2-unsigned v2-rsa v2-ec v2-other      release 2, likewise, and by someone else's RSA key
-#   v2-renewed                             by the publisher's RSA key under a renewed certificate
-#   v2-rsa-changed                         v2-rsa with one byte of tarvio/Main.class changed
-#                                          (its CRC recomputed, the archive sound)
-#   v2-rsa-extra                           v2-rsa with an entry added, tarvio/Extra.class, and
-#                                          its digest in the manifest: the signature file no
-#                                          longer signs the whole manifest, only its sections
-#   v2-rsa-metainf                         v2-rsa with META-INF/versions/9/tarvio/Main.class
-#                                          added, which a multi-release jar would load
-#   v2-rsa-forged                          v2-rsa with tarvio/Main.class changed and every digest
-#                                          of it in the manifest and signature file made anew:
-#                                          only the block's messageDigest tells
-#   v2-both                                v2-rsa signed again by the new EC key, which nothing names
-#   v2-cosigned                            v2-rsa signed again by someone else's key
-#   v2-rotate v3-new                       release 2 naming the new EC key in Velmoor-Publisher-Keys,
-#                                          signed by the RSA key; release 3 by the new key alone
-#   v2-lower                               v2-rsa with its signature files named in small letters
-#   v2-rsa-main                            v2-rsa with its Main-Class changed
-#   v2-nomain                              v2-rsa-main whose signature file, without digests of the
-#                                          whole manifest and of its main attributes (as older
-#                                          jarsigners wrote it), is signed anew by the publisher
-#   v2-partly                              v2-rsa with tarvio/Extra.class added, then signed by
-#                                          someone else: the publisher signs only part of it
-#   v2-rsa-section                         v2-rsa with an attribute added to a manifest section
-#   v2-rsa-folder                          v2-rsa with bytes under tarvio/Helper.class/
-#   v2-rsa-twice                           v2-rsa whose end comment holds v2-other and one byte
-#   v1-ALG v2-ALG                          releases 1 and 2 signed with jarsigner's defaults for an
-#                                          RSA 4096 (rsa4096), EC P-384 (p384), EC P-521 (p521),
-#                                          RSASSA-PSS (pss), Ed25519 (ed25519) or DSA (dsa) key, or
-#                                          the RSA 2048 key with -digestalg SHA-512 (sha512)
-#   v2-rotate4096 v3-rsa4096               a move from the RSA 2048 key to the RSA 4096 one
-#   v1-resigned                            release 1 signed again by the publisher
-#   v2-tsa-old v2-tsa                      release 2 by the publisher, last of all, timestamped by a
-#                                          local responder whose clock is a day behind; on time
-#   v2-late-manifest v2-cross-key          v2-rsa with tarvio/Main.class first; with another key
-#   v2-short-digest                        in its certificate; signed over a 16-byte messageDigest
+#   v1-unsigned v1-rsa v1-ec: release 1, unsigned, by the publisher's RSA 2048 key, by its EC key
+#   v2-unsigned v2-rsa v2-ec v2-other: release 2, likewise, and by someone else's RSA key
+#   v2-renewed: by the publisher's RSA key under a renewed certificate
+#   v2-rsa-changed: v2-rsa with one byte of tarvio/Main.class changed (its CRC recomputed)
+#   v2-rsa-extra: v2-rsa with tarvio/Extra.class added and listed in the manifest: the signature
+#     file no longer signs the whole manifest, only its sections
+#   v2-rsa-metainf: v2-rsa with META-INF/versions/9/tarvio/Main.class (a multi-release jar loads it)
+#   v2-rsa-forged: v2-rsa with tarvio/Main.class changed and its digests in the manifest and the
+#     signature file made anew: only the block's messageDigest tells
+#   v2-both v2-cosigned: v2-rsa signed again by the new EC key, which nothing names; by someone else
+#   v2-rotate v3-new: release 2 naming the new EC key in Velmoor-Publisher-Keys, signed by the RSA
+#     key; release 3 by the new key alone
+#   v2-lower: v2-rsa with its signature files named in small letters
+#   v2-rsa-main v2-nomain: v2-rsa with its Main-Class changed; and then its signature file, without
+#     digests of the whole manifest and its main attributes (as older jarsigners wrote), signed anew
+#   v2-partly: v2-rsa with tarvio/Extra.class added, then signed by someone else
+#   v2-rsa-section: v2-rsa with an attribute added to a manifest section
+#   v2-rsa-folder v2-rsa-twice: v2-rsa with bytes under tarvio/Helper.class/; with v2-other and one
+#     byte in its end comment
+#   v1-ALG v2-ALG: releases 1 and 2 by jarsigner's defaults for an RSA 4096 (rsa4096), EC P-384
+#     (p384), EC P-521 (p521), RSASSA-PSS (pss), Ed25519 (ed25519) or DSA (dsa) key, or the RSA
+#     2048 key with -digestalg SHA-512 (sha512)
+#   v2-rotate4096 v3-rsa4096: a move from the RSA 2048 key to the RSA 4096 one
+#   v1-resigned: release 1 signed again by the publisher
+#   v2-tsa-old v2-tsa: release 2 by the publisher, last of all, timestamped by a local responder
+#     whose clock is a day behind; on time
+#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/Main.class first; with another
+#     key in its certificate; signed over a 16-byte messageDigest
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
