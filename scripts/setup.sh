@@ -14,7 +14,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev libssl-dev
   libjssc-java
   dpkg-dev lintian binutils util-linux unzip
-  osslsigncode openssl libengine-pkcs11-openssl softhsm2
+  osslsigncode openssl libengine-pkcs11-openssl softhsm2 faketime
   qemu-system-x86 cpio busybox-static python3
 )
 

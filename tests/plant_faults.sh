@@ -191,17 +191,18 @@ fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
 # (META-INF's too) must be signed by the publisher; an installed jar with a changed entry is not
 # a signed one.
 fault block-digest-unchecked $L/ui/Win32Crypto.cpp \
-  's/!digest \|\| !attributes \|\| \*digest != signedHash/!digest || !attributes/' "${W}signed_rsa"
+  's/!digest \|\| !attributes \|\| \*digest != signedHash/!digest || !attributes/' "${W}signature_vectors"
 fault key-of-certificate $L/ui/Win32Crypto.cpp \
   's/BlockSigner\{sha256Of\(\*this, \*key\)/BlockSigner{sha256Of(*this, {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded})/' \
   "${W}signed_rsa"
-fault unsigned-entry-taken $L/core/JarSignature.cpp 's/ && \(e.signedBy >> i & 1\) != 0//' \
+fault ecdsa-signature-as-der $L/ui/Win32Crypto.cpp 's/bytes = std::move\(\*raw\);/(void)raw;/' "${W}signature_vectors"
+fault unsigned-entry-taken $L/core/signature/PublisherRule.cpp 's/ && \(e.signedBy >> i & 1\) != 0//' \
   "velmoor_core_tests|${W}signed_rsa"
-fault meta-inf-unsigned $L/core/JarSignature.cpp \
+fault meta-inf-unsigned $L/core/signature/SignatureNames.cpp \
   's/return name.ends_with\(.\/.\) \|\|/return name.ends_with(\x27\/\x27) || name.starts_with("META-INF\/") ||/' velmoor_core_tests
-fault installed-digest-errors-ignored $L/core/JarSignature.cpp \
+fault installed-digest-errors-ignored $L/core/signature/PublisherRule.cpp \
   's/return e.listing == JarSignatures::Listing::matches && /return /' velmoor_core_tests
-fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, readSignatures/refusalOf(Publisher{}, readSignatures/' "${W}signed_ec"
+fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, readSignatures/refusalOf(Publisher{}, readSignatures/' "${W}signed_rsa"
 
 # What java loads must be what was checked: bytes under a folder's name, a second end record in
 # the comment, a name java cannot decode, a signature file that contradicts the manifest or a block
@@ -210,21 +211,33 @@ fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, rea
 fault second-end-record-taken $C 's/return metLater \? JarVerdict::damaged : JarVerdict::complete;/return JarVerdict::complete;/' \
   "$U|${W}signed_bypasses"
 fault undecodable-name-taken $C 's/!isStrictUtf8\(name\) \|\|//' "$U"
-fault section-mismatch-skipped $L/core/JarSignature.cpp \
-  's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' \
-  "$U|${W}signed_bypasses"
-fault failed-block-ignored $L/core/JarSignature.cpp 's/result.refusedByJava = fromUtf8\(part->name\);/(void)0;/' "$U|${W}signed_rsa"
-fault signature-names-case-kept $L/core/JarSignature.cpp 's/std::string key = upper\(name\);/std::string key(name);/' "$U"
+fault section-mismatch-skipped $L/core/signature/SignatureFiles.cpp \
+  's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' "$U"
+fault failed-block-ignored $L/core/signature/SignatureFiles.cpp 's/result.refusedByJava = fromUtf8\(part->name\);/(void)0;/' "$U"
+fault signature-names-case-kept $L/core/signature/SignatureNames.cpp 's/std::string key = upper\(name\);/std::string key(name);/' "$U"
 # The publisher rule: a stranger's co-signature, main attributes nobody signs, keys named without
 # the publisher's signature over them, an install signed in a way not read taken for unsigned.
-fault cosigner-taken $L/core/JarSignature.cpp 's/return std::wstring\(kStrangerKey\) \+ nameOf\(signer.who\);/continue;/' \
-  "$U|${W}signed_bypasses|${W}signed_key_rotation"
-fault main-attributes-unsigned-taken $L/core/JarSignature.cpp \
+fault cosigner-taken $L/core/signature/PublisherRule.cpp 's/return std::wstring\(kStrangerKey\) \+ nameOf\(signer.who\);/continue;/' \
+  "$U|${W}signed_bypasses"
+fault main-attributes-unsigned-taken $L/core/signature/PublisherRule.cpp \
   's/if \(!signer.signsMainAttributes \|\| !signsEveryEntry\(update, i\)\) continue;/if (!signsEveryEntry(update, i)) continue;/' "$U"
+fault partial-signer-publishes $L/core/signature/PublisherRule.cpp 's/        if \(!signsEveryEntry\(installed, i\)\) continue;\n//' "$U"
+fault unread-install-taken-for-unsigned $L/core/signature/PublisherRule.cpp \
+  's/        publisher.unreadAlgorithm = installed.unreadAlgorithm;\n//' "$U|${W}signed_algorithms"
+fault failing-install-taken-for-unsigned $L/core/signature/PublisherRule.cpp 's/        publisher.blockFails = installed.blockFails;\n//' "$U"
 # No replay of an older release; a key the platform cannot verify with is not a broken signature.
-fault older-release-taken $L/core/JarSignature.cpp 's/return std::wstring\(kOlderRelease\);/return std::nullopt;/' "$U"
-fault sha512-digests-ignored $L/core/JarSignature.cpp 's/"SHA-384-Digest", "SHA-512-Digest"\}/"SHA-384-Digest", "SHA-999-Digest"}/' \
+fault older-release-taken $L/core/signature/PublisherRule.cpp 's/return std::wstring\(kOlderRelease\);/return std::nullopt;/' "$U"
+fault token-time-ignored $L/core/signature/SignatureFiles.cpp 's/at = at \? std::min\(\*at, \*times->tokenTime\) : \*times->tokenTime;/(void)0;/' \
+  "$U|${W}signed_rsa"
+fault unverifiable-key-taken-for-broken $L/ui/Win32Crypto.cpp 's/        unsupported = true;\n        return false;/        return false;/' \
+  "${W}signed_algorithms|${W}signature_vectors"
+fault sha512-digests-ignored $L/core/signature/SignatureNames.h 's/"SHA-384-Digest",\s+"SHA-512-Digest"\}/"SHA-384-Digest", "SHA-999-Digest"}/' \
   "$U|${W}signed_algorithms"
+# Entries digested with every algorithm, whatever the manifest uses: the copy three times slower.
+fault digests-with-every-algorithm $L/core/signature/JarDigests.cpp 's/if \(manifest_\) jar_.algorithms_.store/if (false) jar_.algorithms_.store/' "$U"
+# A messageDigest compared as far as the block's goes: a prefix of the content's digest taken.
+fault short-message-digest-taken $L/ui/Win32Crypto.cpp \
+  's/\*digest != signedHash\)/!std::equal(digest->begin(), digest->end(), signedHash.begin()))/' "${W}signature_vectors"
 
 ((${#names[@]})) || { echo "No fault matches: ${only[*]}"; exit 2; }
 # A worktree of its own: checking out a new commit rewrites only the files that changed, so the

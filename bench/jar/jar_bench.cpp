@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "core/JarCheck.h"
-#include "core/JarSignature.h"
 #include "core/PlatformError.h"
 #include "core/UpdateCopy.h"
+#include "core/signature/PublisherRule.h"
 #include "tests/unit/OpenSslCrypto.h"
 
 namespace {

@@ -100,6 +100,9 @@ inline constexpr std::wstring_view kOlderRelease =
     L"The new version is an older release than the installed one.";
 // What names the algorithm when the installed jar's signatures could not be read at all.
 inline constexpr std::wstring_view kUnreadableSignature = L"a signature that could not be read";
+// An installed jar signed only by blocks of algorithms read here that do not verify.
+inline constexpr std::wstring_view kInstalledSignatureFails =
+    L"The installed version's signature does not verify, so it takes no update.";
 // A signature the launcher cannot check, on the installed jar (no update is taken) or the update.
 std::wstring unreadSignatureText(std::wstring_view algorithm, bool installed);
 // A signature file that contradicts the manifest, or a block that does not verify: java refuses

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "Crypto.h"
 #include "JarCheck.h"
+#include "signature/Crypto.h"
 
 namespace velmoor {
 

@@ -4,10 +4,10 @@
 #include <exception>
 #include <vector>
 
-#include "JarSignature.h"
 #include "Messages.h"
 #include "PlatformError.h"
 #include "Update.h"
+#include "signature/PublisherRule.h"
 
 namespace velmoor {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "Crypto.h"
 #include "JarCheck.h"
-#include "JarSignature.h"
 #include "Services.h"
 #include "UpdateTrial.h"
+#include "signature/Crypto.h"
+#include "signature/PublisherRule.h"
 
 namespace velmoor {
 

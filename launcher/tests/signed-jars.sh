@@ -1,43 +1,38 @@
 #!/usr/bin/env bash
 # Usage: signed-jars.sh FOLDER: makes the signed jars of the signature tests there, once (keytool
 # and jarsigner take seconds each). Releases 1 to 3 of a small application, made by the jar tool:
-#   v1-unsigned v1-rsa v1-ec               release 1, unsigned, by the publisher's RSA 2048 key, by
-#                                          its EC P-256 key
-#   v2-unsigned v2-rsa v2-ec v2-other      release 2, likewise, and by someone else's RSA key
-#   v2-renewed                             by the publisher's RSA key under a renewed certificate
-#   v2-rsa-changed v2-ec-changed           v2-rsa/v2-ec with one byte of tarvio/Main.class changed
-#                                          (its CRC recomputed, the archive sound)
-#   v2-rsa-extra                           v2-rsa with an entry added, tarvio/Extra.class, and
-#                                          its digest in the manifest: the signature file no
-#                                          longer signs the whole manifest, only its sections
-#   v2-rsa-metainf                         v2-rsa with META-INF/versions/9/tarvio/Main.class
-#                                          added, which a multi-release jar would load
-#   v2-rsa-forged                          v2-rsa with tarvio/Main.class changed and every digest
-#                                          of it in the manifest and signature file made anew:
-#                                          only the block's messageDigest tells
-#   v2-both                                v2-rsa signed again by the new EC key, which nothing names
-#   v2-cosigned                            v2-rsa signed again by someone else's key
-#   v2-rotate v3-new                       release 2 naming the new EC key in Velmoor-Publisher-Keys,
-#                                          signed by the RSA key; release 3 by the new key alone
-#   v2-lower                               v2-rsa with its signature files named in small letters
-#   v2-rsa-main                            v2-rsa with its Main-Class changed
-#   v2-nomain                              v2-rsa-main whose signature file, without digests of the
-#                                          whole manifest and of its main attributes (as older
-#                                          jarsigners wrote it), is signed anew by the publisher
-#   v2-partly                              v2-rsa with tarvio/Extra.class added, then signed by
-#                                          someone else: the publisher signs only part of it
-#   v2-rsa-section                         v2-rsa with an attribute added to a manifest section
-#   v2-rsa-folder                          v2-rsa with bytes under tarvio/Helper.class/
-#   v2-rsa-twice                           v2-rsa whose end comment holds v2-other and one byte
-#   v1-ALG v2-ALG                          releases 1 and 2 signed with jarsigner's defaults for an
-#                                          RSA 4096 (rsa4096), EC P-384 (p384), EC P-521 (p521),
-#                                          RSASSA-PSS (pss), Ed25519 (ed25519) or DSA (dsa) key, or
-#                                          the RSA 2048 key with -digestalg SHA-512 (sha512)
-#   v2-rotate4096 v3-rsa4096               a move from the RSA 2048 key to the RSA 4096 one
-#   v1-resigned                            release 1 signed again by the publisher, last of all
+#   v1-unsigned v1-rsa v1-ec: release 1, unsigned, by the publisher's RSA 2048 key, by its EC key
+#   v2-unsigned v2-rsa v2-ec v2-other: release 2, likewise, and by someone else's RSA key
+#   v2-renewed: by the publisher's RSA key under a renewed certificate
+#   v2-rsa-changed: v2-rsa with one byte of tarvio/Main.class changed (its CRC recomputed)
+#   v2-rsa-extra: v2-rsa with tarvio/Extra.class added and listed in the manifest: the signature
+#     file no longer signs the whole manifest, only its sections
+#   v2-rsa-metainf: v2-rsa with META-INF/versions/9/tarvio/Main.class (a multi-release jar loads it)
+#   v2-rsa-forged: v2-rsa with tarvio/Main.class changed and its digests in the manifest and the
+#     signature file made anew: only the block's messageDigest tells
+#   v2-both v2-cosigned: v2-rsa signed again by the new EC key, which nothing names; by someone else
+#   v2-rotate v3-new: release 2 naming the new EC key in Velmoor-Publisher-Keys, signed by the RSA
+#     key; release 3 by the new key alone
+#   v2-lower: v2-rsa with its signature files named in small letters
+#   v2-rsa-main v2-nomain: v2-rsa with its Main-Class changed; and then its signature file, without
+#     digests of the whole manifest and its main attributes (as older jarsigners wrote), signed anew
+#   v2-partly: v2-rsa with tarvio/Extra.class added, then signed by someone else
+#   v2-rsa-section: v2-rsa with an attribute added to a manifest section
+#   v2-rsa-folder v2-rsa-twice: v2-rsa with bytes under tarvio/Helper.class/; with v2-other and one
+#     byte in its end comment
+#   v1-ALG v2-ALG: releases 1 and 2 by jarsigner's defaults for an RSA 4096 (rsa4096), EC P-384
+#     (p384), EC P-521 (p521), RSASSA-PSS (pss), Ed25519 (ed25519) or DSA (dsa) key, or the RSA
+#     2048 key with -digestalg SHA-512 (sha512)
+#   v2-rotate4096 v3-rsa4096: a move from the RSA 2048 key to the RSA 4096 one
+#   v1-resigned: release 1 signed again by the publisher
+#   v2-tsa-old v2-tsa: release 2 by the publisher, last of all, timestamped by a local responder
+#     whose clock is a day behind; on time
+#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/Main.class first; with another
+#     key in its certificate; signed over a 16-byte messageDigest
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
+responder=$(cd "$(dirname "$0")/../../dist/tests" && pwd)/timestamp_responder.py
 # Made again whenever this script changes.
 made=$(sha256sum <"$0")
 [ "$(cat "$out/made" 2>/dev/null)" != "$made" ] || exit 0
@@ -73,7 +68,8 @@ sign() {  # JAR ALIAS... [-- JARSIGNER-OPTION...]: signed by each alias in turn
 }
 for alias in publisher ecpublisher other newkey rsa4096 p384 p521 pss ed25519 dsa; do  # the value a publisher names a key by
     keytool "${quick[@]}" -exportcert "${store[@]}" -alias $alias | openssl x509 -inform DER -pubkey -noout |
-        openssl pkey -pubin -outform DER | sha256sum | cut -c1-64 >$alias.key
+        openssl pkey -pubin -outform DER >$alias.spki
+    sha256sum <$alias.spki | cut -c1-64 >$alias.key
 done
 
 for release in 1 2 3; do  # a deflated class, a stored resource, and their folders
@@ -144,7 +140,6 @@ def rewrite(source, target, change=None, extra=None, forged=False, listed=False)
         if extra:
             out.writestr(zipfile.ZipInfo(extra), EXTRA, zipfile.ZIP_DEFLATED)
 rewrite("v2-rsa.jar", "v2-rsa-changed.jar", change="tarvio/Main.class")
-rewrite("v2-ec.jar", "v2-ec-changed.jar", change="tarvio/Main.class")
 rewrite("v2-rsa.jar", "v2-rsa-extra.jar", extra="tarvio/Extra.class", listed=True)
 rewrite("v2-rsa.jar", "v2-rsa-metainf.jar", extra="META-INF/versions/9/tarvio/Main.class")
 rewrite("v2-rsa.jar", "v2-rsa-forged.jar", change="tarvio/Main.class", forged=True)
@@ -175,6 +170,39 @@ with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-rsa-folder.jar", 
     for info in jar.infolist():
         out.writestr(info, jar.read(info))
     out.writestr(zipfile.ZipInfo("tarvio/Helper.class/"), b"class tarvio.Helper\n")
+with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-late-manifest.jar", "w") as out:
+    for info in sorted(jar.infolist(), key=lambda info: info.filename != "tarvio/Main.class"):
+        out.writestr(info, jar.read(info))
+# A block by the publisher's key that names someone else's; one over a messageDigest cut short.
+edit("v2-rsa.jar", "v2-cross-key.jar", "META-INF/PUBLISHE.RSA",
+     lambda b: b.replace(open("publisher.spki", "rb").read(), open("other.spki", "rb").read()))
+def der(b):  # DER as [tag, contents or elements]
+    items, i = [], 0
+    while i < len(b):
+        tag, n, i = b[i], b[i + 1], i + 2
+        if n & 0x80:
+            n, i = int.from_bytes(b[i:i + (n & 0x7f)], "big"), i + (n & 0x7f)
+        items.append([tag, der(b[i:i + n]) if tag & 0x20 else b[i:i + n]])
+        i += n
+    return items
+def enc(items):
+    out = b""
+    for tag, v in items:
+        v = enc(v) if isinstance(v, list) else v
+        size = len(v).to_bytes((len(v).bit_length() + 7) // 8, "big")
+        out += bytes([tag]) + (bytes([len(v)]) if len(v) < 128 else bytes([0x80 | len(size)]) + size) + v
+    return out
+def short(block):
+    info = der(block)
+    signer = info[0][1][1][1][0][1][-1][1][0][1]
+    attributes = next(e for e in signer if e[0] == 0xa0)[1]
+    digest = next(a for a in attributes if a[1][0][1] == bytes.fromhex("2a864886f70d010904"))[1][1][1][0]
+    digest[1] = digest[1][:16]
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", "publisher.pem"], check=True,
+                               input=enc([[0x31, attributes]]), capture_output=True).stdout
+    next(e for e in signer if e[0] == 0x04)[1] = signature
+    return enc(info)
+edit("v2-rsa.jar", "v2-short-digest.jar", "META-INF/PUBLISHE.RSA", short)
 # java scans back for the last end record whose directory and first entry carry their signatures.
 twice = bytearray(open("v2-rsa.jar", "rb").read())
 hidden = open("v2-other.jar", "rb").read() + b"x"
@@ -182,6 +210,14 @@ twice[-2:] = len(hidden).to_bytes(2, "little")
 open("v2-rsa-twice.jar", "wb").write(bytes(twice) + hidden)
 EOF
 sign v2-partly.jar other
+stamped() {  # JAR CLOCK: signed by the publisher, stamped by a responder whose clock is CLOCK ("-1d")
+    mkdir "tsa$2"
+    coproc tsa { FAKETIME_DONT_FAKE_MONOTONIC=1 exec faketime -f "$2" "$responder" "$PWD/tsa$2" 120; }
+    local url && read -r -t 60 url <&"${tsa[0]}" && sign "$1" publisher -- -tsa "$url"
+    exec {tsa[1]}>&- && wait "$tsa_PID"
+}
+cp v2-unsigned.jar v2-tsa-old.jar && stamped v2-tsa-old.jar -1d
+cp v2-unsigned.jar v2-tsa.jar && stamped v2-tsa.jar +0
 rm -rf "$out" && mkdir -p "$out"
 mv ./*.jar ./*.key "$out/"
 echo "$made" >"$out/made"

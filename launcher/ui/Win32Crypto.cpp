@@ -8,7 +8,7 @@
 
 #include "Win32Error.h"
 #include "WinHandles.h"
-#include "core/SignatureBlock.h"
+#include "core/signature/SignatureBlock.h"
 
 namespace velmoor {
 

@@ -5,7 +5,7 @@
 #include <bcrypt.h>
 
 #include "WinHandles.h"
-#include "core/Crypto.h"
+#include "core/signature/Crypto.h"
 
 namespace velmoor {
 

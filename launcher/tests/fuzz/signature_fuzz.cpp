@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "OpenSslCrypto.h"
-#include "core/JarSignature.h"
-#include "core/SignatureBlock.h"
+#include "core/signature/PublisherRule.h"
+#include "core/signature/SignatureBlock.h"
 
 namespace {
 

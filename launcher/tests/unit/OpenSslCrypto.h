@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Crypto.h"
+#include "core/signature/Crypto.h"
 
 namespace velmoor {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/JarCheck.h"
-#include "core/JarSignature.h"
+#include "core/signature/PublisherRule.h"
 
 namespace velmoor::vectors {
 
