@@ -5,7 +5,6 @@
 #include <string>
 
 #include "WinHandles.h"
-#include "core/Services.h"
 
 namespace velmoor {
 
@@ -28,7 +27,7 @@ class ChangesDialog {
         ~Owner() = default;
     };
 
-    ChangesDialog(HINSTANCE instance, Services& services, Owner& owner);
+    ChangesDialog(HINSTANCE instance, Owner& owner);
     ChangesDialog(const ChangesDialog&) = delete;
     ChangesDialog& operator=(const ChangesDialog&) = delete;
     ~ChangesDialog();
@@ -46,10 +45,7 @@ class ChangesDialog {
     // Shows the first lines at once and the rest part by part while the dialog is up: the
     // text box of some systems takes seconds to lay out a text of many thousand lines.
     void setChanges(const std::wstring& text);
-    std::wstring changes() const;
-    const std::wstring& RemoteName() const { return remoteName_; }
     void setRemoteName(std::wstring name) { remoteName_ = std::move(name); }
-    const std::wstring& LocalName() const { return localName_; }
     void setLocalName(std::wstring name) { localName_ = std::move(name); }
 
     // Has the published jar copied over the installed one; the launcher shows the progress
@@ -79,7 +75,6 @@ class ChangesDialog {
     int pixels(int twips) const;
 
     HINSTANCE instance_;
-    Services& services_;
     Owner& owner_;
     HWND window_ = nullptr;
     HWND txtChanges_ = nullptr;

@@ -433,7 +433,7 @@ void LaunchForm::endCopy() {
 bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
                                    const std::wstring& remoteJar) {
     ChangesDialog::Owner& owner = *this;
-    auto dialog = std::make_unique<ChangesDialog>(instance_, services_, owner);
+    auto dialog = std::make_unique<ChangesDialog>(instance_, owner);
     if (!dialog->create(window_)) return false;
     changesDialog_ = std::move(dialog);
     changesDialog_->setChanges(changes);
