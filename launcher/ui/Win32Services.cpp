@@ -156,8 +156,11 @@ void Win32Services::writeFileReplacing(const std::wstring& path, std::string_vie
             !::FlushFileBuffers(file.get()))
             throw lastError(written);
     }
-    // A hidden file takes no replacement that is not hidden too.
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A hidden file takes no replacement that is not hidden too; a first write finds none.
+    if (!::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        const PlatformError error = lastError(path);
+        if (!meansNothingMatched(error.code())) throw error;
+    }
     moveWritingThrough(written, path);
 }
 
@@ -412,8 +415,9 @@ void Win32Services::removeLeftover(const std::wstring& path) {
         return;
     }
     // Read-only, it would stay: the launcher's own leftover is its to remove.
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+        !::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        throw lastError(path);
     }
     if (!::DeleteFileW(path.c_str())) throw lastError(path);
 }
