@@ -328,17 +328,22 @@ namespace {
 
 class Win32FileCopy final : public FileCopy {
   public:
-    Win32FileCopy(KernelHandle source, KernelHandle target, const FILETIME& written)
-        : source_(std::move(source)), target_(std::move(target)), written_(written) {}
+    Win32FileCopy(const std::wstring& sourcePath, KernelHandle source,
+                  const std::wstring& targetPath, KernelHandle target, const FILETIME& written)
+        : sourcePath_(sourcePath),
+          targetPath_(targetPath),
+          source_(std::move(source)),
+          target_(std::move(target)),
+          written_(written) {}
     std::uint64_t size() override {
         LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(source_.get(), &size)) throw lastError();
+        if (!::GetFileSizeEx(source_.get(), &size)) throw lastError(sourcePath_);
         return static_cast<std::uint64_t>(size.QuadPart);
     }
     std::size_t read(void* into, std::size_t count) override {
         DWORD read = 0;
         if (!::ReadFile(source_.get(), into, static_cast<DWORD>(count), &read, nullptr)) {
-            throw lastError();
+            throw lastError(sourcePath_);
         }
         return read;
     }
@@ -347,18 +352,21 @@ class Win32FileCopy final : public FileCopy {
         while (count > 0) {
             DWORD written = 0;
             if (!::WriteFile(target_.get(), bytes, static_cast<DWORD>(count), &written, nullptr)) {
-                throw lastError();
+                throw lastError(targetPath_);
             }
             bytes += written, count -= written;
         }
     }
     void finish() override {
-        if (!::SetFileTime(target_.get(), nullptr, nullptr, &written_)) throw lastError();
+        if (!::SetFileTime(target_.get(), nullptr, nullptr, &written_))
+            throw lastError(targetPath_);
         target_.reset();
         source_.reset();
     }
 
   private:
+    const std::wstring sourcePath_;
+    const std::wstring targetPath_;
     KernelHandle source_;
     KernelHandle target_;
     FILETIME written_;
@@ -370,17 +378,17 @@ std::unique_ptr<FileCopy> Win32Services::startCopy(const std::wstring& source,
                                                    const std::wstring& target) {
     const HANDLE reading = ::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (reading == INVALID_HANDLE_VALUE) throw lastError();
+    if (reading == INVALID_HANDLE_VALUE) throw lastError(source);
     KernelHandle from(reading);
     FILETIME written{};
-    if (!::GetFileTime(from.get(), nullptr, nullptr, &written)) throw lastError();
+    if (!::GetFileTime(from.get(), nullptr, nullptr, &written)) throw lastError(source);
     // Shared for deletion: a copy given up is removed while a worker stuck in a read still
     // holds it, and goes once that handle closes, at the latest with the process.
     const HANDLE writing = ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writing == INVALID_HANDLE_VALUE) throw lastError();
+    if (writing == INVALID_HANDLE_VALUE) throw lastError(target);
     KernelHandle to(writing);
-    return std::make_unique<Win32FileCopy>(std::move(from), std::move(to), written);
+    return std::make_unique<Win32FileCopy>(source, std::move(from), target, std::move(to), written);
 }
 
 bool Win32Services::canCreateFile(const std::wstring& path) {
