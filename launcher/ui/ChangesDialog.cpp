@@ -77,7 +77,7 @@ FontHandle msSansSerif(int dotsPerInch, int weight) {
 
 }  // namespace
 
-ChangesDialog::ChangesDialog(HINSTANCE instance, Owner& owner)
+ChangesDialog::ChangesDialog(HINSTANCE instance, UpdateHost& owner)
     : instance_(instance), owner_(owner) {}
 
 ChangesDialog::~ChangesDialog() {

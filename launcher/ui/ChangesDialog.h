@@ -5,6 +5,7 @@
 #include <string>
 
 #include "WinHandles.h"
+#include "core/Update.h"
 
 namespace velmoor {
 
@@ -13,21 +14,9 @@ namespace velmoor {
 // and close it, so that it takes no second click while the copy runs.
 class ChangesDialog {
   public:
-    // The launcher that the dialog's buttons act on.
-    class Owner {
-      public:
-        virtual void loadApplication() = 0;
-        // Copies the published jar over the installed one, showing how far it has come, tells
-        // the user how it went and then launches the application.
-        virtual void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) = 0;
-        // The dialog's window has gone, whichever way it was closed.
-        virtual void changesDialogClosed() = 0;
-
-      protected:
-        ~Owner() = default;
-    };
-
-    ChangesDialog(HINSTANCE instance, Owner& owner);
+    // The dialog's buttons act on the launcher through the host that showed it, and tell it when
+    // the dialog's window has gone, whichever way it was closed.
+    ChangesDialog(HINSTANCE instance, UpdateHost& owner);
     ChangesDialog(const ChangesDialog&) = delete;
     ChangesDialog& operator=(const ChangesDialog&) = delete;
     ~ChangesDialog();
@@ -75,7 +64,7 @@ class ChangesDialog {
     int pixels(int twips) const;
 
     HINSTANCE instance_;
-    Owner& owner_;
+    UpdateHost& owner_;
     HWND window_ = nullptr;
     HWND txtChanges_ = nullptr;
     HWND label1_ = nullptr;

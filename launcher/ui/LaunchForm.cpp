@@ -432,7 +432,7 @@ void LaunchForm::endCopy() {
 
 bool LaunchForm::showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
                                    const std::wstring& remoteJar) {
-    ChangesDialog::Owner& owner = *this;
+    UpdateHost& owner = *this;
     auto dialog = std::make_unique<ChangesDialog>(instance_, owner);
     if (!dialog->create(window_)) return false;
     changesDialog_ = std::move(dialog);

@@ -23,7 +23,7 @@ namespace velmoor {
 // does the launcher's work; later ticks pulse the strip and count down to closing the window.
 // The object lives for the whole run and outlives its window, so the launch stays reachable
 // after the window has closed itself.
-class LaunchForm : private UpdateHost, private ChangesDialog::Owner {
+class LaunchForm : private UpdateHost {
   public:
     // Without the install's claim the application starts without an update check, and a start
     // that fails is reported but not undone: the files are the claim holder's.

@@ -367,6 +367,7 @@ struct Install : FakeServices, UpdateHost {
         dialogs += dialogWorks;
         return dialogWorks;
     }
+    void changesDialogClosed() override {}
     void addChanges(bool hidden = false) {
         add(kChanges).hidden = hidden;
         contents[kChanges] = L"A\nB";
