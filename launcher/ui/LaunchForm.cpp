@@ -392,7 +392,7 @@ void LaunchForm::installUpdate(const std::wstring& remoteJar, const std::wstring
 void LaunchForm::onCopyPoll() {
     if (!copy_ || askingStop_) return;
     const ULONGLONG elapsed = ::GetTickCount64() - copyStarted_;
-    if (copy_->poll(static_cast<std::int64_t>(elapsed)) == UpdateCopyRun::Outcome::pending) {
+    if (copy_->poll(static_cast<std::int64_t>(elapsed)) == WorkerRun::Outcome::pending) {
         if (elapsed >= kProgressAfterMs) progressShown_ = copy_->progress();
         return;
     }

@@ -460,9 +460,9 @@ TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn
     ASSERT_EQ(answered.poll(patience + 500), UpdateCheckRun::Outcome::answered);
     EXPECT_TRUE(answered.findings() && answered.findings()->newer);
     EXPECT_EQ(givenUp.poll(patience - 1), UpdateCheckRun::Outcome::pending);
-    EXPECT_EQ(givenUp.poll(patience), UpdateCheckRun::Outcome::unreachable);
+    EXPECT_EQ(givenUp.poll(patience), UpdateCheckRun::Outcome::givenUp);
     givenUp.run(t);
-    EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
+    EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::givenUp);
     EXPECT_FALSE(givenUp.findings());
 }
 
@@ -507,7 +507,7 @@ TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTim
         c.arrange(t);
         UpdateCopyRun run(kRemote, kLocal);
         run.run(t);
-        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::ended);
+        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::answered);
         EXPECT_EQ(copyReportMessage(run.conclude(t)), copyReportMessage(c.expected));
         const bool replaced = c.expected.end == CopyReport::verified;
         EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
@@ -678,7 +678,7 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         } else {
             EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs - 1),
                       UpdateCopyRun::Outcome::pending);
-            EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs), UpdateCopyRun::Outcome::ended);
+            EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs), UpdateCopyRun::Outcome::givenUp);
         }
         released.set_value();
         worker.join();
