@@ -6,6 +6,7 @@
 #include <future>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "OpenSslCrypto.h"
@@ -13,6 +14,7 @@
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
 #include "core/Launch.h"
+#include "core/LaunchSession.h"
 #include "core/Messages.h"
 #include "core/PlatformError.h"
 #include "core/SplashCounter.h"
@@ -451,21 +453,6 @@ TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
     for (const auto& cut : cuts) EXPECT_EQ(wholeCharactersEnd(cut.bytes), cut.end) << cut.bytes;
 }
 
-TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn) {
-    constexpr auto patience = UpdateCheckRun::kPatienceMs;
-    Install t;
-    UpdateCheckRun answered(t.appDirectory, L"Tarvio.jar"), givenUp(t.appDirectory, L"Tarvio.jar");
-    EXPECT_EQ(answered.poll(0), UpdateCheckRun::Outcome::pending);
-    answered.run(t);
-    ASSERT_EQ(answered.poll(patience + 500), UpdateCheckRun::Outcome::answered);
-    EXPECT_TRUE(answered.findings() && answered.findings()->newer);
-    EXPECT_EQ(givenUp.poll(patience - 1), UpdateCheckRun::Outcome::pending);
-    EXPECT_EQ(givenUp.poll(patience), UpdateCheckRun::Outcome::givenUp);
-    givenUp.run(t);
-    EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::givenUp);
-    EXPECT_FALSE(givenUp.findings());
-}
-
 // A published jar of two and a half chunks, to be copied over the installed one.
 std::string publishedJar(const std::string& manifest = testjar::kManifest) {
     return testjar::writeJar({{"META-INF/MANIFEST.MF", manifest, false},
@@ -691,6 +678,240 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
     }
 }
 
+// The launch session on the install above, its window and timers modelled: a stopped timer and
+// a closed window deliver nothing. What the session asks for is logged: boxes by their first
+// words, the starts of java, the window's showing and closing (with the ticks delivered so far),
+// the changes dialog, the copy's bar and the trial's watch without a window.
+struct Session : Copying, SessionHost {
+    std::unique_ptr<LaunchSession> session;
+    bool holds = true, window = true, holdWorkers = false, trialWatch = false, bar = false;
+    std::int64_t clock = 0;
+    int ticks = 0;
+    std::string log;
+    std::set<SessionTimer> timers;
+    std::vector<std::function<void(Services&)>> held;
+    std::vector<bool> answers;                        // to the questions in turn; No after them
+    std::vector<std::optional<std::uint32_t>> exits;  // of each java started; nothing: it runs
+    Session() {
+        add(kLocal), add(javaCandidates(kApp)[0]);
+        timers.insert(SessionTimer::splash);
+    }
+    void note(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
+    void note(const std::wstring& text) {
+        static const std::pair<std::wstring_view, const char*> kTags[] = {
+            {L"Application Updated", "updated"},
+            {L"An error occured", "failed"},
+            {L"The application stopped", "stopped"},
+            {L"The new version", "undone"},
+            {L"The application cannot", "cannot"},
+            {L"Error: No Java Application", "nojar"},
+            {L"Error: No Java Executable", "nojava"},
+            {L"Error launching", "unstarted"},
+            {L"Stop installing", "stop?"},
+            {kUpdateAvailable, "update?"}};
+        for (const auto& [start, tag] : kTags) {
+            if (text.starts_with(start)) return note(std::string(tag));
+        }
+        note("box");
+    }
+    void showMessage(const std::wstring& text) override { note(text); }
+    bool askYesNo(const std::wstring& text) override {
+        note(text);
+        const bool yes = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.erase(answers.begin());
+        return yes;
+    }
+    struct Java : StartedProcess {
+        Session& t;
+        std::size_t index;
+        Java(Session& s, std::size_t i) : t(s), index(i) {}
+        std::optional<std::uint32_t> exitCode() override { return t.exits[index]; }
+        std::wstring errorOutput() override { return L"Error: x"; }
+    };
+    std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
+                                                const std::wstring& line) override {
+        FakeServices::startHidden(program, line);
+        note("java"), exits.emplace_back();
+        return std::make_unique<Java>(*this, exits.size() - 1);
+    }
+    std::int64_t nowMs() override { return clock; }
+    bool windowOpen() override { return window; }
+    void showWindow() override {
+        note("show"), window = true;
+        session->windowCreated(), session->activated();
+    }
+    void closeWindow() override {
+        note("close@" + std::to_string(ticks)), window = false, timers.clear();
+    }
+    void startTimer(SessionTimer timer) override {
+        if (window) timers.insert(timer);
+    }
+    void stopTimer(SessionTimer timer) override { timers.erase(timer); }
+    void pulse(std::uint8_t) override {}
+    void showProgress(std::optional<double> progress) override {
+        if (bar != progress.has_value()) note(progress ? "bar" : "nobar");
+        bar = progress.has_value();
+    }
+    void comeBackOnTop() override {}
+    bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
+        return note("dialog"), true;
+    }
+    bool startWorker(std::function<void(Services&)> work) override {
+        if (holdWorkers) return held.push_back(std::move(work)), true;
+        return work(*this), true;
+    }
+    bool startTrialWatch() override { return note("watch"), trialWatch = true; }
+    void pauseTrialWatch() override { trialWatch = false; }
+    void endTrialWatch() override { note("unwatch"), trialWatch = false; }
+    std::wstring outOfMemoryText() override { return L"oom"; }
+
+    // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers),
+    // "late" (the held workers finish), "click", "close", "end", "trial" (the trial's timer),
+    // "upgrade", "launch" and "dismiss" (the dialog's ways out), "exitN" (the last java ends).
+    // "event*N" repeats.
+    void run(const std::string& events) {
+        if (!session) session = std::make_unique<LaunchSession>(*this, *this, holds);
+        std::istringstream in(events);
+        for (std::string event; in >> event;) {
+            const auto star = event.find('*');
+            const int times = star == std::string::npos ? 1 : std::stoi(event.substr(star + 1));
+            for (int i = 0; i < times; ++i) step(event.substr(0, star));
+        }
+    }
+    void poll(SessionTimer timer) {
+        if (timers.count(timer)) session->poll(timer);
+    }
+    void step(const std::string& event) {
+        LaunchSession& s = *session;
+        if (event == "tick") {
+            clock += 100;
+            if (timers.count(SessionTimer::splash)) ++ticks, s.tick();
+        } else if (event[0] == '+') {
+            clock += std::stoll(event.substr(1));
+        } else if (event == "check") {
+            poll(SessionTimer::updateCheck);
+        } else if (event == "read") {
+            poll(SessionTimer::changesRead);
+        } else if (event == "copy") {
+            poll(SessionTimer::copy);
+        } else if (event == "late") {
+            for (auto& work : std::exchange(held, {})) work(*this);
+        } else if (event == "click" && window) {
+            s.splashClicked();
+        } else if (event == "close" && window) {
+            s.closeRequested();
+        } else if (event == "end") {
+            s.sessionEnded();
+        } else if (event == "trial" && trialWatch) {
+            clock += 100, s.trialTick();
+        } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
+            if (event == "upgrade") s.installUpdate(kRemote, kLocal);
+            if (event == "launch") s.loadApplication();
+            s.changesDialogClosed();
+        } else if (event.starts_with("exit")) {
+            exits.back() = std::stoul(event.substr(4));
+        }
+    }
+};
+
+// Every state of a launch with every event that can reach it, to what the user sees and when the
+// splash closes: 51 ticks from its start, 11 after a failure, 6 without a jar, held at its start
+// while the changes file is read or the update copied.
+TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
+    const struct {
+        const char* why;
+        void (*arrange)(Session&);
+        const char* events;
+        const char* expected;
+        bool installed = false;  // the published jar has replaced the installed one
+    } cases[] = {
+        // The first tick and the update check.
+        {"nothing newer", [](Session& t) { t.times[kRemote] = 50; }, "tick check tick*60",
+         "java close@51"},
+        {"no jar", [](Session& t) { t.folders[kApp].clear(); }, "tick*10", "nojar close@6"},
+        {"no java", [](Session& t) { t.folders.clear(), t.add(kLocal); }, "tick check tick*20",
+         "nojava close@12"},
+        {"java does not start", [](Session& t) { t.startFailure = PlatformError(2, L"x"); },
+         "tick check tick*20", "update? unstarted close@12"},
+        {"the claim is another's", [](Session& t) { t.holds = false; }, "tick*60", "java close@51"},
+        {"the folder answers late", [](Session& t) { t.holdWorkers = true; },
+         "tick +1999 check +1 check late check tick*60", "java close@51"},
+        // The offer and its answers.
+        {"no, and clicks", [](Session&) {}, "click tick click check click tick*60",
+         "update? java close@51"},
+        {"yes", [](Session& t) { t.answers = {true}; },
+         "tick check +1000 copy tick*60 +59800 trial +100 trial",
+         "update? updated java watch close@51 unwatch", true},
+        {"yes, the copy runs long",
+         [](Session& t) {
+             t.answers = {true, false}, t.holdWorkers = true;
+         },
+         "tick late check +999 copy click +1 copy tick*60 late copy tick*60",
+         "update? stop? bar nobar updated java watch close@111", true},
+        {"yes, the copy stalls", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
+         "tick late check +14999 copy +1 copy late tick*60",
+         "update? bar nobar failed java close@51"},
+        {"yes, then a click, no and yes",
+         [](Session& t) {
+             t.answers = {true, false, true}, t.holdWorkers = true;
+         },
+         "tick late check click click late copy tick*60", "update? stop? stop? java close@51"},
+        {"the changes file", [](Session& t) { t.addChanges(); },
+         "tick check read tick*10 launch tick*60", "dialog java close@62"},
+        {"the changes file, read too late",
+         [](Session& t) { t.addChanges(), t.holdWorkers = true; },
+         "tick late check tick*60 +2999 read +1 read tick*60", "update? java close@111"},
+        {"the dialog left open", [](Session& t) { t.addChanges(); },
+         "tick check read tick*60 upgrade copy tick*60 dismiss",
+         "dialog close@51 show updated java watch close@102", true},
+        {"the dialog answered after the splash", [](Session& t) { t.addChanges(); },
+         "tick check read tick*60 launch tick", "dialog close@51 java"},
+        {"the dialog closed unanswered", [](Session& t) { t.addChanges(); },
+         "tick check read tick*10 dismiss tick*60", "dialog close@62"},
+        // The watch of java's start.
+        {"java ends well", [](Session&) {}, "tick check tick exit0 tick*60",
+         "update? java close@51"},
+        {"java fails", [](Session&) {}, "tick check tick exit1 tick*20",
+         "update? java stopped close@13"},
+        {"the new version fails, the previous passes", [](Session& t) { t.answers = {true}; },
+         "tick check copy tick exit1 tick tick*60", "update? updated java undone java close@53"},
+        {"the previous fails the same way", [](Session& t) { t.answers = {true}; },
+         "tick check copy tick exit1 tick exit1 tick*20",
+         "update? updated java undone java cannot close@14", true},
+        {"the new version fails its trial", [](Session& t) { t.answers = {true}; },
+         "tick check copy tick*60 trial exit1 trial tick*60",
+         "update? updated java watch close@51 undone show java unwatch close@102"},
+        // A close.
+        {"close before the first tick", [](Session&) {}, "close tick", "java close@0"},
+        {"close while the folder is looked into", [](Session& t) { t.holdWorkers = true; },
+         "tick close late", "java close@1"},
+        {"close while the changes are read",
+         [](Session& t) { t.addChanges(), t.holdWorkers = true; }, "tick late check close late",
+         "java close@1"},
+        {"close during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
+         "tick late check close late copy", "update? java close@1"},
+        {"close after the start", [](Session&) {}, "tick check close", "update? java close@1"},
+        {"close with the dialog up", [](Session& t) { t.addChanges(); },
+         "tick check read close upgrade copy tick*60",
+         "dialog close@1 show updated java watch close@52", true},
+        // The end of the user's session.
+        {"end before the first tick", [](Session&) {}, "end tick*60 close", "close@0"},
+        {"end during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
+         "tick late check end late copy tick*60", "update?"},
+        {"end with the dialog up", [](Session& t) { t.addChanges(); },
+         "tick check read end upgrade launch", "dialog"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Session t;
+        c.arrange(t);
+        t.run(c.events);
+        EXPECT_EQ(t.log, c.expected);
+        EXPECT_EQ(t.files[kLocal], c.installed ? t.published : "old");
+        EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
+    }
+}
+
 // The strip pulses a dark red: up and down in small steps between black and a capped red.
 TEST(SplashCounter, PulsesADarkRedStrip) {
     SplashCounter counter;
@@ -703,25 +924,6 @@ TEST(SplashCounter, PulsesADarkRedStrip) {
     }
     EXPECT_EQ(highest, 150);
     EXPECT_EQ(lowest, 0);
-}
-
-// The tick that closes the window: the 51st after activation, the 11th after a launch failure,
-// the 6th when no jar was found.
-TEST(SplashCounter, ClosesOnTheTickThatTakesTheCountAbove50) {
-    const struct {
-        void (SplashCounter::*start)();
-        int closingTick;
-    } cases[] = {{&SplashCounter::restart, 51},
-                 {&SplashCounter::shortenAfterLaunchFailure, 11},
-                 {&SplashCounter::shortenAfterNoJar, 6}};
-    for (const auto& c : cases) {
-        SplashCounter counter;
-        counter.tick();
-        (counter.*c.start)();
-        int tick = 1;
-        while (!counter.tick().close && tick < 100) ++tick;
-        EXPECT_EQ(tick, c.closingTick);
-    }
 }
 
 // Read by the user as they are: the label ends in two spaces, the boxes have this title.
