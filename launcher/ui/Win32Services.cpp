@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HiddenStart.h"
+#include "Thread.h"
 #include "Win32Error.h"
 #include "WinHandles.h"
 #include "core/AppDirectory.h"
@@ -237,29 +238,17 @@ namespace {
 // four cores at most.
 constexpr std::size_t kMaxWorkers = 4;
 
-struct WorkerStart {
-    const std::function<void(std::size_t)>* task;
-    std::size_t worker;
-};
-
-DWORD WINAPI runWorker(void* parameter) {
-    const auto* start = static_cast<const WorkerStart*>(parameter);
-    (*start->task)(start->worker);
-    return 0;
-}
-
-// Worker 0 on the calling thread, each other one on a thread of its own.
+// Worker 0 on the calling thread, each other one on a thread of its own. The threads are
+// awaited on every way out, a throw included: they use the task on this stack. What a worker
+// threw is thrown here, the calling thread's own first.
 void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& task) {
-    std::vector<WorkerStart> starts(workers);
-    std::vector<HANDLE> threads;
+    std::vector<Thread> threads;
     std::vector<std::size_t> unstarted;
     threads.reserve(workers);
-    unstarted.reserve(workers);
     for (std::size_t w = 1; w < workers; ++w) {
-        starts[w] = {&task, w};
-        const HANDLE thread = ::CreateThread(nullptr, 0, runWorker, &starts[w], 0, nullptr);
-        if (thread != nullptr) {
-            threads.push_back(thread);
+        Thread thread = Thread::start([&task, w] { task(w); });
+        if (thread) {
+            threads.push_back(std::move(thread));
         } else {
             unstarted.push_back(w);
         }
@@ -267,11 +256,7 @@ void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& t
     task(0);
     // A worker whose thread would not start still runs, after worker 0, rather than not at all.
     for (const std::size_t w : unstarted) task(w);
-    if (!threads.empty()) {
-        ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
-                                 INFINITE);
-    }
-    for (const HANDLE thread : threads) ::CloseHandle(thread);
+    for (Thread& thread : threads) thread.join();
 }
 
 }  // namespace
