@@ -121,16 +121,16 @@ fault temporary-left-behind $L/core/Update.cpp 's/        services.removeLeftove
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault skip-starts-nothing $L/ui/ChangesDialog.cpp \
-  's/(void ChangesDialog::CancelButton_Click\(\) \{\n.*\n)    owner_.loadApplication\(\);\n/$1/' \
+  's/(void ChangesDialog::CancelButton_Click\(\) \{\n.*\n)    owner_.launchApplication\(\);\n/$1/' \
   "${W}long_changes"
-fault upgrade-starts-nothing $L/ui/LaunchForm.cpp 's/(copyReportMessage\(run->conclude\(services_\)\)\);\n)    loadApplication\(\);\n/$1/' \
-  "${W}dialog_upgrade"
+fault upgrade-starts-nothing $L/core/LaunchSession.cpp 's/(copyReportMessage\(run->conclude\(services_\)\)\);\n)        launchApplication\(\);\n/$1/' \
+  "velmoor_core_tests|${W}dialog_upgrade"
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \
   's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
-fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
-  's/if \(!startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
+fault update-check-on-ui-thread $L/core/LaunchSession.cpp \
+  's/if \(!host_.startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
   "${W}drive_stalled"
-fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
+fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "velmoor_core_tests|${W}drive_stalled"
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
@@ -148,7 +148,7 @@ fault program-files-order $L/core/Launch.cpp \
 fault hidden-jar-taken $L/core/FileLookup.cpp 's/return !entry.hidden && /return /' "velmoor_core_tests|${W}launch\$"
 fault not-newer-offered $L/core/Update.cpp 's/return \*remoteTime > \*localTime;/return *remoteTime >= *localTime;/' \
   "velmoor_core_tests|${W}newer_yes"
-fault start-unwatched $L/ui/LaunchForm.cpp 's/    watched_ = std::move\(launch\);/    (void)launch;/' "${W}java_fails"
+fault start-unwatched $L/core/LaunchSession.cpp 's/    watched_ = std::move\(launch\);/    (void)launch;/' "velmoor_core_tests|${W}java_fails"
 fault pipe-reading-end-inherited $L/ui/HiddenStart.cpp \
   's/::CreatePipe\(&readEnd, &writeEnd, nullptr,/::CreatePipe(&readEnd, &writeEnd, &inheritable,/; s/if \(inherited.list\(\)\) \{/if (false) {/' \
   "${W}java_fails"
@@ -167,12 +167,12 @@ fault read-only-leftover-stays $L/ui/Win32Services.cpp 's/attributes & FILE_ATTR
 T=$L/core/UpdateTrial.cpp
 fault install-by-two-renames $T 's/if \(keep\) services.linkOrCopy\(localJar, previous\);/if (keep) services.moveReplacing(localJar, previous);/' \
   "${W}install_cut"
-fault no-settling-at-start $L/ui/LaunchForm.cpp 's/if \(holdsInstall_\) settleInstall\(services_, directory \+ L"\\\\Tarvio.jar"\);//' \
+fault no-settling-at-start $L/core/LaunchSession.cpp 's/if \(holdsInstall_\) settleInstall\(services_, directory \+ L"\\\\Tarvio.jar"\);//' \
   "${W}install_cut"
 fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\) == installed\) \{/false) {/' \
   "velmoor_core_tests|${W}install_cut"
-fault trial-ends-with-splash $L/ui/LaunchForm.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialTimer_\) \{/if (true) {/' \
-  "${W}update_undone"
+fault trial-ends-with-splash $L/core/LaunchSession.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialWatched_\) return/if (true) return/' \
+  "velmoor_core_tests|${W}update_undone"
 fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (false) {/' \
   "velmoor_core_tests|${W}trial_not_to_blame"
 fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && publish_\) \{/    if (false) {/' \
@@ -218,7 +218,7 @@ fault incomplete-copy-verified $L/core/UpdateCopy.cpp \
   's/if \(verdict != JarVerdict::complete\) \{\n        report_.end = CopyReport::rejected;/if (verdict != JarVerdict::complete \&\& verdict != JarVerdict::incomplete) {\n        report_.end = CopyReport::rejected;/' "$U"
 fault future-publish-blocks $L/core/Update.cpp 's/if \(\*localTime - now > kFutureSlackSeconds\) return \*remoteTime != \*localTime;/(void)now;/' \
   "$U|${W}publish_future"
-fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            onSplashClick\(\);\n//' "${W}copy_stopped"
+fault splash-click-ignored $L/ui/LaunchForm.cpp 's/            session_.splashClicked\(\);\n//' "${W}copy_stopped"
 
 # Signed installs: Wine's crypt32 compares no messageDigest; a key, not a certificate, is the
 # publisher; CNG takes ECDSA's r and s as fixed halves; every entry outside the signature files
