@@ -70,7 +70,7 @@ void LaunchSession::closeRequested() {
         launchStarted_ = true;
         host_.stopTimer(SessionTimer::splash);
         giveUpWork();
-        loadApplication();
+        launchApplication();
     }
     closeWindow();
 }
@@ -111,7 +111,7 @@ void LaunchSession::firstTickWork() {
         } else if (holdsInstall_) {
             checkForUpdate(jarName);
         } else {
-            loadApplication();
+            launchApplication();
         }
     });
 }
@@ -215,7 +215,7 @@ void LaunchSession::splashClicked() {
     if (!stop || !copy_) return;
     withTimerStopped([this] {
         giveUpWork();
-        loadApplication();
+        launchApplication();
     });
 }
 
@@ -225,7 +225,7 @@ void LaunchSession::endCopy() {
     host_.showProgress(std::nullopt);
     withTimerStopped([&] {
         services_.showMessage(copyReportMessage(run->conclude(services_)));
-        loadApplication();
+        launchApplication();
     });
 }
 
@@ -243,9 +243,9 @@ void LaunchSession::changesDialogClosed() {
     activated();
 }
 
-void LaunchSession::loadApplication() {
+void LaunchSession::launchApplication() {
     if (sessionEnding_) return;
-    Launch launch = velmoor::loadApplication(services_);
+    Launch launch = loadApplication(services_);
     // The user has been told why: the window closes soon.
     if (!launch.process) return skipLaunch();
     trial_ = holdsInstall_ && onTrial(services_, launch.localJar);
@@ -294,7 +294,7 @@ std::wstring LaunchSession::failureMessage(const Launch& ended, std::uint32_t ex
     // cover it. It starts once the box is answered.
     services_.showMessage(failed.message);
     if (!host_.windowOpen()) host_.showWindow();
-    loadApplication();
+    launchApplication();
     if (watched_) undoneExitCode_ = exitCode;
     return {};
 }

@@ -90,7 +90,7 @@ class LaunchSession : public UpdateHost {
     void trialTick();
 
     // The offer's answers and the changes dialog's buttons.
-    void loadApplication() override;
+    void launchApplication() override;
     void skipLaunch() override;
     void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) override;
     bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,

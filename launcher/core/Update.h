@@ -57,7 +57,8 @@ std::optional<std::wstring> readChanges(Services& services);
 class UpdateHost {
   public:
     virtual ~UpdateHost() = default;
-    virtual void loadApplication() = 0;
+    // Starts the application (loadApplication) and watches its start.
+    virtual void launchApplication() = 0;
     // Starts nothing, the application being already running; the window closes soon.
     virtual void skipLaunch() = 0;
     // Copies the published jar over the installed one without holding up the windows, tells the

@@ -319,7 +319,7 @@ void ChangesDialog::OKButton_Click() {
 
 void ChangesDialog::CancelButton_Click() {
     ::EnableWindow(window_, FALSE);
-    owner_.loadApplication();
+    owner_.launchApplication();
     ::DestroyWindow(window_);
 }
 

@@ -362,7 +362,7 @@ struct Install : FakeServices, UpdateHost {
         times = {{kLocal, 100}, {kRemote, 200}};
         add(kRemote);
     }
-    void loadApplication() override { ++launches; }
+    void launchApplication() override { ++launches; }
     void skipLaunch() override { ++skipped; }
     void installUpdate(const std::wstring&, const std::wstring&) override {}
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
@@ -806,7 +806,7 @@ struct Session : Copying, SessionHost {
             clock += 100, s.trialTick();
         } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
             if (event == "upgrade") s.installUpdate(kRemote, kLocal);
-            if (event == "launch") s.loadApplication();
+            if (event == "launch") s.launchApplication();
             s.changesDialogClosed();
         } else if (event.starts_with("exit")) {
             exits.back() = std::stoul(event.substr(4));
