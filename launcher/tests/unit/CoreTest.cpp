@@ -71,22 +71,30 @@ struct FakeServices : Services {
     }
     std::wstring applicationDirectory() override { return appDirectory; }
     void setCurrentDirectory(const std::wstring&) override {}
-    void showMessage(const std::wstring& text) override { messages.push_back(text); }
-    // No: what a Yes leads to is the update scenarios' to show.
+    void showMessage(const std::wstring& text) override { messages.push_back(text), record(text); }
+    // Every box, question and start of java, in turn.
+    std::function<void(const std::wstring&)> record = [](const std::wstring&) {};
+    std::vector<bool> answers;  // to the questions in turn; No after them
     bool askYesNo(const std::wstring& text) override {
-        questions.push_back(text);
-        return false;
+        questions.push_back(text), record(text);
+        return questions.size() <= answers.size() && answers[questions.size() - 1];
     }
+    // Each java started runs until its exit code is set.
+    std::vector<std::optional<std::uint32_t>> exits;
     struct Process : StartedProcess {
-        std::optional<std::uint32_t> exitCode() override { return 1; }
-        std::wstring errorOutput() override { return L"Error: no main manifest attribute"; }
+        FakeServices& fs;
+        std::size_t index;
+        Process(FakeServices& s, std::size_t i) : fs(s), index(i) {}
+        std::optional<std::uint32_t> exitCode() override { return fs.exits[index]; }
+        std::wstring errorOutput() override { return L"Error: x"; }
     };
     std::optional<PlatformError> startFailure;
     std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
                                                 const std::wstring& commandLine) override {
         if (startFailure) throw *startFailure;
-        commandLines.push_back(program + L" | " + commandLine);
-        return std::make_unique<Process>();
+        commandLines.push_back(program + L" | " + commandLine), record(L"java");
+        exits.emplace_back();
+        return std::make_unique<Process>(*this, exits.size() - 1);
     }
     bool fitsJavaCommandLine(std::wstring_view text) override {
         return std::ranges::all_of(text, [](wchar_t c) { return c < 0x100; });
@@ -355,85 +363,17 @@ const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChange
 
 // An install with a jar and a newer one in the update folder; the host counts launches and
 // the changes dialogs shown.
-struct Install : FakeServices, UpdateHost {
-    int launches = 0, dialogs = 0, skipped = 0;
-    bool dialogWorks = true;
+// An install with a jar and a newer one in the update folder.
+struct Install : FakeServices {
     Install() {
         times = {{kLocal, 100}, {kRemote, 200}};
         add(kRemote);
     }
-    void launchApplication() override { ++launches; }
-    void skipLaunch() override { ++skipped; }
-    void installUpdate(const std::wstring&, const std::wstring&) override {}
-    bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
-        dialogs += dialogWorks;
-        return dialogWorks;
-    }
-    void changesDialogClosed() override {}
     void addChanges(bool hidden = false) {
         add(kChanges).hidden = hidden;
         contents[kChanges] = L"A\nB";
     }
-    void check() {
-        UpdateFindings findings = examineUpdateFolder(*this, appDirectory, L"Tarvio.jar");
-        if (findings.changesFile) findings.changes = readChanges(*this);
-        offerUpdate(*this, *this, findings);
-    }
 };
-
-// Where the changes dialog can show, the changes scenarios show it; else a box asks.
-TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
-    const struct {
-        const char* why;
-        void (*arrange)(Install&);
-        bool asks = true;
-        std::wstring message = {};  // said instead of the offer
-    } cases[] = {
-        {"no changes file", [](Install&) {}},
-        {"hidden changes file", [](Install& t) { t.addChanges(true); }},
-        {"unreadable", [](Install& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }},
-        {"dialog fails", [](Install& t) { t.addChanges(), t.dialogWorks = false; }},
-        {"no local time", [](Install& t) { t.times.erase(kLocal); }},
-        {"as old", [](Install& t) { t.addChanges(), t.times[kRemote] = 100; }, false},
-        {"a folder",
-         [](Install& t) { t.folders.clear(), t.add(kRemote).directory = true, t.addChanges(); },
-         false},
-        {"hidden jar",
-         [](Install& t) { t.folders.clear(), t.add(kRemote).hidden = true, t.addChanges(); },
-         false},
-        {"unopened", [](Install& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); },
-         false},
-        {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
-        {"read-only install", [](Install& t) { t.addChanges(), t.readOnlyInstall = true; }, false},
-        {"the application runs", [](Install& t) { t.addChanges(), t.heldOpen.insert(kLocal); },
-         false, updateWhileRunningMessage()},
-        {"a leftover stays",
-         [](Install& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, false,
-         leftoverInTheWayMessage(temporaryJarPath(kLocal), L"The directory is not empty.")},
-        {"unreadable jar", [](Install& t) { t.unreadableJars = true; }, false},
-        // Installed with a time more than a day ahead of the clock: any other publish is newer.
-        {"installed from the future", [](Install& t) { t.times[kLocal] = t.now + 86401; }},
-        {"installed from the future, published still",
-         [](Install& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, false},
-        {"installed from the future, published later",
-         [](Install& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; }},
-        {"installed a day ahead to the second", [](Install& t) { t.times[kLocal] = t.now + 86400; },
-         false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Install t;
-        c.arrange(t);
-        t.check();
-        EXPECT_EQ(t.questions, std::vector<std::wstring>(c.asks, updatePrompt()));
-        EXPECT_EQ(t.messages, std::vector<std::wstring>(!c.message.empty(), c.message));
-        EXPECT_EQ(t.dialogs, 0);
-        // A running application is not started a second time.
-        EXPECT_EQ(t.launches + t.skipped * 2, t.heldOpen.empty() ? 1 : 2);
-        // What an earlier start could not remove goes before anything is looked at.
-        EXPECT_EQ(t.removed, std::vector<std::wstring>(t.stuck.empty(), temporaryJarPath(kLocal)));
-    }
-}
 
 // The changes text shows up to its cap, then a line saying that there is more; a cut part of
 // a text ends in whole characters, so that it is still read in its encoding.
@@ -690,12 +630,14 @@ struct Session : Copying, SessionHost {
     std::string log;
     std::set<SessionTimer> timers;
     std::vector<std::function<void(Services&)>> held;
-    std::vector<bool> answers;                        // to the questions in turn; No after them
-    std::vector<std::optional<std::uint32_t>> exits;  // of each java started; nothing: it runs
+    bool dialogWorks = true, leftover = true;  // a copy an earlier start left behind
     Session() {
         add(kLocal), add(javaCandidates(kApp)[0]);
         timers.insert(SessionTimer::splash);
+        record = [this](const std::wstring& text) { note(text); };
     }
+    // The update folder lists nothing.
+    void unlisted() { folders.erase(kRemote.substr(0, kRemote.rfind(L'\\'))); }
     void note(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
     void note(const std::wstring& text) {
         static const std::pair<std::wstring_view, const char*> kTags[] = {
@@ -704,35 +646,18 @@ struct Session : Copying, SessionHost {
             {L"The application stopped", "stopped"},
             {L"The new version", "undone"},
             {L"The application cannot", "cannot"},
-            {L"Error: No Java Application", "nojar"},
-            {L"Error: No Java Executable", "nojava"},
+            {L"No Java Application", "nojar"},
+            {L"No Java Executable", "nojava"},
             {L"Error launching", "unstarted"},
             {L"Stop installing", "stop?"},
-            {kUpdateAvailable, "update?"}};
-        for (const auto& [start, tag] : kTags) {
-            if (text.starts_with(start)) return note(std::string(tag));
+            {kInstallNow, "update?"},
+            {L"The application is running", "running"},
+            {L"left by an earlier update", "leftover"}};
+        if (text == L"java") return note(std::string("java"));
+        for (const auto& [words, tag] : kTags) {
+            if (text.find(words) != std::wstring::npos) return note(std::string(tag));
         }
         note("box");
-    }
-    void showMessage(const std::wstring& text) override { note(text); }
-    bool askYesNo(const std::wstring& text) override {
-        note(text);
-        const bool yes = !answers.empty() && answers.front();
-        if (!answers.empty()) answers.erase(answers.begin());
-        return yes;
-    }
-    struct Java : StartedProcess {
-        Session& t;
-        std::size_t index;
-        Java(Session& s, std::size_t i) : t(s), index(i) {}
-        std::optional<std::uint32_t> exitCode() override { return t.exits[index]; }
-        std::wstring errorOutput() override { return L"Error: x"; }
-    };
-    std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
-                                                const std::wstring& line) override {
-        FakeServices::startHidden(program, line);
-        note("java"), exits.emplace_back();
-        return std::make_unique<Java>(*this, exits.size() - 1);
     }
     std::int64_t nowMs() override { return clock; }
     bool windowOpen() override { return window; }
@@ -754,7 +679,8 @@ struct Session : Copying, SessionHost {
     }
     void comeBackOnTop() override {}
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
-        return note("dialog"), true;
+        if (dialogWorks) note("dialog");
+        return dialogWorks;
     }
     bool startWorker(std::function<void(Services&)> work) override {
         if (holdWorkers) return held.push_back(std::move(work)), true;
@@ -771,6 +697,7 @@ struct Session : Copying, SessionHost {
     // "event*N" repeats.
     void run(const std::string& events) {
         if (!session) session = std::make_unique<LaunchSession>(*this, *this, holds);
+        if (leftover) files[temporaryJarPath(kLocal)] = "left";
         std::istringstream in(events);
         for (std::string event; in >> event;) {
             const auto star = event.find('*');
@@ -818,6 +745,7 @@ struct Session : Copying, SessionHost {
 // splash closes: 51 ticks from its start, 11 after a failure, 6 without a jar, held at its start
 // while the changes file is read or the update copied.
 TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
+    const char* const E = "tick check read tick*60";
     const struct {
         const char* why;
         void (*arrange)(Session&);
@@ -828,15 +756,53 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         // The first tick and the update check.
         {"nothing newer", [](Session& t) { t.times[kRemote] = 50; }, "tick check tick*60",
          "java close@51"},
-        {"no jar", [](Session& t) { t.folders[kApp].clear(); }, "tick*10", "nojar close@6"},
+        {"no jar", [](Session& t) { t.folders[kApp].clear(), t.leftover = false; }, "tick*10",
+         "nojar close@6"},
         {"no java", [](Session& t) { t.folders.clear(), t.add(kLocal); }, "tick check tick*20",
          "nojava close@12"},
         {"java does not start", [](Session& t) { t.startFailure = PlatformError(2, L"x"); },
          "tick check tick*20", "update? unstarted close@12"},
-        {"the claim is another's", [](Session& t) { t.holds = false; }, "tick*60", "java close@51"},
+        {"the claim is another's", [](Session& t) { t.holds = false, t.leftover = false; },
+         "tick*60", "java close@51"},
         {"the folder answers late", [](Session& t) { t.holdWorkers = true; },
          "tick +1999 check +1 check late check tick*60", "java close@51"},
-        // The offer and its answers.
+        // What is offered: only a complete and newer jar that can be installed now; with the
+        // changes, where the dialog can show, else a box asks.
+        {"no changes file", [](Session&) {}, E, "update? java close@51"},
+        {"hidden changes file", [](Session& t) { t.addChanges(true); }, E, "update? java close@51"},
+        {"changes unreadable",
+         [](Session& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }, E,
+         "update? java close@51"},
+        {"dialog fails", [](Session& t) { t.addChanges(), t.dialogWorks = false; }, E,
+         "update? java close@51"},
+        {"no local time", [](Session& t) { t.times.erase(kLocal); }, E, "update? java close@51"},
+        {"as old", [](Session& t) { t.addChanges(), t.times[kRemote] = 100; }, E, "java close@51"},
+        {"a folder", [](Session& t) { t.unlisted(), t.add(kRemote).directory = true; }, E,
+         "java close@51"},
+        {"hidden jar", [](Session& t) { t.unlisted(), t.add(kRemote).hidden = true; }, E,
+         "java close@51"},
+        {"unopened", [](Session& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); }, E,
+         "java close@51"},
+        {"read-only install", [](Session& t) { t.addChanges(), t.readOnlyInstall = true; }, E,
+         "java close@51"},
+        {"the application runs", [](Session& t) { t.addChanges(), t.heldOpen.insert(kLocal); }, E,
+         "running close@12"},
+        {"a leftover stays",
+         [](Session& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, E,
+         "leftover java close@51"},
+        {"unreadable jar", [](Session& t) { t.unreadableJars = true; }, E, "java close@51"},
+        // Installed with a time more than a day ahead of the clock: any other publish is newer.
+        {"installed from the future", [](Session& t) { t.times[kLocal] = t.now + 86401; }, E,
+         "update? java close@51"},
+        {"installed from the future, published still",
+         [](Session& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, E,
+         "java close@51"},
+        {"installed from the future, published later",
+         [](Session& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; }, E,
+         "update? java close@51"},
+        {"installed a day ahead to the second", [](Session& t) { t.times[kLocal] = t.now + 86400; },
+         E, "java close@51"},
+        // The answers.
         {"no, and clicks", [](Session&) {}, "click tick click check click tick*60",
          "update? java close@51"},
         {"yes", [](Session& t) { t.answers = {true}; },
@@ -882,7 +848,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "tick check copy tick*60 trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show java unwatch close@102"},
         // A close.
-        {"close before the first tick", [](Session&) {}, "close tick", "java close@0"},
+        {"close before the first tick", [](Session& t) { t.leftover = false; }, "close tick",
+         "java close@0"},
         {"close while the folder is looked into", [](Session& t) { t.holdWorkers = true; },
          "tick close late", "java close@1"},
         {"close while the changes are read",
@@ -895,7 +862,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "tick check read close upgrade copy tick*60",
          "dialog close@1 show updated java watch close@52", true},
         // The end of the user's session.
-        {"end before the first tick", [](Session&) {}, "end tick*60 close", "close@0"},
+        {"end before the first tick", [](Session& t) { t.leftover = false; }, "end tick*60 close",
+         "close@0"},
         {"end during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
          "tick late check end late copy tick*60", "update?"},
         {"end with the dialog up", [](Session& t) { t.addChanges(); },
@@ -908,7 +876,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         t.run(c.events);
         EXPECT_EQ(t.log, c.expected);
         EXPECT_EQ(t.files[kLocal], c.installed ? t.published : "old");
-        EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
+        // What an earlier start could not remove goes before anything is looked at.
+        EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
     }
 }
 
