@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <utility>
+#include <vector>
 
 namespace velmoor {
 
@@ -38,6 +39,25 @@ void Thread::join() {
 
 Thread::~Thread() {
     if (handle_) ::WaitForSingleObject(handle_.get(), INFINITE);
+}
+
+// The threads are awaited on every way out, a throw included: they use the task on this stack.
+void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& task) {
+    std::vector<Thread> threads;
+    std::vector<std::size_t> unstarted;
+    threads.reserve(workers);
+    for (std::size_t w = 1; w < workers; ++w) {
+        Thread thread = Thread::start([&task, w] { task(w); });
+        if (thread) {
+            threads.push_back(std::move(thread));
+        } else {
+            unstarted.push_back(w);
+        }
+    }
+    task(0);
+    // A worker whose thread would not start still runs, after worker 0, rather than not at all.
+    for (const std::size_t w : unstarted) task(w);
+    for (Thread& thread : threads) thread.join();
 }
 
 }  // namespace velmoor

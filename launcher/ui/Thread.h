@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -40,5 +41,10 @@ class Thread {
     KernelHandle handle_;
     std::shared_ptr<Run> run_;
 };
+
+// Runs task(0) to task(workers - 1) at the same time: worker 0 on the calling thread, each other
+// one on a thread of its own, or after worker 0 where none would start. Returns once every
+// worker has ended, and throws what a worker threw, the calling thread's own first.
+void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& task);
 
 }  // namespace velmoor

@@ -238,27 +238,6 @@ namespace {
 // four cores at most.
 constexpr std::size_t kMaxWorkers = 4;
 
-// Worker 0 on the calling thread, each other one on a thread of its own. The threads are
-// awaited on every way out, a throw included: they use the task on this stack. What a worker
-// threw is thrown here, the calling thread's own first.
-void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& task) {
-    std::vector<Thread> threads;
-    std::vector<std::size_t> unstarted;
-    threads.reserve(workers);
-    for (std::size_t w = 1; w < workers; ++w) {
-        Thread thread = Thread::start([&task, w] { task(w); });
-        if (thread) {
-            threads.push_back(std::move(thread));
-        } else {
-            unstarted.push_back(w);
-        }
-    }
-    task(0);
-    // A worker whose thread would not start still runs, after worker 0, rather than not at all.
-    for (const std::size_t w : unstarted) task(w);
-    for (Thread& thread : threads) thread.join();
-}
-
 }  // namespace
 
 ParallelWork Win32Services::parallelWork() {
