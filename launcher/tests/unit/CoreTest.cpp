@@ -626,7 +626,7 @@ struct Session : Copying, SessionHost {
     std::unique_ptr<LaunchSession> session;
     bool holds = true, window = true, holdWorkers = false, trialWatch = false, bar = false;
     std::int64_t clock = 0;
-    int ticks = 0;
+    int ticks = 0, pulses = 0;
     std::string log;
     std::set<SessionTimer> timers;
     std::vector<std::function<void(Services&)>> held;
@@ -676,7 +676,7 @@ struct Session : Copying, SessionHost {
         if (window) timers.insert(timer);
     }
     void stopTimer(SessionTimer timer) override { timers.erase(timer); }
-    void pulse(std::uint8_t) override {}
+    void pulse(std::uint8_t) override { ++pulses; }
     void showProgress(std::optional<double> progress) override {
         if (bar != progress.has_value()) note(progress ? "bar" : "nobar");
         bar = progress.has_value();
@@ -854,6 +854,9 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         // A close.
         {"close before the first tick", [](Session& t) { t.leftover = false; }, "close tick",
          "java close@0"},
+        {"close before the first tick, without java",
+         [](Session& t) { t.leftover = false, t.folders.clear(), t.add(kLocal); }, "close tick",
+         "nojava close@0"},
         {"close while the folder is looked into", [](Session& t) { t.holdWorkers = true; },
          "tick close late", "java close@1"},
         {"close while the changes are read",
@@ -879,6 +882,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         c.arrange(t);
         t.run(c.events);
         EXPECT_EQ(t.log, c.expected);
+        EXPECT_EQ(t.pulses, t.ticks);
         EXPECT_EQ(t.files[kLocal], c.installed ? t.published : "old");
         // What an earlier start could not remove goes before anything is looked at.
         EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
