@@ -768,6 +768,10 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "tick check tick*20", "update? unstarted close@12"},
         {"the claim is another's", [](Session& t) { t.holds = false, t.leftover = false; },
          "tick*60", "java close@51"},
+        {"the folder answers just in time", [](Session& t) { t.holdWorkers = true; },
+         "tick +1999 check late check tick*60", "update? java close@51"},
+        {"the changes come just in time", [](Session& t) { t.addChanges(), t.holdWorkers = true; },
+         "tick late check +2999 read late read tick*60", "dialog close@51"},
         {"the folder answers late", [](Session& t) { t.holdWorkers = true; },
          "tick +1999 check +1 check late check tick*60", "java close@51"},
         // What is offered: only a complete and newer jar that can be installed now; with the
