@@ -108,10 +108,10 @@ fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \
   's/const DWORD labelStyle = SS_LEFT \| WS_CLIPSIBLINGS;/const DWORD labelStyle = SS_LEFT;/' "${W}dialog_upgrade"
-fault update-check-on-ui-thread $L/ui/LaunchForm.cpp \
-  's/if \(!startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
+fault update-check-on-ui-thread $L/core/LaunchSession.cpp \
+  's/if \(!host_.startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
   "${W}drive_stalled"
-fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "${W}drive_stalled"
+fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "velmoor_core_tests|${W}drive_stalled"
 fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
@@ -144,8 +144,8 @@ fault install-by-two-renames $T 's/if \(keep\) services.linkOrCopy\(localJar, pr
   "${W}install_cut"
 fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\) == installed\) \{/false) {/' \
   "velmoor_core_tests|${W}install_cut"
-fault trial-ends-with-splash $L/ui/LaunchForm.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialTimer_\) \{/if (true) {/' \
-  "${W}update_undone"
+fault trial-ends-with-splash $L/core/LaunchSession.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialWatched_\) return/if (true) return/' \
+  "velmoor_core_tests|${W}update_undone"
 fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (false) {/' \
   "velmoor_core_tests|${W}trial_not_to_blame"
 fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && publish_\) \{/    if (false) {/' \

@@ -124,7 +124,7 @@ UpdateFindings examineUpdateFolder(Services& services, std::wstring_view applica
 void offerUpdate(Services& services, UpdateHost& host,
                  const std::optional<UpdateFindings>& findings) {
     if (!findings || !findings->newer) {
-        host.loadApplication();
+        host.launchApplication();
         return;
     }
     if (findings->held) {
@@ -135,7 +135,7 @@ void offerUpdate(Services& services, UpdateHost& host,
     if (findings->leftover) {
         services.showMessage(leftoverInTheWayMessage(findings->leftover->subject(),
                                                      findings->leftover->description()));
-        host.loadApplication();
+        host.launchApplication();
         return;
     }
     // A dialog that cannot be shown falls back to asking with a message box rather than
@@ -147,7 +147,7 @@ void offerUpdate(Services& services, UpdateHost& host,
     if (services.askYesNo(updatePrompt())) {
         host.installUpdate(findings->remoteJar, findings->localJar);
     } else {
-        host.loadApplication();
+        host.launchApplication();
     }
 }
 

@@ -53,11 +53,12 @@ inline constexpr std::size_t kChangesCapBytes = 256 * 1024;
 // file was longer than the cap; nothing when it cannot be read.
 std::optional<std::wstring> readChanges(Services& services);
 
-// What the update check needs from the launcher's windows.
+// What the update check and the changes dialog's buttons need from the launcher.
 class UpdateHost {
   public:
     virtual ~UpdateHost() = default;
-    virtual void loadApplication() = 0;
+    // Starts the application (loadApplication) and watches its start.
+    virtual void launchApplication() = 0;
     // Starts nothing, the application being already running; the window closes soon.
     virtual void skipLaunch() = 0;
     // Copies the published jar over the installed one without holding up the windows, tells the
@@ -67,6 +68,8 @@ class UpdateHost {
     // then do the update and the launch. False when the dialog could not be shown.
     virtual bool showChangesDialog(const std::wstring& changes, const std::wstring& localJar,
                                    const std::wstring& remoteJar) = 0;
+    // The changes dialog's window has gone, whichever way it was closed.
+    virtual void changesDialogClosed() = 0;
 };
 
 // What the update folder holds for the installed jar.

@@ -2,28 +2,6 @@
 
 namespace velmoor {
 
-BoundedRun::Outcome BoundedRun::poll(std::int64_t elapsedMs) {
-    int state = state_.load(std::memory_order_acquire);
-    // On failure the exchange loads the state the worker has just set.
-    if (state == working && elapsedMs >= patienceMs_ &&
-        state_.compare_exchange_strong(state, givenUpState, std::memory_order_acq_rel)) {
-        return Outcome::unreachable;
-    }
-    switch (state) {
-        case handedOver:
-            return Outcome::answered;
-        case givenUpState:
-            return Outcome::unreachable;
-        default:
-            return Outcome::pending;
-    }
-}
-
-void BoundedRun::handOver() {
-    int expected = working;
-    state_.compare_exchange_strong(expected, handedOver, std::memory_order_acq_rel);
-}
-
 void UpdateCheckRun::run(Services& services) noexcept {
     std::optional<UpdateFindings> findings;
     try {

@@ -1,38 +1,28 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "Update.h"
+#include "WorkerRun.h"
 
 namespace velmoor {
 
-// Work on a worker thread whose answer the user-interface thread awaits a bounded time only. A
-// worker given up on may still finish on its own: what it found is then dropped. The splash
-// window and the worker share a run through std::shared_ptr, so a worker that outlives the
-// wait still writes into memory of its own.
-class BoundedRun {
+// A worker run awaited a bounded time from its start.
+class BoundedRun : public WorkerRun {
   public:
-    enum class Outcome { pending, answered, unreachable };
-
     // On the user-interface thread, with the time since the run started: answered once the
-    // worker has handed over; unreachable once the patience ran out first, and from then on.
-    Outcome poll(std::int64_t elapsedMs);
+    // worker has handed over; given up (the answer counts as unreachable) once the patience ran
+    // out first, and from then on.
+    Outcome poll(std::int64_t elapsedMs) { return WorkerRun::poll(elapsedMs >= patienceMs_); }
 
   protected:
     explicit BoundedRun(std::int64_t patienceMs) : patienceMs_(patienceMs) {}
     ~BoundedRun() = default;
-    bool givenUp() const { return state_.load(std::memory_order_acquire) == givenUpState; }
-    // On the worker, once its findings are written.
-    void handOver();
 
   private:
-    enum State { working, handedOver, givenUpState };
-
     const std::int64_t patienceMs_;
-    std::atomic<int> state_{working};
 };
 
 // One launch's look into the update folder, made on a worker thread while the splash window

@@ -172,31 +172,22 @@ void UpdateCopyRun::run(Services& services) noexcept {
         report_ = {CopyReport::rejected, {}};
     }
     // Every handle on the copy is closed by now, so a copy given up can be removed.
-    int expected = working;
-    if (!state_.compare_exchange_strong(expected, handedOver, std::memory_order_acq_rel)) {
-        services.removeFile(temporary_);
-    }
+    if (!handOver()) services.removeFile(temporary_);
 }
 
 UpdateCopyRun::Outcome UpdateCopyRun::poll(std::int64_t elapsedMs) {
     const std::uint32_t steps = steps_.load(std::memory_order_acquire);
     if (steps != stepsSeen_) stepsSeen_ = steps, lastStepMs_ = elapsedMs;
-    int state = state_.load(std::memory_order_acquire);
-    if (state == working && elapsedMs - lastStepMs_ >= kStallMs) {
-        // On failure the exchange loads the state the worker has just set.
-        state_.compare_exchange_strong(state, givenUp, std::memory_order_acq_rel);
-        if (state == working) state = givenUp;
-    }
-    return state == working ? Outcome::pending : Outcome::ended;
+    return WorkerRun::poll(elapsedMs - lastStepMs_ >= kStallMs);
 }
 
 void UpdateCopyRun::abandon(Services& services) {
-    state_.store(givenUp, std::memory_order_release);
+    giveUp();
     services.removeFile(temporary_);
 }
 
 CopyReport UpdateCopyRun::conclude(Services& services) {
-    if (state_.load(std::memory_order_acquire) == givenUp) {
+    if (givenUp()) {
         services.removeFile(temporary_);
         return {CopyReport::stalled, {}};
     }

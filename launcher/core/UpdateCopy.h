@@ -12,6 +12,7 @@
 #include "UpdateTrial.h"
 #include "signature/Crypto.h"
 #include "signature/PublisherRule.h"
+#include "WorkerRun.h"
 
 namespace velmoor {
 
@@ -44,7 +45,7 @@ std::wstring copyReportMessage(const CopyReport& report);
 // removes what it wrote. Only the user-interface thread puts the copy in place, and only when
 // the worker has handed it over whole and checked, so nothing replaces the installed jar once
 // the copy has been given up.
-class UpdateCopyRun {
+class UpdateCopyRun : public WorkerRun {
   public:
     // A share's hiccups (a reconnect, a server busy for a moment) last a few seconds; a copy
     // without a single chunk for 15 s is a server that has gone, and a user watching the
@@ -56,10 +57,8 @@ class UpdateCopyRun {
     // On the worker thread. Never throws.
     void run(Services& services) noexcept;
 
-    enum class Outcome { pending, ended };
-
-    // On the user-interface thread, with the time since the copy started: ended once the
-    // worker has handed over, or once the copy has stalled and been given up.
+    // On the user-interface thread, with the time since the copy started: answered once the
+    // worker has handed over; given up once the copy has stalled.
     Outcome poll(std::int64_t elapsedMs);
 
     // How much of the published jar has been read, from 0 to 1.
@@ -69,14 +68,11 @@ class UpdateCopyRun {
     // file (the worker removes it too if it was still writing).
     void abandon(Services& services);
 
-    // On the user-interface thread once poll has said ended: puts a verified copy in place of
-    // the installed jar, removes any other, and says how it went.
+    // On the user-interface thread once poll has said it is no longer pending: puts a verified copy
+    // in place of the installed jar, removes any other, and says how it went.
     CopyReport conclude(Services& services);
 
   private:
-    enum State { working, handedOver, givenUp };
-
-    bool carryOn() const { return state_.load(std::memory_order_acquire) == working; }
     void advance(double progress);
     // Counts a step without moving the progress shown.
     void step() { steps_.fetch_add(1, std::memory_order_release); }
@@ -87,7 +83,6 @@ class UpdateCopyRun {
     const std::wstring remoteJar_;
     const std::wstring localJar_;
     const std::wstring temporary_;
-    std::atomic<int> state_{working};
     // Counts every chunk copied and every step of the check, so that the user-interface thread
     // sees that the copy moves even where the progress does not show it.
     std::atomic<std::uint32_t> steps_{0};

@@ -77,8 +77,8 @@ FontHandle msSansSerif(int dotsPerInch, int weight) {
 
 }  // namespace
 
-ChangesDialog::ChangesDialog(HINSTANCE instance, Services& services, Owner& owner)
-    : instance_(instance), services_(services), owner_(owner) {}
+ChangesDialog::ChangesDialog(HINSTANCE instance, UpdateHost& owner)
+    : instance_(instance), owner_(owner) {}
 
 ChangesDialog::~ChangesDialog() {
     if (!window_) return;
@@ -144,13 +144,6 @@ void ChangesDialog::appendChangesPart() {
     if (changesShown_ < pendingChanges_.size()) return;
     ::KillTimer(window_, kChangesTimer);
     pendingChanges_ = std::wstring();
-}
-
-std::wstring ChangesDialog::changes() const {
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(txtChanges_)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        ::GetWindowTextW(txtChanges_, text.data(), static_cast<int>(text.size()))));
-    return text;
 }
 
 void ChangesDialog::Update() {
@@ -326,7 +319,7 @@ void ChangesDialog::OKButton_Click() {
 
 void ChangesDialog::CancelButton_Click() {
     ::EnableWindow(window_, FALSE);
-    owner_.loadApplication();
+    owner_.launchApplication();
     ::DestroyWindow(window_);
 }
 

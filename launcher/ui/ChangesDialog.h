@@ -5,7 +5,7 @@
 #include <string>
 
 #include "WinHandles.h"
-#include "core/Services.h"
+#include "core/Update.h"
 
 namespace velmoor {
 
@@ -14,21 +14,9 @@ namespace velmoor {
 // and close it, so that it takes no second click while the copy runs.
 class ChangesDialog {
   public:
-    // The launcher that the dialog's buttons act on.
-    class Owner {
-      public:
-        virtual void loadApplication() = 0;
-        // Copies the published jar over the installed one, showing how far it has come, tells
-        // the user how it went and then launches the application.
-        virtual void installUpdate(const std::wstring& remoteJar, const std::wstring& localJar) = 0;
-        // The dialog's window has gone, whichever way it was closed.
-        virtual void changesDialogClosed() = 0;
-
-      protected:
-        ~Owner() = default;
-    };
-
-    ChangesDialog(HINSTANCE instance, Services& services, Owner& owner);
+    // The dialog's buttons act on the launcher through the host that showed it, and tell it when
+    // the dialog's window has gone, whichever way it was closed.
+    ChangesDialog(HINSTANCE instance, UpdateHost& owner);
     ChangesDialog(const ChangesDialog&) = delete;
     ChangesDialog& operator=(const ChangesDialog&) = delete;
     ~ChangesDialog();
@@ -46,10 +34,7 @@ class ChangesDialog {
     // Shows the first lines at once and the rest part by part while the dialog is up: the
     // text box of some systems takes seconds to lay out a text of many thousand lines.
     void setChanges(const std::wstring& text);
-    std::wstring changes() const;
-    const std::wstring& RemoteName() const { return remoteName_; }
     void setRemoteName(std::wstring name) { remoteName_ = std::move(name); }
-    const std::wstring& LocalName() const { return localName_; }
     void setLocalName(std::wstring name) { localName_ = std::move(name); }
 
     // Has the published jar copied over the installed one; the launcher shows the progress
@@ -79,8 +64,7 @@ class ChangesDialog {
     int pixels(int twips) const;
 
     HINSTANCE instance_;
-    Services& services_;
-    Owner& owner_;
+    UpdateHost& owner_;
     HWND window_ = nullptr;
     HWND txtChanges_ = nullptr;
     HWND label1_ = nullptr;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Thread.h"
 #include "Win32Error.h"
 #include "WinHandles.h"
 
@@ -49,17 +50,13 @@ struct ErrorOutput {
     }
 };
 
-DWORD WINAPI drain(void* parameter) {
-    const std::unique_ptr<std::shared_ptr<ErrorOutput>> owner(
-        static_cast<std::shared_ptr<ErrorOutput>*>(parameter));
-    ErrorOutput& output = **owner;
+void drain(ErrorOutput& output) {
     char buffer[4096];
     DWORD read = 0;
     while (::ReadFile(output.pipe.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
         output.keep(buffer, read);
     }
     output.ended.store(true, std::memory_order_release);
-    return 0;
 }
 
 class HiddenProcess final : public StartedProcess {
@@ -126,12 +123,11 @@ class InheritedHandles {
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
+// The thread holds the output it fills, and ends with the pipe.
 bool startDrain(const std::shared_ptr<ErrorOutput>& output) {
-    auto parameter = std::make_unique<std::shared_ptr<ErrorOutput>>(output);
-    const HANDLE thread = ::CreateThread(nullptr, 0, drain, parameter.get(), 0, nullptr);
-    if (!thread) return false;
-    parameter.release();
-    ::CloseHandle(thread);
+    Thread drainer = Thread::start([output] { drain(*output); });
+    if (!drainer) return false;
+    drainer.detach();
     return true;
 }
 

@@ -73,8 +73,15 @@ bool InstallClaim::claimByLockFile(const std::wstring& applicationDirectory) {
         lock_.reset(file);
         const LockRecord record = thisLauncher();
         DWORD written = 0;
-        ::WriteFile(lock_.get(), &record, sizeof record, &written, nullptr);
-        ::SetEndOfFile(lock_.get());
+        // A file that a folder without delete rights kept holds an earlier launcher's record,
+        // whose process number may belong to another program by now. A record not written whole
+        // is emptied: the claim is held all the same, by a holder nobody can reach.
+        if (!::WriteFile(lock_.get(), &record, sizeof record, &written, nullptr) ||
+            written != sizeof record || !::SetEndOfFile(lock_.get())) {
+            LARGE_INTEGER start{};
+            if (::SetFilePointerEx(lock_.get(), start, nullptr, FILE_BEGIN))
+                ::SetEndOfFile(lock_.get());
+        }
         return true;
     }
     if (::GetLastError() != ERROR_SHARING_VIOLATION) return false;

@@ -59,4 +59,40 @@ BitmapHandle loadPackedBitmap(HINSTANCE instance, int id) {
         screen.get(), &info, CBM_INIT, file.data() + header.bfOffBits, bitmapInfo, DIB_RGB_COLORS));
 }
 
+namespace {
+
+SIZE bitmapSize(const BitmapHandle& bitmap) {
+    BITMAP header{};
+    if (!bitmap || !::GetObjectW(bitmap.get(), sizeof header, &header)) return {};
+    return {header.bmWidth, header.bmHeight};
+}
+
+}  // namespace
+
+void SplashLogo::load(HINSTANCE instance, int smallId, int largeId) {
+    small_ = loadPackedBitmap(instance, smallId);
+    smallSize_ = bitmapSize(small_);
+    large_ = loadPackedBitmap(instance, largeId);
+    largeSize_ = bitmapSize(large_);
+}
+
+void SplashLogo::draw(HDC dc, const RECT& at) const {
+    const SIZE size{at.right - at.left, at.bottom - at.top};
+    const bool large = large_ && (size.cx > smallSize_.cx || size.cy > smallSize_.cy);
+    const HBITMAP image = large ? large_.get() : small_.get();
+    const SIZE imageSize = large ? largeSize_ : smallSize_;
+    if (!image) return;
+    const MemoryDc logoDc(::CreateCompatibleDC(dc));
+    const SelectedObject logo(logoDc.get(), image);
+    if (size.cx == imageSize.cx && size.cy == imageSize.cy) {
+        ::BitBlt(dc, at.left, at.top, size.cx, size.cy, logoDc.get(), 0, 0, SRCCOPY);
+        return;
+    }
+    // Averaged rather than sampled, so that a shrunk ring keeps its smooth edge.
+    ::SetStretchBltMode(dc, HALFTONE);
+    ::SetBrushOrgEx(dc, 0, 0, nullptr);
+    ::StretchBlt(dc, at.left, at.top, size.cx, size.cy, logoDc.get(), 0, 0, imageSize.cx,
+                 imageSize.cy, SRCCOPY);
+}
+
 }  // namespace velmoor

@@ -12,4 +12,23 @@ namespace velmoor {
 // missing or does not unpack to a whole bitmap, so the splash is drawn without it.
 BitmapHandle loadPackedBitmap(HINSTANCE instance, int id);
 
+// The splash's logo in its two sizes. Its pixels are its size at 96 dpi; at any other
+// resolution it keeps its size in twips, drawn from the large copy when the screen has more
+// pixels than the small one.
+class SplashLogo {
+  public:
+    static constexpr int kDotsPerInch = 96;
+
+    void load(HINSTANCE instance, int smallId, int largeId);
+    // The small copy's size in pixels; none when it could not be loaded.
+    SIZE size() const { return smallSize_; }
+    void draw(HDC dc, const RECT& at) const;
+
+  private:
+    BitmapHandle small_;
+    SIZE smallSize_{};
+    BitmapHandle large_;
+    SIZE largeSize_{};
+};
+
 }  // namespace velmoor

@@ -7,6 +7,9 @@
 
 #include "Win32Services.h"
 #include "WinHandles.h"
+#include "core/PlatformError.h"
+#include "core/SplashLayout.h"
+#include "tarvio_version.h"
 
 namespace velmoor {
 
@@ -56,6 +59,15 @@ std::optional<Version> ownFileVersion() {
     }
     const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
     return Version{HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS)};
+}
+
+std::wstring ownVersionCaption() {
+    try {
+        if (const auto version = ownFileVersion())
+            return versionCaption(version->major, version->minor);
+    } catch (const PlatformError&) {
+    }
+    return VELMOOR_DESIGNED_CAPTION;
 }
 
 }  // namespace velmoor

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HiddenStart.h"
+#include "Thread.h"
 #include "Win32Error.h"
 #include "WinHandles.h"
 #include "core/AppDirectory.h"
@@ -156,8 +157,11 @@ void Win32Services::writeFileReplacing(const std::wstring& path, std::string_vie
             !::FlushFileBuffers(file.get()))
             throw lastError(written);
     }
-    // A hidden file takes no replacement that is not hidden too.
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A hidden file takes no replacement that is not hidden too; a first write finds none.
+    if (!::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        const PlatformError error = lastError(path);
+        if (!meansNothingMatched(error.code())) throw error;
+    }
     moveWritingThrough(written, path);
 }
 
@@ -234,43 +238,6 @@ namespace {
 // four cores at most.
 constexpr std::size_t kMaxWorkers = 4;
 
-struct WorkerStart {
-    const std::function<void(std::size_t)>* task;
-    std::size_t worker;
-};
-
-DWORD WINAPI runWorker(void* parameter) {
-    const auto* start = static_cast<const WorkerStart*>(parameter);
-    (*start->task)(start->worker);
-    return 0;
-}
-
-// Worker 0 on the calling thread, each other one on a thread of its own.
-void runOnThreads(std::size_t workers, const std::function<void(std::size_t)>& task) {
-    std::vector<WorkerStart> starts(workers);
-    std::vector<HANDLE> threads;
-    std::vector<std::size_t> unstarted;
-    threads.reserve(workers);
-    unstarted.reserve(workers);
-    for (std::size_t w = 1; w < workers; ++w) {
-        starts[w] = {&task, w};
-        const HANDLE thread = ::CreateThread(nullptr, 0, runWorker, &starts[w], 0, nullptr);
-        if (thread != nullptr) {
-            threads.push_back(thread);
-        } else {
-            unstarted.push_back(w);
-        }
-    }
-    task(0);
-    // A worker whose thread would not start still runs, after worker 0, rather than not at all.
-    for (const std::size_t w : unstarted) task(w);
-    if (!threads.empty()) {
-        ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
-                                 INFINITE);
-    }
-    for (const HANDLE thread : threads) ::CloseHandle(thread);
-}
-
 }  // namespace
 
 ParallelWork Win32Services::parallelWork() {
@@ -325,17 +292,22 @@ namespace {
 
 class Win32FileCopy final : public FileCopy {
   public:
-    Win32FileCopy(KernelHandle source, KernelHandle target, const FILETIME& written)
-        : source_(std::move(source)), target_(std::move(target)), written_(written) {}
+    Win32FileCopy(const std::wstring& sourcePath, KernelHandle source,
+                  const std::wstring& targetPath, KernelHandle target, const FILETIME& written)
+        : sourcePath_(sourcePath),
+          targetPath_(targetPath),
+          source_(std::move(source)),
+          target_(std::move(target)),
+          written_(written) {}
     std::uint64_t size() override {
         LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(source_.get(), &size)) throw lastError();
+        if (!::GetFileSizeEx(source_.get(), &size)) throw lastError(sourcePath_);
         return static_cast<std::uint64_t>(size.QuadPart);
     }
     std::size_t read(void* into, std::size_t count) override {
         DWORD read = 0;
         if (!::ReadFile(source_.get(), into, static_cast<DWORD>(count), &read, nullptr)) {
-            throw lastError();
+            throw lastError(sourcePath_);
         }
         return read;
     }
@@ -344,18 +316,21 @@ class Win32FileCopy final : public FileCopy {
         while (count > 0) {
             DWORD written = 0;
             if (!::WriteFile(target_.get(), bytes, static_cast<DWORD>(count), &written, nullptr)) {
-                throw lastError();
+                throw lastError(targetPath_);
             }
             bytes += written, count -= written;
         }
     }
     void finish() override {
-        if (!::SetFileTime(target_.get(), nullptr, nullptr, &written_)) throw lastError();
+        if (!::SetFileTime(target_.get(), nullptr, nullptr, &written_))
+            throw lastError(targetPath_);
         target_.reset();
         source_.reset();
     }
 
   private:
+    const std::wstring sourcePath_;
+    const std::wstring targetPath_;
     KernelHandle source_;
     KernelHandle target_;
     FILETIME written_;
@@ -367,17 +342,17 @@ std::unique_ptr<FileCopy> Win32Services::startCopy(const std::wstring& source,
                                                    const std::wstring& target) {
     const HANDLE reading = ::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (reading == INVALID_HANDLE_VALUE) throw lastError();
+    if (reading == INVALID_HANDLE_VALUE) throw lastError(source);
     KernelHandle from(reading);
     FILETIME written{};
-    if (!::GetFileTime(from.get(), nullptr, nullptr, &written)) throw lastError();
+    if (!::GetFileTime(from.get(), nullptr, nullptr, &written)) throw lastError(source);
     // Shared for deletion: a copy given up is removed while a worker stuck in a read still
     // holds it, and goes once that handle closes, at the latest with the process.
     const HANDLE writing = ::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writing == INVALID_HANDLE_VALUE) throw lastError();
+    if (writing == INVALID_HANDLE_VALUE) throw lastError(target);
     KernelHandle to(writing);
-    return std::make_unique<Win32FileCopy>(std::move(from), std::move(to), written);
+    return std::make_unique<Win32FileCopy>(source, std::move(from), target, std::move(to), written);
 }
 
 bool Win32Services::canCreateFile(const std::wstring& path) {
@@ -412,8 +387,9 @@ void Win32Services::removeLeftover(const std::wstring& path) {
         return;
     }
     // Read-only, it would stay: the launcher's own leftover is its to remove.
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+        !::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        throw lastError(path);
     }
     if (!::DeleteFileW(path.c_str())) throw lastError(path);
 }

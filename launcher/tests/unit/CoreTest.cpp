@@ -6,6 +6,7 @@
 #include <future>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "OpenSslCrypto.h"
@@ -13,6 +14,7 @@
 #include "core/AppDirectory.h"
 #include "core/FileLookup.h"
 #include "core/Launch.h"
+#include "core/LaunchSession.h"
 #include "core/Messages.h"
 #include "core/PlatformError.h"
 #include "core/SplashCounter.h"
@@ -69,22 +71,30 @@ struct FakeServices : Services {
     }
     std::wstring applicationDirectory() override { return appDirectory; }
     void setCurrentDirectory(const std::wstring&) override {}
-    void showMessage(const std::wstring& text) override { messages.push_back(text); }
-    // No: what a Yes leads to is the update scenarios' to show.
+    void showMessage(const std::wstring& text) override { messages.push_back(text), record(text); }
+    // Every box, question and start of java, in turn.
+    std::function<void(const std::wstring&)> record = [](const std::wstring&) {};
+    std::vector<bool> answers;  // to the questions in turn; No after them
     bool askYesNo(const std::wstring& text) override {
-        questions.push_back(text);
-        return false;
+        questions.push_back(text), record(text);
+        return questions.size() <= answers.size() && answers[questions.size() - 1];
     }
+    // Each java started runs until its exit code is set.
+    std::vector<std::optional<std::uint32_t>> exits;
     struct Process : StartedProcess {
-        std::optional<std::uint32_t> exitCode() override { return 1; }
-        std::wstring errorOutput() override { return L"Error: no main manifest attribute"; }
+        FakeServices& fs;
+        std::size_t index;
+        Process(FakeServices& s, std::size_t i) : fs(s), index(i) {}
+        std::optional<std::uint32_t> exitCode() override { return fs.exits[index]; }
+        std::wstring errorOutput() override { return L"Error: x"; }
     };
     std::optional<PlatformError> startFailure;
     std::unique_ptr<StartedProcess> startHidden(const std::wstring& program,
                                                 const std::wstring& commandLine) override {
         if (startFailure) throw *startFailure;
-        commandLines.push_back(program + L" | " + commandLine);
-        return std::make_unique<Process>();
+        commandLines.push_back(program + L" | " + commandLine), record(L"java");
+        exits.emplace_back();
+        return std::make_unique<Process>(*this, exits.size() - 1);
     }
     bool fitsJavaCommandLine(std::wstring_view text) override {
         return std::ranges::all_of(text, [](wchar_t c) { return c < 0x100; });
@@ -425,84 +435,17 @@ const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChange
 
 // An install with a jar and a newer one in the update folder; the host counts launches and
 // the changes dialogs shown.
-struct Install : FakeServices, UpdateHost {
-    int launches = 0, dialogs = 0, skipped = 0;
-    bool dialogWorks = true;
+// An install with a jar and a newer one in the update folder.
+struct Install : FakeServices {
     Install() {
         times = {{kLocal, 100}, {kRemote, 200}};
         add(kRemote);
-    }
-    void loadApplication() override { ++launches; }
-    void skipLaunch() override { ++skipped; }
-    void installUpdate(const std::wstring&, const std::wstring&) override {}
-    bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
-        dialogs += dialogWorks;
-        return dialogWorks;
     }
     void addChanges(bool hidden = false) {
         add(kChanges).hidden = hidden;
         contents[kChanges] = L"A\nB";
     }
-    void check() {
-        UpdateFindings findings = examineUpdateFolder(*this, appDirectory, L"Tarvio.jar");
-        if (findings.changesFile) findings.changes = readChanges(*this);
-        offerUpdate(*this, *this, findings);
-    }
 };
-
-// Where the changes dialog can show, the changes scenarios show it; else a box asks.
-TEST(UpdateCheck, WithoutTheChangesDialogABoxAsks) {
-    const struct {
-        const char* why;
-        void (*arrange)(Install&);
-        bool asks = true;
-        std::wstring message = {};  // said instead of the offer
-    } cases[] = {
-        {"no changes file", [](Install&) {}},
-        {"hidden changes file", [](Install& t) { t.addChanges(true); }},
-        {"unreadable", [](Install& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }},
-        {"dialog fails", [](Install& t) { t.addChanges(), t.dialogWorks = false; }},
-        {"no local time", [](Install& t) { t.times.erase(kLocal); }},
-        {"as old", [](Install& t) { t.addChanges(), t.times[kRemote] = 100; }, false},
-        {"a folder",
-         [](Install& t) { t.folders.clear(), t.add(kRemote).directory = true, t.addChanges(); },
-         false},
-        {"hidden jar",
-         [](Install& t) { t.folders.clear(), t.add(kRemote).hidden = true, t.addChanges(); },
-         false},
-        {"unopened", [](Install& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); },
-         false},
-        {"older", [](Install& t) { t.addChanges(), t.times[kRemote] = 50; }, false},
-        {"read-only install", [](Install& t) { t.addChanges(), t.readOnlyInstall = true; }, false},
-        {"the application runs", [](Install& t) { t.addChanges(), t.heldOpen.insert(kLocal); },
-         false, updateWhileRunningMessage()},
-        {"a leftover stays",
-         [](Install& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, false,
-         leftoverInTheWayMessage(temporaryJarPath(kLocal), L"The directory is not empty.")},
-        {"unreadable jar", [](Install& t) { t.unreadableJars = true; }, false},
-        // Installed with a time more than a day ahead of the clock: any other publish is newer.
-        {"installed from the future", [](Install& t) { t.times[kLocal] = t.now + 86401; }},
-        {"installed from the future, published still",
-         [](Install& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, false},
-        {"installed from the future, published later",
-         [](Install& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; }},
-        {"installed a day ahead to the second", [](Install& t) { t.times[kLocal] = t.now + 86400; },
-         false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Install t;
-        c.arrange(t);
-        t.check();
-        EXPECT_EQ(t.questions, std::vector<std::wstring>(c.asks, updatePrompt()));
-        EXPECT_EQ(t.messages, std::vector<std::wstring>(!c.message.empty(), c.message));
-        EXPECT_EQ(t.dialogs, 0);
-        // A running application is not started a second time.
-        EXPECT_EQ(t.launches + t.skipped * 2, t.heldOpen.empty() ? 1 : 2);
-        // What an earlier start could not remove goes before anything is looked at.
-        EXPECT_EQ(t.removed, std::vector<std::wstring>(t.stuck.empty(), temporaryJarPath(kLocal)));
-    }
-}
 
 // The changes text shows up to its cap, then a line saying that there is more; a cut part of
 // a text ends in whole characters, so that it is still read in its encoding.
@@ -520,21 +463,6 @@ TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
                 {"ab\xC3\x9C"sv, 4},   {"ab\xE2\x82\xAC"sv, 5}, {"abc"sv, 3},
                 {"\xFF\xFEz\0y"sv, 4}, {"\xFE\xFF\0a\0"sv, 4}};
     for (const auto& cut : cuts) EXPECT_EQ(wholeCharactersEnd(cut.bytes), cut.end) << cut.bytes;
-}
-
-TEST(UpdateCheckRun, AnAnswerOnlyWithinThePatienceAndNothingFromAWorkerGivenUpOn) {
-    constexpr auto patience = UpdateCheckRun::kPatienceMs;
-    Install t;
-    UpdateCheckRun answered(t.appDirectory, L"Tarvio.jar"), givenUp(t.appDirectory, L"Tarvio.jar");
-    EXPECT_EQ(answered.poll(0), UpdateCheckRun::Outcome::pending);
-    answered.run(t);
-    ASSERT_EQ(answered.poll(patience + 500), UpdateCheckRun::Outcome::answered);
-    EXPECT_TRUE(answered.findings() && answered.findings()->newer);
-    EXPECT_EQ(givenUp.poll(patience - 1), UpdateCheckRun::Outcome::pending);
-    EXPECT_EQ(givenUp.poll(patience), UpdateCheckRun::Outcome::unreachable);
-    givenUp.run(t);
-    EXPECT_EQ(givenUp.poll(patience + 500), UpdateCheckRun::Outcome::unreachable);
-    EXPECT_FALSE(givenUp.findings());
 }
 
 // A published jar of two and a half chunks, to be copied over the installed one.
@@ -578,7 +506,7 @@ TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTim
         c.arrange(t);
         UpdateCopyRun run(kRemote, kLocal);
         run.run(t);
-        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::ended);
+        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::answered);
         EXPECT_EQ(copyReportMessage(run.conclude(t)), copyReportMessage(c.expected));
         const bool replaced = c.expected.end == CopyReport::verified;
         EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
@@ -767,7 +695,7 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         } else {
             EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs - 1),
                       UpdateCopyRun::Outcome::pending);
-            EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs), UpdateCopyRun::Outcome::ended);
+            EXPECT_EQ(run.poll(1000 + UpdateCopyRun::kStallMs), UpdateCopyRun::Outcome::givenUp);
         }
         released.set_value();
         worker.join();
@@ -777,6 +705,281 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         }
         EXPECT_EQ(t.files[kLocal], "old");
         EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
+    }
+}
+
+// The launch session on the install above, its window and timers modelled: a stopped timer and
+// a closed window deliver nothing. What the session asks for is logged: boxes by their first
+// words, the starts of java, the window's showing and closing (with the ticks delivered so far),
+// the changes dialog, the copy's bar and the trial's watch without a window.
+struct Session : Copying, SessionHost {
+    std::unique_ptr<LaunchSession> session;
+    bool holds = true, window = true, holdWorkers = false, trialWatch = false, bar = false;
+    std::int64_t clock = 0;
+    int ticks = 0, pulses = 0;
+    std::string log;
+    std::set<SessionTimer> timers;
+    std::vector<std::function<void(Services&)>> held;
+    bool dialogWorks = true, leftover = true;  // a copy an earlier start left behind
+    Session() {
+        add(kLocal), add(javaCandidates(kApp)[0]);
+        timers.insert(SessionTimer::splash);
+        // A box runs the message loop: a timer left running ticks under it.
+        record = [this](const std::wstring& text) {
+            note(text);
+            if (text != L"java" && timers.count(SessionTimer::splash)) ++ticks, session->tick();
+        };
+    }
+    // The update folder lists nothing.
+    void unlisted() { folders.erase(kRemote.substr(0, kRemote.rfind(L'\\'))); }
+    void note(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
+    void note(const std::wstring& text) {
+        static const std::pair<std::wstring_view, const char*> kTags[] = {
+            {L"Application Updated", "updated"},
+            {L"An error occured", "failed"},
+            {L"The application stopped", "stopped"},
+            {L"The new version", "undone"},
+            {L"The application cannot", "cannot"},
+            {L"No Java Application", "nojar"},
+            {L"No Java Executable", "nojava"},
+            {L"Error launching", "unstarted"},
+            {L"Stop installing", "stop?"},
+            {kInstallNow, "update?"},
+            {L"The application is running", "running"},
+            {L"left by an earlier update", "leftover"}};
+        if (text == L"java") return note(std::string("java"));
+        for (const auto& [words, tag] : kTags) {
+            if (text.find(words) != std::wstring::npos) return note(std::string(tag));
+        }
+        note("box");
+    }
+    std::int64_t nowMs() override { return clock; }
+    bool windowOpen() override { return window; }
+    void showWindow() override {
+        note("show"), window = true;
+        session->windowCreated(), session->activated();
+    }
+    void closeWindow() override {
+        note("close@" + std::to_string(ticks)), window = false, timers.clear();
+    }
+    void startTimer(SessionTimer timer) override {
+        if (window) timers.insert(timer);
+    }
+    void stopTimer(SessionTimer timer) override { timers.erase(timer); }
+    void pulse(std::uint8_t) override { ++pulses; }
+    void showProgress(std::optional<double> progress) override {
+        if (bar != progress.has_value()) note(progress ? "bar" : "nobar");
+        bar = progress.has_value();
+    }
+    void comeBackOnTop() override {}
+    bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
+        if (dialogWorks) note("dialog");
+        return dialogWorks;
+    }
+    bool startWorker(std::function<void(Services&)> work) override {
+        if (holdWorkers) return held.push_back(std::move(work)), true;
+        return work(*this), true;
+    }
+    bool startTrialWatch() override { return note("watch"), trialWatch = true; }
+    void pauseTrialWatch() override { trialWatch = false; }
+    void endTrialWatch() override { note("unwatch"), trialWatch = false; }
+    std::wstring outOfMemoryText() override { return L"oom"; }
+
+    // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers),
+    // "late" (the held workers finish), "click", "close", "end", "trial" (the trial's timer),
+    // "upgrade", "launch" and "dismiss" (the dialog's ways out), "exitN" (the last java ends).
+    // "event*N" repeats.
+    void run(const std::string& events) {
+        if (!session) session = std::make_unique<LaunchSession>(*this, *this, holds);
+        if (leftover) files[temporaryJarPath(kLocal)] = "left";
+        std::istringstream in(events);
+        for (std::string event; in >> event;) {
+            const auto star = event.find('*');
+            const int times = star == std::string::npos ? 1 : std::stoi(event.substr(star + 1));
+            for (int i = 0; i < times; ++i) step(event.substr(0, star));
+        }
+    }
+    void poll(SessionTimer timer) {
+        if (timers.count(timer)) session->poll(timer);
+    }
+    void step(const std::string& event) {
+        LaunchSession& s = *session;
+        if (event == "tick") {
+            clock += 100;
+            if (timers.count(SessionTimer::splash)) ++ticks, s.tick();
+        } else if (event[0] == '+') {
+            clock += std::stoll(event.substr(1));
+        } else if (event == "check") {
+            poll(SessionTimer::updateCheck);
+        } else if (event == "read") {
+            poll(SessionTimer::changesRead);
+        } else if (event == "copy") {
+            poll(SessionTimer::copy);
+        } else if (event == "late") {
+            for (auto& work : std::exchange(held, {})) work(*this);
+        } else if (event == "click" && window) {
+            s.splashClicked();
+        } else if (event == "close" && window) {
+            s.closeRequested();
+        } else if (event == "end") {
+            s.sessionEnded();
+        } else if (event == "trial" && trialWatch) {
+            clock += 100, s.trialTick();
+        } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
+            if (event == "upgrade") s.installUpdate(kRemote, kLocal);
+            if (event == "launch") s.launchApplication();
+            s.changesDialogClosed();
+        } else if (event.starts_with("exit")) {
+            exits.back() = std::stoul(event.substr(4));
+        }
+    }
+};
+
+// Every state of a launch with every event that can reach it, to what the user sees and when the
+// splash closes: 51 ticks from its start, 11 after a failure, 6 without a jar, held at its start
+// while the changes file is read or the update copied.
+TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
+    const char* const E = "tick check read tick*60";
+    const struct {
+        const char* why;
+        void (*arrange)(Session&);
+        const char* events;
+        const char* expected;
+        bool installed = false;  // the published jar has replaced the installed one
+    } cases[] = {
+        // The first tick and the update check.
+        {"nothing newer", [](Session& t) { t.times[kRemote] = 50; }, "tick check tick*60",
+         "java close@51"},
+        {"no jar", [](Session& t) { t.folders[kApp].clear(), t.leftover = false; }, "tick*10",
+         "nojar close@6"},
+        {"no java", [](Session& t) { t.folders.clear(), t.add(kLocal); }, "tick check tick*20",
+         "nojava close@12"},
+        {"java does not start", [](Session& t) { t.startFailure = PlatformError(2, L"x"); },
+         "tick check tick*20", "update? unstarted close@12"},
+        {"the claim is another's", [](Session& t) { t.holds = false, t.leftover = false; },
+         "tick*60", "java close@51"},
+        {"the folder answers just in time", [](Session& t) { t.holdWorkers = true; },
+         "tick +1999 check late check tick*60", "update? java close@51"},
+        {"the changes come just in time", [](Session& t) { t.addChanges(), t.holdWorkers = true; },
+         "tick late check +2999 read late read tick*60", "dialog close@51"},
+        {"the folder answers late", [](Session& t) { t.holdWorkers = true; },
+         "tick +1999 check +1 check late check tick*60", "java close@51"},
+        // What is offered: only a complete and newer jar that can be installed now; with the
+        // changes, where the dialog can show, else a box asks.
+        {"no changes file", [](Session&) {}, E, "update? java close@51"},
+        {"hidden changes file", [](Session& t) { t.addChanges(true); }, E, "update? java close@51"},
+        {"changes unreadable",
+         [](Session& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }, E,
+         "update? java close@51"},
+        {"dialog fails", [](Session& t) { t.addChanges(), t.dialogWorks = false; }, E,
+         "update? java close@51"},
+        {"no local time", [](Session& t) { t.times.erase(kLocal); }, E, "update? java close@51"},
+        {"as old", [](Session& t) { t.addChanges(), t.times[kRemote] = 100; }, E, "java close@51"},
+        {"a folder", [](Session& t) { t.unlisted(), t.add(kRemote).directory = true; }, E,
+         "java close@51"},
+        {"hidden jar", [](Session& t) { t.unlisted(), t.add(kRemote).hidden = true; }, E,
+         "java close@51"},
+        {"unopened", [](Session& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); }, E,
+         "java close@51"},
+        {"read-only install", [](Session& t) { t.addChanges(), t.readOnlyInstall = true; }, E,
+         "java close@51"},
+        {"the application runs", [](Session& t) { t.addChanges(), t.heldOpen.insert(kLocal); }, E,
+         "running close@12"},
+        {"a leftover stays",
+         [](Session& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, E,
+         "leftover java close@51"},
+        {"unreadable jar", [](Session& t) { t.unreadableJars = true; }, E, "java close@51"},
+        // Installed with a time more than a day ahead of the clock: any other publish is newer.
+        {"installed from the future", [](Session& t) { t.times[kLocal] = t.now + 86401; }, E,
+         "update? java close@51"},
+        {"installed from the future, published still",
+         [](Session& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, E,
+         "java close@51"},
+        {"installed from the future, published later",
+         [](Session& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; }, E,
+         "update? java close@51"},
+        {"installed a day ahead to the second", [](Session& t) { t.times[kLocal] = t.now + 86400; },
+         E, "java close@51"},
+        // The answers.
+        {"no, and clicks", [](Session&) {}, "click tick click check click tick*60",
+         "update? java close@51"},
+        {"yes", [](Session& t) { t.answers = {true}; },
+         "tick check +1000 copy tick*60 +59800 trial +100 trial",
+         "update? updated java watch close@51 unwatch", true},
+        {"yes, the copy runs long",
+         [](Session& t) {
+             t.answers = {true, false}, t.holdWorkers = true;
+         },
+         "tick late check +999 copy click +1 copy tick*60 late copy tick*60",
+         "update? stop? bar nobar updated java watch close@112", true},
+        {"yes, the copy stalls", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
+         "tick late check +14999 copy +1 copy late tick*60",
+         "update? bar nobar failed java close@51"},
+        {"yes, then a click, no and yes",
+         [](Session& t) {
+             t.answers = {true, false, true}, t.holdWorkers = true;
+         },
+         "tick late check click click late copy tick*60", "update? stop? stop? java close@53"},
+        {"the changes file", [](Session& t) { t.addChanges(); },
+         "tick check read tick*10 launch tick*60", "dialog java close@62"},
+        {"the changes file, read too late",
+         [](Session& t) { t.addChanges(), t.holdWorkers = true; },
+         "tick late check tick*60 +2999 read +1 read tick*60", "update? java close@111"},
+        {"the dialog left open", [](Session& t) { t.addChanges(); },
+         "tick check read tick*60 upgrade copy tick*60 dismiss",
+         "dialog close@51 show updated java watch close@102", true},
+        {"the dialog answered after the splash", [](Session& t) { t.addChanges(); },
+         "tick check read tick*60 launch tick", "dialog close@51 java"},
+        {"the dialog closed unanswered", [](Session& t) { t.addChanges(); },
+         "tick check read tick*10 dismiss tick*60", "dialog close@62"},
+        // The watch of java's start.
+        {"java ends well", [](Session&) {}, "tick check tick exit0 tick*60",
+         "update? java close@51"},
+        {"java fails", [](Session&) {}, "tick check tick exit1 tick*20",
+         "update? java stopped close@13"},
+        {"the new version fails, the previous passes", [](Session& t) { t.answers = {true}; },
+         "tick check copy tick exit1 tick tick*60", "update? updated java undone java close@53"},
+        {"the previous fails the same way", [](Session& t) { t.answers = {true}; },
+         "tick check copy tick exit1 tick exit1 tick*20",
+         "update? updated java undone java cannot close@14", true},
+        {"the new version fails its trial", [](Session& t) { t.answers = {true}; },
+         "tick check copy tick*60 trial exit1 trial tick*60",
+         "update? updated java watch close@51 undone show java unwatch close@102"},
+        // A close.
+        {"close before the first tick", [](Session& t) { t.leftover = false; }, "close tick",
+         "java close@0"},
+        {"close before the first tick, without java",
+         [](Session& t) { t.leftover = false, t.folders.clear(), t.add(kLocal); }, "close tick",
+         "nojava close@0"},
+        {"close while the folder is looked into", [](Session& t) { t.holdWorkers = true; },
+         "tick close late", "java close@1"},
+        {"close while the changes are read",
+         [](Session& t) { t.addChanges(), t.holdWorkers = true; }, "tick late check close late",
+         "java close@1"},
+        {"close during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
+         "tick late check close late copy", "update? java close@1"},
+        {"close after the start", [](Session&) {}, "tick check close", "update? java close@1"},
+        {"close with the dialog up", [](Session& t) { t.addChanges(); },
+         "tick check read close upgrade copy tick*60",
+         "dialog close@1 show updated java watch close@52", true},
+        // The end of the user's session.
+        {"end before the first tick", [](Session& t) { t.leftover = false; }, "end tick*60 close",
+         "close@0"},
+        {"end during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
+         "tick late check end late copy tick*60", "update?"},
+        {"end with the dialog up", [](Session& t) { t.addChanges(); },
+         "tick check read end upgrade launch", "dialog"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Session t;
+        c.arrange(t);
+        t.run(c.events);
+        EXPECT_EQ(t.log, c.expected);
+        EXPECT_EQ(t.pulses, t.ticks);
+        EXPECT_EQ(t.files[kLocal], c.installed ? t.published : "old");
+        // What an earlier start could not remove goes before anything is looked at.
+        EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
     }
 }
 
@@ -794,23 +997,6 @@ TEST(SplashCounter, PulsesADarkRedStrip) {
     EXPECT_EQ(lowest, 0);
 }
 
-// The tick that closes the window: the 51st after activation, the 11th after a launch failure,
-// the 6th when no jar was found.
-TEST(SplashCounter, ClosesOnTheTickThatTakesTheCountAbove50) {
-    const struct {
-        void (SplashCounter::*start)();
-        int closingTick;
-    } cases[] = {{&SplashCounter::restart, 51},
-                 {&SplashCounter::shortenAfterLaunchFailure, 11},
-                 {&SplashCounter::shortenAfterNoJar, 6}};
-    for (const auto& c : cases) {
-        SplashCounter counter;
-        counter.tick();
-        (counter.*c.start)();
-        int tick = 1;
-        while (!counter.tick().close && tick < 100) ++tick;
-        EXPECT_EQ(tick, c.closingTick);
-    }
 }
 
 }  // namespace
