@@ -997,7 +997,5 @@ TEST(SplashCounter, PulsesADarkRedStrip) {
     EXPECT_EQ(lowest, 0);
 }
 
-}
-
 }  // namespace
 }  // namespace velmoor
