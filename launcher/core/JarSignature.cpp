@@ -37,7 +37,7 @@ constexpr std::string_view kPublisherKeys = "Velmoor-Publisher-Keys";
 std::string upper(std::string_view text) {
     std::string result(text);
     for (char& c : result) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        c = upperAscii(c);
     }
     return result;
 }
