@@ -2,7 +2,6 @@
 // chunk ring at run, and last what java needs to start the jar.
 #include "JarCheck.h"
 
-#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -15,12 +14,6 @@
 namespace velmoor {
 
 using zip::Entry;
-
-bool MemorySource::read(std::uint64_t offset, void* into, std::size_t count) {
-    if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
-    if (count != 0) std::memcpy(into, bytes_.data() + offset, count);
-    return true;
-}
 
 struct JarPass::State {
     JarHooks hooks;

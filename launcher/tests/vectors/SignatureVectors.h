@@ -11,6 +11,7 @@
 
 #include "core/JarCheck.h"
 #include "core/JarSignature.h"
+#include "tests/unit/MemorySource.h"
 
 namespace velmoor::vectors {
 
