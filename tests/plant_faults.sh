@@ -211,6 +211,7 @@ fault descriptor-fields-compared $Z/EntryCheck.cpp 's/if \(\(entry_->flags & kDa
 fault prefix-refused $Z/EndRecords.cpp 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
   "$U|${W}jar_prefixed"
 fault cut-inside-stored-jar-offered $Z/EndRecords.cpp 's/if \(le32\(signature\) == kLocalFileHeaderSignature\) return JarVerdict::incomplete;//' "$U"
+fault ring-bytes-unpublished $Z/ChunkRing.cpp 's/flow.arrived.store\(fed\);/flow.arrived.store(fed, std::memory_order_relaxed);/' velmoor_jar_tsan
 fault offer-walks-the-directory $L/core/Update.cpp \
   's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
   "${W}jar_many_entries"
