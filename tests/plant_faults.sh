@@ -164,22 +164,23 @@ fault signature-digest-sha1 dist/sign-launcher.sh 's/-h sha256/-h sha1/' 'dist\.
 fault test-signed-kit-named-as-release dist/MakePackages.cmake 's/-test-signed-kit\)/-kit)/' 'dist\.kit'
 
 # The jar check and the update's copy.
-C=$L/core/JarCheck.cpp U=velmoor_core_tests
-fault deflated-crc-unchecked $C \
+C=$L/core/JarCheck.cpp Z=$L/core/zip U=velmoor_core_tests
+fault deflated-crc-unchecked $Z/EntryCheck.cpp \
   's/if \(!whole \|\| crc_ != entry_->crc\)/if (!whole || (entry_->method == kMethodStored \&\& crc_ != entry_->crc))/' "$U"
-fault entry-count-at-least $C 's/return count == end.entries \|\| wrapped/return count >= end.entries || wrapped/' "$U"
-fault entries-may-overlap $C \
+fault entry-count-at-least $Z/CentralDirectory.cpp 's/return count == end.entries \|\| wrapped/return count >= end.entries || wrapped/' "$U"
+fault entries-may-overlap $Z/CentralDirectory.h \
   's/return index \+ 1 < entries.size\(\) \? entries\[index \+ 1\].start : end.dirStart;/return (void)index, end.dirStart;/' "$U"
-fault inflated-total-unbounded $C 's/inflated > end.fileSize \* kMaxInflatedPerJarByte/false/' "$U"
+fault inflated-total-unbounded $Z/CentralDirectory.cpp 's/inflated > end.fileSize \* kMaxInflatedPerJarByte/false/' "$U"
 fault no-manifest-taken $C \
   's/return manifestSlot >= 0 \? JarVerdict::complete : JarVerdict::unrunnable;/return JarVerdict::complete;/; s/(JarVerdict JarPass::State::checkManifest\(\) const \{\n)/$1    if (manifestSlot < 0) return JarVerdict::complete;\n/' \
-  "$U|${W}jar_no_manifest"
+  "$U"
 fault no-main-class-taken $C 's/return named \?/return named || true ?/' "$U"
-fault local-name-unchecked $C 's/if \(std::memcmp\(header \+ kLocalFileHeaderSize, name.data\(\), name.size\(\)\) != 0\)/if (false)/' "$U"
-fault local-flags-unchecked $C 's/le16\(header \+ 6\) != entry_->flags \|\|//' "$U"
-fault descriptor-fields-compared $C 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
-fault prefix-refused $C 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
+fault local-name-unchecked $Z/EntryCheck.cpp 's/if \(std::memcmp\(header \+ kLocalFileHeaderSize, name.data\(\), name.size\(\)\) != 0\)/if (false)/' "$U"
+fault local-flags-unchecked $Z/EntryCheck.cpp 's/le16\(header \+ 6\) != entry_->flags \|\|//' "$U"
+fault descriptor-fields-compared $Z/EntryCheck.cpp 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
+fault prefix-refused $Z/EndRecords.cpp 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
   "$U|${W}jar_prefixed"
+fault ring-bytes-unpublished $Z/ChunkRing.cpp 's/flow.arrived.store\(fed\);/flow.arrived.store(fed, std::memory_order_relaxed);/' velmoor_jar_tsan
 fault offer-walks-the-directory $L/core/Update.cpp \
   's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
   "${W}jar_many_entries"

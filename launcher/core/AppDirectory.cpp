@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "TextEncoding.h"
+
 namespace velmoor {
 
 std::wstring applicationDirectoryOf(std::wstring_view executablePath) {
@@ -16,7 +18,7 @@ std::wstring installClaimName(std::wstring_view applicationDirectory) {
     // FNV-1a over the folder's UTF-16 code units, the ASCII letters folded to lower case.
     std::uint64_t hash = 14695981039346656037u;
     for (wchar_t c : applicationDirectory) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+        c = lowerAscii(c);
         hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211u;
     }
     std::wstring name = L"VelmoorLauncher-0000000000000000";

@@ -22,17 +22,6 @@ class ByteSource {
     virtual bool read(std::uint64_t offset, void* into, std::size_t count) = 0;
 };
 
-// The bytes of a file already in memory.
-class MemorySource final : public ByteSource {
-  public:
-    explicit MemorySource(std::span<const unsigned char> bytes) : bytes_(bytes) {}
-    std::uint64_t size() override { return bytes_.size(); }
-    bool read(std::uint64_t offset, void* into, std::size_t count) override;
-
-  private:
-    std::span<const unsigned char> bytes_;
-};
-
 enum class JarVerdict {
     complete,    // every check passed
     incomplete,  // the archive ends early: no end record, or a record pointing past the end

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "TextEncoding.h"
+
 namespace velmoor {
 
 namespace {
@@ -10,14 +12,6 @@ namespace {
 // java reads a manifest line into a buffer of this many bytes, its line end included.
 constexpr std::size_t kLineBuffer = 512;
 constexpr std::size_t kMaxAttributeNameLength = 70;
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
-}
 
 bool isAttributeName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxAttributeNameLength &&
@@ -64,7 +58,7 @@ class Lines {
 // A name given again takes the later value, in the place of the first.
 void put(ManifestSection& section, ManifestAttribute attribute) {
     for (ManifestAttribute& present : section.attributes) {
-        if (equalsIgnoringCase(present.name, attribute.name)) {
+        if (sameIgnoringAsciiCase(present.name, attribute.name)) {
             present.value = std::move(attribute.value);
             return;
         }
@@ -103,7 +97,7 @@ bool readAttributes(Lines& lines, ManifestSection& section) {
 
 const std::string* ManifestSection::find(std::string_view attribute) const {
     for (const ManifestAttribute& candidate : attributes) {
-        if (equalsIgnoringCase(candidate.name, attribute)) return &candidate.value;
+        if (sameIgnoringAsciiCase(candidate.name, attribute)) return &candidate.value;
     }
     return nullptr;
 }
@@ -121,7 +115,8 @@ std::optional<Manifest> parseManifest(std::string_view bytes) {
         if (next == Lines::Next::end) return manifest;
         if (text.empty()) continue;
         constexpr std::string_view kName = "name: ";
-        if (text.size() < kName.size() || !equalsIgnoringCase(text.substr(0, kName.size()), kName))
+        if (text.size() < kName.size() ||
+            !sameIgnoringAsciiCase(text.substr(0, kName.size()), kName))
             return std::nullopt;
         ManifestSection section;
         section.name = text.substr(kName.size());

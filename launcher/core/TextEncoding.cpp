@@ -99,13 +99,20 @@ std::wstring fromUtf8(std::string_view bytes) {
     return text;
 }
 
+namespace {
+
+template <typename Char>
+bool sameIgnoringCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+    return std::ranges::equal(a, b, [](Char x, Char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+}  // namespace
+
 bool sameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
-    const auto fold = [](wchar_t c) {
-        return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
-    };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
+    return sameIgnoringCase(a, b);
+}
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return sameIgnoringCase(a, b);
 }
 
 }  // namespace velmoor

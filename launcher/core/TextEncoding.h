@@ -27,9 +27,21 @@ std::size_t wholeCharactersEnd(std::string_view bytes);
 // takes them.
 bool isStrictUtf8(std::string_view bytes);
 
+// The character in lower (upper) case when it is an ASCII letter, else as it is: the only case
+// java and Windows fold in the names the launcher compares.
+template <typename Char>
+constexpr Char lowerAscii(Char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+template <typename Char>
+constexpr Char upperAscii(Char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<Char>(c - 'a' + 'A') : c;
+}
+
 // Whether two texts are the same but for the case of ASCII letters (file names as Windows
-// compares them for our purposes; java's error words).
+// compares them for our purposes; java's error words; manifest attribute names).
 bool sameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // UTF-8 text (a jar entry's name) as wide characters; what is not well-formed shows as U+FFFD.
 std::wstring fromUtf8(std::string_view bytes);

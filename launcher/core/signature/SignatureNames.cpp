@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "TextEncoding.h"
+
 namespace velmoor {
 
 namespace {
@@ -15,7 +17,7 @@ constexpr std::string_view kBlockSuffixes[] = {".RSA", ".EC", ".DSA"};
 std::string upper(std::string_view text) {
     std::string result(text);
     for (char& c : result) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        c = upperAscii(c);
     }
     return result;
 }

@@ -4,22 +4,16 @@
 Usage: make-jar.py KIND OUT, KIND one of
   small        a few hundred compressed classes;
   large        16 MB and more of incompressible stored data, which takes seconds over a slow drive;
-  zip64        more entries than a plain zip's end record can count;
   many         20,001 classes in 10 MB, a central directory of 2.1 MB, as fat jars have;
-  prefixed     the small jar with a start script in front of it, which java runs;
-  nomanifest   classes and no META-INF/MANIFEST.MF, which java refuses;
-  overlapping  one local entry of 4e9 zero bytes under 1000 central records of other names,
-               3.9 MB that a check entry by entry would inflate for hours.
+  prefixed     the small jar with a start script in front of it, which java runs.
 Prints the offset of a byte in the middle of the largest compressed entry's data, where a changed
 byte must show as damage (0 where there is no such entry).
 """
 import io
 import os
 import random
-import struct
 import sys
 import zipfile
-import zlib
 
 MANIFEST = "Manifest-Version: 1.0\r\nMain-Class: tarvio.Main\r\n\r\n"
 
@@ -27,14 +21,13 @@ MANIFEST = "Manifest-Version: 1.0\r\nMain-Class: tarvio.Main\r\n\r\n"
 def classes(kind, rng):
     jar = io.BytesIO()
     with zipfile.ZipFile(jar, "w", zipfile.ZIP_DEFLATED) as z:
-        if kind != "nomanifest":
-            z.writestr("META-INF/MANIFEST.MF", MANIFEST)
+        z.writestr("META-INF/MANIFEST.MF", MANIFEST)
         for n in range(20001 if kind == "many" else 0):
             z.writestr(f"com/ostrel/tarvio/generated/part{n // 1000:03}/GeneratedType{n:05}.class",
                        rng.randbytes(300))
-        for n in range({"small": 300, "large": 20, "zip64": 70000, "many": 0}.get(kind, 300)):
+        for n in range({"small": 300, "large": 20, "many": 0}.get(kind, 300)):
             text = f"{n}"
-            if n % 50 == 0 or kind != "large" and kind != "zip64":
+            if n % 50 == 0 or kind != "large":
                 text = " ".join(rng.choice(["port", "tag", "read", "serial", "frame"]) for _ in range(600))
             z.writestr(f"tarvio/C{n:05}.class", text)
         if kind == "large":
@@ -43,34 +36,10 @@ def classes(kind, rng):
     return jar.getvalue()
 
 
-def overlapping():
-    # Each MiB of zeros after the first deflates to the same bytes when flushed to a byte boundary,
-    # so the stream is written from three compressed pieces instead of 4e9 bytes' worth of work.
-    size, zeros = 4_000_000_000, bytes(1 << 20)
-    z = zlib.compressobj(9, zlib.DEFLATED, -15)
-    first, middle = (z.compress(zeros) + z.flush(zlib.Z_SYNC_FLUSH) for _ in range(2))
-    whole, rest = divmod(size, len(zeros))
-    stream = first + middle * (whole - 2) + z.compress(zeros) + z.compress(zeros[:rest]) + z.flush()
-    crc = 0
-    for _ in range(whole):
-        crc = zlib.crc32(zeros, crc)
-    crc = zlib.crc32(zeros[:rest], crc)
-    name = b"tarvio/R0000.class"
-    out = struct.pack("<IHHHIIIIHH", 0x04034B50, 20, 0, 8, 0, crc, len(stream), size, len(name), 0) + name + stream
-    directory = b""
-    for n in range(1000):
-        name = f"tarvio/R{n:04}.class".encode()
-        directory += struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, 20, 20, 0, 8, 0, crc, len(stream), size,
-                                 len(name), 0, 0, 0, 0, 0, 0) + name
-    return out + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1000, 1000, len(directory), len(out), 0)
-
-
 kind, out = sys.argv[1], sys.argv[2]
 if not os.path.exists(out):
     rng = random.Random(kind)
-    if kind == "overlapping":
-        data = overlapping()
-    elif kind == "prefixed":
+    if kind == "prefixed":
         data = b'#!/bin/sh\nexec java -jar "$0" "$@"\n' + classes("small", rng)
     else:
         data = classes(kind, rng)

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "MemorySource.h"
 #include "core/JarCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -399,6 +399,7 @@ TEST(Messages, EachAsTheUserReadsIt) {
 TEST(InstallClaimName, OneForEachFolderWhateverTheCaseOfItsLetters) {
     const std::wstring name = installClaimName(kApp);
     EXPECT_EQ(name, installClaimName(L"d:\\APPS\\tarvio"));
+    EXPECT_EQ(installClaimName(L"C:\\AZ"), installClaimName(L"c:\\az"));
     EXPECT_NE(name, installClaimName(kApp + L"2"));
     EXPECT_EQ(name.size(), installClaimName(std::wstring(4000, L'x')).size());
 }

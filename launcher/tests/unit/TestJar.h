@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "MemorySource.h"
+
 namespace velmoor::testjar {
 
 struct Entry {

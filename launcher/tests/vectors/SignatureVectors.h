@@ -11,6 +11,7 @@
 
 #include "core/JarCheck.h"
 #include "core/signature/PublisherRule.h"
+#include "tests/unit/MemorySource.h"
 
 namespace velmoor::vectors {
 
