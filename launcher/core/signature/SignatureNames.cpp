@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "TextEncoding.h"
+#include "core/TextEncoding.h"
 
 namespace velmoor {
 
