@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <future>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -149,21 +150,14 @@ std::string drain(int fd) {
 }
 
 std::vector<std::string> lines(const std::string& text) {
-    // Time, thread, then the call as made; a loss count may end it.
-    const auto whole = [](const std::string& line) {
-        const std::size_t dot = line.find('.'), tid = line.find(" tid=");
-        return dot != std::string::npos && tid == dot + 7 &&
-               line.find(" SerGetLibVer padding=1234567890 result=262151 us=") !=
-                   std::string::npos &&
-               line.find_first_not_of("0123456789", dot + 1) == tid &&
-               line.find_first_not_of("0123456789lost= \r", line.rfind(" us=") + 4) ==
-                   std::string::npos;
-    };
+    // Time, thread, then the call as made; a loss count may end it (a terminal adds a CR).
+    const std::regex whole(
+        R"(\d+\.\d{6} tid=\d+ SerGetLibVer padding=1234567890 result=262151 us=\d+( lost=\d+)?\r?)");
     std::vector<std::string> all;
     std::size_t at = 0;
     for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         all.push_back(text.substr(at, end - at));
-        EXPECT_TRUE(whole(all.back())) << all.back();
+        EXPECT_TRUE(std::regex_match(all.back(), whole)) << all.back();
     }
     EXPECT_EQ(at, text.size()) << "a line without its end";
     return all;
