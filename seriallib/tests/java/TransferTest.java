@@ -79,13 +79,15 @@ public class TransferTest {
         }
         try (Pty pty = new Pty()) {
             final int slot = open(pty.slavePath);
-            // SerPutData and both receives meet every byte value in StormTest's streams.
-            group("every byte value sent one at a time; a receive fills only what arrived", () -> {
+            group("every byte value each way, one at a time and in one call; a receive fills only what arrived", () -> {
                 byte[] all = new byte[256], into = new byte[100_000];
                 for (int i = 0; i < 256; i++) all[i] = (byte) i;
                 for (int i = 0; i < 256; i++) equal(0, SerPutByte(slot, all[i]), "SerPutByte " + i);
-                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "0..255");
+                equal(256, SerPutData(slot, all, 256), "SerPutData");
+                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)) && Arrays.equals(all, pty.readExactly(256, 5000)), "0..255 twice");
                 SerSetTimeoutRx(slot, 5000);
+                farEndWrites(pty, all);
+                for (int i = 0; i < 256; i++) equal(i, SerGetByte(slot), "SerGetByte " + i);
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 0xFF);
                 Arrays.fill(into, (byte) 0x77);
                 byte[] expected = into.clone();
