@@ -25,7 +25,7 @@ fault timeout-outside-table $S/timeouts.cpp 's/if \(!isSlot\(slot\)\) return kNo
 fault receive-waits-on-free-slot $S/transfer.cpp \
   's/    if \(port.fd\(\) == kNoDescriptor\) return kFailed;\n//' "$J\.BadInput"
 fault numbered-path-off-by-one $S/exports.cpp 's/length\)\), slot,/length)), slot + 1,/' "$J\.OpenClose"
-fault receive-after-close $S/transfer.cpp 's/    if \(ready == kPortClosing \|\| port.closing\(\)\) return kFailed;\n//' "$J\.OpenClose"
+fault receive-after-close $S/transfer.cpp 's/    if \(ready == kPortClosing \|\| port.closing\(\)\) return kFailed;\n//' 'seriallib\.tsan'
 fault descriptor-closed-under-holders $S/port_table.cpp 's/    awaitLastHolder\(slot, fd\);/    if (false) awaitLastHolder(slot, fd);/' 'seriallib\.unit\.TableRaces'
 fault close-wakes-no-wait $S/port_table.cpp 's/    \(void\)!write\(wake, &one, sizeof one\);/    (void)one;/' 'seriallib\.tsan'
 fault calls-after-close-hold $S/port_table.cpp 's/if \(count <= 0 \|\| \(count & kClosing\) != 0\) return false;/if (count <= 0) return false;/' \
