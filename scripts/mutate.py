@@ -221,7 +221,8 @@ def stages(f):
         found = [ctest_stage("unit", ["velmoor_core_tests"], "-R", "^velmoor_core_tests$"), fuzz_stage(f)]
     elif a == "seriallib/src/":
         java = ["Pellusk", "PelluskAsan", "PtyKit", "KernelFake", "KitChild", "pellusk_java_classes"]
-        found = [ctest_stage("unit", ["pellusk_unit_tests", "pellusk_driver_test", "pellusk_thread_tests"],
+        found = [ctest_stage("unit", ["pellusk_unit_tests", "pellusk_guest_tests", "pellusk_driver_test",
+                                      "pellusk_thread_tests"],
                              "-R", r"^seriallib\.(unit|tsan)\."), fuzz_stage(f),
                  ctest_stage("java", java, "-R", r"^seriallib\.(java|binary)\.x86_64", "-E", "^$" if opt.slow else "Storm")]
         if opt.slow:

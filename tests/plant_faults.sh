@@ -78,10 +78,12 @@ fault continue-handler-not-chained $S/continue_signal.cpp 's/    if \(index == k
 fault continue-one-shot-kept $S/continue_signal.cpp 's/\(action.sa_flags & SA_RESETHAND\) != 0 &&/false \&\&/' 'seriallib\.unit\.ContinueChain'
 fault continue-nodefer-ignored $S/continue_signal.cpp 's/if \(\(action.sa_flags & SA_NODEFER\) == 0\) sigaddset/sigaddset/' 'seriallib\.unit\.ContinueChain'
 fault continue-stack-ignored $S/continue_signal.cpp 's/ \| \(current.sa_flags & SA_ONSTACK\)//' 'seriallib\.unit\.ContinueChain'
-fault unload-leaves-handler $S/exports.cpp 's/    removeContinueHandler\(\);/    (void)0;/' "$J\.Guest"
+fault unload-leaves-handler $S/exports.cpp 's/closeContinueLatch\(removeContinueHandler\(\)\);/closeContinueLatch(false);/' "$J\.Guest"
+fault unload-keeps-ports $S/exports.cpp 's/if \(portDescriptor\(slot\) != kNoDescriptor\) closePort\(slot\);/(void)slot;/' "$J\.Guest"
+fault unload-keeps-latch $S/exports.cpp 's/    closeContinueLatch\(removeContinueHandler\(\)\);/    (void)removeContinueHandler();/' "$J\.Guest"
 fault forked-close-wakes-parent $S/port_table.cpp 's/if \(openerProcess\[slot\] == getpid\(\)\) \{/if (true) {/' 'seriallib\.unit\.Fork'
 fault wake-inherited-by-exec $S/open_close.cpp 's/eventfd\(0, EFD_CLOEXEC \| EFD_NONBLOCK\)/eventfd(0, EFD_NONBLOCK)/' "$J\.OpenClose"
-fault break-after-close-began $S/modem_lines.cpp 's/if \(!drained \|\| port.closing\(\)\) return -1;/if (!drained) return -1;/' "$G"
+fault break-after-close-began $S/modem_lines.cpp 's/if \(!drained \|\| port.closing\(\)\) return kFailed;/if (!drained) return kFailed;/' "$G"
 fault break-behind-output-outlives-close $S/modem_lines.cpp 's/    const PortMark waitingForOutput\(port, PortMark::kWaitingForOutput\);\n//' "$G"
 fault break-outlives-close $S/modem_lines.cpp 's/pollfd wake\{port.wakeFd\(\), POLLIN, 0\};/pollfd wake{-1, POLLIN, 0};/' "$G"
 fault closed-break-left-on $S/modem_lines.cpp \

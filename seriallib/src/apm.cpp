@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "apm_line.h"
+#include "failure.h"
 #include "proc_file.h"
 
 namespace pellusk {
@@ -14,16 +15,16 @@ constexpr std::size_t kApmTextSize = 512;
 
 }  // namespace
 
-bool readApmStatus(std::int32_t& status) {
+int readApmStatus(std::int32_t& status) {
     char text[kApmTextSize];
     const ssize_t length = readProcFile("/proc/apm", text, sizeof text);
     ApmFields fields;
     if (length < 0 ||
         !parseApmLine(std::string_view(text, static_cast<std::size_t>(length)), fields)) {
-        return false;
+        return kNoApmStatus;
     }
     status = packApmStatus(fields);
-    return true;
+    return 0;
 }
 
 }  // namespace pellusk

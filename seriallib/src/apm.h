@@ -5,8 +5,8 @@
 
 namespace pellusk {
 
-// The packed status word of the /proc/apm line. False when the file cannot be opened or its
-// line does not carry the seven fields the word is made of.
-bool readApmStatus(std::int32_t& status);
+// The packed status word of the /proc/apm line, into `status`: 0, or kNoApmStatus when the
+// file cannot be opened or its line does not carry the seven fields the word is made of.
+int readApmStatus(std::int32_t& status);
 
 }  // namespace pellusk

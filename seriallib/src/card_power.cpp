@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "failure.h"
 #include "proc_devices.h"
 #include "proc_file.h"
 
@@ -43,12 +44,12 @@ bool isTheNode(int fd, dev_t device) {
 }  // namespace
 
 int lookUpCardSlot(int cardSlot) {
-    if (cardSlot < 0 || cardSlot > kLastCardSlot) return slot_lookup::kInvalidSlot;
+    if (cardSlot < 0 || cardSlot > kLastCardSlot) return kInvalidCardSlot;
     CardLookupLock lock;
     major = lookup_dev("pcmcia");
-    if (major < 0) return slot_lookup::kNoDriver;
+    if (major < 0) return kNoCardDriver;
     const int fd = open_sock(cardSlot);
-    return fd < 0 ? slot_lookup::kNoSocket : fd;
+    return fd < 0 ? kNoCardSocket : fd;
 }
 
 int lookup_dev(const char* name) {
@@ -82,10 +83,10 @@ int open_sock(int slot) {
     return -1;
 }
 
-bool setCardPower(int fd, int mode) {
+int setCardPower(int fd, int mode) {
     const int result = ioctl(fd, mode == 0 ? DS_SUSPEND_CARD : DS_RESUME_CARD);
     close(fd);
-    return result != -1;
+    return result != -1 ? 0 : kCardRequest;
 }
 
 int cardPowered(int fd, int cardSlot) {
@@ -93,7 +94,7 @@ int cardPowered(int fd, int cardSlot) {
     status.Function = static_cast<std::uint8_t>(cardSlot);
     const int result = ioctl(fd, DS_GET_STATUS, &status);
     close(fd);
-    if (result != 0) return -1;
+    if (result != 0) return kCardRequest;
     return (status.CardState & CS_EVENT_PM_SUSPEND) != 0 ? 0 : 1;
 }
 

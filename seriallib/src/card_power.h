@@ -14,14 +14,6 @@ namespace pellusk {
 // Card slots are the driver's sockets 0..8; they have nothing to do with the port table.
 inline constexpr int kLastCardSlot = 8;
 
-// What the card slot lookup returns instead of a descriptor.
-namespace slot_lookup {
-inline constexpr int kNoExceptionClass = -1;  // FindClass's own error is pending
-inline constexpr int kInvalidSlot = -2;
-inline constexpr int kNoDriver = -3;
-inline constexpr int kNoSocket = -4;
-}  // namespace slot_lookup
-
 // The card-services status record.
 struct cs_status_t {
     std::uint8_t Function;  // the socket asked about
@@ -57,14 +49,15 @@ int lookup_dev(const char* name);
 // each open attempt, so none outlives the call.
 int open_sock(int slot);
 
-// A descriptor on the card slot's control device, or a slot_lookup code (not kNoExceptionClass).
+// A descriptor on the card slot's control device, or kInvalidCardSlot, kNoCardDriver or
+// kNoCardSocket.
 int lookUpCardSlot(int cardSlot);
 
-// Suspends (mode 0) or resumes (mode 1) the card, on its descriptor, which it closes: true when
-// the driver did so.
-bool setCardPower(int fd, int mode);
-// The card's power on its descriptor, which it closes: 1 powered, 0 suspended, -1 the status
-// request failed.
+// Suspends (mode 0) or resumes (mode 1) the card, on its descriptor, which it closes: 0, or
+// kCardRequest when the driver did not.
+int setCardPower(int fd, int mode);
+// The card's power on its descriptor, which it closes: 1 powered, 0 suspended, kCardRequest the
+// status request failed.
 int cardPowered(int fd, int cardSlot);
 
 }  // namespace pellusk

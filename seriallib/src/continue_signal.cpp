@@ -136,6 +136,7 @@ bool prepareContinueLatch() {
 ContinueShare::ContinueShare() {
     if (shared(pipeRead).load(std::memory_order_acquire) < 0 || !latchOwnedHere()) return;
     Locked lock;
+    if (current < 0) return;  // closed by the unload
     if (shared(signalsNoted).load(std::memory_order_acquire) != signalsPassed) passSignals();
     if (latches[current].fired) freshCurrent();
     latch_ = current;
@@ -161,6 +162,18 @@ bool ContinueShare::fired() {
     Locked lock;
     passSignals();
     return latches[latch_].fired;
+}
+
+void closeContinueLatch(bool handlerGone) {
+    Locked lock;
+    for (Latch& latch : latches) {
+        if (latch.fd >= 0) close(latch.fd);
+        latch = Latch{};
+    }
+    current = -1;
+    if (!handlerGone || pipeRead < 0) return;
+    close(shared(pipeWrite).exchange(-1, std::memory_order_acq_rel));
+    close(shared(pipeRead).exchange(-1, std::memory_order_acq_rel));
 }
 
 int readResumeState(bool clear) {

@@ -29,8 +29,8 @@
 
 namespace pellusk {
 
-// Creates the self-pipe and the first latch, once per process; they are never closed, so the
-// handler may write at any time. False, with errno set and nothing kept, when the descriptors
+// Creates the self-pipe and the first latch, once per process; they stay open while the handler
+// may write, until the copy's unload. False, with errno set and nothing kept, when the descriptors
 // cannot be had; once they are there, true at once without a lock.
 bool prepareContinueLatch();
 
@@ -41,6 +41,12 @@ int installContinueHandler();
 // The library's unload: true when the library is out of every chain; false when it could not
 // take itself out, and has made itself stay mapped (see above).
 bool removeContinueHandler();
+
+// The unload's last step: closes the latches, and the self-pipe too once `handlerGone` says no
+// handler of this copy can run any more. While one can, the pipe stays: a byte written to a
+// closed number could land in a file that took the number since, and one written to a pipe
+// without its reading end would raise SIGPIPE.
+void closeContinueLatch(bool handlerGone);
 
 // The resume flag before the call; a clearing read takes it in one exchange, so a signal
 // landing during the call is either returned now or kept for the next read, never lost.

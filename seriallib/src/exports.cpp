@@ -29,11 +29,15 @@ namespace {
 
 constexpr jint kFirstPortNumber = 1;
 
+jint openCode(const OpenResult& result) {
+    return lineCode(result.status, result.error);
+}
+
 jint openByName(SerialConfigCalls& config, const char* path) {
     OpenResult result = openPort(path, kLowestFreeSlot);
     // The caller learns the slot only when the port is fully set up.
-    if (result.code == code::kOk) config.setPortNum(result.slot + kFirstPortNumber);
-    return result.code;
+    if (result.status == 0) config.setPortNum(result.slot + kFirstPortNumber);
+    return openCode(result);
 }
 
 jint openByNumber(JNIEnv* env, SerialConfigCalls& config) {
@@ -53,7 +57,7 @@ jint openByNumber(JNIEnv* env, SerialConfigCalls& config) {
         throwIOException(env, message::kBadPortName);
         return code::kBadName;
     }
-    return openPort(path, slot).code;
+    return openCode(openPort(path, slot));
 }
 
 jint serOpenPort(JNIEnv* env, jobject configObject, trace::Call& trace) {
@@ -88,7 +92,7 @@ jint serConfigure(JNIEnv* env, jobject configObject, trace::Call& trace) {
     request.stopBits = config.getInt("getStopBits");
     request.handshake = config.getInt("getHandshake");
     if (!config.ok()) return code::kJavaError;
-    return configurePort(portNumber, request);
+    return lineCode(configurePort(portNumber, request));
 }
 
 // A count that Java may pass for this array: never more than it holds, and never without one.
@@ -127,23 +131,32 @@ jint reportedTimeout(JNIEnv* env, const char* method, jint slot, int value) {
     return trace.result(value, env->ExceptionCheck());
 }
 
-// The message of the IOException that a slot_lookup code stands for.
-const char* lookupMessage(int failure) {
+// The IOException's message and the exported lookup's code for a failed card slot lookup.
+struct LookupFailure {
+    const char* message;
+    int code;
+};
+LookupFailure lookupFailure(int failure) {
     switch (failure) {
-        case slot_lookup::kInvalidSlot:
-            return message::kInvalidSlot;
-        case slot_lookup::kNoDriver:
-            return message::kLookupFailed;
+        case kInvalidCardSlot:
+            return {message::kInvalidSlot, slot_lookup::kInvalidSlot};
+        case kNoCardDriver:
+            return {message::kLookupFailed, slot_lookup::kNoDriver};
         default:
-            return message::kOpenSocketFailed;
+            return {message::kOpenSocketFailed, slot_lookup::kNoSocket};
     }
+}
+
+// A timeout setter's result.
+jint timeoutStored(int status) {
+    return status == 0 ? kTimeoutStored : -1;
 }
 
 jint setPowerMode(JNIEnv* env, int cardSlot, int mode) {
     if (mode != 0 && mode != 1) return code::kBadPowerMode;
     const int fd = getSlotHandle(env, cardSlot);
     if (fd < 0) return code::kNoCardSocket;
-    if (setCardPower(fd, mode)) return code::kOk;
+    if (setCardPower(fd, mode) == 0) return code::kOk;
     throwIOException(env, mode == 0 ? message::kSuspendFailed : message::kResumeFailed);
     return code::kCardRequest;
 }
@@ -159,7 +172,7 @@ jint getPowerMode(JNIEnv* env, int cardSlot) {
 
 jint serGetStatusAPM(JNIEnv* env) {
     std::int32_t status;
-    if (readApmStatus(status)) return status;
+    if (readApmStatus(status) == 0) return status;
     throwIOException(env, message::kApmFailed);
     return -1;
 }
@@ -242,11 +255,15 @@ PELLUSK_METHOD(SerGetTimeoutTx)(JNIEnv* env, jobject, jint slot) {
 }
 
 PELLUSK_METHOD(SerSetTimeoutRx)(JNIEnv*, jobject, jint slot, jint ms) {
-    return trace::Call("SerSetTimeoutRx", slot).arg("ms", ms).result(setReceiveTimeout(slot, ms));
+    return trace::Call("SerSetTimeoutRx", slot)
+        .arg("ms", ms)
+        .result(timeoutStored(setReceiveTimeout(slot, ms)));
 }
 
 PELLUSK_METHOD(SerSetTimeoutTx)(JNIEnv*, jobject, jint slot, jint ms) {
-    return trace::Call("SerSetTimeoutTx", slot).arg("ms", ms).result(setTransmitTimeout(slot, ms));
+    return trace::Call("SerSetTimeoutTx", slot)
+        .arg("ms", ms)
+        .result(timeoutStored(setTransmitTimeout(slot, ms)));
 }
 
 // A Java boolean is judged by its low byte alone, which is all a jboolean carries.
@@ -320,13 +337,24 @@ void ShowBanner(JNIEnv*) {
 int getSlotHandle(JNIEnv* env, int cardSlot) {
     jclass ioException = resolveIOException(env);
     if (ioException == nullptr) return slot_lookup::kNoExceptionClass;
-    const int result = lookUpCardSlot(cardSlot);
-    if (result < 0) env->ThrowNew(ioException, lookupMessage(result));
+    int result = lookUpCardSlot(cardSlot);
+    if (result < 0) {
+        const LookupFailure failure = lookupFailure(result);
+        env->ThrowNew(ioException, failure.message);
+        result = failure.code;
+    }
     env->DeleteLocalRef(ioException);
     return result;
 }
 
-// The class loader of this copy is gone, and the JVM is about to close the library.
+// The class loader of this copy is gone, and the JVM is about to close the library. No call of
+// this copy runs or can come (every native frame holds the class), so the ports nobody can reach
+// any more are closed, and with them what the copy holds, but the continue signal's pipe while a
+// handler of this copy may still run (see closeContinueLatch).
 PELLUSK_EXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) {
-    removeContinueHandler();
+    for (int slot = 0; slot < kPortSlots; ++slot) {
+        if (portDescriptor(slot) != kNoDescriptor) closePort(slot);
+    }
+    closeContinueLatch(removeContinueHandler());
+    trace::stop();
 }

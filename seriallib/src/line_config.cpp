@@ -1,7 +1,7 @@
 #include "line_config.h"
 
+#include "failure.h"
 #include "port_table.h"
-#include "result_codes.h"
 
 namespace pellusk {
 
@@ -46,9 +46,9 @@ int handshakeMask(int handshake) {
 
 int buildLineSetting(const LineRequest& request, termios& setting) {
     setting = termios{};  // c_line and the unused control characters stay 0
-    if (!inTable(request.bitRate, kBitRates)) return code::kInputSpeed;
+    if (!inTable(request.bitRate, kBitRates)) return kSpeedRefused;
     if (!inTable(request.dataBits, kDataBitSizes) || !inTable(request.stopBits, kStopBitSizes)) {
-        return code::kApplySetting;
+        return kSettingRefused;
     }
     const int mask = handshakeMask(request.handshake);
 
@@ -86,29 +86,29 @@ int buildLineSetting(const LineRequest& request, termios& setting) {
     setting.c_cc[VMIN] = 1;
     setting.c_cc[VTIME] = 0;
 
-    if (cfsetispeed(&setting, tbBitRate[request.bitRate]) != 0) return code::kInputSpeed;
-    if (cfsetospeed(&setting, tbBitRate[request.bitRate]) != 0) return code::kOutputSpeed;
-    return code::kOk;
+    if (cfsetispeed(&setting, tbBitRate[request.bitRate]) != 0) return kSpeedRefused;
+    if (cfsetospeed(&setting, tbBitRate[request.bitRate]) != 0) return kOutputSpeedRefused;
+    return 0;
 }
 
 int configurePort(int portNumber, const LineRequest& request) {
     termios setting;
-    if (int result = buildLineSetting(request, setting); result != code::kOk) return result;
+    if (int result = buildLineSetting(request, setting); result != 0) return result;
     // Checked before the subtraction, which would overflow for the most negative number.
     const int slot = (portNumber >= 1 && portNumber <= kPortSlots) ? portNumber - 1 : -1;
     // A free slot, or none, holds no descriptor: tcsetattr refuses it like a closed port.
     PortHold port(slot);
     const int fd = port.fd();
-    if (tcsetattr(fd, TCSANOW, &setting) != 0) return code::kApplySetting;
+    if (tcsetattr(fd, TCSANOW, &setting) != 0) return kSettingRefused;
     // A UART driver takes the record even when its clock cannot make the speed asked for, and
     // the line goes on at the old speed; only the record read back tells. Parity and character
     // size are not compared: a pseudo-terminal rewrites those by design.
     termios applied;
     if (tcgetattr(fd, &applied) != 0 || cfgetispeed(&applied) != cfgetispeed(&setting) ||
         cfgetospeed(&applied) != cfgetospeed(&setting)) {
-        return code::kApplySetting;
+        return kSettingRefused;
     }
-    return code::kOk;
+    return 0;
 }
 
 }  // namespace pellusk

@@ -26,17 +26,17 @@ extern const tcflag_t tbStopBits[kStopBitSizes];
 // The flow-control mask that a handshake code stands for.
 int handshakeMask(int handshake);
 
-// Builds the record from nothing; the port's current setting plays no part. Returns kOk, or:
-// kInputSpeed for a bit-rate index outside the table (as if the speed had been refused) and
-// the platform's own refusals of the speed (kInputSpeed, kOutputSpeed); kApplySetting for a
-// data-bits or stop-bits index outside its table, as a setting that cannot be applied.
+// Builds the record from nothing; the port's current setting plays no part. Returns 0, or:
+// kSpeedRefused for a bit-rate index outside the table (as if the speed had been refused) and
+// the platform's own refusals of the speed (kSpeedRefused, kOutputSpeedRefused); kSettingRefused
+// for a data-bits or stop-bits index outside its table, as a setting that cannot be applied.
 // `setting` is unusable after a failure.
 int buildLineSetting(const LineRequest& request, termios& setting);
 
 // Builds the record and applies it at once to the port with that number (1..128). A port
-// number outside the table, like a closed port, gives kApplySetting; nothing is applied
+// number outside the table, like a closed port, gives kSettingRefused; nothing is applied
 // after any failure. A record the driver took but whose speed it did not apply also gives
-// kApplySetting, with the rest of the record in force and the line at its old speed.
+// kSettingRefused, with the rest of the record in force and the line at its old speed.
 int configurePort(int portNumber, const LineRequest& request);
 
 }  // namespace pellusk

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "failure.h"
 #include "port_table.h"
 
 namespace pellusk {
@@ -48,9 +49,9 @@ int sendBreak(int slot, int duration) {
     const PortMark waitingForOutput(port, PortMark::kWaitingForOutput);
     const bool drained = !port.closing() && tcdrain(fd) == 0;
     if (port.closing()) errno = EBADF;
-    if (!drained || port.closing()) return -1;
+    if (!drained || port.closing()) return kFailed;
     // A driver that can tell only now that it sends no break: tcsendbreak takes that for done.
-    if (ioctl(fd, TIOCSBRK) != 0) return errno == EOPNOTSUPP ? 0 : -1;
+    if (ioctl(fd, TIOCSBRK) != 0) return errno == EOPNOTSUPP ? 0 : kFailed;
     const PortMark sending(port, PortMark::kBreakOnLine);
     pollfd wake{port.wakeFd(), POLLIN, 0};
     // Ended early by a close, or by a signal to this thread, as the kernel's break was.
@@ -59,7 +60,7 @@ int sendBreak(int slot, int duration) {
     const int cleared = ioctl(fd, TIOCCBRK);
     if (ended == 0) return cleared;
     errno = error;
-    return -1;
+    return kFailed;
 }
 
 int statusLine(int slot, int lineBit) {

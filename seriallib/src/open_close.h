@@ -15,16 +15,14 @@ inline constexpr std::size_t kDevicePathSize = 64;
 inline constexpr int kLowestFreeSlot = -1;
 
 struct OpenResult {
-    int code;  // a result code, or open()'s errno passed on unchanged
-    int slot;  // the slot taken; -1 when none was
+    int status;  // 0, or a failure; kFailed with open()'s errno (or one of the wake's) in `error`
+    int slot;    // the slot taken, also when a setup step failed; -1 when none was
+    int error;
 };
 
 // The raw 9600 bit/s, 8N1 setting every port starts with. Fails only when the platform refuses
-// the speed: kInputSpeed or kOutputSpeed.
+// the speed: kSpeedRefused or kOutputSpeedRefused.
 int fillInitialSetting(termios& setting);
-
-// The result code for an errno left by open().
-int openErrorCode(int error);
 
 // The device path of an open by number: the base name followed by the slot in decimal.
 // False when it would not fit kDevicePathSize; `out` then holds an empty string.

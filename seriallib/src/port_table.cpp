@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "continue_signal.h"
+#include "failure.h"
 #include "tarvio_version.h"
 
 // Every slot starts free rather than holding descriptor 0: a per-port call made before the
@@ -164,7 +165,7 @@ int closeSlot(int slot) {
     do {
         if (!isSlot(slot) || count <= 0 || (count & kClosing) != 0) {
             errno = EBADF;
-            return -1;
+            return kFailed;
         }
     } while (!users.compare_exchange_weak(count, kClosing | (count - 1)));
     atomicRef(hSerPort[slot]).store(kNoDescriptor, std::memory_order_release);

@@ -1,6 +1,10 @@
-// The result codes that the native methods return, in one place. Only the export layer turns a
-// concern's outcome into them, except where a concern's own result is the code of the reference.
+// The result codes that the native methods return, in one place, and the turning of the
+// concerns' failures (failure.h) into them. Only the export layer includes it.
 #pragma once
+
+#include <cerrno>
+
+#include "failure.h"
 
 namespace pellusk {
 
@@ -29,5 +33,57 @@ inline constexpr int kBadPowerMode = 5000;  // mode neither 0 nor 1; nothing thr
 inline constexpr int kNoCardSocket = 5001;  // the card slot lookup failed (and threw)
 inline constexpr int kCardRequest = 5002;   // the card-services request failed; thrown
 }  // namespace code
+
+// The timeout setters' result for a value stored.
+inline constexpr int kTimeoutStored = 1;
+
+// What the exported card slot lookup (getSlotHandle) returns instead of a descriptor.
+namespace slot_lookup {
+inline constexpr int kNoExceptionClass = -1;  // FindClass's own error is pending
+inline constexpr int kInvalidSlot = -2;
+inline constexpr int kNoDriver = -3;
+inline constexpr int kNoSocket = -4;
+}  // namespace slot_lookup
+
+// The code for an errno left by open(): four are mapped, the rest passed on as they are.
+constexpr int openErrorCode(int error) {
+    switch (error) {
+        case ENOENT:
+            return code::kNoSuchFile;
+        case ENODEV:
+            return code::kNoSuchDevice;
+        case EACCES:
+            return code::kAccessDenied;
+        case EBUSY:
+            return code::kDeviceBusy;
+        default:
+            return error;
+    }
+}
+
+// The code of SerOpenPort and SerConfigure for an open's or a line setting's status (0 or a
+// failure of failure.h); `error` is the errno of a kFailed open.
+constexpr int lineCode(int status, int error = 0) {
+    switch (status) {
+        case 0:
+            return code::kOk;
+        case kFailed:
+            return openErrorCode(error);
+        case kBadPortNumber:
+            return code::kBadPortNumber;
+        case kSlotTaken:
+            return code::kSlotTaken;
+        case kNoFreeSlot:
+            return code::kNoFreeSlot;
+        case kSpeedRefused:
+            return code::kInputSpeed;
+        case kOutputSpeedRefused:
+            return code::kOutputSpeed;
+        case kInputNotFlushed:
+            return code::kFlushInput;
+        default:
+            return code::kApplySetting;
+    }
+}
 
 }  // namespace pellusk

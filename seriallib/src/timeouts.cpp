@@ -1,5 +1,6 @@
 #include "timeouts.h"
 
+#include "failure.h"
 #include "port_table.h"
 
 namespace pellusk {
@@ -12,9 +13,9 @@ int load(std::int32_t (&table)[kPortSlots], int slot) {
 }
 
 int store(std::int32_t (&table)[kPortSlots], int slot, int milliseconds) {
-    if (!isSlot(slot)) return kTimeoutRefused;
+    if (!isSlot(slot)) return kNotASlot;
     atomicRef(table[slot]).store(milliseconds, std::memory_order_relaxed);
-    return kTimeoutStored;
+    return 0;
 }
 
 }  // namespace

@@ -4,10 +4,7 @@
 
 namespace pellusk {
 
-inline constexpr int kTimeoutStored = 1;
-inline constexpr int kTimeoutRefused = -1;  // the slot lies outside the table
-
-// kTimeoutStored, or kTimeoutRefused for a slot outside the table, which stores nothing.
+// 0, or kNotASlot for a slot outside the table, which stores nothing.
 int setReceiveTimeout(int slot, int milliseconds);
 int setTransmitTimeout(int slot, int milliseconds);
 

@@ -213,6 +213,12 @@ bool start() {
     return seen == kOn;
 }
 
+void stop() {
+    if (std::atomic_ref<std::int32_t>(state).exchange(kOff) == kOn && traceFd != STDERR_FILENO)
+        close(traceFd);
+    traceFd = -1;
+}
+
 void Call::begin() {
     // on() read kOn with a relaxed load; this one pairs with its release store: traceFd is there.
     std::atomic_ref<std::int32_t>(state).load(std::memory_order_acquire);

@@ -35,6 +35,9 @@ extern std::int32_t state;
 // trace is on. A call that comes while another thread opens the target gets false at once.
 bool start();
 
+// The unload's: closes the target (never standard error itself); no line is written after.
+void stop();
+
 inline bool on() {
     const std::int32_t now = std::atomic_ref<std::int32_t>(state).load(std::memory_order_relaxed);
     if (now == kOn) return true;

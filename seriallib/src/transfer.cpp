@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "continue_signal.h"
+#include "failure.h"
 #include "port_table.h"
 #include "timeouts.h"
 
@@ -47,7 +48,7 @@ struct Deadline {
 int awaitInput(const PortHold& port, int timeoutMs) {
     if (timeoutMs < 0) {
         errno = EINVAL;
-        return -1;
+        return kFailed;
     }
     // Nothing to wake: no share of the continue latch, whose lock a polling loop would meet.
     if (timeoutMs == 0) return lineState(port.fd());
@@ -61,7 +62,7 @@ int awaitInput(const PortHold& port, int timeoutMs) {
     const Deadline deadline(timeoutMs);
     for (int waitMs = timeoutMs;; waitMs = deadline.remainingMs()) {
         const int ready = poll(entries, 4, waitMs);
-        if (ready < 0) return -1;  // a signal to this very thread ends the wait too
+        if (ready < 0) return kFailed;  // a signal to this very thread ends the wait too
         if (entries[1].revents != 0) return kPortClosing;
         if (entries[0].revents != 0) return entries[0].revents;
         if (ready == 0) return 0;
@@ -77,7 +78,7 @@ namespace {
 ssize_t writePort(const PortHold& port, const void* data, std::size_t count) {
     if (port.breaking()) {
         errno = EAGAIN;
-        return -1;
+        return kFailed;
     }
     return write(port.fd(), data, count);
 }
@@ -91,7 +92,7 @@ int putByte(int slot, int value) {
 }
 
 int putData(int slot, const void* data, int count) {
-    if (count < 0) return -1;
+    if (count < 0) return kFailed;
     PortHold port(slot);
     return static_cast<int>(writePort(port, data, static_cast<std::size_t>(count)));
 }
@@ -99,7 +100,6 @@ int putData(int slot, const void* data, int count) {
 namespace {
 
 constexpr int kNothing = 0;
-constexpr int kFailed = -1;
 
 // Up to `count` bytes: read first, and wait only when nothing is there, then read once more.
 // The count read; kNothing when nothing came in time, the wait was ended by a signal, or the
@@ -136,11 +136,11 @@ int receive(int slot, void* into, int count) {
 
 int getByte(int slot) {
     unsigned char byte;
-    return receive(slot, &byte, 1) == 1 ? byte : -1;
+    return receive(slot, &byte, 1) == 1 ? byte : kFailed;
 }
 
 int getData(int slot, void* into, int count) {
-    if (count < 1) return -1;
+    if (count < 1) return kFailed;
     return receive(slot, into, count);
 }
 

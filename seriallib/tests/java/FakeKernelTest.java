@@ -1,7 +1,6 @@
 import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.*;
 import Quorvia.*;
-import java.lang.reflect.*;
 import java.nio.file.*;
 import java.util.*;
 import java.util.concurrent.*;
@@ -30,18 +29,6 @@ public class FakeKernelTest {
         }
     }
 
-    /** The application's own SIGCONT handler, set through the JVM's signal API; each signal it sees releases a permit. */
-    static Semaphore handleContinue() throws Exception {
-        Semaphore seen = new Semaphore(0);
-        Class<?> signal = Class.forName("sun.misc.Signal"), handler = Class.forName("sun.misc.SignalHandler");
-        Object onSignal = Proxy.newProxyInstance(FakeKernelTest.class.getClassLoader(), new Class<?>[] {handler}, (proxy, method, args) -> {
-            seen.release();  // handle(), the one method the JVM calls
-            return null;
-        });
-        signal.getMethod("handle", signal, handler).invoke(null, signal.getConstructor(String.class).newInstance("CONT"), onSignal);
-        return seen;
-    }
-
     public static void main(String[] args) throws Exception {
         dir = Files.createTempDirectory("pellusk-fake");
 
@@ -49,7 +36,7 @@ public class FakeKernelTest {
         // application's own handler runs later, on a thread of the JVM's.
         group("the resume flag: set by a continue signal once a port was opened, cleared only by a byte of 1; the application's "
                 + "handler still runs; an open that cannot make its descriptors fails with the errno and keeps none", () -> {
-            Semaphore application = handleContinue();
+            Semaphore application = Pty.handleContinue();
             int self = Pty.threadId();
             equal(0, Pty.signal(Pty.SIGCONT, self), "a continue signal");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");

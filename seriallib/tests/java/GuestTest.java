@@ -39,39 +39,39 @@ public class GuestTest {
         }
     }
 
+    /** The process's descriptors on the device, pipes and eventfds. */
+    static List<String> held(String device) throws Exception {
+        return Check.descriptors("self").stream().filter(d -> d.equals(device) || d.startsWith("pipe:") || d.contains("eventfd")).sorted().toList();
+    }
+
     static boolean mapped(String library) throws Exception {
         return Files.readString(Path.of("/proc/self/maps")).contains(library);
     }
 
     public static void main(String[] args) throws Exception {
-        // The JVM's handler for the application's sun.misc.Signal, installed first; each signal releases a permit.
-        Semaphore application = new Semaphore(0);
-        Class<?> signal = Class.forName("sun.misc.Signal"), handler = Class.forName("sun.misc.SignalHandler");
-        Object onSignal = java.lang.reflect.Proxy.newProxyInstance(GuestTest.class.getClassLoader(), new Class<?>[] {handler}, (p, m, a) -> {
-            application.release();
-            return null;
-        });
-        signal.getMethod("handle", signal, handler).invoke(null, signal.getConstructor(String.class).newInstance("CONT"), onSignal);
+        Semaphore application = Pty.handleContinue();  // installed before any copy's
 
-        group("a copy unloaded with its class loader puts back the handler it replaced", () -> {
+        group("a copy unloaded with its class loader puts back the handler it replaced, and closes its port, pipe and eventfds", () -> {
             ReferenceQueue<Object> collected = new ReferenceQueue<>();
-            String library;
-            PhantomReference<Object> loader;
             try (Pty pty = new Pty()) {
+                List<String> before = held(pty.slavePath), open;
                 Copy copy = new Copy("unloaded");
-                library = copy.library;
-                equal(0, copy.call("SerClosePort", copy.open(pty.slavePath)), "close");
+                String library = copy.library;
+                copy.open(pty.slavePath);  // left open
                 equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
                 isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran, chained");
                 equal(1, copy.call("SerGetResumeState", true), "the copy noted it");
-                loader = new PhantomReference<>(copy, collected);
+                open = held(pty.slavePath);
+                PhantomReference<Object> loader = new PhantomReference<>(copy, collected);
+                copy = null;
+                // The loader is collected, then the JVM's cleaner unloads its library.
+                for (long deadline = System.nanoTime() + 60_000_000_000L; mapped(library); collected.remove(10)) {
+                    isTrue(System.nanoTime() < deadline, "the copy was never unloaded");
+                    System.gc();
+                }
+                isTrue(loader.refersTo(null), "collected");
+                equal(before, held(pty.slavePath), "held after the unload; while open: " + open);
             }
-            // The loader is collected, then the JVM's cleaner unloads its library.
-            for (long deadline = System.nanoTime() + 60_000_000_000L; mapped(library); collected.remove(10)) {
-                isTrue(System.nanoTime() < deadline, "the copy was never unloaded");
-                System.gc();
-            }
-            isTrue(loader.refersTo(null), "collected");
             equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal after the unload");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
         });

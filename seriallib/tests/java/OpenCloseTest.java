@@ -13,8 +13,6 @@ import testkit.*;
 public class OpenCloseTest {
     // termios values as Linux defines them on both i386 and x86_64.
     static final int IGNBRK = 0x1, IGNPAR = 0x4, CS8 = 0x30, CREAD = 0x80, CLOCAL = 0x800, B9600 = 13, EISDIR = 21;
-    static final int IXON = 0x400, IXOFF = 0x1000, CRTSCTS = 0x80000000;
-    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003};
 
     static List<Object> open(String path, String base, int port) throws java.io.IOException {
         SerialConfig config = SerialConfig.byNumber(base, port);
@@ -54,29 +52,15 @@ public class OpenCloseTest {
 
             SerialConfig config = SerialConfig.byName(a.slavePath);
             equal(0, SerOpenPort(config), "open for configuring");
-            group("every bit rate of the table reaches the line; a refused setting changes nothing", () -> {
-                for (int index = 0; index < SPEEDS.length; index++) {
-                    equal(0, SerConfigure(config.line(index, 3, 0, 0, 0)), "configure " + index);
-                    int[] t = Pty.termios(a.master);
-                    equal(SPEEDS[index] * 0x10001L, t[Pty.ISPEED] * 0x10000L + t[Pty.OSPEED], "speeds of index " + index);
+            group("every bit rate and handshake code reaches the line, replacing the last, which stays raw; a refused setting "
+                    + "changes nothing", () -> {
+                int[] handshakes = {0xF0, 0, 1, 0xC0, 2, 0x30, 0x10, 0x20, 0x40, 0x80, 3, 0xF0, 0};
+                for (int index = 0; index < handshakes.length; index++) {
+                    equal(0, SerConfigure(config.line(index, 3, 0, 0, handshakes[index])), "configure " + index);
+                    Pty.expectLine(a.master, Pty.line(index, 3, 0, 0, handshakes[index]), Pty.PTY_REWRITES, "rate index " + index);
                 }
                 equal(5003, SerConfigure(config.line(7, 4, 0, 0, 0)), "9600 bit/s, data bits index 4");
                 equal(0x1003, Pty.termios(a.master)[Pty.OSPEED], "still 230400 bit/s");
-            });
-
-            group("each handshake code reaches the line, replacing the last, which stays raw", () -> {
-                int[][] cases = {  // handshake; c_iflag, c_cflag bits
-                    {0xF0, IXON | IXOFF, CRTSCTS}, {0, 0, 0}, {1, IXON | IXOFF, 0}, {0xC0, IXON | IXOFF, 0}, {2, 0, CRTSCTS},
-                    {0x30, 0, CRTSCTS}, {0x10, 0, CRTSCTS}, {0x20, 0, CRTSCTS}, {0x40, IXOFF, 0}, {0x80, IXON, 0}, {3, 0, 0},
-                };
-                for (int[] c : cases) {
-                    equal(0, SerConfigure(config.line(7, 3, 0, 0, c[0])), "configure " + c[0]);
-                    int[] t = Pty.termios(a.master);
-                    String what = "handshake " + c[0];
-                    equal(List.of(c[1], c[2]), List.of(t[Pty.IFLAG] & (IXON | IXOFF), t[Pty.CFLAG] & CRTSCTS), what);
-                    equal(List.of(0, 0, 1, 0, 0x11, 0x13), List.of(t[Pty.OFLAG], t[Pty.LFLAG], t[Pty.VMIN], t[Pty.VTIME],
-                            t[Pty.VSTART], t[Pty.VSTOP]), what + ": raw, XON and XOFF");
-                }
             });
 
             equal(0, SerClosePort(0), "close the configured port");
@@ -112,23 +96,8 @@ public class OpenCloseTest {
                 equal(files, openedDevices(), "nothing was opened");
             });
 
-            group("a close wakes its port's waits and is done on return; no call after it holds the slot; a continue signal "
-                    + "ends every waiting receive; a failing open holds no slot", () -> {
-                int devices = openedDevices();
-                for (boolean single : new boolean[] {true, false}) {
-                    equal(List.of(0, List.of()), open("", base, 1), "port 1");
-                    SerSetTimeoutRx(0, Integer.MAX_VALUE);
-                    var receive = Pty.startBlocked(() -> single ? SerGetByte(0) : SerGetData(0, new byte[8], 8), Pty.POLL_CALLS);
-                    long start = System.nanoTime();
-                    equal(0, SerClosePort(0), "close under the wait");
-                    equal(devices, openedDevices(), "closed on return");
-                    equal(-1, (int) receive.result().get(10, TimeUnit.SECONDS), "the woken receive");
-                    long micros = (System.nanoTime() - start) / 1000;
-                    System.out.println("close to the receive's return: " + micros + " us");
-                    isTrue(micros < 500_000, "the receive returned over 0.5 s after the close");
-                    equal(List.of(0, List.of(1)), open(a.slavePath, "", 1), "by name, the freed slot at once");
-                    equal(0, SerClosePort(0), "close");
-                }
+            group("no call after a close holds the slot; a continue signal ends every waiting receive; a failing open holds no "
+                    + "slot (closes under waits: the thread-sanitizer tests)", () -> {
                 AtomicBoolean stop = new AtomicBoolean();
                 AtomicLong polls = new AtomicLong();
                 List<Thread> pollers = IntStream.range(0, 64).mapToObj(i -> new Thread(() -> { while (!stop.get()) polls.addAndGet(SerSigCTS(0) + 1); })).toList();
@@ -146,10 +115,8 @@ public class OpenCloseTest {
                 for (int target : new int[] {Pty.threadId(), -1}) {  // a thread that does not wait, then the process
                     var one = Pty.startBlocked(() -> SerGetByte(0), Pty.POLL_CALLS);
                     var data = Pty.startBlocked(() -> SerGetData(127, new byte[8], 8), Pty.POLL_CALLS);
-                    long start = System.nanoTime();
                     equal(0, Pty.signal(Pty.SIGCONT, target), "SIGCONT");
                     equal(List.of(-1, 0), List.of(one.result().get(10, TimeUnit.SECONDS), data.result().get(10, TimeUnit.SECONDS)), "after a signal to " + target);
-                    System.out.println("continue signal to " + target + ": receives returned in " + (System.nanoTime() - start) / 1000 + " us");
                 }
                 SerSetTimeoutRx(0, 300);
                 isTrue(millis(() -> SerGetByte(0)) >= 295, "a receive after the signals waits its whole timeout");

@@ -22,14 +22,6 @@ public class TransferTest {
         equal(data.length, Pty.write(pty.master, data, 0, data.length), "far end write");
     }
 
-    static void oneByteEachWay(Pty pty, int slot) {
-        equal(0, SerPutByte(slot, (byte) 0x3C), "send");
-        equal(0x3C, pty.readExactly(1, 5000)[0], "the far end got it");
-        farEndWrites(pty, (byte) 0x5A);
-        equal(1, SerSetTimeoutRx(slot, 5000), "receive timeout");
-        equal(0x5A, SerGetByte(slot), "received");
-    }
-
     /** A port name with a blank, a backslash and a byte above 0x7E, each of which the trace escapes. */
     static final byte[] ODD_NAME = "/nonexistent/a b\\c\u00e9".getBytes(java.nio.charset.StandardCharsets.ISO_8859_1);
 
@@ -87,13 +79,15 @@ public class TransferTest {
         }
         try (Pty pty = new Pty()) {
             final int slot = open(pty.slavePath);
-            // SerPutData and both receives meet every byte value in StormTest's streams.
-            group("every byte value sent one at a time; a receive fills only what arrived", () -> {
+            group("every byte value each way, one at a time and in one call; a receive fills only what arrived", () -> {
                 byte[] all = new byte[256], into = new byte[100_000];
                 for (int i = 0; i < 256; i++) all[i] = (byte) i;
                 for (int i = 0; i < 256; i++) equal(0, SerPutByte(slot, all[i]), "SerPutByte " + i);
-                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)), "0..255");
+                equal(256, SerPutData(slot, all, 256), "SerPutData");
+                isTrue(Arrays.equals(all, pty.readExactly(256, 5000)) && Arrays.equals(all, pty.readExactly(256, 5000)), "0..255 twice");
                 SerSetTimeoutRx(slot, 5000);
+                farEndWrites(pty, all);
+                for (int i = 0; i < 256; i++) equal(i, SerGetByte(slot), "SerGetByte " + i);
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 0xFF);
                 Arrays.fill(into, (byte) 0x77);
                 byte[] expected = into.clone();
@@ -112,19 +106,18 @@ public class TransferTest {
                 isTrue(millis(() -> equal(0, SerSendBreak(slot, 0), "break")) < 200, "a pty has no break to wait for");
             });
 
-            // Negative and zero timeouts meet /dev/zero, where bytes always wait, in BadInputTest's model.
             group("receive timeouts are waited out, a free slot's once it is taken; a descriptor above 1024 serves", () -> {
                 SerSetTimeoutRx(slot, 300);
                 long waited = millis(() -> equal(List.of(-1, 0), List.of(SerGetByte(slot), SerGetData(slot, new byte[8], 8)), "nothing"));
                 isTrue(waited >= 590 && waited < 2600, "two waits of 300 ms took " + waited);
-                equal(0, SerClosePort(slot), "close");
-                equal(1, SerSetTimeoutRx(slot, 250), "set rx on the free slot");
+                equal(List.of(0, 1), List.of(SerClosePort(slot), SerSetTimeoutRx(slot, 250)), "close, set rx on the free slot");
                 List<FileInputStream> filler = new ArrayList<>();
                 for (int i = 0; i < 1100; i++) filler.add(new FileInputStream("/dev/null"));
                 equal(slot, open(pty.slavePath), "reopen");
-                long stored = millis(() -> equal(-1, SerGetByte(slot), "SerGetByte"));
-                isTrue(stored >= 245, "the stored timeout applies: " + stored + " ms");
-                oneByteEachWay(pty, slot);
+                isTrue(millis(() -> equal(-1, SerGetByte(slot), "SerGetByte")) >= 245, "the stored timeout applies");
+                farEndWrites(pty, (byte) 0x5A);
+                equal(List.of(0, 0x3C, 0x5A), List.of(SerPutByte(slot, (byte) 0x3C), (int) pty.readExactly(1, 5000)[0], SerGetByte(slot)),
+                        "a byte each way");
                 for (FileInputStream f : filler) f.close();
             });
 

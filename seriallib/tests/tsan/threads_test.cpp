@@ -12,9 +12,9 @@
 
 #include "../unit/pty.h"
 #include "continue_signal.h"
+#include "failure.h"
 #include "open_close.h"
 #include "port_table.h"
-#include "result_codes.h"
 #include "timeouts.h"
 #include "transfer.h"
 
@@ -28,7 +28,7 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     testing::Pty pty;
     prepareContinueLatch();  // the process's own, never closed
     const auto before = descriptors();
-    ASSERT_EQ(code::kOk, openPort(pty.slave(), 3).code);
+    ASSERT_EQ(0, openPort(pty.slave(), 3).status);
     setReceiveTimeout(3, 1);
     std::atomic<bool> done{false};
     auto user = [&] {
@@ -39,7 +39,7 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     for (int round = 0; round < 300; ++round) {
         ASSERT_EQ(0, closePort(3));
         // The slot comes back once the calls still holding its last descriptor have ended.
-        while (openPort(pty.slave(), 3).code == code::kSlotTaken) std::this_thread::yield();
+        while (openPort(pty.slave(), 3).status == kSlotTaken) std::this_thread::yield();
     }
     done = true;
     for (auto& t : users) t.join();
@@ -56,7 +56,7 @@ TEST(Threads, ContinueSignalsAndClosesEndEveryWaitingReceive) {
         std::atomic<long> threads[kWaits] = {};
         std::future<int> waits[kWaits];
         for (int i = 0; i < kWaits; ++i) {
-            ASSERT_EQ(code::kOk, openPort(pty.slave(), kFirst + i).code);
+            ASSERT_EQ(0, openPort(pty.slave(), kFirst + i).status);
             setReceiveTimeout(kFirst + i, 20000);
             waits[i] = std::async(std::launch::async, [&, i] {
                 threads[i] = gettid();

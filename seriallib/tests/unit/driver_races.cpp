@@ -19,10 +19,10 @@
 #include <thread>
 #include <utility>
 
+#include "failure.h"
 #include "open_close.h"
 #include "port_table.h"
 #include "pty.h"
-#include "result_codes.h"
 #include "timeouts.h"
 #include "transfer.h"
 
@@ -74,11 +74,11 @@ TEST(TableRaces, ACloseWaitsForAnOpenSettingUpItsPort) {
     setupEntered.get_future().wait();
     std::future<int> closing = std::async(std::launch::async, [] { return closePort(7); });
     EXPECT_EQ(std::future_status::timeout, closing.wait_for(std::chrono::milliseconds(200)));
-    EXPECT_EQ(code::kSlotTaken, openPort(other.slave(), 7).code);
+    EXPECT_EQ(kSlotTaken, openPort(other.slave(), 7).status);
     mayGoOn.set_value();
-    EXPECT_EQ(code::kOk, opening.get().code);
+    EXPECT_EQ(0, opening.get().status);
     EXPECT_EQ(0, closing.get());
-    EXPECT_EQ(code::kOk, openPort(other.slave(), 7).code) << "free once the close returned";
+    EXPECT_EQ(0, openPort(other.slave(), 7).status) << "free once the close returned";
     EXPECT_EQ(0, closePort(7));
 }
 
@@ -94,13 +94,13 @@ TEST(TableRaces, ACloseThatBlocksHoldsUpNoOpenAndKeepsItsSlotUntilItReturns) {
         std::async(std::launch::async, [&] { return openPort(other.slave(), kLowestFreeSlot); });
     const bool openedMeanwhile =
         opening.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    const int closeCode = openPort(slow.slave(), slot).code;
+    const int closeStatus = openPort(slow.slave(), slot).status;
     closeMayReturn.set_value();
     ASSERT_TRUE(openedMeanwhile) << "an open waited for the close of another port";
     EXPECT_NE(slot, opening.get().slot);
-    EXPECT_EQ(code::kSlotTaken, closeCode) << "the slot is still closing";
+    EXPECT_EQ(kSlotTaken, closeStatus) << "the slot is still closing";
     EXPECT_EQ(0, closing.get());
-    EXPECT_EQ(code::kOk, openPort(slow.slave(), slot).code) << "free once the close returned";
+    EXPECT_EQ(0, openPort(slow.slave(), slot).status) << "free once the close returned";
     for (int s = 0; s < kPortSlots; ++s) closePort(s);
 }
 

@@ -1,4 +1,4 @@
-// The library's plain functions, where the Java tests cannot look: the open error codes, a zero
+// The library's plain functions, where the Java tests cannot look: the result codes, a zero
 // byte in a numbered device path, the port table when full, the line-setting record (a pty
 // rewrites its parity and character size) and what the /proc parsers' fuzz targets leave out.
 #include <gtest/gtest.h>
@@ -20,10 +20,25 @@
 namespace pellusk {
 namespace {
 
-TEST(OpenErrorCode, MapsFourErrorsAndPassesTheRestOn) {
-    const std::pair<int, int> cases[] = {{ENOENT, 1008}, {ENODEV, 1004}, {EACCES, 1006},
-                                         {EBUSY, 1007},  {ENXIO, ENXIO}, {EISDIR, EISDIR}};
-    for (auto [error, code] : cases) EXPECT_EQ(code, openErrorCode(error)) << error;
+// The codes of open and configure, from the concerns' failures and open()'s errno.
+TEST(ResultCodes, EachFailureAndOpenErrorHasItsCode) {
+    const struct {
+        int status, error, code;
+    } rows[] = {{0, 0, 0},
+                {kFailed, ENOENT, 1008},
+                {kFailed, ENODEV, 1004},
+                {kFailed, EACCES, 1006},
+                {kFailed, EBUSY, 1007},
+                {kFailed, ENXIO, ENXIO},
+                {kFailed, EMFILE, 24},
+                {kBadPortNumber, 0, 1003},
+                {kSlotTaken, 0, 1000},
+                {kNoFreeSlot, 0, 1005},
+                {kSpeedRefused, 0, 5001},
+                {kOutputSpeedRefused, 0, 5002},
+                {kSettingRefused, 0, 5003},
+                {kInputNotFlushed, 0, 5004}};
+    for (const auto& row : rows) EXPECT_EQ(row.code, lineCode(row.status, row.error)) << row.status;
 }
 
 // OpenCloseTest opens by number, at the length limit too; this is the case it leaves out.
@@ -35,13 +50,13 @@ TEST(NumberedPath, EndsTheBaseNameAtAZeroByte) {
 
 termios built(int dataBits, int stopBits, int parity) {
     termios t;
-    EXPECT_EQ(code::kOk, buildLineSetting({7, dataBits, stopBits, parity, 0}, t));
+    EXPECT_EQ(0, buildLineSetting({7, dataBits, stopBits, parity, 0}, t));
     return t;
 }
 
 TEST(LineSetting, APlainRequestIsTheOpeningSettingWithXonXoff) {
     termios opening;
-    ASSERT_EQ(code::kOk, fillInitialSetting(opening));
+    ASSERT_EQ(0, fillInitialSetting(opening));
     opening.c_cc[VSTART] = 0x11;
     opening.c_cc[VSTOP] = 0x13;
     const auto fields = [](const termios& t) {

@@ -7,31 +7,30 @@ import java.util.*;
 import java.util.function.*;
 import java.util.stream.*;
 
-/** The per-port methods, each with its result on a slot that holds no port and its range on an open port that moves no data. */
+/** The per-port methods, each with its result on a slot that holds no port. */
 public final class Methods {
-    public record Row(String method, int notOpen, int low, int high, IntUnaryOperator call) {}
+    public record Row(String method, int notOpen, IntUnaryOperator call) {}
 
-    static final int MAX = Integer.MAX_VALUE;
     static final byte[] FOUR = new byte[4];
     public static final Row[] ROWS = {
-        new Row("SerClosePort", -1, 1, 0, slot -> SerClosePort(slot)),
-        new Row("SerPutByte", -1, 1, 0, slot -> SerPutByte(slot, (byte) 1)),
-        new Row("SerPutData", -1, 1, 0, slot -> SerPutData(slot, FOUR, 4)),
-        new Row("SerGetByte", -1, 1, 0, slot -> SerGetByte(slot)),
-        new Row("SerGetData", -1, 1, 0, slot -> SerGetData(slot, FOUR, 4)),
-        new Row("SerConfigure", 5003, 1, 0, slot -> SerConfigure(SerialConfig.byNumber("", slot + 1))),
-        new Row("SerRxFlush", -1, -1, 0, slot -> SerRxFlush(slot)),
-        new Row("SerTxFlush", -1, -1, 0, slot -> SerTxFlush(slot)),
-        new Row("SerTxDrain", 0, -1, 0, slot -> SerTxDrain(slot)),
-        new Row("SerRxReadyCount", 0, 0, MAX, slot -> SerRxReadyCount(slot)),
-        new Row("SerTxBufCount", 0, 0, MAX, slot -> SerTxBufCount(slot)),
-        new Row("SerSetDTR", -1, -1, 0, slot -> SerSetDTR(slot, true)),
-        new Row("SerSetRTS", -1, -1, 0, slot -> SerSetRTS(slot, false)),
-        new Row("SerSendBreak", -1, -1, 0, slot -> SerSendBreak(slot, 250)),
-        new Row("SerSigCTS", 0, 0, 1, slot -> SerSigCTS(slot)),
-        new Row("SerSigDSR", 0, 0, 1, slot -> SerSigDSR(slot)),
-        new Row("SerSigCD", 0, 0, 1, slot -> SerSigCD(slot)),
-        new Row("SerSigRing", 0, 0, 1, slot -> SerSigRing(slot)),
+        new Row("SerClosePort", -1, slot -> SerClosePort(slot)),
+        new Row("SerPutByte", -1, slot -> SerPutByte(slot, (byte) 1)),
+        new Row("SerPutData", -1, slot -> SerPutData(slot, FOUR, 4)),
+        new Row("SerGetByte", -1, slot -> SerGetByte(slot)),
+        new Row("SerGetData", -1, slot -> SerGetData(slot, FOUR, 4)),
+        new Row("SerConfigure", 5003, slot -> SerConfigure(SerialConfig.byNumber("", slot + 1))),
+        new Row("SerRxFlush", -1, slot -> SerRxFlush(slot)),
+        new Row("SerTxFlush", -1, slot -> SerTxFlush(slot)),
+        new Row("SerTxDrain", 0, slot -> SerTxDrain(slot)),
+        new Row("SerRxReadyCount", 0, slot -> SerRxReadyCount(slot)),
+        new Row("SerTxBufCount", 0, slot -> SerTxBufCount(slot)),
+        new Row("SerSetDTR", -1, slot -> SerSetDTR(slot, true)),
+        new Row("SerSetRTS", -1, slot -> SerSetRTS(slot, false)),
+        new Row("SerSendBreak", -1, slot -> SerSendBreak(slot, 250)),
+        new Row("SerSigCTS", 0, slot -> SerSigCTS(slot)),
+        new Row("SerSigDSR", 0, slot -> SerSigDSR(slot)),
+        new Row("SerSigCD", 0, slot -> SerSigCD(slot)),
+        new Row("SerSigRing", 0, slot -> SerSigRing(slot)),
     };
 
     /** A port whose line has gone (a hang-up, an unplug): a receive without waiting, then each method but the close twice, as on a free slot, at once. */

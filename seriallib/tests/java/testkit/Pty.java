@@ -72,6 +72,18 @@ public final class Pty implements AutoCloseable {
                 Arrays.stream(got).mapToObj(Integer::toHexString).toList(), what + " (termios fields in hex)");
     }
 
+    /** The application's own SIGCONT handler, set through the JVM's signal API; each signal it sees releases a permit. */
+    public static Semaphore handleContinue() throws Exception {
+        Semaphore seen = new Semaphore(0);
+        Class<?> signal = Class.forName("sun.misc.Signal"), handler = Class.forName("sun.misc.SignalHandler");
+        Object onSignal = java.lang.reflect.Proxy.newProxyInstance(Pty.class.getClassLoader(), new Class<?>[] {handler}, (p, m, a) -> {
+            seen.release();  // handle(), the one method the JVM calls
+            return null;
+        });
+        signal.getMethod("handle", signal, handler).invoke(null, signal.getConstructor(String.class).newInstance("CONT"), onSignal);
+        return seen;
+    }
+
     public final int master;
     public final String slavePath;
 
