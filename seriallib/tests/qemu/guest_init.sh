@@ -4,6 +4,8 @@
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
+# ttyS3 carries the USB tests' requests to the host side and its answers, as lines.
+stty -F /dev/ttyS3 raw -echo clocal
 
 finish() {
   echo "pellusk-guest-exit=$1"

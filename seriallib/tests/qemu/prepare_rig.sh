@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Prepares what the i386 guest boots from: vmlinuz (Debian's, unpacked), initrd.cpio.gz (busybox,
-# the 9p and virtio modules, /init) and jroot/ (the host's 32-bit JDK
+# the 9p, virtio, USB host controller and FTDI modules, /init) and jroot/ (the host's 32-bit JDK
 # and its libraries). Kept until a package version or these scripts change.
 set -euo pipefail
 
@@ -8,7 +8,7 @@ rig=$1
 here=$(cd "$(dirname "$0")" && pwd)
 jdk=/usr/lib/jvm/java-17-openjdk-i386
 # The modules the guest needs; those they depend on come along.
-modules=(virtio_pci 9pnet_virtio 9p)
+modules=(virtio_pci 9pnet_virtio 9p uhci-hcd ftdi_sio)
 
 kernel_pkg=$(apt-cache depends linux-image-686:i386 | sed -n 's/^ *Depends: \(linux-image-[^ ]*-686\).*/\1/p' | head -1)
 [ -n "$kernel_pkg" ] || { echo "no i386 kernel package known to apt" >&2; exit 1; }
