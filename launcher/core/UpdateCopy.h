@@ -10,9 +10,9 @@
 #include "JarCheck.h"
 #include "Services.h"
 #include "UpdateTrial.h"
+#include "WorkerRun.h"
 #include "signature/Crypto.h"
 #include "signature/PublisherRule.h"
-#include "WorkerRun.h"
 
 namespace velmoor {
 
