@@ -114,7 +114,7 @@ fault update-check-on-ui-thread $L/core/LaunchSession.cpp \
   's/if \(!host_.startWorker\(\[run\]\(Services& services\) \{ run->run\(services\); \}\)\) run->run\(services_\);/run->run(services_);/' \
   "${W}drive_stalled"
 fault update-check-patience $L/core/UpdateCheckRun.h 's/kPatienceMs = 2000;/kPatienceMs = 4000;/' "velmoor_core_tests|${W}drive_stalled"
-fault manifest-without-dpi $L/ui/Velmoor.manifest 's/\n *<dpiAware [^\n]*//' velmoor_executable
+fault manifest-without-dpi $L/ui/Velmoor.manifest.in 's/\n *<dpiAware [^\n]*//' velmoor_executable
 fault splash-not-scaled $L/ui/LaunchForm.cpp 's/layOut\(windowDpi\(window_\)\);/layOut(96);/' "${W}launch\$"
 fault splash-on-taskbar $L/ui/LaunchForm.cpp 's/WS_EX_TOOLWINDOW \| WS_EX_NOACTIVATE/WS_EX_NOACTIVATE/' "${W}launch\$"
 fault failure-box-unnamed $L/core/Messages.cpp 's/std::wstring text\(subject\);/std::wstring text(subject.substr(subject.size()));/' \
@@ -211,9 +211,9 @@ fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, rea
 # the comment, a name java cannot decode, a signature file that contradicts the manifest or a block
 # that does not verify (java refuses the jar), signature files named in small letters (java reads
 # them).
-fault second-end-record-taken $C 's/return metLater \? JarVerdict::damaged : JarVerdict::complete;/return JarVerdict::complete;/' \
+fault second-end-record-taken $Z/EndRecords.cpp 's/return metLater \? JarVerdict::damaged : JarVerdict::complete;/return JarVerdict::complete;/' \
   "$U|${W}signed_bypasses"
-fault undecodable-name-taken $C 's/!isStrictUtf8\(name\) \|\|//' "$U"
+fault undecodable-name-taken $Z/CentralDirectory.cpp 's/!isStrictUtf8\(name\) \|\|//' "$U"
 fault section-mismatch-skipped $L/core/signature/SignatureFiles.cpp \
   's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' "$U"
 fault failed-block-ignored $L/core/signature/SignatureFiles.cpp 's/result.refusedByJava = fromUtf8\(part->name\);/(void)0;/' "$U"
