@@ -17,8 +17,8 @@
 #                  (the kept seeds and the main build tree's work corpus, no new fuzzing);
 #                  --slow: the Wine scenarios as well.
 #   seriallib/src  seriallib.unit.* and seriallib.tsan.*; its fuzz targets, likewise; the Java
-#                  tests in the amd64 JVM and the built library's checks, Storm left out;
-#                  --slow: Storm, the i386 JVM and the QEMU guest as well.
+#                  tests in the amd64 JVM and the built library's checks;
+#                  --slow: the i386 JVM and the QEMU guest as well.
 #   launcher/ui    only MinGW builds it and only the Wine scenarios run it: without --slow its
 #                  mutants are not run (counted apart), with --slow each runs every Wine scenario
 #                  (--wine: only those whose names match; a mutant costs the Windows build's
