@@ -182,7 +182,7 @@ fault local-flags-unchecked $Z/EntryCheck.cpp 's/le16\(header \+ 6\) != entry_->
 fault descriptor-fields-compared $Z/EntryCheck.cpp 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
 fault prefix-refused $Z/EndRecords.cpp 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
   "$U|${W}jar_prefixed"
-fault ring-bytes-unpublished $Z/ChunkRing.cpp 's/flow.arrived.store\(fed\);/flow.arrived.store(fed, std::memory_order_relaxed);/' velmoor_jar_tsan
+fault ring-bytes-unpublished $Z/ChunkRing.cpp 's/flow.arrived.store\(fed\);/flow.arrived.store(fed, std::memory_order_relaxed);/' velmoor_core_tsan
 fault offer-walks-the-directory $L/core/Update.cpp \
   's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
   "${W}jar_many_entries"
