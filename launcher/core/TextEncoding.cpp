@@ -76,27 +76,41 @@ std::size_t wholeCharactersEnd(std::string_view bytes) {
     return bytes.size();
 }
 
-std::wstring fromUtf8(std::string_view bytes) {
-    std::wstring text;
+namespace {
+
+template <typename Text>
+Text decodeUtf8(std::string_view bytes) {
+    using Unit = typename Text::value_type;
+    Text text;
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t length = sequenceLength(bytes, i);
         if (length == 0) {
-            text += L'\uFFFD';
+            text += Unit{0xFFFD};
             ++i;
             continue;
         }
         char32_t point =
             static_cast<unsigned char>(bytes[i]) & (length == 1 ? 0x7f : 0x3f >> (length - 1));
         for (std::size_t k = 1; k < length; ++k) point = point << 6 | (bytes[i + k] & 0x3f);
-        // Where wide characters are UTF-16 units, a point beyond them takes two.
-        if (sizeof(wchar_t) == 2 && point > 0xffff) {
-            text += static_cast<wchar_t>(0xd800 + ((point - 0x10000) >> 10));
+        // Where the units are UTF-16, a point beyond them takes two.
+        if (sizeof(Unit) == 2 && point > 0xffff) {
+            text += static_cast<Unit>(0xd800 + ((point - 0x10000) >> 10));
             point = 0xdc00 + ((point - 0x10000) & 0x3ff);
         }
-        text += static_cast<wchar_t>(point);
+        text += static_cast<Unit>(point);
         i += length;
     }
     return text;
+}
+
+}  // namespace
+
+std::wstring fromUtf8(std::string_view bytes) {
+    return decodeUtf8<std::wstring>(bytes);
+}
+
+std::u16string utf16FromUtf8(std::string_view bytes) {
+    return decodeUtf8<std::u16string>(bytes);
 }
 
 namespace {

@@ -45,5 +45,8 @@ bool sameIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // UTF-8 text (a jar entry's name) as wide characters; what is not well-formed shows as U+FFFD.
 std::wstring fromUtf8(std::string_view bytes);
+// The same as UTF-16 units, which Windows' wide characters are: a point past U+FFFF takes two
+// (fromUtf8 is this where wchar_t is 2 bytes; the host's is 4, so its tests read this one).
+std::u16string utf16FromUtf8(std::string_view bytes);
 
 }  // namespace velmoor

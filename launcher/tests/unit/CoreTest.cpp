@@ -425,6 +425,9 @@ TEST(DetectEncoding, StrictUtf8ElseAnsi) {
     EXPECT_EQ(fromUtf8("a\xC3\x9C\xE2\x82\xAC\xF0\x9F\x98\x80\xE2\x82"
                        "A"),
               L"a\u00DC\u20AC\U0001F600\uFFFD\uFFFDA");
+    // As Windows' UTF-16 units: the points at each end of the surrogates' range, and past it.
+    EXPECT_EQ(utf16FromUtf8("\xEF\xBF\xBF\xF0\x90\x80\x80\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xE2\x82"),
+              u"\uFFFF\U00010000\U0001F600\U0010FFFF\uFFFD\uFFFD");
     // Cut short by the end of the text, whatever lies beyond it.
     EXPECT_EQ(detect(std::string_view("ab\xC3\x9C", 3)),
               std::pair(TextEncoding::ansi, std::size_t{0}));
