@@ -62,7 +62,8 @@ bool ready(Latch& latch) {
     return true;
 }
 
-// Under the lock: a current latch that has fired is replaced, or reset once nobody shares it.
+// Under the lock, as a wait begins: a current latch that has fired is replaced, or reset once
+// nobody shares it. Until then it stays current, and a later signal fires it again, harmlessly.
 void freshCurrent() {
     for (int i = current, step = 0; step < kLatches; ++step, i = (i + 1) % kLatches) {
         if (i == current ? latches[i].shares == 0 || !latches[i].fired : latches[i].shares == 0) {
@@ -88,7 +89,6 @@ void passSignals() {
     const std::uint64_t one = 1;
     (void)!write(old.fd, &one, sizeof one);
     old.fired = true;
-    freshCurrent();
 }
 
 // A process forked without exec shares the pipe with its parent, whose waits its signals must

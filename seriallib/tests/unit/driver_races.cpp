@@ -3,19 +3,13 @@
 // close waits for output that flow control holds back, and then may fail; an opening thread may
 // stop as it starts to set its line up.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <sys/syscall.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
 #include <future>
-#include <string>
 #include <thread>
 #include <utility>
 
@@ -111,12 +105,7 @@ TEST(TableRaces, ACloseReportsItsOwnFailureAfterTheReceiveItWokeHasReturned) {
     closeEntered = {};
     const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
     setReceiveTimeout(slot, 2000);
-    std::atomic<long> receiver{0};
-    std::future<int> receiving = std::async(std::launch::async, [&] {
-        receiver = gettid();
-        return getByte(slot);
-    });
-    testing::awaitPoll(receiver);
+    std::future<int> receiving = testing::receiveWaiting(slot);
     slowDescriptor = portDescriptor(slot);
     closeError = EIO;
     std::future<std::pair<int, int>> closing =

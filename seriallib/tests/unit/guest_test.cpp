@@ -1,7 +1,8 @@
 // The library as a guest in a process it does not own: an application's continue handler around
-// the library's; a child forked without exec that uses and closes the ports it inherited; the
-// call trace on targets that nobody reads, or that cannot be opened yet. Each case runs in a
-// process of its own (the handler and the trace are the process's).
+// the library's, and the latch that carries the signal to the waits; a child forked without exec
+// that uses and closes the ports it inherited; the call trace on targets that nobody reads, or that
+// cannot be opened yet. Each case runs in a process of its own (the handler and the trace are the
+// process's).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,12 +116,7 @@ TEST(Fork, AChildClosesItsCopiesAndLeavesTheParentsPortAlone) {
     const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
     ASSERT_GE(slot, 0);
     setReceiveTimeout(slot, 20000);
-    std::atomic<long> receiver{0};
-    std::future<int> receiving = std::async(std::launch::async, [&] {
-        receiver = gettid();
-        return getByte(slot);
-    });
-    testing::awaitPoll(receiver);
+    std::future<int> receiving = testing::receiveWaiting(slot);
     const pid_t child = fork();
     if (child == 0) {
         alarm(10);  // a hang ends the child with SIGALRM
@@ -134,6 +131,82 @@ TEST(Fork, AChildClosesItsCopiesAndLeavesTheParentsPortAlone) {
     ASSERT_EQ(1, write(pty.master, &byte, 1));
     EXPECT_EQ(0x5A, receiving.get()) << "the parent's receive waited on";
     EXPECT_EQ(0, closePort(slot));
+}
+
+// The continue latch as awaitInput waits on it: a wait ends when its pipe or latch is readable
+// and a signal came since it began.
+bool readable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 0) == 1;
+}
+
+bool ends(ContinueShare& wait) {
+    return (readable(wait.pipeFd()) || readable(wait.latchFd())) && wait.fired();
+}
+
+class ContinueLatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Without standard input the first latch is descriptor 0, as good as any other.
+        close(0);
+        ASSERT_TRUE(prepareContinueLatch());
+        ASSERT_EQ(0, installContinueHandler());
+    }
+};
+
+// A wait that begins while the waits a signal woke are still returning is not ended by that
+// signal, whichever of them looks last, but by the next one.
+TEST_F(ContinueLatch, AWaitBegunAfterASignalWaitsForTheNextWhileTheWokenOnesReturn) {
+    for (const int woken : {1, 3}) {
+        std::vector<std::unique_ptr<ContinueShare>> before;
+        for (int i = 0; i < woken; ++i) before.push_back(std::make_unique<ContinueShare>());
+        raise(SIGCONT);
+        EXPECT_TRUE(ends(*before[0])) << woken;
+        ContinueShare later;
+        EXPECT_FALSE(ends(later)) << woken;
+        for (auto& wait : before) EXPECT_TRUE(ends(*wait)) << woken;
+        EXPECT_FALSE(ends(later)) << woken;
+        raise(SIGCONT);
+        EXPECT_TRUE(ends(later)) << woken;
+    }
+    // A receive, likewise: it sits out its whole timeout.
+    testing::Pty pty;
+    const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
+    setReceiveTimeout(slot, 300);
+    ContinueShare first, second;
+    raise(SIGCONT);
+    ASSERT_TRUE(ends(first));
+    const auto start = std::chrono::steady_clock::now();
+    std::future<int> receiving = testing::receiveWaiting(slot);
+    EXPECT_TRUE(ends(second));
+    EXPECT_EQ(-1, receiving.get());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(0, closePort(slot));
+}
+
+// With every latch of the ring held by a wait its own signal woke (32, the ring's length), a
+// wait that begins ends at once rather than on a latch no signal will fire. Each latch is
+// reused, fresh and with its old descriptor, as soon as its last wait has left, whichever it is.
+TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEndAtOnce) {
+    const auto descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    constexpr int kRing = 32;
+    std::unique_ptr<ContinueShare> waits[kRing];
+    const auto wakeNew = [](std::unique_ptr<ContinueShare>& wait, int at) {
+        wait = std::make_unique<ContinueShare>();
+        EXPECT_FALSE(ends(*wait)) << at;
+        raise(SIGCONT);
+        EXPECT_TRUE(ends(*wait)) << at;
+    };
+    for (int i = 0; i < kRing; ++i) wakeNew(waits[i], i);
+    const auto open = descriptors();
+    EXPECT_TRUE(ends(*std::make_unique<ContinueShare>())) << "beyond the ring";
+    for (int i = kRing - 1; i >= 0; --i) {
+        waits[i].reset();
+        wakeNew(waits[i], i);
+    }
+    EXPECT_EQ(open, descriptors());
 }
 
 // The last call of a run pads with 1234567891, so that its line can be told from the others.
