@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,23 +63,10 @@ void installApplication(int flags, int masked = 0) {
     ASSERT_EQ(0, sigaction(SIGCONT, &action, &replaced));
 }
 
-// The application installs a handler that calls the library's after the library, then another
-// port is opened: one signal runs each once, with no recursion.
-TEST(ContinueChain, AnApplicationHandlerThatCallsTheLibrarysRunsOncePerSignal) {
-    ASSERT_TRUE(prepareContinueLatch());
-    ASSERT_EQ(0, installContinueHandler());
-    callsReplaced = true;
-    installApplication(0);
-    ASSERT_EQ(0, installContinueHandler());
-    for (int signal = 1; signal <= 3; ++signal) {
-        raise(SIGCONT);
-        EXPECT_EQ(signal, runs.load());
-        EXPECT_EQ(1, readResumeState(true));
-    }
-}
-
-// The replaced action runs as the kernel would have run it: its flags, from a table.
-TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStack) {
+// The replaced action runs as the kernel would have run it: its flags, from a table. The last
+// row's application handler calls the library's, which the library then installs over it
+// again, as the next open does: one signal runs each once, with no recursion.
+TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSignal) {
     static char alternate[64 * 1024];
     const stack_t stack{alternate, 0, sizeof alternate};
     ASSERT_EQ(0, sigaltstack(&stack, nullptr));
@@ -88,20 +76,24 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStack) {
     };
     const struct {
         int flags, masked, runs;
-        bool continueBlocked, usr1Blocked, alternateStack;
+        bool continueBlocked, usr1Blocked, alternateStack, callsLibrary;
     } rows[] = {
-        {0, 0, 3, true, false, false},
-        {static_cast<int>(SA_RESETHAND), 0, 1, true, false, false},
-        {0, SIGUSR1, 3, true, true, false},
-        {SA_NODEFER, 0, 3, false, false, false},
-        {SA_ONSTACK, 0, 3, true, false, true},
+        {0, 0, 3, true, false, false, false},
+        {static_cast<int>(SA_RESETHAND), 0, 1, true, false, false, false},
+        {0, SIGUSR1, 3, true, true, false, false},
+        {SA_NODEFER, 0, 3, false, false, false, false},
+        {SA_ONSTACK, 0, 3, true, false, true, false},
+        {0, 0, 3, true, false, false, true},
     };
+    ASSERT_EQ(0, installContinueHandler());
     for (const auto& row : rows) {
         runs = 0;
+        callsReplaced = row.callsLibrary;
         installApplication(row.flags, row.masked);
         ASSERT_EQ(0, installContinueHandler());
         for (int i = 0; i < 3; ++i) raise(SIGCONT);
         EXPECT_EQ(row.runs, runs.load()) << "flags " << row.flags;
+        EXPECT_EQ(1, readResumeState(true)) << "flags " << row.flags;
         EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1)
             << "flags " << row.flags;
         EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1) << "flags " << row.flags;
@@ -144,6 +136,22 @@ bool ends(ContinueShare& wait) {
     return (readable(wait.pipeFd()) || readable(wait.latchFd())) && wait.fired();
 }
 
+// Every free descriptor number taken, under a lowered limit, while it lives.
+struct NoFreeDescriptors {
+    NoFreeDescriptors() {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        const rlimit low{256, saved.rlim_max};
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
+    }
+    ~NoFreeDescriptors() {
+        for (const int fd : held) close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    rlimit saved;
+    std::vector<int> held;
+};
+
 class ContinueLatch : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -184,8 +192,9 @@ TEST_F(ContinueLatch, AWaitBegunAfterASignalWaitsForTheNextWhileTheWokenOnesRetu
     EXPECT_EQ(0, closePort(slot));
 }
 
-// With every latch of the ring held by a wait its own signal woke (32, the ring's length), a
-// wait that begins ends at once rather than on a latch no signal will fire. Each latch is
+// With every latch of the ring held by a wait its own signal woke (32, the ring's length), or no
+// descriptor left for a fresh one, a wait that begins ends at once rather than on a latch no
+// signal will fire. Each latch is
 // reused, fresh and with its old descriptor, as soon as its last wait has left, whichever it is.
 TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEndAtOnce) {
     const auto descriptors = [] {
@@ -199,7 +208,12 @@ TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEnd
         raise(SIGCONT);
         EXPECT_TRUE(ends(*wait)) << at;
     };
-    for (int i = 0; i < kRing; ++i) wakeNew(waits[i], i);
+    wakeNew(waits[0], 0);
+    {
+        const NoFreeDescriptors none;
+        EXPECT_TRUE(ends(*std::make_unique<ContinueShare>())) << "no descriptor for a fresh latch";
+    }
+    for (int i = 1; i < kRing; ++i) wakeNew(waits[i], i);
     const auto open = descriptors();
     EXPECT_TRUE(ends(*std::make_unique<ContinueShare>())) << "beyond the ring";
     for (int i = kRing - 1; i >= 0; --i) {
