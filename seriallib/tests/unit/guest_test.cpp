@@ -194,8 +194,8 @@ TEST_F(ContinueLatch, AWaitBegunAfterASignalWaitsForTheNextWhileTheWokenOnesRetu
 
 // With every latch of the ring held by a wait its own signal woke (32, the ring's length), or no
 // descriptor left for a fresh one, a wait that begins ends at once rather than on a latch no
-// signal will fire. Each latch is
-// reused, fresh and with its old descriptor, as soon as its last wait has left, whichever it is.
+// signal will fire. Each latch is reused, fresh and with its old descriptor, as soon as its last
+// wait has left, whichever it is.
 TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEndAtOnce) {
     const auto descriptors = [] {
         return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
