@@ -34,7 +34,7 @@ namespace pellusk {
 namespace {
 
 // The application's handler: counts its runs and notes the mask and stack it ran with; with
-// `replaced` set, it calls the action it replaced, as the usual convention has it.
+// `callsReplaced`, it calls the action it replaced (the library's), as the usual convention has it.
 std::atomic<int> runs{0};
 sigset_t maskSeen;
 std::uintptr_t stackSeen;
@@ -46,12 +46,7 @@ void application(int signalNumber, siginfo_t* info, void* context) {
     pthread_sigmask(SIG_SETMASK, nullptr, &maskSeen);
     int local;
     stackSeen = reinterpret_cast<std::uintptr_t>(&local);
-    if (!callsReplaced) return;
-    if ((replaced.sa_flags & SA_SIGINFO) != 0) {
-        replaced.sa_sigaction(signalNumber, info, context);
-    } else if (replaced.sa_handler != SIG_DFL && replaced.sa_handler != SIG_IGN) {
-        replaced.sa_handler(signalNumber);
-    }
+    if (callsReplaced) replaced.sa_sigaction(signalNumber, info, context);
 }
 
 void installApplication(int flags, int masked = 0) {
