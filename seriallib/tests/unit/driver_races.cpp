@@ -1,7 +1,7 @@
 // Opens and closes meet in the port table for nanoseconds alone, so this program holds them there
 // at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
 // close waits for output that flow control holds back, and then may fail; an opening thread may
-// stop as it starts to set its line up.
+// stop as it starts to set its line up, or as it makes the continue signal's pipe.
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "continue_signal.h"
 #include "failure.h"
 #include "open_close.h"
 #include "port_table.h"
@@ -27,6 +28,9 @@ int closeError = 0;  // what the slow close() then fails with
 std::promise<void> closeEntered, closeMayReturn, mayGoOn;
 thread_local bool stopInSetup = false;
 std::promise<void> setupEntered;
+std::atomic<bool> holdPipe{false};  // the next pipe2() waits until the test lets it go
+std::atomic<int> pipesMade{0};
+std::promise<void> pipeEntered, pipeMayReturn;
 
 }  // namespace
 
@@ -54,8 +58,36 @@ extern "C" int __wrap_tcsetattr(int fd, int when, const termios* setting) {
     return __real_tcsetattr(fd, when, setting);
 }
 
+extern "C" int __real_pipe2(int ends[2], int flags);
+extern "C" int __wrap_pipe2(int ends[2], int flags) {
+    ++pipesMade;
+    if (holdPipe.exchange(false)) {
+        pipeEntered.set_value();
+        pipeMayReturn.get_future().wait();
+    }
+    return __real_pipe2(ends, flags);
+}
+
 namespace pellusk {
 namespace {
+
+// Two first opens at once: the second waits for the continue pipe the first makes, and makes
+// none of its own.
+TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
+    holdPipe = true;
+    std::future<bool> first = std::async(std::launch::async, prepareContinueLatch);
+    pipeEntered.get_future().wait();
+    std::atomic<long> waiting{0};
+    std::future<bool> second = std::async(std::launch::async, [&] {
+        waiting = gettid();
+        return prepareContinueLatch();
+    });
+    testing::awaitPoll(waiting, SYS_futex);  // on the latch's lock
+    pipeMayReturn.set_value();
+    EXPECT_TRUE(first.get());
+    EXPECT_TRUE(second.get());
+    EXPECT_EQ(1, pipesMade.load());
+}
 
 // A close during an open's setup waits for it, so the setting lands on the port it was meant for,
 // and the slot is not given out before the close has returned.
