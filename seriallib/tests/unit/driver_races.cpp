@@ -1,8 +1,9 @@
 // Opens and closes meet in the port table for nanoseconds alone, so this program holds them there
 // at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
 // close waits for output that flow control holds back, and then may fail; an opening thread may
-// stop as it starts to set its line up, or as it makes the continue signal's pipe.
+// stop as it starts to set its line up, or as it makes the continue signal's pipe or a latch.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,6 +32,8 @@ std::promise<void> setupEntered;
 std::atomic<bool> holdPipe{false};  // the next pipe2() waits until the test lets it go
 std::atomic<int> pipesMade{0};
 std::promise<void> pipeEntered, pipeMayReturn;
+std::atomic<bool> holdEventfd{false};  // likewise the next eventfd()
+std::promise<void> eventfdEntered, eventfdMayReturn;
 
 }  // namespace
 
@@ -68,6 +71,15 @@ extern "C" int __wrap_pipe2(int ends[2], int flags) {
     return __real_pipe2(ends, flags);
 }
 
+extern "C" int __real_eventfd(unsigned count, int flags);
+extern "C" int __wrap_eventfd(unsigned count, int flags) {
+    if (holdEventfd.exchange(false)) {
+        eventfdEntered.set_value();
+        eventfdMayReturn.get_future().wait();
+    }
+    return __real_eventfd(count, flags);
+}
+
 namespace pellusk {
 namespace {
 
@@ -87,6 +99,30 @@ TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
     EXPECT_TRUE(first.get());
     EXPECT_TRUE(second.get());
     EXPECT_EQ(1, pipesMade.load());
+}
+
+// A child forked while another thread holds the latch's lock (here, making a fresh latch for a
+// wait that begins after a signal) takes no share: it would wait for a lock nobody releases.
+TEST(TableRaces, AChildForkedWhileTheLatchIsLockedTakesNoShare) {
+    ASSERT_TRUE(prepareContinueLatch());
+    ASSERT_EQ(0, installContinueHandler());
+    ContinueShare woken;
+    raise(SIGCONT);
+    ASSERT_TRUE(woken.fired());
+    holdEventfd = true;
+    std::future<int> later =
+        std::async(std::launch::async, [] { return ContinueShare().latchFd(); });
+    eventfdEntered.get_future().wait();
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);  // a child that waits for the lock ends with SIGALRM
+        _exit(ContinueShare().latchFd() == -1 ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    eventfdMayReturn.set_value();
+    EXPECT_EQ(0, status);
+    EXPECT_GE(later.get(), 0);
 }
 
 // A close during an open's setup waits for it, so the setting lands on the port it was meant for,
