@@ -49,17 +49,26 @@ void application(int signalNumber, siginfo_t* info, void* context) {
     if (callsReplaced) replaced.sa_sigaction(signalNumber, info, context);
 }
 
+void plainApplication(int signalNumber) {
+    application(signalNumber, nullptr, nullptr);
+}
+
+// The application's handler as SA_SIGINFO in `flags` asks for it: with its siginfo, or plain.
 void installApplication(int flags, int masked = 0) {
     struct sigaction action = {};
-    action.sa_sigaction = application;
-    action.sa_flags = SA_SIGINFO | flags;
+    if ((flags & SA_SIGINFO) != 0) {
+        action.sa_sigaction = application;
+    } else {
+        action.sa_handler = plainApplication;
+    }
+    action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
     if (masked != 0) sigaddset(&action.sa_mask, masked);
     ASSERT_EQ(0, sigaction(SIGCONT, &action, &replaced));
 }
 
-// The replaced action runs as the kernel would have run it: its flags, from a table. The last
-// row's application handler calls the library's, which the library then installs over it
+// The replaced action runs as the kernel would have run it: its kind and flags, from a table. The
+// last row's application handler calls the library's, which the library then installs over it
 // again, as the next open does: one signal runs each once, with no recursion.
 TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSignal) {
     static char alternate[64 * 1024];
@@ -73,14 +82,19 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
         int flags, masked, runs;
         bool continueBlocked, usr1Blocked, alternateStack, callsLibrary;
     } rows[] = {
+        {SA_SIGINFO, 0, 3, true, false, false, false},
         {0, 0, 3, true, false, false, false},
-        {static_cast<int>(SA_RESETHAND), 0, 1, true, false, false, false},
-        {0, SIGUSR1, 3, true, true, false, false},
-        {SA_NODEFER, 0, 3, false, false, false, false},
-        {SA_ONSTACK, 0, 3, true, false, true, false},
-        {0, 0, 3, true, false, false, true},
+        {static_cast<int>(SA_SIGINFO | SA_RESETHAND), 0, 1, true, false, false, false},
+        {SA_SIGINFO, SIGUSR1, 3, true, true, false, false},
+        {SA_SIGINFO | SA_NODEFER, 0, 3, false, false, false, false},
+        {SA_SIGINFO | SA_ONSTACK, 0, 3, true, false, true, false},
+        {SA_SIGINFO, 0, 3, true, false, false, true},
     };
+    // An ignored signal is no action to pass on.
+    signal(SIGCONT, SIG_IGN);
     ASSERT_EQ(0, installContinueHandler());
+    raise(SIGCONT);
+    EXPECT_EQ(1, readResumeState(true));
     for (const auto& row : rows) {
         runs = 0;
         callsReplaced = row.callsLibrary;
@@ -94,6 +108,12 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
         EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1) << "flags " << row.flags;
         EXPECT_EQ(row.alternateStack, onAlternate()) << "flags " << row.flags;
     }
+    // The default action replaced at the next open: the application's is passed on no more.
+    signal(SIGCONT, SIG_DFL);
+    ASSERT_EQ(0, installContinueHandler());
+    runs = 0;
+    raise(SIGCONT);
+    EXPECT_EQ(0, runs.load());
 }
 
 // A child forked without exec, while a thread of the parent waits in a receive: its receive
@@ -216,6 +236,25 @@ TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEnd
         wakeNew(waits[i], i);
     }
     EXPECT_EQ(open, descriptors());
+    // The unload closes every latch, descriptor 0 too, and the pipe once no handler can write to
+    // it; a later first open makes them again.
+    for (auto& wait : waits) wait.reset();
+    const int pipe = ContinueShare().pipeFd();
+    closeContinueLatch(false);
+    EXPECT_EQ(open - kRing, descriptors());
+    EXPECT_NE(-1, fcntl(pipe, F_GETFD)) << "the pipe, while a handler may write";
+    closeContinueLatch(true);
+    EXPECT_EQ(open - kRing - 2, descriptors());
+    ASSERT_TRUE(prepareContinueLatch());
+    EXPECT_EQ(open - kRing + 1, descriptors());
+}
+
+// The handler keeps errno, also when its byte finds the pipe full (no wait has drained it).
+TEST_F(ContinueLatch, TheHandlerKeepsErrno) {
+    for (int i = 0; i < 70000; ++i) raise(SIGCONT);
+    errno = 0;
+    raise(SIGCONT);
+    EXPECT_EQ(0, errno);
 }
 
 // The last call of a run pads with 1234567891, so that its line can be told from the others.
