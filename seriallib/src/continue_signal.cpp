@@ -62,14 +62,14 @@ bool ready(Latch& latch) {
     return true;
 }
 
-// Under the lock: a current latch that has fired is replaced, or reset once nobody shares it.
+// Under the lock, as a wait begins, when the current latch has fired: the first latch from it on
+// that no wait shares (itself, once its waits have left) is reset and becomes current. While none
+// is, the fired one stays current, and a later signal fires it again, harmlessly.
 void freshCurrent() {
     for (int i = current, step = 0; step < kLatches; ++step, i = (i + 1) % kLatches) {
-        if (i == current ? latches[i].shares == 0 || !latches[i].fired : latches[i].shares == 0) {
-            if (ready(latches[i])) {
-                current = i;
-                return;
-            }
+        if (latches[i].shares == 0 && ready(latches[i])) {
+            current = i;
+            return;
         }
     }
 }
@@ -88,7 +88,6 @@ void passSignals() {
     const std::uint64_t one = 1;
     (void)!write(old.fd, &one, sizeof one);
     old.fired = true;
-    freshCurrent();
 }
 
 // A process forked without exec shares the pipe with its parent, whose waits its signals must

@@ -4,8 +4,9 @@
 // A latch: the handler notes the signal and writes one byte to a self-pipe that every wait also
 // polls. No waiter drains that pipe on its own account, since a byte one waiter took would be
 // one another waiter never saw; whoever finds it readable fires a latch instead, an eventfd
-// that is never drained while any wait shares it, and puts a fresh latch in its place. Waits
-// that began before the signal share the fired latch and wake; later ones share the new one.
+// that is never drained while any wait shares it; the next wait to begin puts a fresh latch in
+// its place. Waits that began before the signal share the fired latch and wake; later ones share
+// the new one.
 //
 // Chaining, as docs/serial-library.md tells the application developer:
 // - The handler runs the library's own work, then the action it replaced, as the kernel would

@@ -149,36 +149,24 @@ public class TransferTest {
                 if (clock == null) clock = Arrays.stream(run.stdout().replaceAll("(?s).*clock: (\\d+ \\d+).*", "$1").split(" ")).mapToLong(Long::parseLong).toArray();
             }
             Pty.close(reader);
-            // Each field's form by its name; numbers unless named. A text's \xNN give back the bytes Java passed.
-            Map<String, String> forms = Map.of("errno", "E[A-Z]+|\\d+", "exception", "thrown", "data", "(\\p{XDigit}{2})+",
-                    "result", "-?\\d+|\\?",
-                    "getPortName", "([!-\\[\\]-~]|\\\\x\\p{XDigit}{2})+", "getBaseName", "([!-\\[\\]-~]|\\\\x\\p{XDigit}{2})*");
-            Pattern head = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+)"), field = Pattern.compile(" (\\w+)=(\\S+)");
+            // The time, the thread, the call as made, its duration; a text's \xNN give back the bytes Java passed.
+            Pattern form = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+(?: \\w+=\\S+)*?) us=(\\d+)((?: \\w+=\\S+)*)");
             Map<String, Long> lastTime = new HashMap<>();
             List<String> first = new ArrayList<>();  // the first thread's calls, without time, thread and duration
             Set<String> methods = new TreeSet<>();
             String firstThread = null;
             for (String line : Files.readAllLines(file, java.nio.charset.StandardCharsets.ISO_8859_1)) {
-                Matcher m = head.matcher(line);
-                isTrue(m.lookingAt(), "the line's head: " + line);
-                long time = Long.parseLong(m.group(1)) * 1_000_000 + Long.parseLong(m.group(2)), us = -1;
-                StringBuilder call = new StringBuilder(m.group(4));
-                Matcher f = field.matcher(line);
-                for (int at = m.end(); at < line.length(); at = f.end()) {
-                    isTrue(f.region(at, line.length()).lookingAt() && f.group(2).matches(forms.getOrDefault(f.group(1), "-?\\d+")),
-                            "the field at " + at + ": " + line);
-                    if (f.group(1).equals("us")) us = Long.parseLong(f.group(2));
-                    else call.append(' ').append(f.group(1)).append('=').append(unescape(f.group(2)));
-                }
-                isTrue(us >= 0, "a duration: " + line);
+                Matcher m = form.matcher(line);
+                isTrue(m.matches(), "the line's form: " + line);
+                long time = Long.parseLong(m.group(1)) * 1_000_000 + Long.parseLong(m.group(2)), us = Long.parseLong(m.group(5));
                 isTrue(time >= lastTime.getOrDefault(m.group(3), 0L), "monotonic on its thread: " + line);
                 lastTime.put(m.group(3), time);
-                methods.add(m.group(4));
+                methods.add(m.group(4).split(" ")[0]);
                 if (firstThread == null) firstThread = m.group(3);
                 if (!firstThread.equals(m.group(3))) continue;
                 isTrue(time >= clock[0] && time + us <= clock[1] + 2, "within the clock readings " + Arrays.toString(clock) + ": " + line);
-                first.add(call.toString());
-                if (m.group(4).equals("SerGetByte")) isTrue(us >= 99_000, "the timeout's wait: " + line);
+                first.add(unescape(m.group(4) + m.group(6)));
+                if (m.group(4).startsWith("SerGetByte")) isTrue(us >= 99_000, "the timeout's wait: " + line);
             }
             equal(Arrays.stream(SerialPortLocal.class.getDeclaredMethods()).filter(m -> Modifier.isNative(m.getModifiers()))
                     .map(Method::getName).collect(Collectors.toCollection(TreeSet::new)), methods, "every native method traced");

@@ -1,24 +1,20 @@
 // Opens and closes meet in the port table for nanoseconds alone, so this program holds them there
 // at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
 // close waits for output that flow control holds back, and then may fail; an opening thread may
-// stop as it starts to set its line up.
+// stop as it starts to set its line up, or as it makes the continue signal's pipe or a latch.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <sys/syscall.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <fstream>
 #include <future>
-#include <string>
 #include <thread>
 #include <utility>
 
+#include "continue_signal.h"
 #include "failure.h"
 #include "open_close.h"
 #include "port_table.h"
@@ -33,6 +29,11 @@ int closeError = 0;  // what the slow close() then fails with
 std::promise<void> closeEntered, closeMayReturn, mayGoOn;
 thread_local bool stopInSetup = false;
 std::promise<void> setupEntered;
+std::atomic<bool> holdPipe{false};  // the next pipe2() waits until the test lets it go
+std::atomic<int> pipesMade{0};
+std::promise<void> pipeEntered, pipeMayReturn;
+std::atomic<bool> holdEventfd{false};  // likewise the next eventfd()
+std::promise<void> eventfdEntered, eventfdMayReturn;
 
 }  // namespace
 
@@ -60,8 +61,69 @@ extern "C" int __wrap_tcsetattr(int fd, int when, const termios* setting) {
     return __real_tcsetattr(fd, when, setting);
 }
 
+extern "C" int __real_pipe2(int ends[2], int flags);
+extern "C" int __wrap_pipe2(int ends[2], int flags) {
+    ++pipesMade;
+    if (holdPipe.exchange(false)) {
+        pipeEntered.set_value();
+        pipeMayReturn.get_future().wait();
+    }
+    return __real_pipe2(ends, flags);
+}
+
+extern "C" int __real_eventfd(unsigned count, int flags);
+extern "C" int __wrap_eventfd(unsigned count, int flags) {
+    if (holdEventfd.exchange(false)) {
+        eventfdEntered.set_value();
+        eventfdMayReturn.get_future().wait();
+    }
+    return __real_eventfd(count, flags);
+}
+
 namespace pellusk {
 namespace {
+
+// Two first opens at once: the second waits for the continue pipe the first makes, and makes
+// none of its own.
+TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
+    holdPipe = true;
+    std::future<bool> first = std::async(std::launch::async, prepareContinueLatch);
+    pipeEntered.get_future().wait();
+    std::atomic<long> waiting{0};
+    std::future<bool> second = std::async(std::launch::async, [&] {
+        waiting = gettid();
+        return prepareContinueLatch();
+    });
+    testing::awaitPoll(waiting, SYS_futex);  // on the latch's lock
+    pipeMayReturn.set_value();
+    EXPECT_TRUE(first.get());
+    EXPECT_TRUE(second.get());
+    EXPECT_EQ(1, pipesMade.load());
+}
+
+// A child forked while another thread holds the latch's lock (here, making a fresh latch for a
+// wait that begins after a signal) takes no share: it would wait for a lock nobody releases.
+TEST(TableRaces, AChildForkedWhileTheLatchIsLockedTakesNoShare) {
+    ASSERT_TRUE(prepareContinueLatch());
+    ASSERT_EQ(0, installContinueHandler());
+    ContinueShare woken;
+    raise(SIGCONT);
+    ASSERT_TRUE(woken.fired());
+    holdEventfd = true;
+    std::future<int> later =
+        std::async(std::launch::async, [] { return ContinueShare().latchFd(); });
+    eventfdEntered.get_future().wait();
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);  // a child that waits for the lock ends with SIGALRM
+        _exit(ContinueShare().latchFd() == -1 ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    eventfdMayReturn.set_value();
+    EXPECT_EQ(0, status);
+    EXPECT_GE(later.get(), 0);
+}
 
 // A close during an open's setup waits for it, so the setting lands on the port it was meant for,
 // and the slot is not given out before the close has returned.
@@ -111,12 +173,7 @@ TEST(TableRaces, ACloseReportsItsOwnFailureAfterTheReceiveItWokeHasReturned) {
     closeEntered = {};
     const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
     setReceiveTimeout(slot, 2000);
-    std::atomic<long> receiver{0};
-    std::future<int> receiving = std::async(std::launch::async, [&] {
-        receiver = gettid();
-        return getByte(slot);
-    });
-    testing::awaitPoll(receiver);
+    std::future<int> receiving = testing::receiveWaiting(slot);
     slowDescriptor = portDescriptor(slot);
     closeError = EIO;
     std::future<std::pair<int, int>> closing =

@@ -1,12 +1,14 @@
 // The library as a guest in a process it does not own: an application's continue handler around
-// the library's; a child forked without exec that uses and closes the ports it inherited; the
-// call trace on targets that nobody reads, or that cannot be opened yet. Each case runs in a
-// process of its own (the handler and the trace are the process's).
+// the library's, and the latch that carries the signal to the waits; a child forked without exec
+// that uses and closes the ports it inherited; the call trace on targets that nobody reads, or that
+// cannot be opened yet. Each case runs in a process of its own (the handler and the trace are the
+// process's).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +34,7 @@ namespace pellusk {
 namespace {
 
 // The application's handler: counts its runs and notes the mask and stack it ran with; with
-// `replaced` set, it calls the action it replaced, as the usual convention has it.
+// `callsReplaced`, it calls the action it replaced (the library's), as the usual convention has it.
 std::atomic<int> runs{0};
 sigset_t maskSeen;
 std::uintptr_t stackSeen;
@@ -43,40 +46,31 @@ void application(int signalNumber, siginfo_t* info, void* context) {
     pthread_sigmask(SIG_SETMASK, nullptr, &maskSeen);
     int local;
     stackSeen = reinterpret_cast<std::uintptr_t>(&local);
-    if (!callsReplaced) return;
-    if ((replaced.sa_flags & SA_SIGINFO) != 0) {
-        replaced.sa_sigaction(signalNumber, info, context);
-    } else if (replaced.sa_handler != SIG_DFL && replaced.sa_handler != SIG_IGN) {
-        replaced.sa_handler(signalNumber);
-    }
+    if (callsReplaced) replaced.sa_sigaction(signalNumber, info, context);
 }
 
+void plainApplication(int signalNumber) {
+    application(signalNumber, nullptr, nullptr);
+}
+
+// The application's handler as SA_SIGINFO in `flags` asks for it: with its siginfo, or plain.
 void installApplication(int flags, int masked = 0) {
     struct sigaction action = {};
-    action.sa_sigaction = application;
-    action.sa_flags = SA_SIGINFO | flags;
+    if ((flags & SA_SIGINFO) != 0) {
+        action.sa_sigaction = application;
+    } else {
+        action.sa_handler = plainApplication;
+    }
+    action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
     if (masked != 0) sigaddset(&action.sa_mask, masked);
     ASSERT_EQ(0, sigaction(SIGCONT, &action, &replaced));
 }
 
-// The application installs a handler that calls the library's after the library, then another
-// port is opened: one signal runs each once, with no recursion.
-TEST(ContinueChain, AnApplicationHandlerThatCallsTheLibrarysRunsOncePerSignal) {
-    ASSERT_TRUE(prepareContinueLatch());
-    ASSERT_EQ(0, installContinueHandler());
-    callsReplaced = true;
-    installApplication(0);
-    ASSERT_EQ(0, installContinueHandler());
-    for (int signal = 1; signal <= 3; ++signal) {
-        raise(SIGCONT);
-        EXPECT_EQ(signal, runs.load());
-        EXPECT_EQ(1, readResumeState(true));
-    }
-}
-
-// The replaced action runs as the kernel would have run it: its flags, from a table.
-TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStack) {
+// The replaced action runs as the kernel would have run it: its kind and flags, from a table. The
+// last row's application handler calls the library's, which the library then installs over it
+// again, as the next open does: one signal runs each once, with no recursion.
+TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSignal) {
     static char alternate[64 * 1024];
     const stack_t stack{alternate, 0, sizeof alternate};
     ASSERT_EQ(0, sigaltstack(&stack, nullptr));
@@ -86,25 +80,40 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStack) {
     };
     const struct {
         int flags, masked, runs;
-        bool continueBlocked, usr1Blocked, alternateStack;
+        bool continueBlocked, usr1Blocked, alternateStack, callsLibrary;
     } rows[] = {
-        {0, 0, 3, true, false, false},
-        {static_cast<int>(SA_RESETHAND), 0, 1, true, false, false},
-        {0, SIGUSR1, 3, true, true, false},
-        {SA_NODEFER, 0, 3, false, false, false},
-        {SA_ONSTACK, 0, 3, true, false, true},
+        {SA_SIGINFO, 0, 3, true, false, false, false},
+        {0, 0, 3, true, false, false, false},
+        {static_cast<int>(SA_SIGINFO | SA_RESETHAND), 0, 1, true, false, false, false},
+        {SA_SIGINFO, SIGUSR1, 3, true, true, false, false},
+        {SA_SIGINFO | SA_NODEFER, 0, 3, false, false, false, false},
+        {SA_SIGINFO | SA_ONSTACK, 0, 3, true, false, true, false},
+        {SA_SIGINFO, 0, 3, true, false, false, true},
     };
+    // An ignored signal is no action to pass on.
+    signal(SIGCONT, SIG_IGN);
+    ASSERT_EQ(0, installContinueHandler());
+    raise(SIGCONT);
+    EXPECT_EQ(1, readResumeState(true));
     for (const auto& row : rows) {
         runs = 0;
+        callsReplaced = row.callsLibrary;
         installApplication(row.flags, row.masked);
         ASSERT_EQ(0, installContinueHandler());
         for (int i = 0; i < 3; ++i) raise(SIGCONT);
         EXPECT_EQ(row.runs, runs.load()) << "flags " << row.flags;
+        EXPECT_EQ(1, readResumeState(true)) << "flags " << row.flags;
         EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1)
             << "flags " << row.flags;
         EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1) << "flags " << row.flags;
         EXPECT_EQ(row.alternateStack, onAlternate()) << "flags " << row.flags;
     }
+    // The default action replaced at the next open: the application's is passed on no more.
+    signal(SIGCONT, SIG_DFL);
+    ASSERT_EQ(0, installContinueHandler());
+    runs = 0;
+    raise(SIGCONT);
+    EXPECT_EQ(0, runs.load());
 }
 
 // A child forked without exec, while a thread of the parent waits in a receive: its receive
@@ -114,12 +123,7 @@ TEST(Fork, AChildClosesItsCopiesAndLeavesTheParentsPortAlone) {
     const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
     ASSERT_GE(slot, 0);
     setReceiveTimeout(slot, 20000);
-    std::atomic<long> receiver{0};
-    std::future<int> receiving = std::async(std::launch::async, [&] {
-        receiver = gettid();
-        return getByte(slot);
-    });
-    testing::awaitPoll(receiver);
+    std::future<int> receiving = testing::receiveWaiting(slot);
     const pid_t child = fork();
     if (child == 0) {
         alarm(10);  // a hang ends the child with SIGALRM
@@ -134,6 +138,123 @@ TEST(Fork, AChildClosesItsCopiesAndLeavesTheParentsPortAlone) {
     ASSERT_EQ(1, write(pty.master, &byte, 1));
     EXPECT_EQ(0x5A, receiving.get()) << "the parent's receive waited on";
     EXPECT_EQ(0, closePort(slot));
+}
+
+// The continue latch as awaitInput waits on it: a wait ends when its pipe or latch is readable
+// and a signal came since it began.
+bool readable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, 0) == 1;
+}
+
+bool ends(ContinueShare& wait) {
+    return (readable(wait.pipeFd()) || readable(wait.latchFd())) && wait.fired();
+}
+
+// Every free descriptor number taken, under a lowered limit, while it lives.
+struct NoFreeDescriptors {
+    NoFreeDescriptors() {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        const rlimit low{256, saved.rlim_max};
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
+    }
+    ~NoFreeDescriptors() {
+        for (const int fd : held) close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved);
+    }
+    rlimit saved;
+    std::vector<int> held;
+};
+
+class ContinueLatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Without standard input the first latch is descriptor 0, as good as any other.
+        close(0);
+        ASSERT_TRUE(prepareContinueLatch());
+        ASSERT_EQ(0, installContinueHandler());
+    }
+};
+
+// A wait that begins while the waits a signal woke are still returning is not ended by that
+// signal, whichever of them looks last, but by the next one.
+TEST_F(ContinueLatch, AWaitBegunAfterASignalWaitsForTheNextWhileTheWokenOnesReturn) {
+    for (const int woken : {1, 3}) {
+        std::vector<std::unique_ptr<ContinueShare>> before;
+        for (int i = 0; i < woken; ++i) before.push_back(std::make_unique<ContinueShare>());
+        raise(SIGCONT);
+        EXPECT_TRUE(ends(*before[0])) << woken;
+        ContinueShare later;
+        EXPECT_FALSE(ends(later)) << woken;
+        for (auto& wait : before) EXPECT_TRUE(ends(*wait)) << woken;
+        EXPECT_FALSE(ends(later)) << woken;
+        raise(SIGCONT);
+        EXPECT_TRUE(ends(later)) << woken;
+    }
+    // A receive, likewise: it sits out its whole timeout.
+    testing::Pty pty;
+    const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
+    setReceiveTimeout(slot, 300);
+    ContinueShare first, second;
+    raise(SIGCONT);
+    ASSERT_TRUE(ends(first));
+    const auto start = std::chrono::steady_clock::now();
+    std::future<int> receiving = testing::receiveWaiting(slot);
+    EXPECT_TRUE(ends(second));
+    EXPECT_EQ(-1, receiving.get());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(0, closePort(slot));
+}
+
+// With every latch of the ring held by a wait its own signal woke (32, the ring's length), or no
+// descriptor left for a fresh one, a wait that begins ends at once rather than on a latch no
+// signal will fire. Each latch is reused, fresh and with its old descriptor, as soon as its last
+// wait has left, whichever it is.
+TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEndAtOnce) {
+    const auto descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    constexpr int kRing = 32;
+    std::unique_ptr<ContinueShare> waits[kRing];
+    const auto wakeNew = [](std::unique_ptr<ContinueShare>& wait, int at) {
+        wait = std::make_unique<ContinueShare>();
+        EXPECT_FALSE(ends(*wait)) << at;
+        raise(SIGCONT);
+        EXPECT_TRUE(ends(*wait)) << at;
+    };
+    wakeNew(waits[0], 0);
+    {
+        const NoFreeDescriptors none;
+        EXPECT_TRUE(ends(*std::make_unique<ContinueShare>())) << "no descriptor for a fresh latch";
+    }
+    for (int i = 1; i < kRing; ++i) wakeNew(waits[i], i);
+    const auto open = descriptors();
+    EXPECT_TRUE(ends(*std::make_unique<ContinueShare>())) << "beyond the ring";
+    for (int i = kRing - 1; i >= 0; --i) {
+        waits[i].reset();
+        wakeNew(waits[i], i);
+    }
+    EXPECT_EQ(open, descriptors());
+    // The unload closes every latch, descriptor 0 too, and the pipe once no handler can write to
+    // it; a later first open makes them again.
+    for (auto& wait : waits) wait.reset();
+    const int pipe = ContinueShare().pipeFd();
+    closeContinueLatch(false);
+    EXPECT_EQ(open - kRing, descriptors());
+    EXPECT_NE(-1, fcntl(pipe, F_GETFD)) << "the pipe, while a handler may write";
+    closeContinueLatch(true);
+    EXPECT_EQ(open - kRing - 2, descriptors());
+    ASSERT_TRUE(prepareContinueLatch());
+    EXPECT_EQ(open - kRing + 1, descriptors());
+}
+
+// The handler keeps errno, also when its byte finds the pipe full (no wait has drained it).
+TEST_F(ContinueLatch, TheHandlerKeepsErrno) {
+    for (int i = 0; i < 70000; ++i) raise(SIGCONT);
+    errno = 0;
+    raise(SIGCONT);
+    EXPECT_EQ(0, errno);
 }
 
 // The last call of a run pads with 1234567891, so that its line can be told from the others.

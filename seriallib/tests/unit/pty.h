@@ -8,8 +8,12 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include "transfer.h"
 
 namespace pellusk::testing {
 
@@ -24,11 +28,23 @@ struct Pty {
     std::string path;
 };
 
-// Once the thread (its id, when it has set it) sleeps in poll(): only /proc tells.
-inline void awaitPoll(const std::atomic<long>& thread) {
+// Once the thread (its id, when it has set it) sleeps in poll(), or another call: only /proc tells.
+inline void awaitPoll(const std::atomic<long>& thread, long sleepsIn = SYS_poll) {
     while (thread == 0) std::this_thread::yield();
     const std::string record = "/proc/self/task/" + std::to_string(thread) + "/syscall";
-    for (long call = -1; call != SYS_poll; std::this_thread::yield()) std::ifstream(record) >> call;
+    for (long call = -1; call != sleepsIn; std::this_thread::yield()) std::ifstream(record) >> call;
+}
+
+// A receive of one byte on the slot, in a thread of its own, which waits in poll() once this
+// returns.
+inline std::future<int> receiveWaiting(int slot) {
+    const auto receiver = std::make_shared<std::atomic<long>>(0);
+    std::future<int> receiving = std::async(std::launch::async, [slot, receiver] {
+        *receiver = gettid();
+        return getByte(slot);
+    });
+    awaitPoll(*receiver);
+    return receiving;
 }
 
 }  // namespace pellusk::testing
