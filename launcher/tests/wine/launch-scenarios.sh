@@ -140,7 +140,7 @@ scenario_claim_elsewhere() {
     publish
     touch "$install/Velmoor.lock"
     VELMOOR_JAVA_RECORD=$(winpath "$work/holder.txt") VELMOOR_JAVA_HOLD="$(winpath "$install")\\Velmoor.lock" \
-        VELMOOR_JAVA_RUN_MS=60000 VELMOOR_JAVA_WINDOW=1 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
+        VELMOOR_JAVA_UNTIL=$(winpath "$work/never") VELMOOR_JAVA_WINDOW=1 wine "$programs/java.exe" "$(winpath "$install")\\Tarvio.jar" </dev/null >>"$work/wine.log" 2>&1 &
     on_exit "kill $!"
     timeout 30 sh -c "until grep -q '^holding' '$work/holder.txt' 2>/dev/null; do sleep 0.1; done" || fail "nothing holds the lock file"
     python3 -c 'import struct, sys; sys.stdout.buffer.write(struct.pack("<II", *map(int, sys.argv[1:3])) + "OTHERPC".ljust(16, "\0").encode("utf-16-le"))' \
