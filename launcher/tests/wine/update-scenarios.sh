@@ -249,7 +249,8 @@ above() {  # NAME TITLE: the window of that title lies above the splash, by thei
 }
 
 # An install and a rollback cut off at each change they make to the install folder, the changes
-# taken from a clean run's inotify events: the next start runs a whole jar, old or new, every time.
+# taken from a clean run's inotify events: the jar's name never goes missing, and the next start
+# runs a whole jar, old or new, every time.
 scenario_install_cut() {
     launcher_exe=VelmoorCut.exe
     local events="$work/events.txt" total k
@@ -268,6 +269,7 @@ scenario_install_cut() {
             box=Yes box=OK box=OK >"$out" 2>>"$work/wine.log" </dev/null || true
         stop_watch
         local left=$(cd "$install" && ls -A | grep -v -x -e Velmoor.lock -e "$launcher_exe" -e jre | paste -sd' ')
+        [[ " $left " == *" $jar "* ]] || fail "cut after change $k ($(sed -n "${k}p" "$events")): the jar's name is gone"
         rm "$update_folder/$jar"
         drive java
         local ran=none
