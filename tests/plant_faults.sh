@@ -148,8 +148,8 @@ fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\
   "velmoor_core_tests|${W}install_cut"
 fault trial-ends-with-splash $L/core/LaunchSession.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialWatched_\) return/if (true) return/' \
   "velmoor_core_tests|${W}update_undone"
-fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (false) {/' \
-  "velmoor_core_tests|${W}trial_not_to_blame"
+fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if ((void)undoneExitCode, false) {/' \
+  "velmoor_core_tests"
 fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && publish_\) \{/    if (false) {/' \
   "velmoor_core_tests|${W}jar_damaged"
 fault java-by-long-path $L/core/Launch.cpp 's/if \(services.fitsJavaCommandLine\(javaPath\)\) return javaPath;/return javaPath;/' \
@@ -181,7 +181,7 @@ fault local-name-unchecked $Z/EntryCheck.cpp 's/if \(std::memcmp\(header \+ kLoc
 fault local-flags-unchecked $Z/EntryCheck.cpp 's/le16\(header \+ 6\) != entry_->flags \|\|//' "$U"
 fault descriptor-fields-compared $Z/EntryCheck.cpp 's/if \(\(entry_->flags & kDataDescriptorFlag\) == 0\) \{/if (true) {/' "$U"
 fault prefix-refused $Z/EndRecords.cpp 's/(    end.prefix = end.dirStart - fields.dirOffset;\n)/$1    if (end.prefix != 0) return JarVerdict::damaged;\n/' \
-  "$U|${W}jar_prefixed"
+  "$U"
 fault ring-bytes-unpublished $Z/ChunkRing.cpp 's/flow.arrived.store\(fed\);/flow.arrived.store(fed, std::memory_order_relaxed);/' velmoor_core_tsan
 fault offer-walks-the-directory $L/core/Update.cpp \
   's/return checkJarEnd\(\*jar\) == JarVerdict::complete;/JarPass pass;\n        return pass.open(*jar) == JarVerdict::complete;/' \
@@ -197,22 +197,22 @@ fault block-digest-unchecked $L/ui/Win32Crypto.cpp \
   's/!digest \|\| !attributes \|\| \*digest != signedHash/!digest || !attributes/' "${W}signature_vectors"
 fault key-of-certificate $L/ui/Win32Crypto.cpp \
   's/BlockSigner\{sha256Of\(\*this, \*key\)/BlockSigner{sha256Of(*this, {certificate.get()->pbCertEncoded, certificate.get()->cbCertEncoded})/' \
-  "${W}signed_rsa"
+  "${W}signed_updates"
 fault ecdsa-signature-as-der $L/ui/Win32Crypto.cpp 's/bytes = std::move\(\*raw\);/(void)raw;/' "${W}signature_vectors"
 fault unsigned-entry-taken $L/core/signature/PublisherRule.cpp 's/ && \(e.signedBy >> i & 1\) != 0//' \
-  "velmoor_core_tests|${W}signed_rsa"
+  "velmoor_core_tests|${W}signed_updates"
 fault meta-inf-unsigned $L/core/signature/SignatureNames.cpp \
   's/return name.ends_with\(.\/.\) \|\|/return name.ends_with(\x27\/\x27) || name.starts_with("META-INF\/") ||/' velmoor_core_tests
 fault installed-digest-errors-ignored $L/core/signature/PublisherRule.cpp \
   's/return e.listing == JarSignatures::Listing::matches && /return /' velmoor_core_tests
-fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, readSignatures/refusalOf(Publisher{}, readSignatures/' "${W}signed_rsa"
+fault publisher-rule-skipped $L/core/UpdateCopy.cpp 's/refusalOf\(publisher, readSignatures/refusalOf(Publisher{}, readSignatures/' "${W}signed_updates"
 
 # What java loads must be what was checked: bytes under a folder's name, a second end record in
 # the comment, a name java cannot decode, a signature file that contradicts the manifest or a block
 # that does not verify (java refuses the jar), signature files named in small letters (java reads
 # them).
 fault second-end-record-taken $Z/EndRecords.cpp 's/return metLater \? JarVerdict::damaged : JarVerdict::complete;/return (void)metLater, JarVerdict::complete;/' \
-  "$U|${W}signed_bypasses"
+  "$U"
 fault undecodable-name-taken $Z/CentralDirectory.cpp 's/!isStrictUtf8\(name\) \|\|//' "$U"
 fault section-mismatch-skipped $L/core/signature/SignatureFiles.cpp \
   's/(if \(\*digest != manifest.sectionsDigest\(section.name, algorithm\)\) \{\n\s+)refused = section.name;\n\s+return false;/$1continue;/' "$U"
@@ -221,21 +221,21 @@ fault signature-names-case-kept $L/core/signature/SignatureNames.cpp 's/std::str
 # The publisher rule: a stranger's co-signature, main attributes nobody signs, keys named without
 # the publisher's signature over them, an install signed in a way not read taken for unsigned.
 fault cosigner-taken $L/core/signature/PublisherRule.cpp 's/return std::wstring\(kStrangerKey\) \+ nameOf\(signer.who\);/continue;/' \
-  "$U|${W}signed_bypasses"
+  "$U"
 fault main-attributes-unsigned-taken $L/core/signature/PublisherRule.cpp \
   's/if \(!signer.signsMainAttributes \|\| !signsEveryEntry\(update, i\)\) continue;/if (!signsEveryEntry(update, i)) continue;/' "$U"
 fault partial-signer-publishes $L/core/signature/PublisherRule.cpp 's/        if \(!signsEveryEntry\(installed, i\)\) continue;\n//' "$U"
 fault unread-install-taken-for-unsigned $L/core/signature/PublisherRule.cpp \
-  's/        publisher.unreadAlgorithm = installed.unreadAlgorithm;\n//' "$U|${W}signed_algorithms"
+  's/        publisher.unreadAlgorithm = installed.unreadAlgorithm;\n//' "$U"
 fault failing-install-taken-for-unsigned $L/core/signature/PublisherRule.cpp 's/        publisher.blockFails = installed.blockFails;\n//' "$U"
 # No replay of an older release; a key the platform cannot verify with is not a broken signature.
 fault older-release-taken $L/core/signature/PublisherRule.cpp 's/return std::wstring\(kOlderRelease\);/return std::nullopt;/' "$U"
 fault token-time-ignored $L/core/signature/SignatureFiles.cpp 's/at = at \? std::min\(\*at, \*times->tokenTime\) : \*times->tokenTime;/(void)0;/' \
-  "$U|${W}signed_rsa"
+  "$U|${W}signed_updates"
 fault unverifiable-key-taken-for-broken $L/ui/Win32Crypto.cpp 's/        unsupported = true;\n        return false;/        return false;/' \
-  "${W}signed_algorithms|${W}signature_vectors"
+  "${W}signature_vectors"
 fault sha512-digests-ignored $L/core/signature/SignatureNames.h 's/"SHA-384-Digest",\s+"SHA-512-Digest"\}/"SHA-384-Digest", "SHA-999-Digest"}/' \
-  "$U|${W}signed_algorithms"
+  "$U|${W}signed_updates"
 # Entries digested with every algorithm, whatever the manifest uses: the copy three times slower.
 fault digests-with-every-algorithm $L/core/signature/JarDigests.cpp 's/if \(manifest_\) jar_.algorithms_.store/if (false) jar_.algorithms_.store/' "$U"
 # A messageDigest compared as far as the block's goes: a prefix of the content's digest taken.

@@ -24,12 +24,8 @@ dpkg_root=(dpkg --root="$root" --log=/dev/null)
 # also proves the two can be co-installed under Multi-Arch: same.
 "${dpkg_root[@]}" --force-depends --install "$deb_amd64" "$deb_i386"
 
-unshare_private() {
-  if [ "$(id -u)" -eq 0 ]; then
-    unshare --mount --propagation private "$@"
-  else
-    unshare --map-root-user --mount --propagation private "$@"
-  fi
+unshare_private() {  # a user other than root is mapped to root in the namespace
+  unshare $([ "$(id -u)" -eq 0 ] || echo --map-root-user) --mount --propagation private "$@"
 }
 
 run_in_overlay() {

@@ -4,8 +4,8 @@
 # made here in a folder of its own, with an RSA 3072 key and a code-signing certificate issued by a
 # root of this test), a time stamp from an RFC 3161 server on 127.0.0.1 (openssl ts), the PIN on
 # standard input or in the environment and never on a command line. Then: the signature and its
-# time stamp verify, a changed byte does not, the guide's paragraph says that it is time-stamped,
-# and a wrong PIN signs nothing.
+# time stamp verify (check_kit.sh fails a changed byte), the guide's paragraph says that it is
+# time-stamped, and a wrong PIN signs nothing.
 set -euo pipefail
 exe=$(realpath "$1") work=$2 version=$3 here=$(realpath "$(dirname "$0")")
 sign=$here/../sign-launcher.sh
@@ -74,8 +74,6 @@ done
 # A real chain is longer than this test's: the launcher's size limit counts the signature too.
 "$here/../../launcher/tests/check-executable.py" signed-stdin/Velmoor.exe "$version" ||
   fail "the launcher signed from the token fails the launcher's checks"
-perl -0777 -pe "substr(\$_, $(($(stat -c %s "$exe") / 2)), 1) ^= 'x'" signed-stdin/Velmoor.exe >changed.exe
-! verify changed.exe >/dev/null || fail "a byte changed after signing still verifies"
 
 [ "$(grep -c 'osslsigncode sign' command-lines)" -ge 4 ] || fail "osslsigncode was not watched:"$'\n'"$(cat command-lines)"
 ! grep -rlF -- "$pin" command-lines signed-* || fail "the PIN was on a command line, or written where it shows"

@@ -162,11 +162,6 @@ expect_update_failed() {  # STARTS: the fixed text and the system's reason; java
     expect_installed old
 }
 
-expect_refused() {  # STARTS: as expect_update_failed, the reason the jar check's
-    expect "box: An error occured trying to update the application\\r\\nThe new version's JAR File is incomplete or damaged."
-    expect_update_failed "$1"
-}
-
 source "$here/launch-scenarios.sh"
 source "$here/update-scenarios.sh"
 source "$here/signature-scenarios.sh"

@@ -14,19 +14,13 @@
 // Like the real one it finds its runtime from the path it was started by, read the ANSI way:
 // where that path holds a '?' (a letter outside the code page), it fails as java without its
 // runtime does.
-//   VELMOOR_JAVA_RUN_MS=MS        run until the process that started it has ended and MS ms
-//                                 more, holding the jar, and also the file VELMOOR_JAVA_HOLD
-//                                 names as a launcher holds its claim; then write
-//                                 VELMOOR_JAVA_SPEW bytes to standard output and error each,
-//                                 and record how long that took.
-//   VELMOOR_JAVA_WINDOW=1         with VELMOOR_JAVA_RUN_MS, show a window meanwhile, and record
+//   VELMOOR_JAVA_UNTIL=PATH       hold the jar, and also the file VELMOOR_JAVA_HOLD names as a
+//                                 launcher holds its claim, until the file PATH exists (the
+//                                 scenario's cue); then write VELMOOR_JAVA_SPEW bytes to standard
+//                                 output and error each, and record how long that took
+//   VELMOOR_JAVA_WINDOW=1         with VELMOOR_JAVA_UNTIL, show a window meanwhile, and record
 //                                 the process and session ids with "holding"
-//   VELMOOR_JAVA_UNTIL=PATH       as VELMOOR_JAVA_RUN_MS, but hold on, after the launcher has
-//                                 ended, until the file PATH exists (the scenario's cue)
 #include <windows.h>
-// After windows.h, which it needs.
-#include <tlhelp32.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -83,21 +77,6 @@ void write(DWORD stream, const std::string& bytes) {
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                 nullptr);
-}
-
-// Waits, a bounded time, for the process that started this one to end.
-void awaitParent() {
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    DWORD parent = 0;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !parent;
-         more = ::Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == ::GetCurrentProcessId()) parent = entry.th32ParentProcessID;
-    }
-    ::CloseHandle(snapshot);
-    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, parent);
-    if (process) ::WaitForSingleObject(process, 60000), ::CloseHandle(process);
 }
 
 // Waits, a bounded time, for the file PATH to appear: woken by changes in its folder, and
@@ -163,9 +142,8 @@ int main(int argc, char** argv) {
         exit = L"1:" + (failMs.empty() ? L"100" : failMs);
         error = "no main manifest attribute, in " + jar;
     }
-    const int runMs = _wtoi(variable(L"VELMOOR_JAVA_RUN_MS").c_str());
     const std::wstring until = variable(L"VELMOOR_JAVA_UNTIL");
-    if (runMs > 0 || !until.empty()) {
+    if (!until.empty()) {
         const HANDLE held =
             ::CreateFileA(jar.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, 0, nullptr);
@@ -180,9 +158,7 @@ int main(int argc, char** argv) {
         if (claim != INVALID_HANDLE_VALUE)
             record(L"holding: claim " + std::to_wstring(::GetCurrentProcessId()) + L" " +
                    std::to_wstring(session) + L"\n");
-        awaitParent();
-        if (!until.empty()) awaitFile(until);
-        ::Sleep(runMs);
+        awaitFile(until);
         const std::string block(4096, 'x');
         const ULONGLONG before = ::GetTickCount64();
         for (int written = 0; written < _wtoi(variable(L"VELMOOR_JAVA_SPEW").c_str());

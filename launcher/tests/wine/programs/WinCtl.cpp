@@ -1,11 +1,10 @@
 // Test driver for the launcher under Wine: starts it, plays the user through the steps on its
 // command line and prints "name: value" lines, times in ms since the step before. Steps: splash,
 // java, box[=BUTTON], dialog[=BUTTON|Escape], filled=N (the text box holds N characters),
-// click=BUTTON, press (a mouse click on the splash), closed (the splash), watch[=SHOT] (the
-// splash's strip and answers, until a box or the splash's end, with screenshots SHOT-N.png every 2
-// s), second (a second launcher, another window in front; second=EXE runs that spelling of the
-// launcher), lock=PATH (held unshared), run=COMMAND (Unix, /bin/sh), and always last exit (the
-// launcher's). A step that does not come prints "timeout: STEP".
+// click=BUTTON, press (a mouse click on the splash), closed (the splash), watch (the
+// splash's strip and answers, until a box or the splash's end), second (a second launcher, another
+// window in front; second=EXE runs that spelling of the launcher), run=COMMAND (Unix, /bin/sh), and
+// always last exit (the launcher's). A step that does not come prints "timeout: STEP".
 #include <windows.h>
 
 #include <algorithm>
@@ -235,11 +234,10 @@ int wmain(int argc, wchar_t** argv) {
             // How long the strip kept one colour, and the splash a message unanswered; the
             // widths of the pulsing bar from the left, as they change.
             const ULONGLONG watched = ::GetTickCount64();
-            ULONGLONG changed = watched, shot = 0, gap = 0, gapEnd = 0, answer = 0;
+            ULONGLONG changed = watched, gap = 0, answer = 0;
             DWORD colour = 0;
             std::wstring widths;
             size_t width = 0;
-            int shots = 0;
             done = splash &&
                    waitFor(
                        [&] {
@@ -250,30 +248,19 @@ int wmain(int argc, wchar_t** argv) {
                            const std::vector<DWORD> row = stripRow(splash);
                            if (row.empty()) return true;
                            if (row[0] != colour) colour = row[0], changed = now;
-                           if (now - changed > gap) gap = now - changed, gapEnd = now - watched;
+                           gap = std::max(gap, now - changed);
                            const auto bar = std::find_if(row.begin(), row.end(),
                                                          [&](DWORD c) { return c != colour; });
                            if (colour & 0xFF0000 && static_cast<size_t>(bar - row.begin()) != width)
                                widths += L" " + std::to_wstring(
                                                     width = static_cast<size_t>(bar - row.begin()));
-                           if (!argument.empty() && now >= shot + 2000) {
-                               shot = now;
-                               start(L"/bin/sh -c \"import -window root " + argument + L"-" +
-                                     std::to_wstring(shots++) + L".png\"");
-                           }
                            return find(nullptr, L"#32770") || !::IsWindowVisible(splash);
                        },
                        60000);
-            RECT window{};
-            ::GetWindowRect(splash, &window);
             print(L"watch-ms", ms());
             print(L"strip-gap-ms", std::to_wstring(gap));
-            print(L"strip-gap-end-ms", std::to_wstring(gapEnd));
             print(L"answer-ms", std::to_wstring(answer));
             print(L"strip-widths", widths);
-            print(L"strip-row", std::to_wstring(window.left) + L" " +
-                                    std::to_wstring(window.bottom - 8) + L" " +
-                                    std::to_wstring(window.right - window.left));
         } else if (verb == L"second") {
             // Something else in front, as when the user has gone on working meanwhile.
             const HWND cover = ::CreateWindowExW(0, L"Static", L"cover", WS_POPUP | WS_VISIBLE, 0,
@@ -290,9 +277,6 @@ int wmain(int argc, wchar_t** argv) {
             print(L"second-front",
                   frontClass + std::wstring(ofLauncher(front) ? L" first" : L" other"));
             ::DestroyWindow(cover);
-        } else if (verb == L"lock") {
-            done = ::CreateFileW(argument.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                 nullptr) != INVALID_HANDLE_VALUE;
         } else if (verb == L"run") {
             // It leaves a mark when done.
             const std::wstring mark = L"winctl-ran-" + std::to_wstring(::GetCurrentProcessId());
