@@ -13,7 +13,8 @@
 #   v2-both v2-cosigned: v2-rsa signed again by the new EC key, which nothing names; by someone else
 #   v2-rotate v3-new: release 2 naming the new EC key in Velmoor-Publisher-Keys, signed by the RSA
 #     key; release 3 by the new key alone
-#   v2-lower: v2-rsa with its signature files named in small letters
+#   v2-lower: v2-rsa with its signature file named META-INF/publishz.sf and its block
+#     META-INF/PUBLISHZ.rsa: java pairs them by their names in capitals, a final Z and all
 #   v2-rsa-main v2-nomain: v2-rsa with its Main-Class changed; and then its signature file, without
 #     digests of the whole manifest and its main attributes (as older jarsigners wrote), signed anew
 #   v2-partly: v2-rsa with tarvio/Extra.class added, then signed by someone else
@@ -144,6 +145,7 @@ rewrite("v2-rsa.jar", "v2-rsa-extra.jar", extra="tarvio/Extra.class", listed=Tru
 rewrite("v2-rsa.jar", "v2-rsa-metainf.jar", extra="META-INF/versions/9/tarvio/Main.class")
 rewrite("v2-rsa.jar", "v2-rsa-forged.jar", change="tarvio/Main.class", forged=True)
 rewrite("v2-rsa.jar", "v2-partly.jar", extra="tarvio/Extra.class")
+rewrite("v2-rsa.jar", "v2-rsa-folder.jar", extra="tarvio/Helper.class/")
 def edit(source, target, name, change, rename=lambda n: n):
     with zipfile.ZipFile(source) as jar, zipfile.ZipFile(target, "w") as out:
         for info in jar.infolist():
@@ -164,12 +166,8 @@ with zipfile.ZipFile("v2-rsa-main.jar") as jar, zipfile.ZipFile("v2-nomain.jar",
         out.writestr(info, signature.get(info.filename) or jar.read(info))
 edit("v2-rsa.jar", "v2-rsa-section.jar", "META-INF/MANIFEST.MF",
      lambda m: m.replace(b"Name: tarvio/Main.class\r\n", b"Name: tarvio/Main.class\r\nX-Note: 1\r\n"))
-edit("v2-rsa.jar", "v2-lower.jar", "", None,
-     lambda n: n[:9] + n[9:].lower() if re.fullmatch(r"META-INF/[A-Z]+\.(SF|RSA)", n) else n)
-with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-rsa-folder.jar", "w") as out:
-    for info in jar.infolist():
-        out.writestr(info, jar.read(info))
-    out.writestr(zipfile.ZipInfo("tarvio/Helper.class/"), b"class tarvio.Helper\n")
+edit("v2-rsa.jar", "v2-lower.jar", "", None, lambda n: {
+    "META-INF/PUBLISHE.SF": "META-INF/publishz.sf", "META-INF/PUBLISHE.RSA": "META-INF/PUBLISHZ.rsa"}.get(n, n))
 with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-late-manifest.jar", "w") as out:
     for info in sorted(jar.infolist(), key=lambda info: info.filename != "tarvio/Main.class"):
         out.writestr(info, jar.read(info))

@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,8 +29,10 @@ struct Entry {
 // An archive and where its parts start, for the cases to cut or change.
 struct Jar {
     std::vector<unsigned char> bytes;
-    std::vector<std::size_t> local, data, central;
+    std::vector<std::size_t> local = {}, data = {}, central = {};
     std::size_t dir = 0, end = 0;
+    // A read that takes in this byte fails (MemorySource).
+    std::uint64_t failAt = std::numeric_limits<std::uint64_t>::max();
 
     void put(std::size_t at, std::uint64_t value, int size) {
         for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<unsigned char>(value >> 8 * i);
