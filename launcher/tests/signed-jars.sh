@@ -26,6 +26,12 @@
 #     2048 key with -digestalg SHA-512 (sha512)
 #   v2-rotate4096 v3-rsa4096: a move from the RSA 2048 key to the RSA 4096 one
 #   v1-resigned: release 1 signed again by the publisher
+#   v2-sections: release 2 with tarvio/A.class to D.class, whose sections jarsigner writes C before B,
+#     its signature file without the whole manifest's digest (signed anew): each section is sought
+#   v2-sf-lacks: v2-rsa whose signature file, likewise, has a section for tarvio/A.class, which the
+#     manifest lacks
+#   v2-same-name: v2-rsa with a second section for tarvio/Main.class, signed with the first by one
+#     digest of both in file order (its signature file likewise)
 #   v2-tsa-old v2-tsa: release 2 by the publisher, last of all, timestamped by a local responder
 #     whose clock is a day behind; on time
 #   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/Main.class first; with another
@@ -105,6 +111,9 @@ jar "${quick[@]}" --update --file v2-rotate4096.jar --manifest rotate4096.mf
 sign v2-rotate4096.jar publisher
 cp v3-unsigned.jar v3-rsa4096.jar && sign v3-rsa4096.jar rsa4096
 cp v1-unsigned.jar v1-resigned.jar && sign v1-resigned.jar publisher
+mkdir -p rs/tarvio && for c in A B C D; do printf 'class tarvio.%s\n' $c >"rs/tarvio/$c.class"; done
+cp v2-unsigned.jar v2-sections-whole.jar && jar "${quick[@]}" --update --file v2-sections-whole.jar -C rs tarvio &&
+    sign v2-sections-whole.jar publisher
 # The publisher's key for openssl, which signs what jarsigner would not write.
 keytool "${quick[@]}" -importkeystore -srckeystore keys.p12 -srcstorepass velmoor -srcalias publisher \
     -destkeystore publisher.p12 -deststorepass velmoor -deststoretype pkcs12 2>/dev/null
@@ -154,16 +163,25 @@ def edit(source, target, name, change, rename=lambda n: n):
             out.writestr(info, change(data) if info.filename == name else data)
 main = lambda m: m.replace(b"Main-Class: tarvio.Main", b"Main-Class: tarvio.Extra")
 edit("v2-rsa.jar", "v2-rsa-main.jar", "META-INF/MANIFEST.MF", main)
-with zipfile.ZipFile("v2-rsa-main.jar") as jar:
-    sf = jar.read("META-INF/PUBLISHE.SF")
-sf = re.sub(rb"SHA-256-Digest-Manifest(-Main-Attributes)?: \S+\r\n( \S+\r\n)*", b"", sf)
-open("nomain.sf", "wb").write(sf)
-subprocess.run(["openssl", "cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256", "-nosmimecap",
-                "-in", "nomain.sf", "-signer", "publisher.pem", "-out", "nomain.rsa"], check=True)
-signature = {"META-INF/PUBLISHE.SF": sf, "META-INF/PUBLISHE.RSA": open("nomain.rsa", "rb").read()}
-with zipfile.ZipFile("v2-rsa-main.jar") as jar, zipfile.ZipFile("v2-nomain.jar", "w") as out:
-    for info in jar.infolist():
-        out.writestr(info, signature.get(info.filename) or jar.read(info))
+def resign(source, target, change):  # its signature file changed, and signed anew by the publisher
+    with zipfile.ZipFile(source) as jar:
+        sf = change(jar.read("META-INF/PUBLISHE.SF"))
+    rsa = subprocess.run(["openssl", "cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256", "-nosmimecap",
+                          "-signer", "publisher.pem"], input=sf, check=True, capture_output=True).stdout
+    signature = {"META-INF/PUBLISHE.SF": sf, "META-INF/PUBLISHE.RSA": rsa}
+    with zipfile.ZipFile(source) as jar, zipfile.ZipFile(target, "w") as out:
+        for info in jar.infolist():
+            out.writestr(info, signature.get(info.filename) or jar.read(info))
+resign("v2-rsa-main.jar", "v2-nomain.jar",
+       lambda sf: re.sub(rb"SHA-256-Digest-Manifest(-Main-Attributes)?: \S+\r\n( \S+\r\n)*", b"", sf))
+unwhole = lambda sf: re.sub(rb"SHA-256-Digest-Manifest: \S+\r\n", b"", sf)
+resign("v2-sections-whole.jar", "v2-sections.jar", unwhole)
+resign("v2-rsa.jar", "v2-sf-lacks.jar", lambda sf: unwhole(sf) + b"Name: tarvio/A.class\r\nX-Note: 1\r\n\r\n")
+note = b"Name: tarvio/Main.class\r\nX-Note: 1\r\n\r\n"
+with zipfile.ZipFile("v2-rsa.jar") as jar:
+    main = re.search(rb"Name: tarvio/Main.class\r\n.*?\r\n\r\n", jar.read("META-INF/MANIFEST.MF"), re.S).group(0)
+edit("v2-rsa.jar", "same-name.jar", "META-INF/MANIFEST.MF", lambda m: m.replace(main, main + note))
+resign("same-name.jar", "v2-same-name.jar", lambda sf: unwhole(sf).replace(digest(main), digest(main + note)))
 edit("v2-rsa.jar", "v2-rsa-section.jar", "META-INF/MANIFEST.MF",
      lambda m: m.replace(b"Name: tarvio/Main.class\r\n", b"Name: tarvio/Main.class\r\nX-Note: 1\r\n"))
 edit("v2-rsa.jar", "v2-lower.jar", "", None, lambda n: {
