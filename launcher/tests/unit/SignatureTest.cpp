@@ -2,6 +2,7 @@
 // jar check as an update's copy is, with OpenSSL's libcrypto as the crypto service.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -130,6 +131,31 @@ TEST(JarSignature, EdgesOfThePublisherRule) {
     for (const auto& [ahead, older] : {std::pair{86400, true}, {86401, false}}) {
         const Publisher publisher{{b}, {}, false, 100 + ahead};
         EXPECT_EQ(refusalOf(publisher, update, 100) == std::wstring(kOlderRelease), older) << ahead;
+    }
+}
+
+// The keys a manifest names: 64 hex digits each, in either case, apart by blanks or tabs; one
+// name that is not such names none.
+TEST(JarSignature, KeysAManifestNames) {
+    Sha256Digest key;
+    std::string hex;
+    for (unsigned char i = 0; i < key.size(); ++i)
+        key[i] = i, hex += {"0123456789abcdef"[i >> 4], "0123456789abcdef"[i & 15]};
+    std::string cased = hex;
+    for (char& c : cased) c = static_cast<char>(std::toupper(c));
+    const struct {
+        std::string value;
+        std::vector<Sha256Digest> keys;
+    } cases[] = {
+        {hex, {key}},    {cased + " \t" + hex + " ", {key, key}},   {hex.substr(1), {}},
+        {hex + "0", {}}, {hex + " " + hex.substr(0, 63) + "g", {}}, {hex.substr(0, 63) + "G", {}},
+    };
+    for (const auto& c : cases) {
+        OpenSslCrypto crypto;
+        JarDigests digests(crypto);
+        const KeptFiles kept{
+            {"META-INF/MANIFEST.MF", "Velmoor-Publisher-Keys: " + c.value + "\r\n\r\n"}};
+        EXPECT_EQ(readSignatures(digests, kept).namedKeys, c.keys) << c.value;
     }
 }
 
