@@ -32,8 +32,9 @@
 #     manifest lacks
 #   v2-same-name: v2-rsa with a second section for tarvio/Main.class, signed with the first by one
 #     digest of both in file order (its signature file likewise)
-#   v2-tsa-old v2-tsa: release 2 by the publisher, last of all, timestamped by a local responder
-#     whose clock is a day behind; on time
+#   v2-tsa-old v2-tsa: release 2 by the publisher, timestamped by a local responder whose clock is a
+#     day behind; last of all, on time
+#   v2-token-copied: v2-rsa with v2-tsa-old's timestamp token, whose imprint is not of its signature
 #   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/Main.class first; with another
 #     key in its certificate; signed over a 16-byte messageDigest
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
@@ -122,6 +123,13 @@ keytool "${quick[@]}" -selfcert "${store[@]}" -alias publisher -dname "CN=Tarvio
     -validity 7300 2>/dev/null
 cp v2-unsigned.jar v2-renewed.jar && sign v2-renewed.jar publisher
 
+stamped() {  # JAR CLOCK: signed by the publisher, stamped by a responder whose clock is CLOCK ("-1d")
+    mkdir "tsa$2"
+    coproc tsa { FAKETIME_DONT_FAKE_MONOTONIC=1 exec faketime -f "$2" "$responder" "$PWD/tsa$2" 120; }
+    local url && read -r -t 60 url <&"${tsa[0]}" && sign "$1" publisher -- -tsa "$url"
+    exec {tsa[1]}>&- && wait "$tsa_PID"
+}
+cp v2-unsigned.jar v2-tsa-old.jar && stamped v2-tsa-old.jar -1d
 python3 - <<'EOF'
 import base64, hashlib, re, subprocess, zipfile
 EXTRA = b"class tarvio.Extra\n"
@@ -219,6 +227,14 @@ def short(block):
     next(e for e in signer if e[0] == 0x04)[1] = signature
     return enc(info)
 edit("v2-rsa.jar", "v2-short-digest.jar", "META-INF/PUBLISHE.RSA", short)
+# A block given another's timestamp token, whose imprint is not that of its own signature.
+with zipfile.ZipFile("v2-tsa-old.jar") as jar:
+    token = next(e for e in der(jar.read("META-INF/PUBLISHE.RSA"))[0][1][1][1][0][1][-1][1][0][1] if e[0] == 0xa1)
+def copied(block):
+    info = der(block)
+    info[0][1][1][1][0][1][-1][1][0][1].append(token)
+    return enc(info)
+edit("v2-rsa.jar", "v2-token-copied.jar", "META-INF/PUBLISHE.RSA", copied)
 # java scans back for the last end record whose directory and first entry carry their signatures.
 twice = bytearray(open("v2-rsa.jar", "rb").read())
 hidden = open("v2-other.jar", "rb").read() + b"x"
@@ -226,13 +242,6 @@ twice[-2:] = len(hidden).to_bytes(2, "little")
 open("v2-rsa-twice.jar", "wb").write(bytes(twice) + hidden)
 EOF
 sign v2-partly.jar other
-stamped() {  # JAR CLOCK: signed by the publisher, stamped by a responder whose clock is CLOCK ("-1d")
-    mkdir "tsa$2"
-    coproc tsa { FAKETIME_DONT_FAKE_MONOTONIC=1 exec faketime -f "$2" "$responder" "$PWD/tsa$2" 120; }
-    local url && read -r -t 60 url <&"${tsa[0]}" && sign "$1" publisher -- -tsa "$url"
-    exec {tsa[1]}>&- && wait "$tsa_PID"
-}
-cp v2-unsigned.jar v2-tsa-old.jar && stamped v2-tsa-old.jar -1d
 cp v2-unsigned.jar v2-tsa.jar && stamped v2-tsa.jar +0
 rm -rf "$out" && mkdir -p "$out"
 mv ./*.jar ./*.key "$out/"
