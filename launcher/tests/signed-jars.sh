@@ -32,6 +32,8 @@
 #     manifest lacks
 #   v2-same-name: v2-rsa with a second section for tarvio/Main.class, signed with the first by one
 #     digest of both in file order (its signature file likewise)
+#   v2-two-digests: v2-rsa with a SHA-512 digest of tarvio/Main.class, a wrong one, beside its SHA-256
+#     one (its signature file likewise)
 #   v2-tsa-old v2-tsa: release 2 by the publisher, timestamped by a local responder whose clock is a
 #     day behind; last of all, on time
 #   v2-token-copied: v2-rsa with v2-tsa-old's timestamp token, whose imprint is not of its signature
@@ -185,11 +187,13 @@ resign("v2-rsa-main.jar", "v2-nomain.jar",
 unwhole = lambda sf: re.sub(rb"SHA-256-Digest-Manifest: \S+\r\n", b"", sf)
 resign("v2-sections-whole.jar", "v2-sections.jar", unwhole)
 resign("v2-rsa.jar", "v2-sf-lacks.jar", lambda sf: unwhole(sf) + b"Name: tarvio/A.class\r\nX-Note: 1\r\n\r\n")
-note = b"Name: tarvio/Main.class\r\nX-Note: 1\r\n\r\n"
-with zipfile.ZipFile("v2-rsa.jar") as jar:
-    main = re.search(rb"Name: tarvio/Main.class\r\n.*?\r\n\r\n", jar.read("META-INF/MANIFEST.MF"), re.S).group(0)
-edit("v2-rsa.jar", "same-name.jar", "META-INF/MANIFEST.MF", lambda m: m.replace(main, main + note))
-resign("same-name.jar", "v2-same-name.jar", lambda sf: unwhole(sf).replace(digest(main), digest(main + note)))
+def resection(target, change):  # v2-rsa with tarvio/Main.class's section changed, signed anew
+    with zipfile.ZipFile("v2-rsa.jar") as jar:
+        main = re.search(rb"Name: tarvio/Main.class\r\n.*?\r\n\r\n", jar.read("META-INF/MANIFEST.MF"), re.S).group(0)
+    edit("v2-rsa.jar", "resection.jar", "META-INF/MANIFEST.MF", lambda m: m.replace(main, change(main)))
+    resign("resection.jar", target, lambda sf: unwhole(sf).replace(digest(main), digest(change(main))))
+resection("v2-same-name.jar", lambda main: main + b"Name: tarvio/Main.class\r\nX-Note: 1\r\n\r\n")
+resection("v2-two-digests.jar", lambda main: main[:-2] + b"SHA-512-Digest: " + base64.b64encode(bytes(64)) + b"\r\n\r\n")
 edit("v2-rsa.jar", "v2-rsa-section.jar", "META-INF/MANIFEST.MF",
      lambda m: m.replace(b"Name: tarvio/Main.class\r\n", b"Name: tarvio/Main.class\r\nX-Note: 1\r\n"))
 edit("v2-rsa.jar", "v2-lower.jar", "", None, lambda n: {
