@@ -37,8 +37,12 @@
 #   v2-tsa-old v2-tsa: release 2 by the publisher, timestamped by a local responder whose clock is a
 #     day behind; last of all, on time
 #   v2-token-copied: v2-rsa with v2-tsa-old's timestamp token, whose imprint is not of its signature
-#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/Main.class first; with another
-#     key in its certificate; signed over a 16-byte messageDigest
+#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/res/data.bin and then
+#     tarvio/Main.class first; with another key in its certificate; signed over a 16-byte messageDigest
+#   v2-sf-renamed: v2-rsa with its signature file named PUBLISHF.SF: its block has none
+#   v2-sf-version: v2-rsa with a signature file of version 2.0, which java reads as none (signed anew)
+#   v2-sf-twice v2-signers: v2-rsa with another META-INF/publishe.sf; with its signature file and
+#     block again under 64 other names (65 signers, one more than are read)
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
@@ -165,6 +169,13 @@ rewrite("v2-rsa.jar", "v2-rsa-metainf.jar", extra="META-INF/versions/9/tarvio/Ma
 rewrite("v2-rsa.jar", "v2-rsa-forged.jar", change="tarvio/Main.class", forged=True)
 rewrite("v2-rsa.jar", "v2-partly.jar", extra="tarvio/Extra.class")
 rewrite("v2-rsa.jar", "v2-rsa-folder.jar", extra="tarvio/Helper.class/")
+rewrite("v2-rsa.jar", "v2-sf-twice.jar", extra="META-INF/publishe.sf")
+with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-signers.jar", "w") as out:
+    parts = {part: jar.read(f"META-INF/PUBLISHE.{part}") for part in ("SF", "RSA")}
+    for info in jar.infolist():
+        out.writestr(info, jar.read(info))
+    for i, part in ((i, part) for i in range(64) for part in parts):
+        out.writestr(f"META-INF/S{i:02}.{part}", parts[part])
 def edit(source, target, name, change, rename=lambda n: n):
     with zipfile.ZipFile(source) as jar, zipfile.ZipFile(target, "w") as out:
         for info in jar.infolist():
@@ -187,6 +198,7 @@ resign("v2-rsa-main.jar", "v2-nomain.jar",
 unwhole = lambda sf: re.sub(rb"SHA-256-Digest-Manifest: \S+\r\n", b"", sf)
 resign("v2-sections-whole.jar", "v2-sections.jar", unwhole)
 resign("v2-rsa.jar", "v2-sf-lacks.jar", lambda sf: unwhole(sf) + b"Name: tarvio/A.class\r\nX-Note: 1\r\n\r\n")
+resign("v2-rsa.jar", "v2-sf-version.jar", lambda sf: sf.replace(b"Signature-Version: 1.0", b"Signature-Version: 2.0"))
 def resection(target, change):  # v2-rsa with tarvio/Main.class's section changed, signed anew
     with zipfile.ZipFile("v2-rsa.jar") as jar:
         main = re.search(rb"Name: tarvio/Main.class\r\n.*?\r\n\r\n", jar.read("META-INF/MANIFEST.MF"), re.S).group(0)
@@ -196,10 +208,11 @@ resection("v2-same-name.jar", lambda main: main + b"Name: tarvio/Main.class\r\nX
 resection("v2-two-digests.jar", lambda main: main[:-2] + b"SHA-512-Digest: " + base64.b64encode(bytes(64)) + b"\r\n\r\n")
 edit("v2-rsa.jar", "v2-rsa-section.jar", "META-INF/MANIFEST.MF",
      lambda m: m.replace(b"Name: tarvio/Main.class\r\n", b"Name: tarvio/Main.class\r\nX-Note: 1\r\n"))
+edit("v2-rsa.jar", "v2-sf-renamed.jar", "", None, lambda n: n.replace("PUBLISHE.SF", "PUBLISHF.SF"))
 edit("v2-rsa.jar", "v2-lower.jar", "", None, lambda n: {
     "META-INF/PUBLISHE.SF": "META-INF/publishz.sf", "META-INF/PUBLISHE.RSA": "META-INF/PUBLISHZ.rsa"}.get(n, n))
 with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-late-manifest.jar", "w") as out:
-    for info in sorted(jar.infolist(), key=lambda info: info.filename != "tarvio/Main.class"):
+    for info in sorted(jar.infolist(), key=lambda info: {"tarvio/res/data.bin": 0, "tarvio/Main.class": 1}.get(info.filename, 2)):
         out.writestr(info, jar.read(info))
 # A block by the publisher's key that names someone else's; one over a messageDigest cut short.
 edit("v2-rsa.jar", "v2-cross-key.jar", "META-INF/PUBLISHE.RSA",

@@ -159,6 +159,11 @@ TEST(JarSignature, KeysAManifestNames) {
     }
 }
 
+// Signers past the 64 that one entry's signers are counted in are not read.
+TEST(JarSignature, SixtyFourSignersAtMost) {
+    EXPECT_EQ(signaturesOf("v2-signers").signers.size(), 64u);
+}
+
 // Entries are digested only with the algorithm the manifest's entry digests use: three where one
 // is needed would cost the copy its speed.
 TEST(JarDigests, EntriesDigestedWithTheManifestsAlgorithmOnly) {
