@@ -104,6 +104,9 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"deflated data one byte long", small, [](Jar& j) { resizeDeflated(j, 1); }, C, D},
         {"local extra field into the next entry", small,
          [](Jar& j) { j.put(j.local[0] + 28, 100, 2); }, C, D},
+        {"local extra field into the directory", small,
+         [](Jar& j) { j.put(j.local[2] + 28, 100, 2); }, C, D},
+        {"an entry without a name", with("", "x"), [](Jar&) {}, C, U},
         {"local header past the directory", small,
          [](Jar& j) { j.put(j.central[2] + 42, j.dir + 1, 4); }, C, D},
         {"local header past the end", small,
@@ -172,6 +175,13 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
+        // The sizes in the local header's own fields, and a field running past its extra's end.
+        {"local extra field past its end", zip64,
+         [](Jar& j) {
+             j.put(j.local[1] + 18, 2, 4), j.put(j.local[1] + 22, 2, 4);
+             j.put(j.local[1] + 31, 0x7075, 2), j.put(j.local[1] + 33, 17, 2);
+         },
+         C, D},
         {"ZIP64 count contradicted", zip64,
          [](Jar& j) { j.put(j.end + 8, 1, 2), j.put(j.end + 10, 1, 2); }, D, D},
         // A drive's read that fails: of the end record, of a ZIP64 record read from the file, of
