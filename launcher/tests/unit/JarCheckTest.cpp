@@ -33,6 +33,16 @@ void resizeDeflated(Jar& jar, int by) {
     jar.put(jar.central[1] + 20, jar.local[2] - jar.data[1] + by, 4);
 }
 
+// A jar whose second entry holds `raw` as deflated data, its records saying it inflates to `data`.
+Jar saidDeflated(const std::string& raw, const std::string& data) {
+    Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest}, {"x", raw, false}, {"y", "z"}});
+    const std::uint64_t crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    for (const std::size_t at : {jar.local[1] + 6, jar.central[1] + 8}) {
+        jar.put(at + 2, 8, 2), jar.put(at + 8, crc, 4), jar.put(at + 16, data.size(), 4);
+    }
+    return jar;
+}
+
 // A ZIP64 jar whose record lies before the last 64 KiB and so on: extensible data after the
 // record, and the longest comment.
 Jar farZip64() {
@@ -102,6 +112,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          [](Jar& j) { j.put(j.local[1] + 8, 12, 2), j.put(j.central[1] + 10, 12, 2); }, C, D},
         {"deflated data one byte short", small, [](Jar& j) { resizeDeflated(j, -1); }, C, D},
         {"deflated data one byte long", small, [](Jar& j) { resizeDeflated(j, 1); }, C, D},
+        {"deflated data with a byte after its stream", saidDeflated(deflated("xyz") + "!", "xyz"),
+         [](Jar&) {}, C, D},
+        // A stored block of it, not marked the last, and nothing after.
+        {"a deflate stream that does not end",
+         saidDeflated(std::string("\0\3\0\xfc\xff", 5) + "xyz", "xyz"), [](Jar&) {}, C, D},
         {"local extra field into the next entry", small,
          [](Jar& j) { j.put(j.local[0] + 28, 100, 2); }, C, D},
         {"local extra field into the directory", small,
