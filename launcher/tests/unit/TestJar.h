@@ -22,8 +22,6 @@ namespace velmoor::testjar {
 struct Entry {
     std::string name, data;
     bool deflate = true;
-    // What the records say the contents are, when not the data: their CRC-32 is written.
-    std::string claimed = {};
 };
 
 // An archive and where its parts start, for the cases to cut or change.
@@ -90,9 +88,8 @@ inline Jar writeJar(const std::vector<Entry>& entries, Layout layout = Layout::p
     std::vector<std::uint64_t> crcs;
     for (const Entry& e : entries) {
         const std::string& p = packed.emplace_back(e.deflate ? deflated(e.data) : e.data);
-        const std::string& contents = e.claimed.empty() ? e.data : e.claimed;
         const std::uint64_t crc = crcs.emplace_back(
-            crc32(0, reinterpret_cast<const Bytef*>(contents.data()), contents.size()));
+            crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), e.data.size()));
         jar.local.push_back(jar.bytes.size());
         jar.add("4222444422", {0x04034b50, 20, flags, e.deflate ? 8u : 0u, 0, later ? 0 : crc,
                                later ? 0 : big | p.size(), later ? 0 : big | e.data.size(),
