@@ -192,6 +192,15 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
+        // Only the fields whose plain ones are saturated, in their order: the size, then the
+        // offset.
+        {"ZIP64 extra field without the inflated size", zip64,
+         [](Jar& j) {
+             const std::size_t extra = j.central[1] + 47;
+             j.put(j.central[1] + 24, 2, 4), j.put(extra + 2, 16, 2);
+             j.put(extra + 4, 2, 8), j.put(extra + 12, j.local[1], 8);
+         },
+         C, C},
         // The sizes in the local header's own fields, and a field running past its extra's end.
         {"local extra field past its end", zip64,
          [](Jar& j) {
