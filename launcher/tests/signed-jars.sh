@@ -13,7 +13,8 @@
 #   v2-both v2-cosigned: v2-rsa signed again by the new EC key, which nothing names; by someone else
 #   v2-rotate v3-new: release 2 naming the new EC key in Velmoor-Publisher-Keys, signed by the RSA
 #     key; release 3 by the new key alone
-#   v2-lower: v2-rsa with its signature files named in small letters
+#   v2-lower: v2-rsa with its signature file named META-INF/publishz.sf and its block
+#     META-INF/PUBLISHZ.rsa: java pairs them by their names in capitals, a final Z and all
 #   v2-rsa-main v2-nomain: v2-rsa with its Main-Class changed; and then its signature file, without
 #     digests of the whole manifest and its main attributes (as older jarsigners wrote), signed anew
 #   v2-partly: v2-rsa with tarvio/Extra.class added, then signed by someone else
@@ -25,10 +26,23 @@
 #     2048 key with -digestalg SHA-512 (sha512)
 #   v2-rotate4096 v3-rsa4096: a move from the RSA 2048 key to the RSA 4096 one
 #   v1-resigned: release 1 signed again by the publisher
-#   v2-tsa-old v2-tsa: release 2 by the publisher, last of all, timestamped by a local responder
-#     whose clock is a day behind; on time
-#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/Main.class first; with another
-#     key in its certificate; signed over a 16-byte messageDigest
+#   v2-sections: release 2 with tarvio/A.class to D.class, whose sections jarsigner writes C before B,
+#     its signature file without the whole manifest's digest (signed anew): each section is sought
+#   v2-sf-lacks: v2-rsa whose signature file, likewise, has a section for tarvio/A.class, which the
+#     manifest lacks
+#   v2-same-name: v2-rsa with a second section for tarvio/Main.class, signed with the first by one
+#     digest of both in file order (its signature file likewise)
+#   v2-two-digests: v2-rsa with a SHA-512 digest of tarvio/Main.class, a wrong one, beside its SHA-256
+#     one (its signature file likewise)
+#   v2-tsa-old v2-tsa: release 2 by the publisher, timestamped by a local responder whose clock is a
+#     day behind; last of all, on time
+#   v2-token-copied: v2-rsa with v2-tsa-old's timestamp token, whose imprint is not of its signature
+#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/res/data.bin and then
+#     tarvio/Main.class first; with another key in its certificate; signed over a 16-byte messageDigest
+#   v2-sf-renamed: v2-rsa with its signature file named PUBLISHF.SF: its block has none
+#   v2-sf-version: v2-rsa with a signature file of version 2.0, which java reads as none (signed anew)
+#   v2-sf-twice v2-signers: v2-rsa with another META-INF/publishe.sf; with its signature file and
+#     block again under 64 other names (65 signers, one more than are read)
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
@@ -104,6 +118,9 @@ jar "${quick[@]}" --update --file v2-rotate4096.jar --manifest rotate4096.mf
 sign v2-rotate4096.jar publisher
 cp v3-unsigned.jar v3-rsa4096.jar && sign v3-rsa4096.jar rsa4096
 cp v1-unsigned.jar v1-resigned.jar && sign v1-resigned.jar publisher
+mkdir -p rs/tarvio && for c in A B C D; do printf 'class tarvio.%s\n' $c >"rs/tarvio/$c.class"; done
+cp v2-unsigned.jar v2-sections-whole.jar && jar "${quick[@]}" --update --file v2-sections-whole.jar -C rs tarvio &&
+    sign v2-sections-whole.jar publisher
 # The publisher's key for openssl, which signs what jarsigner would not write.
 keytool "${quick[@]}" -importkeystore -srckeystore keys.p12 -srcstorepass velmoor -srcalias publisher \
     -destkeystore publisher.p12 -deststorepass velmoor -deststoretype pkcs12 2>/dev/null
@@ -112,6 +129,13 @@ keytool "${quick[@]}" -selfcert "${store[@]}" -alias publisher -dname "CN=Tarvio
     -validity 7300 2>/dev/null
 cp v2-unsigned.jar v2-renewed.jar && sign v2-renewed.jar publisher
 
+stamped() {  # JAR CLOCK: signed by the publisher, stamped by a responder whose clock is CLOCK ("-1d")
+    mkdir "tsa$2"
+    coproc tsa { FAKETIME_DONT_FAKE_MONOTONIC=1 exec faketime -f "$2" "$responder" "$PWD/tsa$2" 120; }
+    local url && read -r -t 60 url <&"${tsa[0]}" && sign "$1" publisher -- -tsa "$url"
+    exec {tsa[1]}>&- && wait "$tsa_PID"
+}
+cp v2-unsigned.jar v2-tsa-old.jar && stamped v2-tsa-old.jar -1d
 python3 - <<'EOF'
 import base64, hashlib, re, subprocess, zipfile
 EXTRA = b"class tarvio.Extra\n"
@@ -144,6 +168,14 @@ rewrite("v2-rsa.jar", "v2-rsa-extra.jar", extra="tarvio/Extra.class", listed=Tru
 rewrite("v2-rsa.jar", "v2-rsa-metainf.jar", extra="META-INF/versions/9/tarvio/Main.class")
 rewrite("v2-rsa.jar", "v2-rsa-forged.jar", change="tarvio/Main.class", forged=True)
 rewrite("v2-rsa.jar", "v2-partly.jar", extra="tarvio/Extra.class")
+rewrite("v2-rsa.jar", "v2-rsa-folder.jar", extra="tarvio/Helper.class/")
+rewrite("v2-rsa.jar", "v2-sf-twice.jar", extra="META-INF/publishe.sf")
+with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-signers.jar", "w") as out:
+    parts = {part: jar.read(f"META-INF/PUBLISHE.{part}") for part in ("SF", "RSA")}
+    for info in jar.infolist():
+        out.writestr(info, jar.read(info))
+    for i, part in ((i, part) for i in range(64) for part in parts):
+        out.writestr(f"META-INF/S{i:02}.{part}", parts[part])
 def edit(source, target, name, change, rename=lambda n: n):
     with zipfile.ZipFile(source) as jar, zipfile.ZipFile(target, "w") as out:
         for info in jar.infolist():
@@ -152,26 +184,35 @@ def edit(source, target, name, change, rename=lambda n: n):
             out.writestr(info, change(data) if info.filename == name else data)
 main = lambda m: m.replace(b"Main-Class: tarvio.Main", b"Main-Class: tarvio.Extra")
 edit("v2-rsa.jar", "v2-rsa-main.jar", "META-INF/MANIFEST.MF", main)
-with zipfile.ZipFile("v2-rsa-main.jar") as jar:
-    sf = jar.read("META-INF/PUBLISHE.SF")
-sf = re.sub(rb"SHA-256-Digest-Manifest(-Main-Attributes)?: \S+\r\n( \S+\r\n)*", b"", sf)
-open("nomain.sf", "wb").write(sf)
-subprocess.run(["openssl", "cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256", "-nosmimecap",
-                "-in", "nomain.sf", "-signer", "publisher.pem", "-out", "nomain.rsa"], check=True)
-signature = {"META-INF/PUBLISHE.SF": sf, "META-INF/PUBLISHE.RSA": open("nomain.rsa", "rb").read()}
-with zipfile.ZipFile("v2-rsa-main.jar") as jar, zipfile.ZipFile("v2-nomain.jar", "w") as out:
-    for info in jar.infolist():
-        out.writestr(info, signature.get(info.filename) or jar.read(info))
+def resign(source, target, change):  # its signature file changed, and signed anew by the publisher
+    with zipfile.ZipFile(source) as jar:
+        sf = change(jar.read("META-INF/PUBLISHE.SF"))
+    rsa = subprocess.run(["openssl", "cms", "-sign", "-binary", "-outform", "DER", "-md", "sha256", "-nosmimecap",
+                          "-signer", "publisher.pem"], input=sf, check=True, capture_output=True).stdout
+    signature = {"META-INF/PUBLISHE.SF": sf, "META-INF/PUBLISHE.RSA": rsa}
+    with zipfile.ZipFile(source) as jar, zipfile.ZipFile(target, "w") as out:
+        for info in jar.infolist():
+            out.writestr(info, signature.get(info.filename) or jar.read(info))
+resign("v2-rsa-main.jar", "v2-nomain.jar",
+       lambda sf: re.sub(rb"SHA-256-Digest-Manifest(-Main-Attributes)?: \S+\r\n( \S+\r\n)*", b"", sf))
+unwhole = lambda sf: re.sub(rb"SHA-256-Digest-Manifest: \S+\r\n", b"", sf)
+resign("v2-sections-whole.jar", "v2-sections.jar", unwhole)
+resign("v2-rsa.jar", "v2-sf-lacks.jar", lambda sf: unwhole(sf) + b"Name: tarvio/A.class\r\nX-Note: 1\r\n\r\n")
+resign("v2-rsa.jar", "v2-sf-version.jar", lambda sf: sf.replace(b"Signature-Version: 1.0", b"Signature-Version: 2.0"))
+def resection(target, change):  # v2-rsa with tarvio/Main.class's section changed, signed anew
+    with zipfile.ZipFile("v2-rsa.jar") as jar:
+        main = re.search(rb"Name: tarvio/Main.class\r\n.*?\r\n\r\n", jar.read("META-INF/MANIFEST.MF"), re.S).group(0)
+    edit("v2-rsa.jar", "resection.jar", "META-INF/MANIFEST.MF", lambda m: m.replace(main, change(main)))
+    resign("resection.jar", target, lambda sf: unwhole(sf).replace(digest(main), digest(change(main))))
+resection("v2-same-name.jar", lambda main: main + b"Name: tarvio/Main.class\r\nX-Note: 1\r\n\r\n")
+resection("v2-two-digests.jar", lambda main: main[:-2] + b"SHA-512-Digest: " + base64.b64encode(bytes(64)) + b"\r\n\r\n")
 edit("v2-rsa.jar", "v2-rsa-section.jar", "META-INF/MANIFEST.MF",
      lambda m: m.replace(b"Name: tarvio/Main.class\r\n", b"Name: tarvio/Main.class\r\nX-Note: 1\r\n"))
-edit("v2-rsa.jar", "v2-lower.jar", "", None,
-     lambda n: n[:9] + n[9:].lower() if re.fullmatch(r"META-INF/[A-Z]+\.(SF|RSA)", n) else n)
-with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-rsa-folder.jar", "w") as out:
-    for info in jar.infolist():
-        out.writestr(info, jar.read(info))
-    out.writestr(zipfile.ZipInfo("tarvio/Helper.class/"), b"class tarvio.Helper\n")
+edit("v2-rsa.jar", "v2-sf-renamed.jar", "", None, lambda n: n.replace("PUBLISHE.SF", "PUBLISHF.SF"))
+edit("v2-rsa.jar", "v2-lower.jar", "", None, lambda n: {
+    "META-INF/PUBLISHE.SF": "META-INF/publishz.sf", "META-INF/PUBLISHE.RSA": "META-INF/PUBLISHZ.rsa"}.get(n, n))
 with zipfile.ZipFile("v2-rsa.jar") as jar, zipfile.ZipFile("v2-late-manifest.jar", "w") as out:
-    for info in sorted(jar.infolist(), key=lambda info: info.filename != "tarvio/Main.class"):
+    for info in sorted(jar.infolist(), key=lambda info: {"tarvio/res/data.bin": 0, "tarvio/Main.class": 1}.get(info.filename, 2)):
         out.writestr(info, jar.read(info))
 # A block by the publisher's key that names someone else's; one over a messageDigest cut short.
 edit("v2-rsa.jar", "v2-cross-key.jar", "META-INF/PUBLISHE.RSA",
@@ -203,6 +244,14 @@ def short(block):
     next(e for e in signer if e[0] == 0x04)[1] = signature
     return enc(info)
 edit("v2-rsa.jar", "v2-short-digest.jar", "META-INF/PUBLISHE.RSA", short)
+# A block given another's timestamp token, whose imprint is not that of its own signature.
+with zipfile.ZipFile("v2-tsa-old.jar") as jar:
+    token = next(e for e in der(jar.read("META-INF/PUBLISHE.RSA"))[0][1][1][1][0][1][-1][1][0][1] if e[0] == 0xa1)
+def copied(block):
+    info = der(block)
+    info[0][1][1][1][0][1][-1][1][0][1].append(token)
+    return enc(info)
+edit("v2-rsa.jar", "v2-token-copied.jar", "META-INF/PUBLISHE.RSA", copied)
 # java scans back for the last end record whose directory and first entry carry their signatures.
 twice = bytearray(open("v2-rsa.jar", "rb").read())
 hidden = open("v2-other.jar", "rb").read() + b"x"
@@ -210,13 +259,6 @@ twice[-2:] = len(hidden).to_bytes(2, "little")
 open("v2-rsa-twice.jar", "wb").write(bytes(twice) + hidden)
 EOF
 sign v2-partly.jar other
-stamped() {  # JAR CLOCK: signed by the publisher, stamped by a responder whose clock is CLOCK ("-1d")
-    mkdir "tsa$2"
-    coproc tsa { FAKETIME_DONT_FAKE_MONOTONIC=1 exec faketime -f "$2" "$responder" "$PWD/tsa$2" 120; }
-    local url && read -r -t 60 url <&"${tsa[0]}" && sign "$1" publisher -- -tsa "$url"
-    exec {tsa[1]}>&- && wait "$tsa_PID"
-}
-cp v2-unsigned.jar v2-tsa-old.jar && stamped v2-tsa-old.jar -1d
 cp v2-unsigned.jar v2-tsa.jar && stamped v2-tsa.jar +0
 rm -rf "$out" && mkdir -p "$out"
 mv ./*.jar ./*.key "$out/"

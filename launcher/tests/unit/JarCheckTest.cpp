@@ -18,12 +18,12 @@ namespace {
 
 using namespace testjar;
 
-JarVerdict endOf(const std::vector<unsigned char>& bytes) {
-    MemorySource source(bytes);
+JarVerdict endOf(const Jar& jar) {
+    MemorySource source(jar.bytes, jar.failAt);
     return checkJarEnd(source);
 }
-JarVerdict verifyOf(const std::vector<unsigned char>& bytes, std::size_t workers = 1) {
-    MemorySource source(bytes);
+JarVerdict verifyOf(const Jar& jar, std::size_t workers = 1) {
+    MemorySource source(jar.bytes, jar.failAt);
     return verifyJar(source, {}, together, workers);
 }
 
@@ -31,6 +31,16 @@ JarVerdict verifyOf(const std::vector<unsigned char>& bytes, std::size_t workers
 void resizeDeflated(Jar& jar, int by) {
     jar.put(jar.local[1] + 18, jar.local[2] - jar.data[1] + by, 4);
     jar.put(jar.central[1] + 20, jar.local[2] - jar.data[1] + by, 4);
+}
+
+// A jar whose second entry holds `raw` as deflated data, its records saying it inflates to `data`.
+Jar saidDeflated(const std::string& raw, const std::string& data) {
+    Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest}, {"x", raw, false}, {"y", "z"}});
+    const std::uint64_t crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    for (const std::size_t at : {jar.local[1] + 6, jar.central[1] + 8}) {
+        jar.put(at + 2, 8, 2), jar.put(at + 8, crc, 4), jar.put(at + 16, data.size(), 4);
+    }
+    return jar;
 }
 
 // A ZIP64 jar whose record lies before the last 64 KiB and so on: extensible data after the
@@ -44,7 +54,7 @@ Jar farZip64() {
 }
 
 constexpr JarVerdict C = JarVerdict::complete, I = JarVerdict::incomplete, D = JarVerdict::damaged,
-                     U = JarVerdict::unrunnable;
+                     U = JarVerdict::unrunnable, R = JarVerdict::unreadable;
 
 TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     std::string classFile;
@@ -57,14 +67,14 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     const auto with = [&](std::string name, std::string data) {
         return writeJar({{std::move(name), std::move(data)}, main});
     };
-    std::string changed = classFile;
-    changed[1000] ^= 1;
     // A stored entry whose data is another entry, local header and all, whose record points there.
     const Jar in = writeJar({{"in.class", "payload"}});
     const Jar nested = writeJar(
         {manifest, {"box.bin", in.text().substr(0, in.dir), false}, main, {"in.class", "payload"}});
     const Jar inner = writeJar({manifest, main});
     const Jar folder = writeJar({manifest, {"a/", ""}, main});
+    // Longer than the tail read at the end, so that its data is read by the pass alone.
+    const Jar padded = writeJar({manifest, {"pad.bin", std::string(70000, 'p'), false}, main});
     Jar outer = writeJar({manifest, {"lib/inner.jar", inner.text(), false}, main});
     outer.bytes.resize(outer.data[1] + inner.bytes.size());
     // More entries than a plain end record counts.
@@ -86,13 +96,15 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"a jar stored inside, cut after its end record", outer, [](Jar&) {}, I, I},
         {"deflated data changed", small, [](Jar& j) { j.bytes[j.data[1] + 9] ^= 0x55; }, C, D},
         {"deflated data inflating to other bytes than its CRC's",
-         writeJar({manifest, {main.name, classFile, true, changed}}), [](Jar&) {}, C, D},
+         saidDeflated(deflated("xyz"), "xyw"), [](Jar&) {}, C, D},
         {"stored data changed", small, [](Jar& j) { j.bytes[j.data[0] + 3] ^= 1; }, C, D},
         {"stored sizes differ", small,
          [](Jar& j) { j.put(j.local[0] + 22, 5, 4), j.put(j.central[0] + 24, 5, 4); }, C, D},
         {"local name length differs", small, [](Jar& j) { j.put(j.local[1] + 26, 20, 2); }, C, D},
         {"local name differs", small, [](Jar& j) { j.bytes[j.local[1] + 30] ^= 1; }, C, D},
         {"local flags say encrypted", small, [](Jar& j) { j.bytes[j.local[1] + 6] |= 1; }, C, D},
+        {"encrypted, as both records say", small,
+         [](Jar& j) { j.bytes[j.local[1] + 6] |= 1, j.bytes[j.central[1] + 8] |= 1; }, C, D},
         {"local method differs", small, [](Jar& j) { j.put(j.local[1] + 8, 0, 2); }, C, D},
         {"local CRC differs", small, [](Jar& j) { j.bytes[j.local[1] + 14] ^= 1; }, C, D},
         {"local size differs", small, [](Jar& j) { j.bytes[j.local[1] + 22] ^= 1; }, C, D},
@@ -100,8 +112,18 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          [](Jar& j) { j.put(j.local[1] + 8, 12, 2), j.put(j.central[1] + 10, 12, 2); }, C, D},
         {"deflated data one byte short", small, [](Jar& j) { resizeDeflated(j, -1); }, C, D},
         {"deflated data one byte long", small, [](Jar& j) { resizeDeflated(j, 1); }, C, D},
+        {"deflated data with a byte after its stream", saidDeflated(deflated("xyz") + "!", "xyz"),
+         [](Jar&) {}, C, D},
+        // A stored block of it, not marked the last, and nothing after.
+        {"a deflate stream that does not end",
+         saidDeflated(std::string("\0\3\0\xfc\xff", 5) + "xyz", "xyz"), [](Jar&) {}, C, D},
         {"local extra field into the next entry", small,
          [](Jar& j) { j.put(j.local[0] + 28, 100, 2); }, C, D},
+        {"local extra field into the directory", small,
+         [](Jar& j) { j.put(j.local[2] + 28, 100, 2); }, C, D},
+        // Nothing after its header but the directory, which no read of entry data reaches.
+        {"an empty entry without a name, last", writeJar({manifest, main, {"", "", false}}),
+         [](Jar&) {}, C, C},
         {"local header past the directory", small,
          [](Jar& j) { j.put(j.central[2] + 42, j.dir + 1, 4); }, C, D},
         {"local header past the end", small,
@@ -170,31 +192,38 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 record on the locator", zip64,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }, D, D},
         {"ZIP64 extra field missing", zip64, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }, C, D},
+        // Only the fields whose plain ones are saturated, in their order: the size, then the
+        // offset.
+        {"ZIP64 extra field without the inflated size", zip64,
+         [](Jar& j) {
+             const std::size_t extra = j.central[1] + 47;
+             j.put(j.central[1] + 24, 2, 4), j.put(extra + 2, 16, 2);
+             j.put(extra + 4, 2, 8), j.put(extra + 12, j.local[1], 8);
+         },
+         C, C},
+        // The sizes in the local header's own fields, and a field running past its extra's end.
+        {"local extra field past its end", zip64,
+         [](Jar& j) {
+             j.put(j.local[1] + 18, 2, 4), j.put(j.local[1] + 22, 2, 4);
+             j.put(j.local[1] + 31, 0x7075, 2), j.put(j.local[1] + 33, 17, 2);
+         },
+         C, D},
         {"ZIP64 count contradicted", zip64,
          [](Jar& j) { j.put(j.end + 8, 1, 2), j.put(j.end + 10, 1, 2); }, D, D},
+        // A drive's read that fails: of the end record, of a ZIP64 record read from the file, of
+        // entry data only the pass reads.
+        {"a failed read of the end record", padded, [](Jar& j) { j.failAt = j.end; }, R, R},
+        {"a failed read of a ZIP64 record", farZip64(), [](Jar& j) { j.failAt = j.end - 76; }, R,
+         R},
+        {"a failed read of data", padded, [](Jar& j) { j.failAt = j.data[1] + 10; }, C, R},
     };
     for (const auto& c : cases) {
         Jar jar = c.jar;
         c.change(jar);
-        EXPECT_EQ(endOf(jar.bytes), c.end) << c.what;
+        EXPECT_EQ(endOf(jar), c.end) << c.what;
         for (const std::size_t workers : {1, 3})
-            EXPECT_EQ(verifyOf(jar.bytes, workers), c.verify) << c.what << ", " << workers;
+            EXPECT_EQ(verifyOf(jar, workers), c.verify) << c.what << ", " << workers;
     }
-}
-
-TEST(JarCheck, AFailedReadIsUnreadable) {
-    // Longer than the tail read at the end, so that its data is read by the pass alone.
-    const Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest},
-                              {"pad.bin", std::string(70000, 'p'), false},
-                              {"x", "y"}});
-    const Jar far = farZip64();
-    MemorySource end(jar.bytes, jar.end), data(jar.bytes, jar.data[1] + 10),
-        zip64End(far.bytes, far.end - 76);
-    EXPECT_EQ(checkJarEnd(end), JarVerdict::unreadable);
-    EXPECT_EQ(checkJarEnd(zip64End), JarVerdict::unreadable);
-    EXPECT_EQ(checkJarEnd(data), C);
-    EXPECT_EQ(verifyJar(data), JarVerdict::unreadable);
-    EXPECT_EQ(verifyJar(data, {}, together, 3), JarVerdict::unreadable);
 }
 
 TEST(JarCheck, ProgressCountsCompressedDataAndCanStop) {
@@ -205,32 +234,24 @@ TEST(JarCheck, ProgressCountsCompressedDataAndCanStop) {
     const std::uint64_t total =
         (12 << 20) + (jar.local[1] - jar.data[0]) + (jar.central[0] - jar.data[3]);
     for (const std::size_t workers : {1, 3}) {
-        MemorySource source(jar.bytes);
-        std::vector<std::uint64_t> seen;
-        EXPECT_EQ(verifyJar(
-                      source,
-                      [&](std::uint64_t done, std::uint64_t all) {
-                          seen.push_back(all == total ? done : 0);
-                          return true;
-                      },
-                      together, workers),
-                  C);
-        ASSERT_FALSE(seen.empty());
-        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && seen.back() == total);
-        // One worker fills the ring before it checks, then reports the ring's 8 MB as it goes.
-        if (workers == 1) {
-            EXPECT_TRUE(seen.size() >= 2 && seen.front() > 0);
+        for (const bool stop : {false, true}) {
+            MemorySource source(jar.bytes);
+            std::vector<std::uint64_t> seen;
+            const auto progress = [&](std::uint64_t done, std::uint64_t all) {
+                seen.push_back(all == total ? done : 0);
+                return !stop;
+            };
+            EXPECT_EQ(verifyJar(source, progress, together, workers),
+                      stop ? JarVerdict::stopped : C);
+            ASSERT_FALSE(seen.empty());
+            if (stop) {
+                EXPECT_EQ(seen.size(), 1u) << workers;
+                continue;
+            }
+            EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()) && seen.back() == total);
+            // One worker fills the ring before it checks, then reports the ring's 8 MB as it goes.
+            EXPECT_TRUE(workers != 1 || (seen.size() >= 2 && seen.front() > 0)) << seen.size();
         }
-        seen.clear();
-        EXPECT_EQ(verifyJar(
-                      source,
-                      [&](std::uint64_t done, std::uint64_t) {
-                          seen.push_back(done);
-                          return false;
-                      },
-                      together, workers),
-                  JarVerdict::stopped);
-        EXPECT_EQ(seen.size(), 1u) << workers;
     }
 }
 
@@ -263,26 +284,38 @@ JarFeed feedOf(const Jar& jar) {
     };
 }
 
+// Each entry reaches the consumers whole and once (big.bin inflated from several of the ring's
+// chunks), and the files asked for are kept. An entry of tens of MB of zeros whose records say
+// 1,000 bytes is stopped within one inflate step: none of it reaches a consumer, and the check
+// holds no more than that step.
 TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
     std::string big;
     for (unsigned long i = 0; big.size() < (3 << 20); ++i) big += std::to_string(i * 7919);
     const std::vector<Entry> entries{{"META-INF/MANIFEST.MF", kManifest},
                                      {"META-INF/APP.SF", "Signature-Version: 1.0\r\n"},
-                                     {"big.bin", big, false},
+                                     {"big.bin", big},
                                      {"tarvio/C.class", big.substr(0, 300000)},
                                      {"empty", ""}};
     const Jar jar = writeJar(entries, Layout::descriptors);
+    Jar bomb = writeJar({entries[0], {"zeros", std::string(32 << 20, 0)}});
+    bomb.put(bomb.local[1] + 22, 1000, 4), bomb.put(bomb.central[1] + 24, 1000, 4);
     std::map<std::string, std::string> all;
     KeptFiles kept;
     for (const Entry& e : entries) all[e.name] = e.data;
     for (const Entry& e : {entries[0], entries[1]}) kept[e.name] = e.data;
-    for (const std::size_t workers : {1, 3}) {
+    for (const auto& [checked, workers] : {std::pair{&jar, 1}, {&jar, 3}, {&bomb, 1}}) {
         Seen seen;
         JarPass pass({[&](std::size_t) { return std::make_unique<Collector>(seen); },
                       [](std::string_view name) { return name.ends_with(".SF"); }});
-        MemorySource source(jar.bytes);
+        MemorySource source(checked->bytes);
         ASSERT_EQ(pass.open(source), C);
-        EXPECT_EQ(pass.run(feedOf(jar), {}, together, workers), C);
+        const JarVerdict verdict = pass.run(feedOf(*checked), {}, together, workers);
+        if (checked == &bomb) {
+            EXPECT_EQ(verdict, D);
+            EXPECT_LE(seen.handed, 1000u);
+            continue;
+        }
+        EXPECT_EQ(verdict, C);
         EXPECT_EQ(seen.entries, all) << workers;
         EXPECT_EQ(pass.kept(), kept) << workers;
         EXPECT_EQ(std::vector<unsigned char>(pass.tail().begin(), pass.tail().end()),
@@ -290,33 +323,20 @@ TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
     }
 }
 
-// An entry of tens of MB of zeros whose records say 1,000 bytes is stopped within one inflate
-// step: none of it reaches a consumer, and the check holds no more than that step.
-TEST(JarPass, AnEntryInflatingFarPastItsStatedSizeIsStoppedAtOnce) {
-    Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest}, {"zeros", std::string(32 << 20, 0)}});
-    jar.put(jar.local[1] + 22, 1000, 4), jar.put(jar.central[1] + 24, 1000, 4);
-    Seen seen;
-    JarPass pass({[&](std::size_t) { return std::make_unique<Collector>(seen); }, {}});
-    MemorySource source(jar.bytes);
-    ASSERT_EQ(pass.open(source), C);
-    EXPECT_EQ(pass.run(feedOf(jar), {}, together, 1), D);
-    EXPECT_LE(seen.handed, 1000u);
-}
-
 // The jar tool's jars, deflated (with data descriptors) and stored; and the JDK's modules,
 // archives with 4 bytes in front of them and no manifest.
 TEST(JarCheck, RealJars) {
-    std::vector<std::pair<std::vector<unsigned char>, JarVerdict>> jars;
+    std::vector<std::pair<Jar, JarVerdict>> jars;
     for (const char* name : {"app.jar", "stored.jar"})
-        jars.emplace_back(fileBytes(std::filesystem::path(VELMOOR_TEST_JARS) / name), C);
+        jars.push_back({{fileBytes(std::filesystem::path(VELMOOR_TEST_JARS) / name)}, C});
     // The larger modules would add seconds and nothing new.
     for (const auto& module : std::filesystem::directory_iterator(VELMOOR_JDK "/jmods"))
-        if (module.file_size() < (4 << 20)) jars.emplace_back(fileBytes(module.path()), U);
+        if (module.file_size() < (4 << 20)) jars.push_back({{fileBytes(module.path())}, U});
     ASSERT_GT(jars.size(), 50u);
-    for (const auto& [bytes, verdict] : jars) {
-        ASSERT_GT(bytes.size(), 100u);
-        EXPECT_EQ(endOf(bytes), C);
-        EXPECT_EQ(verifyOf(bytes, 2), verdict) << bytes.size() << " bytes";
+    for (const auto& [jar, verdict] : jars) {
+        ASSERT_GT(jar.bytes.size(), 100u);
+        EXPECT_EQ(endOf(jar), C);
+        EXPECT_EQ(verifyOf(jar, 2), verdict) << jar.bytes.size() << " bytes";
     }
 }
 

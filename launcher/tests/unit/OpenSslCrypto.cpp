@@ -12,15 +12,10 @@ namespace velmoor {
 
 namespace {
 
-template <auto Free>
-struct Freeing {
-    template <typename T>
-    void operator()(T* p) const {
-        Free(p);
-    }
-};
-using Bio = std::unique_ptr<BIO, Freeing<BIO_free>>;
-using Cms = std::unique_ptr<CMS_ContentInfo, Freeing<CMS_ContentInfo_free>>;
+template <typename T, auto Free>
+using Owned = std::unique_ptr<T, decltype([](T* p) { Free(p); })>;
+using Bio = Owned<BIO, BIO_free>;
+using Cms = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
 
 class OpenSslHash final : public Hash {
   public:
@@ -40,7 +35,7 @@ class OpenSslHash final : public Hash {
     }
 
   private:
-    std::unique_ptr<EVP_MD_CTX, Freeing<EVP_MD_CTX_free>> context_{EVP_MD_CTX_new()};
+    Owned<EVP_MD_CTX, EVP_MD_CTX_free> context_{EVP_MD_CTX_new()};
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,15 +22,15 @@ namespace velmoor::testjar {
 struct Entry {
     std::string name, data;
     bool deflate = true;
-    // What the records say the contents are, when not the data: their CRC-32 is written.
-    std::string claimed = {};
 };
 
 // An archive and where its parts start, for the cases to cut or change.
 struct Jar {
     std::vector<unsigned char> bytes;
-    std::vector<std::size_t> local, data, central;
+    std::vector<std::size_t> local = {}, data = {}, central = {};
     std::size_t dir = 0, end = 0;
+    // A read that takes in this byte fails (MemorySource).
+    std::uint64_t failAt = std::numeric_limits<std::uint64_t>::max();
 
     void put(std::size_t at, std::uint64_t value, int size) {
         for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<unsigned char>(value >> 8 * i);
@@ -87,9 +88,8 @@ inline Jar writeJar(const std::vector<Entry>& entries, Layout layout = Layout::p
     std::vector<std::uint64_t> crcs;
     for (const Entry& e : entries) {
         const std::string& p = packed.emplace_back(e.deflate ? deflated(e.data) : e.data);
-        const std::string& contents = e.claimed.empty() ? e.data : e.claimed;
         const std::uint64_t crc = crcs.emplace_back(
-            crc32(0, reinterpret_cast<const Bytef*>(contents.data()), contents.size()));
+            crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), e.data.size()));
         jar.local.push_back(jar.bytes.size());
         jar.add("4222444422", {0x04034b50, 20, flags, e.deflate ? 8u : 0u, 0, later ? 0 : crc,
                                later ? 0 : big | p.size(), later ? 0 : big | e.data.size(),

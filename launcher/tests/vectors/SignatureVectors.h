@@ -4,7 +4,6 @@
 // (signature-vectors.txt) gives it.
 #pragma once
 
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,11 +29,8 @@ inline std::string describe(const std::vector<unsigned char>& jar, CryptoService
     std::string text = "signers=";
     for (const JarSignatures::Signer& signer : signatures.signers) {
         std::string hex;
-        for (const unsigned char byte : signer.who.key) {
-            char digits[3];
-            std::snprintf(digits, sizeof digits, "%02x", byte);
-            hex += digits;
-        }
+        for (const unsigned char byte : signer.who.key)
+            hex += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
         const auto alias = aliases.find(hex);
         text += alias == aliases.end() ? "?" : alias->second;
         if (signer.signsMainAttributes) text += "+main";
