@@ -211,6 +211,7 @@ void LaunchSession::splashClicked() {
     askingStop_ = true;
     const bool stop = services_.askYesNo(std::wstring(kStopUpdatePrompt));
     askingStop_ = false;
+    host_.comeBackOnTop();
     // A close or the session's end, while the question was open, has given the copy up.
     if (!stop || !copy_) return;
     withTimerStopped([this] {

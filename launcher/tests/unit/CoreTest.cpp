@@ -42,11 +42,10 @@ struct FakeServices : Services {
     std::optional<PlatformError> readFailure, openFailure, moveFailure;
     // The bytes of the files that copies read and write.
     std::map<std::wstring, std::string> files;
-    std::vector<std::wstring> removed;
     int writes = 0;
     bool readOnlyInstall = false, unreadableJars = false;
     std::int64_t now = 150;
-    std::function<void()> beforeRead = [] {};
+    std::function<void()> beforeRead = [] {}, beforeList = [] {};
     OpenSslCrypto openSsl;
 
     DirEntry& add(const std::wstring& path) {
@@ -63,6 +62,7 @@ struct FakeServices : Services {
         // "C:\\Tarvio.jar" lists the root folder, as it does on Windows.
         const auto folder = pattern.find_last_not_of(L'\\', slash);
         const std::wstring mask = lower(pattern.substr(slash + 1));
+        beforeList();
         for (const DirEntry& entry : folders[pattern.substr(0, folder + 1)]) {
             const std::wstring name = lower(entry.name);
             if ((mask[0] == L'*' ? name.ends_with(mask.substr(1)) : name == mask) && !visit(entry))
@@ -104,10 +104,7 @@ struct FakeServices : Services {
     }
     bool canReplace(const std::wstring& path) override { return !heldOpen.count(path); }
     void setHidden(const std::wstring& path, bool hide) override {
-        if (hide)
-            hidden.insert(path);
-        else
-            hidden.erase(path);
+        hide ? void(hidden.insert(path)) : void(hidden.erase(path));
     }
     void removeLeftover(const std::wstring& path) override {
         if (stuck.count(path)) throw PlatformError(145, L"The directory is not empty.", path);
@@ -171,138 +168,112 @@ struct FakeServices : Services {
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
     // A move keeps the file's attributes, as it does on Windows.
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {
-        if (moveFailure && target == moveFailureTarget) {
-            const PlatformError failure = *moveFailure;
-            moveFailure.reset();
-            throw failure;
-        }
-        files[target] = files[source], times[target] = times[source], files.erase(source);
-        times.erase(source);
-        if (hidden.erase(source))
-            hidden.insert(target);
-        else
-            hidden.erase(target);
+        // A move onto the installed jar fails once.
+        if (moveFailure && target == appDirectory + L"\\Tarvio.jar")
+            throw *std::exchange(moveFailure, {});
+        files[target] = files[source], times[target] = times[source];
+        setHidden(target, hidden.count(source));
+        removeFile(source);
     }
-    std::wstring moveFailureTarget = L"D:\\Apps\\Tarvio\\Tarvio.jar";
     void removeFile(const std::wstring& path) noexcept override {
-        removed.push_back(path);
-        files.erase(path), hidden.erase(path);
-        times.erase(path);
+        files.erase(path), hidden.erase(path), times.erase(path);
     }
 };
 
 const std::wstring kApp = L"D:\\Apps\\Tarvio";
 
-TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
+// Which jar and which java start, and by which paths: java reads its command line in the ANSI
+// code page, so a path goes by a form it reads back whole, else a box says why nothing started.
+// Which of the three java places goes first, and short names, are the launch scenarios' to show.
+TEST(LoadApplication, WhichJarAndJavaStartAndByWhatPaths) {
+    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1", omega = greek + L"\\\u03a9.jar";
+    const std::wstring j0 = javaCandidates(kApp)[0], j1 = javaCandidates(kApp)[1];
+    const std::wstring j2 = javaCandidates(kApp)[2], greekJava = javaCandidates(greek)[0];
+    const std::wstring jar = kApp + L"\\Tarvio.jar", greekJar = greek + L"\\Tarvio.jar";
+    const std::wstring shortJava = L"D:\\TAR~1\\jre\\bin\\java.exe", shortJar = L"D:\\TAR~1\\T.JAR";
+    const auto run = [](const std::wstring& java, const std::wstring& jarArgument) {
+        return java + L" | \"" + java + L"\" -jar \"" + jarArgument + L"\"";
+    };
     const struct {
-        std::vector<DirEntry> entries;
-        std::wstring expected;
+        std::wstring directory;
+        std::vector<DirEntry> files;  // by their full paths
+        std::map<std::wstring, std::wstring> shortPaths;
+        std::wstring expected;  // the start of java, or the box shown
+        std::optional<PlatformError> failure = {};
     } cases[] = {
-        {{{L"Alpha.jar"}, {L"Tarvio.jar"}}, L"Tarvio.jar"},
-        {{{L"Zulu.JAR"}, {L"Alpha.jar"}}, L"Zulu.JAR"},
-        {{{L"Tarvio.jar", true},
-          {L"S.jar", false, true},
-          {L"F.jar", false, false, true},
-          {L"P.jar"}},
-         L"P.jar"},
-        {{{L"readme.txt"}, {L"Hidden.jar", true}}, L""},
+        // Tarvio.jar first, then the first ordinary jar in listing order.
+        {kApp, {{kApp + L"\\Alpha.jar"}, {jar}, {j0}}, {}, run(j0, kApp + L"/Tarvio.jar")},
+        {kApp,
+         {{kApp + L"\\Zulu.JAR"}, {kApp + L"\\Alpha.jar"}, {j0}},
+         {},
+         run(j0, kApp + L"/Zulu.JAR")},
+        {kApp,
+         {{jar, true},
+          {kApp + L"\\S.jar", false, true},
+          {kApp + L"\\F.jar", false, false, true},
+          {kApp + L"\\P.jar"},
+          {j0}},
+         {},
+         run(j0, kApp + L"/P.jar")},
+        {kApp,
+         {{kApp + L"\\readme.txt"}, {kApp + L"\\H.jar", true}, {j0}},
+         {},
+         noJarFoundMessage(kApp)},
+        // A hidden runtime is none.
+        {kApp, {{jar}, {j0, true}, {j1, true}}, {}, noJavaFoundMessage(javaCandidates(kApp))},
+        {kApp, {{jar}, {j0, true}, {j1, true}, {j2}}, {}, run(j2, kApp + L"/Tarvio.jar")},
+        // At a drive's root the jar's path keeps the backslash before the slash.
+        {L"C:\\", {{L"C:\\Tarvio.jar"}, {j1}}, {}, run(j1, L"C:\\/Tarvio.jar")},
+        // The jar: its long path, its short form, its name alone from the folder, else a box.
+        {L"D:\\T\u00fcr",
+         {{L"D:\\T\u00fcr\\Tarvio.jar"}, {j1}},
+         {},
+         run(j1, L"D:\\T\u00fcr/Tarvio.jar")},
+        {greek, {{greekJar}, {j1}}, {{greekJar, shortJar}}, run(j1, shortJar)},
+        {greek, {{greekJar}, {j1}}, {}, run(j1, L"Tarvio.jar")},
+        {greek,
+         {{omega}, {j1}},
+         {{omega, L"D:\\TAR~1\\\u03a9.jar"}},
+         jarPathUnreadableMessage(omega)},
+        // java, from which it finds its runtime: its long path or its short form, else a box
+        // naming the folder; a start that fails says why.
+        {greek,
+         {{greekJar}, {greekJava}},
+         {{greekJar, shortJar}, {greekJava, shortJava}},
+         run(shortJava, shortJar)},
+        {greek,
+         {{greekJar}, {greekJava}},
+         {{greekJar, shortJar}},
+         javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {greek,
+         {{greekJar}, {greekJava}},
+         {{greekJar, shortJar}, {greekJava, greekJava}},
+         javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {greek,
+         {{greekJar}, {greekJava}},
+         {{greekJar, shortJar}, {greekJava, shortJava}},
+         launchFailedMessage(greekJava, L"Not a valid Win32 application."),
+         PlatformError(193, L"Not a valid Win32 application.")},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.expected));
         FakeServices services;
-        for (const DirEntry& e : c.entries) services.add(kApp + L"\\" + e.name) = e;
-        services.add(javaCandidates(kApp)[0]);
-        EXPECT_EQ(loadApplication(services).localJar,
-                  c.expected.empty() ? L"" : kApp + L"\\" + c.expected);
-        EXPECT_EQ(services.messages,
-                  std::vector<std::wstring>(c.expected.empty(), noJarFoundMessage(kApp)));
+        services.appDirectory = c.directory;
+        for (DirEntry entry : c.files) {
+            const std::wstring path = entry.name;
+            services.add(path) = (entry.name = path.substr(path.rfind(L'\\') + 1), entry);
+        }
+        services.shortPaths = c.shortPaths;
+        services.startFailure = c.failure;
+        const Launch launch = loadApplication(services);
+        EXPECT_EQ(!!launch.process, services.messages.empty());
+        EXPECT_EQ(launch.process ? services.commandLines : services.messages,
+                  std::vector{c.expected});
     }
-}
-
-// Which of the three places goes first is the launch scenarios' to show; here, hidden files.
-TEST(FindJavaExecutable, AHiddenRuntimeIsNone) {
-    const auto java = javaCandidates(kApp);
-    FakeServices services;
-    services.add(kApp + L"\\Tarvio.jar");
-    services.add(java[0]).hidden = true;
-    services.add(java[1]).hidden = true;
-    EXPECT_FALSE(loadApplication(services).process);
-    EXPECT_EQ(services.messages, std::vector{noJavaFoundMessage(java)});
-    services.add(java[2]);
-    EXPECT_EQ(findJavaExecutable(services), java[2]);
-}
-
-// Elsewhere the launch scenarios show the command line; at a drive's root the jar's path keeps the
-// backslash before the slash.
-TEST(LoadApplication, StartsTheRuntimeQuotedWithTheJarAtADrivesRoot) {
-    FakeServices services;
-    services.appDirectory = L"C:\\";
-    const std::wstring java = javaCandidates(L"C:\\")[1];
-    services.add(java);
-    services.add(L"C:\\Tarvio.jar");
-    EXPECT_TRUE(loadApplication(services).process);
-    const std::wstring line = L"\"" + java + L"\" -jar \"C:\\/Tarvio.jar\"";
-    EXPECT_EQ(services.commandLines, std::vector<std::wstring>{java + L" | " + line});
     // A failed search for jars names the folder.
     EXPECT_EQ(listingSubject(kApp + L"\\*.jar"), kApp);
     EXPECT_EQ(listingSubject(L"C:\\*.jar"), L"C:\\");
     EXPECT_EQ(applicationDirectoryOf(L"C:\\Velmoor.exe"), L"C:\\");
-}
-
-// java reads its command line in the ANSI code page: the jar goes by a form it reads back whole.
-TEST(LoadApplication, TheJarByAPathJavaCanRead) {
-    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1\u03b2\u03b9\u03bf";
-    const struct {
-        std::wstring directory, jar, shortForm, expected;  // expected empty: nothing starts
-    } cases[] = {
-        {L"D:\\T\u00fcr", L"Tarvio.jar", L"", L"D:\\T\u00fcr/Tarvio.jar"},
-        {greek, L"Tarvio.jar", L"D:\\TARV~1\\TARVIO.JAR", L"D:\\TARV~1\\TARVIO.JAR"},
-        {greek, L"Tarvio.jar", L"", L"Tarvio.jar"},
-        {greek, L"\u03a9.jar", L"D:\\TARV~1\\\u03a9.jar", L""},
-    };
-    for (const auto& c : cases) {
-        FakeServices services;
-        services.appDirectory = c.directory;
-        services.add(c.directory + L"\\" + c.jar);
-        services.add(javaCandidates(c.directory)[1]);
-        if (!c.shortForm.empty()) services.shortPaths[c.directory + L"\\" + c.jar] = c.shortForm;
-        EXPECT_EQ(!c.expected.empty(), !!loadApplication(services).process);
-        if (c.expected.empty()) {
-            EXPECT_EQ(services.messages,
-                      std::vector{jarPathUnreadableMessage(c.directory + L"\\" + c.jar)});
-        } else {
-            EXPECT_TRUE(services.commandLines.at(0).ends_with(L" -jar \"" + c.expected + L"\""));
-        }
-    }
-}
-
-// java finds its runtime from the path it was started by, read in the ANSI code page: its short
-// form where the long one does not fit, else a box naming the folder; a start that fails says why.
-TEST(LoadApplication, JavaByAPathItCanReadAndWhyItDidNotStart) {
-    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1", java = javaCandidates(greek)[0];
-    const struct {
-        std::wstring shortForm;
-        std::optional<PlatformError> failure;
-        std::wstring expected;  // the program started, or the box shown
-    } cases[] = {
-        {L"D:\\TAR~1\\jre\\bin\\java.exe", {}, L"D:\\TAR~1\\jre\\bin\\java.exe"},
-        {L"", {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},
-        {java, {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},  // no short names there
-        {L"D:\\TAR~1\\jre\\bin\\java.exe", PlatformError(193, L"Not a valid Win32 application."),
-         launchFailedMessage(java, L"Not a valid Win32 application.")},
-    };
-    for (const auto& c : cases) {
-        FakeServices services;
-        services.appDirectory = greek;
-        services.add(greek + L"\\Tarvio.jar");
-        services.add(java);
-        services.shortPaths[greek + L"\\Tarvio.jar"] = L"D:\\TAR~1\\TARVIO.JAR";
-        if (!c.shortForm.empty()) services.shortPaths[java] = c.shortForm;
-        services.startFailure = c.failure;
-        const bool started = !!loadApplication(services).process;
-        EXPECT_EQ(started ? services.commandLines.at(0).substr(0, c.expected.size())
-                          : services.messages.at(0),
-                  c.expected);
-    }
 }
 
 // What the user reads when the application stops while starting: java's reasons, not its stack.
@@ -710,26 +681,36 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
 }
 
 // The launch session on the install above, its window and timers modelled: a stopped timer and
-// a closed window deliver nothing. What the session asks for is logged: boxes by their first
-// words, the starts of java, the window's showing and closing (with the ticks delivered so far),
-// the changes dialog, the copy's bar and the trial's watch without a window.
+// a closed window deliver nothing, and a box runs the message loop, so a running timer ticks
+// under it. What the session asks for is logged: boxes by their first words, the starts of java,
+// the window's showing and closing (with the ticks delivered so far, and "busy" if a poll's timer
+// outlives the window), the changes dialog, the copy's bar, the trial's watch without a window,
+// "buried" for a tick while a box's window is still above the splash, and at the end "new" if
+// the published jar is installed, "other" if it is under another jar's name.
 struct Session : Copying, SessionHost {
     std::unique_ptr<LaunchSession> session;
-    bool holds = true, window = true, holdWorkers = false, trialWatch = false, bar = false;
+    bool holds = true, window = true, holdWorkers = false, threads = true, leftover = true;
+    bool trialWatch = false, bar = false, buried = false, dialogWorks = true;
     std::int64_t clock = 0;
     int ticks = 0, pulses = 0;
     std::string log;
-    std::set<SessionTimer> timers;
+    std::set<SessionTimer> timers{SessionTimer::splash};
     std::vector<std::function<void(Services&)>> held;
-    bool dialogWorks = true, leftover = true;  // a copy an earlier start left behind
+    std::vector<std::string> underNextBox;
     Session() {
         add(kLocal), add(javaCandidates(kApp)[0]);
-        timers.insert(SessionTimer::splash);
-        // A box runs the message loop: a timer left running ticks under it.
         record = [this](const std::wstring& text) {
             note(text);
-            if (text != L"java" && timers.count(SessionTimer::splash)) ++ticks, session->tick();
+            if (text == L"java") return;
+            buried = true;
+            if (timers.count(SessionTimer::splash)) ++ticks, session->tick();
+            for (const auto& event : std::exchange(underNextBox, {})) step(event);
         };
+    }
+    // A run cut between an install's two renames: the replaced jar alone, whole, kept beside.
+    void cutInstall(const std::wstring& jar) {
+        files[previousJarPath(jar)] = published, times[previousJarPath(jar)] = 100;
+        files.erase(jar), times.erase(jar);
     }
     // The update folder lists nothing.
     void unlisted() { folders.erase(kRemote.substr(0, kRemote.rfind(L'\\'))); }
@@ -747,7 +728,9 @@ struct Session : Copying, SessionHost {
             {L"Stop installing", "stop?"},
             {kInstallNow, "update?"},
             {L"The application is running", "running"},
-            {L"left by an earlier update", "leftover"}};
+            {L"left by an earlier update", "leftover"},
+            {L"Tarvio\r\nAccess is denied.", "denied"},
+            {L"oom", "oom"}};
         if (text == L"java") return note(std::string("java"));
         for (const auto& [words, tag] : kTags) {
             if (text.find(words) != std::wstring::npos) return note(std::string(tag));
@@ -757,11 +740,13 @@ struct Session : Copying, SessionHost {
     std::int64_t nowMs() override { return clock; }
     bool windowOpen() override { return window; }
     void showWindow() override {
-        note("show"), window = true;
+        note("show"), window = true, buried = false;
         session->windowCreated(), session->activated();
     }
     void closeWindow() override {
-        note("close@" + std::to_string(ticks)), window = false, timers.clear();
+        note("close@" + std::to_string(ticks));
+        if (timers.size() > timers.count(SessionTimer::splash)) note("busy");
+        window = false, timers.clear();
     }
     void startTimer(SessionTimer timer) override {
         if (window) timers.insert(timer);
@@ -772,24 +757,27 @@ struct Session : Copying, SessionHost {
         if (bar != progress.has_value()) note(progress ? "bar" : "nobar");
         bar = progress.has_value();
     }
-    void comeBackOnTop() override {}
+    void comeBackOnTop() override { buried = false; }
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
         if (dialogWorks) note("dialog");
         return dialogWorks;
     }
     bool startWorker(std::function<void(Services&)> work) override {
-        if (holdWorkers) return held.push_back(std::move(work)), true;
-        return work(*this), true;
+        if (holdWorkers) held.push_back(std::move(work));
+        if (threads && !holdWorkers) work(*this);
+        return threads;
     }
     bool startTrialWatch() override { return note("watch"), trialWatch = true; }
     void pauseTrialWatch() override { trialWatch = false; }
     void endTrialWatch() override { note("unwatch"), trialWatch = false; }
     std::wstring outOfMemoryText() override { return L"oom"; }
 
-    // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers),
-    // "late" (the held workers finish), "click", "close", "end", "trial" (the trial's timer),
-    // "upgrade", "launch" and "dismiss" (the dialog's ways out), "exitN" (the last java ends).
-    // "event*N" repeats.
+    // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers; with
+    // "!", one the stopped timer had queued), "late" (the held workers finish), "click", "close",
+    // "end", "activate", "trial" (the trial's timer), "upgrade", "launch" and "dismiss" (the
+    // dialog's ways out), "exitN" (the last java ends); "~event" comes under the next box.
+    // "event*N" repeats. Before them: "changes" (a changes file), "held" (workers wait for
+    // "late"), "yes" and "no" (the answers to the questions in turn; No after them).
     void run(const std::string& events) {
         if (!session) session = std::make_unique<LaunchSession>(*this, *this, holds);
         if (leftover) files[temporaryJarPath(kLocal)] = "left";
@@ -799,23 +787,36 @@ struct Session : Copying, SessionHost {
             const int times = star == std::string::npos ? 1 : std::stoi(event.substr(star + 1));
             for (int i = 0; i < times; ++i) step(event.substr(0, star));
         }
+        if (files.count(kLocal) && files[kLocal] == published) note("new");
+        if (files.count(kApp + L"\\Other.jar") && files[kApp + L"\\Other.jar"] == published) {
+            note("other");
+        }
     }
-    void poll(SessionTimer timer) {
-        if (timers.count(timer)) session->poll(timer);
+    void poll(SessionTimer timer, const std::string& event) {
+        if (timers.count(timer) || (event.ends_with('!') && window)) session->poll(timer);
     }
     void step(const std::string& event) {
         LaunchSession& s = *session;
-        if (event == "tick") {
+        if (event[0] == '~') {
+            underNextBox.push_back(event.substr(1));
+        } else if (event == "changes" || event == "held" || event == "yes" || event == "no") {
+            if (event == "changes") addChanges();
+            holdWorkers |= event == "held";
+            if (event == "yes" || event == "no") answers.push_back(event == "yes");
+        } else if (event == "tick") {
             clock += 100;
-            if (timers.count(SessionTimer::splash)) ++ticks, s.tick();
+            if (timers.count(SessionTimer::splash)) {
+                if (buried) note("buried");
+                ++ticks, s.tick();
+            }
         } else if (event[0] == '+') {
             clock += std::stoll(event.substr(1));
-        } else if (event == "check") {
-            poll(SessionTimer::updateCheck);
-        } else if (event == "read") {
-            poll(SessionTimer::changesRead);
-        } else if (event == "copy") {
-            poll(SessionTimer::copy);
+        } else if (event.starts_with("check")) {
+            poll(SessionTimer::updateCheck, event);
+        } else if (event.starts_with("read")) {
+            poll(SessionTimer::changesRead, event);
+        } else if (event.starts_with("copy")) {
+            poll(SessionTimer::copy, event);
         } else if (event == "late") {
             for (auto& work : std::exchange(held, {})) work(*this);
         } else if (event == "click" && window) {
@@ -824,6 +825,8 @@ struct Session : Copying, SessionHost {
             s.closeRequested();
         } else if (event == "end") {
             s.sessionEnded();
+        } else if (event == "activate" && window) {
+            s.activated();
         } else if (event == "trial" && trialWatch) {
             clock += 100, s.trialTick();
         } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
@@ -840,136 +843,113 @@ struct Session : Copying, SessionHost {
 // splash closes: 51 ticks from its start, 11 after a failure, 6 without a jar, held at its start
 // while the changes file is read or the update copied.
 TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
-    const char* const E = "tick check read tick*60";
     const struct {
         const char* why;
-        void (*arrange)(Session&);
         const char* events;
         const char* expected;
-        bool installed = false;  // the published jar has replaced the installed one
+        void (*arrange)(Session&) = [](Session&) {};
     } cases[] = {
-        // The first tick and the update check.
-        {"nothing newer", [](Session& t) { t.times[kRemote] = 50; }, "tick check tick*60",
-         "java close@51"},
-        {"no jar", [](Session& t) { t.folders[kApp].clear(), t.leftover = false; }, "tick*10",
-         "nojar close@6"},
-        {"no java", [](Session& t) { t.folders.clear(), t.add(kLocal); }, "tick check tick*20",
-         "nojava close@12"},
-        {"java does not start", [](Session& t) { t.startFailure = PlatformError(2, L"x"); },
-         "tick check tick*20", "update? unstarted close@12"},
-        {"the claim is another's", [](Session& t) { t.holds = false, t.leftover = false; },
-         "tick*60", "java close@51"},
-        {"the folder answers just in time", [](Session& t) { t.holdWorkers = true; },
-         "tick +1999 check late check tick*60", "update? java close@51"},
-        {"the changes come just in time", [](Session& t) { t.addChanges(), t.holdWorkers = true; },
-         "tick late check +2999 read late read tick*60", "dialog close@51"},
-        {"the folder answers late", [](Session& t) { t.holdWorkers = true; },
-         "tick +1999 check +1 check late check tick*60", "java close@51"},
-        // What is offered: only a complete and newer jar that can be installed now; with the
-        // changes, where the dialog can show, else a box asks.
-        {"no changes file", [](Session&) {}, E, "update? java close@51"},
-        {"hidden changes file", [](Session& t) { t.addChanges(true); }, E, "update? java close@51"},
-        {"changes unreadable",
-         [](Session& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }, E,
-         "update? java close@51"},
-        {"dialog fails", [](Session& t) { t.addChanges(), t.dialogWorks = false; }, E,
-         "update? java close@51"},
-        {"no local time", [](Session& t) { t.times.erase(kLocal); }, E, "update? java close@51"},
-        {"as old", [](Session& t) { t.addChanges(), t.times[kRemote] = 100; }, E, "java close@51"},
-        {"a folder", [](Session& t) { t.unlisted(), t.add(kRemote).directory = true; }, E,
-         "java close@51"},
-        {"hidden jar", [](Session& t) { t.unlisted(), t.add(kRemote).hidden = true; }, E,
-         "java close@51"},
-        {"unopened", [](Session& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); }, E,
-         "java close@51"},
-        {"read-only install", [](Session& t) { t.addChanges(), t.readOnlyInstall = true; }, E,
-         "java close@51"},
-        {"the application runs", [](Session& t) { t.addChanges(), t.heldOpen.insert(kLocal); }, E,
-         "running close@12"},
-        {"a leftover stays",
-         [](Session& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, E,
-         "leftover java close@51"},
-        {"unreadable jar", [](Session& t) { t.unreadableJars = true; }, E, "java close@51"},
-        // Installed with a time more than a day ahead of the clock: any other publish is newer.
-        {"installed from the future", [](Session& t) { t.times[kLocal] = t.now + 86401; }, E,
-         "update? java close@51"},
-        {"installed from the future, published still",
-         [](Session& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, E,
-         "java close@51"},
-        {"installed from the future, published later",
-         [](Session& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; }, E,
-         "update? java close@51"},
-        {"installed a day ahead to the second", [](Session& t) { t.times[kLocal] = t.now + 86400; },
-         E, "java close@51"},
-        // The answers.
-        {"no, and clicks", [](Session&) {}, "click tick click check click tick*60",
-         "update? java close@51"},
-        {"yes", [](Session& t) { t.answers = {true}; },
-         "tick check +1000 copy tick*60 +59800 trial +100 trial",
-         "update? updated java watch close@51 unwatch", true},
-        {"yes, the copy runs long",
+        // The first tick and the update check, on a worker or, without one, inline.
+        {"nothing newer", "tick check tick*60", "java close@51",
+         [](Session& t) { t.times[kRemote] = 50; }},
+        {"no jar", "tick*10", "nojar close@6",
+         [](Session& t) { t.folders[kApp].clear(), t.leftover = false; }},
+        {"no java", "tick check tick*20", "nojava close@12",
+         [](Session& t) { t.folders.clear(), t.add(kLocal); }},
+        {"java does not start", "tick check tick*20", "update? unstarted close@12",
+         [](Session& t) { t.startFailure = PlatformError(2, L"x"); }},
+        {"the folder cannot be listed", "tick*20", "denied close@11",
          [](Session& t) {
-             t.answers = {true, false}, t.holdWorkers = true;
-         },
-         "tick late check +999 copy click +1 copy tick*60 late copy tick*60",
-         "update? stop? bar nobar updated java watch close@112", true},
-        {"yes, the copy stalls", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
-         "tick late check +14999 copy +1 copy late tick*60",
+             t.beforeList = [] { throw PlatformError(5, L"Access is denied.", kApp); };
+             t.leftover = false;
+         }},
+        {"out of memory", "tick*20", "oom close@11",
+         [](Session& t) { t.beforeList = [] { throw std::bad_alloc(); }, t.leftover = false; }},
+        {"the claim is another's", "tick*60", "java close@51",
+         [](Session& t) { t.holds = false, t.leftover = false; }},
+        {"the folder answers just in time", "held tick +1999 check late check tick*60",
+         "update? java close@51"},
+        {"the changes come just in time",
+         "changes held tick late check +2999 read late read tick*60", "dialog close@51"},
+        {"the folder answers late", "held tick +1999 check +1 check late check tick*60",
+         "java close@51"},
+        {"no threads", "changes tick check read tick*60", "dialog close@51",
+         [](Session& t) { t.threads = false; }},
+        {"no threads, yes", "yes tick check tick*60", "update? updated java watch close@51 new",
+         [](Session& t) { t.threads = false; }},
+        // What a cut run left is settled before the jar is looked at: Tarvio.jar's, and the
+        // lookup's own jar's when it is another; without the claim, neither.
+        {"a cut install", "tick check tick*60", "update? java close@51 new",
+         [](Session& t) { t.cutInstall(kLocal); }},
+        {"another jar's cut install", "tick check tick*60", "java close@51 other",
+         [](Session& t) {
+             t.folders[kApp] = {{L"Other.jar"}}, t.cutInstall(kApp + L"\\Other.jar");
+             t.leftover = false;
+         }},
+        {"another jar's, not ours", "tick*60", "java close@51",
+         [](Session& t) {
+             t.folders[kApp] = {{L"Other.jar"}}, t.cutInstall(kApp + L"\\Other.jar");
+             t.holds = false, t.leftover = false;
+         }},
+        // The answers.
+        {"no, and clicks", "click tick click check click tick*60", "update? java close@51"},
+        {"yes", "yes tick check +1000 copy tick*60 +59800 trial +100 trial",
+         "update? updated java watch close@51 unwatch new"},
+        {"yes, the copy runs long",
+         "yes no held tick late check +999 copy click +1 copy tick*60 late copy tick*60",
+         "update? stop? bar nobar updated java watch close@112 new"},
+        {"yes, the copy stalls", "yes held tick late check +14999 copy +1 copy late tick*60",
          "update? bar nobar failed java close@51"},
         {"yes, then a click, no and yes",
-         [](Session& t) {
-             t.answers = {true, false, true}, t.holdWorkers = true;
-         },
-         "tick late check click click late copy tick*60", "update? stop? stop? java close@53"},
-        {"the changes file", [](Session& t) { t.addChanges(); },
-         "tick check read tick*10 launch tick*60", "dialog java close@62"},
+         "yes no yes held tick late check click +1000 copy click late copy! tick*60",
+         "update? stop? bar stop? nobar java close@53"},
+        {"a click under the stop question", "yes no held tick late check click ~click late copy",
+         "update? stop? updated java new"},
+        {"the copy ends under the stop question", "yes yes held tick late check late click ~copy",
+         "update? stop? java"},
+        {"the changes file", "changes tick check read tick*10 launch tick*60",
+         "dialog java close@62"},
         {"the changes file, read too late",
-         [](Session& t) { t.addChanges(), t.holdWorkers = true; },
-         "tick late check tick*60 +2999 read +1 read tick*60", "update? java close@111"},
-        {"the dialog left open", [](Session& t) { t.addChanges(); },
-         "tick check read tick*60 upgrade copy tick*60 dismiss",
-         "dialog close@51 show updated java watch close@102", true},
-        {"the dialog answered after the splash", [](Session& t) { t.addChanges(); },
-         "tick check read tick*60 launch tick", "dialog close@51 java"},
-        {"the dialog closed unanswered", [](Session& t) { t.addChanges(); },
-         "tick check read tick*10 dismiss tick*60", "dialog close@62"},
+         "changes held tick late check tick*60 +2999 read +1 read tick*60",
+         "update? java close@111"},
+        {"the dialog left open", "changes tick check read tick*60 upgrade copy tick*60 dismiss",
+         "dialog close@51 show updated java watch close@102 new"},
+        {"the dialog answered after the splash", "changes tick check read tick*60 launch tick",
+         "dialog close@51 java"},
+        {"the dialog closed unanswered", "changes tick check read tick*10 dismiss tick*60",
+         "dialog close@62"},
         // The watch of java's start.
-        {"java ends well", [](Session&) {}, "tick check tick exit0 tick*60",
-         "update? java close@51"},
-        {"java fails", [](Session&) {}, "tick check tick exit1 tick*20",
-         "update? java stopped close@13"},
-        {"the new version fails, the previous passes", [](Session& t) { t.answers = {true}; },
-         "tick check copy tick exit1 tick tick*60", "update? updated java undone java close@53"},
-        {"the previous fails the same way", [](Session& t) { t.answers = {true}; },
-         "tick check copy tick exit1 tick exit1 tick*20",
-         "update? updated java undone java cannot close@14", true},
-        {"the new version fails its trial", [](Session& t) { t.answers = {true}; },
-         "tick check copy tick*60 trial exit1 trial tick*60",
+        {"java ends well", "tick check tick exit0 tick*60", "update? java close@51"},
+        {"java fails", "tick check tick exit1 tick*20", "update? java stopped close@13"},
+        {"the new version fails, the previous passes",
+         "yes tick check copy tick exit1 tick tick*60",
+         "update? updated java undone java close@53"},
+        {"the previous fails the same way", "yes tick check copy tick exit1 tick exit1 tick*20",
+         "update? updated java undone java cannot close@14 new"},
+        {"the new version fails its trial", "yes tick check copy tick*60 trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show java unwatch close@102"},
         // A close.
-        {"close before the first tick", [](Session& t) { t.leftover = false; }, "close tick",
-         "java close@0"},
-        {"close before the first tick, without java",
-         [](Session& t) { t.leftover = false, t.folders.clear(), t.add(kLocal); }, "close tick",
-         "nojava close@0"},
-        {"close while the folder is looked into", [](Session& t) { t.holdWorkers = true; },
-         "tick close late", "java close@1"},
-        {"close while the changes are read",
-         [](Session& t) { t.addChanges(), t.holdWorkers = true; }, "tick late check close late",
+        {"close before the first tick", "close tick", "java close@0",
+         [](Session& t) { t.leftover = false; }},
+        {"close before the first tick, without java", "close tick", "nojava close@0",
+         [](Session& t) { t.leftover = false, t.folders.clear(), t.add(kLocal); }},
+        {"close while the folder is looked into", "held tick close late", "java close@1"},
+        {"close while the changes are read", "changes held tick late check close late",
          "java close@1"},
-        {"close during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
-         "tick late check close late copy", "update? java close@1"},
-        {"close after the start", [](Session&) {}, "tick check close", "update? java close@1"},
-        {"close with the dialog up", [](Session& t) { t.addChanges(); },
-         "tick check read close upgrade copy tick*60",
-         "dialog close@1 show updated java watch close@52", true},
-        // The end of the user's session.
-        {"end before the first tick", [](Session& t) { t.leftover = false; }, "end tick*60 close",
-         "close@0"},
-        {"end during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
-         "tick late check end late copy tick*60", "update?"},
-        {"end with the dialog up", [](Session& t) { t.addChanges(); },
-         "tick check read end upgrade launch", "dialog"},
+        {"close during the copy", "yes held tick late check close late copy",
+         "update? java close@1"},
+        {"close after the start", "tick check close", "update? java close@1"},
+        {"close with the dialog up", "changes tick check read close upgrade copy tick*60",
+         "dialog close@1 show updated java watch close@52 new"},
+        // The end of the user's session: nothing more starts, and a poll already queued finds
+        // its work given up.
+        {"end before the first tick", "end activate tick*60 close", "close@51",
+         [](Session& t) { t.leftover = false; }},
+        {"end while the folder is looked into", "held tick end late check! tick*60", ""},
+        {"end while the changes are read", "changes held tick late check end late read! tick*60",
+         ""},
+        {"end during the copy", "yes held tick late check end late copy! tick*60", "update?"},
+        {"end with the dialog up", "changes tick check read end upgrade launch", "dialog"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -978,8 +958,59 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         t.run(c.events);
         EXPECT_EQ(t.log, c.expected);
         EXPECT_EQ(t.pulses, t.ticks);
-        EXPECT_EQ(t.files[kLocal], c.installed ? t.published : "old");
         // What an earlier start could not remove goes before anything is looked at.
+        EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
+    }
+}
+
+// Only a complete and newer jar that can be installed now is offered; with the changes, where
+// the dialog can show, else a box asks.
+TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
+    const struct {
+        const char* why;
+        void (*arrange)(Session&);
+        const char* expected;
+    } cases[] = {
+        {"no changes file", [](Session&) {}, "update? java close@51"},
+        {"hidden changes file", [](Session& t) { t.addChanges(true); }, "update? java close@51"},
+        {"changes unreadable",
+         [](Session& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); },
+         "update? java close@51"},
+        {"dialog fails", [](Session& t) { t.addChanges(), t.dialogWorks = false; },
+         "update? java close@51"},
+        {"no local time", [](Session& t) { t.times.erase(kLocal); }, "update? java close@51"},
+        {"as old", [](Session& t) { t.addChanges(), t.times[kRemote] = 100; }, "java close@51"},
+        {"a folder", [](Session& t) { t.unlisted(), t.add(kRemote).directory = true; },
+         "java close@51"},
+        {"hidden jar", [](Session& t) { t.unlisted(), t.add(kRemote).hidden = true; },
+         "java close@51"},
+        {"unopened", [](Session& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); },
+         "java close@51"},
+        {"read-only install", [](Session& t) { t.addChanges(), t.readOnlyInstall = true; },
+         "java close@51"},
+        {"the application runs", [](Session& t) { t.addChanges(), t.heldOpen.insert(kLocal); },
+         "running close@12"},
+        {"a leftover stays",
+         [](Session& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); },
+         "leftover java close@51"},
+        {"unreadable jar", [](Session& t) { t.unreadableJars = true; }, "java close@51"},
+        // Installed with a time more than a day ahead of the clock: any other publish is newer.
+        {"installed from the future", [](Session& t) { t.times[kLocal] = t.now + 86401; },
+         "update? java close@51"},
+        {"installed from the future, published still",
+         [](Session& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, "java close@51"},
+        {"installed from the future, published later",
+         [](Session& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; },
+         "update? java close@51"},
+        {"installed a day ahead to the second", [](Session& t) { t.times[kLocal] = t.now + 86400; },
+         "java close@51"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Session t;
+        c.arrange(t);
+        t.run("tick check read tick*60");
+        EXPECT_EQ(t.log, c.expected);
         EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
     }
 }
