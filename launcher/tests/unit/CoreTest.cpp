@@ -492,85 +492,6 @@ TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTim
     EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
 }
 
-// A new version that fails its trial gives way to the one it replaced, and its publish is
-// refused by a record; a later publish is offered. The previous version failing the same way
-// puts the new one back with nothing refused; failing otherwise, or passing, the refusal stands.
-TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) {
-    const std::wstring previous = previousJarPath(kLocal), failed = failedJarPath(kLocal);
-    const auto installed = [](Copying& t) {
-        t.files[kLocal] = publishedJar("Main-Class: old\r\n"), t.times[kLocal] = 100;
-        UpdateCopyRun run(kRemote, kLocal);
-        run.run(t), run.poll(0), run.conclude(t);
-        return t.files[kLocal];
-    };
-    const struct {
-        const char* why;
-        std::optional<std::uint32_t> previousExit;  // nothing: the previous version passes
-        bool newKept;
-        std::optional<PlatformError> moveFailure = {};
-    } cases[] = {
-        {"previous passes", {}, false},
-        {"previous fails the same way", 1, true},
-        {"previous fails otherwise", 0xC0000005, false},
-        {"jar held", {}, true, PlatformError(32, L"in use", kLocal)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Copying t;
-        const std::string old = t.files[kLocal] = publishedJar("Main-Class: old\r\n");
-        installed(t);
-        EXPECT_EQ(t.files[kLocal], t.published);
-        EXPECT_TRUE(onTrial(t, kLocal));
-        t.moveFailure = c.moveFailure;
-        t.files[failed] = "stale", t.times[failed] = 50;  // a failed copy that stayed
-        const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
-        EXPECT_EQ(undone.restored, !c.moveFailure);
-        EXPECT_EQ(t.hidden.count(failed), !c.moveFailure);
-        EXPECT_FALSE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
-        if (c.moveFailure) {
-            EXPECT_EQ(undone.message, updateNotUndoneMessage(1, L"Error: x", L"in use"));
-            // The next start finishes the rollback.
-            EXPECT_FALSE(t.files.count(failed));
-            settleInstall(t, kLocal);
-        } else {
-            EXPECT_EQ(undone.message, updateUndoneMessage(1, L"Error: x"));
-            EXPECT_EQ(t.files[kLocal], old);
-            if (c.previousExit) {
-                EXPECT_EQ(previousFailedToo(t, kLocal, 1, *c.previousExit, L"E"),
-                          *c.previousExit == 1 ? applicationCannotStartMessage(1, L"E")
-                                               : applicationStoppedMessage(*c.previousExit, L"E"));
-            } else {
-                passedStart(t, kLocal);
-            }
-        }
-        const bool newBack = c.previousExit == 1u;
-        EXPECT_EQ(t.files[kLocal], newBack ? t.published : old);
-        EXPECT_FALSE(t.times.count(previous) || t.times.count(failed));
-        EXPECT_EQ(!!refusedPublish(t, kLocal), !newBack);
-        EXPECT_EQ(t.hidden.count(refusedRecordPath(kLocal)), !newBack);
-        EXPECT_FALSE(t.hidden.count(kLocal));
-    }
-    // A later publish is offered, and its refusal's record goes; a start that is no trial is only
-    // reported.
-    Copying t;
-    installed(t);
-    failedStart(t, kLocal, 1, L"", true);
-    EXPECT_EQ(failedStart(t, kLocal, 1, L"", true).message, applicationStoppedMessage(1, L""));
-    t.times[kRemote] = 300;
-    EXPECT_TRUE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
-    EXPECT_FALSE(t.files.count(refusedRecordPath(kLocal)));
-    // An update over a version still on trial keeps the version that had proved itself.
-    Copying twice;
-    installed(twice);
-    twice.files[kRemote] = publishedJar("Main-Class: later\r\n"), twice.times[kRemote] = 300;
-    UpdateCopyRun again(kRemote, kLocal);
-    again.run(twice), again.poll(0), again.conclude(twice);
-    EXPECT_EQ(twice.files[kLocal], twice.files[kRemote]);
-    EXPECT_EQ(twice.files[previousJarPath(kLocal)], publishedJar("Main-Class: old\r\n"));
-    passedStart(twice, kLocal);
-    EXPECT_FALSE(onTrial(twice, kLocal));
-}
-
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
 TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
@@ -720,6 +641,7 @@ struct Session : Copying, SessionHost {
             {L"Application Updated", "updated"},
             {L"An error occured", "failed"},
             {L"The application stopped", "stopped"},
+            {L"could not be put back", "notundone"},
             {L"The new version", "undone"},
             {L"The application cannot", "cannot"},
             {L"No Java Application", "nojar"},
@@ -791,6 +713,18 @@ struct Session : Copying, SessionHost {
         if (files.count(kApp + L"\\Other.jar") && files[kApp + L"\\Other.jar"] == published) {
             note("other");
         }
+        if (refusedPublish(*this, kLocal)) note("refused");
+    }
+    // What every run leaves: a pulse for each tick; an earlier start's leftover removed before
+    // anything is looked at; what is kept beside the jar hidden, and the jar not.
+    void verify() {
+        EXPECT_EQ(pulses, ticks);
+        EXPECT_EQ(files.count(temporaryJarPath(kLocal)), stuck.size());
+        for (const auto& kept :
+             {previousJarPath(kLocal), failedJarPath(kLocal), refusedRecordPath(kLocal)}) {
+            EXPECT_EQ(hidden.count(kept), files.count(kept)) << kept;
+        }
+        EXPECT_FALSE(hidden.count(kLocal));
     }
     void poll(SessionTimer timer, const std::string& event) {
         if (timers.count(timer) || (event.ends_with('!') && window)) session->poll(timer);
@@ -803,6 +737,13 @@ struct Session : Copying, SessionHost {
             if (event == "changes") addChanges();
             holdWorkers |= event == "held";
             if (event == "yes" || event == "no") answers.push_back(event == "yes");
+        } else if (event == "again") {  // the launcher starts anew
+            session = std::make_unique<LaunchSession>(*this, *this, holds);
+            window = true, timers = {SessionTimer::splash}, ticks = pulses = 0;
+        } else if (event == "publish") {  // a later publish of the same jar
+            times[kRemote] = 300;
+        } else if (event == "jam") {  // the next move onto the jar fails
+            moveFailure = PlatformError(32, L"in use", kLocal);
         } else if (event == "tick") {
             clock += 100;
             if (timers.count(SessionTimer::splash)) {
@@ -832,7 +773,8 @@ struct Session : Copying, SessionHost {
         } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
             if (event == "upgrade") s.installUpdate(kRemote, kLocal);
             if (event == "launch") s.launchApplication();
-            s.changesDialogClosed();
+            // The dialog's end activates another program's window, which may come over the splash.
+            buried = true, s.changesDialogClosed();
         } else if (event.starts_with("exit")) {
             exits.back() = std::stoul(event.substr(4));
         }
@@ -903,9 +845,9 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"yes, then a click, no and yes",
          "yes no yes held tick late check click +1000 copy click late copy! tick*60",
          "update? stop? bar stop? nobar java close@53"},
-        {"a click under the stop question", "yes no held tick late check click ~click late copy",
+        {"a click under the stop question", "yes no held tick late check ~click click late copy",
          "update? stop? updated java new"},
-        {"the copy ends under the stop question", "yes yes held tick late check late click ~copy",
+        {"the copy ends under the stop question", "yes yes held tick late check late ~copy click",
          "update? stop? java"},
         {"the changes file", "changes tick check read tick*10 launch tick*60",
          "dialog java close@62"},
@@ -918,16 +860,31 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "dialog close@51 java"},
         {"the dialog closed unanswered", "changes tick check read tick*10 dismiss tick*60",
          "dialog close@62"},
-        // The watch of java's start.
+        // The watch of java's start. A new version that fails gives way to the one it replaced,
+        // and its publish is refused; a later one is offered. The previous version failing the
+        // same way puts the new one back, refused nothing; failing otherwise, the refusal stands.
+        // An update over a version on trial keeps the one that had proved itself.
         {"java ends well", "tick check tick exit0 tick*60", "update? java close@51"},
         {"java fails", "tick check tick exit1 tick*20", "update? java stopped close@13"},
         {"the new version fails, the previous passes",
          "yes tick check copy tick exit1 tick tick*60",
-         "update? updated java undone java close@53"},
+         "update? updated java undone java close@53 refused"},
+        {"the new version fails, then a later publish",
+         "yes tick check copy tick exit1 tick tick*60 again tick check tick*60 publish again tick "
+         "check",
+         "update? updated java undone java close@53 java close@51 update? java"},
+        {"the previous fails otherwise", "yes tick check copy tick exit1 tick exit3 tick*20",
+         "update? updated java undone java stopped close@14 refused"},
+        {"the jar is held as the new version fails",
+         "yes tick check copy jam tick exit1 tick*20 again tick check tick*60",
+         "update? updated java notundone close@13 java close@51 refused"},
+        {"an update over a version on trial",
+         "yes tick check copy tick*60 again publish yes tick check copy tick exit1 tick*60",
+         "update? updated java watch close@51 update? updated java undone java close@53 refused"},
         {"the previous fails the same way", "yes tick check copy tick exit1 tick exit1 tick*20",
          "update? updated java undone java cannot close@14 new"},
         {"the new version fails its trial", "yes tick check copy tick*60 trial exit1 trial tick*60",
-         "update? updated java watch close@51 undone show java unwatch close@102"},
+         "update? updated java watch close@51 undone show java unwatch close@102 refused"},
         // A close.
         {"close before the first tick", "close tick", "java close@0",
          [](Session& t) { t.leftover = false; }},
@@ -957,9 +914,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         c.arrange(t);
         t.run(c.events);
         EXPECT_EQ(t.log, c.expected);
-        EXPECT_EQ(t.pulses, t.ticks);
-        // What an earlier start could not remove goes before anything is looked at.
-        EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
+        t.verify();
     }
 }
 
@@ -1011,7 +966,7 @@ TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
         c.arrange(t);
         t.run("tick check read tick*60");
         EXPECT_EQ(t.log, c.expected);
-        EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
+        t.verify();
     }
 }
 
