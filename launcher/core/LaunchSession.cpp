@@ -66,8 +66,7 @@ void LaunchSession::poll(SessionTimer timer) {
 // goes, and the work that asked goes on when the box returns (a copy that a Yes asks for brings
 // the window back to show it), so nothing is left half done either way.
 void LaunchSession::closeRequested() {
-    if (!launchStarted_ || updateCheck_ || changesRead_ || copy_) {
-        launchStarted_ = true;
+    if (!std::exchange(launchStarted_, true) || updateCheck_ || changesRead_ || copy_) {
         host_.stopTimer(SessionTimer::splash);
         giveUpWork();
         launchApplication();
@@ -256,8 +255,9 @@ void LaunchSession::launchApplication() {
     if (!host_.windowOpen()) handOverWatch();
 }
 
+// The timer needs no stop here: every caller runs it again for the shortened count (the work of
+// a box, the dialog's end) or closes the window.
 void LaunchSession::skipLaunch() {
-    host_.stopTimer(SessionTimer::splash);
     counter_.shortenAfterLaunchFailure();
 }
 
@@ -330,8 +330,12 @@ void LaunchSession::trialTick() {
     host_.pauseTrialWatch();
     const Launch ended = std::move(*watched_);
     watched_.reset();
-    const std::wstring message = failureMessage(ended, *exitCode);
-    if (!message.empty()) services_.showMessage(message);
+    // The splash that the previous version's start brings back comes back on top of the boxes
+    // that follow (its own failure, no java), and pulses on to close.
+    withTimerStopped([&] {
+        const std::wstring message = failureMessage(ended, *exitCode);
+        if (!message.empty()) services_.showMessage(message);
+    });
     trialWatched_ = false;
     host_.endTrialWatch();
 }

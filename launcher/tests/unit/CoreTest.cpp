@@ -742,6 +742,8 @@ struct Session : Copying, SessionHost {
             window = true, timers = {SessionTimer::splash}, ticks = pulses = 0;
         } else if (event == "publish") {  // a later publish of the same jar
             times[kRemote] = 300;
+        } else if (event == "unjava") {  // java is uninstalled
+            folders.erase(kApp + L"\\jre\\bin");
         } else if (event == "jam") {  // the next move onto the jar fails
             moveFailure = PlatformError(32, L"in use", kLocal);
         } else if (event == "tick") {
@@ -885,6 +887,9 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "update? updated java undone java cannot close@14 new"},
         {"the new version fails its trial", "yes tick check copy tick*60 trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show java unwatch close@102 refused"},
+        {"the new version fails its trial, java gone",
+         "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
+         "update? updated java watch close@51 undone show nojava unwatch close@63 refused"},
         // A close.
         {"close before the first tick", "close tick", "java close@0",
          [](Session& t) { t.leftover = false; }},
