@@ -188,82 +188,60 @@ const std::wstring kApp = L"D:\\Apps\\Tarvio";
 TEST(LoadApplication, WhichJarAndJavaStartAndByWhatPaths) {
     const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1", omega = greek + L"\\\u03a9.jar";
     const std::wstring j0 = javaCandidates(kApp)[0], j1 = javaCandidates(kApp)[1];
-    const std::wstring j2 = javaCandidates(kApp)[2], greekJava = javaCandidates(greek)[0];
-    const std::wstring jar = kApp + L"\\Tarvio.jar", greekJar = greek + L"\\Tarvio.jar";
     const std::wstring shortJava = L"D:\\TAR~1\\jre\\bin\\java.exe", shortJar = L"D:\\TAR~1\\T.JAR";
     const auto run = [](const std::wstring& java, const std::wstring& jarArgument) {
         return java + L" | \"" + java + L"\" -jar \"" + jarArgument + L"\"";
     };
     const struct {
         std::wstring directory;
-        std::vector<DirEntry> files;  // by their full paths
-        std::map<std::wstring, std::wstring> shortPaths;
+        // Its files in listing order: "@N" is java's Nth place; ".": hidden, "$": system, "/": a
+        // folder; "=" and the file's short form.
+        std::wstring files;
         std::wstring expected;  // the start of java, or the box shown
         std::optional<PlatformError> failure = {};
     } cases[] = {
-        // Tarvio.jar first, then the first ordinary jar in listing order.
-        {kApp, {{kApp + L"\\Alpha.jar"}, {jar}, {j0}}, {}, run(j0, kApp + L"/Tarvio.jar")},
-        {kApp,
-         {{kApp + L"\\Zulu.JAR"}, {kApp + L"\\Alpha.jar"}, {j0}},
-         {},
-         run(j0, kApp + L"/Zulu.JAR")},
-        {kApp,
-         {{jar, true},
-          {kApp + L"\\S.jar", false, true},
-          {kApp + L"\\F.jar", false, false, true},
-          {kApp + L"\\P.jar"},
-          {j0}},
-         {},
-         run(j0, kApp + L"/P.jar")},
-        {kApp,
-         {{kApp + L"\\readme.txt"}, {kApp + L"\\H.jar", true}, {j0}},
-         {},
-         noJarFoundMessage(kApp)},
-        // A hidden runtime is none.
-        {kApp, {{jar}, {j0, true}, {j1, true}}, {}, noJavaFoundMessage(javaCandidates(kApp))},
-        {kApp, {{jar}, {j0, true}, {j1, true}, {j2}}, {}, run(j2, kApp + L"/Tarvio.jar")},
+        // Tarvio.jar first, then the first ordinary jar in listing order; a hidden runtime is none.
+        {kApp, L"Alpha.jar Tarvio.jar @0", run(j0, kApp + L"/Tarvio.jar")},
+        {kApp, L"Zulu.JAR Alpha.jar @0", run(j0, kApp + L"/Zulu.JAR")},
+        {kApp, L".Tarvio.jar $S.jar /F.jar P.jar @0", run(j0, kApp + L"/P.jar")},
+        {kApp, L"readme.txt .H.jar @0", noJarFoundMessage(kApp)},
+        {kApp, L"Tarvio.jar .@0 .@1", noJavaFoundMessage(javaCandidates(kApp))},
+        {kApp, L"Tarvio.jar .@0 .@1 @2", run(javaCandidates(kApp)[2], kApp + L"/Tarvio.jar")},
         // At a drive's root the jar's path keeps the backslash before the slash.
-        {L"C:\\", {{L"C:\\Tarvio.jar"}, {j1}}, {}, run(j1, L"C:\\/Tarvio.jar")},
+        {L"C:\\", L"Tarvio.jar @1", run(j1, L"C:\\/Tarvio.jar")},
         // The jar: its long path, its short form, its name alone from the folder, else a box.
-        {L"D:\\T\u00fcr",
-         {{L"D:\\T\u00fcr\\Tarvio.jar"}, {j1}},
-         {},
-         run(j1, L"D:\\T\u00fcr/Tarvio.jar")},
-        {greek, {{greekJar}, {j1}}, {{greekJar, shortJar}}, run(j1, shortJar)},
-        {greek, {{greekJar}, {j1}}, {}, run(j1, L"Tarvio.jar")},
-        {greek,
-         {{omega}, {j1}},
-         {{omega, L"D:\\TAR~1\\\u03a9.jar"}},
-         jarPathUnreadableMessage(omega)},
+        {L"D:\\T\u00fcr", L"Tarvio.jar @1", run(j1, L"D:\\T\u00fcr/Tarvio.jar")},
+        {greek, L"Tarvio.jar=" + shortJar + L" @1", run(j1, shortJar)},
+        {greek, L"Tarvio.jar @1", run(j1, L"Tarvio.jar")},
+        {greek, L"\u03a9.jar=D:\\TAR~1\\\u03a9.jar @1", jarPathUnreadableMessage(omega)},
         // java, from which it finds its runtime: its long path or its short form, else a box
         // naming the folder; a start that fails says why.
-        {greek,
-         {{greekJar}, {greekJava}},
-         {{greekJar, shortJar}, {greekJava, shortJava}},
-         run(shortJava, shortJar)},
-        {greek,
-         {{greekJar}, {greekJava}},
-         {{greekJar, shortJar}},
+        {greek, L"T.jar=" + shortJar + L" @0=" + shortJava, run(shortJava, shortJar)},
+        {greek, L"T.jar=" + shortJar + L" @0", javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {greek, L"T.jar=" + shortJar + L" @0=" + javaCandidates(greek)[0],
          javaPathUnreadableMessage(greek + L"\\jre\\bin")},
-        {greek,
-         {{greekJar}, {greekJava}},
-         {{greekJar, shortJar}, {greekJava, greekJava}},
-         javaPathUnreadableMessage(greek + L"\\jre\\bin")},
-        {greek,
-         {{greekJar}, {greekJava}},
-         {{greekJar, shortJar}, {greekJava, shortJava}},
-         launchFailedMessage(greekJava, L"Not a valid Win32 application."),
-         PlatformError(193, L"Not a valid Win32 application.")},
+        {greek, L"T.jar=" + shortJar + L" @0=" + shortJava,
+         launchFailedMessage(javaCandidates(greek)[0], L"Not valid."),
+         PlatformError(193, L"Not valid.")},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.expected));
+        SCOPED_TRACE(testing::PrintToString(c.files));
         FakeServices services;
         services.appDirectory = c.directory;
-        for (DirEntry entry : c.files) {
-            const std::wstring path = entry.name;
-            services.add(path) = (entry.name = path.substr(path.rfind(L'\\') + 1), entry);
+        std::wistringstream files(c.files);
+        const std::wstring folder =
+            c.directory.ends_with(L'\\') ? c.directory : c.directory + L"\\";
+        for (std::wstring name; files >> name;) {
+            const wchar_t flag = name[0];
+            if (std::wstring_view(L".$/").find(flag) != std::wstring_view::npos) name.erase(0, 1);
+            const auto equals = std::min(name.find(L'='), name.size());
+            const std::wstring path = name[0] == L'@' ? javaCandidates(c.directory)[name[1] - L'0']
+                                                      : folder + name.substr(0, equals);
+            DirEntry& entry = services.add(path);
+            entry.hidden = flag == L'.', entry.system = flag == L'$',
+            entry.directory = flag == L'/';
+            if (equals < name.size()) services.shortPaths[path] = name.substr(equals + 1);
         }
-        services.shortPaths = c.shortPaths;
         services.startFailure = c.failure;
         const Launch launch = loadApplication(services);
         EXPECT_EQ(!!launch.process, services.messages.empty());
