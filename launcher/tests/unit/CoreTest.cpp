@@ -426,50 +426,6 @@ struct Copying : Install {
     Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
 };
 
-// Each verdict of the jar check, and each failure of the copy, to what the user is told and
-// what is installed; a copy whose check is stopped is one given up, the test below.
-TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTime) {
-    const CopyReport rejected{CopyReport::rejected, {}};
-    const struct {
-        const char* why;
-        void (*arrange)(Copying&);
-        CopyReport expected;
-        bool refused = false;  // recorded, so that the same publish is not copied again
-    } cases[] = {
-        {"complete", [](Copying&) {}, {CopyReport::verified, {}}},
-        {"incomplete", [](Copying& t) { t.files[kRemote].resize(t.published.size() / 2); },
-         rejected},
-        {"damaged", [](Copying& t) { t.files[kRemote][2 << 20] ^= 1; }, rejected, true},
-        {"unrunnable", [](Copying& t) { t.files[kRemote] = publishedJar("Created-By: 17\r\n"); },
-         rejected, true},
-        {"unreadable", [](Copying& t) { t.unreadableJars = true; }, rejected},
-        {"read fails",
-         [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
-         {CopyReport::failed, L"gone"}},
-        {"move fails",
-         [](Copying& t) { t.moveFailure = PlatformError(32, L"in use"); },
-         {CopyReport::failed, L"in use"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Copying t;
-        c.arrange(t);
-        UpdateCopyRun run(kRemote, kLocal);
-        run.run(t);
-        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::answered);
-        EXPECT_EQ(copyReportMessage(run.conclude(t)), copyReportMessage(c.expected));
-        const bool replaced = c.expected.end == CopyReport::verified;
-        EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
-        EXPECT_EQ(t.times[kLocal], replaced ? 200 : 100);
-        EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
-        // The replaced jar stays, hidden, until the new one has started.
-        EXPECT_EQ(t.files.count(previousJarPath(kLocal)), replaced);
-        EXPECT_EQ(t.hidden.count(previousJarPath(kLocal)), replaced);
-        EXPECT_EQ(refusedPublish(t, kLocal) == stampOf(t, kRemote), c.refused);
-    }
-    EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
-}
-
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
 TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
@@ -588,7 +544,7 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
 // the published jar is installed, "other" if it is under another jar's name.
 struct Session : Copying, SessionHost {
     std::unique_ptr<LaunchSession> session;
-    bool holds = true, window = true, holdWorkers = false, threads = true, leftover = true;
+    bool holds = true, window = true, holdWorkers = false, threads = true;
     bool trialWatch = false, bar = false, buried = false, dialogWorks = true;
     std::int64_t clock = 0;
     int ticks = 0, pulses = 0;
@@ -617,6 +573,8 @@ struct Session : Copying, SessionHost {
     void note(const std::wstring& text) {
         static const std::pair<std::wstring_view, const char*> kTags[] = {
             {L"Application Updated", "updated"},
+            {kJarIncompleteOrDamaged, "rejected"},
+            {kCopyStalled, "stalled"},
             {L"An error occured", "failed"},
             {L"The application stopped", "stopped"},
             {L"could not be put back", "notundone"},
@@ -680,7 +638,6 @@ struct Session : Copying, SessionHost {
     // "late"), "yes" and "no" (the answers to the questions in turn; No after them).
     void run(const std::string& events) {
         if (!session) session = std::make_unique<LaunchSession>(*this, *this, holds);
-        if (leftover) files[temporaryJarPath(kLocal)] = "left";
         std::istringstream in(events);
         for (std::string event; in >> event;) {
             const auto star = event.find('*');
@@ -715,6 +672,16 @@ struct Session : Copying, SessionHost {
             if (event == "changes") addChanges();
             holdWorkers |= event == "held";
             if (event == "yes" || event == "no") answers.push_back(event == "yes");
+        } else if (event == "left") {  // a copy an earlier start could not remove
+            files[temporaryJarPath(kLocal)] = "left";
+        } else if (event == "incomplete" || event == "damaged" || event == "unrunnable") {
+            if (event == "incomplete") files[kRemote].resize(published.size() / 2);
+            if (event == "damaged") files[kRemote][2 << 20] ^= 1;
+            if (event == "unrunnable") files[kRemote] = publishedJar("Created-By: 17\r\n");
+        } else if (event == "unreadable") {
+            unreadableJars = true;
+        } else if (event == "unread") {  // the copy's second read fails
+            readFailure = PlatformError(64, L"gone");
         } else if (event == "again") {  // the launcher starts anew
             session = std::make_unique<LaunchSession>(*this, *this, holds);
             window = true, timers = {SessionTimer::splash}, ticks = pulses = 0;
@@ -772,10 +739,9 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         void (*arrange)(Session&) = [](Session&) {};
     } cases[] = {
         // The first tick and the update check, on a worker or, without one, inline.
-        {"nothing newer", "tick check tick*60", "java close@51",
+        {"nothing newer", "left tick check tick*60", "java close@51",
          [](Session& t) { t.times[kRemote] = 50; }},
-        {"no jar", "tick*10", "nojar close@6",
-         [](Session& t) { t.folders[kApp].clear(), t.leftover = false; }},
+        {"no jar", "tick*10", "nojar close@6", [](Session& t) { t.folders[kApp].clear(); }},
         {"no java", "tick check tick*20", "nojava close@12",
          [](Session& t) { t.folders.clear(), t.add(kLocal); }},
         {"java does not start", "tick check tick*20", "update? unstarted close@12",
@@ -783,12 +749,10 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"the folder cannot be listed", "tick*20", "denied close@11",
          [](Session& t) {
              t.beforeList = [] { throw PlatformError(5, L"Access is denied.", kApp); };
-             t.leftover = false;
          }},
         {"out of memory", "tick*20", "oom close@11",
-         [](Session& t) { t.beforeList = [] { throw std::bad_alloc(); }, t.leftover = false; }},
-        {"the claim is another's", "tick*60", "java close@51",
-         [](Session& t) { t.holds = false, t.leftover = false; }},
+         [](Session& t) { t.beforeList = [] { throw std::bad_alloc(); }; }},
+        {"the claim is another's", "tick*60", "java close@51", [](Session& t) { t.holds = false; }},
         {"the folder answers just in time", "held tick +1999 check late check tick*60",
          "update? java close@51"},
         {"the changes come just in time",
@@ -806,22 +770,34 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"another jar's cut install", "tick check tick*60", "java close@51 other",
          [](Session& t) {
              t.folders[kApp] = {{L"Other.jar"}}, t.cutInstall(kApp + L"\\Other.jar");
-             t.leftover = false;
          }},
         {"another jar's, not ours", "tick*60", "java close@51",
          [](Session& t) {
              t.folders[kApp] = {{L"Other.jar"}}, t.cutInstall(kApp + L"\\Other.jar");
-             t.holds = false, t.leftover = false;
+             t.holds = false;
          }},
         // The answers.
         {"no, and clicks", "click tick click check click tick*60", "update? java close@51"},
-        {"yes", "yes tick check +1000 copy tick*60 +59800 trial +100 trial",
-         "update? updated java watch close@51 unwatch new"},
+        {"yes", "left yes tick check +1000 copy tick*60 +59800 trial +100 trial again tick check",
+         "update? updated java watch close@51 unwatch java new"},
+        // Only a whole copy that the jar check finds complete replaces the jar: what spoils the
+        // published jar while the question is up, and what fails the copy.
+        {"yes, incomplete", "yes ~incomplete tick check copy tick*60",
+         "update? rejected java close@51"},
+        {"yes, damaged", "yes ~damaged tick check copy tick*60",
+         "update? rejected java close@51 refused"},
+        {"yes, unrunnable", "yes ~unrunnable tick check copy tick*60",
+         "update? rejected java close@51 refused"},
+        {"yes, unreadable", "yes ~unreadable tick check copy tick*60",
+         "update? rejected java close@51"},
+        {"yes, a read fails", "yes ~unread tick check copy tick*60",
+         "update? failed java close@51"},
+        {"yes, the move fails", "yes ~jam tick check copy tick*60", "update? failed java close@51"},
         {"yes, the copy runs long",
          "yes no held tick late check +999 copy click +1 copy tick*60 late copy tick*60",
          "update? stop? bar nobar updated java watch close@112 new"},
         {"yes, the copy stalls", "yes held tick late check +14999 copy +1 copy late tick*60",
-         "update? bar nobar failed java close@51"},
+         "update? bar nobar stalled java close@51"},
         {"yes, then a click, no and yes",
          "yes no yes held tick late check click +1000 copy click late copy! tick*60",
          "update? stop? bar stop? nobar java close@53"},
@@ -869,10 +845,9 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show nojava unwatch close@63 refused"},
         // A close.
-        {"close before the first tick", "close tick", "java close@0",
-         [](Session& t) { t.leftover = false; }},
+        {"close before the first tick", "close tick", "java close@0"},
         {"close before the first tick, without java", "close tick", "nojava close@0",
-         [](Session& t) { t.leftover = false, t.folders.clear(), t.add(kLocal); }},
+         [](Session& t) { t.folders.clear(), t.add(kLocal); }},
         {"close while the folder is looked into", "held tick close late", "java close@1"},
         {"close while the changes are read", "changes held tick late check close late",
          "java close@1"},
@@ -883,8 +858,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "dialog close@1 show updated java watch close@52 new"},
         // The end of the user's session: nothing more starts, and a poll already queued finds
         // its work given up.
-        {"end before the first tick", "end activate tick*60 close", "close@51",
-         [](Session& t) { t.leftover = false; }},
+        {"end before the first tick", "end activate tick*60 close", "close@51"},
         {"end while the folder is looked into", "held tick end late check! tick*60", ""},
         {"end while the changes are read", "changes held tick late check end late read! tick*60",
          ""},
@@ -947,7 +921,7 @@ TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
         SCOPED_TRACE(c.why);
         Session t;
         c.arrange(t);
-        t.run("tick check read tick*60");
+        t.run("left tick check read tick*60");
         EXPECT_EQ(t.log, c.expected);
         t.verify();
     }
