@@ -371,12 +371,17 @@ const std::wstring kLocal = L"D:\\Apps\\Tarvio\\Tarvio.jar";
 const std::wstring kRemote = std::wstring(kUpdateFolder) + L"Tarvio.jar";
 const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChangesFileName);
 
-// An install with a jar and a newer one in the update folder; the host counts launches and
-// the changes dialogs shown.
-// An install with a jar and a newer one in the update folder.
+// A published jar of two and a half chunks, to be copied over the installed one.
+std::string publishedJar(const std::string& manifest = testjar::kManifest) {
+    return testjar::writeJar({{"META-INF/MANIFEST.MF", manifest, false},
+                              {"data.bin", std::string(JarPass::kChunkBytes * 5 / 2, 'n'), false}})
+        .text();
+}
+// An install with a jar and a newer one published in the update folder.
 struct Install : FakeServices {
+    const std::string published = publishedJar();
     Install() {
-        times = {{kLocal, 100}, {kRemote, 200}};
+        times = {{kLocal, 100}, {kRemote, 200}}, files = {{kRemote, published}, {kLocal, "old"}};
         add(kRemote);
     }
     void addChanges(bool hidden = false) {
@@ -402,17 +407,6 @@ TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
                 {"\xFF\xFEz\0y"sv, 4}, {"\xFE\xFF\0a\0"sv, 4}};
     for (const auto& cut : cuts) EXPECT_EQ(wholeCharactersEnd(cut.bytes), cut.end) << cut.bytes;
 }
-
-// A published jar of two and a half chunks, to be copied over the installed one.
-std::string publishedJar(const std::string& manifest = testjar::kManifest) {
-    return testjar::writeJar({{"META-INF/MANIFEST.MF", manifest, false},
-                              {"data.bin", std::string(JarPass::kChunkBytes * 5 / 2, 'n'), false}})
-        .text();
-}
-struct Copying : Install {
-    const std::string published = publishedJar();
-    Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
-};
 
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
@@ -489,7 +483,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
 TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
     for (const bool byClose : {false, true}) {
         SCOPED_TRACE(byClose ? "close" : "stall");
-        Copying t;
+        Install t;
         std::promise<void> hung, released;
         int reads = 0;
         t.beforeRead = [&] {
@@ -526,7 +520,7 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
 // outlives the window), the changes dialog, the copy's bar, the trial's watch without a window,
 // "buried" for a tick while a box's window is still above the splash, and at the end "new" if
 // the published jar is installed, "other" if it is under another jar's name.
-struct Session : Copying, SessionHost {
+struct Session : Install, SessionHost {
     std::unique_ptr<LaunchSession> session;
     bool holds = true, window = true, holdWorkers = false, threads = true;
     bool trialWatch = false, bar = false, buried = false, dialogWorks = true;
