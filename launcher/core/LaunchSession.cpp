@@ -288,8 +288,7 @@ std::wstring LaunchSession::failureMessage(const Launch& ended, std::uint32_t ex
     if (const auto undone = std::exchange(undoneExitCode_, std::nullopt); undone && holdsInstall_) {
         return previousFailedToo(services_, ended.localJar, *undone, exitCode, output);
     }
-    const FailedStart failed =
-        failedStart(services_, ended.localJar, exitCode, output, holdsInstall_ && trial_);
+    const FailedStart failed = failedStart(services_, ended.localJar, exitCode, output, trial_);
     if (!failed.restored) return failed.message;
     // The box comes first, above every window: the previous version's own window must not
     // cover it. It starts once the box is answered.
@@ -303,7 +302,8 @@ std::wstring LaunchSession::failureMessage(const Launch& ended, std::uint32_t ex
 // The start has ended well, or outlived its watch: a new version on trial has passed, and a
 // failed one kept beside the previous version is no longer needed.
 void LaunchSession::endWatch() {
-    if (watched_ && holdsInstall_) passedStart(services_, watched_->localJar);
+    // Checked access: a slip in the test above fails loudly instead of reading a launch gone.
+    if (watched_ && holdsInstall_) passedStart(services_, watched_.value().localJar);
     watched_.reset();
     undoneExitCode_.reset();
 }

@@ -758,8 +758,9 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          [](Session& t) { t.heldOpen.insert(kLocal); }},
         // The answers.
         {"no, and clicks", "click tick click check click tick*60", "update? java close@51"},
-        {"yes", "left yes tick check +1000 copy tick*60 +59800 trial +100 trial again tick check",
-         "update? updated java watch close@51 unwatch java new"},
+        {"yes",
+         "left yes tick check +1000 copy tick*60 +53900 trial exit1 trial again tick check tick*60",
+         "update? updated java watch close@51 unwatch java close@51 new"},
         // Only a whole copy that the jar check finds complete replaces the jar: what spoils the
         // published jar while the question is up, and what fails the copy.
         {"yes, incomplete", "yes ~incomplete tick check copy tick*60",
@@ -792,8 +793,12 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "update? java close@111"},
         {"the dialog left open", "changes tick check read tick*60 upgrade copy tick*60 dismiss",
          "dialog close@51 show updated java watch close@102 new"},
-        {"the dialog answered after the splash", "changes tick check read tick*60 launch tick",
-         "dialog close@51 java"},
+        {"the dialog answered after the splash, on trial",
+         "changes tick check read tick*60 launch tick", "dialog close@51 java watch",
+         [](Session& t) {
+             t.files[previousJarPath(kLocal)] = "older", t.hidden.insert(previousJarPath(kLocal)),
+             t.times[previousJarPath(kLocal)] = 50;
+         }},
         {"the dialog closed unanswered", "changes tick check read tick*10 dismiss tick*60",
          "dialog close@62"},
         // The watch of java's start. A new version that fails gives way to the one it replaced,
@@ -819,7 +824,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "update? updated java watch close@51 update? updated java undone java close@53 refused"},
         {"the previous fails the same way", "yes tick check copy tick exit1 tick exit1 tick*20",
          "update? updated java undone java cannot close@14 new"},
-        {"the new version fails its trial", "yes tick check copy tick*60 trial exit1 trial tick*60",
+        {"the new version fails its trial",
+         "yes tick check copy tick*60 +53899 trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show java unwatch close@102 refused"},
         {"the new version fails its trial, java gone",
          "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
