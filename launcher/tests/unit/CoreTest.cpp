@@ -523,7 +523,8 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
 struct Session : Install, SessionHost {
     std::unique_ptr<LaunchSession> session;
     bool holds = true, window = true, holdWorkers = false, threads = true;
-    bool trialWatch = false, bar = false, buried = false, dialogWorks = true;
+    bool bar = false, buried = false, dialogWorks = true;
+    enum { unwatched, watching, paused } trialWatch = unwatched;
     std::int64_t clock = 0;
     int ticks = 0, pulses = 0;
     std::string log;
@@ -537,6 +538,7 @@ struct Session : Install, SessionHost {
             if (text == L"java") return;
             buried = true;
             if (timers.count(SessionTimer::splash)) ++ticks, session->tick();
+            if (trialWatch == watching) step("trial");
             for (const auto& event : std::exchange(underNextBox, {})) step(event);
         };
     }
@@ -603,9 +605,12 @@ struct Session : Install, SessionHost {
         if (threads && !holdWorkers) work(*this);
         return threads;
     }
-    bool startTrialWatch() override { return note("watch"), trialWatch = true; }
-    void pauseTrialWatch() override { trialWatch = false; }
-    void endTrialWatch() override { note("unwatch"), trialWatch = false; }
+    bool startTrialWatch() override { return note("watch"), trialWatch = watching, true; }
+    void pauseTrialWatch() override { trialWatch = paused; }
+    void endTrialWatch() override {
+        if (trialWatch != unwatched) note("unwatch");
+        trialWatch = unwatched;
+    }
     std::wstring outOfMemoryText() override { return L"oom"; }
 
     // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers; with
@@ -663,6 +668,7 @@ struct Session : Install, SessionHost {
         } else if (event == "again") {  // the launcher starts anew
             session = std::make_unique<LaunchSession>(*this, *this, holds);
             window = true, timers = {SessionTimer::splash}, ticks = pulses = 0;
+            trialWatch = unwatched;
         } else if (event == "publish") {  // a later publish of the same jar
             times[kRemote] = 300;
         } else if (event == "unjava") {  // java is uninstalled
@@ -693,7 +699,7 @@ struct Session : Install, SessionHost {
             s.sessionEnded();
         } else if (event == "activate" && window) {
             s.activated();
-        } else if (event == "trial" && trialWatch) {
+        } else if ((event == "trial" && trialWatch == watching) || event == "trial!") {
             clock += 100, s.trialTick();
         } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
             if (event == "upgrade") s.installUpdate(kRemote, kLocal);
@@ -759,7 +765,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         // The answers.
         {"no, and clicks", "click tick click check click tick*60", "update? java close@51"},
         {"yes",
-         "left yes tick check +1000 copy tick*60 +53900 trial exit1 trial again tick check tick*60",
+         "left yes tick check +1000 copy tick*60 +53900 trial exit1 trial trial! again tick check "
+         "tick*60",
          "update? updated java watch close@51 unwatch java close@51 new"},
         // Only a whole copy that the jar check finds complete replaces the jar: what spoils the
         // published jar while the question is up, and what fails the copy.
@@ -794,7 +801,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"the dialog left open", "changes tick check read tick*60 upgrade copy tick*60 dismiss",
          "dialog close@51 show updated java watch close@102 new"},
         {"the dialog answered after the splash, on trial",
-         "changes tick check read tick*60 launch tick", "dialog close@51 java watch",
+         "changes tick check read tick*60 launch tick trial exit0 trial",
+         "dialog close@51 java watch unwatch",
          [](Session& t) {
              t.files[previousJarPath(kLocal)] = "older", t.hidden.insert(previousJarPath(kLocal)),
              t.times[previousJarPath(kLocal)] = 50;
@@ -805,7 +813,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         // and its publish is refused; a later one is offered. The previous version failing the
         // same way puts the new one back, refused nothing; failing otherwise, the refusal stands.
         // An update over a version on trial keeps the one that had proved itself.
-        {"java ends well", "tick check tick exit0 tick*60", "update? java close@51"},
+        {"java ends well, a trial passed", "yes tick check copy tick exit0 tick*60",
+         "update? updated java close@51 new"},
         {"java fails", "tick check tick exit1 tick*20", "update? java stopped close@13"},
         {"the new version fails, the previous passes",
          "yes tick check copy tick exit1 tick tick*60",
