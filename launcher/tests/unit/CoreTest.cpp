@@ -837,8 +837,8 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "yes tick check copy tick*60 +53899 trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show java unwatch close@102 refused"},
         {"the new version fails its trial, the jar held",
-         "yes tick check copy tick*60 jam trial exit1 trial tick*60",
-         "update? updated java watch close@51 notundone unwatch refused"},
+         "yes tick check copy tick*60 jam trial exit1 trial tick*60 again tick check tick*60",
+         "update? updated java watch close@51 notundone unwatch java close@51 refused"},
         {"the new version fails its trial, java gone",
          "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
          "update? updated java watch close@51 undone show nojava unwatch close@63 refused"},
@@ -852,8 +852,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"close during the copy", "yes held tick late check close late copy",
          "update? java close@1"},
         {"close after the start", "tick check close", "update? java close@1"},
-        {"close with the dialog up",
-         "changes tick check read close upgrade exit1 tick copy tick*60",
+        {"close with the dialog up", "changes tick check read close upgrade copy tick*60",
          "dialog close@1 show updated java watch close@52 new"},
         // The end of the user's session: nothing more starts, and a poll already queued finds
         // its work given up.
