@@ -504,6 +504,7 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         }
         released.set_value();
         worker.join();
+        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::givenUp);  // and stays so
         EXPECT_EQ(t.writes, 1);
         if (!byClose) {
             EXPECT_EQ(copyReportMessage(run.conclude(t)), updateFailedMessage(kCopyStalled));
