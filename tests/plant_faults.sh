@@ -148,7 +148,7 @@ fault recorded-rollback-left-half-done $T 's/refusedPublish\(services, localJar\
   "velmoor_core_tests|${W}install_cut"
 fault trial-ends-with-splash $L/core/LaunchSession.cpp 's/if \(!watched_ \|\| !trial_ \|\| trialWatched_\) return/if (true) return/' \
   "velmoor_core_tests|${W}update_undone"
-fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (false) {/' \
+fault update-blamed-for-all $T 's/if \(exitCode == undoneExitCode && exists\(services, failed\)\) \{/if (exitCode == undoneExitCode && false) {/' \
   "velmoor_core_tests|${W}trial_not_to_blame"
 fault refused-copy-not-recorded $L/core/UpdateCopy.cpp 's/    if \(final_ && publish_\) \{/    if (false) {/' \
   "velmoor_core_tests|${W}jar_damaged"
