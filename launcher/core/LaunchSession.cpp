@@ -66,8 +66,7 @@ void LaunchSession::poll(SessionTimer timer) {
 // goes, and the work that asked goes on when the box returns (a copy that a Yes asks for brings
 // the window back to show it), so nothing is left half done either way.
 void LaunchSession::closeRequested() {
-    if (!launchStarted_ || updateCheck_ || changesRead_ || copy_) {
-        launchStarted_ = true;
+    if (!std::exchange(launchStarted_, true) || updateCheck_ || changesRead_ || copy_) {
         host_.stopTimer(SessionTimer::splash);
         giveUpWork();
         launchApplication();
@@ -211,6 +210,7 @@ void LaunchSession::splashClicked() {
     askingStop_ = true;
     const bool stop = services_.askYesNo(std::wstring(kStopUpdatePrompt));
     askingStop_ = false;
+    host_.comeBackOnTop();
     // A close or the session's end, while the question was open, has given the copy up.
     if (!stop || !copy_) return;
     withTimerStopped([this] {
@@ -255,8 +255,9 @@ void LaunchSession::launchApplication() {
     if (!host_.windowOpen()) handOverWatch();
 }
 
+// The timer needs no stop here: every caller runs it again for the shortened count (the work of
+// a box, the dialog's end) or closes the window.
 void LaunchSession::skipLaunch() {
-    host_.stopTimer(SessionTimer::splash);
     counter_.shortenAfterLaunchFailure();
 }
 
@@ -287,8 +288,7 @@ std::wstring LaunchSession::failureMessage(const Launch& ended, std::uint32_t ex
     if (const auto undone = std::exchange(undoneExitCode_, std::nullopt); undone && holdsInstall_) {
         return previousFailedToo(services_, ended.localJar, *undone, exitCode, output);
     }
-    const FailedStart failed =
-        failedStart(services_, ended.localJar, exitCode, output, holdsInstall_ && trial_);
+    const FailedStart failed = failedStart(services_, ended.localJar, exitCode, output, trial_);
     if (!failed.restored) return failed.message;
     // The box comes first, above every window: the previous version's own window must not
     // cover it. It starts once the box is answered.
@@ -302,7 +302,8 @@ std::wstring LaunchSession::failureMessage(const Launch& ended, std::uint32_t ex
 // The start has ended well, or outlived its watch: a new version on trial has passed, and a
 // failed one kept beside the previous version is no longer needed.
 void LaunchSession::endWatch() {
-    if (watched_ && holdsInstall_) passedStart(services_, watched_->localJar);
+    // Checked access: a slip in the test above fails loudly instead of reading a launch gone.
+    if (watched_ && holdsInstall_) passedStart(services_, watched_.value().localJar);
     watched_.reset();
     undoneExitCode_.reset();
 }
@@ -313,7 +314,7 @@ void LaunchSession::endWatch() {
 void LaunchSession::handOverWatch() {
     if (!watched_ || !trial_ || trialWatched_) return endWatch();
     trialWatched_ = host_.startTrialWatch();
-    if (!trialWatched_) watched_.reset();
+    if (!trialWatched_) return watched_.reset();
 }
 
 void LaunchSession::trialTick() {
@@ -329,8 +330,12 @@ void LaunchSession::trialTick() {
     host_.pauseTrialWatch();
     const Launch ended = std::move(*watched_);
     watched_.reset();
-    const std::wstring message = failureMessage(ended, *exitCode);
-    if (!message.empty()) services_.showMessage(message);
+    // The splash that the previous version's start brings back comes back on top of the boxes
+    // that follow (its own failure, no java), and pulses on to close.
+    withTimerStopped([&] {
+        const std::wstring message = failureMessage(ended, *exitCode);
+        if (!message.empty()) services_.showMessage(message);
+    });
     trialWatched_ = false;
     host_.endTrialWatch();
 }

@@ -42,11 +42,10 @@ struct FakeServices : Services {
     std::optional<PlatformError> readFailure, openFailure, moveFailure;
     // The bytes of the files that copies read and write.
     std::map<std::wstring, std::string> files;
-    std::vector<std::wstring> removed;
     int writes = 0;
     bool readOnlyInstall = false, unreadableJars = false;
     std::int64_t now = 150;
-    std::function<void()> beforeRead = [] {};
+    std::function<void()> beforeRead = [] {}, beforeList = [] {};
     OpenSslCrypto openSsl;
 
     DirEntry& add(const std::wstring& path) {
@@ -63,6 +62,7 @@ struct FakeServices : Services {
         // "C:\\Tarvio.jar" lists the root folder, as it does on Windows.
         const auto folder = pattern.find_last_not_of(L'\\', slash);
         const std::wstring mask = lower(pattern.substr(slash + 1));
+        beforeList();
         for (const DirEntry& entry : folders[pattern.substr(0, folder + 1)]) {
             const std::wstring name = lower(entry.name);
             if ((mask[0] == L'*' ? name.ends_with(mask.substr(1)) : name == mask) && !visit(entry))
@@ -104,10 +104,7 @@ struct FakeServices : Services {
     }
     bool canReplace(const std::wstring& path) override { return !heldOpen.count(path); }
     void setHidden(const std::wstring& path, bool hide) override {
-        if (hide)
-            hidden.insert(path);
-        else
-            hidden.erase(path);
+        hide ? void(hidden.insert(path)) : void(hidden.erase(path));
     }
     void removeLeftover(const std::wstring& path) override {
         if (stuck.count(path)) throw PlatformError(145, L"The directory is not empty.", path);
@@ -171,174 +168,121 @@ struct FakeServices : Services {
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
     // A move keeps the file's attributes, as it does on Windows.
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {
-        if (moveFailure && target == moveFailureTarget) {
-            const PlatformError failure = *moveFailure;
-            moveFailure.reset();
-            throw failure;
-        }
-        files[target] = files[source], times[target] = times[source], files.erase(source);
-        times.erase(source);
-        if (hidden.erase(source))
-            hidden.insert(target);
-        else
-            hidden.erase(target);
+        // A move onto the installed jar fails once.
+        if (moveFailure && target == appDirectory + L"\\Tarvio.jar")
+            throw *std::exchange(moveFailure, {});
+        files[target] = files[source], times[target] = times[source];
+        setHidden(target, hidden.count(source));
+        removeFile(source);
     }
-    std::wstring moveFailureTarget = L"D:\\Apps\\Tarvio\\Tarvio.jar";
     void removeFile(const std::wstring& path) noexcept override {
-        removed.push_back(path);
-        files.erase(path), hidden.erase(path);
-        times.erase(path);
+        files.erase(path), hidden.erase(path), times.erase(path);
     }
 };
 
 const std::wstring kApp = L"D:\\Apps\\Tarvio";
 
-TEST(FindJarFile, TarvioJarFirstThenTheFirstOrdinaryJarInListingOrder) {
+// Which jar and which java start, and by which paths: java reads its command line in the ANSI
+// code page, so a path goes by a form it reads back whole, else a box says why nothing started.
+// Which of the three java places goes first, and short names, are the launch scenarios' to show.
+TEST(LoadApplication, WhichJarAndJavaStartAndByWhatPaths) {
+    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1", omega = greek + L"\\\u03a9.jar";
+    const std::wstring j0 = javaCandidates(kApp)[0], j1 = javaCandidates(kApp)[1];
+    const std::wstring shortJava = L"D:\\TAR~1\\jre\\bin\\java.exe", shortJar = L"D:\\TAR~1\\T.JAR";
+    const auto run = [](const std::wstring& java, const std::wstring& jarArgument) {
+        return java + L" | \"" + java + L"\" -jar \"" + jarArgument + L"\"";
+    };
     const struct {
-        std::vector<DirEntry> entries;
-        std::wstring expected;
+        std::wstring directory;
+        // Its files in listing order: "@N" is java's Nth place; ".": hidden, "$": system, "/": a
+        // folder; "=" and the file's short form.
+        std::wstring files;
+        std::wstring expected;  // the start of java, or the box shown
+        std::optional<PlatformError> failure = {};
     } cases[] = {
-        {{{L"Alpha.jar"}, {L"Tarvio.jar"}}, L"Tarvio.jar"},
-        {{{L"Zulu.JAR"}, {L"Alpha.jar"}}, L"Zulu.JAR"},
-        {{{L"Tarvio.jar", true},
-          {L"S.jar", false, true},
-          {L"F.jar", false, false, true},
-          {L"P.jar"}},
-         L"P.jar"},
-        {{{L"readme.txt"}, {L"Hidden.jar", true}}, L""},
+        // Tarvio.jar first, then the first ordinary jar in listing order; a hidden runtime is none.
+        {kApp, L"Alpha.jar Tarvio.jar @0", run(j0, kApp + L"/Tarvio.jar")},
+        {kApp, L"Zulu.JAR Alpha.jar @0", run(j0, kApp + L"/Zulu.JAR")},
+        {kApp, L".Tarvio.jar $S.jar /F.jar P.jar @0", run(j0, kApp + L"/P.jar")},
+        {kApp, L"readme.txt .H.jar @0", noJarFoundMessage(kApp)},
+        {kApp, L"Tarvio.jar .@0 .@1", noJavaFoundMessage(javaCandidates(kApp))},
+        {kApp, L"Tarvio.jar .@0 .@1 @2", run(javaCandidates(kApp)[2], kApp + L"/Tarvio.jar")},
+        // At a drive's root the jar's path keeps the backslash before the slash.
+        {L"C:\\", L"Tarvio.jar @1", run(j1, L"C:\\/Tarvio.jar")},
+        // The jar: its long path, its short form, its name alone from the folder, else a box.
+        {L"D:\\T\u00fcr", L"Tarvio.jar @1", run(j1, L"D:\\T\u00fcr/Tarvio.jar")},
+        {greek, L"Tarvio.jar=" + shortJar + L" @1", run(j1, shortJar)},
+        {greek, L"Tarvio.jar @1", run(j1, L"Tarvio.jar")},
+        {greek, L"\u03a9.jar=D:\\TAR~1\\\u03a9.jar @1", jarPathUnreadableMessage(omega)},
+        // java, from which it finds its runtime: its long path or its short form, else a box
+        // naming the folder; a start that fails says why.
+        {greek, L"T.jar=" + shortJar + L" @0=" + shortJava, run(shortJava, shortJar)},
+        {greek, L"T.jar=" + shortJar + L" @0", javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {greek, L"T.jar=" + shortJar + L" @0=" + javaCandidates(greek)[0],
+         javaPathUnreadableMessage(greek + L"\\jre\\bin")},
+        {greek, L"T.jar=" + shortJar + L" @0=" + shortJava,
+         launchFailedMessage(javaCandidates(greek)[0], L"Not valid."),
+         PlatformError(193, L"Not valid.")},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.files));
         FakeServices services;
-        for (const DirEntry& e : c.entries) services.add(kApp + L"\\" + e.name) = e;
-        services.add(javaCandidates(kApp)[0]);
-        EXPECT_EQ(loadApplication(services).localJar,
-                  c.expected.empty() ? L"" : kApp + L"\\" + c.expected);
-        EXPECT_EQ(services.messages,
-                  std::vector<std::wstring>(c.expected.empty(), noJarFoundMessage(kApp)));
+        services.appDirectory = c.directory;
+        std::wistringstream files(c.files);
+        const std::wstring folder =
+            c.directory.ends_with(L'\\') ? c.directory : c.directory + L"\\";
+        for (std::wstring name; files >> name;) {
+            const wchar_t flag = name[0];
+            if (std::wstring_view(L".$/").find(flag) != std::wstring_view::npos) name.erase(0, 1);
+            const auto equals = std::min(name.find(L'='), name.size());
+            const std::wstring path = name[0] == L'@' ? javaCandidates(c.directory)[name[1] - L'0']
+                                                      : folder + name.substr(0, equals);
+            DirEntry& entry = services.add(path);
+            entry.hidden = flag == L'.', entry.system = flag == L'$',
+            entry.directory = flag == L'/';
+            if (equals < name.size()) services.shortPaths[path] = name.substr(equals + 1);
+        }
+        services.startFailure = c.failure;
+        const Launch launch = loadApplication(services);
+        EXPECT_EQ(!!launch.process, services.messages.empty());
+        EXPECT_EQ(launch.process ? services.commandLines : services.messages,
+                  std::vector{c.expected});
     }
-}
-
-// Which of the three places goes first is the launch scenarios' to show; here, hidden files.
-TEST(FindJavaExecutable, AHiddenRuntimeIsNone) {
-    const auto java = javaCandidates(kApp);
-    FakeServices services;
-    services.add(kApp + L"\\Tarvio.jar");
-    services.add(java[0]).hidden = true;
-    services.add(java[1]).hidden = true;
-    EXPECT_FALSE(loadApplication(services).process);
-    EXPECT_EQ(services.messages, std::vector{noJavaFoundMessage(java)});
-    services.add(java[2]);
-    EXPECT_EQ(findJavaExecutable(services), java[2]);
-}
-
-// Elsewhere the launch scenarios show the command line; at a drive's root the jar's path keeps the
-// backslash before the slash.
-TEST(LoadApplication, StartsTheRuntimeQuotedWithTheJarAtADrivesRoot) {
-    FakeServices services;
-    services.appDirectory = L"C:\\";
-    const std::wstring java = javaCandidates(L"C:\\")[1];
-    services.add(java);
-    services.add(L"C:\\Tarvio.jar");
-    EXPECT_TRUE(loadApplication(services).process);
-    const std::wstring line = L"\"" + java + L"\" -jar \"C:\\/Tarvio.jar\"";
-    EXPECT_EQ(services.commandLines, std::vector<std::wstring>{java + L" | " + line});
     // A failed search for jars names the folder.
     EXPECT_EQ(listingSubject(kApp + L"\\*.jar"), kApp);
     EXPECT_EQ(listingSubject(L"C:\\*.jar"), L"C:\\");
     EXPECT_EQ(applicationDirectoryOf(L"C:\\Velmoor.exe"), L"C:\\");
 }
 
-// java reads its command line in the ANSI code page: the jar goes by a form it reads back whole.
-TEST(LoadApplication, TheJarByAPathJavaCanRead) {
-    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1\u03b2\u03b9\u03bf";
-    const struct {
-        std::wstring directory, jar, shortForm, expected;  // expected empty: nothing starts
-    } cases[] = {
-        {L"D:\\T\u00fcr", L"Tarvio.jar", L"", L"D:\\T\u00fcr/Tarvio.jar"},
-        {greek, L"Tarvio.jar", L"D:\\TARV~1\\TARVIO.JAR", L"D:\\TARV~1\\TARVIO.JAR"},
-        {greek, L"Tarvio.jar", L"", L"Tarvio.jar"},
-        {greek, L"\u03a9.jar", L"D:\\TARV~1\\\u03a9.jar", L""},
-    };
-    for (const auto& c : cases) {
-        FakeServices services;
-        services.appDirectory = c.directory;
-        services.add(c.directory + L"\\" + c.jar);
-        services.add(javaCandidates(c.directory)[1]);
-        if (!c.shortForm.empty()) services.shortPaths[c.directory + L"\\" + c.jar] = c.shortForm;
-        EXPECT_EQ(!c.expected.empty(), !!loadApplication(services).process);
-        if (c.expected.empty()) {
-            EXPECT_EQ(services.messages,
-                      std::vector{jarPathUnreadableMessage(c.directory + L"\\" + c.jar)});
-        } else {
-            EXPECT_TRUE(services.commandLines.at(0).ends_with(L" -jar \"" + c.expected + L"\""));
-        }
-    }
-}
-
-// java finds its runtime from the path it was started by, read in the ANSI code page: its short
-// form where the long one does not fit, else a box naming the folder; a start that fails says why.
-TEST(LoadApplication, JavaByAPathItCanReadAndWhyItDidNotStart) {
-    const std::wstring greek = L"D:\\\u03a4\u03b1\u03c1", java = javaCandidates(greek)[0];
-    const struct {
-        std::wstring shortForm;
-        std::optional<PlatformError> failure;
-        std::wstring expected;  // the program started, or the box shown
-    } cases[] = {
-        {L"D:\\TAR~1\\jre\\bin\\java.exe", {}, L"D:\\TAR~1\\jre\\bin\\java.exe"},
-        {L"", {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},
-        {java, {}, javaPathUnreadableMessage(greek + L"\\jre\\bin")},  // no short names there
-        {L"D:\\TAR~1\\jre\\bin\\java.exe", PlatformError(193, L"Not a valid Win32 application."),
-         launchFailedMessage(java, L"Not a valid Win32 application.")},
-    };
-    for (const auto& c : cases) {
-        FakeServices services;
-        services.appDirectory = greek;
-        services.add(greek + L"\\Tarvio.jar");
-        services.add(java);
-        services.shortPaths[greek + L"\\Tarvio.jar"] = L"D:\\TAR~1\\TARVIO.JAR";
-        if (!c.shortForm.empty()) services.shortPaths[java] = c.shortForm;
-        services.startFailure = c.failure;
-        const bool started = !!loadApplication(services).process;
-        EXPECT_EQ(started ? services.commandLines.at(0).substr(0, c.expected.size())
-                          : services.messages.at(0),
-                  c.expected);
-    }
-}
-
 // What the user reads when the application stops while starting: java's reasons, not its stack.
 TEST(StartFailure, TheExitCodeAndJavasFirstLines) {
+    const std::wstring stopped = L"The application stopped while starting (exit code ";
     const struct {
         std::uint32_t code;
         std::wstring output, expected;
     } cases[] = {
-        {1, L"", L"The application stopped while starting (exit code 1)."},
+        {1, L"", stopped + L"1)."},
         {1,
          L"Error: LinkageError occurred while loading main class A\r\n\tjava.lang."
-         L"UnsupportedClassVersionError: A has been compiled by a more recent version\r\n",
-         L"The application stopped while starting (exit code 1):\r\nError: LinkageError occurred"
-         L" while loading main class A\r\njava.lang.UnsupportedClassVersionError: A has been "
-         L"compiled by a more recent version"},
+         L"UnsupportedClassVersionError: A is newer\r\n",
+         stopped + L"1):\r\nError: LinkageError occurred while loading main class A\r\njava.lang."
+                   L"UnsupportedClassVersionError: A is newer"},
         {0xC0000005,
          L"Exception in thread \"main\" E\n\tat A.main(A.java:1)\n\n\tat B\nCaused by: F\n"
          L"java.lang.StackOverflowError\n3\n4\n5\n",
-         L"The application stopped while starting (exit code 0xC0000005, access violation):\r\n"
-         L"Exception in thread \"main\" E\r\nCaused by: "
-         L"F\r\njava.lang.StackOverflowError\r\n4\r\n5"},
+         stopped + L"0xC0000005, access violation):\r\nException in thread \"main\" E\r\nCaused "
+                   L"by: F\r\njava.lang.StackOverflowError\r\n4\r\n5"},
         // A log before java's own reasons: the reasons, then the last lines.
         {0xC00000FD,
          L"INFO 1\nINFO 2\nINFO 3\nINFO 4\nError: Could not find or load main class X\n"
          L"Caused by: java.lang.ClassNotFoundException: X\nINFO 5\n",
-         L"The application stopped while starting (exit code 0xC00000FD, stack overflow):\r\n"
-         L"INFO 3\r\nINFO 4\r\nError: Could not find or load main class X\r\nCaused by: java.lang."
-         L"ClassNotFoundException: X\r\nINFO 5"},
+         stopped +
+             L"0xC00000FD, stack overflow):\r\nINFO 3\r\nINFO 4\r\nError: Could not find or "
+             L"load main class X\r\nCaused by: java.lang.ClassNotFoundException: X\r\nINFO 5"},
         {1, L"Error 1\nError 2\nError 3\nError 4\nError 5\nError 6\n",
-         L"The application stopped while starting (exit code 1):\r\nError 1\r\nError 2\r\nError "
-         L"3\r\nError 4\r\nError 5"},
-        {2, std::wstring(301, L'x'),
-         L"The application stopped while starting (exit code 2):\r\n" + std::wstring(300, L'x') +
-             L"..."},
-        {2, std::wstring(300, L'x'),
-         L"The application stopped while starting (exit code 2):\r\n" + std::wstring(300, L'x')},
+         stopped + L"1):\r\nError 1\r\nError 2\r\nError 3\r\nError 4\r\nError 5"},
+        {2, std::wstring(301, L'x'), stopped + L"2):\r\n" + std::wstring(300, L'x') + L"..."},
+        {2, std::wstring(300, L'x'), stopped + L"2):\r\n" + std::wstring(300, L'x')},
     };
     for (const auto& c : cases) EXPECT_EQ(applicationStoppedMessage(c.code, c.output), c.expected);
 }
@@ -350,9 +294,9 @@ TEST(Messages, EachAsTheUserReadsIt) {
     const struct {
         std::wstring text, expected;
     } cases[] = {
-        // The splash's label ends in two spaces; the boxes have this title.
+        // The splash's label ends in two spaces. The title and the boxes that the launch and
+        // update scenarios show whole are theirs.
         {versionCaption(10, 0), L"v10.0  "},
-        {std::wstring(kApplicationTitle), L"Ostrel Tarvio Launcher"},
         {jarPathUnreadableMessage(omega + L".jar"),
          L"Error: Java cannot open the JAR File, as its path has characters outside the system's "
          L"code page:\r\n" +
@@ -361,19 +305,12 @@ TEST(Messages, EachAsTheUserReadsIt) {
          L"Error: Java cannot start from its folder, as the folder's path has characters outside "
          L"the system's code page and no short form:\r\n" +
              omega},
-        {launchFailedMessage(L"j.exe", L"Bad."), L"Error launching application: j.exe\r\nBad."},
         {updateNotUndoneMessage(65535, L"", L"In use."),
          L"The new version of the application could not start (exit code 65535).\r\nThe previous "
          L"version could not be put back now; the next start puts it back:\r\nIn use."},
         {applicationCannotStartMessage(0x10000, L"E"),
          L"The application cannot start (exit code 0x00010000):\r\nE\r\nThe previous version "
          L"failed the same way, so the new version was kept."},
-        {updateWhileRunningMessage(),
-         L"An update is available for this application\r\nThe application is running: close it, "
-         L"then start it again to install the update."},
-        {leftoverInTheWayMessage(L"D:\\T.tmp", L"Denied."),
-         L"An update is available for this application\r\nIt cannot be installed while this file, "
-         L"left by an earlier update, is there:\r\nD:\\T.tmp\r\nDenied."},
         {notFromPublisherText({L"A", L"B"}, L"x.class"),
          notFrom + L"\r\nSigners found: A; B\r\nUnsigned or changed entry: x.class"},
         {unreadSignatureText(L"Ed25519", true),
@@ -437,12 +374,17 @@ const std::wstring kLocal = L"D:\\Apps\\Tarvio\\Tarvio.jar";
 const std::wstring kRemote = std::wstring(kUpdateFolder) + L"Tarvio.jar";
 const std::wstring kChanges = std::wstring(kUpdateFolder) + std::wstring(kChangesFileName);
 
-// An install with a jar and a newer one in the update folder; the host counts launches and
-// the changes dialogs shown.
-// An install with a jar and a newer one in the update folder.
+// A published jar of two and a half chunks, to be copied over the installed one.
+std::string publishedJar(const std::string& manifest = testjar::kManifest) {
+    return testjar::writeJar({{"META-INF/MANIFEST.MF", manifest, false},
+                              {"data.bin", std::string(JarPass::kChunkBytes * 5 / 2, 'n'), false}})
+        .text();
+}
+// An install with a jar and a newer one published in the update folder.
 struct Install : FakeServices {
+    const std::string published = publishedJar();
     Install() {
-        times = {{kLocal, 100}, {kRemote, 200}};
+        times = {{kLocal, 100}, {kRemote, 200}}, files = {{kRemote, published}, {kLocal, "old"}};
         add(kRemote);
     }
     void addChanges(bool hidden = false) {
@@ -469,140 +411,6 @@ TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
     for (const auto& cut : cuts) EXPECT_EQ(wholeCharactersEnd(cut.bytes), cut.end) << cut.bytes;
 }
 
-// A published jar of two and a half chunks, to be copied over the installed one.
-std::string publishedJar(const std::string& manifest = testjar::kManifest) {
-    return testjar::writeJar({{"META-INF/MANIFEST.MF", manifest, false},
-                              {"data.bin", std::string(JarPass::kChunkBytes * 5 / 2, 'n'), false}})
-        .text();
-}
-struct Copying : Install {
-    const std::string published = publishedJar();
-    Copying() { files = {{kRemote, published}, {kLocal, "old"}}; }
-};
-
-// Each verdict of the jar check, and each failure of the copy, to what the user is told and
-// what is installed; a copy whose check is stopped is one given up, the test below.
-TEST(UpdateCopyRun, OnlyAWholeCopyCheckedCompleteReplacesTheJarWithTheSourcesTime) {
-    const CopyReport rejected{CopyReport::rejected, {}};
-    const struct {
-        const char* why;
-        void (*arrange)(Copying&);
-        CopyReport expected;
-        bool refused = false;  // recorded, so that the same publish is not copied again
-    } cases[] = {
-        {"complete", [](Copying&) {}, {CopyReport::verified, {}}},
-        {"incomplete", [](Copying& t) { t.files[kRemote].resize(t.published.size() / 2); },
-         rejected},
-        {"damaged", [](Copying& t) { t.files[kRemote][2 << 20] ^= 1; }, rejected, true},
-        {"unrunnable", [](Copying& t) { t.files[kRemote] = publishedJar("Created-By: 17\r\n"); },
-         rejected, true},
-        {"unreadable", [](Copying& t) { t.unreadableJars = true; }, rejected},
-        {"read fails",
-         [](Copying& t) { t.readFailure = PlatformError(64, L"gone"); },
-         {CopyReport::failed, L"gone"}},
-        {"move fails",
-         [](Copying& t) { t.moveFailure = PlatformError(32, L"in use"); },
-         {CopyReport::failed, L"in use"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Copying t;
-        c.arrange(t);
-        UpdateCopyRun run(kRemote, kLocal);
-        run.run(t);
-        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::answered);
-        EXPECT_EQ(copyReportMessage(run.conclude(t)), copyReportMessage(c.expected));
-        const bool replaced = c.expected.end == CopyReport::verified;
-        EXPECT_EQ(t.files[kLocal], replaced ? t.published : "old");
-        EXPECT_EQ(t.times[kLocal], replaced ? 200 : 100);
-        EXPECT_FALSE(t.files.count(temporaryJarPath(kLocal)));
-        // The replaced jar stays, hidden, until the new one has started.
-        EXPECT_EQ(t.files.count(previousJarPath(kLocal)), replaced);
-        EXPECT_EQ(t.hidden.count(previousJarPath(kLocal)), replaced);
-        EXPECT_EQ(refusedPublish(t, kLocal) == stampOf(t, kRemote), c.refused);
-    }
-    EXPECT_EQ(copyReportMessage(rejected), updateFailedMessage(kJarIncompleteOrDamaged));
-}
-
-// A new version that fails its trial gives way to the one it replaced, and its publish is
-// refused by a record; a later publish is offered. The previous version failing the same way
-// puts the new one back with nothing refused; failing otherwise, or passing, the refusal stands.
-TEST(UpdateTrial, ANewVersionThatFailsIsUndoneUnlessThePreviousFailsTheSameWay) {
-    const std::wstring previous = previousJarPath(kLocal), failed = failedJarPath(kLocal);
-    const auto installed = [](Copying& t) {
-        t.files[kLocal] = publishedJar("Main-Class: old\r\n"), t.times[kLocal] = 100;
-        UpdateCopyRun run(kRemote, kLocal);
-        run.run(t), run.poll(0), run.conclude(t);
-        return t.files[kLocal];
-    };
-    const struct {
-        const char* why;
-        std::optional<std::uint32_t> previousExit;  // nothing: the previous version passes
-        bool newKept;
-        std::optional<PlatformError> moveFailure = {};
-    } cases[] = {
-        {"previous passes", {}, false},
-        {"previous fails the same way", 1, true},
-        {"previous fails otherwise", 0xC0000005, false},
-        {"jar held", {}, true, PlatformError(32, L"in use", kLocal)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.why);
-        Copying t;
-        const std::string old = t.files[kLocal] = publishedJar("Main-Class: old\r\n");
-        installed(t);
-        EXPECT_EQ(t.files[kLocal], t.published);
-        EXPECT_TRUE(onTrial(t, kLocal));
-        t.moveFailure = c.moveFailure;
-        t.files[failed] = "stale", t.times[failed] = 50;  // a failed copy that stayed
-        const FailedStart undone = failedStart(t, kLocal, 1, L"Error: x", true);
-        EXPECT_EQ(undone.restored, !c.moveFailure);
-        EXPECT_EQ(t.hidden.count(failed), !c.moveFailure);
-        EXPECT_FALSE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
-        if (c.moveFailure) {
-            EXPECT_EQ(undone.message, updateNotUndoneMessage(1, L"Error: x", L"in use"));
-            // The next start finishes the rollback.
-            EXPECT_FALSE(t.files.count(failed));
-            settleInstall(t, kLocal);
-        } else {
-            EXPECT_EQ(undone.message, updateUndoneMessage(1, L"Error: x"));
-            EXPECT_EQ(t.files[kLocal], old);
-            if (c.previousExit) {
-                EXPECT_EQ(previousFailedToo(t, kLocal, 1, *c.previousExit, L"E"),
-                          *c.previousExit == 1 ? applicationCannotStartMessage(1, L"E")
-                                               : applicationStoppedMessage(*c.previousExit, L"E"));
-            } else {
-                passedStart(t, kLocal);
-            }
-        }
-        const bool newBack = c.previousExit == 1u;
-        EXPECT_EQ(t.files[kLocal], newBack ? t.published : old);
-        EXPECT_FALSE(t.times.count(previous) || t.times.count(failed));
-        EXPECT_EQ(!!refusedPublish(t, kLocal), !newBack);
-        EXPECT_EQ(t.hidden.count(refusedRecordPath(kLocal)), !newBack);
-        EXPECT_FALSE(t.hidden.count(kLocal));
-    }
-    // A later publish is offered, and its refusal's record goes; a start that is no trial is only
-    // reported.
-    Copying t;
-    installed(t);
-    failedStart(t, kLocal, 1, L"", true);
-    EXPECT_EQ(failedStart(t, kLocal, 1, L"", true).message, applicationStoppedMessage(1, L""));
-    t.times[kRemote] = 300;
-    EXPECT_TRUE(examineUpdateFolder(t, t.appDirectory, L"Tarvio.jar").newer);
-    EXPECT_FALSE(t.files.count(refusedRecordPath(kLocal)));
-    // An update over a version still on trial keeps the version that had proved itself.
-    Copying twice;
-    installed(twice);
-    twice.files[kRemote] = publishedJar("Main-Class: later\r\n"), twice.times[kRemote] = 300;
-    UpdateCopyRun again(kRemote, kLocal);
-    again.run(twice), again.poll(0), again.conclude(twice);
-    EXPECT_EQ(twice.files[kLocal], twice.files[kRemote]);
-    EXPECT_EQ(twice.files[previousJarPath(kLocal)], publishedJar("Main-Class: old\r\n"));
-    passedStart(twice, kLocal);
-    EXPECT_FALSE(onTrial(twice, kLocal));
-}
-
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
 TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
@@ -611,49 +419,45 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
     const std::wstring previous = kLocal + L".previous", failed = kLocal + L".failed";
     const std::wstring record = kLocal + L".refused", copy = kLocal + L".update.tmp";
     const std::string newRecord = "publish 200 " + std::to_string(newJar.size()) + "\r\n";
+    const std::map<std::string, std::wstring> paths = {{"jar", kLocal},
+                                                       {"previous", previous},
+                                                       {"failed", failed},
+                                                       {"record", record},
+                                                       {"copy", copy}};
+    const std::map<std::string, std::string> contents = {
+        {"old", oldJar}, {"new", newJar}, {"part", newJar.substr(0, 100)}, {"rec", newRecord}};
     const struct {
-        const char* why;
-        std::map<std::wstring, std::string> before;
-        std::string installed;
-        std::set<std::wstring> left;
+        const char *why, *before, *installed, *left;
     } cases[] = {
-        {"install cut between renames", {{previous, oldJar}, {copy, newJar}}, newJar, {previous}},
-        {"install cut, copy partial",
-         {{previous, oldJar}, {copy, newJar.substr(0, 100)}},
-         oldJar,
-         {copy}},
-        {"rollback cut between renames", {{previous, oldJar}, {record, newJar}}, oldJar, {record}},
-        {"failed version alone", {{failed, newJar}}, newJar, {}},
-        {"on trial", {{kLocal, newJar}, {previous, oldJar}}, newJar, {previous}},
-        {"rollback recorded",
-         {{kLocal, newJar}, {previous, oldJar}, {record, newRecord}},
-         oldJar,
-         {record}},
-        {"rollback recorded, failed kept",
-         {{kLocal, newJar}, {previous, oldJar}, {record, newRecord}, {failed, newJar}},
-         oldJar,
-         {record}},
-        {"previous verdict cut",
-         {{kLocal, oldJar}, {failed, newJar}, {record, newRecord}},
-         oldJar,
-         {record}},
-        {"refused jar kept whole", {{kLocal, oldJar}, {record, newJar}}, oldJar, {record}},
+        {"install cut between renames", "previous=old copy=new", "new", "previous"},
+        {"install cut, copy partial", "previous=old copy=part", "old", "copy"},
+        {"rollback cut between renames", "previous=old record=new", "old", "record"},
+        {"failed version alone", "failed=new", "new", ""},
+        {"on trial", "jar=new previous=old", "new", "previous"},
+        {"rollback recorded", "jar=new previous=old record=rec", "old", "record"},
+        {"rollback recorded, failed kept", "jar=new previous=old record=rec failed=new", "old",
+         "record"},
+        {"previous verdict cut", "jar=old failed=new record=rec", "old", "record"},
+        {"refused jar kept whole", "jar=old record=new", "old", "record"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         FakeServices t;
-        for (const auto& [path, bytes] : c.before) t.files[path] = bytes, t.times[path] = 200;
-        if (c.before.count(previous)) t.times[previous] = 100;
+        std::istringstream before(c.before);
+        for (std::string file; before >> file;) {
+            const std::wstring& path = paths.at(file.substr(0, file.find('=')));
+            t.files[path] = contents.at(file.substr(file.find('=') + 1));
+            t.times[path] = path == previous ? 100 : 200;
+        }
         settleInstall(t, kLocal);
-        EXPECT_EQ(t.files[kLocal], c.installed);
-        std::set<std::wstring> left;
-        for (const auto& [path, time] : t.times) {
-            if (path != kLocal) left.insert(path);
+        EXPECT_EQ(t.files[kLocal], contents.at(c.installed));
+        std::string left;
+        for (const auto& [name, path] : paths) {
+            if (name != "jar" && t.times.count(path)) left += name;
         }
         EXPECT_EQ(left, c.left);
-        if (c.left.count(record)) {
-            EXPECT_EQ(refusedPublish(t, kLocal), (PublishStamp{200, newJar.size()}));
-        }
+        const std::optional<PublishStamp> stamp = PublishStamp{200, newJar.size()};
+        EXPECT_EQ(refusedPublish(t, kLocal), left == "record" ? stamp : std::nullopt);
     }
     // Every digit reads back; a record that does not read is none.
     FakeServices t;
@@ -682,7 +486,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
 TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
     for (const bool byClose : {false, true}) {
         SCOPED_TRACE(byClose ? "close" : "stall");
-        Copying t;
+        Install t;
         std::promise<void> hung, released;
         int reads = 0;
         t.beforeRead = [&] {
@@ -703,6 +507,7 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         }
         released.set_value();
         worker.join();
+        EXPECT_EQ(run.poll(0), UpdateCopyRun::Outcome::givenUp);  // and stays so
         EXPECT_EQ(t.writes, 1);
         if (!byClose) {
             EXPECT_EQ(copyReportMessage(run.conclude(t)), updateFailedMessage(kCopyStalled));
@@ -713,26 +518,38 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
 }
 
 // The launch session on the install above, its window and timers modelled: a stopped timer and
-// a closed window deliver nothing. What the session asks for is logged: boxes by their first
-// words, the starts of java, the window's showing and closing (with the ticks delivered so far),
-// the changes dialog, the copy's bar and the trial's watch without a window.
-struct Session : Copying, SessionHost {
+// a closed window deliver nothing, and a box runs the message loop, so a running timer ticks
+// under it. What the session asks for is logged: boxes by their first words, the starts of java,
+// the window's showing and closing (with the ticks delivered so far, and "busy" if a poll's timer
+// outlives the window), the changes dialog, the copy's bar, the trial's watch without a window,
+// "buried" for a tick while a box's window is still above the splash, and at the end "new" if
+// the published jar is installed, "other" if it is under another jar's name.
+struct Session : Install, SessionHost {
     std::unique_ptr<LaunchSession> session;
-    bool holds = true, window = true, holdWorkers = false, trialWatch = false, bar = false;
+    bool holds = true, window = true, holdWorkers = false, threads = true;
+    bool bar = false, buried = false, dialogWorks = true;
+    enum { unwatched, watching, paused } trialWatch = unwatched;
     std::int64_t clock = 0;
     int ticks = 0, pulses = 0;
     std::string log;
-    std::set<SessionTimer> timers;
+    std::set<SessionTimer> timers{SessionTimer::splash};
     std::vector<std::function<void(Services&)>> held;
-    bool dialogWorks = true, leftover = true;  // a copy an earlier start left behind
+    std::vector<std::string> underNextBox;
     Session() {
         add(kLocal), add(javaCandidates(kApp)[0]);
-        timers.insert(SessionTimer::splash);
-        // A box runs the message loop: a timer left running ticks under it.
         record = [this](const std::wstring& text) {
             note(text);
-            if (text != L"java" && timers.count(SessionTimer::splash)) ++ticks, session->tick();
+            if (text == L"java") return;
+            buried = true;
+            if (timers.count(SessionTimer::splash)) ++ticks, session->tick();
+            if (trialWatch == watching) step("trial");
+            for (const auto& event : std::exchange(underNextBox, {})) step(event);
         };
+    }
+    // A run cut between an install's two renames: the replaced jar alone, whole, kept beside.
+    void cutInstall(const std::wstring& jar) {
+        files[previousJarPath(jar)] = published, times[previousJarPath(jar)] = 100;
+        files.erase(jar), times.erase(jar);
     }
     // The update folder lists nothing.
     void unlisted() { folders.erase(kRemote.substr(0, kRemote.rfind(L'\\'))); }
@@ -740,8 +557,11 @@ struct Session : Copying, SessionHost {
     void note(const std::wstring& text) {
         static const std::pair<std::wstring_view, const char*> kTags[] = {
             {L"Application Updated", "updated"},
+            {kJarIncompleteOrDamaged, "rejected"},
+            {kCopyStalled, "stalled"},
             {L"An error occured", "failed"},
             {L"The application stopped", "stopped"},
+            {L"could not be put back", "notundone"},
             {L"The new version", "undone"},
             {L"The application cannot", "cannot"},
             {L"No Java Application", "nojar"},
@@ -750,7 +570,9 @@ struct Session : Copying, SessionHost {
             {L"Stop installing", "stop?"},
             {kInstallNow, "update?"},
             {L"The application is running", "running"},
-            {L"left by an earlier update", "leftover"}};
+            {L"left by an earlier update", "leftover"},
+            {L"Tarvio\r\nAccess is denied.", "denied"},
+            {L"oom", "oom"}};
         if (text == L"java") return note(std::string("java"));
         for (const auto& [words, tag] : kTags) {
             if (text.find(words) != std::wstring::npos) return note(std::string(tag));
@@ -760,11 +582,13 @@ struct Session : Copying, SessionHost {
     std::int64_t nowMs() override { return clock; }
     bool windowOpen() override { return window; }
     void showWindow() override {
-        note("show"), window = true;
+        note("show"), window = true, buried = false;
         session->windowCreated(), session->activated();
     }
     void closeWindow() override {
-        note("close@" + std::to_string(ticks)), window = false, timers.clear();
+        note("close@" + std::to_string(ticks));
+        if (timers.size() > timers.count(SessionTimer::splash)) note("busy");
+        window = false, timers.clear();
     }
     void startTimer(SessionTimer timer) override {
         if (window) timers.insert(timer);
@@ -775,50 +599,100 @@ struct Session : Copying, SessionHost {
         if (bar != progress.has_value()) note(progress ? "bar" : "nobar");
         bar = progress.has_value();
     }
-    void comeBackOnTop() override {}
+    void comeBackOnTop() override { buried = false; }
     bool showChangesDialog(const std::wstring&, const std::wstring&, const std::wstring&) override {
         if (dialogWorks) note("dialog");
         return dialogWorks;
     }
     bool startWorker(std::function<void(Services&)> work) override {
-        if (holdWorkers) return held.push_back(std::move(work)), true;
-        return work(*this), true;
+        if (holdWorkers) held.push_back(std::move(work));
+        if (threads && !holdWorkers) work(*this);
+        return threads;
     }
-    bool startTrialWatch() override { return note("watch"), trialWatch = true; }
-    void pauseTrialWatch() override { trialWatch = false; }
-    void endTrialWatch() override { note("unwatch"), trialWatch = false; }
+    bool startTrialWatch() override { return note("watch"), trialWatch = watching, true; }
+    void pauseTrialWatch() override { trialWatch = paused; }
+    void endTrialWatch() override {
+        if (trialWatch != unwatched) note("unwatch");
+        trialWatch = unwatched;
+    }
     std::wstring outOfMemoryText() override { return L"oom"; }
 
-    // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers),
-    // "late" (the held workers finish), "click", "close", "end", "trial" (the trial's timer),
-    // "upgrade", "launch" and "dismiss" (the dialog's ways out), "exitN" (the last java ends).
-    // "event*N" repeats.
+    // Events: "tick" (100 ms on), "+N" (N ms on), "check", "read" and "copy" (their timers; with
+    // "!", one the stopped timer had queued), "late" (the held workers finish), "click", "close",
+    // "end", "activate", "trial" (the trial's timer), "upgrade", "launch" and "dismiss" (the
+    // dialog's ways out), "exitN" (the last java ends); "~event" comes under the next box.
+    // "event*N" repeats. Before them: "changes" (a changes file), "held" (workers wait for
+    // "late"), "yes" and "no" (the answers to the questions in turn; No after them).
     void run(const std::string& events) {
         if (!session) session = std::make_unique<LaunchSession>(*this, *this, holds);
-        if (leftover) files[temporaryJarPath(kLocal)] = "left";
         std::istringstream in(events);
         for (std::string event; in >> event;) {
             const auto star = event.find('*');
             const int times = star == std::string::npos ? 1 : std::stoi(event.substr(star + 1));
             for (int i = 0; i < times; ++i) step(event.substr(0, star));
         }
+        if (files.count(kLocal) && files[kLocal] == published) note("new");
+        if (files.count(kApp + L"\\Other.jar") && files[kApp + L"\\Other.jar"] == published) {
+            note("other");
+        }
+        if (refusedPublish(*this, kLocal)) note("refused");
     }
-    void poll(SessionTimer timer) {
-        if (timers.count(timer)) session->poll(timer);
+    // What every run leaves: a pulse for each tick; an earlier start's leftover removed before
+    // anything is looked at; what is kept beside the jar hidden, and the jar not.
+    void verify() {
+        EXPECT_EQ(pulses, ticks);
+        EXPECT_EQ(files.count(temporaryJarPath(kLocal)), stuck.size());
+        for (const auto& kept :
+             {previousJarPath(kLocal), failedJarPath(kLocal), refusedRecordPath(kLocal)}) {
+            EXPECT_EQ(hidden.count(kept), files.count(kept)) << kept;
+        }
+        EXPECT_FALSE(hidden.count(kLocal));
+    }
+    void poll(SessionTimer timer, const std::string& event) {
+        if (timers.count(timer) || (event.ends_with('!') && window)) session->poll(timer);
     }
     void step(const std::string& event) {
         LaunchSession& s = *session;
-        if (event == "tick") {
+        if (event[0] == '~') {
+            underNextBox.push_back(event.substr(1));
+        } else if (event == "changes" || event == "held" || event == "yes" || event == "no") {
+            if (event == "changes") addChanges();
+            holdWorkers |= event == "held";
+            if (event == "yes" || event == "no") answers.push_back(event == "yes");
+        } else if (event == "left") {  // a copy an earlier start could not remove
+            files[temporaryJarPath(kLocal)] = "left";
+        } else if (event == "incomplete" || event == "damaged" || event == "unrunnable") {
+            if (event == "incomplete") files[kRemote].resize(published.size() / 2);
+            if (event == "damaged") files[kRemote][2 << 20] ^= 1;
+            if (event == "unrunnable") files[kRemote] = publishedJar("Created-By: 17\r\n");
+        } else if (event == "unreadable") {
+            unreadableJars = true;
+        } else if (event == "unread") {  // the copy's second read fails
+            readFailure = PlatformError(64, L"gone");
+        } else if (event == "again") {  // the launcher starts anew
+            session = std::make_unique<LaunchSession>(*this, *this, holds);
+            window = true, timers = {SessionTimer::splash}, ticks = pulses = 0;
+            trialWatch = unwatched;
+        } else if (event == "publish") {  // a later publish of the same jar
+            times[kRemote] = 300;
+        } else if (event == "unjava") {  // java is uninstalled
+            folders.erase(kApp + L"\\jre\\bin");
+        } else if (event == "jam") {  // the next move onto the jar fails
+            moveFailure = PlatformError(32, L"in use", kLocal);
+        } else if (event == "tick") {
             clock += 100;
-            if (timers.count(SessionTimer::splash)) ++ticks, s.tick();
+            if (timers.count(SessionTimer::splash)) {
+                if (buried) note("buried");
+                ++ticks, s.tick();
+            }
         } else if (event[0] == '+') {
             clock += std::stoll(event.substr(1));
-        } else if (event == "check") {
-            poll(SessionTimer::updateCheck);
-        } else if (event == "read") {
-            poll(SessionTimer::changesRead);
-        } else if (event == "copy") {
-            poll(SessionTimer::copy);
+        } else if (event.starts_with("check")) {
+            poll(SessionTimer::updateCheck, event);
+        } else if (event.starts_with("read")) {
+            poll(SessionTimer::changesRead, event);
+        } else if (event.starts_with("copy")) {
+            poll(SessionTimer::copy, event);
         } else if (event == "late") {
             for (auto& work : std::exchange(held, {})) work(*this);
         } else if (event == "click" && window) {
@@ -827,12 +701,15 @@ struct Session : Copying, SessionHost {
             s.closeRequested();
         } else if (event == "end") {
             s.sessionEnded();
-        } else if (event == "trial" && trialWatch) {
+        } else if (event == "activate" && window) {
+            s.activated();
+        } else if ((event == "trial" && trialWatch == watching) || event == "trial!") {
             clock += 100, s.trialTick();
         } else if (event == "upgrade" || event == "launch" || event == "dismiss") {
             if (event == "upgrade") s.installUpdate(kRemote, kLocal);
             if (event == "launch") s.launchApplication();
-            s.changesDialogClosed();
+            // The dialog's end activates another program's window, which may come over the splash.
+            buried = true, s.changesDialogClosed();
         } else if (event.starts_with("exit")) {
             exits.back() = std::stoul(event.substr(4));
         }
@@ -843,136 +720,152 @@ struct Session : Copying, SessionHost {
 // splash closes: 51 ticks from its start, 11 after a failure, 6 without a jar, held at its start
 // while the changes file is read or the update copied.
 TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
-    const char* const E = "tick check read tick*60";
     const struct {
         const char* why;
-        void (*arrange)(Session&);
         const char* events;
         const char* expected;
-        bool installed = false;  // the published jar has replaced the installed one
+        void (*arrange)(Session&) = [](Session&) {};
     } cases[] = {
-        // The first tick and the update check.
-        {"nothing newer", [](Session& t) { t.times[kRemote] = 50; }, "tick check tick*60",
-         "java close@51"},
-        {"no jar", [](Session& t) { t.folders[kApp].clear(), t.leftover = false; }, "tick*10",
-         "nojar close@6"},
-        {"no java", [](Session& t) { t.folders.clear(), t.add(kLocal); }, "tick check tick*20",
-         "nojava close@12"},
-        {"java does not start", [](Session& t) { t.startFailure = PlatformError(2, L"x"); },
-         "tick check tick*20", "update? unstarted close@12"},
-        {"the claim is another's", [](Session& t) { t.holds = false, t.leftover = false; },
-         "tick*60", "java close@51"},
-        {"the folder answers just in time", [](Session& t) { t.holdWorkers = true; },
-         "tick +1999 check late check tick*60", "update? java close@51"},
-        {"the changes come just in time", [](Session& t) { t.addChanges(), t.holdWorkers = true; },
-         "tick late check +2999 read late read tick*60", "dialog close@51"},
-        {"the folder answers late", [](Session& t) { t.holdWorkers = true; },
-         "tick +1999 check +1 check late check tick*60", "java close@51"},
-        // What is offered: only a complete and newer jar that can be installed now; with the
-        // changes, where the dialog can show, else a box asks.
-        {"no changes file", [](Session&) {}, E, "update? java close@51"},
-        {"hidden changes file", [](Session& t) { t.addChanges(true); }, E, "update? java close@51"},
-        {"changes unreadable",
-         [](Session& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }, E,
+        // The first tick and the update check, on a worker or, without one, inline.
+        {"nothing newer", "left tick check tick*60", "java close@51",
+         [](Session& t) { t.times[kRemote] = 50; }},
+        {"no jar", "tick*10", "nojar close@6", [](Session& t) { t.folders[kApp].clear(); }},
+        {"no java", "tick check tick*20", "nojava close@12",
+         [](Session& t) { t.folders.clear(), t.add(kLocal); }},
+        {"java does not start", "tick check tick*20", "update? unstarted close@12",
+         [](Session& t) { t.startFailure = PlatformError(2, L"x"); }},
+        {"the folder cannot be listed", "tick*20", "denied close@11",
+         [](Session& t) {
+             t.beforeList = [] { throw PlatformError(5, L"Access is denied.", kApp); };
+         }},
+        {"out of memory", "tick*20", "oom close@11",
+         [](Session& t) { t.beforeList = [] { throw std::bad_alloc(); }; }},
+        {"the claim is another's", "tick*60", "java close@51", [](Session& t) { t.holds = false; }},
+        {"the folder answers just in time", "held tick +1999 check late check tick*60",
          "update? java close@51"},
-        {"dialog fails", [](Session& t) { t.addChanges(), t.dialogWorks = false; }, E,
-         "update? java close@51"},
-        {"no local time", [](Session& t) { t.times.erase(kLocal); }, E, "update? java close@51"},
-        {"as old", [](Session& t) { t.addChanges(), t.times[kRemote] = 100; }, E, "java close@51"},
-        {"a folder", [](Session& t) { t.unlisted(), t.add(kRemote).directory = true; }, E,
+        {"the changes come just in time",
+         "changes held tick late check +2999 read late read tick*60", "dialog close@51"},
+        {"the folder answers late", "held tick +1999 check +1 check late check tick*60",
          "java close@51"},
-        {"hidden jar", [](Session& t) { t.unlisted(), t.add(kRemote).hidden = true; }, E,
-         "java close@51"},
-        {"unopened", [](Session& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); }, E,
-         "java close@51"},
-        {"read-only install", [](Session& t) { t.addChanges(), t.readOnlyInstall = true; }, E,
-         "java close@51"},
-        {"the application runs", [](Session& t) { t.addChanges(), t.heldOpen.insert(kLocal); }, E,
-         "running close@12"},
-        {"a leftover stays",
-         [](Session& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, E,
-         "leftover java close@51"},
-        {"unreadable jar", [](Session& t) { t.unreadableJars = true; }, E, "java close@51"},
-        // Installed with a time more than a day ahead of the clock: any other publish is newer.
-        {"installed from the future", [](Session& t) { t.times[kLocal] = t.now + 86401; }, E,
-         "update? java close@51"},
-        {"installed from the future, published still",
-         [](Session& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, E,
-         "java close@51"},
-        {"installed from the future, published later",
-         [](Session& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; }, E,
-         "update? java close@51"},
-        {"installed a day ahead to the second", [](Session& t) { t.times[kLocal] = t.now + 86400; },
-         E, "java close@51"},
+        {"no threads", "changes tick check read tick*60", "dialog close@51",
+         [](Session& t) { t.threads = false; }},
+        {"no threads, yes", "yes tick check tick*60", "update? updated java watch close@51 new",
+         [](Session& t) { t.threads = false; }},
+        // What a cut run left is settled before the jar is looked at: Tarvio.jar's, and the
+        // lookup's own jar's when it is another; without the claim, neither.
+        {"a cut install", "tick check tick*60", "update? java close@51 new",
+         [](Session& t) { t.cutInstall(kLocal); }},
+        {"another jar's cut install", "tick check tick*60", "java close@51 other",
+         [](Session& t) {
+             t.folders[kApp] = {{L"Other.jar"}}, t.cutInstall(kApp + L"\\Other.jar");
+         }},
+        {"another jar's, not ours", "tick*60", "java close@51",
+         [](Session& t) {
+             t.folders[kApp] = {{L"Other.jar"}}, t.cutInstall(kApp + L"\\Other.jar");
+             t.holds = false;
+         }},
+        {"the application runs", "changes tick check read tick*20", "running close@12",
+         [](Session& t) { t.heldOpen.insert(kLocal); }},
         // The answers.
-        {"no, and clicks", [](Session&) {}, "click tick click check click tick*60",
-         "update? java close@51"},
-        {"yes", [](Session& t) { t.answers = {true}; },
-         "tick check +1000 copy tick*60 +59800 trial +100 trial",
-         "update? updated java watch close@51 unwatch", true},
+        {"no, and clicks", "click tick click check click tick*60", "update? java close@51"},
+        {"yes",
+         "left yes tick check +1000 copy tick*60 +53900 trial exit1 trial trial! again tick check "
+         "tick*60",
+         "update? updated java watch close@51 unwatch java close@51 new"},
+        // Only a whole copy that the jar check finds complete replaces the jar: what spoils the
+        // published jar while the question is up, and what fails the copy.
+        {"yes, incomplete", "yes ~incomplete tick check copy tick*60",
+         "update? rejected java close@51"},
+        {"yes, damaged", "yes ~damaged tick check copy tick*60",
+         "update? rejected java close@51 refused"},
+        {"yes, unrunnable", "yes ~unrunnable tick check copy tick*60",
+         "update? rejected java close@51 refused"},
+        {"yes, unreadable", "yes ~unreadable tick check copy tick*60",
+         "update? rejected java close@51"},
+        {"yes, a read fails", "yes ~unread tick check copy tick*60",
+         "update? failed java close@51"},
+        {"yes, the move fails", "yes ~jam tick check copy tick*60", "update? failed java close@51"},
         {"yes, the copy runs long",
-         [](Session& t) {
-             t.answers = {true, false}, t.holdWorkers = true;
-         },
-         "tick late check +999 copy click +1 copy tick*60 late copy tick*60",
-         "update? stop? bar nobar updated java watch close@112", true},
-        {"yes, the copy stalls", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
-         "tick late check +14999 copy +1 copy late tick*60",
-         "update? bar nobar failed java close@51"},
+         "yes no held tick late check +999 copy click +1 copy tick*60 late copy tick*60",
+         "update? stop? bar nobar updated java watch close@112 new"},
+        {"yes, the copy stalls", "yes held tick late check +14999 copy +1 copy late tick*60",
+         "update? bar nobar stalled java close@51"},
         {"yes, then a click, no and yes",
-         [](Session& t) {
-             t.answers = {true, false, true}, t.holdWorkers = true;
-         },
-         "tick late check click click late copy tick*60", "update? stop? stop? java close@53"},
-        {"the changes file", [](Session& t) { t.addChanges(); },
-         "tick check read tick*10 launch tick*60", "dialog java close@62"},
+         "yes no yes held tick late check click +1000 copy click late copy! tick*60",
+         "update? stop? bar stop? nobar java close@53"},
+        {"a click under the stop question", "yes no held tick late check ~click click late copy",
+         "update? stop? updated java new"},
+        {"the copy ends under the stop question", "yes yes held tick late check late ~copy click",
+         "update? stop? java"},
+        {"the changes file", "changes tick check read tick*10 launch tick*60",
+         "dialog java close@62"},
         {"the changes file, read too late",
-         [](Session& t) { t.addChanges(), t.holdWorkers = true; },
-         "tick late check tick*60 +2999 read +1 read tick*60", "update? java close@111"},
-        {"the dialog left open", [](Session& t) { t.addChanges(); },
-         "tick check read tick*60 upgrade copy tick*60 dismiss",
-         "dialog close@51 show updated java watch close@102", true},
-        {"the dialog answered after the splash", [](Session& t) { t.addChanges(); },
-         "tick check read tick*60 launch tick", "dialog close@51 java"},
-        {"the dialog closed unanswered", [](Session& t) { t.addChanges(); },
-         "tick check read tick*10 dismiss tick*60", "dialog close@62"},
-        // The watch of java's start.
-        {"java ends well", [](Session&) {}, "tick check tick exit0 tick*60",
-         "update? java close@51"},
-        {"java fails", [](Session&) {}, "tick check tick exit1 tick*20",
-         "update? java stopped close@13"},
-        {"the new version fails, the previous passes", [](Session& t) { t.answers = {true}; },
-         "tick check copy tick exit1 tick tick*60", "update? updated java undone java close@53"},
-        {"the previous fails the same way", [](Session& t) { t.answers = {true}; },
-         "tick check copy tick exit1 tick exit1 tick*20",
-         "update? updated java undone java cannot close@14", true},
-        {"the new version fails its trial", [](Session& t) { t.answers = {true}; },
-         "tick check copy tick*60 trial exit1 trial tick*60",
-         "update? updated java watch close@51 undone show java unwatch close@102"},
+         "changes held tick late check tick*60 +2999 read +1 read tick*60",
+         "update? java close@111"},
+        {"the dialog left open", "changes tick check read tick*60 upgrade copy tick*60 dismiss",
+         "dialog close@51 show updated java watch close@102 new"},
+        {"the dialog answered after the splash, on trial",
+         "changes tick check read tick*60 launch tick trial exit0 trial",
+         "dialog close@51 java watch unwatch",
+         [](Session& t) {
+             t.files[previousJarPath(kLocal)] = "older", t.hidden.insert(previousJarPath(kLocal)),
+             t.times[previousJarPath(kLocal)] = 50;
+         }},
+        {"the dialog closed unanswered", "changes tick check read tick*10 dismiss tick*60",
+         "dialog close@62"},
+        // The watch of java's start. A new version that fails gives way to the one it replaced,
+        // and its publish is refused; a later one is offered. The previous version failing the
+        // same way puts the new one back, refused nothing; failing otherwise, the refusal stands.
+        // An update over a version on trial keeps the one that had proved itself.
+        {"java ends well, a trial passed", "yes tick check copy tick exit0 tick*60",
+         "update? updated java close@51 new"},
+        {"java fails", "tick check tick exit1 tick*20", "update? java stopped close@13"},
+        {"the new version fails, the previous passes",
+         "yes tick check copy tick exit1 tick tick*60",
+         "update? updated java undone java close@53 refused"},
+        {"the new version fails, then a later publish",
+         "yes tick check copy tick exit1 tick tick*60 again tick check tick*60 publish again tick "
+         "check",
+         "update? updated java undone java close@53 java close@51 update? java"},
+        {"the previous fails otherwise", "yes tick check copy tick exit1 tick exit3 tick*20",
+         "update? updated java undone java stopped close@14 refused"},
+        {"the jar is held as the new version fails",
+         "yes tick check copy jam tick exit1 tick*20 again tick check tick*60",
+         "update? updated java notundone close@13 java close@51 refused"},
+        {"an update over a version on trial",
+         "yes tick check copy tick*60 again publish yes tick check copy tick exit1 tick*60",
+         "update? updated java watch close@51 update? updated java undone java close@53 refused"},
+        {"the previous fails the same way", "yes tick check copy tick exit1 tick exit1 tick*20",
+         "update? updated java undone java cannot close@14 new"},
+        {"the new version fails its trial",
+         "yes tick check copy tick*60 +53899 trial exit1 trial tick*60",
+         "update? updated java watch close@51 undone show java unwatch close@102 refused"},
+        {"the new version fails its trial, the jar held",
+         "yes tick check copy tick*60 jam trial exit1 trial tick*60 again tick check tick*60",
+         "update? updated java watch close@51 notundone unwatch java close@51 refused"},
+        {"the new version fails its trial, java gone",
+         "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
+         "update? updated java watch close@51 undone show nojava unwatch close@63 refused"},
         // A close.
-        {"close before the first tick", [](Session& t) { t.leftover = false; }, "close tick",
-         "java close@0"},
-        {"close before the first tick, without java",
-         [](Session& t) { t.leftover = false, t.folders.clear(), t.add(kLocal); }, "close tick",
-         "nojava close@0"},
-        {"close while the folder is looked into", [](Session& t) { t.holdWorkers = true; },
-         "tick close late", "java close@1"},
-        {"close while the changes are read",
-         [](Session& t) { t.addChanges(), t.holdWorkers = true; }, "tick late check close late",
+        {"close before the first tick", "close tick", "java close@0"},
+        {"close before the first tick, without java", "close tick", "nojava close@0",
+         [](Session& t) { t.folders.clear(), t.add(kLocal); }},
+        {"close while the folder is looked into", "held tick close late", "java close@1"},
+        {"close while the changes are read", "changes held tick late check close late",
          "java close@1"},
-        {"close during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
-         "tick late check close late copy", "update? java close@1"},
-        {"close after the start", [](Session&) {}, "tick check close", "update? java close@1"},
-        {"close with the dialog up", [](Session& t) { t.addChanges(); },
-         "tick check read close upgrade copy tick*60",
-         "dialog close@1 show updated java watch close@52", true},
-        // The end of the user's session.
-        {"end before the first tick", [](Session& t) { t.leftover = false; }, "end tick*60 close",
-         "close@0"},
-        {"end during the copy", [](Session& t) { t.answers = {true}, t.holdWorkers = true; },
-         "tick late check end late copy tick*60", "update?"},
-        {"end with the dialog up", [](Session& t) { t.addChanges(); },
-         "tick check read end upgrade launch", "dialog"},
+        {"close during the copy", "yes held tick late check close late copy",
+         "update? java close@1"},
+        {"close after the start", "tick check close", "update? java close@1"},
+        {"close with the dialog up", "changes tick check read close upgrade copy tick*60",
+         "dialog close@1 show updated java watch close@52 new"},
+        // The end of the user's session: nothing more starts, and a poll already queued finds
+        // its work given up.
+        {"end before the first tick", "end activate tick*60 close", "close@51"},
+        {"end while the folder is looked into", "held tick end late check! tick*60", ""},
+        {"end while the changes are read", "changes held tick late check end late read! tick*60",
+         ""},
+        {"end during the copy", "yes held tick late check end late copy! tick*60", "update?"},
+        {"end with the dialog up", "changes tick check read end upgrade launch", "dialog"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -980,10 +873,50 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         c.arrange(t);
         t.run(c.events);
         EXPECT_EQ(t.log, c.expected);
-        EXPECT_EQ(t.pulses, t.ticks);
-        EXPECT_EQ(t.files[kLocal], c.installed ? t.published : "old");
-        // What an earlier start could not remove goes before anything is looked at.
-        EXPECT_EQ(t.files.count(temporaryJarPath(kLocal)), t.stuck.size());
+        t.verify();
+    }
+}
+
+// Only a complete and newer jar that can be installed now is offered; with the changes, where
+// the dialog can show, else a box asks. Then java starts, the splash closing on its count.
+TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
+    const struct {
+        const char* why;
+        void (*arrange)(Session&);
+        const char* shown;  // before java starts
+    } cases[] = {
+        {"no changes file", [](Session&) {}, "update?"},
+        {"hidden changes file", [](Session& t) { t.addChanges(true); }, "update?"},
+        {"changes unreadable",
+         [](Session& t) { t.addChanges(), t.readFailure = PlatformError(5, L"x"); }, "update?"},
+        {"dialog fails", [](Session& t) { t.addChanges(), t.dialogWorks = false; }, "update?"},
+        {"no local time", [](Session& t) { t.times.erase(kLocal); }, "update?"},
+        {"as old", [](Session& t) { t.addChanges(), t.times[kRemote] = 100; }, ""},
+        {"a folder", [](Session& t) { t.unlisted(), t.add(kRemote).directory = true; }, ""},
+        {"unopened", [](Session& t) { t.addChanges(), t.openFailure = PlatformError(32, L"x"); },
+         ""},
+        {"read-only install", [](Session& t) { t.addChanges(), t.readOnlyInstall = true; }, ""},
+        {"a leftover stays",
+         [](Session& t) { t.addChanges(), t.stuck.insert(temporaryJarPath(kLocal)); }, "leftover"},
+        {"unreadable jar", [](Session& t) { t.unreadableJars = true; }, ""},
+        // Installed with a time more than a day ahead of the clock: any other publish is newer.
+        {"installed from the future", [](Session& t) { t.times[kLocal] = t.now + 86401; },
+         "update?"},
+        {"installed from the future, published still",
+         [](Session& t) { t.times[kLocal] = t.times[kRemote] = t.now + 86401; }, ""},
+        {"installed from the future, published later",
+         [](Session& t) { t.times[kLocal] = t.now + 86401, t.times[kRemote] = t.now + 90000; },
+         "update?"},
+        {"installed a day ahead to the second", [](Session& t) { t.times[kLocal] = t.now + 86400; },
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Session t;
+        c.arrange(t);
+        t.run("left tick check read tick*60");
+        EXPECT_EQ(t.log, std::string(c.shown) + (*c.shown ? " " : "") + "java close@51");
+        t.verify();
     }
 }
 
