@@ -153,6 +153,22 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          [](Jar& j) { j.bytes[j.data[1] + 1] = 0xff; }, C, D},
         {"a name java cannot decode", with("a\xc0\xaf.class", "x"), [](Jar&) {}, C, D},
         // java takes the last end record whose directory and first entry carry their signatures.
+        // java's scan starts where a whole end record fits; it never reads the bytes after that.
+        {"an end record's signature one byte past where java looks",
+         writeJar({manifest, main}, Layout::plain, "....PK\5\6" + std::string(17, '.')),
+         [](Jar&) {}, C, C},
+        {"an archive of no entries at all", writeJar(std::vector<Entry>{}), [](Jar&) {}, C, U},
+        {"a directory larger than all before the end record", small,
+         [](Jar& j) { j.put(j.end + 12, j.end + 1, 4); }, D, D},
+        {"a directory that starts before the archive", small,
+         [](Jar& j) { j.put(j.end + 16, j.dir + 1, 4); }, D, D},
+        {"a ZIP64 locator that starts the file", writeJar(std::vector<Entry>{}),
+         [](Jar& j) {
+             Jar locator;
+             locator.add("4484", {0x07064b50, 0, 0, 1});
+             j.bytes.insert(j.bytes.begin(), locator.bytes.begin(), locator.bytes.end());
+         },
+         D, D},
         {"a second archive in the end comment",
          writeJar({manifest, main}, Layout::plain, inner.text() + "x"), [](Jar&) {}, D, D},
         {"inflating to over 100 times the jar",
@@ -174,6 +190,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          [](Jar& j) { j.put(j.end + 12, j.end - 76 - j.dir, 4), j.put(j.end + 16, j.dir, 4); }, C,
          C},
         {"ZIP64 directory size contradicted", zip64, [](Jar& j) { j.put(j.end + 12, 1, 4); }, D, D},
+        {"ZIP64 record shorter than its fields", zip64, [](Jar& j) { j.put(j.end - 72, 43, 8); }, D,
+         D},
         {"more entries than a plain end record counts, in ZIP64", writeJar(many, Layout::zip64),
          [](Jar&) {}, C, C},
         {"more entries than a plain end record counts, modulo 65,536", writeJar(many), [](Jar&) {},
