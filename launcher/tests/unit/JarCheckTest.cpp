@@ -110,6 +110,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"local size differs", small, [](Jar& j) { j.bytes[j.local[1] + 22] ^= 1; }, C, D},
         {"unknown method", small,
          [](Jar& j) { j.put(j.local[1] + 8, 12, 2), j.put(j.central[1] + 10, 12, 2); }, C, D},
+        {"unknown method on data that are their own contents", small,
+         [](Jar& j) { j.put(j.local[0] + 8, 12, 2), j.put(j.central[0] + 10, 12, 2); }, C, D},
         {"deflated data one byte short", small, [](Jar& j) { resizeDeflated(j, -1); }, C, D},
         {"deflated data one byte long", small, [](Jar& j) { resizeDeflated(j, 1); }, C, D},
         {"deflated data with a byte after its stream", saidDeflated(deflated("xyz") + "!", "xyz"),
@@ -152,7 +154,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"a folder's name on deflated data that is not empty", folder,
          [](Jar& j) { j.bytes[j.data[1] + 1] = 0xff; }, C, D},
         {"a name java cannot decode", with("a\xc0\xaf.class", "x"), [](Jar&) {}, C, D},
-        // java takes the last end record whose directory and first entry carry their signatures.
+        // java refuses a directory record longer than 64 KiB: its fixed part and a name of 65,489.
+        {"a directory record of 65,535 bytes", with(std::string(65489, 'a'), "x"), [](Jar&) {}, C,
+         U},
+        {"a directory record of 65,536 bytes", with(std::string(65490, 'a'), "x"), [](Jar&) {}, C,
+         D},
         // java's scan starts where a whole end record fits; it never reads the bytes after that.
         {"an end record's signature one byte past where java looks",
          writeJar({manifest, main}, Layout::plain, "....PK\5\6" + std::string(17, '.')),
@@ -169,6 +175,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
              j.bytes.insert(j.bytes.begin(), locator.bytes.begin(), locator.bytes.end());
          },
          D, D},
+        // java takes the last end record whose directory and first entry carry their signatures.
         {"a second archive in the end comment",
          writeJar({manifest, main}, Layout::plain, inner.text() + "x"), [](Jar&) {}, D, D},
         {"inflating to over 100 times the jar",
