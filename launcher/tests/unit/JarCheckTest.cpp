@@ -80,6 +80,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     // More entries than a plain end record counts.
     std::vector<Entry> many{manifest};
     for (int i = 0; i < 70000; ++i) many.push_back({std::to_string(i), "c", i % 100 == 0});
+    // Exactly as many as a plain end record's count wraps to 0.
+    const std::vector<Entry> wrapping(many.begin(), many.begin() + 65536);
     const struct {
         const char* what;
         const Jar& jar;
@@ -121,6 +123,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          saidDeflated(std::string("\0\3\0\xfc\xff", 5) + "xyz", "xyz"), [](Jar&) {}, C, D},
         {"local extra field into the next entry", small,
          [](Jar& j) { j.put(j.local[0] + 28, 100, 2); }, C, D},
+        {"a directory record running past the directory", small,
+         [](Jar& j) { j.put(j.central[2] + 32, 10, 2); }, C, D},
         {"local extra field into the directory", small,
          [](Jar& j) { j.put(j.local[2] + 28, 100, 2); }, C, D},
         // Nothing after its header but the directory, which no read of entry data reaches.
@@ -202,6 +206,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"more entries than a plain end record counts, in ZIP64", writeJar(many, Layout::zip64),
          [](Jar&) {}, C, C},
         {"more entries than a plain end record counts, modulo 65,536", writeJar(many), [](Jar&) {},
+         C, C},
+        {"65,536 entries, which a plain end record counts as none", writeJar(wrapping), [](Jar&) {},
          C, C},
         // java does not find it either: the locator's offset counts the prefix too.
         {"ZIP64 with a prefix", prefixed(zip64, "MZ"), [](Jar&) {}, D, D},
