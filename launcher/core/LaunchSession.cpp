@@ -314,7 +314,7 @@ void LaunchSession::endWatch() {
 void LaunchSession::handOverWatch() {
     if (!watched_ || !trial_ || trialWatched_) return endWatch();
     trialWatched_ = host_.startTrialWatch();
-    if (!trialWatched_) return watched_.reset();
+    if (!trialWatched_) watched_.reset();
 }
 
 void LaunchSession::trialTick() {
