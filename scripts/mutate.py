@@ -193,6 +193,18 @@ tests = json.loads(subprocess.run(["ctest", "--test-dir", tree, "--show-only=jso
 ninja = open(os.path.join(tree, "build.ninja")).read().replace("$\n", "")
 
 
+def corpus_of(work):  # the work corpus a fuzz run left, here or, in a worktree, in the main checkout
+    for checkout in (root, os.path.dirname(os.path.join(root, common_dir))):
+        corpus = work.replace(src, checkout)
+        if os.path.isdir(corpus) and os.listdir(corpus):
+            return corpus
+    return corpus
+
+
+common_dir = subprocess.run(["git", "rev-parse", "--git-common-dir"], cwd=root, capture_output=True,
+                            text=True).stdout.strip()
+
+
 def fuzz_stage(f):  # the fuzz targets whose objects take in the file, each over its corpora
     targets, runs = [], []
     for t in tests:
@@ -201,7 +213,7 @@ def fuzz_stage(f):  # the fuzz targets whose objects take in the file, each over
                 rf"^build {re.escape(os.path.relpath(cmd[1], tree))}(\.objects/\S*)?[ :][^\n]*"
                 rf"{re.escape(os.path.join(src, f))}\b",
                 ninja, re.M):
-            kept = cmd[3].replace(src, root)
+            kept = corpus_of(cmd[3])
             targets.append(t["name"] + ".build")
             runs.append([cmd[1], "-runs=0", f"-artifact_prefix={logs}/", cmd[2]] + [kept] * os.path.isdir(kept))
     return ("fuzz", targets, runs) if runs else None

@@ -15,7 +15,8 @@
 # most of the file's mutants per second first), stopping at the first that fails (a
 # launcher core mutant about 8 s on a shared two-core machine, 50-70 s when it was sanitized):
 #   launcher/core  velmoor_core_tests; the fuzz targets built from the file, over their corpora
-#                  (the kept seeds and the main build tree's work corpus, no new fuzzing);
+#                  (the kept seeds and the build tree's work corpus, or in a worktree without one
+#                  the main checkout's; no new fuzzing);
 #                  --slow: the Wine scenarios as well.
 #   seriallib/src  seriallib.unit.* and seriallib.tsan.*; its fuzz targets, likewise; the Java
 #                  tests in the amd64 JVM and the built library's checks;
