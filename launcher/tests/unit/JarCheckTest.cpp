@@ -1,5 +1,4 @@
-// The jar check, on archives written here byte by byte and then cut short, damaged or made
-// hostile, and on real jars: the jar tool's and the JDK's own.
+// The jar check on archives written here, cut short, damaged or made hostile, and on real jars.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -209,8 +208,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 record on the locator", zip64, D, D,
          [](Jar& j) { j.bytes.erase(j.bytes.begin() + j.end - 30); }},
         {"ZIP64 extra field missing", zip64, C, D, [](Jar& j) { j.put(j.central[1] + 30, 0, 2); }},
-        // Only the fields whose plain ones are saturated, in their order: the size, then the
-        // offset.
+        // Only the fields whose plain ones are saturated, in their order: size, then offset.
         {"ZIP64 extra field without the inflated size", zip64, C, C,
          [](Jar& j) {
              const std::size_t extra = j.central[1] + 47;
@@ -225,8 +223,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          }},
         {"ZIP64 count contradicted", zip64, D, D,
          [](Jar& j) { j.put(j.end + 8, 1, 2), j.put(j.end + 10, 1, 2); }},
-        // A drive's read that fails: of the end record, of a ZIP64 record read from the file, of
-        // entry data only the pass reads.
+        // A drive's read that fails: of the end record, of a ZIP64 record, of data only the pass
+        // reads.
         {"a failed read of the end record", padded, R, R, [](Jar& j) { j.failAt = j.end; }},
         {"a failed read of a ZIP64 record", farZip64(), R, R,
          [](Jar& j) { j.failAt = j.end - 76; }},
@@ -300,9 +298,8 @@ JarFeed feedOf(const Jar& jar) {
 }
 
 // Each entry reaches the consumers whole and once (big.bin inflated from several of the ring's
-// chunks), and the files asked for are kept. An entry of tens of MB of zeros whose records say
-// 1,000 bytes is stopped within one inflate step: none of it reaches a consumer, and the check
-// holds no more than that step.
+// chunks), and the files asked for are kept. Tens of MB of zeros whose records say 1,000 bytes
+// are stopped within one inflate step, none of it handed on.
 TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
     std::string big;
     for (unsigned long i = 0; big.size() < (3 << 20); ++i) big += std::to_string(i * 7919);

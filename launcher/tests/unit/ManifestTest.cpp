@@ -6,21 +6,13 @@
 namespace velmoor {
 namespace {
 
-// Each entry section as "name=raw bytes", for comparison in one string.
-std::string sections(const Manifest& manifest) {
-    std::string all;
-    for (const ManifestSection& s : manifest.entries)
-        all += s.name + "=" + std::string(s.raw) + "|";
-    return all;
-}
-
 TEST(Manifest, ReadAsJavaReadsIt) {
     // java reads a line of up to 512 bytes, its line end included.
     const std::string longest(499, 'x');
     const struct {
         std::string bytes;
         std::optional<std::string> mainClass;  // "refused": java refuses the file
-        std::string sections;
+        std::string sections;                  // each entry section as "name=raw bytes|"
     } cases[] = {
         {"Manifest-Version: 1.0\r\nMain-Class: a.B\r\n\r\n", "a.B", ""},
         {"Main-Class: com.exam\r\n ple.Ma\n in\rCreated-By: 17\n", "com.example.Main", ""},
@@ -56,7 +48,10 @@ TEST(Manifest, ReadAsJavaReadsIt) {
         if (!manifest) continue;
         const std::string* mainClass = manifest->main.find("Main-Class");
         EXPECT_EQ(mainClass ? std::optional(*mainClass) : std::nullopt, c.mainClass);
-        EXPECT_EQ(sections(*manifest), c.sections);
+        std::string sections;
+        for (const ManifestSection& s : manifest->entries)
+            sections += s.name + "=" + std::string(s.raw) + "|";
+        EXPECT_EQ(sections, c.sections);
         EXPECT_EQ(manifest->main.raw,
                   std::string_view(c.bytes).substr(0, manifest->main.raw.size()));
     }

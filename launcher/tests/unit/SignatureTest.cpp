@@ -92,8 +92,8 @@ TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
         // Keys the Wine scenarios take no update of: each takes its own next release.
         {"v1-p521", "v2-p521", {}},
         {"v1-pss", "v2-pss", {}},
-        // Algorithms not read here: an install signed so takes no update, and none is taken
-        // signed so.
+        // Algorithms not read here: an install signed so takes no update, nor is one signed so
+        // taken.
         {"v1-ed25519", "v2-ed25519", unreadSignatureText(L"Ed25519", true)},
         {"v1-dsa", "v2-other", unreadSignatureText(L"SHA256withDSA", true)},
         {"v1-rsa", "v2-ed25519", unreadSignatureText(L"Ed25519", false)},
