@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Fuzzes the /proc text parsers of the serial library, the launcher's jar check (jar: the whole
-# check, jar_end: its end-record reader alone) and its readers of signatures for longer than the
-# test run does.
-# Usage: scripts/fuzz.sh [seconds per target, default 600] [devices|apm|jar|jar_end|signature ...]
+# Fuzzes the /proc text parsers of the serial library, the launcher's jar check (its end-record
+# reader included) and its readers of signatures for longer than the test run does.
+# Usage: scripts/fuzz.sh [seconds per target, default 600] [devices|apm|jar|signature ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
-targets=(devices apm jar jar_end signature)
+targets=(devices apm jar signature)
 [ $# -eq 0 ] || targets=("$@")
 scripts/build.sh >/dev/null
 for t in "${targets[@]}"; do

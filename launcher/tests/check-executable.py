@@ -24,8 +24,7 @@ triplet, pe_format, magic = ("x86_64", "pei-x86-64", "020b") if wide else ("i686
 
 
 def objdump(option):
-    result = subprocess.run([f"{triplet}-w64-mingw32-objdump", option, sys.argv[1]], capture_output=True, text=True)
-    return result.stdout
+    return subprocess.run([f"{triplet}-w64-mingw32-objdump", option, sys.argv[1]], capture_output=True, text=True).stdout
 
 
 headers = objdump("-p")

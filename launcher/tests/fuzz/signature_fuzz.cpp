@@ -16,10 +16,7 @@ namespace {
 
 using namespace velmoor;
 
-struct AnyBlock final : CryptoService {
-    std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override {
-        return openSsl.startHash(algorithm);
-    }
+struct AnyBlock final : OpenSslCrypto {
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
                                            std::span<const unsigned char>, bool&) override {
         rawEcdsaSignature(block, 32);
@@ -27,8 +24,6 @@ struct AnyBlock final : CryptoService {
         return BlockSigner{{}, L"CN=Fuzz"};
     }
     bool reads(const BlockAlgorithm&) override { return true; }
-
-    OpenSslCrypto openSsl;
 };
 
 }  // namespace

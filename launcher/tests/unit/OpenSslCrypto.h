@@ -6,7 +6,7 @@ namespace velmoor {
 
 // The crypto service on OpenSSL's libcrypto, for the tests on Linux: a real implementation that
 // the launcher's own (on the system's DLLs) must agree with.
-class OpenSslCrypto final : public CryptoService {
+class OpenSslCrypto : public CryptoService {
   public:
     std::unique_ptr<Hash> startHash(DigestAlgorithm algorithm) override;
     std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,

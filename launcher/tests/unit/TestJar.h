@@ -72,11 +72,9 @@ inline void together(std::size_t workers, const std::function<void(std::size_t)>
     task(0);
 }
 
-enum class Layout {
-    plain,
-    zip64,        // every size, offset and count saturated, the values in ZIP64 fields and records
-    descriptors,  // CRC and sizes in a data descriptor after the data, as the jar tool writes
-};
+// zip64: every size, offset and count saturated, the values in ZIP64 fields and records;
+// descriptors: CRC and sizes in a data descriptor after the data, as the jar tool writes.
+enum class Layout { plain, zip64, descriptors };
 
 // Writes the entries as a jar tool would.
 inline Jar writeJar(const std::vector<Entry>& entries, Layout layout = Layout::plain,

@@ -1,7 +1,6 @@
-// The signature vectors: jars that signed-jars.sh makes, each with what its signatures say, read
-// by the jar check's pass and readSignatures with a crypto service: OpenSSL's in the unit tests,
-// the launcher's own (CNG and crypt32) under Wine. Both must give each jar the line the table
-// (signature-vectors.txt) gives it.
+// The signature vectors: jars that signed-jars.sh makes, read by the jar check's pass and
+// readSignatures with OpenSSL's crypto in the unit tests and the launcher's own (CNG and crypt32)
+// under Wine; both must give each jar the line that signature-vectors.txt gives it.
 #pragma once
 
 #include <map>
