@@ -1,0 +1,149 @@
+// The signature block's DER reader at the edges that jarsigner's blocks never show: lengths in
+// every form, elements that end where their container does, and structures one field off.
+#include <gtest/gtest.h>
+
+#include "core/signature/SignatureBlock.h"
+
+namespace velmoor {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// An element in DER: its length in the short form, or in the long form's fewest octets.
+Bytes der(unsigned char tag, const Bytes& contents) {
+    Bytes length;
+    for (std::size_t n = contents.size(); n > 0; n >>= 8) length.insert(length.begin(), n & 0xff);
+    if (contents.size() < 0x80)
+        length = {static_cast<unsigned char>(contents.size())};
+    else
+        length.insert(length.begin(), static_cast<unsigned char>(0x80 | length.size()));
+    return cat({{tag}, length, contents});
+}
+
+Bytes oid(Bytes contents) {
+    return der(0x06, contents);
+}
+
+const Bytes kVersion = der(0x02, {1});
+const Bytes kSha256 = der(0x30, oid({0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01}));
+const Bytes kRsa = der(0x30, oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01}));
+const Bytes kSignature = der(0x04, {1, 2, 3});
+
+// A SignerInfo: version, sid, digest algorithm, [signed attributes,] signature algorithm, then
+// what follows (the signature and any unsigned attributes).
+Bytes signer(const Bytes& rest, const Bytes& signedAttributes = {}, const Bytes& algorithm = kRsa,
+             const Bytes& digest = kSha256) {
+    return der(0x30, cat({kVersion, der(0x30, {}), digest, signedAttributes, algorithm, rest}));
+}
+
+// A ContentInfo of a SignedData whose fields after the encapsulated content are `rest`.
+Bytes block(const Bytes& rest) {
+    const Bytes data = oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01});
+    const Bytes signedData = der(0x30, cat({kVersion, der(0x31, {}), der(0x30, data), rest}));
+    return der(0x30, cat({oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x02}),
+                          der(0xa0, signedData)}));
+}
+
+TEST(SignatureBlock, DerAtItsEdges) {
+    const Bytes attributes = der(0xa0, der(0x30, cat({oid({1, 2}), der(0x31, der(0x05, {}))})));
+    const Bytes indefinite = cat({{0x04, 0x80}, Bytes(128, 7), {0, 0}});
+    const struct {
+        const char* what;
+        Bytes block;
+        bool read;
+    } cases[] = {
+        {"one signer", block(der(0x31, signer(kSignature))), true},
+        {"certificates and CRLs before the signers",
+         block(cat({der(0xa0, {}), der(0xa1, {}), der(0x31, signer(kSignature))})), true},
+        {"an empty signature that ends its signer", block(der(0x31, signer({0x04, 0x00}))), true},
+        {"a long-form length of nothing that ends its signer",
+         block(der(0x31, signer({0x04, 0x81, 0x00}))), true},
+        {"a length in four octets", block(der(0x31, signer({0x04, 0x84, 0, 0, 0, 1, 9}))), true},
+        {"a length in five octets", block(der(0x31, signer({0x04, 0x85, 0, 0, 0, 0, 1, 9}))),
+         false},
+        {"an indefinite length", block(der(0x31, signer(indefinite))), false},
+        {"a length past its container", block(der(0x31, signer({0x04, 0x02, 9}))), false},
+        {"no signature", block(der(0x31, signer({}))), false},
+        {"the signature as a BIT STRING", block(der(0x31, signer(der(0x03, {0, 9})))), false},
+        {"two signers", block(der(0x31, cat({signer(kSignature), signer(kSignature)}))), false},
+        {"no signer", block(der(0x31, {})), false},
+        {"a field after the signers", block(cat({der(0x31, signer(kSignature)), der(0x31, {})})),
+         false},
+        {"the signers as a SEQUENCE", block(der(0x30, signer(kSignature))), false},
+        {"no signature algorithm",
+         block(der(0x31, der(0x30, cat({kVersion, der(0x30, {}), kSha256, kSignature})))), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(blockAlgorithmOf(c.block).has_value(), c.read) << c.what;
+    // Signed attributes come back as the SET they are signed as, and only where there are some.
+    const auto read = signedAttributesOf(block(der(0x31, signer(kSignature, attributes))));
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(*read, cat({{0x31}, Bytes(attributes.begin() + 1, attributes.end())}));
+    EXPECT_FALSE(signedAttributesOf(block(der(0x31, signer(kSignature)))));
+}
+
+// RSASSA-PSS: the salt's length is read only where the parameters name the signer's digest for
+// the hash and for MGF1, and the trailer field, if there, is 1.
+TEST(SignatureBlock, PssParameters) {
+    const Bytes mgf1 = oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x08});
+    const Bytes sha384 = der(0x30, oid({0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02}));
+    const Bytes hash = der(0xa0, kSha256), mask = der(0xa1, der(0x30, cat({mgf1, kSha256})));
+    const Bytes salt = der(0xa2, der(0x02, {0x01, 0x00})), trailer = der(0xa3, der(0x02, {1}));
+    const auto pss = [](std::initializer_list<Bytes> fields) {
+        const Bytes params = der(0x30, cat(fields));
+        return der(0x30,
+                   cat({oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a}), params}));
+    };
+    const struct {
+        const char* what;
+        Bytes algorithm;
+        BlockAlgorithm::Hash hash;
+        unsigned salt;
+    } cases[] = {
+        {"all four fields", pss({hash, mask, salt, trailer}), BlockAlgorithm::sha256, 256},
+        {"the salt's default", pss({hash, mask}), BlockAlgorithm::sha256, 20},
+        {"a salt of three octets", pss({hash, mask, der(0xa2, der(0x02, {1, 0, 0}))}),
+         BlockAlgorithm::otherHash, 0},
+        {"a salt of no octets", pss({hash, mask, der(0xa2, der(0x02, {}))}),
+         BlockAlgorithm::otherHash, 0},
+        {"a trailer of 2", pss({hash, mask, salt, der(0xa3, der(0x02, {2}))}),
+         BlockAlgorithm::otherHash, 0},
+        {"a field after the trailer", pss({hash, mask, salt, trailer, trailer}),
+         BlockAlgorithm::otherHash, 0},
+        {"another hash", pss({der(0xa0, sha384), mask}), BlockAlgorithm::otherHash, 0},
+        {"MGF1 with another hash", pss({hash, der(0xa1, der(0x30, cat({mgf1, sha384})))}),
+         BlockAlgorithm::otherHash, 0},
+        {"another mask", pss({hash, der(0xa1, der(0x30, cat({oid({1, 2}), kSha256})))}),
+         BlockAlgorithm::otherHash, 0},
+        {"MGF1 without its hash", pss({hash, der(0xa1, der(0x30, mgf1))}),
+         BlockAlgorithm::otherHash, 0},
+        {"the mask not a SEQUENCE", pss({hash, der(0xa1, kVersion)}), BlockAlgorithm::otherHash, 0},
+        {"no mask", pss({hash}), BlockAlgorithm::otherHash, 0},
+        {"the mask first", pss({mask, hash}), BlockAlgorithm::otherHash, 0},
+        {"the hash not a SEQUENCE", pss({der(0xa0, kVersion), mask}), BlockAlgorithm::otherHash, 0},
+        {"no fields", pss({}), BlockAlgorithm::otherHash, 0},
+        {"no parameters", der(0x30, oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a})),
+         BlockAlgorithm::otherHash, 0},
+    };
+    for (const auto& c : cases) {
+        const auto read = blockAlgorithmOf(block(der(0x31, signer(kSignature, {}, c.algorithm))));
+        ASSERT_TRUE(read.has_value()) << c.what;
+        EXPECT_EQ(read->kind, BlockAlgorithm::rsaPss) << c.what;
+        EXPECT_EQ(read->hash, c.hash) << c.what;
+        EXPECT_EQ(read->hash == BlockAlgorithm::otherHash ? 0 : read->pssSaltLength, c.salt)
+            << c.what;
+    }
+    // A digest of the NIST arc past SHA-512 (SHA-512/224) is none the launcher reads.
+    const Bytes sha512t224 = der(0x30, oid({0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x05}));
+    const auto other = blockAlgorithmOf(block(der(0x31, signer(kSignature, {}, kRsa, sha512t224))));
+    ASSERT_TRUE(other.has_value());
+    EXPECT_FALSE(other->read());
+}
+
+}  // namespace
+}  // namespace velmoor
