@@ -2,6 +2,8 @@
 // every form, elements that end where their container does, and structures one field off.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <ctime>
 #include <string>
 
 #include "core/signature/SignatureBlock.h"
@@ -146,6 +148,59 @@ TEST(SignatureBlock, AlgorithmsByTheirOids) {
         EXPECT_EQ(read->name, c.name) << c.algorithm;
         EXPECT_EQ(read->read(), c.read) << c.algorithm;
     }
+}
+
+// The signing time a signer's attributes give: UTCTime's years from 1950 to 2049, either form's
+// fields in range (a leap second too), fractions dropped, anything else none.
+TEST(SignatureBlock, SigningTimes) {
+    const Bytes signingTime = dottedOid("1.2.840.113549.1.9.5");
+    const auto attribute = [](const Bytes& type, const Bytes& values) {
+        return der(0x30, cat({type, der(0x31, values)}));
+    };
+    const auto at = [](int year, int month, int day, int hour, int minute, int second) {
+        std::tm civil{second, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
+        return std::optional<std::int64_t>(timegm(&civil) + 11'644'473'600);
+    };
+    const struct {
+        unsigned char tag;
+        const char* text;
+        std::optional<std::int64_t> time;
+    } cases[] = {
+        {0x17, "491231235959Z", at(2049, 12, 31, 23, 59, 59)},
+        {0x17, "500101000000Z", at(1950, 1, 1, 0, 0, 0)},
+        {0x18, "20240229120000Z", at(2024, 2, 29, 12, 0, 0)},
+        {0x18, "20000301000000Z", at(2000, 3, 1, 0, 0, 0)},
+        {0x18, "16010101000000Z", 0},
+        {0x18, "20241231235960Z", at(2025, 1, 1, 0, 0, 0)},
+        {0x18, "20241201083015.25Z", at(2024, 12, 1, 8, 30, 15)},
+        {0x18, "20241231235961Z", {}},
+        {0x18, "20240001000000Z", {}},
+        {0x18, "20241301000000Z", {}},
+        {0x18, "20241200000000Z", {}},
+        {0x18, "20241232000000Z", {}},
+        {0x18, "20241201240000Z", {}},
+        {0x18, "20241201006000Z", {}},
+        {0x18, "2024120100:000Z", {}},
+        {0x18, "2024120100/000Z", {}},
+        {0x18, "20241201000000", {}},
+        {0x17, "2412010000Z", {}},
+        {0x13, "20241201000000Z", {}},
+    };
+    for (const auto& c : cases) {
+        const Bytes time = der(c.tag, Bytes(c.text, c.text + std::strlen(c.text)));
+        const Bytes attributes =
+            der(0xa0, cat({attribute(dottedOid("1.2.3"), {}), attribute(signingTime, time)}));
+        const auto times = blockTimesOf(block(der(0x31, signer(kSignature, attributes))));
+        ASSERT_TRUE(times.has_value()) << c.text;
+        EXPECT_EQ(times->signingTime, c.time) << c.text;
+    }
+    // One value, not two.
+    const Bytes utc = der(0x17, {'4', '9', '1', '2', '3', '1', '2', '3', '5', '9', '5', '9', 'Z'});
+    const Bytes twice = attribute(signingTime, cat({utc, utc}));
+    EXPECT_TRUE(
+        blockTimesOf(block(der(0x31, signer(kSignature, der(0xa0, attribute(signingTime, utc))))))
+            ->signingTime);
+    EXPECT_FALSE(blockTimesOf(block(der(0x31, signer(kSignature, der(0xa0, twice)))))->signingTime);
 }
 
 // RSASSA-PSS: the salt's length is read only where the parameters name the signer's digest for
