@@ -2,6 +2,7 @@
 // every form, elements that end where their container does, and structures one field off.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -198,6 +199,78 @@ TEST(SignatureBlock, SigningTimes) {
     const Bytes utc = der(0x17, {'4', '9', '1', '2', '3', '1', '2', '3', '5', '9', '5', '9', 'Z'});
     const Bytes twice = attribute(signingTime, cat({utc, utc}));
     EXPECT_FALSE(blockTimesOf(block(der(0x31, signer(kSignature, der(0xa0, twice)))))->signingTime);
+}
+
+// An RFC 3161 token among the unsigned attributes gives its time and imprint; one that is not
+// a token's shape in any part gives none.
+TEST(SignatureBlock, TimestampTokens) {
+    const Bytes time =
+        der(0x18, {'2', '0', '2', '4', '1', '2', '0', '1', '0', '0', '0', '0', '0', '0', 'Z'});
+    const Bytes hashed = der(0x04, Bytes(32, 5)), imprint = der(0x30, cat({kSha256, hashed}));
+    const auto token = [&](const Bytes& info, unsigned char infoTag = 0x04,
+                           unsigned char wrapTag = 0xa0) {
+        const Bytes content = der(
+            0x30, cat({dottedOid("1.2.840.113549.1.9.16.1.4"), der(wrapTag, der(infoTag, info))}));
+        return der(0x30, cat({dottedOid("1.2.840.113549.1.7.2"),
+                              der(0xa0, der(0x30, cat({kVersion, der(0x31, {}), content})))}));
+    };
+    const auto info = [&](const Bytes& imprintField, const Bytes& timeField) {
+        return der(0x30, cat({kVersion, dottedOid("1.2.3"), imprintField, kVersion, timeField}));
+    };
+    const Bytes good = info(imprint, time), whole = token(good);
+    const struct {
+        const char* what;
+        Bytes token;
+        bool read;
+    } cases[] = {
+        {"a token", whole, true},
+        {"a SET for the token", cat({{0x31}, Bytes(whole.begin() + 1, whole.end())}), false},
+        {"the content not in [0]", token(good, 0x04, 0xa1), false},
+        {"the TSTInfo not in an OCTET STRING", token(good, 0x30), false},
+        {"the TSTInfo a SET", token(cat({{0x31}, Bytes(good.begin() + 1, good.end())})), false},
+        {"the time a UTCTime", token(info(imprint, der(0x17, Bytes(time.begin() + 4, time.end())))),
+         false},
+        {"an imprint without its hash", token(info(der(0x30, kSha256), time)), false},
+        {"an imprint without its algorithm", token(info(der(0x30, hashed), time)), false},
+    };
+    const Bytes tokenType = dottedOid("1.2.840.113549.1.9.16.2.14");
+    for (const auto& c : cases) {
+        const Bytes unsignedAttributes = der(0xa1, der(0x30, cat({tokenType, der(0x31, c.token)})));
+        const auto times =
+            blockTimesOf(block(der(0x31, signer(cat({kSignature, unsignedAttributes})))));
+        ASSERT_TRUE(times.has_value()) << c.what;
+        EXPECT_EQ(times->tokenTime.has_value(), c.read) << c.what;
+        EXPECT_EQ(times->imprint.size(), c.read ? 32u : 0u) << c.what;
+    }
+}
+
+// The key of a certificate: the seventh field of its TBSCertificate, or the sixth without the
+// explicit version.
+TEST(SignatureBlock, KeyOfACertificate) {
+    const Bytes key = der(0x30, cat({kRsa, der(0x03, {0, 1})})), field = der(0x30, {});
+    const auto certificate = [&](const Bytes& fields) {
+        return der(0x30, cat({der(0x30, fields), kRsa}));
+    };
+    const Bytes version = der(0xa0, der(0x02, {2}));
+    const struct {
+        const char* what;
+        Bytes certificate;
+        bool read;
+    } cases[] = {
+        {"with a version", certificate(cat({version, kVersion, field, field, field, field, key})),
+         true},
+        {"without", certificate(cat({kVersion, field, field, field, field, key})), true},
+        {"a field short", certificate(cat({version, kVersion, field, field, field, key})), false},
+        {"the serial not an INTEGER",
+         certificate(cat({version, field, field, field, field, field, key})), false},
+        {"no TBSCertificate", der(0x30, kVersion), false},
+        {"a SET", der(0x31, {}), false},
+    };
+    for (const auto& c : cases) {
+        const auto read = subjectPublicKeyInfoOf(c.certificate);
+        EXPECT_EQ(read.has_value(), c.read) << c.what;
+        EXPECT_TRUE(!read || std::ranges::equal(*read, key)) << c.what;
+    }
 }
 
 // RSASSA-PSS: the salt's length is read only where the parameters name the signer's digest for
