@@ -96,17 +96,17 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
     raise(SIGCONT);
     EXPECT_EQ(1, readResumeState(true));
     for (const auto& row : rows) {
+        SCOPED_TRACE("flags " + std::to_string(row.flags));
         runs = 0;
         callsReplaced = row.callsLibrary;
         installApplication(row.flags, row.masked);
         ASSERT_EQ(0, installContinueHandler());
         for (int i = 0; i < 3; ++i) raise(SIGCONT);
-        EXPECT_EQ(row.runs, runs.load()) << "flags " << row.flags;
-        EXPECT_EQ(1, readResumeState(true)) << "flags " << row.flags;
-        EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1)
-            << "flags " << row.flags;
-        EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1) << "flags " << row.flags;
-        EXPECT_EQ(row.alternateStack, onAlternate()) << "flags " << row.flags;
+        EXPECT_EQ(row.runs, runs.load());
+        EXPECT_EQ(1, readResumeState(true));
+        EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1);
+        EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1);
+        EXPECT_EQ(row.alternateStack, onAlternate());
     }
     // The default action replaced at the next open: the application's is passed on no more.
     signal(SIGCONT, SIG_DFL);
@@ -212,9 +212,7 @@ TEST_F(ContinueLatch, AWaitBegunAfterASignalWaitsForTheNextWhileTheWokenOnesRetu
 // signal will fire. Each latch is reused, fresh and with its old descriptor, as soon as its last
 // wait has left, whichever it is.
 TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEndAtOnce) {
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
+    using testing::descriptors;
     constexpr int kRing = 32;
     std::unique_ptr<ContinueShare> waits[kRing];
     const auto wakeNew = [](std::unique_ptr<ContinueShare>& wait, int at) {
