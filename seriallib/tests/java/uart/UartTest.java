@@ -15,7 +15,6 @@ public class UartTest {
     static final int TIOCM_OUT1 = 0x2000, TIOCM_OUT2 = 0x4000, TIOCM_LOOP = 0x8000;
 
     static SerialConfig config;
-    static final byte[] block = new byte[4096];
     static int slot;
 
     /** Opens the device into the lowest free slot at 115200 bit/s, 8N1, with the UART in loopback. */
@@ -38,15 +37,6 @@ public class UartTest {
         if (hold) equal(0, SerSetRTS(slot, false), "drop RTS");
         equal(0, SerConfigure(config.line(11, 3, 0, 0, hold ? 2 : 0)), "flow control " + hold);
         if (!hold) equal(0, SerSetRTS(slot, true), "raise RTS");
-    }
-
-    static String receive(int slot, int count) {
-        var all = new java.io.ByteArrayOutputStream();
-        SerSetTimeoutRx(slot, 2000);
-        for (int n; all.size() < count; all.write(block, 0, n)) {
-            isTrue((n = SerGetData(slot, block, count - all.size())) > 0, "received " + all.size() + " of " + count);
-        }
-        return Arrays.toString(all.toByteArray());
     }
 
     public static void main(String[] args) throws Exception {
@@ -102,7 +92,7 @@ public class UartTest {
             equal(data.length, SerTxBufCount(slot), "still queued while the drain waits");
             holdOutput(false);
             equal(0, (int) drained.result().get(10, TimeUnit.SECONDS), "the drain's result, and what was queued when it returned");
-            equal(Arrays.toString(data), receive(slot, data.length), "what came back: the second write only");
+            equal(Arrays.toString(data), Methods.receive(slot, data.length), "what came back: the second write only");
             equal(0, SerRxReadyCount(slot), "nothing more");
         });
 
@@ -154,7 +144,7 @@ public class UartTest {
             byte[] data = "through ttyS2 while ttyS1 closes".getBytes(java.nio.charset.StandardCharsets.US_ASCII);
             int other = config.getPort() - 1;
             equal(data.length, SerPutData(other, data, data.length), "send on ttyS2");
-            equal(Arrays.toString(data), receive(other, data.length), "came back on ttyS2");
+            equal(Arrays.toString(data), Methods.receive(other, data.length), "came back on ttyS2");
             long transferred = System.nanoTime();
             long closedAt = closed.result().get(20, TimeUnit.SECONDS);
             isTrue(closedAt != -1 && transferred < closedAt, "ttyS1 closed, after ttyS2 was done");

@@ -49,23 +49,12 @@ public class UsbTest {
         return (byte) (x >>> 56 ^ x >>> 29);
     }
 
-    static int open(String path) throws Exception {
-        SerialConfig config = SerialConfig.byName(path);
-        equal(0, SerOpenPort(config), "open " + path);
-        return config.getPort() - 1;
-    }
-
     /** Random bytes out through the adapter and back from the host's echo. */
     static void echoes(int slot, int count) {
-        byte[] sent = new byte[count], got = new byte[count], part = new byte[count];
+        byte[] sent = new byte[count];
         new Random(count).nextBytes(sent);
         equal(count, SerPutData(slot, sent, count), "sent");
-        SerSetTimeoutRx(slot, 5000);
-        for (int n = 0, r; n < count; n += r) {
-            isTrue((r = SerGetData(slot, part, count - n)) > 0, "echoed " + n + " of " + count);
-            System.arraycopy(part, 0, got, n, r);
-        }
-        isTrue(Arrays.equals(sent, got), "the echo is what was sent");
+        equal(Arrays.toString(sent), Methods.receive(slot, count), "the echo");
     }
 
     public static void main(String[] args) throws Exception {
@@ -74,7 +63,7 @@ public class UsbTest {
         await(USB0, true, 0);
 
         group("the FTDI driver: a bit rate gives 0 or 5003 as it reads the rate back; DTR and RTS can be set", () -> {
-            int slot = open(USB0), lines = Pty.openDevice(USB0);
+            int slot = Methods.open(USB0), lines = Pty.openDevice(USB0);
             for (int i = 0; i < RATES.length; i++) {
                 int result = SerConfigure(SerialConfig.byNumber("", slot + 1).line(i, 3, 0, 0, 0)), speed = Pty.termios(lines)[Pty.OSPEED];
                 equal(speed == SPEEDS[i] ? 0 : 5003, result, RATES[i] + " bit/s, read back as " + speed);
@@ -86,7 +75,7 @@ public class UsbTest {
         });
 
         group("an unplug under waiting receives and a stream of sends: -1 soon; each count was sent in order; every call fails at once", () -> {
-            int slot = open(USB0);
+            int slot = Methods.open(USB0);
             equal(0, SerConfigure(SerialConfig.byNumber("", slot + 1).line(11, 3, 0, 0, 2)), "115200 8N1, RTS/CTS");
             equal("ok", ask("sink"), "the host counts");
             byte[] chunk = new byte[256];
@@ -136,7 +125,7 @@ public class UsbTest {
             isTrue(closing < 1000, "the close took " + closing + " ms");
             move("unplug", USB1);
             System.out.println("usb: plugged in again, ttyUSB0 after " + move("plug", USB0) + " ms");
-            equal(slot, open(USB0), "the same name opens into the same slot");
+            equal(slot, Methods.open(USB0), "the same name opens into the same slot");
             echoes(slot, 1000);
             equal("ok", ask("sink"), "the host counts");
             byte[] block = new byte[4096];
@@ -153,7 +142,7 @@ public class UsbTest {
             int devices = openedDevices();
             equal("ok", ask("echo"), "the host echoes");
             for (int cycle = 0; cycle < 20; cycle++) {
-                equal(0, open(USB0), "the first slot each time");
+                equal(0, Methods.open(USB0), "the first slot each time");
                 echoes(0, 64);
                 boolean oneByte = cycle % 2 == 0;
                 SerSetTimeoutRx(0, 10_000);
