@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include <array>
 #include <cerrno>
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include "apm_line.h"
@@ -48,24 +46,6 @@ TEST(NumberedPath, EndsTheBaseNameAtAZeroByte) {
     EXPECT_STREQ("/dev/ttyS0", path);
 }
 
-termios built(int dataBits, int stopBits, int parity) {
-    termios t;
-    EXPECT_EQ(0, buildLineSetting({7, dataBits, stopBits, parity, 0}, t));
-    return t;
-}
-
-TEST(LineSetting, APlainRequestIsTheOpeningSettingWithXonXoff) {
-    termios opening;
-    ASSERT_EQ(0, fillInitialSetting(opening));
-    opening.c_cc[VSTART] = 0x11;
-    opening.c_cc[VSTOP] = 0x13;
-    const auto fields = [](const termios& t) {
-        return std::tuple(t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line,
-                          std::to_array(t.c_cc), cfgetispeed(&t), cfgetospeed(&t));
-    };
-    EXPECT_EQ(fields(opening), fields(built(3, 0, 0)));
-}
-
 // Each flag of one field must leave the others' alone: the whole c_cflag of every combination.
 TEST(LineSetting, EveryCharacterSizeStopBitsAndParity) {
     const tcflag_t sizes[] = {CS5, CS6, CS7, CS8}, stops[] = {0, CSTOPB};
@@ -81,7 +61,8 @@ TEST(LineSetting, EveryCharacterSizeStopBitsAndParity) {
     for (int size = 0; size < 4; ++size)
         for (int stop = 0; stop < 2; ++stop)
             for (const auto& p : parities) {
-                const termios t = built(size, stop, p.code);
+                termios t;
+                ASSERT_EQ(0, buildLineSetting({7, size, stop, p.code, 0}, t));
                 const tcflag_t cflag = CREAD | CLOCAL | B9600 | sizes[size] | stops[stop] | p.cflag;
                 EXPECT_EQ(std::pair(p.iflag, cflag), std::pair(t.c_iflag, t.c_cflag))
                     << "data bits index " << size << ", stop bits index " << stop << ", parity "
