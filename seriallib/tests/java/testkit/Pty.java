@@ -17,7 +17,8 @@ public final class Pty implements AutoCloseable {
             CSIZE = 0x30, PARENB = 0x100, PARODD = 0x200, CMSPAR = 0x40000000, CRTSCTS = 0x80000000;
     /** What a pty rewrites: the character size (always 8 bits) and the parity bit (always off). */
     public static final int PTY_REWRITES = CSIZE | PARENB;
-    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003}, SIZES = {0, 0x10, 0x20, 0x30};
+    /** The speed codes of the bit rates 0 to 12 (110 to 230400 bit/s). */
+    public static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003}, SIZES = {0, 0x10, 0x20, 0x30};
     /** Parity codes 0 (and any not listed) to 4: c_iflag, c_cflag. */
     static final int[][] PARITIES = {{IGNBRK | IGNPAR, 0}, {IGNBRK | INPCK, PARENB | PARODD}, {IGNBRK | INPCK, PARENB},
                                      {IGNBRK, PARENB | CMSPAR | PARODD}, {IGNBRK, PARENB | CMSPAR}};

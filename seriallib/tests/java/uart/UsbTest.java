@@ -11,8 +11,6 @@ import testkit.*;
 /** QEMU's FT232 under the guest's ftdi_sio, which the host side (usb_far_end.py) unplugs and plugs on request lines over ttyS3. */
 public class UsbTest {
     static final String USB0 = "/dev/ttyUSB0", USB1 = "/dev/ttyUSB1";
-    static final int[] RATES = {110, 150, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
-    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003};  // termios on i386
     static int host;
 
     /** One request to the host side, and its answer. */
@@ -64,9 +62,9 @@ public class UsbTest {
 
         group("the FTDI driver: a bit rate gives 0 or 5003 as it reads the rate back; DTR and RTS can be set", () -> {
             int slot = Methods.open(USB0), lines = Pty.openDevice(USB0);
-            for (int i = 0; i < RATES.length; i++) {
+            for (int i = 0; i < Pty.SPEEDS.length; i++) {
                 int result = SerConfigure(SerialConfig.byNumber("", slot + 1).line(i, 3, 0, 0, 0)), speed = Pty.termios(lines)[Pty.OSPEED];
-                equal(speed == SPEEDS[i] ? 0 : 5003, result, RATES[i] + " bit/s, read back as " + speed);
+                equal(speed == Pty.SPEEDS[i] ? 0 : 5003, result, "rate index " + i + ", read back as " + speed);
             }
             equal(List.of(0, 0, 0, 0), List.of(SerSetDTR(slot, false), SerSetRTS(slot, false), SerSetDTR(slot, true), SerSetRTS(slot, true)), "");
             equal("1110", "" + SerSigCTS(slot) + SerSigDSR(slot) + SerSigCD(slot) + SerSigRing(slot), "CTS DSR CD RI, as QEMU's FT232 gives them");
@@ -79,8 +77,7 @@ public class UsbTest {
             equal(0, SerConfigure(SerialConfig.byNumber("", slot + 1).line(11, 3, 0, 0, 2)), "115200 8N1, RTS/CTS");
             equal("ok", ask("sink"), "the host counts");
             byte[] chunk = new byte[256];
-            var started = new CountDownLatch(1);
-            var gone = new CountDownLatch(1);
+            CountDownLatch started = new CountDownLatch(1), gone = new CountDownLatch(1);
             Future<Long> stream = ForkJoinPool.commonPool().submit(() -> {
                 long taken = 0;
                 for (int failed = 0; failed < 100; ) {
