@@ -18,23 +18,15 @@
 namespace pellusk {
 namespace {
 
-// The codes of open and configure, from the concerns' failures and open()'s errno.
+// The codes of open and configure that no Java test brings about (they see 0, 1000, 1003, 1005,
+// 1008, 5001 and 5003, and errno as it is for EISDIR and EMFILE).
 TEST(ResultCodes, EachFailureAndOpenErrorHasItsCode) {
     const struct {
         int status, error, code;
-    } rows[] = {{0, 0, 0},
-                {kFailed, ENOENT, 1008},
-                {kFailed, ENODEV, 1004},
+    } rows[] = {{kFailed, ENODEV, 1004},
                 {kFailed, EACCES, 1006},
                 {kFailed, EBUSY, 1007},
-                {kFailed, ENXIO, ENXIO},
-                {kFailed, EMFILE, 24},
-                {kBadPortNumber, 0, 1003},
-                {kSlotTaken, 0, 1000},
-                {kNoFreeSlot, 0, 1005},
-                {kSpeedRefused, 0, 5001},
                 {kOutputSpeedRefused, 0, 5002},
-                {kSettingRefused, 0, 5003},
                 {kInputNotFlushed, 0, 5004}};
     for (const auto& row : rows) EXPECT_EQ(row.code, lineCode(row.status, row.error)) << row.status;
 }

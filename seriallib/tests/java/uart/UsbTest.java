@@ -149,9 +149,8 @@ public class UsbTest {
                 int result = oneByte ? SerGetByte(0) : SerGetData(0, new byte[64], 64);
                 returned[cycle] = (System.nanoTime() - asked) / 1_000_000;
                 await(USB0, false, asked);
-                long closing = System.nanoTime();
-                equal(List.of(-1, 0), List.of(result, SerClosePort(0)), (oneByte ? "SerGetByte" : "SerGetData") + ", then close");
-                closes[cycle] = (System.nanoTime() - closing) / 1_000_000;
+                closes[cycle] = millis(() -> equal(List.of(-1, 0), List.of(result, SerClosePort(0)),
+                        (oneByte ? "SerGetByte" : "SerGetData") + ", then close"));
                 plugged[cycle] = move("plug", USB0);
                 residentKib[cycle] = Long.parseLong(Files.readString(Path.of("/proc/self/statm")).split(" ")[1]) * 4;
             }
