@@ -151,20 +151,17 @@ bool ends(ContinueShare& wait) {
     return (readable(wait.pipeFd()) || readable(wait.latchFd())) && wait.fired();
 }
 
-// Every free descriptor number taken, under a lowered limit, while it lives.
+// No free descriptor number, while it lives: the limit lowered to the lowest free one.
 struct NoFreeDescriptors {
     NoFreeDescriptors() {
         getrlimit(RLIMIT_NOFILE, &saved);
-        const rlimit low{256, saved.rlim_max};
+        const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        close(lowest);
+        const rlimit low{static_cast<rlim_t>(lowest), saved.rlim_max};
         setrlimit(RLIMIT_NOFILE, &low);
-        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
     }
-    ~NoFreeDescriptors() {
-        for (const int fd : held) close(fd);
-        setrlimit(RLIMIT_NOFILE, &saved);
-    }
+    ~NoFreeDescriptors() { setrlimit(RLIMIT_NOFILE, &saved); }
     rlimit saved;
-    std::vector<int> held;
 };
 
 class ContinueLatch : public ::testing::Test {
