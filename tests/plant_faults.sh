@@ -56,7 +56,7 @@ fault hold-taken-unsynchronised $S/port_table.cpp \
   's/count \+ 1, std::memory_order_acquire,/count + 1, std::memory_order_relaxed,/' 'seriallib\.tsan'
 fault modem-set-clear-swapped $S/modem_lines.cpp 's/raise \? TIOCMBIS : TIOCMBIC/raise ? TIOCMBIC : TIOCMBIS/' "$G"
 fault modem-wrong-status-bit $S/exports.cpp 's/statusLine\(slot, TIOCM_DSR\)/statusLine(slot, TIOCM_DTR)/' "$G"
-fault break-units $S/modem_lines.cpp 's/breakUnits\(duration\)/duration/' "$G"
+fault break-units $S/modem_lines.h 's/return duration \/ 250;/return duration;/' "$G"
 fault card-suspend-request $S/card_power.cpp 's/mode == 0 \? DS_SUSPEND_CARD :/mode == 0 ? DS_RESUME_CARD :/' "$J\.FakeKernel"
 fault card-status-socket $S/card_power.cpp \
   's/status.Function = static_cast<std::uint8_t>\(cardSlot\);/status.Function = 0;/' "$J\.FakeKernel"

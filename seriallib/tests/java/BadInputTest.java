@@ -1,7 +1,6 @@
 import static Quorvia.SerialPortLocal.*;
 import static testkit.Check.*;
 import Quorvia.*;
-import java.io.*;
 import java.util.*;
 import testkit.*;
 import testkit.Methods.*;
@@ -64,7 +63,7 @@ public class BadInputTest {
         });
 
         group("a SerialConfig without its methods raises the lookup error, not a crash", () -> {
-            Check.Result result = Check.jvm(System.getProperty("pellusk.brokenClasses") + ":" + System.getProperty("java.class.path"),
+            Check.Result result = Check.jvm(Map.of(), System.getProperty("pellusk.brokenClasses") + ":" + System.getProperty("java.class.path"),
                     "BadInputTest", "contract");
             equal(0, result.exitCode(), "exit status; output:\n" + result.stdout());
         });

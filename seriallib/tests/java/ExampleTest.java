@@ -9,7 +9,7 @@ public class ExampleTest {
         group("the example sends at 115200 8N1 with RTS/CTS and prints the answer", () -> {
             try (Pty pty = new Pty()) {
                 Future<Check.Result> example = ForkJoinPool.commonPool().submit(
-                        () -> Check.jvm(System.getProperty("java.class.path"), "SerialExample", pty.slavePath));
+                        () -> Check.jvm(java.util.Map.of(), System.getProperty("java.class.path"), "SerialExample", pty.slavePath));
                 // A second JVM starts first: slow in the emulated i386 guest on a busy host.
                 equal("PING\r\n", new String(pty.readExactly(6, 60000), StandardCharsets.US_ASCII), "what the example sent");
                 // The example now waits for the answer with the line as it configured it.

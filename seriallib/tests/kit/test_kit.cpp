@@ -97,20 +97,10 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_threadId(JNIEnv*, jclass) {
     return static_cast<jint>(syscall(SYS_gettid));
 }
 
-// To each listed thread, passing over any not started (0) or ended; -1 stands for the process.
-KIT_EXPORT jint JNICALL Java_testkit_Pty_signal(JNIEnv* env, jclass, jint signal,
-                                                jintArray threads) {
-    jint tids[64];
-    const jsize count = env->GetArrayLength(threads);
-    if (count > 64) return -1;
-    env->GetIntArrayRegion(threads, 0, count, tids);
-    for (jsize i = 0; i < count; ++i) {
-        if (tids[i] == 0) continue;
-        const long sent =
-            tids[i] < 0 ? kill(getpid(), signal) : syscall(SYS_tgkill, getpid(), tids[i], signal);
-        if (sent != 0 && errno != ESRCH) return -1;
-    }
-    return 0;
+// -1 stands for the process.
+KIT_EXPORT jint JNICALL Java_testkit_Pty_signal(JNIEnv*, jclass, jint signal, jint thread) {
+    return static_cast<jint>(thread < 0 ? kill(getpid(), signal)
+                                        : syscall(SYS_tgkill, getpid(), thread, signal));
 }
 
 // The file of the library whose function is installed for SIGCONT now; null when none is.

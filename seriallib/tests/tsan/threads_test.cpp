@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -22,12 +21,9 @@ namespace pellusk {
 namespace {
 
 TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
     testing::Pty pty;
     prepareContinueLatch();  // the process's own, never closed
-    const auto before = descriptors();
+    const auto before = testing::descriptors();
     ASSERT_EQ(0, openPort(pty.slave(), 3).status);
     setReceiveTimeout(3, 1);
     std::atomic<bool> done{false};
@@ -44,7 +40,7 @@ TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     done = true;
     for (auto& t : users) t.join();
     EXPECT_EQ(0, closePort(3));
-    EXPECT_EQ(before, descriptors()) << "every descriptor was closed exactly once";
+    EXPECT_EQ(before, testing::descriptors()) << "every descriptor was closed exactly once";
 }
 
 // Whichever thread a continue signal lands on, it ends every receive waiting then; a close ends

@@ -24,59 +24,58 @@
 
 namespace {
 
-std::atomic<int> slowDescriptor{-1};
-int closeError = 0;  // what the slow close() then fails with
-std::promise<void> closeEntered, closeMayReturn, mayGoOn;
-thread_local bool stopInSetup = false;
-std::promise<void> setupEntered;
-std::atomic<bool> holdPipe{false};  // the next pipe2() waits until the test lets it go
+// A call that, once armed, stops as it starts until the test lets it go.
+struct Gate {
+    void arm() {
+        entered = {};
+        mayReturn = {};
+        armed = true;
+    }
+    // Whether the call was held.
+    bool pass() {
+        if (!armed.exchange(false)) return false;
+        entered.set_value();
+        mayReturn.get_future().wait();
+        return true;
+    }
+    std::atomic<bool> armed{false};
+    std::promise<void> entered, mayReturn;
+};
+
+Gate closeGate, setupGate, pipeGate, eventfdGate;
+std::atomic<int> slowDescriptor{-1};  // the descriptor whose close() closeGate holds
+int closeError = 0;                   // what the held close() then fails with
 std::atomic<int> pipesMade{0};
-std::promise<void> pipeEntered, pipeMayReturn;
-std::atomic<bool> holdEventfd{false};  // likewise the next eventfd()
-std::promise<void> eventfdEntered, eventfdMayReturn;
 
 }  // namespace
 
 extern "C" int __real_close(int fd);
 extern "C" int __wrap_close(int fd) {
-    int chosen = fd;
-    if (fd >= 0 && slowDescriptor.compare_exchange_strong(chosen, -1)) {
-        closeEntered.set_value();
-        closeMayReturn.get_future().wait();
-        if (__real_close(fd) == 0 && closeError != 0) {
-            errno = closeError;
-            return -1;
-        }
-        return 0;
+    if (fd != slowDescriptor || !closeGate.pass()) return __real_close(fd);
+    const int result = __real_close(fd);
+    if (result == 0 && closeError != 0) {
+        errno = closeError;
+        return -1;
     }
-    return __real_close(fd);
+    return result;
 }
 
 extern "C" int __real_tcsetattr(int fd, int when, const termios* setting);
 extern "C" int __wrap_tcsetattr(int fd, int when, const termios* setting) {
-    if (std::exchange(stopInSetup, false)) {
-        setupEntered.set_value();
-        mayGoOn.get_future().wait();
-    }
+    setupGate.pass();
     return __real_tcsetattr(fd, when, setting);
 }
 
 extern "C" int __real_pipe2(int ends[2], int flags);
 extern "C" int __wrap_pipe2(int ends[2], int flags) {
     ++pipesMade;
-    if (holdPipe.exchange(false)) {
-        pipeEntered.set_value();
-        pipeMayReturn.get_future().wait();
-    }
+    pipeGate.pass();
     return __real_pipe2(ends, flags);
 }
 
 extern "C" int __real_eventfd(unsigned count, int flags);
 extern "C" int __wrap_eventfd(unsigned count, int flags) {
-    if (holdEventfd.exchange(false)) {
-        eventfdEntered.set_value();
-        eventfdMayReturn.get_future().wait();
-    }
+    eventfdGate.pass();
     return __real_eventfd(count, flags);
 }
 
@@ -86,16 +85,16 @@ namespace {
 // Two first opens at once: the second waits for the continue pipe the first makes, and makes
 // none of its own.
 TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
-    holdPipe = true;
+    pipeGate.arm();
     std::future<bool> first = std::async(std::launch::async, prepareContinueLatch);
-    pipeEntered.get_future().wait();
+    pipeGate.entered.get_future().wait();
     std::atomic<long> waiting{0};
     std::future<bool> second = std::async(std::launch::async, [&] {
         waiting = gettid();
         return prepareContinueLatch();
     });
     testing::awaitPoll(waiting, SYS_futex);  // on the latch's lock
-    pipeMayReturn.set_value();
+    pipeGate.mayReturn.set_value();
     EXPECT_TRUE(first.get());
     EXPECT_TRUE(second.get());
     EXPECT_EQ(1, pipesMade.load());
@@ -109,10 +108,10 @@ TEST(TableRaces, AChildForkedWhileTheLatchIsLockedTakesNoShare) {
     ContinueShare woken;
     raise(SIGCONT);
     ASSERT_TRUE(woken.fired());
-    holdEventfd = true;
+    eventfdGate.arm();
     std::future<int> later =
         std::async(std::launch::async, [] { return ContinueShare().latchFd(); });
-    eventfdEntered.get_future().wait();
+    eventfdGate.entered.get_future().wait();
     const pid_t child = fork();
     if (child == 0) {
         alarm(10);  // a child that waits for the lock ends with SIGALRM
@@ -120,7 +119,7 @@ TEST(TableRaces, AChildForkedWhileTheLatchIsLockedTakesNoShare) {
     }
     int status = -1;
     waitpid(child, &status, 0);
-    eventfdMayReturn.set_value();
+    eventfdGate.mayReturn.set_value();
     EXPECT_EQ(0, status);
     EXPECT_GE(later.get(), 0);
 }
@@ -129,15 +128,14 @@ TEST(TableRaces, AChildForkedWhileTheLatchIsLockedTakesNoShare) {
 // and the slot is not given out before the close has returned.
 TEST(TableRaces, ACloseWaitsForAnOpenSettingUpItsPort) {
     testing::Pty first, other;
-    std::future<OpenResult> opening = std::async(std::launch::async, [&] {
-        stopInSetup = true;
-        return openPort(first.slave(), 7);
-    });
-    setupEntered.get_future().wait();
+    setupGate.arm();
+    std::future<OpenResult> opening =
+        std::async(std::launch::async, [&] { return openPort(first.slave(), 7); });
+    setupGate.entered.get_future().wait();
     std::future<int> closing = std::async(std::launch::async, [] { return closePort(7); });
     EXPECT_EQ(std::future_status::timeout, closing.wait_for(std::chrono::milliseconds(200)));
     EXPECT_EQ(kSlotTaken, openPort(other.slave(), 7).status);
-    mayGoOn.set_value();
+    setupGate.mayReturn.set_value();
     EXPECT_EQ(0, opening.get().status);
     EXPECT_EQ(0, closing.get());
     EXPECT_EQ(0, openPort(other.slave(), 7).status) << "free once the close returned";
@@ -150,14 +148,15 @@ TEST(TableRaces, ACloseThatBlocksHoldsUpNoOpenAndKeepsItsSlotUntilItReturns) {
     testing::Pty slow, other;
     const int slot = openPort(slow.slave(), kLowestFreeSlot).slot;
     slowDescriptor = portDescriptor(slot);
+    closeGate.arm();
     std::future<int> closing = std::async(std::launch::async, [&] { return closePort(slot); });
-    closeEntered.get_future().wait();
+    closeGate.entered.get_future().wait();
     std::future<OpenResult> opening =
         std::async(std::launch::async, [&] { return openPort(other.slave(), kLowestFreeSlot); });
     const bool openedMeanwhile =
         opening.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     const int closeStatus = openPort(slow.slave(), slot).status;
-    closeMayReturn.set_value();
+    closeGate.mayReturn.set_value();
     ASSERT_TRUE(openedMeanwhile) << "an open waited for the close of another port";
     EXPECT_NE(slot, opening.get().slot);
     EXPECT_EQ(kSlotTaken, closeStatus) << "the slot is still closing";
@@ -169,20 +168,19 @@ TEST(TableRaces, ACloseThatBlocksHoldsUpNoOpenAndKeepsItsSlotUntilItReturns) {
 // The close itself runs close(), after the receive it woke has returned, and reports its failure.
 TEST(TableRaces, ACloseReportsItsOwnFailureAfterTheReceiveItWokeHasReturned) {
     testing::Pty pty;
-    closeMayReturn = {};
-    closeEntered = {};
     const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
     setReceiveTimeout(slot, 2000);
     std::future<int> receiving = testing::receiveWaiting(slot);
     slowDescriptor = portDescriptor(slot);
+    closeGate.arm();
     closeError = EIO;
     std::future<std::pair<int, int>> closing =
         std::async(std::launch::async, [&] { return std::pair(closePort(slot), errno); });
-    closeEntered.get_future().wait();
+    closeGate.entered.get_future().wait();
     // The receive let go of the port before close() was called, and returns while close() is
     // still held: it waits for nothing of the close's. Its result is set a moment after it let go.
     EXPECT_EQ(std::future_status::ready, receiving.wait_for(std::chrono::seconds(10)));
-    closeMayReturn.set_value();
+    closeGate.mayReturn.set_value();
     EXPECT_EQ(std::pair(-1, EIO), closing.get());
     EXPECT_EQ(-1, receiving.get());
     closeError = 0;

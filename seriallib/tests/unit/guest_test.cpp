@@ -96,17 +96,17 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
     raise(SIGCONT);
     EXPECT_EQ(1, readResumeState(true));
     for (const auto& row : rows) {
+        SCOPED_TRACE("flags " + std::to_string(row.flags));
         runs = 0;
         callsReplaced = row.callsLibrary;
         installApplication(row.flags, row.masked);
         ASSERT_EQ(0, installContinueHandler());
         for (int i = 0; i < 3; ++i) raise(SIGCONT);
-        EXPECT_EQ(row.runs, runs.load()) << "flags " << row.flags;
-        EXPECT_EQ(1, readResumeState(true)) << "flags " << row.flags;
-        EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1)
-            << "flags " << row.flags;
-        EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1) << "flags " << row.flags;
-        EXPECT_EQ(row.alternateStack, onAlternate()) << "flags " << row.flags;
+        EXPECT_EQ(row.runs, runs.load());
+        EXPECT_EQ(1, readResumeState(true));
+        EXPECT_EQ(row.continueBlocked, sigismember(&maskSeen, SIGCONT) == 1);
+        EXPECT_EQ(row.usr1Blocked, sigismember(&maskSeen, SIGUSR1) == 1);
+        EXPECT_EQ(row.alternateStack, onAlternate());
     }
     // The default action replaced at the next open: the application's is passed on no more.
     signal(SIGCONT, SIG_DFL);
@@ -151,20 +151,17 @@ bool ends(ContinueShare& wait) {
     return (readable(wait.pipeFd()) || readable(wait.latchFd())) && wait.fired();
 }
 
-// Every free descriptor number taken, under a lowered limit, while it lives.
+// No free descriptor number, while it lives: the limit lowered to the lowest free one.
 struct NoFreeDescriptors {
     NoFreeDescriptors() {
         getrlimit(RLIMIT_NOFILE, &saved);
-        const rlimit low{256, saved.rlim_max};
+        const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        close(lowest);
+        const rlimit low{static_cast<rlim_t>(lowest), saved.rlim_max};
         setrlimit(RLIMIT_NOFILE, &low);
-        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) held.push_back(fd);
     }
-    ~NoFreeDescriptors() {
-        for (const int fd : held) close(fd);
-        setrlimit(RLIMIT_NOFILE, &saved);
-    }
+    ~NoFreeDescriptors() { setrlimit(RLIMIT_NOFILE, &saved); }
     rlimit saved;
-    std::vector<int> held;
 };
 
 class ContinueLatch : public ::testing::Test {
@@ -212,9 +209,7 @@ TEST_F(ContinueLatch, AWaitBegunAfterASignalWaitsForTheNextWhileTheWokenOnesRetu
 // signal will fire. Each latch is reused, fresh and with its old descriptor, as soon as its last
 // wait has left, whichever it is.
 TEST_F(ContinueLatch, ALatchIsReusedOnceItsWaitsHaveLeftAndWaitsBeyondTheRingEndAtOnce) {
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-    };
+    using testing::descriptors;
     constexpr int kRing = 32;
     std::unique_ptr<ContinueShare> waits[kRing];
     const auto wakeNew = [](std::unique_ptr<ContinueShare>& wait, int at) {

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include <array>
 #include <cerrno>
 #include <string>
-#include <tuple>
 #include <utility>
 
 #include "apm_line.h"
@@ -20,23 +18,15 @@
 namespace pellusk {
 namespace {
 
-// The codes of open and configure, from the concerns' failures and open()'s errno.
+// The codes of open and configure that no Java test brings about (they see 0, 1000, 1003, 1005,
+// 1008, 5001 and 5003, and errno as it is for EISDIR and EMFILE).
 TEST(ResultCodes, EachFailureAndOpenErrorHasItsCode) {
     const struct {
         int status, error, code;
-    } rows[] = {{0, 0, 0},
-                {kFailed, ENOENT, 1008},
-                {kFailed, ENODEV, 1004},
+    } rows[] = {{kFailed, ENODEV, 1004},
                 {kFailed, EACCES, 1006},
                 {kFailed, EBUSY, 1007},
-                {kFailed, ENXIO, ENXIO},
-                {kFailed, EMFILE, 24},
-                {kBadPortNumber, 0, 1003},
-                {kSlotTaken, 0, 1000},
-                {kNoFreeSlot, 0, 1005},
-                {kSpeedRefused, 0, 5001},
                 {kOutputSpeedRefused, 0, 5002},
-                {kSettingRefused, 0, 5003},
                 {kInputNotFlushed, 0, 5004}};
     for (const auto& row : rows) EXPECT_EQ(row.code, lineCode(row.status, row.error)) << row.status;
 }
@@ -46,24 +36,6 @@ TEST(NumberedPath, EndsTheBaseNameAtAZeroByte) {
     char path[kDevicePathSize];
     ASSERT_TRUE(formatNumberedPath(std::string_view("/dev/ttyS\0junk", 14), 0, path));
     EXPECT_STREQ("/dev/ttyS0", path);
-}
-
-termios built(int dataBits, int stopBits, int parity) {
-    termios t;
-    EXPECT_EQ(0, buildLineSetting({7, dataBits, stopBits, parity, 0}, t));
-    return t;
-}
-
-TEST(LineSetting, APlainRequestIsTheOpeningSettingWithXonXoff) {
-    termios opening;
-    ASSERT_EQ(0, fillInitialSetting(opening));
-    opening.c_cc[VSTART] = 0x11;
-    opening.c_cc[VSTOP] = 0x13;
-    const auto fields = [](const termios& t) {
-        return std::tuple(t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_line,
-                          std::to_array(t.c_cc), cfgetispeed(&t), cfgetospeed(&t));
-    };
-    EXPECT_EQ(fields(opening), fields(built(3, 0, 0)));
 }
 
 // Each flag of one field must leave the others' alone: the whole c_cflag of every combination.
@@ -81,7 +53,8 @@ TEST(LineSetting, EveryCharacterSizeStopBitsAndParity) {
     for (int size = 0; size < 4; ++size)
         for (int stop = 0; stop < 2; ++stop)
             for (const auto& p : parities) {
-                const termios t = built(size, stop, p.code);
+                termios t;
+                ASSERT_EQ(0, buildLineSetting({7, size, stop, p.code, 0}, t));
                 const tcflag_t cflag = CREAD | CLOCAL | B9600 | sizes[size] | stops[stop] | p.cflag;
                 EXPECT_EQ(std::pair(p.iflag, cflag), std::pair(t.c_iflag, t.c_cflag))
                     << "data bits index " << size << ", stop bits index " << stop << ", parity "

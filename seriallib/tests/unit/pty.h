@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -27,6 +28,11 @@ struct Pty {
     const int master;
     std::string path;
 };
+
+// The descriptors the process has open.
+inline long descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
 
 // Once the thread (its id, when it has set it) sleeps in poll(), or another call: only /proc tells.
 inline void awaitPoll(const std::atomic<long>& thread, long sleepsIn = SYS_poll) {

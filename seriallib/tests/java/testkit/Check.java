@@ -69,13 +69,8 @@ public final class Check {
 
     public record Result(int exitCode, String stdout) {}
 
-    /** A main class in a fresh JVM of this one's kind, its output echoed. */
-    public static Result jvm(String classPath, String mainClass, String... args) throws Exception {
-        return jvm(Map.of(), classPath, mainClass, args);
-    }
-
-    /** The same, with these variables added to the environment; killed, with exit code -1, after 120 s. Tracing to
-     *  "stderr", its standard error is a pipe that nobody reads. */
+    /** A main class in a fresh JVM of this one's kind with these variables added to the environment, its output echoed;
+     *  killed, with exit code -1, after 120 s. Tracing to "stderr", its standard error is a pipe that nobody reads. */
     public static Result jvm(Map<String, String> env, String classPath, String mainClass, String... args) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("java.home") + "/bin/java", "-Xcheck:jni",
                 "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp", classPath, mainClass));

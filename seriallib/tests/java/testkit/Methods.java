@@ -33,6 +33,24 @@ public final class Methods {
         new Row("SerSigRing", 0, slot -> SerSigRing(slot)),
     };
 
+    /** Opens the device by name; its slot. */
+    public static int open(String path) throws java.io.IOException {
+        SerialConfig config = SerialConfig.byName(path);
+        equal(0, SerOpenPort(config), "open " + path);
+        return config.getPort() - 1;
+    }
+
+    /** Exactly `count` bytes from the slot, each receive waiting up to 5 s. */
+    public static String receive(int slot, int count) {
+        byte[] got = new byte[count], part = new byte[count];
+        SerSetTimeoutRx(slot, 5000);
+        for (int n = 0, r; n < count; n += r) {
+            isTrue((r = SerGetData(slot, part, count - n)) > 0, "received " + n + " of " + count);
+            System.arraycopy(part, 0, got, n, r);
+        }
+        return Arrays.toString(got);
+    }
+
     /** A port whose line has gone (a hang-up, an unplug): a receive without waiting, then each method but the close twice, as on a free slot, at once. */
     public static void afterLineGone(String line, int slot) {
         SerSetTimeoutRx(slot, -1);

@@ -10,14 +10,15 @@ public final class Pty implements AutoCloseable {
         System.loadLibrary("PtyKit");
     }
 
-    public static final int IFLAG = 0, OFLAG = 1, CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5,
-            VMIN = 6, VTIME = 7, VSTART = 8, VSTOP = 9;
+    /** Indexes into termios(): c_iflag, c_oflag, c_cflag, c_lflag, the speeds, then VMIN, VTIME, VSTART and VSTOP. */
+    public static final int CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5;
     // termios values as Linux defines them on i386 and x86_64.
     static final int IGNBRK = 1, IGNPAR = 4, INPCK = 0x10, IXON = 0x400, IXOFF = 0x1000, CSTOPB = 0x40, CREAD = 0x80, CLOCAL = 0x800,
             CSIZE = 0x30, PARENB = 0x100, PARODD = 0x200, CMSPAR = 0x40000000, CRTSCTS = 0x80000000;
     /** What a pty rewrites: the character size (always 8 bits) and the parity bit (always off). */
     public static final int PTY_REWRITES = CSIZE | PARENB;
-    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003}, SIZES = {0, 0x10, 0x20, 0x30};
+    /** The speed codes of the bit rates 0 to 12 (110 to 230400 bit/s). */
+    public static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003}, SIZES = {0, 0x10, 0x20, 0x30};
     /** Parity codes 0 (and any not listed) to 4: c_iflag, c_cflag. */
     static final int[][] PARITIES = {{IGNBRK | IGNPAR, 0}, {IGNBRK | INPCK, PARENB | PARODD}, {IGNBRK | INPCK, PARENB},
                                      {IGNBRK, PARENB | CMSPAR | PARODD}, {IGNBRK, PARENB | CMSPAR}};
@@ -35,8 +36,8 @@ public final class Pty implements AutoCloseable {
     public static native int threadId();
     /** The file of the library whose handler SIGCONT calls now. */
     public static native String continueHandlerFile();
-    /** The signal to each thread listed; -1 stands for the process. */
-    public static native int signal(int signal, int... threadIds);
+    /** The signal to the thread; -1 stands for the process. */
+    public static native int signal(int signal, int threadId);
     public static native int openDevice(String path);
     public static native int modemLines(int fd, int set, int clear);
     /** In hundredths of a second (root only). */

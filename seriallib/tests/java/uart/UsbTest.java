@@ -11,8 +11,6 @@ import testkit.*;
 /** QEMU's FT232 under the guest's ftdi_sio, which the host side (usb_far_end.py) unplugs and plugs on request lines over ttyS3. */
 public class UsbTest {
     static final String USB0 = "/dev/ttyUSB0", USB1 = "/dev/ttyUSB1";
-    static final int[] RATES = {110, 150, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
-    static final int[] SPEEDS = {3, 5, 7, 8, 9, 11, 12, 13, 14, 15, 0x1001, 0x1002, 0x1003};  // termios on i386
     static int host;
 
     /** One request to the host side, and its answer. */
@@ -49,23 +47,12 @@ public class UsbTest {
         return (byte) (x >>> 56 ^ x >>> 29);
     }
 
-    static int open(String path) throws Exception {
-        SerialConfig config = SerialConfig.byName(path);
-        equal(0, SerOpenPort(config), "open " + path);
-        return config.getPort() - 1;
-    }
-
     /** Random bytes out through the adapter and back from the host's echo. */
     static void echoes(int slot, int count) {
-        byte[] sent = new byte[count], got = new byte[count], part = new byte[count];
+        byte[] sent = new byte[count];
         new Random(count).nextBytes(sent);
         equal(count, SerPutData(slot, sent, count), "sent");
-        SerSetTimeoutRx(slot, 5000);
-        for (int n = 0, r; n < count; n += r) {
-            isTrue((r = SerGetData(slot, part, count - n)) > 0, "echoed " + n + " of " + count);
-            System.arraycopy(part, 0, got, n, r);
-        }
-        isTrue(Arrays.equals(sent, got), "the echo is what was sent");
+        equal(Arrays.toString(sent), Methods.receive(slot, count), "the echo");
     }
 
     public static void main(String[] args) throws Exception {
@@ -74,10 +61,10 @@ public class UsbTest {
         await(USB0, true, 0);
 
         group("the FTDI driver: a bit rate gives 0 or 5003 as it reads the rate back; DTR and RTS can be set", () -> {
-            int slot = open(USB0), lines = Pty.openDevice(USB0);
-            for (int i = 0; i < RATES.length; i++) {
+            int slot = Methods.open(USB0), lines = Pty.openDevice(USB0);
+            for (int i = 0; i < Pty.SPEEDS.length; i++) {
                 int result = SerConfigure(SerialConfig.byNumber("", slot + 1).line(i, 3, 0, 0, 0)), speed = Pty.termios(lines)[Pty.OSPEED];
-                equal(speed == SPEEDS[i] ? 0 : 5003, result, RATES[i] + " bit/s, read back as " + speed);
+                equal(speed == Pty.SPEEDS[i] ? 0 : 5003, result, "rate index " + i + ", read back as " + speed);
             }
             equal(List.of(0, 0, 0, 0), List.of(SerSetDTR(slot, false), SerSetRTS(slot, false), SerSetDTR(slot, true), SerSetRTS(slot, true)), "");
             equal("1110", "" + SerSigCTS(slot) + SerSigDSR(slot) + SerSigCD(slot) + SerSigRing(slot), "CTS DSR CD RI, as QEMU's FT232 gives them");
@@ -86,12 +73,11 @@ public class UsbTest {
         });
 
         group("an unplug under waiting receives and a stream of sends: -1 soon; each count was sent in order; every call fails at once", () -> {
-            int slot = open(USB0);
+            int slot = Methods.open(USB0);
             equal(0, SerConfigure(SerialConfig.byNumber("", slot + 1).line(11, 3, 0, 0, 2)), "115200 8N1, RTS/CTS");
             equal("ok", ask("sink"), "the host counts");
             byte[] chunk = new byte[256];
-            var started = new CountDownLatch(1);
-            var gone = new CountDownLatch(1);
+            CountDownLatch started = new CountDownLatch(1), gone = new CountDownLatch(1);
             Future<Long> stream = ForkJoinPool.commonPool().submit(() -> {
                 long taken = 0;
                 for (int failed = 0; failed < 100; ) {
@@ -136,7 +122,7 @@ public class UsbTest {
             isTrue(closing < 1000, "the close took " + closing + " ms");
             move("unplug", USB1);
             System.out.println("usb: plugged in again, ttyUSB0 after " + move("plug", USB0) + " ms");
-            equal(slot, open(USB0), "the same name opens into the same slot");
+            equal(slot, Methods.open(USB0), "the same name opens into the same slot");
             echoes(slot, 1000);
             equal("ok", ask("sink"), "the host counts");
             byte[] block = new byte[4096];
@@ -153,7 +139,7 @@ public class UsbTest {
             int devices = openedDevices();
             equal("ok", ask("echo"), "the host echoes");
             for (int cycle = 0; cycle < 20; cycle++) {
-                equal(0, open(USB0), "the first slot each time");
+                equal(0, Methods.open(USB0), "the first slot each time");
                 echoes(0, 64);
                 boolean oneByte = cycle % 2 == 0;
                 SerSetTimeoutRx(0, 10_000);
@@ -163,9 +149,8 @@ public class UsbTest {
                 int result = oneByte ? SerGetByte(0) : SerGetData(0, new byte[64], 64);
                 returned[cycle] = (System.nanoTime() - asked) / 1_000_000;
                 await(USB0, false, asked);
-                long closing = System.nanoTime();
-                equal(List.of(-1, 0), List.of(result, SerClosePort(0)), (oneByte ? "SerGetByte" : "SerGetData") + ", then close");
-                closes[cycle] = (System.nanoTime() - closing) / 1_000_000;
+                closes[cycle] = millis(() -> equal(List.of(-1, 0), List.of(result, SerClosePort(0)),
+                        (oneByte ? "SerGetByte" : "SerGetData") + ", then close"));
                 plugged[cycle] = move("plug", USB0);
                 residentKib[cycle] = Long.parseLong(Files.readString(Path.of("/proc/self/statm")).split(" ")[1]) * 4;
             }
