@@ -137,13 +137,3 @@ scenario_claim_elsewhere() {
     ! grep -q '^box' "$out" || fail "an update was offered under another's claim"
 }
 
-# The kit's signed Velmoor.exe in a plain launch: the signature changes nothing at run time.
-scenario_signed_launch() {
-    VELMOOR_EXE=${VELMOOR_SIGNED_EXE:?}
-    osslsigncode extract-signature -in "$VELMOOR_EXE" -out "$work/signature" >/dev/null || fail "$VELMOOR_EXE is not signed"
-    make_install
-    rm -f "$WINEPREFIX/dosdevices/i:"
-    drive splash java closed
-    expect "splash-taskbar: none"
-    expect_java 1 "$(java_command Tarvio.jar)" "show: 0"
-}

@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
         for (const char c : bytes.substr(0, 16)) head += c >= ' ' && c <= '~' ? c : '.';
     }
     record(L"command: " + std::wstring(::GetCommandLineW()) + L"\ndirectory: " + directory +
-           L"\nshow: " + show + L"\nimage: " + image + L"\njar-argument: " + fromAnsi(jar) +
-           L"\njar-head: " + fromAnsi(head.empty() ? "unreadable" : head) + L"\n");
+           L"\nshow: " + show + L"\nimage: " + image + L"\njar-head: " +
+           fromAnsi(head.empty() ? "unreadable" : head) + L"\n");
     const HANDLE started =
         ::OpenEventW(EVENT_MODIFY_STATE, FALSE, variable(L"VELMOOR_JAVA_EVENT").c_str());
     if (started) ::SetEvent(started);
