@@ -73,12 +73,9 @@ for release in 1 2 3; do  # a deflated class, a stored resource, and their folde
     jar "${quick[@]}" --create --file "v$release-unsigned.jar" --main-class tarvio.Main -C "r$release" tarvio
     jar "${quick[@]}" --update --file "v$release-unsigned.jar" --no-compress -C "r$release" tarvio/res/data.bin
 done
-for release in 1 2; do
-    for alias in rsa:publisher ec:ecpublisher; do
-        cp "v$release-unsigned.jar" "v$release-${alias%%:*}.jar" && sign "v$release-${alias%%:*}.jar" "${alias#*:}"
-    done
+for jar in v1-rsa:publisher v1-ec:ecpublisher v2-rsa:publisher v2-other:other; do
+    cp "${jar:0:2}-unsigned.jar" "${jar%:*}.jar" && sign "${jar%:*}.jar" "${jar#*:}"
 done
-cp v2-unsigned.jar v2-other.jar && sign v2-other.jar other
 cp v2-unsigned.jar v2-both.jar && sign v2-both.jar publisher newkey
 cp v2-rsa.jar v2-cosigned.jar && sign v2-cosigned.jar other
 cp v2-unsigned.jar v2-rotate.jar
