@@ -105,7 +105,7 @@ fault java-path-unquoted $L/core/Launch.cpp \
   's/std::wstring line = L"\\"";\n    line \+= javaPath;\n    line \+= L"\\" -jar/std::wstring line;\n    line += javaPath;\n    line += L" -jar/' \
   "velmoor_core_tests|${W}launch\$"
 fault update-copied-in-place $L/core/UpdateCopy.cpp 's/temporary_\(temporaryJarPath\(localJar_\)\)/temporary_(localJar_)/' \
-  "${W}(disk_full|jar_damaged)"
+  "${W}jar_damaged"
 fault escape-starts-nothing $L/ui/ChangesDialog.cpp \
   's/        case kCancelButton:\n        case IDCANCEL:\n/        case kCancelButton:\n/' "${W}dialog_skip"
 fault labels-over-text-box $L/ui/ChangesDialog.cpp \

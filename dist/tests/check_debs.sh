@@ -41,10 +41,7 @@ END
 )
   [ "$listing" = "$expected" ] || fail "$arch contents:"$'\n'"$listing"$'\n'"expected:"$'\n'"$expected"
 
-  tree=$(mktemp -d)
-  dpkg-deb --extract "$deb" "$tree"
-  [[ $(zcat "$tree/usr/share/doc/libpellusk-jni/changelog.gz" | head -1) == "libpellusk-jni ($version) "* ]] ||
-    fail "$arch: changelog does not start with this version"
-  rm -rf "$tree"
+  changelog=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/libpellusk-jni/changelog.gz | zcat)
+  [[ $changelog == "libpellusk-jni ($version) "* ]] || fail "$arch: changelog does not start with this version"
 done
 exit $status

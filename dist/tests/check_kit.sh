@@ -41,7 +41,8 @@ grep -q 'TEST SIGNATURE - NOT FOR RELEASE' "$guide" && said=yes
 # Notepad-friendly: every line ends in CR LF.
 [ "$(grep -c $'\r$' "$guide")" -eq "$(wc -l < "$guide")" ] || fail "INSTALL.txt has lines without CR LF"
 
-# Every fixed path and file name the launcher uses appears in the guide, spelled as in the program.
+# Every fixed path and file name the launcher uses, and every message it can show, is in the guide
+# as the program spells it.
 guide_text=$(tr -d '\r' < "$guide")
 program_text=$(strings -e l "$exe")
 signer=$(sed -n "/Signer's certificate:/,/Serial/ s/.*Subject: .*\/CN=//p" <<<"$report" | head -1)
@@ -52,20 +53,14 @@ grep -q 'It carries a time stamp' <<<"$guide_text" && said=yes
 [ $stamped = $said ] || fail "time-stamped: $stamped; INSTALL.txt says so: $said"
 for item in 'I:\Brantholm\Kelvanor\DevKit\lastest update\' 'TarvioChanges.txt' 'Tarvio.jar' \
     '\jre\bin\java.exe' 'C:\Program Files\Ostrel RFID\Tarvio\jre\bin\java.exe' \
-    'C:\Program Files\Ostrel RFID Tarvio\jre\bin\java.exe'; do
-  grep -qF -- "$item" <<<"$program_text" || fail "the launcher does not contain '$item'"
-  grep -qF -- "$item" <<<"$guide_text" || fail "INSTALL.txt does not mention '$item'"
-done
-# And every message the launcher can show is explained.
-for message in 'Error: No Java Application File (JAR File) Found in Directory' \
-    'Error: No Java Executable File Found at:' 'Error launching application: ' \
+    'C:\Program Files\Ostrel RFID Tarvio\jre\bin\java.exe' 'Error: No Java Application File (JAR File) Found in Directory' \
+    'Error: No Java Executable File Found at:' 'Error launching application: ' 'left by an earlier update' \
     'An update is available for this application' 'Application Updated !' \
     'An error occured trying to update the application' 'Whats new?' 'Stop installing the update?' \
     'The application stopped while starting' 'The new version of the application could not start' \
     'Error: Java cannot open the JAR File' 'The application is running: close it' \
-    'left by an earlier update' \
     'The new version is not signed by the publisher of the installed version.' 'Signer found: '; do
-  grep -qF -- "$message" <<<"$program_text" || fail "the launcher does not show '$message'"
-  grep -qF -- "$message" <<<"$guide_text" || fail "INSTALL.txt does not explain '$message'"
+  grep -qF -- "$item" <<<"$program_text" || fail "the launcher does not contain '$item'"
+  grep -qF -- "$item" <<<"$guide_text" || fail "INSTALL.txt does not mention '$item'"
 done
 exit $status

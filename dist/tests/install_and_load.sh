@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
 # install_and_load.sh <throw-away root> <amd64 .deb> <i386 .deb> <classpath> <java amd64> <java i386>
 # Installs both library packages side by side with dpkg into a throw-away root, then runs each
-# architecture's JVM on a probe with no library path given, in a private mount namespace whose
-# /usr is the root's /usr laid over the machine's: the JVM finds the library where the package
-# put it, and the machine stays untouched. Two kinds of host need another way:
-# - a chroot whose root is not a mount point can make no namespace private: there the probe gets
-#   -Djava.library.path in the throw-away root, and the JVM's default path must hold that folder;
-# - where i386 code cannot run, <java i386> is "guest": the QEMU guest's i386 JVM runs the probe
-#   with the package's folder laid over its own (PELLUSK_GUEST_RUNNER, PELLUSK_QEMU_RIG,
-#   PELLUSK_GUEST_LIBDIR and PELLUSK_GUEST_CLASSES say how to boot it).
+# architecture's JVM on a probe with no library path given, in a private mount namespace with the
+# root's /usr laid over the machine's: the JVM finds the library where the package put it. In a
+# chroot whose root is not a mount point (no private namespace) the probe gets -Djava.library.path
+# in the throw-away root, and the JVM's default path must hold that folder. Where i386 code cannot
+# run, <java i386> is "guest": the QEMU guest's i386 JVM runs the probe with the package's folder
+# laid over its own (PELLUSK_GUEST_RUNNER, _QEMU_RIG, _GUEST_LIBDIR and _GUEST_CLASSES boot it).
 set -euo pipefail
 root=$1 deb_amd64=$2 deb_i386=$3 classpath=$4 java_amd64=$5 java_i386=$6
 

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # sign_from_token.sh <unsigned Velmoor.exe> <work folder> <launcher version>
-# The launcher signed as a release manager signs it: the key on a PKCS#11 token (SoftHSM2, a token
-# made here in a folder of its own, with an RSA 3072 key and a code-signing certificate issued by a
-# root of this test), a time stamp from an RFC 3161 server on 127.0.0.1 (openssl ts), the PIN on
-# standard input or in the environment and never on a command line. Then: the signature and its
-# time stamp verify (check_kit.sh fails a changed byte), the guide's paragraph says that it is
-# time-stamped, and a wrong PIN signs nothing.
+# The launcher signed as a release manager signs it: the key on a PKCS#11 token (SoftHSM2, made
+# here, an RSA 3072 key with a code-signing certificate from this test's root), a time stamp from
+# an RFC 3161 server on 127.0.0.1, the PIN on standard input or in the environment, never on a
+# command line. The signature and its time stamp verify, the guide says it is time-stamped, and a
+# wrong PIN signs nothing.
 set -euo pipefail
 exe=$(realpath "$1") work=$2 version=$3 here=$(realpath "$(dirname "$0")")
 sign=$here/../sign-launcher.sh

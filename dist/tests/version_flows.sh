@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # version_flows.sh <source tree> <scratch folder> <library version> <launcher version>
-# The versions are written once, in the top CMakeLists.txt. First: every copy a person writes by
-# hand (the package changelog, the file names the documents give) says the versions given here,
-# which the build took from that one place. Then the proof that it is the one place: a copy of the
-# sources with other versions written there alone (and a changelog entry, as a release needs) is
-# configured and built, and every artefact that carries a version carries the new one: the
-# library's file name, SONAME, banner and SerGetLibVer, its package, the launcher's version
-# resource, manifest and designed label, and the kit's name.
+# The versions are written once, in the top CMakeLists.txt: the copies written by hand (the package
+# changelog, the file names the documents give) say them; and a copy of the sources with other
+# versions written there alone (and a changelog entry) builds artefacts that all carry the new
+# ones: the library's file name, SONAME, banner, SerGetLibVer and package, the launcher's version
+# resource, manifest and label, and the kit's name.
 set -euo pipefail
 source=$(realpath "$1") scratch=$2 library=$3 launcher=$4
 here=$(realpath "$(dirname "$0")")

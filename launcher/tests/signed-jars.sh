@@ -1,48 +1,28 @@
 #!/usr/bin/env bash
 # Usage: signed-jars.sh FOLDER: makes the signed jars of the signature tests there, once (keytool
-# and jarsigner take seconds each). Releases 1 to 3 of a small application, made by the jar tool:
-#   v1-unsigned v1-rsa v1-ec: release 1, unsigned, by the publisher's RSA 2048 key, by its EC key
-#   v2-unsigned v2-rsa v2-ec v2-other: release 2, likewise, and by someone else's RSA key
-#   v2-renewed: by the publisher's RSA key under a renewed certificate
-#   v2-rsa-changed: v2-rsa with one byte of tarvio/Main.class changed (its CRC recomputed)
-#   v2-rsa-extra: v2-rsa with tarvio/Extra.class added and listed in the manifest: the signature
-#     file no longer signs the whole manifest, only its sections
-#   v2-rsa-metainf: v2-rsa with META-INF/versions/9/tarvio/Main.class (a multi-release jar loads it)
-#   v2-rsa-forged: v2-rsa with tarvio/Main.class changed and its digests in the manifest and the
-#     signature file made anew: only the block's messageDigest tells
-#   v2-both v2-cosigned: v2-rsa signed again by the new EC key, which nothing names; by someone else
-#   v2-rotate v3-new: release 2 naming the new EC key in Velmoor-Publisher-Keys, signed by the RSA
-#     key; release 3 by the new key alone
-#   v2-lower: v2-rsa with its signature file named META-INF/publishz.sf and its block
-#     META-INF/PUBLISHZ.rsa: java pairs them by their names in capitals, a final Z and all
-#   v2-rsa-main v2-nomain: v2-rsa with its Main-Class changed; and then its signature file, without
-#     digests of the whole manifest and its main attributes (as older jarsigners wrote), signed anew
-#   v2-partly: v2-rsa with tarvio/Extra.class added, then signed by someone else
-#   v2-rsa-section: v2-rsa with an attribute added to a manifest section
-#   v2-rsa-folder v2-rsa-twice: v2-rsa with bytes under tarvio/Helper.class/; with v2-other and one
-#     byte in its end comment
-#   v1-ALG v2-ALG: releases 1 and 2 by jarsigner's defaults for an RSA 4096 (rsa4096), EC P-384
-#     (p384), EC P-521 (p521), RSASSA-PSS (pss), Ed25519 (ed25519) or DSA (dsa) key, or the RSA
-#     2048 key with -digestalg SHA-512 (sha512)
-#   v2-rotate4096 v3-rsa4096: a move from the RSA 2048 key to the RSA 4096 one
-#   v1-resigned: release 1 signed again by the publisher
-#   v2-sections: release 2 with tarvio/A.class to D.class, whose sections jarsigner writes C before B,
-#     its signature file without the whole manifest's digest (signed anew): each section is sought
-#   v2-sf-lacks: v2-rsa whose signature file, likewise, has a section for tarvio/A.class, which the
-#     manifest lacks
-#   v2-same-name: v2-rsa with a second section for tarvio/Main.class, signed with the first by one
-#     digest of both in file order (its signature file likewise)
-#   v2-two-digests: v2-rsa with a SHA-512 digest of tarvio/Main.class, a wrong one, beside its SHA-256
-#     one (its signature file likewise)
-#   v2-tsa-old v2-tsa: release 2 by the publisher, timestamped by a local responder whose clock is a
-#     day behind; last of all, on time
-#   v2-token-copied: v2-rsa with v2-tsa-old's timestamp token, whose imprint is not of its signature
-#   v2-late-manifest v2-cross-key v2-short-digest: v2-rsa with tarvio/res/data.bin and then
-#     tarvio/Main.class first; with another key in its certificate; signed over a 16-byte messageDigest
-#   v2-sf-renamed: v2-rsa with its signature file named PUBLISHF.SF: its block has none
-#   v2-sf-version: v2-rsa with a signature file of version 2.0, which java reads as none (signed anew)
-#   v2-sf-twice v2-signers: v2-rsa with another META-INF/publishe.sf; with its signature file and
-#     block again under 64 other names (65 signers, one more than are read)
+# and jarsigner take seconds each). Releases vN-unsigned 1 to 3 of a small application, by the jar
+# tool, signed: v1-rsa v2-rsa v1-ec by the publisher's RSA 2048 and EC keys, v2-other by someone
+# else's, v3-new by the new EC key alone, v1-resigned by the publisher again, v2-renewed under a
+# renewed certificate; v2-both v2-cosigned also by the new key, by someone else; v2-rotate naming
+# the new key in Velmoor-Publisher-Keys; v1-ALG v2-ALG by jarsigner's defaults for an rsa4096,
+# p384, p521, pss, ed25519 or dsa key, or (sha512) the RSA key with -digestalg SHA-512; v2-tsa-old
+# v2-tsa timestamped by a local responder a day behind, then on time.
+# Then v2-rsa changed after signing: v2-rsa-changed (a byte of tarvio/Main.class, its CRC made
+# anew), -forged (also its digests in the manifest and signature file: only the block's
+# messageDigest tells), -extra (tarvio/Extra.class added and listed: the signature file signs the
+# manifest's sections only), -metainf (META-INF/versions/9/tarvio/Main.class), -folder (bytes
+# under tarvio/Helper.class/), -section (an attribute in a section), -main (its Main-Class),
+# -twice (v2-other and a byte in its end comment); v2-partly (Extra.class, then signed by someone
+# else), v2-lower (META-INF/publishz.sf and PUBLISHZ.rsa: java pairs names in capitals),
+# v2-late-manifest (entries first), v2-cross-key (another key in the certificate), v2-short-digest
+# (a 16-byte messageDigest), v2-token-copied (v2-tsa-old's token), v2-sf-renamed (PUBLISHF.SF),
+# v2-sf-twice (a second publishe.sf), v2-signers (64 more names: one more signer than are read).
+# Its signature file changed and signed anew: v2-nomain (v2-rsa-main, without the digests of the
+# whole manifest and its main attributes, as older jarsigners wrote), v2-sections (classes A to D,
+# whose sections jarsigner writes C before B, without the whole manifest's), v2-sf-lacks (a section
+# for tarvio/A.class, which the manifest lacks), v2-same-name (a second section for Main.class,
+# digested with the first), v2-two-digests (a wrong SHA-512 beside its SHA-256), v2-sf-version
+# (version 2.0, which java reads as none).
 # KEY.key holds the SHA-256 of each key's SubjectPublicKeyInfo in hex.
 set -euo pipefail
 out=$1
@@ -93,12 +73,9 @@ for release in 1 2 3; do  # a deflated class, a stored resource, and their folde
     jar "${quick[@]}" --create --file "v$release-unsigned.jar" --main-class tarvio.Main -C "r$release" tarvio
     jar "${quick[@]}" --update --file "v$release-unsigned.jar" --no-compress -C "r$release" tarvio/res/data.bin
 done
-for release in 1 2; do
-    for alias in rsa:publisher ec:ecpublisher; do
-        cp "v$release-unsigned.jar" "v$release-${alias%%:*}.jar" && sign "v$release-${alias%%:*}.jar" "${alias#*:}"
-    done
+for jar in v1-rsa:publisher v1-ec:ecpublisher v2-rsa:publisher v2-other:other; do
+    cp "${jar:0:2}-unsigned.jar" "${jar%:*}.jar" && sign "${jar%:*}.jar" "${jar#*:}"
 done
-cp v2-unsigned.jar v2-other.jar && sign v2-other.jar other
 cp v2-unsigned.jar v2-both.jar && sign v2-both.jar publisher newkey
 cp v2-rsa.jar v2-cosigned.jar && sign v2-cosigned.jar other
 cp v2-unsigned.jar v2-rotate.jar
@@ -112,11 +89,6 @@ for release in 1 2; do
     done
     cp "v$release-unsigned.jar" "v$release-sha512.jar" && sign "v$release-sha512.jar" publisher -- -digestalg SHA-512
 done
-cp v2-unsigned.jar v2-rotate4096.jar
-printf 'Velmoor-Publisher-Keys: %s\n' "$(cat rsa4096.key)" >rotate4096.mf
-jar "${quick[@]}" --update --file v2-rotate4096.jar --manifest rotate4096.mf
-sign v2-rotate4096.jar publisher
-cp v3-unsigned.jar v3-rsa4096.jar && sign v3-rsa4096.jar rsa4096
 cp v1-unsigned.jar v1-resigned.jar && sign v1-resigned.jar publisher
 mkdir -p rs/tarvio && for c in A B C D; do printf 'class tarvio.%s\n' $c >"rs/tarvio/$c.class"; done
 cp v2-unsigned.jar v2-sections-whole.jar && jar "${quick[@]}" --update --file v2-sections-whole.jar -C rs tarvio &&

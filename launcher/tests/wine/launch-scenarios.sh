@@ -1,9 +1,8 @@
 # The splash window and the launch; sourced by scenarios.sh.
 
-# The install's own runtime goes first, a hidden jar is passed over, drive I: is not mapped.
-# The splash is a tool window that closes 51 ticks of 100 ms after its first showing, the first
-# tick having launched, and the launcher goes with it. A busy machine drops ticks (Wine skips
-# those its queue missed), so the bound above is loose: it catches a count off by half.
+# The install's own runtime goes first, a hidden jar is passed over, drive I: is not mapped. The
+# splash, a tool window, closes 51 ticks of 100 ms after it shows, and the launcher with it; the
+# bound above is loose, as a busy machine drops ticks, but catches a count off by half.
 scenario_launch() {
     make_install
     rm -f "$WINEPREFIX/dosdevices/i:"
@@ -17,8 +16,7 @@ scenario_launch() {
     expect_ms exit-ms 0 300
     expect_java 1 "$(java_command Other.jar)" "directory: $(winpath "$install")" "show: 0" \
         "image: $(winpath "$install")\\jre\\bin\\java.exe"
-    # At 144 dpi the splash is half as large again as at 96. The resolution is the prefix's (Wine
-    # has none per monitor), so this scenario runs alone and puts 96 back.
+    # At 144 dpi the splash is half as large again as at 96; the dpi is the prefix's: put 96 back.
     use_own_display
     on_exit 'set_dpi 96'
     for dpi in 96 144; do
@@ -29,8 +27,7 @@ scenario_launch() {
     read -r width height width144 height144 < <(convert "$work/96.png" "$work/144.png" -format '%w %h ' info:; echo)
     (( (width * 3 - width144 * 2) ** 2 <= 16 && (height * 3 - height144 * 2) ** 2 <= 16 )) ||
         fail "the splash is ${width}x$height at 96 dpi and ${width144}x$height144 at 144"
-    # The logo, kept deflated in the exe, is drawn at both sizes: its red ring and letter cover a
-    # tenth of the splash, the red caption alone under a hundredth.
+    # The logo is drawn at both sizes: its red covers a tenth of the splash, the caption's alone less.
     for dpi in 96 144; do
         [ "$(convert "$work/$dpi.png" -fx 'r > 0.55 && g < 0.15 && b < 0.15' -format '%[fx:mean > 0.05]' info:)" = 1 ] ||
             fail "the splash at $dpi dpi shows no logo"
@@ -40,13 +37,11 @@ set_dpi() {
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >>"$work/wine.log" 2>&1
 }
 
-# Under a name for which Wine hands the windows to a window manager, as it does by default (the
-# prefix turns that off), on a display without one, Wine holds the hiding of each such window up
-# to 2 s for the manager's answer: the launcher must not wait for that. No jar (one only by its
-# short name is none): the box names the folder. No runtime anywhere: the box lists the three
-# places, and the splash closes ten ticks after OK. Then the first place under Program Files is
-# on a drive whose server has gone: the box names the file. Then it holds no program: the launch
-# fails on it, not on the next place, and the box gives its path and the system's reason.
+# Windows handed to a window manager that is not there, whose hiding Wine holds up to 2 s: the
+# launcher does not wait for that. No jar (one by its short name only is none): the box names the
+# folder. No runtime: the box lists the three places, the splash closes ten ticks after OK. The
+# first place under Program Files on a dead drive: the box names it. Then not a program there:
+# the launch fails on it, not on the next place, and the box gives its path and the reason.
 scenario_java_lookup() {
     managed_name
     make_install
@@ -85,12 +80,10 @@ scenario_java_lookup() {
     expect_java 0
 }
 
-# java ends with an error while the splash is open, after 4 MB of log lines, leaving a child that
-# holds its standard error: a box says so at once with java's own line in the ANSI code page, the
-# last of them, and the splash goes a second after it. A java that runs on inherits nothing of the
-# launcher's: the next start, as soon as this launcher has gone, claims the install and looks for
-# the update (which waits for the application to close); and the megabyte it writes to each of its
-# standard output and error after the launcher has gone costs it nothing.
+# java fails while the splash is open, after 4 MB of log, leaving a child holding its standard
+# error: a box says so at once with java's last lines, its own in the ANSI code page, and the splash
+# goes a second later. A java that runs on inherits nothing of the launcher's: the next start
+# claims the install at once, and what java writes after the launcher has gone costs it nothing.
 scenario_java_fails() {
     publish
     VELMOOR_JAVA_EXIT=1:100 VELMOOR_JAVA_STDERR='Error: Could not find or load main class Tarvio in D:\Café' \
@@ -101,20 +94,19 @@ scenario_java_fails() {
     expect_ms closed-ms 900 1900
     VELMOOR_JAVA_UNTIL=$(winpath "$work/release") VELMOOR_JAVA_SPEW=$((1 << 20)) drive box=No java
     drive box=OK
-    grep -q '^box: .*The application is running' "$out" || fail "the next start did not look for the update"
+    expect "box: An update is available for this application\\r\\nThe application is running: close it, then start it again to install the update."
     touch "$work/release"
     timeout 30 sh -c "until grep -q '^spewed-ms' '$record'; do sleep 0.1; done" || fail "java was held up writing"
     local spewed
     spewed=$(sed -n 's/^spewed-ms: //p' "$record")
     ((spewed <= 2000)) || fail "java took $spewed ms to write its output"
     expect_java 2
+    expect_installed old
 }
 
-# java reads its command line in the ANSI code page (1252 here): from a folder whose name has
-# letters outside it, java gets a form of the jar's path it can open (Wine keeps short names for
-# every file), and never a look-alike that names another folder's jar (Tarvio-Omega for
-# Tarvio-Ωmega). java.exe beside the jar is started by a path that it reads back too, since it
-# finds its runtime from it. A folder name that ends in a blank works like any other.
+# java reads its command line in the ANSI code page (1252): from folders with letters outside it,
+# java gets a path to the jar it can open (a short name), never a look-alike naming another jar
+# (Tarvio-Omega for Tarvio-Ωmega), and a path to itself it reads back; a trailing blank works too.
 scenario_ansi_paths() {
     rm -f "$WINEPREFIX/dosdevices/i:"
     mkdir -p "$work/Tarvio-Omega" && echo "decoy jar" >"$work/Tarvio-Omega/Tarvio.jar"
@@ -129,9 +121,8 @@ scenario_ansi_paths() {
     expect_java 5
 }
 
-# A launcher on another computer holds the install (its lock file names that computer, and a
-# process id that a windowed process here has): this one cannot reach it, and starts the
-# installed jar without looking for an update.
+# A launcher on another computer holds the install (its lock file names it, with the id of a
+# windowed process here): this one starts the installed jar without looking for an update.
 scenario_claim_elsewhere() {
     publish
     touch "$install/Velmoor.lock"
@@ -146,13 +137,3 @@ scenario_claim_elsewhere() {
     ! grep -q '^box' "$out" || fail "an update was offered under another's claim"
 }
 
-# The kit's signed Velmoor.exe in a plain launch: the signature changes nothing at run time.
-scenario_signed_launch() {
-    VELMOOR_EXE=${VELMOOR_SIGNED_EXE:?}
-    osslsigncode extract-signature -in "$VELMOOR_EXE" -out "$work/signature" >/dev/null || fail "$VELMOOR_EXE is not signed"
-    make_install
-    rm -f "$WINEPREFIX/dosdevices/i:"
-    drive splash java closed
-    expect "splash-taskbar: none"
-    expect_java 1 "$(java_command Tarvio.jar)" "show: 0"
-}

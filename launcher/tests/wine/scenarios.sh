@@ -103,13 +103,8 @@ use_own_display() {  # so that a screenshot holds this scenario's windows only
     on_exit 'kill "$(cat "$work/xvfb.pid")"'
 }
 
-# Drives D: and I: (the update folder's, by publish) of the shared prefix point into this scenario's
-# folder; D: may be a tmpfs of the size given, mounted where the wineserver opens the files.
-map_drive_d() {
-    mkdir -p "$drive_d"
-    [ $# -eq 0 ] || as_root mount -t tmpfs -o "size=$1" velmoor-test "$drive_d"
-    on_exit 'unmount_below "$work"'
-    ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
+map_drive_d() {  # the shared prefix's D: (and I:, by publish) points into this scenario's folder
+    mkdir -p "$drive_d" && ln -sfn "$drive_d" "$WINEPREFIX/dosdevices/d:"
 }
 
 publish() {  # [SIZE|KIND]: an install with a jar from 2020, the published one from 2024

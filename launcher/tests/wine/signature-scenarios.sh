@@ -1,10 +1,9 @@
 # Updates of a signed install, with real jars signed by jarsigner (signed-jars.sh lists them);
 # sourced by scenarios.sh.
 
-# Walks the table on standard input. "install JAR": an install of that jar, from 2020. "JAR
-# OUTCOME": JAR published, newer than the last, Yes answered, and then either "updated", or the
-# box's line after the update failure line, "other" (another publisher's key, its signer named)
-# and "older" (an older release) standing for theirs; the installed jar is then untouched.
+# The table on standard input: "install JAR", an install of that jar from 2020; "JAR OUTCOME", JAR
+# published, newer than the last, Yes answered, then "updated", or the failure box's reason, with
+# "other" (another publisher's key, its signer named) and "older" standing for theirs.
 signed_updates() {
     local signed outcome offers=0
     while read -r signed outcome; do
@@ -30,11 +29,10 @@ CN=Someone Else, O=Elsewhere, C=NL (key $(head -c 16 "$VELMOOR_JARS/signed/other
     done
 }
 
-# An install signed with an RSA 2048 key: another publisher's update is refused, naming its
-# signer; the publisher's own, under a renewed certificate, is installed; one whose timestamp
-# token is older than the installed jar (though its signer's clock said later) is an older
-# release, and one stamped later is installed. Then jarsigner's defaults for an RSA 4096 and P-384
-# key and its SHA-512 digests: each install pinned to its key and taking its own next release.
+# An RSA 2048 install refuses another publisher's update, takes its own under a renewed certificate,
+# refuses one whose timestamp token is older than the installed jar (its signer's clock said later)
+# and takes one stamped later; installs by jarsigner's defaults for RSA 4096 and P-384 keys, and
+# SHA-512 digests, are each pinned to their key and take their own next release.
 scenario_signed_updates() {
     signed_updates <<'END'
 install v1-rsa
@@ -54,8 +52,7 @@ v2-sha512 updated
 END
 }
 
-# The signature vectors through the launcher's own crypto: each jar's line as the table gives it,
-# which the unit tests check through OpenSSL.
+# The signature vectors through the launcher's own crypto, as the unit tests check them with OpenSSL.
 scenario_signature_vectors() {
     local table="$here/../vectors/signature-vectors.txt"
     grep -v '^#' "$table" | cut -d' ' -f1 |

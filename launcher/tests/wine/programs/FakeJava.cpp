@@ -1,25 +1,19 @@
 // Stands in for java.exe. Like the real one it reads its arguments in the ANSI code page (main,
-// not wmain), opens the jar it is given with fopen, says "Error: Unable to access jarfile" on its
-// standard error and exits with 1 when it cannot, and holds the jar open without delete sharing
-// while it runs. It appends how it was started (command line, current directory, show-window
-// state, its own path, the jar argument and the jar's first bytes) to the file
-// VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
-//   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once)
-//   VELMOOR_JAVA_STDERR=TEXT      written to standard error before that exit, in the ANSI code
-//                                 page, as java writes to a pipe, after VELMOOR_JAVA_LOG bytes of
-//                                 log lines (default none)
-//   VELMOOR_JAVA_CHILD_MS=MS      before that exit, start a child that holds standard error MS ms
+// not wmain), finds its runtime from the path it was started by (one with a '?' fails as java
+// without its runtime does), opens the jar with fopen (else "Error: Unable to access jarfile" and
+// exit 1), and holds it without delete sharing while it runs. It appends how it was started to
+// the file VELMOOR_JAVA_RECORD names, then signals the event VELMOOR_JAVA_EVENT names. Shaped by:
+//   VELMOOR_JAVA_EXIT=CODE[:MS]   exit with CODE after MS ms (default 0 at once), having written
+//                                 VELMOOR_JAVA_LOG bytes of log lines and VELMOOR_JAVA_STDERR (in
+//                                 the ANSI code page) to standard error, and started a child that
+//                                 holds standard error VELMOOR_JAVA_CHILD_MS ms
 //   VELMOOR_JAVA_FAIL_ON=TEXT     a jar holding TEXT fails as one without a main class does,
 //                                 after VELMOOR_JAVA_FAIL_MS ms (default 100)
-// Like the real one it finds its runtime from the path it was started by, read the ANSI way:
-// where that path holds a '?' (a letter outside the code page), it fails as java without its
-// runtime does.
-//   VELMOOR_JAVA_UNTIL=PATH       hold the jar, and also the file VELMOOR_JAVA_HOLD names as a
-//                                 launcher holds its claim, until the file PATH exists (the
-//                                 scenario's cue); then write VELMOOR_JAVA_SPEW bytes to standard
-//                                 output and error each, and record how long that took
-//   VELMOOR_JAVA_WINDOW=1         with VELMOOR_JAVA_UNTIL, show a window meanwhile, and record
-//                                 the process and session ids with "holding"
+//   VELMOOR_JAVA_UNTIL=PATH       hold the jar, and the file VELMOOR_JAVA_HOLD names as a launcher
+//                                 holds its claim, until PATH exists; then write VELMOOR_JAVA_SPEW
+//                                 bytes to standard output and error each, recording how long
+//                                 that took; with VELMOOR_JAVA_WINDOW=1, show a window meanwhile
+//                                 and record the process and session ids with "holding"
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>
@@ -121,8 +115,8 @@ int main(int argc, char** argv) {
         for (const char c : bytes.substr(0, 16)) head += c >= ' ' && c <= '~' ? c : '.';
     }
     record(L"command: " + std::wstring(::GetCommandLineW()) + L"\ndirectory: " + directory +
-           L"\nshow: " + show + L"\nimage: " + image + L"\njar-argument: " + fromAnsi(jar) +
-           L"\njar-head: " + fromAnsi(head.empty() ? "unreadable" : head) + L"\n");
+           L"\nshow: " + show + L"\nimage: " + image + L"\njar-head: " +
+           fromAnsi(head.empty() ? "unreadable" : head) + L"\n");
     const HANDLE started =
         ::OpenEventW(EVENT_MODIFY_STATE, FALSE, variable(L"VELMOOR_JAVA_EVENT").c_str());
     if (started) ::SetEvent(started);

@@ -54,27 +54,19 @@ bool ofLauncher(HWND window) {
     return ::GetWindowThreadProcessId(window, &process) && process == launcherId;
 }
 
-// A visible top-level window of the launcher, or a child of parent; text without '&', empty: any.
-// Only the launcher's windows are asked for their text: another process's answers only when its
-// thread takes messages.
-HWND find(HWND parent, const std::wstring& windowClass, const std::wstring& wanted = L"") {
+// A top-level window of the launcher (a visible one, unless hidden too), or a child of parent; text
+// without '&', empty: any. Only the launcher's windows are asked for their text: another
+// process's answers only when its thread takes messages.
+HWND find(HWND parent, const std::wstring& windowClass, const std::wstring& wanted = L"",
+          bool hiddenToo = false) {
     for (HWND window = nullptr;
          (window = ::FindWindowExW(parent, window, windowClass.c_str(), nullptr));) {
-        if (!parent && (!ofLauncher(window) || !::IsWindowVisible(window))) continue;
+        if (!parent && (!ofLauncher(window) || !(hiddenToo || ::IsWindowVisible(window)))) continue;
         std::wstring caption = wanted.empty() ? L"" : text(window);
         std::erase(caption, L'&');
         if (caption == wanted) return window;
     }
     return nullptr;
-}
-
-// A message box of the launcher's, shown or not.
-bool launcherBox() {
-    for (HWND box = nullptr;
-         (box = ::FindWindowExW(nullptr, box, L"#32770", L"Ostrel Tarvio Launcher"));) {
-        if (ofLauncher(box)) return true;
-    }
-    return false;
 }
 
 // A launcher that has ended shows nothing more: no need to wait out the step's time.
@@ -171,11 +163,12 @@ int wmain(int argc, wchar_t** argv) {
                                 (!(style & WS_EX_TOOLWINDOW) && !::GetWindow(splash, GW_OWNER));
             print(L"splash-taskbar", listed ? L"entry" : L"none");
         } else if (verb == L"closed") {
-            // The box has given the splash back once it is gone: a box enables its owner before
-            // it hides, and Wine may hold the hiding.
+            // The box has given the splash back once it is gone, hidden or not: a box enables its
+            // owner before it hides, and Wine may hold the hiding.
             ULONGLONG enabled = 0;
             done = splash && waitFor([&] {
-                       if (!enabled && ::IsWindowEnabled(splash) && !launcherBox())
+                       if (!enabled && ::IsWindowEnabled(splash) &&
+                           !find(nullptr, L"#32770", L"", true))
                            enabled = ::GetTickCount64();
                        return !::IsWindowVisible(splash);  // also once destroyed
                    });
