@@ -139,7 +139,7 @@ TEST(SignatureBlock, AlgorithmsByTheirOids) {
         {'1', "2.16.840.1.101.3.4.3.2", L"SHA256withDSA", false},
         {'1', "1.2.840.113549.1.1", L"an unknown algorithm", false},
         // SHA-512/224, of the same arc as the three read.
-        {'5', "1.2.840.113549.1.1.11", L"RSA", false},
+        {'5', "1.2.840.113549.1.1.1", L"RSA", false},
     };
     for (const auto& c : cases) {
         const Bytes algorithm = der(0x30, dottedOid(c.algorithm));
