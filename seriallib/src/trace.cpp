@@ -63,6 +63,8 @@ bool writeOut(const char* text, std::size_t& at, std::size_t end) {
 int openTarget(const char* target) {
     if (target == nullptr || target[0] == '\0') return -1;
     constexpr int kFlags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Set at each open: a target opened again after stop() may be of another kind.
+    traceSocket = false;
     if (std::strcmp(target, "stderr") != 0) return open(target, kFlags | O_CREAT, 0644);
     // The JVM's own standard error is not made non-blocking under its writes. A file is written
     // through it as it is (a file does not block, and the JVM's writes share its offset); a

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -342,6 +343,50 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
         EXPECT_EQ(static_cast<std::size_t>(kCalls + 1), all.size() + told) << target;
     }
     unlink(fifo.c_str());
+}
+
+// "stderr" as each kind of standard error the JVM may have: a file is written through descriptor
+// 2 itself, whose offset the JVM's own writes share; a socket with send(), and a pipe through a
+// description of its own, so that a full one nobody reads makes no call wait. stop() closes only
+// what the trace opened.
+TEST(Trace, ToStandardErrorOfEachKind) {
+    setenv("PELLUSK_TRACE", "stderr", 1);
+    const int saved = dup(STDERR_FILENO);
+    for (const char* kind : {"file", "socket", "pipe"}) {
+        int ends[2];
+        if (kind[0] == 'f') {
+            char path[] = "/tmp/pellusk-stderr-XXXXXX";
+            ends[1] = mkstemp(path);
+            ends[0] = open(path, O_RDONLY);
+            unlink(path);
+        } else {
+            ASSERT_EQ(0, kind[0] == 's' ? socketpair(AF_UNIX, SOCK_STREAM, 0, ends) : pipe(ends));
+        }
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+        dup2(ends[1], STDERR_FILENO);
+        close(ends[1]);
+        const long before = testing::descriptors();
+        trace::state = trace::kUnknown;
+        ASSERT_EQ(2, write(STDERR_FILENO, "a\n", 2));
+        call();
+        ASSERT_EQ(2, write(STDERR_FILENO, "b\n", 2));
+        std::string text = drain(ends[0]);
+        ASSERT_TRUE(text.starts_with("a\n") && text.ends_with("b\n")) << kind << ": " << text;
+        EXPECT_EQ(1u, lines(text.substr(2, text.size() - 4)).size()) << kind;
+        if (kind[0] != 'f') {
+            // Full, as the JVM's own blocking description finds it: the call's line is dropped.
+            fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
+            while (write(STDERR_FILENO, "c", 1) == 1) {
+            }
+            fcntl(STDERR_FILENO, F_SETFL, 0);
+            call();
+        }
+        trace::stop();
+        EXPECT_EQ(before, testing::descriptors()) << kind;
+        EXPECT_NE(-1, fcntl(STDERR_FILENO, F_GETFD)) << kind;
+        dup2(saved, STDERR_FILENO);
+        close(ends[0]);
+    }
 }
 
 }  // namespace
