@@ -171,6 +171,7 @@ TEST(SignatureBlock, SigningTimes) {
         {0x17, "500101000000Z", at(1950, 1, 1, 0, 0, 0)},
         {0x18, "20240229120000Z", at(2024, 2, 29, 12, 0, 0)},
         {0x18, "20000301000000Z", at(2000, 3, 1, 0, 0, 0)},
+        {0x18, "17000301000000Z", at(1700, 3, 1, 0, 0, 0)},
         {0x18, "16010101000000Z", 0},
         {0x18, "20241231235960Z", at(2025, 1, 1, 0, 0, 0)},
         {0x18, "20241201083015.25Z", at(2024, 12, 1, 8, 30, 15)},
@@ -183,9 +184,11 @@ TEST(SignatureBlock, SigningTimes) {
         {0x18, "20241201006000Z", {}},
         {0x18, "2024120100:000Z", {}},
         {0x18, "2024120100/000Z", {}},
-        {0x18, "20241201000000", {}},
+        {0x18, "202412010000000", {}},
         {0x17, "2412010000Z", {}},
-        {0x13, "20241201000000Z", {}},
+        // Another string type, whose text would read with no digits of the year, or one.
+        {0x13, "1231235959Z", {}},
+        {0x13, "91231235959Z", {}},
     };
     for (const auto& c : cases) {
         const Bytes time = der(c.tag, Bytes(c.text, c.text + std::strlen(c.text)));
@@ -195,7 +198,10 @@ TEST(SignatureBlock, SigningTimes) {
         ASSERT_TRUE(times.has_value()) << c.text;
         EXPECT_EQ(times->signingTime, c.time) << c.text;
     }
-    // One value, not two.
+    // One value, not two, and a SET of them.
+    EXPECT_FALSE(
+        blockTimesOf(block(der(0x31, signer(kSignature, der(0xa0, der(0x30, signingTime))))))
+            ->signingTime);
     const Bytes utc = der(0x17, {'4', '9', '1', '2', '3', '1', '2', '3', '5', '9', '5', '9', 'Z'});
     const Bytes twice = attribute(signingTime, cat({utc, utc}));
     EXPECT_FALSE(blockTimesOf(block(der(0x31, signer(kSignature, der(0xa0, twice)))))->signingTime);
@@ -218,14 +224,21 @@ TEST(SignatureBlock, TimestampTokens) {
         return der(0x30, cat({kVersion, dottedOid("1.2.3"), imprintField, kVersion, timeField}));
     };
     const Bytes good = info(imprint, time), whole = token(good);
+    const auto retag = [](Bytes bytes, std::size_t at, unsigned char tag) {
+        bytes.at(at) = tag;
+        return bytes;
+    };
     const struct {
         const char* what;
         Bytes token;
         bool read;
     } cases[] = {
         {"a token", whole, true},
-        {"a SET for the token", cat({{0x31}, Bytes(whole.begin() + 1, whole.end())}), false},
+        {"a SET for the token", retag(whole, 0, 0x31), false},
         {"the content not in [0]", token(good, 0x04, 0xa1), false},
+        {"the SignedData not in [0]", retag(whole, 13, 0xa1), false},
+        {"the SignedData a SET", retag(whole, 15, 0x31), false},
+        {"the encapsulated content a SET", retag(whole, 22, 0x31), false},
         {"the TSTInfo not in an OCTET STRING", token(good, 0x30), false},
         {"the TSTInfo a SET", token(cat({{0x31}, Bytes(good.begin() + 1, good.end())})), false},
         {"the time a UTCTime", token(info(imprint, der(0x17, Bytes(time.begin() + 4, time.end())))),
@@ -233,6 +246,7 @@ TEST(SignatureBlock, TimestampTokens) {
         {"an imprint without its hash", token(info(der(0x30, kSha256), time)), false},
         {"an imprint without its algorithm", token(info(der(0x30, hashed), time)), false},
     };
+    EXPECT_FALSE(blockTimesOf(der(0x31, {})));
     const Bytes tokenType = dottedOid("1.2.840.113549.1.9.16.2.14");
     for (const auto& c : cases) {
         const Bytes unsignedAttributes = der(0xa1, der(0x30, cat({tokenType, der(0x31, c.token)})));

@@ -210,6 +210,7 @@ TEST(SignatureBlock, EcdsaSignatureAsFixedHalves) {
         {{0x30, 6, 2, 1, 1, 2, 1, 2}, Bytes{0, 1, 0, 2}},
         // A leading zero keeps a high bit from reading as a sign; a number too long fits not.
         {{0x30, 7, 2, 2, 0, 0xff, 2, 1, 2}, Bytes{0, 0xff, 0, 2}},
+        {{0x30, 8, 2, 3, 0, 0xff, 0xfe, 2, 1, 2}, Bytes{0xff, 0xfe, 0, 2}},
         {{0x30, 8, 2, 3, 1, 0, 0, 2, 1, 2}, {}},
         {{0x30, 6, 2, 1, 1, 2, 1, 2, 0}, {}},
         {{0x30, 9, 2, 1, 1, 2, 1, 2, 2, 1, 3}, {}},
