@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <latch>
 #include <map>
 #include <mutex>
 #include <string>
@@ -274,11 +275,19 @@ struct Seen {
     std::map<std::string, std::string> entries;
     std::atomic<std::size_t> handed{0};
 };
+// With `thrown`, one consumer throws as it begins and the others begin only after it has.
 struct Collector final : EntryConsumer {
-    explicit Collector(Seen& all) : seen(all) {}
+    explicit Collector(Seen& all, std::latch* thrown = nullptr, bool throws = false)
+        : seen(all), thrown(thrown), throws(throws) {}
     Seen& seen;
+    std::latch* thrown;
+    bool throws;
     std::string name, contents;
-    void begin(std::string_view entry) override { name = entry, contents.clear(); }
+    void begin(std::string_view entry) override {
+        if (throws) thrown->count_down(), throw std::bad_alloc();
+        if (thrown) thrown->wait();
+        name = entry, contents.clear();
+    }
     void bytes(std::span<const unsigned char> data) override {
         contents.append(data.begin(), data.end()), seen.handed += data.size();
     }
@@ -333,6 +342,16 @@ TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
         EXPECT_EQ(std::vector<unsigned char>(pass.tail().begin(), pass.tail().end()),
                   std::vector<unsigned char>(jar.bytes.begin() + jar.dir, jar.bytes.end()));
     }
+    // A worker beside the feeding one that throws ends the run with its throw: the feeder, held
+    // until it has, does not wait for the entry that worker left unfinished.
+    std::latch thrown(1);
+    Seen failing;
+    JarPass pass(
+        {[&](std::size_t w) { return std::make_unique<Collector>(failing, &thrown, w == 1); }, {}});
+    const Jar small = writeJar({entries[0], entries[1], entries[4]});
+    MemorySource source(small.bytes);
+    ASSERT_EQ(pass.open(source), C);
+    EXPECT_THROW(pass.run(feedOf(small), {}, together, 2), std::bad_alloc);
 }
 
 // The jar tool's jars, deflated (with data descriptors) and stored; and the JDK's modules,
