@@ -14,6 +14,7 @@
 #include "core/JarCheck.h"
 #include "core/Messages.h"
 #include "core/TextEncoding.h"
+#include "core/signature/Base64.h"
 #include "core/signature/PublisherRule.h"
 #include "core/signature/SignatureBlock.h"
 #include "tests/vectors/SignatureVectors.h"
@@ -172,7 +173,24 @@ TEST(JarDigests, EntriesDigestedWithTheManifestsAlgorithmOnly) {
         for (const JarDigests::Digest& digest : *digests.workers().at(0))
             for (const DigestAlgorithm algorithm : kDigestAlgorithms)
                 EXPECT_EQ(digest.digests[algorithm].empty(), algorithm != used) << digest.name;
+        // The signature files are kept for the signature's reading, and no other entry.
+        for (const auto& kept : pass.kept())
+            EXPECT_TRUE(kept.first.starts_with("META-INF/")) << kept.first;
     }
+}
+
+// RFC 4648's vectors: no bytes, and each length modulo 3.
+TEST(Base64, TheStandardsVectors) {
+    const std::pair<std::string_view, std::string_view> cases[] = {{"", ""},
+                                                                   {"f", "Zg=="},
+                                                                   {"fo", "Zm8="},
+                                                                   {"foo", "Zm9v"},
+                                                                   {"foob", "Zm9vYg=="},
+                                                                   {"fooba", "Zm9vYmE="},
+                                                                   {"foobar", "Zm9vYmFy"}};
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(base64({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}),
+                  text);
 }
 
 // Each signature vector as the table gives it: the same table runs through the launcher's own
