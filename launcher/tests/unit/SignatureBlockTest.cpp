@@ -31,12 +31,8 @@ Bytes der(unsigned char tag, const Bytes& contents) {
     return cat({{tag}, length, contents});
 }
 
-Bytes oid(Bytes contents) {
-    return der(0x06, contents);
-}
-
 // An OID element from its dotted form, as the standards write it.
-Bytes dottedOid(std::string_view dotted) {
+Bytes oid(std::string_view dotted) {
     std::vector<unsigned long> arcs;
     for (std::size_t at = 0;; at = dotted.find('.', at) + 1) {
         arcs.push_back(std::stoul(std::string(dotted.substr(at))));
@@ -50,12 +46,13 @@ Bytes dottedOid(std::string_view dotted) {
             base128.insert(base128.begin(), static_cast<unsigned char>(0x80 | (rest & 0x7f)));
         contents.insert(contents.end(), base128.begin(), base128.end());
     }
-    return oid(contents);
+    return der(0x06, contents);
 }
 
 const Bytes kVersion = der(0x02, {1});
-const Bytes kSha256 = der(0x30, oid({0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01}));
-const Bytes kRsa = der(0x30, oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01}));
+const Bytes kSignedDataType = oid("1.2.840.113549.1.7.2");
+const Bytes kSha256 = der(0x30, oid("2.16.840.1.101.3.4.2.1"));
+const Bytes kRsa = der(0x30, oid("1.2.840.113549.1.1.1"));
 const Bytes kSignature = der(0x04, {1, 2, 3});
 
 // A SignerInfo: version, sid, digest algorithm, [signed attributes,] signature algorithm, then
@@ -67,14 +64,13 @@ Bytes signer(const Bytes& rest, const Bytes& signedAttributes = {}, const Bytes&
 
 // A ContentInfo of a SignedData whose fields after the encapsulated content are `rest`.
 Bytes block(const Bytes& rest) {
-    const Bytes data = oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01});
+    const Bytes data = oid("1.2.840.113549.1.7.1");
     const Bytes signedData = der(0x30, cat({kVersion, der(0x31, {}), der(0x30, data), rest}));
-    return der(0x30, cat({oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x02}),
-                          der(0xa0, signedData)}));
+    return der(0x30, cat({kSignedDataType, der(0xa0, signedData)}));
 }
 
 TEST(SignatureBlock, DerAtItsEdges) {
-    const Bytes attributes = der(0xa0, der(0x30, cat({oid({1, 2}), der(0x31, der(0x05, {}))})));
+    const Bytes attributes = der(0xa0, der(0x30, cat({oid("1.2"), der(0x31, der(0x05, {}))})));
     const Bytes indefinite = cat({{0x04, 0x80}, Bytes(128, 7), {0, 0}});
     const struct {
         const char* what;
@@ -113,7 +109,7 @@ TEST(SignatureBlock, DerAtItsEdges) {
 // Each algorithm jarsigner writes, by its OID, named as jarsigner names it, and read or not.
 TEST(SignatureBlock, AlgorithmsByTheirOids) {
     const auto nist = [](char n) {
-        return der(0x30, dottedOid(std::string("2.16.840.1.101.3.4.2.") + n));
+        return der(0x30, oid(std::string("2.16.840.1.101.3.4.2.") + n));
     };
     const struct {
         char digest;
@@ -142,7 +138,7 @@ TEST(SignatureBlock, AlgorithmsByTheirOids) {
         {'5', "1.2.840.113549.1.1.1", L"RSA", false},
     };
     for (const auto& c : cases) {
-        const Bytes algorithm = der(0x30, dottedOid(c.algorithm));
+        const Bytes algorithm = der(0x30, oid(c.algorithm));
         const auto read =
             blockAlgorithmOf(block(der(0x31, signer(kSignature, {}, algorithm, nist(c.digest)))));
         ASSERT_TRUE(read.has_value()) << c.algorithm;
@@ -154,7 +150,7 @@ TEST(SignatureBlock, AlgorithmsByTheirOids) {
 // The signing time a signer's attributes give: UTCTime's years from 1950 to 2049, either form's
 // fields in range (a leap second too), fractions dropped, anything else none.
 TEST(SignatureBlock, SigningTimes) {
-    const Bytes signingTime = dottedOid("1.2.840.113549.1.9.5");
+    const Bytes signingTime = oid("1.2.840.113549.1.9.5");
     const auto attribute = [](const Bytes& type, const Bytes& values) {
         return der(0x30, cat({type, der(0x31, values)}));
     };
@@ -193,7 +189,7 @@ TEST(SignatureBlock, SigningTimes) {
     for (const auto& c : cases) {
         const Bytes time = der(c.tag, Bytes(c.text, c.text + std::strlen(c.text)));
         const Bytes attributes =
-            der(0xa0, cat({attribute(dottedOid("1.2.3"), {}), attribute(signingTime, time)}));
+            der(0xa0, cat({attribute(oid("1.2.3"), {}), attribute(signingTime, time)}));
         const auto times = blockTimesOf(block(der(0x31, signer(kSignature, attributes))));
         ASSERT_TRUE(times.has_value()) << c.text;
         EXPECT_EQ(times->signingTime, c.time) << c.text;
@@ -215,13 +211,13 @@ TEST(SignatureBlock, TimestampTokens) {
     const Bytes hashed = der(0x04, Bytes(32, 5)), imprint = der(0x30, cat({kSha256, hashed}));
     const auto token = [&](const Bytes& info, unsigned char infoTag = 0x04,
                            unsigned char wrapTag = 0xa0) {
-        const Bytes content = der(
-            0x30, cat({dottedOid("1.2.840.113549.1.9.16.1.4"), der(wrapTag, der(infoTag, info))}));
-        return der(0x30, cat({dottedOid("1.2.840.113549.1.7.2"),
+        const Bytes content =
+            der(0x30, cat({oid("1.2.840.113549.1.9.16.1.4"), der(wrapTag, der(infoTag, info))}));
+        return der(0x30, cat({kSignedDataType,
                               der(0xa0, der(0x30, cat({kVersion, der(0x31, {}), content})))}));
     };
     const auto info = [&](const Bytes& imprintField, const Bytes& timeField) {
-        return der(0x30, cat({kVersion, dottedOid("1.2.3"), imprintField, kVersion, timeField}));
+        return der(0x30, cat({kVersion, oid("1.2.3"), imprintField, kVersion, timeField}));
     };
     const Bytes good = info(imprint, time), whole = token(good);
     const auto retag = [](Bytes bytes, std::size_t at, unsigned char tag) {
@@ -247,7 +243,7 @@ TEST(SignatureBlock, TimestampTokens) {
         {"an imprint without its algorithm", token(info(der(0x30, hashed), time)), false},
     };
     EXPECT_FALSE(blockTimesOf(der(0x31, {})));
-    const Bytes tokenType = dottedOid("1.2.840.113549.1.9.16.2.14");
+    const Bytes tokenType = oid("1.2.840.113549.1.9.16.2.14");
     for (const auto& c : cases) {
         const Bytes unsignedAttributes = der(0xa1, der(0x30, cat({tokenType, der(0x31, c.token)})));
         const auto times =
@@ -290,14 +286,13 @@ TEST(SignatureBlock, KeyOfACertificate) {
 // RSASSA-PSS: the salt's length is read only where the parameters name the signer's digest for
 // the hash and for MGF1, and the trailer field, if there, is 1.
 TEST(SignatureBlock, PssParameters) {
-    const Bytes mgf1 = oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x08});
-    const Bytes sha384 = der(0x30, oid({0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02}));
+    const Bytes pssType = oid("1.2.840.113549.1.1.10"), mgf1 = oid("1.2.840.113549.1.1.8");
+    const Bytes sha384 = der(0x30, oid("2.16.840.1.101.3.4.2.2"));
     const Bytes hash = der(0xa0, kSha256), mask = der(0xa1, der(0x30, cat({mgf1, kSha256})));
     const Bytes salt = der(0xa2, der(0x02, {0x01, 0x00})), trailer = der(0xa3, der(0x02, {1}));
-    const auto pss = [](std::initializer_list<Bytes> fields) {
+    const auto pss = [&](std::initializer_list<Bytes> fields) {
         const Bytes params = der(0x30, cat(fields));
-        return der(0x30,
-                   cat({oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a}), params}));
+        return der(0x30, cat({pssType, params}));
     };
     const struct {
         const char* what;
@@ -318,7 +313,7 @@ TEST(SignatureBlock, PssParameters) {
         {"another hash", pss({der(0xa0, sha384), mask}), BlockAlgorithm::otherHash, 0},
         {"MGF1 with another hash", pss({hash, der(0xa1, der(0x30, cat({mgf1, sha384})))}),
          BlockAlgorithm::otherHash, 0},
-        {"another mask", pss({hash, der(0xa1, der(0x30, cat({oid({1, 2}), kSha256})))}),
+        {"another mask", pss({hash, der(0xa1, der(0x30, cat({oid("1.2"), kSha256})))}),
          BlockAlgorithm::otherHash, 0},
         {"MGF1 without its hash", pss({hash, der(0xa1, der(0x30, mgf1))}),
          BlockAlgorithm::otherHash, 0},
@@ -327,8 +322,7 @@ TEST(SignatureBlock, PssParameters) {
         {"the mask first", pss({mask, hash}), BlockAlgorithm::otherHash, 0},
         {"the hash not a SEQUENCE", pss({der(0xa0, kVersion), mask}), BlockAlgorithm::otherHash, 0},
         {"no fields", pss({}), BlockAlgorithm::otherHash, 0},
-        {"no parameters", der(0x30, oid({0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a})),
-         BlockAlgorithm::otherHash, 0},
+        {"no parameters", der(0x30, pssType), BlockAlgorithm::otherHash, 0},
     };
     for (const auto& c : cases) {
         const auto read = blockAlgorithmOf(block(der(0x31, signer(kSignature, {}, c.algorithm))));
