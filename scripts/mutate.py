@@ -193,16 +193,14 @@ tests = json.loads(subprocess.run(["ctest", "--test-dir", tree, "--show-only=jso
 ninja = open(os.path.join(tree, "build.ninja")).read().replace("$\n", "")
 
 
-def corpus_of(work):  # the work corpus a fuzz run left, here or, in a worktree, in the main checkout
-    for checkout in (root, os.path.dirname(os.path.join(root, common_dir))):
-        corpus = work.replace(src, checkout)
-        if os.path.isdir(corpus) and os.listdir(corpus):
-            return corpus
-    return corpus
+# In a worktree, the main checkout: its build tree holds the fuzz runs' work corpora.
+main_checkout = os.path.dirname(os.path.join(root, subprocess.run(
+    ["git", "rev-parse", "--git-common-dir"], cwd=root, capture_output=True, text=True).stdout.strip()))
 
 
-common_dir = subprocess.run(["git", "rev-parse", "--git-common-dir"], cwd=root, capture_output=True,
-                            text=True).stdout.strip()
+def corpus_of(work):  # the work corpus a fuzz run left, here or else in the main checkout
+    here = work.replace(src, root)
+    return here if os.path.isdir(here) and os.listdir(here) else work.replace(src, main_checkout)
 
 
 def fuzz_stage(f):  # the fuzz targets whose objects take in the file, each over its corpora
