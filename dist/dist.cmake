@@ -45,6 +45,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/dist/probe.stamp
     -cp ${PELLUSK_CLASSES} -d ${_probe_classes} ${CMAKE_CURRENT_LIST_DIR}/tests/InstalledLibraryProbe.java
   COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/dist/probe.stamp
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/tests/InstalledLibraryProbe.java pellusk_java_classes
+    ${PROJECT_BINARY_DIR}/seriallib/tests/classes.stamp
   COMMENT "Compiling the installed-library probe")
 add_custom_target(dist_probe ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/probe.stamp)
 

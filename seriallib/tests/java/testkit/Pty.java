@@ -11,7 +11,7 @@ public final class Pty implements AutoCloseable {
     }
 
     /** Indexes into termios(): c_iflag, c_oflag, c_cflag, c_lflag, the speeds, then VMIN, VTIME, VSTART and VSTOP. */
-    public static final int CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5;
+    public static final int IFLAG = 0, CFLAG = 2, LFLAG = 3, ISPEED = 4, OSPEED = 5, VMIN = 6;
     // termios values as Linux defines them on i386 and x86_64.
     static final int IGNBRK = 1, IGNPAR = 4, INPCK = 0x10, IXON = 0x400, IXOFF = 0x1000, CSTOPB = 0x40, CREAD = 0x80, CLOCAL = 0x800,
             CSIZE = 0x30, PARENB = 0x100, PARODD = 0x200, CMSPAR = 0x40000000, CRTSCTS = 0x80000000;
