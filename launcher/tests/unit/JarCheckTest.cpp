@@ -11,6 +11,7 @@
 
 #include "TestJar.h"
 #include "core/JarCheck.h"
+#include "core/zip/Records.h"
 
 namespace velmoor {
 namespace {
@@ -237,6 +238,31 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         EXPECT_EQ(endOf(jar), c.end) << c.what;
         for (const std::size_t workers : {1, 3})
             EXPECT_EQ(verifyOf(jar, workers), c.verify) << c.what << ", " << workers;
+    }
+}
+
+// The ZIP64 field among the other headers of an extra field, the size it is asked for alone.
+TEST(JarCheck, Zip64FieldAmongOtherHeaders) {
+    const auto raw = []<std::size_t N>(const char(&text)[N]) { return std::string(text, N - 1); };
+    const std::string z64 = raw("\1\0\10\0\7\0\0\0\0\0\0\0"), other = raw("up\3\0abc");
+    const struct {
+        const char* what;
+        std::string extra;
+        JarVerdict verdict;
+    } rows[] = {
+        {"after the jar tool's marker of no data", raw("\xfe\xca\0\0") + z64, C},
+        {"after a header with data, before another", other + z64 + other, C},
+        {"the first of two ZIP64 headers", z64 + raw("\1\0\10\0\5......."), C},
+        {"a field of 7 bytes before another header", raw("\1\0\7\0\7\0\0\0\0\0\0") + other, D},
+        {"no data, before another header", raw("\1\0\0\0up\10\0abcdefgh"), D},
+    };
+    for (const auto& r : rows) {
+        std::uint64_t size = 0;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(r.extra.data());
+        EXPECT_EQ(zip::readZip64Extra(bytes, r.extra.size(), {&size}), r.verdict) << r.what;
+        if (r.verdict == C) {
+            EXPECT_EQ(size, 7u) << r.what;
+        }
     }
 }
 
