@@ -13,6 +13,7 @@ namespace {
 // The tail is read in steps of this size, so that a reader that counts its reads sees them
 // come in steady steps over a slow share.
 constexpr std::size_t kReadStep = 256 * 1024;
+constexpr std::uint64_t kMaxTail = 0x7fffffff;
 
 // Parses one whole central directory record, its offset still relative to the archive's start.
 JarVerdict parseCentralRecord(const unsigned char* record, Entry& entry,
@@ -69,8 +70,9 @@ JarVerdict CentralDirectory::read(ByteSource& jar) {
 
 JarVerdict CentralDirectory::readTail(ByteSource& jar) {
     const std::uint64_t size = end.fileSize - end.dirStart;
-    // It would not fit in memory, and java, which holds the directory too, refuses it.
-    if (size > std::numeric_limits<std::size_t>::max() / 2) return JarVerdict::damaged;
+    // java holds the directory in one byte array, of at most 2 GiB, and refuses a larger one; the
+    // launcher's 32-bit address space could not hold it either. The same limit on a 64-bit build.
+    if (size > kMaxTail) return JarVerdict::damaged;
     tailSize = static_cast<std::size_t>(size);
     tail = std::make_unique_for_overwrite<unsigned char[]>(tailSize);
     for (std::size_t at = 0; at < tailSize; at += kReadStep) {

@@ -268,6 +268,33 @@ TEST(JarCheck, Zip64FieldAmongOtherHeaders) {
     }
 }
 
+// A file of 2 GiB whose end record says the directory fills it: refused before any of it is read
+// (java refuses a directory of over 2 GiB; the launcher could not hold one). Only the bytes the
+// check looks at exist.
+TEST(JarCheck, ADirectoryLargerThanJavaHoldsIsRefusedUnread) {
+    constexpr std::uint64_t kSize = 0x80000000;
+    struct Sparse final : ByteSource {
+        Jar end;
+        std::uint64_t read_ = 0;
+        std::uint64_t size() override { return kSize; }
+        bool read(std::uint64_t offset, void* into, std::size_t count) override {
+            read_ += count;
+            std::memset(into, 0, count);
+            for (const auto& [at, bytes] :
+                 {std::pair{std::uint64_t{0}, std::string("PK\1\2")}, {kSize - 22, end.text()}}) {
+                for (std::size_t i = 0; i < bytes.size(); ++i) {
+                    if (at + i >= offset && at + i - offset < count)
+                        static_cast<char*>(into)[at + i - offset] = bytes[i];
+                }
+            }
+            return true;
+        }
+    } source;
+    source.end.add("42222442", {0x06054b50, 0, 0, 1, 1, kSize - 22, 0, 0});
+    EXPECT_EQ(verifyJar(source, {}, together, 1), D);
+    EXPECT_LT(source.read_, 1u << 20);
+}
+
 TEST(JarCheck, ProgressCountsCompressedDataAndCanStop) {
     const Jar jar = writeJar({{"META-INF/MANIFEST.MF", kManifest},
                               {"big.bin", std::string(9 << 20, 'z'), false},
