@@ -53,6 +53,19 @@ Jar farZip64() {
     return jar;
 }
 
+// A jar whose entries say they inflate to exactly kMaxInflatedPerJarByte times its size, its end
+// comment making up the difference.
+Jar inflatingToTheCap() {
+    const Entry manifest{"META-INF/MANIFEST.MF", kManifest, false};
+    const Entry zeros{
+        "z",
+        std::string((1 << 20) - ((1 << 20) + kManifest.size()) % kMaxInflatedPerJarByte, '\0')};
+    const std::uint64_t inflated = kManifest.size() + zeros.data.size();
+    const Jar bare = writeJar({manifest, zeros});
+    return writeJar({manifest, zeros}, Layout::plain,
+                    std::string(inflated / kMaxInflatedPerJarByte - bare.bytes.size(), 'c'));
+}
+
 // A ZIP64 locator inserted at `at`, pointing at `record`.
 void insertLocator(Jar& jar, std::size_t at, std::uint64_t record) {
     Jar locator;
@@ -157,6 +170,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"name past the directory", small, C, D, [](Jar& j) { j.put(j.central[2] + 28, 200, 2); }},
         {"a name twice, apart", writeJar({manifest, main, {manifest.name, "Main-Class: a.B\n"}}), C,
          D},
+        {"a name forty times", writeJar(std::vector<Entry>(40, {"a", "x"})), C, D},
         // java loads "a/B.class/" for a/B.class, unsigned; an empty folder is what jar tools write.
         {"a folder's name on bytes", with("com/tarvio/Main.class/", "x"), C, D},
         {"an empty folder, deflated as jarsigner writes META-INF/", folder, C, C},
@@ -182,6 +196,9 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          writeJar({manifest, main}, Layout::plain, inner.text() + "x"), D, D},
         {"inflating to over 100 times the jar",
          with(manifest.name, kManifest + std::string(1 << 20, '\n')), C, D},
+        {"inflating to exactly 100 times the jar", inflatingToTheCap(), C, C},
+        {"inflating to a byte over 100 times the jar", inflatingToTheCap(), C, D,
+         [](Jar& j) { j.bytes.pop_back(), j.put(j.end + 20, j.bytes.size() - j.end - 22, 2); }},
         {"no manifest", writeJar({main}), C, U},
         {"the manifest's name in small letters", with("meta-inf/manifest.mf", kManifest), C, U},
         {"no main class", with(manifest.name, "Manifest-Version: 1.0\r\n\r\n"), C, U},
@@ -222,6 +239,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
          [](Jar& j) {
              j.put(j.local[1] + 18, 2, 4), j.put(j.local[1] + 22, 2, 4);
              j.put(j.local[1] + 31, 0x7075, 2), j.put(j.local[1] + 33, 17, 2);
+         }},
+        // Only a plain end record's count wraps; a ZIP64 record's is the whole count.
+        {"a ZIP64 count of the entries modulo 65,536", writeJar(many, Layout::zip64), C, D,
+         [](Jar& j) {
+             j.put(j.end - 76 + 24, 70001 % 65536, 8), j.put(j.end - 76 + 32, 70001 % 65536, 8);
          }},
         {"ZIP64 count contradicted", zip64, D, D,
          [](Jar& j) { j.put(j.end + 8, 1, 2), j.put(j.end + 10, 1, 2); }},
