@@ -100,6 +100,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     // More entries than a plain end record counts.
     std::vector<Entry> many{manifest};
     for (int i = 0; i < 70000; ++i) many.push_back({std::to_string(i), "c", i % 100 == 0});
+    std::vector<Entry> forty;
+    for (int i = 0; i < 40; ++i) forty.push_back({std::to_string(i), "x"});
     // Exactly as many as a plain end record's count wraps to 0.
     const std::vector<Entry> wrapping(many.begin(), many.begin() + 65536);
     const struct {
@@ -171,6 +173,10 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"a name twice, apart", writeJar({manifest, main, {manifest.name, "Main-Class: a.B\n"}}), C,
          D},
         {"a name forty times", writeJar(std::vector<Entry>(40, {"a", "x"})), C, D},
+        {"forty records on one entry's bytes", writeJar(forty), C, D,
+         [](Jar& j) {
+             for (const std::size_t record : j.central) j.put(record + 42, j.local[0], 4);
+         }},
         // java loads "a/B.class/" for a/B.class, unsigned; an empty folder is what jar tools write.
         {"a folder's name on bytes", with("com/tarvio/Main.class/", "x"), C, D},
         {"an empty folder, deflated as jarsigner writes META-INF/", folder, C, C},
