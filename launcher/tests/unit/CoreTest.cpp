@@ -159,6 +159,8 @@ struct FakeServices : Services {
         return files[to].clear(), std::make_unique<Copy>(*this, from, to);
     }
     CryptoService& crypto() override { return openSsl; }
+    // Two workers, run in turn: the platform's way when no thread would start.
+    ParallelWork parallelWork() override { return {testjar::inTurn, 2}; }
     bool canCreateFile(const std::wstring&) override { return !readOnlyInstall; }
     // A move keeps the file's attributes, as it does on Windows.
     void moveReplacing(const std::wstring& source, const std::wstring& target) override {

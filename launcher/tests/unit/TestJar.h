@@ -65,6 +65,11 @@ inline std::vector<unsigned char> fileBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
+// Worker 0, then each other in turn, as the platform runs workers whose threads would not start.
+inline void inTurn(std::size_t workers, const std::function<void(std::size_t)>& task) {
+    for (std::size_t w = 0; w < workers; ++w) task(w);
+}
+
 // Worker 0 on this thread and the others on threads of their own, all at once.
 inline void together(std::size_t workers, const std::function<void(std::size_t)>& task) {
     std::vector<std::jthread> threads;
