@@ -505,6 +505,29 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
     }
 }
 
+// The copy reads the installed jar's publisher itself, beside the copy: an install signed by a
+// publisher takes its updates only; an unsigned one, any; one whose block fails, none. (Which
+// signer is whose: JarSignature's table.)
+TEST(UpdateCopyRun, ASignedInstallTakesOnlyItsPublishersUpdates) {
+    const auto bytesOf = [](const char* jar) {
+        const auto bytes = testjar::signedFile(std::string(jar) + ".jar");
+        return std::string(bytes.begin(), bytes.end());
+    };
+    for (const auto& [installed, update, taken] : {std::tuple{"v1-rsa", "v2-rsa", true},
+                                                   {"v1-rsa", "v2-other", false},
+                                                   {"v1-unsigned", "v2-other", true},
+                                                   {"v2-rsa-forged", "v2-rsa", false}}) {
+        SCOPED_TRACE(std::string(installed) + " <- " + update);
+        Install t;
+        t.files = {{kRemote, bytesOf(update)}, {kLocal, bytesOf(installed)}};
+        UpdateCopyRun run(kRemote, kLocal);
+        run.run(t);
+        ASSERT_NE(run.poll(0), UpdateCopyRun::Outcome::pending);
+        EXPECT_EQ(run.conclude(t).end, taken ? CopyReport::verified : CopyReport::refused);
+        EXPECT_EQ(t.files[kLocal] == bytesOf(update), taken);
+    }
+}
+
 // The launch session on the install above, its window and timers modelled: a stopped timer and
 // a closed window deliver nothing, and a box runs the message loop, so a running timer ticks
 // under it. What the session asks for is logged: boxes by their first words, the starts of java,

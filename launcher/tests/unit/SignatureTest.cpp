@@ -22,11 +22,7 @@
 namespace velmoor {
 namespace {
 
-// A file that signed-jars.sh made.
-std::vector<unsigned char> signedFile(const std::string& name) {
-    const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
-    return testjar::fileBytes(std::string(folder ? folder : "") + "/" + name);
-}
+using testjar::signedFile;
 
 // The jar read by the jar check's pass, its digests taken on two workers.
 JarSignatures signaturesOf(const std::string& jar) {

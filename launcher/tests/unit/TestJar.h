@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -63,6 +64,12 @@ inline const std::string kStartScript = "#!/bin/sh\nexec java -jar \"$0\" \"$@\"
 inline std::vector<unsigned char> fileBytes(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// A file that signed-jars.sh made (ctest runs it first and says where).
+inline std::vector<unsigned char> signedFile(const std::string& name) {
+    const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
+    return fileBytes(std::string(folder ? folder : "") + "/" + name);
 }
 
 // Worker 0, then each other in turn, as the platform runs workers whose threads would not start.
