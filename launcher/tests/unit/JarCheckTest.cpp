@@ -232,6 +232,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"inflating to exactly 100 times the jar", inflatingToTheCap(), C, C},
         {"inflating to a byte over 100 times the jar", inflatingToTheCap(), C, D,
          [](Jar& j) { j.bytes.pop_back(), j.put(j.end + 20, j.bytes.size() - j.end - 22, 2); }},
+        // Stored padding keeps it under the inflation cap.
+        {"a manifest larger than is kept",
+         writeJar({{manifest.name, kManifest + std::string(kMaxKeptBytes, '\n')},
+                   {"pad", std::string(kMaxKeptBytes / 90, 'p'), false}}),
+         C, D},
         {"no manifest", writeJar({main}), C, U},
         {"the manifest's name in small letters", with("meta-inf/manifest.mf", kManifest), C, U},
         {"no main class", with(manifest.name, "Manifest-Version: 1.0\r\n\r\n"), C, U},
@@ -358,8 +363,12 @@ TEST(JarCheck, ProgressCountsCompressedDataAndCanStop) {
     const std::uint64_t total =
         (12 << 20) + (jar.local[1] - jar.data[0]) + (jar.central[0] - jar.data[3]);
     // In turn, the ring is full long before the other workers run: worker 0 never waits for them.
-    for (const auto& [workers, runner] :
-         {std::pair<std::size_t, ParallelRun>{1, together}, {3, together}, {3, inTurn}}) {
+    // No runner, or no worker asked for: one worker.
+    for (const auto& [workers, runner] : {std::pair<std::size_t, ParallelRun>{1, together},
+                                          {3, together},
+                                          {3, inTurn},
+                                          {3, {}},
+                                          {0, together}}) {
         MemorySource unwatched(jar.bytes);
         EXPECT_EQ(verifyJar(unwatched, {}, runner, workers), C) << workers;
         for (const bool stop : {false, true}) {
@@ -468,6 +477,8 @@ TEST(JarPass, HooksSeeEachEntryWholeOnceAndKeepTheFilesAsked) {
     MemorySource source(small.bytes);
     ASSERT_EQ(pass.open(source), C);
     EXPECT_THROW(pass.run(feedOf(small), {}, together, 2), std::bad_alloc);
+    // Run without an open that passed: nothing to check against, so nothing passes.
+    EXPECT_EQ(JarPass(JarHooks{}).run(feedOf(small), {}, together, 1), D);
 }
 
 // The jar tool's jars, deflated (with data descriptors) and stored; and the JDK's modules,
