@@ -484,8 +484,8 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
         std::thread worker([&] { run.run(t); });
         hung.get_future().wait();
         EXPECT_EQ(run.poll(1000), UpdateCopyRun::Outcome::pending);
-        // One chunk of two and a half, and the jar's last 64 KiB read before it.
-        EXPECT_NEAR(run.progress(), 0.4, 0.05);
+        // One chunk of two and a half (0.4), and the jar's last 64 KiB read before it (0.025).
+        EXPECT_NEAR(run.progress(), 0.425, 0.001);
         if (byClose) {
             run.abandon(t);
         } else {
@@ -523,8 +523,11 @@ TEST(UpdateCopyRun, ASignedInstallTakesOnlyItsPublishersUpdates) {
         UpdateCopyRun run(kRemote, kLocal);
         run.run(t);
         ASSERT_NE(run.poll(0), UpdateCopyRun::Outcome::pending);
+        EXPECT_EQ(run.progress(), 1.0);
         EXPECT_EQ(run.conclude(t).end, taken ? CopyReport::verified : CopyReport::refused);
         EXPECT_EQ(t.files[kLocal] == bytesOf(update), taken);
+        // A refusal is final: the same publish is not copied again.
+        EXPECT_EQ(refusedPublish(t, kLocal).has_value(), !taken);
     }
 }
 
