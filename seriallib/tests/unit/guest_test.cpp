@@ -5,6 +5,7 @@
 // process's).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <jni.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -271,6 +272,7 @@ std::vector<std::string> lines(const std::string& text) {
     const auto whole = [](const std::string& line) {
         const std::size_t dot = line.find('.'), tid = line.find(" tid=");
         return dot != std::string::npos && tid == dot + 7 &&
+               line.find(" tid=", tid + 1) == std::string::npos &&
                line.find(" SerGetLibVer padding=123456789") != std::string::npos &&
                line.find(" result=262151 us=") != std::string::npos &&
                line.find_first_not_of("0123456789", dot + 1) == tid &&
@@ -345,6 +347,39 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
     unlink(fifo.c_str());
 }
 
+// What each value of the variable leaves the trace in; a file made for it is rw-r--r--, and may
+// be descriptor 0. A line too long for its buffer is cut at 736 bytes, and still ends with the
+// loss count (the failed open's call) and its newline.
+TEST(Trace, EachTargetsStateAndALineCutToFit) {
+    char dir[] = "/tmp/pellusk-trace-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string file = dir + std::string("/trace");
+    close(0);
+    umask(022);
+    const struct {
+        const char* target;
+        std::int32_t state;
+    } rows[] = {
+        {"", trace::kOff}, {"/nonexistent/trace", trace::kRetry}, {file.c_str(), trace::kOn}};
+    for (const auto& row : rows) {
+        setenv("PELLUSK_TRACE", row.target, 1);
+        trace::state = trace::kUnknown;
+        EXPECT_EQ(row.state == trace::kOn, trace::on()) << row.target;
+        EXPECT_EQ(row.state, trace::state) << row.target;
+    }
+    struct stat made;
+    ASSERT_EQ(0, stat(file.c_str(), &made));
+    EXPECT_EQ(0644u, made.st_mode & 0777);
+    const std::string name(800, 'n');
+    for (int i = 0; i < 2; ++i) trace::Call("SerGetLibVer").arg(name.c_str(), 1).result(0);
+    const std::string text = drain(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(736u + 8 + 737, text.size()) << text;
+    EXPECT_EQ("n lost=1\n", text.substr(735, 9));
+    EXPECT_EQ("n\n", text.substr(text.size() - 2));
+    unlink(file.c_str());
+    rmdir(dir);
+}
+
 // "stderr" as each kind of standard error the JVM may have: a file is written through descriptor
 // 2 itself, whose offset the JVM's own writes share; a socket with send(), and a pipe through a
 // description of its own, so that a full one nobody reads makes no call wait. stop() closes only
@@ -381,7 +416,7 @@ TEST(Trace, ToStandardErrorOfEachKind) {
             fcntl(STDERR_FILENO, F_SETFL, 0);
             call();
         }
-        trace::stop();
+        JNI_OnUnload(nullptr, nullptr);
         EXPECT_EQ(before, testing::descriptors()) << kind;
         EXPECT_NE(-1, fcntl(STDERR_FILENO, F_GETFD)) << kind;
         dup2(saved, STDERR_FILENO);
