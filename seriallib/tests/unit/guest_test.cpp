@@ -290,9 +290,9 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 // A FIFO that nobody reads yet cannot be opened: the trace tries again a second later, not at
-// every call, and its first line says what it missed. Then the pipe and a terminal go unread for
-// a while: each line that arrives is whole, and the first after the reader is back says how many
-// were lost.
+// every call, and its first line says what it missed. Then the pipe and a terminal (twice: each
+// time it takes a line in part) go unread for a while: each line that arrives is whole, and the
+// first after the reader is back says how many were lost.
 TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
     testing::Pty pty;
     const std::string fifo =
@@ -317,7 +317,8 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
 
     fcntl(pipeReader, F_SETPIPE_SZ, 4096);
     for (auto [target, reader] :
-         {std::pair(fifo.c_str(), pipeReader), std::pair(pty.slave(), pty.master)}) {
+         {std::pair(fifo.c_str(), pipeReader), std::pair(pty.slave(), pty.master),
+          std::pair(pty.slave(), pty.master)}) {
         if (reader == pty.master) {
             // As the trace's own process would start again: the target is read once.
             trace::state = trace::kUnknown;
