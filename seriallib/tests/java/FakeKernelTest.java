@@ -56,7 +56,6 @@ public class FakeKernelTest {
                     Pty.release();
                     equal(List.of(row[1], row[2]), List.of(result, Check.descriptors("self").size() - before), row[0] + " left: result, kept");
                 }
-                KernelFake.takeLog();
                 for (boolean raise : new boolean[] {true, false}) List.of(SerSetDTR(0, raise), SerSetRTS(0, raise));
                 equal("TIOCMBIS 2|TIOCMBIS 4|TIOCMBIC 2|TIOCMBIC 4|", KernelFake.takeLog().replace('\n', '|'), "modem lines raised, dropped");
                 equal(List.of(0, 0, -1), List.of(SerClosePort(0), SerClosePort(1), SerClosePort(2)), "two opens took a slot each");
