@@ -40,13 +40,12 @@ public class FakeKernelTest {
             int self = Pty.threadId();
             equal(0, Pty.signal(Pty.SIGCONT, self), "a continue signal");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-            equal(List.of(0, 1, 0), List.of(SerGetResumeState(false), Native.call("firstTime").result(), Native.call("bannerShown").result()),
-                    "before the first open: the resume flag, first time, banner shown");
+            equal(List.of(0, 1, 0), List.of(SerGetResumeState(false), Native.call("firstTime").result(), Native.call("bannerShown").result()), "before");
             Native.call("ShowBanner");
             try (Pty pty = new Pty()) {
                 SerialConfig config = SerialConfig.byName(pty.slavePath);
                 equal(List.of(1, 1003, 0), List.of(Native.call("bannerShown").result(), SerOpenPort(SerialConfig.byNumber("", 0)),
-                        Native.call("firstTime").result()), "the banner shown; an open that fails early, all an open needs loaded");
+                        Native.call("firstTime").result()), "after ShowBanner; an open that fails early, all an open needs loaded");
                 int before = Check.descriptors("self").size();
                 // Descriptors left; the result; descriptors kept. The first open needs five: the device, its wake,
                 // and the continue signal's latch and pipe, which stay.

@@ -324,10 +324,8 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
             trace::state = trace::kUnknown;
             fcntl(pty.master, F_SETFL, O_NONBLOCK);
             // Output as it is: a newline the terminal turned into two bytes it may drop in part.
-            termios raw;
-            tcgetattr(pty.master, &raw);
-            raw.c_oflag &= ~OPOST;
-            tcsetattr(pty.master, TCSANOW, &raw);
+            termios t{};
+            tcgetattr(pty.master, &t), t.c_oflag &= ~OPOST, tcsetattr(pty.master, TCSANOW, &t);
         }
         setenv("PELLUSK_TRACE", target, 1);
         constexpr int kCalls = 3000;
@@ -353,9 +351,8 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
     unlink(fifo.c_str());
 }
 
-// What each value of the variable leaves the trace in; a file made for it is rw-r--r--, and may
-// be descriptor 0. A line too long for its buffer is cut at 736 bytes, and still ends with the
-// loss count (the failed open's call) and its newline.
+// What each value of the variable leaves the trace in; its file is rw-r--r--, maybe descriptor 0.
+// A line too long is cut at 736 bytes, and still ends with its loss count and newline.
 TEST(Trace, EachTargetsStateAndALineCutToFit) {
     const std::string file = "/tmp/pellusk-cut-" + std::to_string(getpid());
     close(0);
@@ -368,9 +365,7 @@ TEST(Trace, EachTargetsStateAndALineCutToFit) {
         EXPECT_EQ(left == trace::kOn, trace::on()) << target;
         EXPECT_EQ(left, trace::state) << target;
     }
-    struct stat made;
-    ASSERT_EQ(0, stat(file.c_str(), &made));
-    EXPECT_EQ(0644u, made.st_mode & 0777);
+    EXPECT_EQ(std::filesystem::perms(0644), std::filesystem::status(file).permissions());
     const std::string name(800, 'n');
     for (int i = 0; i < 2; ++i) trace::Call("SerGetLibVer").arg(name.c_str(), 1).result(0);
     const std::string text = drain(open(file.c_str(), O_RDONLY | O_CLOEXEC));
