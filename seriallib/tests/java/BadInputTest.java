@@ -51,13 +51,13 @@ public class BadInputTest {
             equal(0, SerConfigure(all), "configure");
             List<String> order = List.of("getPort", "getBitRate", "getParity", "getDataBits", "getStopBits", "getHandshake");
             equal(order, all.calls, "calls");
-            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0);
-            throwing.throwing = "getStopBits";
+            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0).throwing("getStopBits");
             equal("no getStopBits", raises(IllegalStateException.class, () -> SerConfigure(throwing)).getMessage(), "thrown");
             equal(order.subList(0, 5), throwing.calls, "calls");
             isTrue(Pty.termios(pty.master)[Pty.OSPEED] != 0x1003, "nothing was applied");
             all.throwing = "getPortName";
             raises(IllegalStateException.class, () -> SerOpenPort(all));
+            raises(IllegalStateException.class, () -> SerOpenPort(SerialConfig.byNumber("", 2).throwing("getBaseName")));
             equal(List.of(5000, 5000), List.of(SerOpenPort(null), SerConfigure(null)), "null configs");
             equal(-1, SerClosePort(1), "nothing was opened");
             equal(0, SerClosePort(0), "close");

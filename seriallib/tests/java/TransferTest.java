@@ -35,15 +35,14 @@ public class TransferTest {
                     "configure, send");
             isTrue(Arrays.equals(data, pty.readExactly(20, 5000)), "the far end got it");
             farEndWrites(pty, (byte) ' ', (byte) '\\', (byte) 0xE9, (byte) 0xFF, (byte) 0);
-            SerialConfig odd = new SerialConfig(), noPort = SerialConfig.byNumber("", 1);
+            SerialConfig odd = new SerialConfig(), noPort = SerialConfig.byNumber("", 1).throwing("getPort");
             odd.setPortNameBytes(ODD_NAME);
-            noPort.throwing = "getPort";
             equal(List.of(1, 4, 0, 0, 2000, 1, -1, 1008, -1, 5000), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 4),
                     SerGetByte(0), SerPutByte(0, (byte) 0x41), SerGetTimeoutRx(0), SerSetTimeoutRx(0, 100), SerGetByte(0),
                     SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerSetPowerMode(3, 2)), "receives, a send, a timeout, failures");
             raises(IllegalStateException.class, () -> SerOpenPort(noPort));
-            for (Body thrower : new Body[] {() -> SerOpenPort(SerialConfig.byName(null)), () -> SerGetPowerMode(9), () -> SerGetTimeoutTx(5)})
-                raises(IOException.class, thrower);
+            for (Body thrower : new Body[] {() -> SerOpenPort(SerialConfig.byName(null)), () -> SerOpenPort(SerialConfig.byNumber(null, 2)),
+                    () -> SerGetPowerMode(9), () -> SerGetTimeoutTx(5)}) raises(IOException.class, thrower);
             equal(0, SerClosePort(0), "close");
         }
         System.out.println("clock: " + before / 1000 + " " + System.nanoTime() / 1000);
@@ -176,7 +175,7 @@ public class TransferTest {
                 Pattern.quote("SerOpenPort getPortName=" + new String(ODD_NAME, java.nio.charset.StandardCharsets.ISO_8859_1)) + " result=1008 errno=ENOENT",
                 "SerPutByte slot=5 result=-1 errno=EBADF", "SerSetPowerMode cardSlot=3 mode=2 result=5000",
                 "SerOpenPort getPortName= result=5000( errno=\\w+)? exception=thrown", "SerOpenPort result=5001( errno=\\w+)? exception=thrown",
-                "SerGetPowerMode cardSlot=9 result=5001 exception=thrown",
+                "SerOpenPort getPortName= getPort=2 result=5001( errno=\\w+)? exception=thrown", "SerGetPowerMode cardSlot=9 result=5001 exception=thrown",
                 "SerGetTimeoutTx slot=5 result=\\d+ exception=thrown", "SerClosePort slot=0 result=0"};
             equal(expected.length, first.size(), "calls of the first thread");
             for (int i = 0; i < expected.length; i++) isTrue(first.get(i).matches(expected[i]), "line " + i + ": " + first.get(i));
