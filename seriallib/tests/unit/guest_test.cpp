@@ -358,7 +358,7 @@ TEST(Trace, EachTargetsStateAndALineCutToFit) {
     close(0);
     umask(022);
     const std::pair<const char*, std::int32_t> rows[] = {
-        {"", trace::kOff}, {"/nonexistent/trace", trace::kRetry}, {file.c_str(), trace::kOn}};
+        {"", trace::kOff}, {".", trace::kRetry}, {file.c_str(), trace::kOn}};
     for (const auto& [target, left] : rows) {
         setenv("PELLUSK_TRACE", target, 1);
         trace::state = trace::kUnknown;
