@@ -33,16 +33,17 @@ public class BadInputTest {
         }
 
         // Sends of such counts meet the far ends of the model's ptys, which get whatever is sent.
-        group("bad receive counts take nothing, not even a waiting byte, and return -1 at once", () -> {
+        group("bad counts take nothing, not even a waiting byte, and return -1 at once; a send of none sends nothing", () -> {
             equal(0, SerOpenPort(SerialConfig.byName(pty.slavePath)), "reopen into the closed slot");
             equal(1, SerSetTimeoutRx(0, 3000), "receive timeout");
             Pty.write(pty.master, new byte[] {9}, 0, 1);
             long ms = millis(() -> {
-                for (int count : new int[] {5, 0, -3}) equal(-1, SerGetData(0, FOUR, count), "receive count " + count);
-                equal(-1, SerGetData(0, null, 1), "receive into null");
+                for (int count : new int[] {5, 0, -3})
+                    equal(List.of(-1, -1), List.of(SerGetData(0, FOUR, count), SerPutData(1, FOUR, count)), "receive, send on a free slot " + count);
+                equal(List.of(-1, 0), List.of(SerGetData(0, null, 1), SerPutData(0, FOUR, 0)), "receive into null, send none");
             });
             isTrue(ms < 1000, "took " + ms + " ms");
-            equal(9, SerGetByte(0), "the byte waiting was not taken");
+            equal(List.of(1, 9), List.of(SerGetData(0, FOUR, 1), (int) FOUR[0]), "a count of 1 takes the byte waiting");
         });
 
         group("getters: each once, in order; what one throws is handed on; null configs are 5000", () -> {
@@ -50,13 +51,13 @@ public class BadInputTest {
             equal(0, SerConfigure(all), "configure");
             List<String> order = List.of("getPort", "getBitRate", "getParity", "getDataBits", "getStopBits", "getHandshake");
             equal(order, all.calls, "calls");
-            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0);
-            throwing.throwing = "getStopBits";
+            SerialConfig throwing = new SerialConfig().line(12, 3, 0, 0, 0).throwing("getStopBits");
             equal("no getStopBits", raises(IllegalStateException.class, () -> SerConfigure(throwing)).getMessage(), "thrown");
             equal(order.subList(0, 5), throwing.calls, "calls");
             isTrue(Pty.termios(pty.master)[Pty.OSPEED] != 0x1003, "nothing was applied");
             all.throwing = "getPortName";
             raises(IllegalStateException.class, () -> SerOpenPort(all));
+            raises(IllegalStateException.class, () -> SerOpenPort(SerialConfig.byNumber("", 2).throwing("getBaseName")));
             equal(List.of(5000, 5000), List.of(SerOpenPort(null), SerConfigure(null)), "null configs");
             equal(-1, SerClosePort(1), "nothing was opened");
             equal(0, SerClosePort(0), "close");

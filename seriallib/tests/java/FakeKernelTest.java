@@ -40,10 +40,13 @@ public class FakeKernelTest {
             int self = Pty.threadId();
             equal(0, Pty.signal(Pty.SIGCONT, self), "a continue signal");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-            equal(0, SerGetResumeState(false), "before the first open");
+            equal(List.of(0, 1, 5000, 0), List.of(SerGetResumeState(false), Native.call("firstTime").result(), SerOpenPort(null),
+                    Native.call("bannerShown").result()), "before an open; one of no config shows no banner");
+            Native.call("ShowBanner");
             try (Pty pty = new Pty()) {
                 SerialConfig config = SerialConfig.byName(pty.slavePath);
-                equal(1003, SerOpenPort(SerialConfig.byNumber("", 0)), "an open that fails early, all an open needs loaded");
+                equal(List.of(1, 1003, 0), List.of(Native.call("bannerShown").result(), SerOpenPort(SerialConfig.byNumber("", 0)),
+                        Native.call("firstTime").result()), "after ShowBanner; an open that fails early, all an open needs loaded");
                 int before = Check.descriptors("self").size();
                 // Descriptors left; the result; descriptors kept. The first open needs five: the device, its wake,
                 // and the continue signal's latch and pipe, which stay.
@@ -53,6 +56,8 @@ public class FakeKernelTest {
                     Pty.release();
                     equal(List.of(row[1], row[2]), List.of(result, Check.descriptors("self").size() - before), row[0] + " left: result, kept");
                 }
+                for (boolean raise : new boolean[] {true, false}) List.of(SerSetDTR(0, raise), SerSetRTS(0, raise));
+                equal("TIOCMBIS 2|TIOCMBIS 4|TIOCMBIC 2|TIOCMBIC 4|", KernelFake.takeLog().replace('\n', '|'), "modem lines raised, dropped");
                 equal(List.of(0, 0, -1), List.of(SerClosePort(0), SerClosePort(1), SerClosePort(2)), "two opens took a slot each");
                 equal(3, Check.descriptors("self").size() - before, "the continue signal's descriptors stay");
             }

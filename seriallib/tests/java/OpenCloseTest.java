@@ -52,18 +52,19 @@ public class OpenCloseTest {
 
             equal(0, SerClosePort(0), "close the configured port");
 
-            group("by number: the slot appended to the base name; failed opens keep no slot; none reports", () -> {
+            group("by number: the slot appended to the base name (of 0 bytes, too); a name of 2 bytes opens by name; failed opens keep no slot; none reports", () -> {
                 Files.createSymbolicLink(Path.of(base + 0), Path.of(a.slavePath));
                 Files.createSymbolicLink(Path.of(base + 127), Path.of(b.slavePath));
                 equal(List.of(0, List.of()), open("x", base, 1), "port 1 opens ttyT0; one byte counts as no name");
-                equal(List.of(1000, List.of()), open("", base, 1), "the same port again");
+                equal(List.of(1000, List.of()), open("", null, 1), "the same port again, refused before its base name is read");
                 equal(List.of(0, List.of()), open("", base, 128), "port 128 opens ttyT127");
                 for (int[] end : new int[][] {{1, a.master}, {128, b.master}}) {  // both ends of the table
                     equal(0, SerConfigure(SerialConfig.byNumber("", end[0]).line(11, 3, 0, 0, 2)), "configure port " + end[0]);
                     Pty.expectLine(end[1], Pty.line(11, 3, 0, 0, 2), Pty.PTY_REWRITES, "port " + end[0] + " by number");
                 }
                 equal(0, SerClosePort(0), "close port 1");
-                equal(List.of(1008, List.of()), open("", base, 5), "no ttyT4");
+                for (Object[] row : new Object[][] {{"", base, 5}, {"ab", base, 1}, {"", "", 1}})  // the last: the path "0"
+                    equal(List.of(1008, List.of()), open((String) row[0], (String) row[1], (int) row[2]), "no ttyT4, nor " + Arrays.toString(row));
                 equal(List.of(21, List.of()), open(dir.toString(), "", 1), "a folder: errno (EISDIR) as it is");
                 equal(-1, SerClosePort(0), "slot 0 is free");
                 equal(0, SerClosePort(127), "close port 128");

@@ -34,12 +34,16 @@ public class TransferTest {
             equal(List.of(0, 20), List.of(SerConfigure(SerialConfig.byNumber("", 1).line(11, 3, 0, 0, 0)), SerPutData(0, data, 20)),
                     "configure, send");
             isTrue(Arrays.equals(data, pty.readExactly(20, 5000)), "the far end got it");
-            farEndWrites(pty, (byte) ' ', (byte) '\\', (byte) 0xE9, (byte) 0xFF);
-            SerialConfig odd = new SerialConfig();
+            farEndWrites(pty, (byte) ' ', (byte) '\\', (byte) 0xE9, (byte) 0xFF, (byte) 0);
+            SerialConfig odd = new SerialConfig(), noPort = SerialConfig.byNumber("", 1).throwing("getPort");
             odd.setPortNameBytes(ODD_NAME);
-            equal(List.of(1, 4, 1, -1, 1008, -1, 0), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 64),
-                    SerSetTimeoutRx(0, 100), SerGetByte(0), SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerClosePort(0)),
-                    "receive, a timeout, two failures, close");
+            equal(List.of(1, 4, 0, 0, 2000, 1, -1, 1008, -1, 5000), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 4),
+                    SerGetByte(0), SerPutByte(0, (byte) 0x41), SerGetTimeoutRx(0), SerSetTimeoutRx(0, 100), SerGetByte(0),
+                    SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerSetPowerMode(3, 2)), "receives, a send, a timeout, failures");
+            raises(IllegalStateException.class, () -> SerOpenPort(noPort));
+            for (Body thrower : new Body[] {() -> SerOpenPort(SerialConfig.byName(null)), () -> SerOpenPort(SerialConfig.byNumber(null, 2)),
+                    () -> SerGetPowerMode(9), () -> SerGetTimeoutTx(5)}) raises(IOException.class, thrower);
+            equal(0, SerClosePort(0), "close");
         }
         System.out.println("clock: " + before / 1000 + " " + System.nanoTime() / 1000);
         Object[] arguments = {5, (byte) 0x41, false, new byte[8], SerialConfig.byName("/nonexistent/tty")};
@@ -142,7 +146,7 @@ public class TransferTest {
             }
             Pty.close(reader);
             // The time, the thread, the call as made, its duration; a text's \xNN give back the bytes Java passed.
-            Pattern form = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+(?: \\w+=\\S+)*?) us=(\\d+)((?: \\w+=\\S+)*)");
+            Pattern form = Pattern.compile("(\\d+)\\.(\\d{6}) tid=(\\d+) (Ser\\w+(?: \\w+=\\S*)*?) us=(\\d+)((?: \\w+=\\S+)*)");
             Map<String, Long> lastTime = new HashMap<>();
             List<String> first = new ArrayList<>();  // the first thread's calls, without time, thread and duration
             Set<String> methods = new TreeSet<>();
@@ -158,17 +162,21 @@ public class TransferTest {
                 if (!firstThread.equals(m.group(3))) continue;
                 isTrue(time >= clock[0] && time + us <= clock[1] + 2, "within the clock readings " + Arrays.toString(clock) + ": " + line);
                 first.add(unescape(m.group(4) + m.group(6)));
-                if (m.group(4).startsWith("SerGetByte")) isTrue(us >= 99_000, "the timeout's wait: " + line);
+                if (m.group(4).startsWith("SerGetByte slot=0 timeout=100")) isTrue(us >= 99_000, "the timeout's wait: " + line);
             }
             equal(Arrays.stream(SerialPortLocal.class.getDeclaredMethods()).filter(m -> Modifier.isNative(m.getModifiers()))
                     .map(Method::getName).collect(Collectors.toCollection(TreeSet::new)), methods, "every native method traced");
             String[] expected = {"SerGetLibVer result=262151", "SerOpenPort getPortName=/dev/pts/\\d+ setPortNum=1 result=0",
                 "SerConfigure getPort=1 getBitRate=11 getParity=0 getDataBits=3 getStopBits=0 getHandshake=0 result=0",
                 "SerPutData slot=0 count=20 result=20 data=00112233445566778899aabbccddeeff", "SerSetTimeoutRx slot=0 ms=2000 result=1",
-                "SerGetData slot=0 count=64 timeout=2000 result=4 data=205ce9ff", "SerSetTimeoutRx slot=0 ms=100 result=1",
+                "SerGetData slot=0 count=4 timeout=2000 result=4 data=205ce9ff", "SerGetByte slot=0 timeout=2000 result=0 data=00",
+                "SerPutByte slot=0 result=0 data=41", "SerGetTimeoutRx slot=0 result=2000", "SerSetTimeoutRx slot=0 ms=100 result=1",
                 "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?",
                 Pattern.quote("SerOpenPort getPortName=" + new String(ODD_NAME, java.nio.charset.StandardCharsets.ISO_8859_1)) + " result=1008 errno=ENOENT",
-                "SerPutByte slot=5 result=-1 errno=EBADF", "SerClosePort slot=0 result=0"};
+                "SerPutByte slot=5 result=-1 errno=EBADF", "SerSetPowerMode cardSlot=3 mode=2 result=5000",
+                "SerOpenPort getPortName= result=5000( errno=\\w+)? exception=thrown", "SerOpenPort result=5001( errno=\\w+)? exception=thrown",
+                "SerOpenPort getPortName= getPort=2 result=5001( errno=\\w+)? exception=thrown", "SerGetPowerMode cardSlot=9 result=5001 exception=thrown",
+                "SerGetTimeoutTx slot=5 result=\\d+ exception=thrown", "SerClosePort slot=0 result=0"};
             equal(expected.length, first.size(), "calls of the first thread");
             for (int i = 0; i < expected.length; i++) isTrue(first.get(i).matches(expected[i]), "line " + i + ": " + first.get(i));
             Files.delete(file);

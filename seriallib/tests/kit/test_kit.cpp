@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <jni.h>
+#include <link.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
@@ -183,7 +184,7 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_fifo(JNIEnv* env, jclass, jstring path,
 }
 
 // Int arguments also where the export declares a jboolean, to pass values no Java boolean
-// carries. The Throwable the export left pending goes to thrown[0].
+// carries. The Throwable the export left pending goes to thrown[0]. An exported variable is read.
 KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
                                                  jstring symbol, jboolean jniPair,
                                                  jintArray arguments, jobjectArray thrown) {
@@ -198,6 +199,11 @@ KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring li
         env->ThrowNew(env->FindClass("java/lang/IllegalArgumentException"), name);
     env->ReleaseStringUTFChars(symbol, name);
     if (env->ExceptionCheck()) return 0;
+    Dl_info info;
+    ElfW(Sym)* entry = nullptr;
+    if (dladdr1(function, &info, reinterpret_cast<void**>(&entry), RTLD_DL_SYMENT) != 0 &&
+        entry != nullptr && ELF64_ST_TYPE(entry->st_info) == STT_OBJECT)
+        return *static_cast<jint*>(function);
     // Both C calling conventions here let a caller pass arguments the callee does not take.
     using WithClass = jint (*)(JNIEnv*, jobject, jint, jint);
     using Plain = jint (*)(JNIEnv*, jint, jint);
@@ -329,6 +335,10 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     // Whether a break the library starts is also ended: no other call tells the line's state.
     if (request == TIOCSBRK || request == TIOCCBRK)
         note(request == TIOCSBRK ? "TIOCSBRK\n" : "TIOCCBRK\n");
+    // A pty has no modem lines: which way one was moved shows only in the request.
+    if ((request == TIOCMBIS || request == TIOCMBIC) && major(deviceOf(fd)) >= 136 &&
+        major(deviceOf(fd)) <= 143)
+        note("%s %d\n", request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", *static_cast<int*>(arg));
     return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 

@@ -15,6 +15,7 @@
 #include "open_close.h"
 #include "port_table.h"
 #include "timeouts.h"
+#include "trace.h"
 #include "transfer.h"
 
 namespace pellusk {
@@ -23,13 +24,18 @@ namespace {
 TEST(Threads, ClosesUnderRunningCallsLeaveNoDescriptorBehind) {
     testing::Pty pty;
     prepareContinueLatch();  // the process's own, never closed
+    setenv("PELLUSK_TRACE", "/dev/null", 1);
+    trace::on();  // the target opened before the count
     const auto before = testing::descriptors();
     ASSERT_EQ(0, openPort(pty.slave(), 3).status);
     setReceiveTimeout(3, 1);
     std::atomic<bool> done{false};
     auto user = [&] {
         unsigned char into[4];
-        while (!done) putByte(3, 'u'), getData(3, into, sizeof into), receivedCount(3);
+        while (!done) {
+            trace::Call("SerPutByte", 3).result(putByte(3, 'u'));  // lines of both at once
+            getData(3, into, sizeof into), receivedCount(3);
+        }
     };
     std::thread users[] = {std::thread(user), std::thread(user)};
     for (int round = 0; round < 300; ++round) {

@@ -5,6 +5,7 @@
 // process's).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <jni.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -271,6 +272,7 @@ std::vector<std::string> lines(const std::string& text) {
     const auto whole = [](const std::string& line) {
         const std::size_t dot = line.find('.'), tid = line.find(" tid=");
         return dot != std::string::npos && tid == dot + 7 &&
+               line.find(" tid=", tid + 1) == std::string::npos &&
                line.find(" SerGetLibVer padding=123456789") != std::string::npos &&
                line.find(" result=262151 us=") != std::string::npos &&
                line.find_first_not_of("0123456789", dot + 1) == tid &&
@@ -288,9 +290,9 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 // A FIFO that nobody reads yet cannot be opened: the trace tries again a second later, not at
-// every call, and its first line says what it missed. Then the pipe and a terminal go unread for
-// a while: each line that arrives is whole, and the first after the reader is back says how many
-// were lost.
+// every call, and its first line says what it missed. Then the pipe and a terminal (twice: each
+// time it takes a line in part) go unread for a while: each line that arrives is whole, and the
+// first after the reader is back says how many were lost.
 TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
     testing::Pty pty;
     const std::string fifo =
@@ -315,11 +317,15 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
 
     fcntl(pipeReader, F_SETPIPE_SZ, 4096);
     for (auto [target, reader] :
-         {std::pair(fifo.c_str(), pipeReader), std::pair(pty.slave(), pty.master)}) {
+         {std::pair(fifo.c_str(), pipeReader), std::pair(pty.slave(), pty.master),
+          std::pair(pty.slave(), pty.master)}) {
         if (reader == pty.master) {
             // As the trace's own process would start again: the target is read once.
             trace::state = trace::kUnknown;
             fcntl(pty.master, F_SETFL, O_NONBLOCK);
+            // Output as it is: a newline the terminal turned into two bytes it may drop in part.
+            termios t{};
+            tcgetattr(pty.master, &t), t.c_oflag &= ~OPOST, tcsetattr(pty.master, TCSANOW, &t);
         }
         setenv("PELLUSK_TRACE", target, 1);
         constexpr int kCalls = 3000;
@@ -343,6 +349,29 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
         EXPECT_EQ(static_cast<std::size_t>(kCalls + 1), all.size() + told) << target;
     }
     unlink(fifo.c_str());
+}
+
+// What each value of the variable leaves the trace in; its file is rw-r--r--, maybe descriptor 0.
+// A line too long is cut at 736 bytes, and still ends with its loss count and newline.
+TEST(Trace, EachTargetsStateAndALineCutToFit) {
+    const std::string file = "/tmp/pellusk-cut-" + std::to_string(getpid());
+    close(0);
+    umask(022);
+    const std::pair<const char*, std::int32_t> rows[] = {
+        {"", trace::kOff}, {".", trace::kRetry}, {file.c_str(), trace::kOn}};
+    for (const auto& [target, left] : rows) {
+        setenv("PELLUSK_TRACE", target, 1);
+        trace::state = trace::kUnknown;
+        EXPECT_EQ(left == trace::kOn, trace::on()) << target;
+        EXPECT_EQ(left, trace::state) << target;
+    }
+    EXPECT_EQ(std::filesystem::perms(0644), std::filesystem::status(file).permissions());
+    const std::string name(800, 'n');
+    for (int i = 0; i < 2; ++i) trace::Call("SerGetLibVer").arg(name.c_str(), 1).result(0);
+    const std::string text = drain(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(736u + 8 + 737, text.size()) << text;
+    EXPECT_EQ("n lost=1\n", text.substr(735, 9));
+    unlink(file.c_str());
 }
 
 // "stderr" as each kind of standard error the JVM may have: a file is written through descriptor
@@ -381,7 +410,7 @@ TEST(Trace, ToStandardErrorOfEachKind) {
             fcntl(STDERR_FILENO, F_SETFL, 0);
             call();
         }
-        trace::stop();
+        JNI_OnUnload(nullptr, nullptr);
         EXPECT_EQ(before, testing::descriptors()) << kind;
         EXPECT_NE(-1, fcntl(STDERR_FILENO, F_GETFD)) << kind;
         dup2(saved, STDERR_FILENO);

@@ -35,6 +35,7 @@ public class SerialConfig {
         return this;
     }
 
+    public SerialConfig throwing(String getter) { throwing = getter; return this; }
     public void setPortNameBytes(byte[] bytes) { portName = bytes; }
     public byte[] getPortName() { return got("getPortName", portName); }
     public byte[] getBaseName() { return got("getBaseName", baseName); }
