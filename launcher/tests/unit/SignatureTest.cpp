@@ -25,8 +25,7 @@ namespace {
 using testjar::signedFile;
 
 // The jar read by the jar check's pass, its digests taken on two workers.
-JarSignatures signaturesOf(const std::string& jar) {
-    OpenSslCrypto crypto;
+JarSignatures signaturesOf(const std::string& jar, OpenSslCrypto&& crypto = {}) {
     JarDigests digests(crypto);
     JarPass pass(digests.hooks());
     const std::vector<unsigned char> bytes = signedFile(jar + ".jar");
@@ -113,6 +112,18 @@ TEST(JarSignature, ASignedInstallTakesUpdatesSignedWithItsKeysOnly) {
     }
     // Signers past the 64 that one entry's signers are counted in are not read.
     EXPECT_EQ(signaturesOf("v2-signers").signers.size(), 64u);
+    // A key the platform's crypto cannot verify with (a curve Windows lacks) is read no better
+    // than an unknown algorithm: no signer, and the algorithm named.
+    struct WithoutTheKey final : OpenSslCrypto {
+        std::optional<BlockSigner> verifyBlock(std::span<const unsigned char>,
+                                               std::span<const unsigned char>,
+                                               bool& unsupported) override {
+            return unsupported = true, std::nullopt;
+        }
+    };
+    const JarSignatures unread = signaturesOf("v1-rsa", WithoutTheKey{});
+    EXPECT_TRUE(unread.signers.empty() && !unread.blockFails);
+    EXPECT_EQ(unread.unreadAlgorithm, L"SHA256withRSA");
 }
 
 // The rule's edges, on signatures made up: an installed time counts up to a day ahead of the
