@@ -513,12 +513,29 @@ TEST(UpdateCopyRun, ASignedInstallTakesOnlyItsPublishersUpdates) {
         const auto bytes = testjar::signedFile(std::string(jar) + ".jar");
         return std::string(bytes.begin(), bytes.end());
     };
-    for (const auto& [installed, update, taken] : {std::tuple{"v1-rsa", "v2-rsa", true},
-                                                   {"v1-rsa", "v2-other", false},
-                                                   {"v1-unsigned", "v2-other", true},
-                                                   {"v2-rsa-forged", "v2-rsa", false}}) {
-        SCOPED_TRACE(std::string(installed) + " <- " + update);
-        Install t;
+    // The platform's crypto failing once (out of memory), as the installed jar's block is read.
+    struct FailingOnce final : OpenSslCrypto {
+        bool failed = false;
+        std::optional<BlockSigner> verifyBlock(std::span<const unsigned char> block,
+                                               std::span<const unsigned char> content,
+                                               bool& unsupported) override {
+            if (!std::exchange(failed, true)) throw std::bad_alloc();
+            return OpenSslCrypto::verifyBlock(block, content, unsupported);
+        }
+    };
+    struct Signed : Install {
+        std::optional<FailingOnce> failing;
+        CryptoService& crypto() override { return failing ? *failing : openSsl; }
+    };
+    for (const auto& [installed, update, taken, fails] :
+         {std::tuple{"v1-rsa", "v2-rsa", true, false},
+          {"v1-rsa", "v2-other", false, false},
+          {"v1-unsigned", "v2-other", true, false},
+          {"v2-rsa-forged", "v2-rsa", false, false},
+          {"v1-rsa", "v2-rsa", false, true}}) {
+        SCOPED_TRACE(std::string(installed) + " <- " + update + (fails ? ", failing" : ""));
+        Signed t;
+        if (fails) t.failing.emplace();
         t.files = {{kRemote, bytesOf(update)}, {kLocal, bytesOf(installed)}};
         UpdateCopyRun run(kRemote, kLocal);
         run.run(t);
