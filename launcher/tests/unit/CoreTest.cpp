@@ -548,6 +548,34 @@ TEST(UpdateCopyRun, ASignedInstallTakesOnlyItsPublishersUpdates) {
     }
 }
 
+// The published jar changed under the copy, cut short as it is read or replaced after its
+// directory was read: not installed, and not refused for good either (the next start copies it
+// again).
+TEST(UpdateCopyRun, APublishChangedUnderTheCopyIsTakenUpAgainLater) {
+    for (const bool cutShort : {true, false}) {
+        SCOPED_TRACE(cutShort ? "cut short" : "replaced");
+        struct Changing : Install {
+            bool replaced = false;
+            std::unique_ptr<FileCopy> startCopy(const std::wstring& from,
+                                                const std::wstring& to) override {
+                if (replaced) files[from] += "more";
+                return Install::startCopy(from, to);
+            }
+        } t;
+        t.replaced = !cutShort;
+        int reads = 0;
+        t.beforeRead = [&] {
+            if (cutShort && ++reads == 2) t.files[kRemote].resize(JarPass::kChunkBytes);
+        };
+        UpdateCopyRun run(kRemote, kLocal);
+        run.run(t);
+        ASSERT_NE(run.poll(0), UpdateCopyRun::Outcome::pending);
+        EXPECT_EQ(run.conclude(t).end, CopyReport::rejected);
+        EXPECT_EQ(t.files[kLocal], "old");
+        EXPECT_FALSE(refusedPublish(t, kLocal));
+    }
+}
+
 // The launch session on the install above, its window and timers modelled: a stopped timer and
 // a closed window deliver nothing, and a box runs the message loop, so a running timer ticks
 // under it. What the session asks for is logged: boxes by their first words, the starts of java,
