@@ -266,6 +266,13 @@ TEST(Messages, EachAsTheUserReadsIt) {
          L"Error: Java cannot start from its folder, as the folder's path has characters outside "
          L"the system's code page and no short form:\r\n" +
              omega},
+        {launchFailedMessage(omega, L"Not valid."),
+         L"Error launching application: " + omega + L"\r\nNot valid."},
+        {leftoverInTheWayMessage(omega, L"In use."),
+         std::wstring(kUpdateAvailable) +
+             L"\r\nIt cannot be installed while this file, left by an earlier update, is "
+             L"there:\r\n" +
+             omega + L"\r\nIn use."},
         {updateNotUndoneMessage(65535, L"", L"In use."),
          L"The new version of the application could not start (exit code 65535).\r\nThe previous "
          L"version could not be put back now; the next start puts it back:\r\nIn use."},
