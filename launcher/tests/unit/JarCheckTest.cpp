@@ -195,6 +195,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 under a plain end record that says what fits", zip64, C, C,
          [](Jar& j) { j.put(j.end + 12, j.end - 76 - j.dir, 4), j.put(j.end + 16, j.dir, 4); }},
         {"ZIP64 directory size contradicted", zip64, D, D, [](Jar& j) { j.put(j.end + 12, 1, 4); }},
+        // Its directory offset's top bit, which a reader that lost the high half would not see.
+        {"ZIP64 directory offset 2^63 on", zip64, D, D, [](Jar& j) { j.bytes[j.end - 21] = 0x80; }},
         {"ZIP64 record shorter than its fields", zip64, D, D,
          [](Jar& j) { j.put(j.end - 72, 43, 8); }},
         {"more entries than a plain end record counts, in ZIP64", writeJar(many, Layout::zip64), C,
