@@ -228,11 +228,12 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 count contradicted", zip64, D, D,
          [](Jar& j) { j.put(j.end + 8, 1, 2), j.put(j.end + 10, 1, 2); }},
         // A drive's read that fails: of the end record, of a ZIP64 record, of data only the pass
-        // reads.
+        // reads (the byte before the longest end records, which the look before an offer never
+        // reads).
         {"a failed read of the end record", padded, R, R, [](Jar& j) { j.failAt = j.end; }},
         {"a failed read of a ZIP64 record", farZip64(), R, R,
          [](Jar& j) { j.failAt = j.end - 76; }},
-        {"a failed read of data", padded, C, R, [](Jar& j) { j.failAt = j.data[1] + 10; }},
+        {"a failed read of data", padded, C, R, [](Jar& j) { j.failAt = j.bytes.size() - 65634; }},
     };
     for (const auto& c : cases) {
         Jar jar = c.jar;
