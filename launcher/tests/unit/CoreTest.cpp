@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cwctype>
 #include <future>
 #include <map>
@@ -899,6 +900,10 @@ TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
         t.run("left tick check read tick*60");
         EXPECT_EQ(t.log, std::string(c.shown) + (*c.shown ? " " : "") + "java close@51");
     }
+    // The platform's clock counts as file times do: whole seconds since 1601.
+    const std::int64_t before = std::time(nullptr) + 11'644'473'600;
+    const std::int64_t clock = FakeServices().Services::currentTime();
+    EXPECT_TRUE(clock >= before && clock <= std::time(nullptr) + 11'644'473'600) << clock;
 }
 
 // The strip pulses a dark red: up and down in small steps between black and a capped red.
