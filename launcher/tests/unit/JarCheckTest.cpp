@@ -82,6 +82,17 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     const Jar folder = writeJar({manifest, {"a/", ""}, main});
     // Longer than the tail read at the end, so that its data is read by the pass alone.
     const Jar padded = writeJar({manifest, {"pad.bin", std::string(70000, 'p'), false}, main});
+    // Inflating to 100 times its size, less `under` bytes of it: newlines deflate a thousandfold,
+    // and the comment that sets the jar's size inflates to nothing.
+    const std::string lines = kManifest + std::string(1 << 20, '\n');
+    const auto inflatingTo100Times = [&](std::size_t under) {
+        const std::size_t size = (lines.size() + classFile.size() + 99) / 100 - under;
+        return writeJar({{manifest.name, lines}, main}, Layout::plain,
+                        std::string(size - with(manifest.name, lines).bytes.size(), 'c'));
+    };
+    // A manifest a byte longer than a kept file may be, in a jar large enough to inflate it.
+    const Jar longManifest = writeJar({{manifest.name, std::string(kMaxKeptBytes + 1, '\n')},
+                                       {"pad.bin", std::string(kMaxKeptBytes / 90, 'p'), false}});
     Jar outer = writeJar({manifest, {"lib/inner.jar", inner.text(), false}, main});
     outer.bytes.resize(outer.data[1] + inner.bytes.size());
     // More entries than a plain end record counts.
@@ -180,8 +191,9 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         // java takes the last end record whose directory and first entry carry their signatures.
         {"a second archive in the end comment",
          writeJar({manifest, main}, Layout::plain, inner.text() + "x"), D, D},
-        {"inflating to over 100 times the jar",
-         with(manifest.name, kManifest + std::string(1 << 20, '\n')), C, D},
+        {"inflating to 100 times the jar", inflatingTo100Times(0), C, C},
+        {"inflating to just over 100 times the jar", inflatingTo100Times(1), C, D},
+        {"a manifest longer than a kept file may be", longManifest, C, D},
         {"no manifest", writeJar({main}), C, U},
         {"the manifest's name in small letters", with("meta-inf/manifest.mf", kManifest), C, U},
         {"no main class", with(manifest.name, "Manifest-Version: 1.0\r\n\r\n"), C, U},
