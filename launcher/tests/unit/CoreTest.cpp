@@ -407,6 +407,8 @@ TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
 
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
+// A failed start gives way to the previous version only on a trial whose previous version is
+// there, and leaves no failed copy but the one it keeps.
 TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
     const std::string oldJar = publishedJar("Main-Class: old\r\n"), newJar = publishedJar();
     // The names the install guide gives, and older launchers left.
@@ -422,6 +424,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
         {"old", oldJar}, {"new", newJar}, {"part", newJar.substr(0, 100)}, {"rec", newRecord}};
     const struct {
         const char *why, *before, *installed, *left;
+        const char* start = "";  // "trial" or "watched": a start that failed, else a settle
     } cases[] = {
         {"install cut between renames", "previous=old copy=new", "new", "previous"},
         {"install cut, copy partial", "previous=old copy=part", "old", "copy"},
@@ -433,17 +436,30 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
          "record"},
         {"previous verdict cut", "jar=old failed=new record=rec", "old", "record"},
         {"refused jar kept whole", "jar=old record=new", "old", "record"},
+        {"trial failed", "jar=new previous=old failed=part", "old", "failedrecord", "trial"},
+        {"trial failed, the jar held", "jar=new previous=old jam", "new", "previousrecord",
+         "trial"},
+        {"trial failed, no previous version", "jar=new", "new", "", "trial"},
+        {"start failed off trial", "jar=new previous=old", "new", "previous", "watched"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         FakeServices t;
         std::istringstream before(c.before);
         for (std::string file; before >> file;) {
+            if (file == "jam") {
+                t.moveFailure = PlatformError(32, L"in use", kLocal);
+                continue;
+            }
             const std::wstring& path = paths.at(file.substr(0, file.find('=')));
             t.files[path] = contents.at(file.substr(file.find('=') + 1));
             t.times[path] = path == previous ? 100 : 200;
         }
-        settleInstall(t, kLocal);
+        if (*c.start) {
+            failedStart(t, kLocal, 1, L"", c.start == std::string_view("trial"));
+        } else {
+            settleInstall(t, kLocal);
+        }
         EXPECT_EQ(t.files[kLocal], contents.at(c.installed));
         std::string left;
         for (const auto& [name, path] : paths) {
@@ -451,7 +467,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
         }
         EXPECT_EQ(left, c.left);
         const std::optional<PublishStamp> stamp = PublishStamp{200, newJar.size()};
-        EXPECT_EQ(refusedPublish(t, kLocal), left == "record" ? stamp : std::nullopt);
+        EXPECT_EQ(refusedPublish(t, kLocal), left.ends_with("record") ? stamp : std::nullopt);
     }
     // Every digit reads back; a record that does not read is none.
     FakeServices t;
@@ -517,7 +533,8 @@ TEST(UpdateCopyRun, AHungReadIsGivenUpAndItsLateReturnWritesNothing) {
 // the window's showing and closing (with the ticks delivered so far, and "busy" if a poll's timer
 // outlives the window), the changes dialog, the copy's bar, the trial's watch without a window,
 // "buried" for a tick while a box's window is still above the splash, and at the end "new" if
-// the published jar is installed, "other" if it is under another jar's name.
+// the published jar is installed, "other" if it is under another jar's name, "refused" if its
+// publish is, "failed" if a failed version is still kept.
 struct Session : Install, SessionHost {
     std::unique_ptr<LaunchSession> session;
     bool holds = true, window = true, holdWorkers = false, threads = true;
@@ -628,6 +645,7 @@ struct Session : Install, SessionHost {
         if (files[kLocal] == published) note("new");
         if (files[kApp + L"\\Other.jar"] == published) note("other");
         if (refusedPublish(*this, kLocal)) note("refused");
+        if (files.count(failedJarPath(kLocal))) note("failed");
         // What every run leaves: a pulse for each tick; an earlier start's leftover removed before
         // anything is looked at; what is kept beside the jar hidden, and the jar not.
         EXPECT_EQ(pulses, ticks);
@@ -834,7 +852,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "update? updated java watch close@51 notundone unwatch java close@51 refused"},
         {"the new version fails its trial, java gone",
          "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
-         "update? updated java watch close@51 undone show nojava unwatch close@63 refused"},
+         "update? updated java watch close@51 undone show nojava unwatch close@63 refused failed"},
         // A close.
         {"close before the first tick", "close tick", "java close@0"},
         {"close before the first tick, without java", "close tick", "nojava close@0",

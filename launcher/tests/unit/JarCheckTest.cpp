@@ -91,8 +91,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
                         std::string(size - with(manifest.name, lines).bytes.size(), 'c'));
     };
     // A manifest a byte longer than a kept file may be, in a jar large enough to inflate it.
-    const Jar longManifest = writeJar({{manifest.name, std::string(kMaxKeptBytes + 1, '\n')},
-                                       {"pad.bin", std::string(kMaxKeptBytes / 90, 'p'), false}});
+    const Jar longManifest = writeJar({{manifest.name, std::string(16'000'001, '\n')},
+                                       {"pad.bin", std::string(180'000, 'p'), false}});
     Jar outer = writeJar({manifest, {"lib/inner.jar", inner.text(), false}, main});
     outer.bytes.resize(outer.data[1] + inner.bytes.size());
     // More entries than a plain end record counts.
