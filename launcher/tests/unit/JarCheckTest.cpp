@@ -74,10 +74,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     const auto with = [&](std::string name, std::string data) {
         return writeJar({{std::move(name), std::move(data)}, main});
     };
-    // A stored entry whose data is another entry, local header and all, whose record points there.
+    // A stored entry whose data is another entry, local header and all, whose record points there,
+    // the last in the file: what the one before it may hold is bounded by where that one starts.
     const Jar in = writeJar({{"in.class", "payload"}});
     const Jar nested = writeJar(
-        {manifest, {"box.bin", in.text().substr(0, in.dir), false}, main, {"in.class", "payload"}});
+        {manifest, main, {"box.bin", in.text().substr(0, in.dir), false}, {"in.class", "payload"}});
     const Jar inner = writeJar({manifest, main});
     const Jar folder = writeJar({manifest, {"a/", ""}, main});
     // Longer than the tail read at the end, so that its data is read by the pass alone.
@@ -154,7 +155,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"a second record on an entry's bytes", small, C, D,
          [](Jar& j) { j.put(j.central[2] + 42, j.local[1], 4); }},
         {"an entry inside another's data", nested, C, D,
-         [](Jar& j) { j.put(j.central[3] + 42, j.data[1], 4); }},
+         [](Jar& j) { j.put(j.central[3] + 42, j.data[2], 4); }},
         {"one entry more", small, D, D,
          [](Jar& j) { j.put(j.end + 8, 4, 2), j.put(j.end + 10, 4, 2); }},
         {"one entry less", small, C, D,
