@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <cwctype>
 #include <future>
@@ -793,6 +794,14 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"yes, a read fails", "yes ~unread tick check copy tick*60",
          "update? failed java close@51"},
         {"yes, the move fails", "yes ~jam tick check copy tick*60", "update? failed java close@51"},
+        // Installed signed by one key (signed-jars.sh's), the published jar unsigned.
+        {"yes, signed installed", "yes tick check copy tick*60",
+         "update? failed java close@51 refused",
+         [](Session& t) {
+             const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
+             const auto jar = testjar::fileBytes(std::string(folder ? folder : "") + "/v1-rsa.jar");
+             t.files[kLocal].assign(jar.begin(), jar.end());
+         }},
         {"yes, the copy runs long",
          "yes no held tick late check +999 copy click +1 copy tick*60 late copy tick*60",
          "update? stop? bar nobar updated java watch close@112 new"},
