@@ -60,10 +60,7 @@ class CryptoService {
 
     // Whether verifyBlock reads blocks of this algorithm: a block of another is neither
     // verified nor taken for a bad one, and the install fails closed on it.
-    virtual bool reads(const BlockAlgorithm& algorithm) {
-        return algorithm.hash == BlockAlgorithm::sha256 &&
-               (algorithm.kind == BlockAlgorithm::rsa || algorithm.kind == BlockAlgorithm::ecdsa);
-    }
+    virtual bool reads(const BlockAlgorithm& algorithm) = 0;
 };
 
 std::vector<unsigned char> digestOf(CryptoService& crypto, DigestAlgorithm algorithm,

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <cwctype>
 #include <future>
 #include <map>
@@ -268,6 +270,13 @@ TEST(Messages, EachAsTheUserReadsIt) {
          L"Error: Java cannot start from its folder, as the folder's path has characters outside "
          L"the system's code page and no short form:\r\n" +
              omega},
+        {launchFailedMessage(omega, L"Not valid."),
+         L"Error launching application: " + omega + L"\r\nNot valid."},
+        {leftoverInTheWayMessage(omega, L"In use."),
+         std::wstring(kUpdateAvailable) +
+             L"\r\nIt cannot be installed while this file, left by an earlier update, is "
+             L"there:\r\n" +
+             omega + L"\r\nIn use."},
         {updateNotUndoneMessage(65535, L"", L"In use."),
          L"The new version of the application could not start (exit code 65535).\r\nThe previous "
          L"version could not be put back now; the next start puts it back:\r\nIn use."},
@@ -401,6 +410,8 @@ TEST(ReadChanges, ALongFileIsCutWithALineSayingMoreExists) {
 
 // Each state that a cut during an install or a rollback can leave, old launchers' included,
 // settles at the next start on a whole jar under the jar's name, the one the run was going to.
+// A failed start gives way to the previous version only on a trial whose previous version is
+// there, and leaves no failed copy but the one it keeps.
 TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
     const std::string oldJar = publishedJar("Main-Class: old\r\n"), newJar = publishedJar();
     // The names the install guide gives, and older launchers left.
@@ -416,6 +427,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
         {"old", oldJar}, {"new", newJar}, {"part", newJar.substr(0, 100)}, {"rec", newRecord}};
     const struct {
         const char *why, *before, *installed, *left;
+        const char* start = "";  // "trial" or "watched": a start that failed, else a settle
     } cases[] = {
         {"install cut between renames", "previous=old copy=new", "new", "previous"},
         {"install cut, copy partial", "previous=old copy=part", "old", "copy"},
@@ -427,17 +439,30 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
          "record"},
         {"previous verdict cut", "jar=old failed=new record=rec", "old", "record"},
         {"refused jar kept whole", "jar=old record=new", "old", "record"},
+        {"trial failed", "jar=new previous=old failed=part", "old", "failedrecord", "trial"},
+        {"trial failed, the jar held", "jar=new previous=old jam", "new", "previousrecord",
+         "trial"},
+        {"trial failed, no previous version", "jar=new", "new", "", "trial"},
+        {"start failed off trial", "jar=new previous=old", "new", "previous", "watched"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         FakeServices t;
         std::istringstream before(c.before);
         for (std::string file; before >> file;) {
+            if (file == "jam") {
+                t.moveFailure = PlatformError(32, L"in use", kLocal);
+                continue;
+            }
             const std::wstring& path = paths.at(file.substr(0, file.find('=')));
             t.files[path] = contents.at(file.substr(file.find('=') + 1));
             t.times[path] = path == previous ? 100 : 200;
         }
-        settleInstall(t, kLocal);
+        if (*c.start) {
+            failedStart(t, kLocal, 1, L"", c.start == std::string_view("trial"));
+        } else {
+            settleInstall(t, kLocal);
+        }
         EXPECT_EQ(t.files[kLocal], contents.at(c.installed));
         std::string left;
         for (const auto& [name, path] : paths) {
@@ -445,7 +470,7 @@ TEST(SettleInstall, EveryCutLeavesAWholeJarUnderTheJarsName) {
         }
         EXPECT_EQ(left, c.left);
         const std::optional<PublishStamp> stamp = PublishStamp{200, newJar.size()};
-        EXPECT_EQ(refusedPublish(t, kLocal), left == "record" ? stamp : std::nullopt);
+        EXPECT_EQ(refusedPublish(t, kLocal), left.ends_with("record") ? stamp : std::nullopt);
     }
     // Every digit reads back; a record that does not read is none.
     FakeServices t;
@@ -582,7 +607,8 @@ TEST(UpdateCopyRun, APublishChangedUnderTheCopyIsTakenUpAgainLater) {
 // the window's showing and closing (with the ticks delivered so far, and "busy" if a poll's timer
 // outlives the window), the changes dialog, the copy's bar, the trial's watch without a window,
 // "buried" for a tick while a box's window is still above the splash, and at the end "new" if
-// the published jar is installed, "other" if it is under another jar's name.
+// the published jar is installed, "other" if it is under another jar's name, "refused" if its
+// publish is, "failed" if a failed version is still kept.
 struct Session : Install, SessionHost {
     std::unique_ptr<LaunchSession> session;
     bool holds = true, window = true, holdWorkers = false, threads = true;
@@ -693,6 +719,7 @@ struct Session : Install, SessionHost {
         if (files[kLocal] == published) note("new");
         if (files[kApp + L"\\Other.jar"] == published) note("other");
         if (refusedPublish(*this, kLocal)) note("refused");
+        if (files.count(failedJarPath(kLocal))) note("failed");
         // What every run leaves: a pulse for each tick; an earlier start's leftover removed before
         // anything is looked at; what is kept beside the jar hidden, and the jar not.
         EXPECT_EQ(pulses, ticks);
@@ -840,6 +867,14 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"yes, a read fails", "yes ~unread tick check copy tick*60",
          "update? failed java close@51"},
         {"yes, the move fails", "yes ~jam tick check copy tick*60", "update? failed java close@51"},
+        // Installed signed by one key (signed-jars.sh's), the published jar unsigned.
+        {"yes, signed installed", "yes tick check copy tick*60",
+         "update? failed java close@51 refused",
+         [](Session& t) {
+             const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
+             const auto jar = testjar::fileBytes(std::string(folder ? folder : "") + "/v1-rsa.jar");
+             t.files[kLocal].assign(jar.begin(), jar.end());
+         }},
         {"yes, the copy runs long",
          "yes no held tick late check +999 copy click +1 copy tick*60 late copy tick*60",
          "update? stop? bar nobar updated java watch close@112 new"},
@@ -899,7 +934,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
          "update? updated java watch close@51 notundone unwatch java close@51 refused"},
         {"the new version fails its trial, java gone",
          "yes tick check copy tick*60 unjava trial exit1 trial tick*60",
-         "update? updated java watch close@51 undone show nojava unwatch close@63 refused"},
+         "update? updated java watch close@51 undone show nojava unwatch close@63 refused failed"},
         // A close.
         {"close before the first tick", "close tick", "java close@0"},
         {"close before the first tick, without java", "close tick", "nojava close@0",
@@ -965,6 +1000,10 @@ TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
         t.run("left tick check read tick*60");
         EXPECT_EQ(t.log, std::string(c.shown) + (*c.shown ? " " : "") + "java close@51");
     }
+    // The platform's clock counts as file times do: whole seconds since 1601.
+    const std::int64_t before = std::time(nullptr) + 11'644'473'600;
+    const std::int64_t clock = FakeServices().Services::currentTime();
+    EXPECT_TRUE(clock >= before && clock <= std::time(nullptr) + 11'644'473'600) << clock;
 }
 
 // The strip pulses a dark red: up and down in small steps between black and a capped red.

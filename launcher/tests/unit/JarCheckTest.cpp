@@ -106,10 +106,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     const auto with = [&](std::string name, std::string data) {
         return writeJar({{std::move(name), std::move(data)}, main});
     };
-    // A stored entry whose data is another entry, local header and all, whose record points there.
+    // A stored entry whose data is another entry, local header and all, whose record points there,
+    // the last in the file: what the one before it may hold is bounded by where that one starts.
     const Jar in = writeJar({{"in.class", "payload"}});
     const Jar nested = writeJar(
-        {manifest, {"box.bin", in.text().substr(0, in.dir), false}, main, {"in.class", "payload"}});
+        {manifest, main, {"box.bin", in.text().substr(0, in.dir), false}, {"in.class", "payload"}});
     const Jar inner = writeJar({manifest, main});
     const Jar folder = writeJar({manifest, {"a/", ""}, main});
     // Longer than the tail read at the end, so that its data is read by the pass alone.
@@ -185,7 +186,7 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"a second record on an entry's bytes", small, C, D,
          [](Jar& j) { j.put(j.central[2] + 42, j.local[1], 4); }},
         {"an entry inside another's data", nested, C, D,
-         [](Jar& j) { j.put(j.central[3] + 42, j.data[1], 4); }},
+         [](Jar& j) { j.put(j.central[3] + 42, j.data[2], 4); }},
         {"one entry more", small, D, D,
          [](Jar& j) { j.put(j.end + 8, 4, 2), j.put(j.end + 10, 4, 2); }},
         {"one entry less", small, C, D,
@@ -250,6 +251,8 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 under a plain end record that says what fits", zip64, C, C,
          [](Jar& j) { j.put(j.end + 12, j.end - 76 - j.dir, 4), j.put(j.end + 16, j.dir, 4); }},
         {"ZIP64 directory size contradicted", zip64, D, D, [](Jar& j) { j.put(j.end + 12, 1, 4); }},
+        // Its directory offset's top bit, which a reader that lost the high half would not see.
+        {"ZIP64 directory offset 2^63 on", zip64, D, D, [](Jar& j) { j.bytes[j.end - 21] = 0x80; }},
         {"ZIP64 record shorter than its fields", zip64, D, D,
          [](Jar& j) { j.put(j.end - 72, 43, 8); }},
         {"more entries than a plain end record counts, in ZIP64", writeJar(many, Layout::zip64), C,
@@ -286,11 +289,12 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"ZIP64 count contradicted", zip64, D, D,
          [](Jar& j) { j.put(j.end + 8, 1, 2), j.put(j.end + 10, 1, 2); }},
         // A drive's read that fails: of the end record, of a ZIP64 record, of data only the pass
-        // reads, of a directory record only open reads.
+        // reads (the byte before the longest end records, which the look before an offer never
+        // reads), of a directory record only open reads.
         {"a failed read of the end record", padded, R, R, [](Jar& j) { j.failAt = j.end; }},
         {"a failed read of a ZIP64 record", farZip64(), R, R,
          [](Jar& j) { j.failAt = j.end - 76; }},
-        {"a failed read of data", padded, C, R, [](Jar& j) { j.failAt = j.data[1] + 10; }},
+        {"a failed read of data", padded, C, R, [](Jar& j) { j.failAt = j.bytes.size() - 65634; }},
         {"a failed read of the directory past the end's tail", farZip64(), C, R,
          [](Jar& j) { j.failAt = j.central[1] + 10; }},
     };
