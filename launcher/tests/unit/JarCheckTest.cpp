@@ -72,17 +72,15 @@ Jar farZip64() {
     return jar;
 }
 
-// A jar whose entries say they inflate to exactly kMaxInflatedPerJarByte times its size, its end
-// comment making up the difference.
+// A jar whose entries say they inflate to exactly 100 times its size, its end comment making up
+// the difference (the cap written out, so that the test does not move with it).
 Jar inflatingToTheCap() {
     const Entry manifest{"META-INF/MANIFEST.MF", kManifest, false};
-    const Entry zeros{
-        "z",
-        std::string((1 << 20) - ((1 << 20) + kManifest.size()) % kMaxInflatedPerJarByte, '\0')};
+    const Entry zeros{"z", std::string((1 << 20) - ((1 << 20) + kManifest.size()) % 100, '\0')};
     const std::uint64_t inflated = kManifest.size() + zeros.data.size();
     const Jar bare = writeJar({manifest, zeros});
     return writeJar({manifest, zeros}, Layout::plain,
-                    std::string(inflated / kMaxInflatedPerJarByte - bare.bytes.size(), 'c'));
+                    std::string(inflated / 100 - bare.bytes.size(), 'c'));
 }
 
 // A ZIP64 locator inserted at `at`, pointing at `record`.
@@ -233,10 +231,11 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
         {"inflating to exactly 100 times the jar", inflatingToTheCap(), C, C},
         {"inflating to a byte over 100 times the jar", inflatingToTheCap(), C, D,
          [](Jar& j) { j.bytes.pop_back(), j.put(j.end + 20, j.bytes.size() - j.end - 22, 2); }},
-        // Stored padding keeps it under the inflation cap.
+        // A byte over the 16,000,000 kept (written out, as the test must not move with the
+        // bound); stored padding keeps it under the inflation cap.
         {"a manifest larger than is kept",
-         writeJar({{manifest.name, kManifest + std::string(kMaxKeptBytes, '\n')},
-                   {"pad", std::string(kMaxKeptBytes / 90, 'p'), false}}),
+         writeJar({{manifest.name, std::string(16'000'001, '\n')},
+                   {"pad", std::string(180'000, 'p'), false}}),
          C, D},
         {"no manifest", writeJar({main}), C, U},
         {"the manifest's name in small letters", with("meta-inf/manifest.mf", kManifest), C, U},
