@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <cwctype>
 #include <future>
@@ -871,8 +870,7 @@ TEST(LaunchSession, EachEventInEachStateToWhatTheUserSees) {
         {"yes, signed installed", "yes tick check copy tick*60",
          "update? failed java close@51 refused",
          [](Session& t) {
-             const char* folder = std::getenv("VELMOOR_SIGNED_JARS");
-             const auto jar = testjar::fileBytes(std::string(folder ? folder : "") + "/v1-rsa.jar");
+             const auto jar = testjar::signedFile("v1-rsa.jar");
              t.files[kLocal].assign(jar.begin(), jar.end());
          }},
         {"yes, the copy runs long",
