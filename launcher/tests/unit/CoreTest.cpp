@@ -560,13 +560,14 @@ TEST(UpdateCopyRun, ASignedInstallTakesOnlyItsPublishersUpdates) {
         SCOPED_TRACE(std::string(installed) + " <- " + update + (fails ? ", failing" : ""));
         Signed t;
         if (fails) t.failing.emplace();
-        t.files = {{kRemote, bytesOf(update)}, {kLocal, bytesOf(installed)}};
+        const std::string published = bytesOf(update);
+        t.files = {{kRemote, published}, {kLocal, bytesOf(installed)}};
         UpdateCopyRun run(kRemote, kLocal);
         run.run(t);
         ASSERT_NE(run.poll(0), UpdateCopyRun::Outcome::pending);
         EXPECT_EQ(run.progress(), 1.0);
         EXPECT_EQ(run.conclude(t).end, taken ? CopyReport::verified : CopyReport::refused);
-        EXPECT_EQ(t.files[kLocal] == bytesOf(update), taken);
+        EXPECT_EQ(t.files[kLocal] == published, taken);
         // A refusal is final: the same publish is not copied again.
         EXPECT_EQ(refusedPublish(t, kLocal).has_value(), !taken);
     }
