@@ -335,10 +335,13 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     // Whether a break the library starts is also ended: no other call tells the line's state.
     if (request == TIOCSBRK || request == TIOCCBRK)
         note(request == TIOCSBRK ? "TIOCSBRK\n" : "TIOCCBRK\n");
-    // A pty has no modem lines: which way one was moved shows only in the request.
-    if ((request == TIOCMBIS || request == TIOCMBIC) && major(deviceOf(fd)) >= 136 &&
-        major(deviceOf(fd)) <= 143)
-        note("%s %d\n", request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", *static_cast<int*>(arg));
+    // A pty (its slaves' majors are 136 to 143) has no modem lines: which way one was moved
+    // shows only in the request.
+    if (request == TIOCMBIS || request == TIOCMBIC) {
+        const unsigned deviceMajor = major(deviceOf(fd));
+        if (deviceMajor >= 136 && deviceMajor <= 143)
+            note("%s %d\n", request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", *static_cast<int*>(arg));
+    }
     return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 
