@@ -14,25 +14,16 @@ namespace velmoor {
 
 namespace {
 
-// Sections of one name keep their file order, as they are digested together.
-int byNameInFileOrder(const void* a, const void* b) {
-    const int order = byName<ManifestSection>(a, b);
-    if (order != 0) return order;
-    const auto* x = *static_cast<const ManifestSection* const*>(a);
-    const auto* y = *static_cast<const ManifestSection* const*>(b);
-    return x < y ? -1 : x > y;
-}
-
 // The manifest as the signature files' digests cover it: each digest is made once, however many
-// signers ask for it, and the sections that one name gives are found without a search through
-// all of them.
+// signers ask for it, and the sections that one name gives (digested together, in file order) are
+// found without a search through all of them.
 class SignedManifest {
   public:
     SignedManifest(CryptoService& crypto, std::string_view bytes, const Manifest& manifest)
         : crypto_(crypto),
           bytes_(bytes),
           manifest_(manifest),
-          sections_(sortedBy(manifest.entries, byNameInFileOrder)) {}
+          sections_(sortedBy(manifest.entries, byNameInPlace<ManifestSection>)) {}
 
     const std::string& wholeDigest(DigestAlgorithm algorithm) {
         return digest(whole_[algorithm], algorithm, bytes_);

@@ -16,6 +16,17 @@ int byName(const void* a, const void* b) {
         ->name.compare((*static_cast<const T* const*>(b))->name);
 }
 
+// By name, and items of one name in their place in the vector `sortedBy` was given: the C
+// library's sort need not keep the order of equal items (msvcrt's does not).
+template <typename T>
+int byNameInPlace(const void* a, const void* b) {
+    const int order = byName<T>(a, b);
+    if (order != 0) return order;
+    const T* x = *static_cast<const T* const*>(a);
+    const T* y = *static_cast<const T* const*>(b);
+    return x < y ? -1 : x > y;
+}
+
 template <typename T>
 std::vector<const T*> sortedBy(const std::vector<T>& items,
                                int (*order)(const void*, const void*)) {

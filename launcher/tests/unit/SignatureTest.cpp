@@ -17,6 +17,7 @@
 #include "core/signature/Base64.h"
 #include "core/signature/PublisherRule.h"
 #include "core/signature/SignatureBlock.h"
+#include "core/signature/SortedByName.h"
 #include "tests/vectors/SignatureVectors.h"
 
 namespace velmoor {
@@ -198,6 +199,20 @@ TEST(Base64, TheStandardsVectors) {
     for (const auto& [bytes, text] : cases)
         EXPECT_EQ(base64({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}),
                   text);
+}
+
+// Sections of one name sort in file order whichever of the two the sort compares first.
+TEST(SortedByName, ItemsOfOneNameInTheirPlace) {
+    struct Section {
+        std::string name;
+    };
+    const std::vector<Section> sections{{"b"}, {"a"}, {"a"}};
+    const Section* first[] = {&sections[1], &sections[2]};
+    const Section* second[] = {&sections[2], &sections[1]};
+    const Section* other[] = {&sections[2], &sections[0]};
+    EXPECT_LT(byNameInPlace<Section>(first, first + 1), 0);
+    EXPECT_GT(byNameInPlace<Section>(second, second + 1), 0);
+    EXPECT_LT(byNameInPlace<Section>(other, other + 1), 0);
 }
 
 // Each signature vector as the table gives it: the same table runs through the launcher's own
