@@ -111,6 +111,14 @@ public class FakeKernelTest {
             equal(0, Pty.close(handle.result()), "the caller closes it");
             equal(files, openedDevices(), "open descriptors");
             noNodesLeft();
+            // A socket at descriptor 0 is a socket like any other. The handle stays open: closed, 0
+            // would be the JVM's to fill with /dev/null whenever it pleases.
+            KernelFake.cardAtZero();
+            outcome(0, null, Native.call("SerSetPowerMode", 3, 1), "resume at 0");
+            KernelFake.cardAtZero();
+            outcome(1, null, Native.call("SerGetPowerMode", 3), "status at 0");
+            KernelFake.cardAtZero();
+            outcome(0, null, Native.call("getSlotHandle", 3), "handle at 0");
         });
 
         group("card power: no driver, no socket, or a refused request raises its own message", () -> {

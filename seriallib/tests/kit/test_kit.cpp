@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 #define KIT_EXPORT extern "C" JNIEXPORT
 
@@ -237,6 +238,7 @@ bool suspended[256];
 // Plain arrays, which no static destructor frees under a JVM thread that is still running.
 char redirectFrom[256], redirectTo[256];  // an empty target: the file is missing
 bool planted = false;                     // the next card node gets another device
+bool cardAtZero = false;                  // the next card node opens at descriptor 0
 char callLog[16384];
 
 struct Lock {
@@ -297,7 +299,13 @@ int openHook(const char* name, const char* path, int flags, va_list args) {
             return -1;
         }
     }
-    return realOpen(path, flags, mode);
+    const int fd = realOpen(path, flags, mode);
+    // As where standard input is closed: the JVM puts /dev/null there as soon as one of its own
+    // opens takes 0, so only this makes the library's next open take it.
+    if (fd <= 0 || strstr(path, "/cc-") == nullptr || !std::exchange(cardAtZero, false)) return fd;
+    const int moved = dup3(fd, 0, flags & O_CLOEXEC);
+    close(fd);
+    return moved;
 }
 
 }  // namespace
@@ -362,6 +370,10 @@ KIT_EXPORT void JNICALL Java_testkit_KernelFake_redirect(JNIEnv* env, jclass, js
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_answerCards(JNIEnv*, jclass, jint majorNumber) {
     cardMajor = majorNumber;
+}
+
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_cardAtZero(JNIEnv*, jclass) {
+    cardAtZero = true;
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_plant(JNIEnv*, jclass) {

@@ -12,6 +12,9 @@ public final class KernelFake {
     /** Card-services requests on character devices of this major are answered; -1 for none. */
     public static native void answerCards(int major);
 
+    /** The next card node opens at descriptor 0, as where standard input is closed. */
+    public static native void cardAtZero();
+
     /** The next card node gets another device than the one asked for. */
     public static native void plant();
 
