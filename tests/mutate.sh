@@ -10,10 +10,11 @@
 # condition negated, an integer constant moved by one, a return value replaced ({}, or true and
 # false swapped), a one-line statement dropped.
 # It works in build/mutate/src, a worktree of the committed HEAD (uncommitted changes are not
-# mutated), built unsanitized at -O1 and kept between runs: a mutant costs the rebuild of what its
-# file goes into plus the tests that see it, cheapest first (after a run, the stage that killed
-# most of the file's mutants per second first), stopping at the first that fails (a
-# launcher core mutant about 8 s on a shared two-core machine, 50-70 s when it was sanitized):
+# mutated), built at -O1 without ASan and UBSan (the thread tests keep TSan) and kept between
+# runs: a mutant costs the rebuild of what its file goes into plus the tests that see it, cheapest
+# first (after a run, the stage that killed most of the file's mutants per second first), stopping
+# at the first that fails (a launcher core mutant about 8 s on a shared two-core machine, 50-70 s
+# when it was sanitized):
 #   launcher/core  velmoor_core_tests; the fuzz targets built from the file, over their corpora
 #                  (the kept seeds and the build tree's work corpus, or in a worktree without one
 #                  the main checkout's; no new fuzzing);
