@@ -1,5 +1,6 @@
 // The library as a guest in a process it does not own: an application's continue handler around
-// the library's, and the latch that carries the signal to the waits; a child forked without exec
+// the library's, and the latch that carries the signal to the waits; its own signal to a waiting
+// thread; a child forked without exec
 // that uses and closes the ports it inherited; the call trace on targets that nobody reads, or that
 // cannot be opened yet. Each case runs in a process of its own (the handler and the trace are the
 // process's).
@@ -140,6 +141,29 @@ TEST(Fork, AChildClosesItsCopiesAndLeavesTheParentsPortAlone) {
     ASSERT_EQ(1, write(pty.master, &byte, 1));
     EXPECT_EQ(0x5A, receiving.get()) << "the parent's receive waited on";
     EXPECT_EQ(0, closePort(slot));
+}
+
+// A signal of the application's to a thread that waits in a receive ends the wait with nothing,
+// as it ended the kernel's interrupted wait.
+TEST(Signal, ToTheWaitingThreadEndsItsReceive) {
+    testing::Pty pty;
+    const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
+    ASSERT_GE(slot, 0);
+    setReceiveTimeout(slot, 60000);
+    struct sigaction action {};
+    action.sa_handler = plainApplication;
+    ASSERT_EQ(0, sigaction(SIGUSR1, &action, nullptr));
+    std::atomic<long> receiver{0};
+    std::future<int> receiving = std::async(std::launch::async, [&] {
+        receiver = gettid();
+        return getByte(slot);
+    });
+    testing::awaitPoll(receiver);
+    ASSERT_EQ(0, tgkill(getpid(), static_cast<pid_t>(receiver.load()), SIGUSR1));
+    EXPECT_EQ(std::future_status::ready, receiving.wait_for(std::chrono::seconds(10)));
+    EXPECT_EQ(1, runs);
+    EXPECT_EQ(0, closePort(slot));  // which would end a wait the signal did not
+    EXPECT_EQ(-1, receiving.get());
 }
 
 // The continue latch as awaitInput waits on it: a wait ends when its pipe or latch is readable
