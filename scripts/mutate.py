@@ -8,7 +8,9 @@ ap.add_argument("--base"), ap.add_argument("--budget", type=float), ap.add_argum
 ap.add_argument("--slow", action="store_true"), ap.add_argument("--list", action="store_true")
 ap.add_argument("--wine", default=".", help="with --slow, the Wine scenarios whose names match")
 ap.add_argument("--survivors", action="store_true", help="only the last run's survivors, again")
+ap.add_argument("--lines", help="FIRST-LAST: only these lines of each file (a run its budget cut)")
 opt = ap.parse_args()
+first, last = map(int, (opt.lines or "0-0").split("-"))
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
@@ -123,7 +125,7 @@ rank = lambda f: next((i for i, p in enumerate(given) if p == "." or f == p or f
 for f in sorted(touched, key=lambda f: (rank(f), f)):
     lines = out("git", "show", f"{head}:{f}", strip=False).split("\n")
     masked = mask(lines)
-    for n in sorted(touched[f]):
+    for n in sorted(n for n in touched[f] if not opt.lines or first <= n <= last):
         for text in mutants_of(lines, masked, n) if n <= len(lines) else []:
             key = f"{f}: {lines[n - 1].strip()} -> {text.strip()}"
             if key in equivalent:

@@ -3,7 +3,8 @@
 # lines the change touched, and the tests that can see each are run. A mutant no test fails is a
 # fault a user could meet unnoticed: kill it with a test that pins the edge it moved, or list it
 # in tests/mutants-equivalent.txt if no behaviour can tell it from the code.
-#   tests/mutate.sh [--base REV] [--budget SECONDS] [--slow [--wine REGEX]] [--list] [--survivors] [PATH...]
+#   tests/mutate.sh [--base REV] [--budget SECONDS] [--slow [--wine REGEX]] [--list] [--survivors]
+#                   [--lines FIRST-LAST] [PATH...]
 # REV: the lines added or changed since REV (default: the merge base with the last tag before
 # HEAD, or HEAD~1) in the C and C++ files of launcher/ and seriallib/ outside tests/, narrowed to
 # PATH. The mutants: a comparison turned (== !=, < <=, > >=), && and || swapped, an if or while
@@ -28,6 +29,7 @@
 #                  relink and minutes of Wine per scenario set, so name the ones that see the file).
 # A test that outlives three times its unmutated time and 15 s counts as failed (the mutant hangs it).
 # --budget: no new mutant starts once that many seconds have passed. --list: the mutants only.
+# --lines: only those lines of each file (where a budget cut a run short).
 # --survivors: only the last run's survivors (build/mutate/results.txt), once tests are added.
 # Output: each survivor as "file:line: original -> mutant", then the counts; progress and
 # logs (build/mutate/logs, results.txt) beside. Plain bash and Debian's python3.
