@@ -11,8 +11,9 @@ public class BadInputTest {
     static final byte[] FOUR = new byte[4];
 
     public static void main(String[] args) throws Exception {
-        if (args.length > 0) {  // a fresh JVM whose SerialConfig lacks getPort and getBaseName
+        if (args.length > 0) {  // a fresh JVM whose SerialConfig lacks getBaseName and the line getters
             raises(NoSuchMethodError.class, () -> SerOpenPort(SerialConfig.byNumber("/dev/ttyS", 1)));
+            raises(NoSuchMethodError.class, () -> SerConfigure(SerialConfig.byNumber("/dev/ttyS", 1)));
             System.exit(0);
         }
         Pty pty = new Pty();
