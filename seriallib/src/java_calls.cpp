@@ -12,12 +12,11 @@ jclass resolveIOException(JNIEnv* env) {
     return cls;
 }
 
-bool throwIOException(JNIEnv* env, const char* message) {
+void throwIOException(JNIEnv* env, const char* message) {
     jclass cls = resolveIOException(env);
-    if (cls == nullptr) return false;
+    if (cls == nullptr) return;
     env->ThrowNew(cls, message);
     env->DeleteLocalRef(cls);
-    return true;
 }
 
 SerialConfigCalls::SerialConfigCalls(JNIEnv* env, jobject config, trace::Call* trace)

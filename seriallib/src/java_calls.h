@@ -29,9 +29,9 @@ inline constexpr const char* kApmFailed = "Failed to get APM status";
 // Null, with FindClass's error pending, when the class cannot be resolved.
 jclass resolveIOException(JNIEnv* env);
 
-// Throws java.io.IOException with the message. False when the class could not be resolved
-// (FindClass's own error is then pending instead).
-bool throwIOException(JNIEnv* env, const char* message);
+// Throws java.io.IOException with the message; where the class cannot be resolved, FindClass's
+// own error is pending instead. Either way the caller returns with an error pending.
+void throwIOException(JNIEnv* env, const char* message);
 
 // A SerialConfig object as the library sees it. Every call checks for a pending Java error,
 // so a class that breaks its contract surfaces as that error instead of crashing the JVM.
