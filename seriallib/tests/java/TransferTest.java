@@ -37,9 +37,9 @@ public class TransferTest {
             farEndWrites(pty, (byte) ' ', (byte) '\\', (byte) 0xE9, (byte) 0xFF, (byte) 0);
             SerialConfig odd = new SerialConfig(), noPort = SerialConfig.byNumber("", 1).throwing("getPort");
             odd.setPortNameBytes(ODD_NAME);
-            equal(List.of(1, 4, 0, 0, 2000, 1, -1, 1008, -1, 5000), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 4),
+            equal(List.of(1, 4, 0, 0, 2000, 1, -1, 0, 1008, -1, 5000), List.of(SerSetTimeoutRx(0, 2000), SerGetData(0, new byte[64], 4),
                     SerGetByte(0), SerPutByte(0, (byte) 0x41), SerGetTimeoutRx(0), SerSetTimeoutRx(0, 100), SerGetByte(0),
-                    SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerSetPowerMode(3, 2)), "receives, a send, a timeout, failures");
+                    SerGetData(0, new byte[4], 4), SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerSetPowerMode(3, 2)), "receives, a send, a timeout, failures");
             raises(IllegalStateException.class, () -> SerOpenPort(noPort));
             for (Body thrower : new Body[] {() -> SerOpenPort(SerialConfig.byName(null)), () -> SerOpenPort(SerialConfig.byNumber(null, 2)),
                     () -> SerGetPowerMode(9), () -> SerGetTimeoutTx(5)}) raises(IOException.class, thrower);
@@ -171,7 +171,7 @@ public class TransferTest {
                 "SerPutData slot=0 count=20 result=20 data=00112233445566778899aabbccddeeff", "SerSetTimeoutRx slot=0 ms=2000 result=1",
                 "SerGetData slot=0 count=4 timeout=2000 result=4 data=205ce9ff", "SerGetByte slot=0 timeout=2000 result=0 data=00",
                 "SerPutByte slot=0 result=0 data=41", "SerGetTimeoutRx slot=0 result=2000", "SerSetTimeoutRx slot=0 ms=100 result=1",
-                "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?",
+                "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?", "SerGetData slot=0 count=4 timeout=100 result=0",
                 Pattern.quote("SerOpenPort getPortName=" + new String(ODD_NAME, java.nio.charset.StandardCharsets.ISO_8859_1)) + " result=1008 errno=ENOENT",
                 "SerPutByte slot=5 result=-1 errno=EBADF", "SerSetPowerMode cardSlot=3 mode=2 result=5000",
                 "SerOpenPort getPortName= result=5000( errno=\\w+)? exception=thrown", "SerOpenPort result=5001( errno=\\w+)? exception=thrown",
