@@ -1,6 +1,7 @@
 // The library's plain functions, where the Java tests cannot look: the result codes, a zero
 // byte in a numbered device path, the port table when full, the line-setting record (a pty
-// rewrites its parity and character size) and what the /proc parsers' fuzz targets leave out.
+// rewrites its parity and character size), the receive's own edges and what the /proc parsers'
+// fuzz targets leave out.
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -13,7 +14,10 @@
 #include "open_close.h"
 #include "port_table.h"
 #include "proc_devices.h"
+#include "pty.h"
 #include "result_codes.h"
+#include "timeouts.h"
+#include "transfer.h"
 
 namespace pellusk {
 namespace {
@@ -60,6 +64,23 @@ TEST(LineSetting, EveryCharacterSizeStopBitsAndParity) {
                     << "data bits index " << size << ", stop bits index " << stop << ", parity "
                     << p.code;
             }
+}
+
+// The receive functions' own edges, which the native methods' checks keep Java from: a receive
+// of no bytes, and a wait of a negative time, fail at once.
+TEST(Receive, RefusesNoBytesAndANegativeWait) {
+    testing::Pty pty;
+    const int slot = openPort(pty.slave(), kLowestFreeSlot).slot;
+    ASSERT_GE(slot, 0);
+    setReceiveTimeout(slot, 2000);
+    char byte = 0;
+    EXPECT_EQ(-1, getData(slot, &byte, 0));
+    {
+        const PortHold port(slot);
+        EXPECT_EQ(-1, awaitInput(port, -1));
+        EXPECT_EQ(EINVAL, errno);
+    }
+    EXPECT_EQ(0, closePort(slot));
 }
 
 // The fuzz target holds the lookup to the classic fgets-and-sscanf reader, but only where that
