@@ -92,7 +92,7 @@ public class TransferTest {
                         "the three bytes and nothing else changed");
             });
 
-            group("queues: ready count, flushes, unsent count and drain; a break, which a pty has not", () -> {
+            group("queues: ready count, flushes, unsent count and drain; a break, which a pty has not, either side", () -> {
                 farEndWrites(pty, (byte) 1, (byte) 2, (byte) 3, (byte) 4, (byte) 5);
                 SerSetTimeoutRx(slot, 5000);
                 equal(1, SerGetByte(slot), "first byte, after which the rest is there");
@@ -100,6 +100,9 @@ public class TransferTest {
                         SerRxReadyCount(slot), SerTxFlush(slot), SerTxDrain(slot)),
                         "ready, unsent (a pty sends at once), flush, ready, flush, drain");
                 isTrue(millis(() -> equal(0, SerSendBreak(slot, 0), "break")) < 200, "a pty has no break to wait for");
+                int master = Methods.open("/dev/ptmx");
+                isTrue(millis(() -> equal(0, SerSendBreak(master, 4), "break")) < 200, "nor has its master side");
+                equal(0, SerClosePort(master), "close the master");
             });
 
             group("receive timeouts are waited out, a free slot's once it is taken; a descriptor above 1024 serves", () -> {
