@@ -59,20 +59,23 @@ public class GuestTest {
     public static void main(String[] args) throws Exception {
         Semaphore application = Pty.handleContinue();  // installed before any copy's
 
-        group("a copy unloaded with its class loader puts back the handler it replaced, and closes its port, pipe and eventfds", () -> {
+        group("a copy unloaded with its class loader puts back the handler it replaced, and closes its port, pipe and eventfds; "
+                + "one that opened nothing is unloaded too", () -> {
             ReferenceQueue<Object> collected = new ReferenceQueue<>();
             try (Pty pty = new Pty()) {
                 List<String> before = held(pty.slavePath), open;
-                Copy copy = new Copy("unloaded");
-                String library = copy.library;
+                Copy copy = new Copy("unloaded"), idle = new Copy("idle");
+                String library = copy.library, idleLibrary = idle.library;
+                idle.call("SerGetLibVer");  // loaded, nothing opened
                 copy.open(pty.slavePath);  // left open
                 equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
                 isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran, chained");
                 equal(1, copy.call("SerGetResumeState", true), "the copy noted it");
                 open = held(pty.slavePath);
                 PhantomReference<Object> loader = new PhantomReference<>(copy, collected);
-                copy = null;
+                copy = idle = null;
                 awaitUnload(library);
+                awaitUnload(idleLibrary);
                 isTrue(loader.refersTo(null), "collected");
                 equal(before, held(pty.slavePath), "held after the unload; while open: " + open);
             }
