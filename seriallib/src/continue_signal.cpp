@@ -322,14 +322,14 @@ const ContinueLink* copyInFrontOfUs(void* handler) {
 
 }  // namespace
 
-int installContinueHandler() {
+void installContinueHandler() {
     InstallLocked lock;
     struct sigaction current = {};
-    if (sigaction(SIGCONT, nullptr, &current) != 0) return -1;
+    if (sigaction(SIGCONT, nullptr, &current) != 0) return;
     void* const installed = handlerOf(current);
-    if (installed == reinterpret_cast<void*>(continueAction)) return 0;
+    if (installed == reinterpret_cast<void*>(continueAction)) return;
     // Another copy that passes the signal on to this one: installing over it would close a loop.
-    if (copyInFrontOfUs(installed) != nullptr) return 0;
+    if (copyInFrontOfUs(installed) != nullptr) return;
     chainTo(current);
     struct sigaction action = {};
     action.sa_sigaction = continueAction;
@@ -337,7 +337,7 @@ int installContinueHandler() {
     // still ends, and the handler stays installed. The replaced action's stack is its chain's.
     action.sa_flags = SA_RESTART | SA_SIGINFO | (current.sa_flags & SA_ONSTACK);
     sigemptyset(&action.sa_mask);
-    return sigaction(SIGCONT, &action, nullptr);
+    sigaction(SIGCONT, &action, nullptr);
 }
 
 namespace {

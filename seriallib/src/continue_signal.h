@@ -36,8 +36,8 @@ namespace pellusk {
 bool prepareContinueLatch();
 
 // Installs the library's continue action, unless it is in place already or runs through another
-// copy's; 0, or -1 from sigaction.
-int installContinueHandler();
+// copy's. (sigaction on SIGCONT with a valid action has no way to fail.)
+void installContinueHandler();
 
 // The library's unload: true when the library is out of every chain; false when it could not
 // take itself out, and has made itself stay mapped (see above).

@@ -94,7 +94,7 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
     };
     // An ignored signal is no action to pass on.
     signal(SIGCONT, SIG_IGN);
-    ASSERT_EQ(0, installContinueHandler());
+    installContinueHandler();
     raise(SIGCONT);
     EXPECT_EQ(1, readResumeState(true));
     for (const auto& row : rows) {
@@ -102,7 +102,7 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
         runs = 0;
         callsReplaced = row.callsLibrary;
         installApplication(row.flags, row.masked);
-        ASSERT_EQ(0, installContinueHandler());
+        installContinueHandler();
         for (int i = 0; i < 3; ++i) raise(SIGCONT);
         EXPECT_EQ(row.runs, runs.load());
         EXPECT_EQ(1, readResumeState(true));
@@ -112,7 +112,7 @@ TEST(ContinueChain, TheReplacedActionKeepsItsMaskFlagsAndStackAndRunsOncePerSign
     }
     // The default action replaced at the next open: the application's is passed on no more.
     signal(SIGCONT, SIG_DFL);
-    ASSERT_EQ(0, installContinueHandler());
+    installContinueHandler();
     runs = 0;
     raise(SIGCONT);
     EXPECT_EQ(0, runs.load());
@@ -195,7 +195,7 @@ class ContinueLatch : public ::testing::Test {
         // Without standard input the first latch is descriptor 0, as good as any other.
         close(0);
         ASSERT_TRUE(prepareContinueLatch());
-        ASSERT_EQ(0, installContinueHandler());
+        installContinueHandler();
     }
 };
 
