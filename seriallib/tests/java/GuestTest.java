@@ -83,27 +83,29 @@ public class GuestTest {
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
         });
 
-        group("two copies opened A, B, A: a continue signal is noted once by each and cut no later receive short; A unloaded "
-                + "behind B, B passes the signal on past it", () -> {
-            Copy a = new Copy("a"), b = new Copy("b");
+        group("three copies opened A, B, C, A: a continue signal is noted once by each and cut no later receive short; A "
+                + "unloaded behind B and C, they pass the signal on past it", () -> {
+            Copy a = new Copy("a"), b = new Copy("b"), c = new Copy("c");
             String libraryA = a.library;
-            try (Pty pa = new Pty(); Pty pb = new Pty()) {
-                int slotA = a.open(pa.slavePath), slotB = b.open(pb.slavePath), again = a.open(pa.slavePath);
-                equal(b.library, Pty.continueHandlerFile(), "the handler installed: B's, which passes the signal on to A");
+            try (Pty pa = new Pty(); Pty pb = new Pty(); Pty pc = new Pty()) {
+                int slotA = a.open(pa.slavePath), slotB = b.open(pb.slavePath), slotC = c.open(pc.slavePath), again = a.open(pa.slavePath);
+                equal(c.library, Pty.continueHandlerFile(), "the handler installed: C's, which passes the signal on through B to A");
                 equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
                 isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-                equal(List.of(1, 1), List.of(a.call("SerGetResumeState", true), b.call("SerGetResumeState", true)), "both noted it");
+                equal(List.of(1, 1, 1), List.of(a.call("SerGetResumeState", true), b.call("SerGetResumeState", true),
+                        c.call("SerGetResumeState", true)), "each noted it");
                 a.call("SerSetTimeoutRx", slotA, 300);
                 long start = System.nanoTime();
                 equal(-1, a.call("SerGetByte", slotA), "nothing came");
                 isTrue(System.nanoTime() - start >= 295_000_000L, "a receive after the signal waits its whole timeout");
-                equal(List.of(0, 0, 0), List.of(a.call("SerClosePort", slotA), a.call("SerClosePort", again), b.call("SerClosePort", slotB)), "closes");
+                equal(List.of(0, 0, 0, 0), List.of(a.call("SerClosePort", slotA), a.call("SerClosePort", again), b.call("SerClosePort", slotB),
+                        c.call("SerClosePort", slotC)), "closes");
             }
             a = null;
             awaitUnload(libraryA);
             equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal after A's unload");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-            equal(1, b.call("SerGetResumeState", true), "B noted it");
+            equal(List.of(1, 1), List.of(b.call("SerGetResumeState", true), c.call("SerGetResumeState", true)), "B and C noted it");
         });
         Check.finish();
     }
