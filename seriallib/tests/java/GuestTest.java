@@ -107,6 +107,26 @@ public class GuestTest {
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
             equal(List.of(1, 1), List.of(b.call("SerGetResumeState", true), c.call("SerGetResumeState", true)), "B and C noted it");
         });
+
+        // Last: the JVM's handler, installed again, takes the application's permits from here on.
+        group("a copy whose handler another was installed over, not passing the signal on to it, stays mapped after its "
+                + "unload, its continue pipe open: that other may yet call it", () -> {
+            try (Pty pty = new Pty()) {
+                Copy copy = new Copy("pinned");
+                String library = copy.library;
+                List<String> before = held(pty.slavePath);
+                copy.open(pty.slavePath);
+                Pty.handleContinue();
+                List<String> pipe = held(pty.slavePath).stream().filter(d -> d.startsWith("pipe:") && !before.contains(d)).toList();
+                copy = null;
+                for (long deadline = System.nanoTime() + 60_000_000_000L; held(pty.slavePath).contains(pty.slavePath); Thread.sleep(10)) {
+                    isTrue(System.nanoTime() < deadline, "the copy was never unloaded");
+                    System.gc();
+                }
+                isTrue(pipe.size() == 2 && held(pty.slavePath).containsAll(pipe), "the copy's pipe kept: " + pipe);
+                isTrue(mapped(library), "the copy is still mapped");
+            }
+        });
         Check.finish();
     }
 }
