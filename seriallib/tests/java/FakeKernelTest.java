@@ -68,6 +68,8 @@ public class FakeKernelTest {
             // Boolean bytes of 2, of 0 in a wider word, then of 1, which clears.
             for (int b : new int[] {2, 0x100, 0x101}) equal(1, Native.call("SerGetResumeState", b).result(), "byte " + b);
             equal(0, SerGetResumeState(true), "after the clearing read");
+            Native.call("sigContinueHandler");  // as an application that installed the exported handler calls it
+            equal(1, SerGetResumeState(true), "noted by the exported handler");
         });
 
         group("/proc/apm comes back packed; a missing file or a short line raises", () -> {
