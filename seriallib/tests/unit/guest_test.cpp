@@ -1,8 +1,8 @@
-// The library as a guest in a process it does not own: an application's continue handler around
-// the library's, and the latch that carries the signal to the waits; its own signal to a waiting
+// The library as a guest in a process it does not own: an application's continue handler around the
+// library's, and the latch that carries the signal to the waits; its own signal to a waiting
 // thread; a child forked without exec that uses and closes the ports it inherited; the call trace
-// on targets that nobody reads, or that cannot be opened yet. Each case runs in a process of its own (the handler and the trace are the
-// process's).
+// on targets that nobody reads, or that cannot be opened yet. Each case runs in a process of its
+// own (the handler and the trace are the process's).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jni.h>
