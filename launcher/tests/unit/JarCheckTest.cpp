@@ -304,6 +304,23 @@ TEST(JarCheck, EndRecordsAndEntriesAgainstTheCaseEachDamageIs) {
     }
 }
 
+// zlib without memory for its state, while set: each inflateInit2 fails as zlib's allocation would.
+// The test program is linked with --wrap=inflateInit2_.
+bool zlibOutOfMemory = false;
+extern "C" int __real_inflateInit2_(z_streamp stream, int bits, const char* version, int size);
+extern "C" int __wrap_inflateInit2_(z_streamp stream, int bits, const char* version, int size) {
+    return zlibOutOfMemory ? Z_MEM_ERROR : __real_inflateInit2_(stream, bits, version, size);
+}
+
+// The jar is not at fault when zlib cannot set up, but it was not read either.
+TEST(JarCheck, ZlibWithoutMemoryLeavesTheJarUnread) {
+    zlibOutOfMemory = true;
+    const JarVerdict verdict =
+        verifyOf(writeJar({{"META-INF/MANIFEST.MF", kManifest, false}, {"a", "b"}}));
+    zlibOutOfMemory = false;
+    EXPECT_EQ(R, verdict);
+}
+
 // The ZIP64 field among the other headers of an extra field, the size it is asked for alone.
 TEST(JarCheck, Zip64FieldAmongOtherHeaders) {
     const auto raw = []<std::size_t N>(const char(&text)[N]) { return std::string(text, N - 1); };
