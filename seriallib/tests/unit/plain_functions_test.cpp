@@ -1,8 +1,9 @@
 // The library's plain functions, where the Java tests cannot look: the result codes, a zero
 // byte in a numbered device path, the port table when full, the line-setting record (a pty
-// rewrites its parity and character size), the receive's own edges and what the /proc parsers'
-// fuzz targets leave out.
+// rewrites its parity and character size), the receive's own edges, a JVM that cannot resolve
+// IOException and what the /proc parsers' fuzz targets leave out.
 #include <gtest/gtest.h>
+#include <jni.h>
 #include <termios.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "apm_line.h"
+#include "legacy_exports.h"
 #include "line_config.h"
 #include "open_close.h"
 #include "port_table.h"
@@ -18,6 +20,9 @@
 #include "result_codes.h"
 #include "timeouts.h"
 #include "transfer.h"
+
+extern "C" jint Java_Quorvia_SerialPortLocal_SerOpenPort(JNIEnv*, jobject, jobject);
+extern "C" jint Java_Quorvia_SerialPortLocal_SerGetTimeoutTx(JNIEnv*, jobject, jint);
 
 namespace pellusk {
 namespace {
@@ -81,6 +86,38 @@ TEST(Receive, RefusesNoBytesAndANegativeWait) {
         EXPECT_EQ(EINVAL, errno);
     }
     EXPECT_EQ(0, closePort(slot));
+}
+
+// A JVM where java.io.IOException cannot be resolved (FindClass fails, its error pending): each
+// native method that would throw one returns at once instead, calling nothing else of the JNI's.
+// The environment is a stand-in whose other functions are missing: calling one crashes the test.
+TEST(Jni, NoIOExceptionClassEndsTheCallAtOnce) {
+    JNINativeInterface_ functions{};
+    functions.FindClass = [](JNIEnv*, const char* name) {
+        return std::string_view(name) == "Quorvia/SerialConfig" ? reinterpret_cast<jclass>(8)
+                                                                : nullptr;
+    };
+    functions.ExceptionCheck = [](JNIEnv*) -> jboolean { return JNI_TRUE; };
+    JNIEnv env{&functions};
+    EXPECT_EQ(slot_lookup::kNoExceptionClass, getSlotHandle(&env, 3));
+    EXPECT_EQ(5000, Java_Quorvia_SerialPortLocal_SerOpenPort(&env, nullptr,
+                                                             reinterpret_cast<jobject>(8)));
+    EXPECT_EQ(0, Java_Quorvia_SerialPortLocal_SerGetTimeoutTx(&env, nullptr, 5));
+}
+
+// The plain card lookup, which native callers may call in a loop within one frame, deletes the
+// class reference it made, also when it throws.
+TEST(Jni, TheCardLookupLeavesNoLocalReference) {
+    static int references = 0;
+    JNINativeInterface_ functions{};
+    functions.FindClass = [](JNIEnv*, const char*) {
+        return ++references, reinterpret_cast<jclass>(8);
+    };
+    functions.ThrowNew = [](JNIEnv*, jclass, const char*) { return 0; };
+    functions.DeleteLocalRef = [](JNIEnv*, jobject) { --references; };
+    JNIEnv env{&functions};
+    EXPECT_EQ(slot_lookup::kInvalidSlot, getSlotHandle(&env, 9));
+    EXPECT_EQ(0, references);
 }
 
 // The fuzz target holds the lookup to the classic fgets-and-sscanf reader, but only where that
