@@ -375,7 +375,8 @@ TEST(Trace, ATargetIsRetriedLinesArriveWholeAndLossesAreCounted) {
 }
 
 // What each value of the variable leaves the trace in; its file is rw-r--r--, maybe descriptor 0.
-// A line too long is cut at 736 bytes, and still ends with its loss count and newline.
+// A line too long is cut at 736 bytes, and still ends with its loss count and newline. A result
+// code gives errno only when it is not 0.
 TEST(Trace, EachTargetsStateAndALineCutToFit) {
     const std::string file = "/tmp/pellusk-cut-" + std::to_string(getpid());
     close(0);
@@ -394,6 +395,15 @@ TEST(Trace, EachTargetsStateAndALineCutToFit) {
     const std::string text = drain(open(file.c_str(), O_RDONLY | O_CLOEXEC));
     EXPECT_EQ(736u + 8 + 737, text.size()) << text;
     EXPECT_EQ("n lost=1\n", text.substr(735, 9));
+    // A code is a failure unless it is 0: only then does its line give errno.
+    for (int code : {0, 1}) {
+        trace::Call call("SerConfigure");
+        errno = EAGAIN;
+        call.code(code);
+    }
+    const std::string codes = drain(open(file.c_str(), O_RDONLY | O_CLOEXEC)).substr(text.size());
+    EXPECT_NE(std::string::npos, codes.find(" result=0 us=")) << codes;
+    EXPECT_NE(std::string::npos, codes.find(" result=1 errno=EAGAIN us=")) << codes;
     unlink(file.c_str());
 }
 
