@@ -15,6 +15,7 @@ function(tarvio_external_build name toolchain binary_dir build_type)
     CMAKE_ARGS
       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${toolchain}.cmake
       -DCMAKE_BUILD_TYPE=${build_type}
+      "-DTARVIO_WARNINGS_NOT_ERRORS=${TARVIO_WARNINGS_NOT_ERRORS}"
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)
