@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <cwctype>
 #include <future>
@@ -999,10 +1000,16 @@ TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
         t.run("left tick check read tick*60");
         EXPECT_EQ(t.log, std::string(c.shown) + (*c.shown ? " " : "") + "java close@51");
     }
-    // The platform's clock counts as file times do: whole seconds since 1601.
-    const std::int64_t before = std::time(nullptr) + 11'644'473'600;
+    // The platform's clock counts as file times do: whole seconds since 1601. Read against the
+    // same clock: time() reads a coarse one, which may be a second ahead of it.
+    const auto unixSeconds = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const std::int64_t before = unixSeconds() + 11'644'473'600;
     const std::int64_t clock = FakeServices().Services::currentTime();
-    EXPECT_TRUE(clock >= before && clock <= std::time(nullptr) + 11'644'473'600) << clock;
+    EXPECT_TRUE(clock >= before && clock <= unixSeconds() + 11'644'473'600) << clock;
 }
 
 // The strip pulses a dark red: up and down in small steps between black and a capped red.
