@@ -152,13 +152,9 @@ TEST(Signal, ToTheWaitingThreadEndsItsReceive) {
     struct sigaction action {};
     action.sa_handler = plainApplication;
     ASSERT_EQ(0, sigaction(SIGUSR1, &action, nullptr));
-    std::atomic<long> receiver{0};
-    std::future<int> receiving = std::async(std::launch::async, [&] {
-        receiver = gettid();
-        return getByte(slot);
-    });
-    testing::awaitPoll(receiver);
-    ASSERT_EQ(0, tgkill(getpid(), static_cast<pid_t>(receiver.load()), SIGUSR1));
+    long receiver = 0;
+    std::future<int> receiving = testing::receiveWaiting(slot, &receiver);
+    ASSERT_EQ(0, tgkill(getpid(), static_cast<pid_t>(receiver), SIGUSR1));
     EXPECT_EQ(std::future_status::ready, receiving.wait_for(std::chrono::seconds(10)));
     EXPECT_EQ(1, runs);
     EXPECT_EQ(0, closePort(slot));  // which would end a wait the signal did not

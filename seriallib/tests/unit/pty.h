@@ -41,15 +41,16 @@ inline void awaitPoll(const std::atomic<long>& thread, long sleepsIn = SYS_poll)
     for (long call = -1; call != sleepsIn; std::this_thread::yield()) std::ifstream(record) >> call;
 }
 
-// A receive of one byte on the slot, in a thread of its own, which waits in poll() once this
-// returns.
-inline std::future<int> receiveWaiting(int slot) {
+// A receive of one byte on the slot, in a thread of its own (its id into `thread`, if given),
+// which waits in poll() once this returns.
+inline std::future<int> receiveWaiting(int slot, long* thread = nullptr) {
     const auto receiver = std::make_shared<std::atomic<long>>(0);
     std::future<int> receiving = std::async(std::launch::async, [slot, receiver] {
         *receiver = gettid();
         return getByte(slot);
     });
     awaitPoll(*receiver);
+    if (thread != nullptr) *thread = *receiver;
     return receiving;
 }
 
