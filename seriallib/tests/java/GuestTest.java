@@ -48,12 +48,17 @@ public class GuestTest {
         return Files.readString(Path.of("/proc/self/maps")).contains(library);
     }
 
-    /** Collects garbage until the copy's library is unmapped: its loader collected, the JVM's cleaner unloaded it. */
-    static void awaitUnload(String library) throws Exception {
-        for (long deadline = System.nanoTime() + 60_000_000_000L; mapped(library); Thread.sleep(10)) {
-            isTrue(System.nanoTime() < deadline, "the copy " + library + " was never unloaded");
+    /** Collects garbage while `pending` holds (at most a minute): a loader is collected, the JVM's cleaner unloads its copy. */
+    static void collectWhile(Callable<Boolean> pending, String what) throws Exception {
+        for (long deadline = System.nanoTime() + 60_000_000_000L; pending.call(); Thread.sleep(10)) {
+            isTrue(System.nanoTime() < deadline, what + " was never unloaded");
             System.gc();
         }
+    }
+
+    /** Until the copy's library is unmapped. */
+    static void awaitUnload(String library) throws Exception {
+        collectWhile(() -> mapped(library), "the copy " + library);
     }
 
     public static void main(String[] args) throws Exception {
@@ -119,10 +124,7 @@ public class GuestTest {
                 Pty.handleContinue();
                 List<String> pipe = held(pty.slavePath).stream().filter(d -> d.startsWith("pipe:") && !before.contains(d)).toList();
                 copy = null;
-                for (long deadline = System.nanoTime() + 60_000_000_000L; held(pty.slavePath).contains(pty.slavePath); Thread.sleep(10)) {
-                    isTrue(System.nanoTime() < deadline, "the copy was never unloaded");
-                    System.gc();
-                }
+                collectWhile(() -> held(pty.slavePath).contains(pty.slavePath), "the copy");
                 isTrue(pipe.size() == 2 && held(pty.slavePath).containsAll(pipe), "the copy's pipe kept: " + pipe);
                 isTrue(mapped(library), "the copy is still mapped");
             }
