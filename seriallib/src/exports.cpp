@@ -35,8 +35,14 @@ jint openCode(const OpenResult& result) {
 
 jint openByName(SerialConfigCalls& config, const char* path) {
     OpenResult result = openPort(path, kLowestFreeSlot);
-    // The caller learns the slot only when the port is fully set up.
-    if (result.status == 0) config.setPortNum(result.slot + kFirstPortNumber);
+    if (result.status != 0) return openCode(result);
+    // The caller learns the slot only when the port is fully set up. A setPortNum that throws
+    // leaves the caller without its number: the port is closed again rather than held for good.
+    config.setPortNum(result.slot + kFirstPortNumber);
+    if (!config.ok()) {
+        closePort(result.slot);
+        return code::kJavaError;
+    }
     return openCode(result);
 }
 

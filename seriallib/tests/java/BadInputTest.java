@@ -59,8 +59,9 @@ public class BadInputTest {
             all.throwing = "getPortName";
             raises(IllegalStateException.class, () -> SerOpenPort(all));
             raises(IllegalStateException.class, () -> SerOpenPort(SerialConfig.byNumber("", 2).throwing("getBaseName")));
+            raises(IllegalStateException.class, () -> SerOpenPort(SerialConfig.byName(pty.slavePath).throwing("setPortNum")));
             equal(List.of(5000, 5000), List.of(SerOpenPort(null), SerConfigure(null)), "null configs");
-            equal(-1, SerClosePort(1), "nothing was opened");
+            equal(-1, SerClosePort(1), "nothing was opened, or kept when its number could not be reported");
             equal(0, SerClosePort(0), "close");
         });
 

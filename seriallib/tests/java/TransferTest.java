@@ -41,6 +41,7 @@ public class TransferTest {
                     SerGetByte(0), SerPutByte(0, (byte) 0x41), SerGetTimeoutRx(0), SerSetTimeoutRx(0, 100), SerGetByte(0),
                     SerGetData(0, new byte[4], 4), SerOpenPort(odd), SerPutByte(5, (byte) 0x41), SerSetPowerMode(3, 2)), "receives, a send, a timeout, failures");
             raises(IllegalStateException.class, () -> SerOpenPort(noPort));
+            raises(IllegalStateException.class, () -> SerOpenPort(SerialConfig.byName(pty.slavePath).throwing("setPortNum")));
             for (Body thrower : new Body[] {() -> SerOpenPort(SerialConfig.byName(null)), () -> SerOpenPort(SerialConfig.byNumber(null, 2)),
                     () -> SerGetPowerMode(9), () -> SerGetTimeoutTx(5)}) raises(IOException.class, thrower);
             equal(0, SerClosePort(0), "close");
@@ -177,7 +178,8 @@ public class TransferTest {
                 "SerGetByte slot=0 timeout=100 result=-1( errno=EAGAIN)?", "SerGetData slot=0 count=4 timeout=100 result=0",
                 Pattern.quote("SerOpenPort getPortName=" + new String(ODD_NAME, java.nio.charset.StandardCharsets.ISO_8859_1)) + " result=1008 errno=ENOENT",
                 "SerPutByte slot=5 result=-1 errno=EBADF", "SerSetPowerMode cardSlot=3 mode=2 result=5000",
-                "SerOpenPort getPortName= result=5000( errno=\\w+)? exception=thrown", "SerOpenPort result=5001( errno=\\w+)? exception=thrown",
+                "SerOpenPort getPortName= result=5000( errno=\\w+)? exception=thrown",
+                "SerOpenPort getPortName=/dev/pts/\\d+ result=5000( errno=\\w+)? exception=thrown", "SerOpenPort result=5001( errno=\\w+)? exception=thrown",
                 "SerOpenPort getPortName= getPort=2 result=5001( errno=\\w+)? exception=thrown", "SerGetPowerMode cardSlot=9 result=5001 exception=thrown",
                 "SerGetTimeoutTx slot=5 result=\\d+ exception=thrown", "SerClosePort slot=0 result=0"};
             equal(expected.length, first.size(), "calls of the first thread");

@@ -40,7 +40,7 @@ public class SerialConfig {
     public byte[] getPortName() { return got("getPortName", portName); }
     public byte[] getBaseName() { return got("getBaseName", baseName); }
     public int getPort() { return got("getPort", port); }
-    public void setPortNum(int port) { reported.add(this.port = port); }
+    public void setPortNum(int port) { reported.add(this.port = got("setPortNum", port)); }
     public int getBitRate() { return got("getBitRate", bitRate); }
     public int getParity() { return got("getParity", parity); }
     public int getDataBits() { return got("getDataBits", dataBits); }
