@@ -11,9 +11,12 @@ public class BadInputTest {
     static final byte[] FOUR = new byte[4];
 
     public static void main(String[] args) throws Exception {
-        if (args.length > 0) {  // a fresh JVM whose SerialConfig lacks getBaseName and the line getters
+        if (args.length > 0) {  // a fresh JVM whose SerialConfig lacks getBaseName, the line getters and setPortNum
             raises(NoSuchMethodError.class, () -> SerOpenPort(SerialConfig.byNumber("/dev/ttyS", 1)));
             raises(NoSuchMethodError.class, () -> SerConfigure(SerialConfig.byNumber("/dev/ttyS", 1)));
+            Pty pty = new Pty();
+            raises(NoSuchMethodError.class, () -> SerOpenPort(SerialConfig.byName(pty.slavePath)));
+            equal(-1, SerClosePort(0), "the port whose number could not be reported was closed again");
             System.exit(0);
         }
         Pty pty = new Pty();

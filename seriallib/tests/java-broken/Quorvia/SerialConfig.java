@@ -1,12 +1,13 @@
 package Quorvia;
 
-/** A SerialConfig that breaks its contract: a port number, but no getBaseName and no line getters. */
+/** A SerialConfig that breaks its contract: a port number, but no getBaseName, no line getters and no setPortNum. */
 public class SerialConfig {
-    public static SerialConfig byNumber(String baseName, int port) {
-        return new SerialConfig();
-    }
+    private final byte[] portName;
 
-    public byte[] getPortName() { return new byte[0]; }
+    private SerialConfig(byte[] portName) { this.portName = portName; }
+    public static SerialConfig byNumber(String baseName, int port) { return new SerialConfig(new byte[0]); }
+    public static SerialConfig byName(String path) { return new SerialConfig(path.getBytes()); }
+
+    public byte[] getPortName() { return portName; }
     public int getPort() { return 2; }
-    public void setPortNum(int port) {}
 }
