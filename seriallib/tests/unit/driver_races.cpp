@@ -3,6 +3,7 @@
 // close waits for output that flow control holds back, and then may fail; an opening thread may
 // stop as it starts to set its line up, or as it makes the continue signal's pipe or a latch.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -98,6 +99,24 @@ TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
     EXPECT_TRUE(first.get());
     EXPECT_TRUE(second.get());
     EXPECT_EQ(1, pipesMade.load());
+}
+
+// Another thread frees descriptor 0 while the first open makes the continue pipe, whose read end
+// lands there: a pipe like any other, so with another handler installed over the library's, the
+// unload still may not unmap the copy that handler may call.
+TEST(TableRaces, AContinuePipeAtDescriptorZeroIsTheLibrarysLikeAnyOther) {
+    pipeGate.arm();
+    std::future<bool> first = std::async(std::launch::async, prepareContinueLatch);
+    pipeGate.entered.get_future().wait();
+    close(0);
+    pipeGate.mayReturn.set_value();
+    ASSERT_TRUE(first.get());
+    struct stat zero {};
+    ASSERT_EQ(0, fstat(0, &zero));
+    ASSERT_TRUE(S_ISFIFO(zero.st_mode));
+    installContinueHandler();
+    signal(SIGCONT, [](int) {});
+    EXPECT_FALSE(removeContinueHandler());
 }
 
 // A child forked while another thread holds the latch's lock (here, making a fresh latch for a
