@@ -286,11 +286,11 @@ namespace {
 
 // The link of the copy of the library whose action `handler` is; null for any other handler.
 const ContinueLink* linkOf(void* handler) {
-    Dl_info where;
-    if (handler == nullptr || dladdr(handler, &where) == 0 || where.dli_fname == nullptr ||
-        where.dli_fname[0] == '\0') {
+    // A handler of the main program is named by argv[0], which may be "": dlopen then gives the
+    // program itself, whose link, if any, is not this handler's, so the check below refuses it.
+    Dl_info where{};
+    if (handler == nullptr || dladdr(handler, &where) == 0 || where.dli_fname == nullptr)
         return nullptr;
-    }
     void* object = dlopen(where.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
     if (object == nullptr) return nullptr;
     const auto* link = static_cast<const ContinueLink*>(dlsym(object, "pelluskContinueLink"));
