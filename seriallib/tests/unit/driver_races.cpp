@@ -2,6 +2,7 @@
 // at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
 // close waits for output that flow control holds back, and then may fail; an opening thread may
 // stop as it starts to set its line up, or as it makes the continue signal's pipe or a latch.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -83,9 +84,11 @@ extern "C" int __wrap_eventfd(unsigned count, int flags) {
 namespace pellusk {
 namespace {
 
-// Two first opens at once: the second waits for the continue pipe the first makes, and makes
-// none of its own.
-TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
+// Two first opens at once, while another thread frees descriptor 0: the second waits for the
+// continue pipe the first makes, and makes none of its own. The pipe's read end lands at 0, a pipe
+// like any other: a signal ends the waits through it, the unload may not unmap the copy while
+// another handler stands in front of it, and closes it once the library's handler is out.
+TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipeEvenAtDescriptorZero) {
     pipeGate.arm();
     std::future<bool> first = std::async(std::launch::async, prepareContinueLatch);
     pipeGate.entered.get_future().wait();
@@ -95,28 +98,28 @@ TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipe) {
         return prepareContinueLatch();
     });
     testing::awaitPoll(waiting, SYS_futex);  // on the latch's lock
+    close(0);
     pipeGate.mayReturn.set_value();
     EXPECT_TRUE(first.get());
     EXPECT_TRUE(second.get());
     EXPECT_EQ(1, pipesMade.load());
-}
-
-// Another thread frees descriptor 0 while the first open makes the continue pipe, whose read end
-// lands there: a pipe like any other, so with another handler installed over the library's, the
-// unload still may not unmap the copy that handler may call.
-TEST(TableRaces, AContinuePipeAtDescriptorZeroIsTheLibrarysLikeAnyOther) {
-    pipeGate.arm();
-    std::future<bool> first = std::async(std::launch::async, prepareContinueLatch);
-    pipeGate.entered.get_future().wait();
-    close(0);
-    pipeGate.mayReturn.set_value();
-    ASSERT_TRUE(first.get());
     struct stat zero {};
     ASSERT_EQ(0, fstat(0, &zero));
     ASSERT_TRUE(S_ISFIFO(zero.st_mode));
     installContinueHandler();
-    signal(SIGCONT, [](int) {});
+    {
+        ContinueShare wait;
+        raise(SIGCONT);
+        EXPECT_TRUE(wait.fired());
+    }
+    struct sigaction other = {}, library = {};
+    other.sa_handler = [](int) {};
+    sigaction(SIGCONT, &other, &library);
     EXPECT_FALSE(removeContinueHandler());
+    sigaction(SIGCONT, &library, nullptr);
+    ASSERT_TRUE(removeContinueHandler());
+    closeContinueLatch(true);
+    EXPECT_EQ(-1, fcntl(0, F_GETFD));
 }
 
 // A child forked while another thread holds the latch's lock (here, making a fresh latch for a
