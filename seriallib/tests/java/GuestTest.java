@@ -88,29 +88,38 @@ public class GuestTest {
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
         });
 
-        group("three copies opened A, B, C, A: a continue signal is noted once by each and cut no later receive short; A "
-                + "unloaded behind B and C, they pass the signal on past it", () -> {
-            Copy a = new Copy("a"), b = new Copy("b"), c = new Copy("c");
-            String libraryA = a.library;
-            try (Pty pa = new Pty(); Pty pb = new Pty(); Pty pc = new Pty()) {
-                int slotA = a.open(pa.slavePath), slotB = b.open(pb.slavePath), slotC = c.open(pc.slavePath), again = a.open(pa.slavePath);
-                equal(c.library, Pty.continueHandlerFile(), "the handler installed: C's, which passes the signal on through B to A");
-                equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
-                isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-                equal(List.of(1, 1, 1), List.of(a.call("SerGetResumeState", true), b.call("SerGetResumeState", true),
-                        c.call("SerGetResumeState", true)), "each noted it");
-                a.call("SerSetTimeoutRx", slotA, 300);
-                long start = System.nanoTime();
-                equal(-1, a.call("SerGetByte", slotA), "nothing came");
-                isTrue(System.nanoTime() - start >= 295_000_000L, "a receive after the signal waits its whole timeout");
-                equal(List.of(0, 0, 0, 0), List.of(a.call("SerClosePort", slotA), a.call("SerClosePort", again), b.call("SerClosePort", slotB),
-                        c.call("SerClosePort", slotC)), "closes");
+        group("seventeen copies opened in turn, then the first again (the longest chain searched): a continue signal is noted "
+                + "once by each and cuts no later receive short; the first unloaded behind the others, they pass the signal on past it", () -> {
+            List<Copy> copies = new ArrayList<>();
+            List<Pty> ptys = new ArrayList<>();
+            List<Integer> slots = new ArrayList<>();
+            for (int i = 0; i < 17; i++) {
+                copies.add(new Copy("chain" + i));
+                ptys.add(new Pty());
+                slots.add(copies.get(i).open(ptys.get(i).slavePath));
             }
-            a = null;
-            awaitUnload(libraryA);
-            equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal after A's unload");
+            Copy first = copies.get(0), last = copies.get(16);
+            String libraryFirst = first.library;
+            int again = first.open(ptys.get(0).slavePath);
+            equal(last.library, Pty.continueHandlerFile(), "the handler installed: the last's, which passes the signal on to the first");
+            equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-            equal(List.of(1, 1), List.of(b.call("SerGetResumeState", true), c.call("SerGetResumeState", true)), "B and C noted it");
+            for (Copy copy : copies) equal(1, copy.call("SerGetResumeState", true), "noted by " + copy.library);
+            first.call("SerSetTimeoutRx", slots.get(0), 300);
+            long start = System.nanoTime();
+            equal(-1, first.call("SerGetByte", slots.get(0)), "nothing came");
+            isTrue(System.nanoTime() - start >= 295_000_000L, "a receive after the signal waits its whole timeout");
+            equal(0, first.call("SerClosePort", again), "close");
+            for (int i = 0; i < 17; i++) {
+                equal(0, copies.get(i).call("SerClosePort", slots.get(i)), "close");
+                ptys.get(i).close();
+            }
+            copies.remove(0);
+            first = null;
+            awaitUnload(libraryFirst);
+            equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal after the first's unload");
+            isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
+            for (Copy copy : copies) equal(1, copy.call("SerGetResumeState", true), "noted by " + copy.library);
         });
 
         // Last: the JVM's handler, installed again, takes the application's permits from here on.
