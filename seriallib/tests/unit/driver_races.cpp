@@ -1,7 +1,8 @@
 // Opens and closes meet in the port table for nanoseconds alone, so this program holds them there
 // at link time: the close() of a chosen descriptor blocks until the test lets it go, as a UART's
 // close waits for output that flow control holds back, and then may fail; an opening thread may
-// stop as it starts to set its line up, or as it makes the continue signal's pipe or a latch.
+// stop as it starts to set its line up, or as it makes the continue signal's pipe or a latch; the
+// first traced call, as it opens the trace's target.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -22,6 +24,7 @@
 #include "port_table.h"
 #include "pty.h"
 #include "timeouts.h"
+#include "trace.h"
 #include "transfer.h"
 
 namespace {
@@ -44,7 +47,7 @@ struct Gate {
     std::promise<void> entered, mayReturn;
 };
 
-Gate closeGate, setupGate, pipeGate, eventfdGate;
+Gate closeGate, setupGate, pipeGate, eventfdGate, openGate;
 std::atomic<int> slowDescriptor{-1};  // the descriptor whose close() closeGate holds
 int closeError = 0;                   // what the held close() then fails with
 std::atomic<int> pipesMade{0};
@@ -73,6 +76,12 @@ extern "C" int __wrap_pipe2(int ends[2], int flags) {
     ++pipesMade;
     pipeGate.pass();
     return __real_pipe2(ends, flags);
+}
+
+extern "C" int __real_open(const char* path, int flags, mode_t mode);
+extern "C" int __wrap_open(const char* path, int flags, mode_t mode) {
+    openGate.pass();
+    return __real_open(path, flags, mode);
 }
 
 extern "C" int __real_eventfd(unsigned count, int flags);
@@ -120,6 +129,21 @@ TEST(TableRaces, TwoFirstOpensAtOnceMakeOneContinuePipeEvenAtDescriptorZero) {
     ASSERT_TRUE(removeContinueHandler());
     closeContinueLatch(true);
     EXPECT_EQ(-1, fcntl(0, F_GETFD));
+}
+
+// A call that comes while the process's first call opens the trace's target goes untraced at
+// once: it neither waits nor opens the target a second time.
+TEST(TableRaces, ACallWhileTheFirstOpensTheTraceTargetOpensNothing) {
+    const std::string target = ::testing::TempDir() + "pellusk-trace-" + std::to_string(getpid());
+    setenv("PELLUSK_TRACE", target.c_str(), 1);
+    openGate.arm();
+    std::future<bool> first = std::async(std::launch::async, trace::on);
+    openGate.entered.get_future().wait();
+    EXPECT_FALSE(trace::on());
+    openGate.mayReturn.set_value();
+    EXPECT_TRUE(first.get());
+    trace::stop();
+    unlink(target.c_str());
 }
 
 // A child forked while another thread holds the latch's lock (here, making a fresh latch for a
