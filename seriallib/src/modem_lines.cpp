@@ -1,9 +1,9 @@
 #include "modem_lines.h"
 
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <termios.h>
 
 #include <cerrno>
@@ -21,17 +21,14 @@ int setControlLine(int slot, int lineBit, bool raise) {
 
 namespace {
 
-// Unix98 pty slaves, and their master through /dev/ptmx.
-constexpr unsigned kPtySlaveMajors[] = {136, 143};
-constexpr unsigned kTtyAuxMajor = 5, kPtmxMinor = 2;
-
 // A pseudo-terminal has no break: tcsendbreak returns there at once, having nothing to wait for.
+// Its slave lies on the devpts filesystem; its master, wherever its node is (/dev/ptmx), knows
+// the pty's number. No device numbers to keep in step with the kernel's.
 bool isPseudoTerminal(int fd) {
-    struct stat device;
-    if (fstat(fd, &device) != 0 || !S_ISCHR(device.st_mode)) return false;
-    const unsigned kind = major(device.st_rdev);
-    return (kind >= kPtySlaveMajors[0] && kind <= kPtySlaveMajors[1]) ||
-           (kind == kTtyAuxMajor && minor(device.st_rdev) == kPtmxMinor);
+    struct statfs where;
+    unsigned number = 0;
+    return (fstatfs(fd, &where) == 0 && where.f_type == DEVPTS_SUPER_MAGIC) ||
+           ioctl(fd, TIOCGPTN, &number) == 0;
 }
 
 }  // namespace
