@@ -70,9 +70,7 @@ jint serOpenPort(JNIEnv* env, jobject configObject, trace::Call& trace) {
     atomicRef(firstTime).store(0);
     SerialConfigCalls config(env, configObject, &trace);
     if (!config.ok()) return code::kJavaError;
-    jclass ioException = resolveIOException(env);
-    if (ioException == nullptr) return code::kJavaError;
-    env->DeleteLocalRef(ioException);
+    if (!ioExceptionResolves(env)) return code::kJavaError;
     showBanner();
 
     char portName[kDevicePathSize];

@@ -12,6 +12,13 @@ jclass resolveIOException(JNIEnv* env) {
     return cls;
 }
 
+bool ioExceptionResolves(JNIEnv* env) {
+    jclass cls = resolveIOException(env);
+    if (cls == nullptr) return false;
+    env->DeleteLocalRef(cls);
+    return true;
+}
+
 void throwIOException(JNIEnv* env, const char* message) {
     jclass cls = resolveIOException(env);
     if (cls == nullptr) return;

@@ -29,6 +29,10 @@ inline constexpr const char* kApmFailed = "Failed to get APM status";
 // Null, with FindClass's error pending, when the class cannot be resolved.
 jclass resolveIOException(JNIEnv* env);
 
+// Whether java.io.IOException can be resolved (and so thrown later in the call); false with
+// FindClass's error pending.
+bool ioExceptionResolves(JNIEnv* env);
+
 // Throws java.io.IOException with the message; where the class cannot be resolved, FindClass's
 // own error is pending instead. Either way the caller returns with an error pending.
 void throwIOException(JNIEnv* env, const char* message);
