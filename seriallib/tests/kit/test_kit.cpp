@@ -185,10 +185,12 @@ KIT_EXPORT jint JNICALL Java_testkit_Pty_fifo(JNIEnv* env, jclass, jstring path,
 }
 
 // Int arguments also where the export declares a jboolean, to pass values no Java boolean
-// carries. The Throwable the export left pending goes to thrown[0]. An exported variable is read.
+// carries. The Throwable the export left pending goes to thrown[0], its errno to error[0]. An
+// exported variable is read.
 KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring library,
                                                  jstring symbol, jboolean jniPair,
-                                                 jintArray arguments, jobjectArray thrown) {
+                                                 jintArray arguments, jobjectArray thrown,
+                                                 jintArray error) {
     const char* libraryPath = env->GetStringUTFChars(library, nullptr);
     void* handle = dlopen(libraryPath, RTLD_NOW | RTLD_NOLOAD);
     env->ReleaseStringUTFChars(library, libraryPath);
@@ -210,9 +212,11 @@ KIT_EXPORT jint JNICALL Java_testkit_Native_call(JNIEnv* env, jclass, jstring li
     using Plain = jint (*)(JNIEnv*, jint, jint);
     const jint result = jniPair ? reinterpret_cast<WithClass>(function)(env, nullptr, a[0], a[1])
                                 : reinterpret_cast<Plain>(function)(env, a[0], a[1]);
+    const jint left = errno;  // what the call left, as a trace line would show it
     jthrowable pending = env->ExceptionOccurred();
     env->ExceptionClear();
     env->SetObjectArrayElement(thrown, 0, pending);
+    env->SetIntArrayRegion(error, 0, 1, &left);
     return result;
 }
 
@@ -239,6 +243,7 @@ bool suspended[256];
 char redirectFrom[256], redirectTo[256];  // an empty target: the file is missing
 bool planted = false;                     // the next card node gets another device
 bool cardAtZero = false;                  // the next card node opens at descriptor 0
+int breakRefusal = 0;                     // the errno the next TIOCSBRK fails with; 0: none
 char callLog[16384];
 
 struct Lock {
@@ -339,6 +344,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     {
         Lock lock;
         if (answerIoctl(fd, request, arg) == 0) return 0;
+        // A driver that finds only now that its device sends no break refuses it with
+        // EOPNOTSUPP, which the kernel's own tcsendbreak takes for done.
+        if (request == TIOCSBRK && breakRefusal != 0) {
+            errno = std::exchange(breakRefusal, 0);
+            return -1;
+        }
     }
     // Whether a break the library starts is also ended: no other call tells the line's state.
     if (request == TIOCSBRK || request == TIOCCBRK)
@@ -374,6 +385,11 @@ KIT_EXPORT void JNICALL Java_testkit_KernelFake_answerCards(JNIEnv*, jclass, jin
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_cardAtZero(JNIEnv*, jclass) {
     cardAtZero = true;
+}
+
+KIT_EXPORT void JNICALL Java_testkit_KernelFake_refuseBreak(JNIEnv*, jclass, jint error) {
+    Lock lock;
+    breakRefusal = error;
 }
 
 KIT_EXPORT void JNICALL Java_testkit_KernelFake_plant(JNIEnv*, jclass) {

@@ -15,6 +15,9 @@ public final class KernelFake {
     /** The next card node opens at descriptor 0, as where standard input is closed. */
     public static native void cardAtZero();
 
+    /** The next break a driver is asked to start fails with this errno (95, EOPNOTSUPP: a device that sends none). */
+    public static native void refuseBreak(int errno);
+
     /** The next card node gets another device than the one asked for. */
     public static native void plant();
 

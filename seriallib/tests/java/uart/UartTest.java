@@ -96,6 +96,10 @@ public class UartTest {
                 long held = millis(() -> equal(0, SerSendBreak(slot, c[0]), "break " + c[0]));
                 isTrue(held >= c[1] && held < c[2], "a break of " + c[0] + " took " + held + " ms");
             }
+            for (int[] c : new int[][] {{95, 0}, {5, -1}}) {  // a driver that sends no break; one that fails
+                KernelFake.refuseBreak(c[0]);
+                equal(c[1], SerSendBreak(slot, 1000), "a break the driver refuses with errno " + c[0]);
+            }
         });
 
         group("a close ends a break at once: one behind output that flow control holds before it starts, one of 20 s on the "
@@ -107,15 +111,17 @@ public class UartTest {
                 if (duration == 0) holdOutput(true);
                 if (duration == 0) equal(1000, SerPutData(slot, new byte[1000], 1000), "output held back");
                 // The break waits in ioctl (54 on i386) behind the output, or in poll while it is sent.
-                var breaking = Pty.startBlocked(() -> SerSendBreak(slot, duration) == -1 ? System.nanoTime() : 0L,
-                        duration == 0 ? new long[] {54} : Pty.POLL_CALLS);
+                var breaking = Pty.startBlocked(() -> {
+                    Native.Outcome cut = Native.call("SerSendBreak", slot, duration);
+                    return cut.result() == -1 && cut.errno() == 9 ? System.nanoTime() : 0L;
+                }, duration == 0 ? new long[] {54} : Pty.POLL_CALLS);
                 if (duration != 0) equal(-1, SerPutByte(slot, (byte) 1), "a send during the break");
                 long[] start = new long[1];
                 long closed = closer.submit(() -> {
                     start[0] = System.nanoTime();
                     return SerClosePort(slot) == 0 ? System.nanoTime() : 0L;
                 }).get(10, TimeUnit.SECONDS), ended = breaking.result().get(10, TimeUnit.SECONDS);
-                isTrue(closed != 0 && ended != 0, "the close's result 0, the break's -1");
+                isTrue(closed != 0 && ended != 0, "the close's result 0, the break's errno EBADF");
                 System.out.println("break " + duration + ": the close took " + (closed - start[0]) / 1000 + " us, the break returned "
                         + (ended - start[0]) / 1000 + " us after the close began");
                 isTrue(closed - start[0] < 1_000_000_000L && ended - start[0] < 1_000_000_000L, "the close and the break within a second");
