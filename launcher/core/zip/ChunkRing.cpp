@@ -125,7 +125,8 @@ class Worker {
             return false;
         }
         check_.start(claimed);
-        flow_.need[index_].store(check_.at());
+        // Until now it said it needed the first entry unclaimed, which may lie before its own.
+        flow_.need[index_].store(entries[claimed].start);
         return true;
     }
 

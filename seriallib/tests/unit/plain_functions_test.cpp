@@ -1,7 +1,7 @@
 // The library's plain functions, where the Java tests cannot look: the result codes, a zero
 // byte in a numbered device path, the port table when full, the line-setting record (a pty
-// rewrites its parity and character size), the receive's own edges, a JVM that cannot resolve
-// IOException and what the /proc parsers' fuzz targets leave out.
+// rewrites its parity and character size), the receive's own edges, a break's length, a JVM that
+// cannot resolve IOException and what the /proc parsers' fuzz targets leave out.
 #include <gtest/gtest.h>
 #include <jni.h>
 #include <termios.h>
@@ -13,6 +13,7 @@
 #include "apm_line.h"
 #include "legacy_exports.h"
 #include "line_config.h"
+#include "modem_lines.h"
 #include "open_close.h"
 #include "port_table.h"
 #include "proc_devices.h"
@@ -118,6 +119,15 @@ TEST(Jni, TheCardLookupLeavesNoLocalReference) {
     JNIEnv env{&functions};
     EXPECT_EQ(slot_lookup::kInvalidSlot, getSlotHandle(&env, 9));
     EXPECT_EQ(0, references);
+}
+
+// How long a break lasts, as glibc's tcsendbreak asks the kernel for it: under one unit (250)
+// the kernel's 250 ms, else tenths of a second rounded up. The guest times the real ones.
+TEST(BreakMilliseconds, TheKernelsDefaultElseTenthsOfASecondRoundedUp) {
+    for (const auto& [duration, ms] :
+         {std::pair{-600, 250}, {249, 250}, {250, 100}, {25000, 100}, {25250, 200}}) {
+        EXPECT_EQ(ms, breakMilliseconds(duration)) << duration;
+    }
 }
 
 // The fuzz target holds the lookup to the classic fgets-and-sscanf reader, but only where that
