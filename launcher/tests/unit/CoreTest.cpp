@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cwctype>
 #include <future>
 #include <map>
@@ -1002,14 +1001,15 @@ TEST(LaunchSession, OffersOnlyANewerWholeJarThatCanBeInstalledNow) {
     }
     // The platform's clock counts as file times do: whole seconds since 1601. Read against the
     // same clock: time() reads a coarse one, which may be a second ahead of it.
-    const auto unixSeconds = [] {
+    const auto secondsSince1601 = [] {
         return std::chrono::duration_cast<std::chrono::seconds>(
                    std::chrono::system_clock::now().time_since_epoch())
-            .count();
+                   .count() +
+               11'644'473'600;
     };
-    const std::int64_t before = unixSeconds() + 11'644'473'600;
+    const std::int64_t before = secondsSince1601();
     const std::int64_t clock = FakeServices().Services::currentTime();
-    EXPECT_TRUE(clock >= before && clock <= unixSeconds() + 11'644'473'600) << clock;
+    EXPECT_TRUE(clock >= before && clock <= secondsSince1601()) << clock;
 }
 
 // The strip pulses a dark red: up and down in small steps between black and a capped red.
