@@ -91,31 +91,26 @@ public class GuestTest {
         group("seventeen copies opened in turn, then the first again (the longest chain searched): a continue signal is noted "
                 + "once by each and cuts no later receive short; the first unloaded behind the others, they pass the signal on past it", () -> {
             List<Copy> copies = new ArrayList<>();
-            List<Pty> ptys = new ArrayList<>();
-            List<Integer> slots = new ArrayList<>();
-            for (int i = 0; i < 17; i++) {
-                copies.add(new Copy("chain" + i));
-                ptys.add(new Pty());
-                slots.add(copies.get(i).open(ptys.get(i).slavePath));
+            List<Integer> slots = new ArrayList<>();  // each copy's, in its own port table
+            try (Pty pty = new Pty()) {
+                for (int i = 0; i < 17; i++) {
+                    copies.add(new Copy("chain" + i));
+                    slots.add(copies.get(i).open(pty.slavePath));
+                }
+                // No local holds the first copy: its loader must be collectable once it leaves the list.
+                int again = copies.get(0).open(pty.slavePath);
+                equal(copies.get(16).library, Pty.continueHandlerFile(), "the handler installed: the last's, which passes the signal on to the first");
+                equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
+                isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
+                for (Copy copy : copies) equal(1, copy.call("SerGetResumeState", true), "noted by " + copy.library);
+                copies.get(0).call("SerSetTimeoutRx", slots.get(0), 300);
+                long start = System.nanoTime();
+                equal(-1, copies.get(0).call("SerGetByte", slots.get(0)), "nothing came");
+                isTrue(System.nanoTime() - start >= 295_000_000L, "a receive after the signal waits its whole timeout");
+                equal(0, copies.get(0).call("SerClosePort", again), "close");
+                for (int i = 0; i < 17; i++) equal(0, copies.get(i).call("SerClosePort", slots.get(i)), "close");
             }
-            Copy first = copies.get(0), last = copies.get(16);
-            String libraryFirst = first.library;
-            int again = first.open(ptys.get(0).slavePath);
-            equal(last.library, Pty.continueHandlerFile(), "the handler installed: the last's, which passes the signal on to the first");
-            equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal");
-            isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
-            for (Copy copy : copies) equal(1, copy.call("SerGetResumeState", true), "noted by " + copy.library);
-            first.call("SerSetTimeoutRx", slots.get(0), 300);
-            long start = System.nanoTime();
-            equal(-1, first.call("SerGetByte", slots.get(0)), "nothing came");
-            isTrue(System.nanoTime() - start >= 295_000_000L, "a receive after the signal waits its whole timeout");
-            equal(0, first.call("SerClosePort", again), "close");
-            for (int i = 0; i < 17; i++) {
-                equal(0, copies.get(i).call("SerClosePort", slots.get(i)), "close");
-                ptys.get(i).close();
-            }
-            copies.remove(0);
-            first = null;
+            String libraryFirst = copies.remove(0).library;
             awaitUnload(libraryFirst);
             equal(0, Pty.signal(Pty.SIGCONT, -1), "a continue signal after the first's unload");
             isTrue(application.tryAcquire(10, TimeUnit.SECONDS), "the application's handler ran");
