@@ -344,8 +344,8 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     {
         Lock lock;
         if (answerIoctl(fd, request, arg) == 0) return 0;
-        // A driver that finds only now that its device sends no break refuses it with
-        // EOPNOTSUPP, which the kernel's own tcsendbreak takes for done.
+        // A driver that refuses the break: with EOPNOTSUPP where its device sends none (the
+        // kernel's own tcsendbreak takes that for done), or with another errno as it fails.
         if (request == TIOCSBRK && breakRefusal != 0) {
             errno = std::exchange(breakRefusal, 0);
             return -1;
